@@ -1,0 +1,34 @@
+# Vantrel: set-up, build and test.
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+
+# Debian packages the build, the tests and the program need.
+PACKAGES := cmake ninja-build g++ libgtest-dev libgmock-dev qt6-base-dev libpoco-dev \
+            libsqlite3-dev python3-pyftpdlib vsftpd
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: deps configure build test clean
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -q && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) > /dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR)
+
+test: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure --timeout 600 -j$$(nproc)
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,26 @@
+#include "foundation/QelDateFunctions.h"
+
+namespace vantrel {
+
+TDateTime FileTimeToDateTime(const platform::FileTime& file_time)
+{
+    platform::SystemTime st;
+    if (!platform::FileTimeToSystemTime(file_time, &st)) {
+        return 0;
+    }
+    TDateTime result = 0;
+    platform::TryEncodeDateTime(st.year, st.month, st.day, st.hour, st.minute, st.second,
+                                st.milliseconds, &result);
+    return result;
+}
+
+TDateTime FileTimeToLocalDateTime(const platform::FileTime& utc)
+{
+    platform::FileTime local;
+    if (!platform::FileTimeToLocalFileTime(utc, &local)) {
+        return 0;
+    }
+    return FileTimeToDateTime(local);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,115 @@
+#include "platform/Errors.h"
+
+#include <cerrno>
+
+namespace vantrel::platform {
+namespace {
+
+thread_local uint32_t last_error = kErrorSuccess;
+
+struct ErrorText
+{
+    uint32_t code;
+    const char* text;
+};
+
+constexpr ErrorText kErrorTexts[] = {
+    {kErrorSuccess, "The operation completed successfully."},
+    {kErrorInvalidFunction, "The function is not valid here."},
+    {kErrorFileNotFound, "The file could not be found."},
+    {kErrorPathNotFound, "The path could not be found."},
+    {kErrorTooManyOpenFiles, "Too many files are open."},
+    {kErrorAccessDenied, "Access was denied."},
+    {kErrorNotEnoughMemory, "There is not enough memory for this operation."},
+    {kErrorNotSameDevice, "The file cannot be moved to another disk."},
+    {kErrorNoMoreFiles, "There are no more files."},
+    {kErrorWriteProtect, "The medium is write-protected."},
+    {kErrorSharingViolation, "The file is in use."},
+    {kErrorNotSupported, "The request is not supported."},
+    {kErrorBadNetpath, "The network path could not be found."},
+    {kErrorFileExists, "The file already exists."},
+    {kErrorInvalidParameter, "A parameter is not valid."},
+    {kErrorDiskFull, "There is not enough space on the disk."},
+    {kErrorDirNotEmpty, "The folder is not empty."},
+    {kErrorAlreadyExists, "A file or folder of that name already exists."},
+    {kErrorFilenameExcedRange, "The file name or path is too long."},
+    {kErrorDirectory, "The folder name is not valid."},
+    {kErrorIoDevice, "An input/output error occurred on the device."},
+    {kErrorCantResolveFilename, "The name could not be resolved (too many symbolic links)."},
+};
+
+}  // namespace
+
+uint32_t GetLastError()
+{
+    return last_error;
+}
+
+void SetLastError(uint32_t code)
+{
+    last_error = code;
+}
+
+std::string ErrorMessageText(uint32_t code)
+{
+    for (const auto& entry : kErrorTexts) {
+        if (entry.code == code) {
+            return entry.text;
+        }
+    }
+    return "Unknown error " + std::to_string(code) + ".";
+}
+
+uint32_t ErrorFromErrno(int errno_value, bool missing_is_path)
+{
+    switch (errno_value) {
+        case 0:
+            return kErrorSuccess;
+        case ENOENT:
+            return missing_is_path ? kErrorPathNotFound : kErrorFileNotFound;
+        case ENOTDIR:
+            return kErrorPathNotFound;
+        case EACCES:
+        case EPERM:
+            return kErrorAccessDenied;
+        case EMFILE:
+        case ENFILE:
+            return kErrorTooManyOpenFiles;
+        case ENOMEM:
+            return kErrorNotEnoughMemory;
+        case EXDEV:
+            return kErrorNotSameDevice;
+        case EROFS:
+            return kErrorWriteProtect;
+        case EBUSY:
+        case ETXTBSY:
+            return kErrorSharingViolation;
+        case ENOTSUP:
+            return kErrorNotSupported;
+        case EEXIST:
+            return kErrorAlreadyExists;
+        case EINVAL:
+            return kErrorInvalidParameter;
+        case ENOSPC:
+        case EDQUOT:
+            return kErrorDiskFull;
+        case ENOTEMPTY:
+            return kErrorDirNotEmpty;
+        case ENAMETOOLONG:
+            return kErrorFilenameExcedRange;
+        case EISDIR:
+            return kErrorAccessDenied;
+        case ELOOP:
+            return kErrorCantResolveFilename;
+        default:
+            return kErrorIoDevice;
+    }
+}
+
+bool FailWithErrno(int errno_value, bool missing_is_path)
+{
+    SetLastError(ErrorFromErrno(errno_value, missing_is_path));
+    return false;
+}
+
+}  // namespace vantrel::platform

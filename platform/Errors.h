@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The error numbering the system tests (the Windows codes), a last error kept per thread, and the
+// message text of each code we produce.
+namespace vantrel::platform {
+
+inline constexpr uint32_t kErrorSuccess = 0;
+inline constexpr uint32_t kErrorInvalidFunction = 1;
+inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorPathNotFound = 3;
+inline constexpr uint32_t kErrorTooManyOpenFiles = 4;
+inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorNotEnoughMemory = 8;
+inline constexpr uint32_t kErrorNotSameDevice = 17;
+inline constexpr uint32_t kErrorNoMoreFiles = 18;
+inline constexpr uint32_t kErrorWriteProtect = 19;
+inline constexpr uint32_t kErrorSharingViolation = 32;
+inline constexpr uint32_t kErrorNotSupported = 50;
+inline constexpr uint32_t kErrorBadNetpath = 53;
+inline constexpr uint32_t kErrorFileExists = 80;
+inline constexpr uint32_t kErrorInvalidParameter = 87;
+inline constexpr uint32_t kErrorDiskFull = 112;
+inline constexpr uint32_t kErrorDirNotEmpty = 145;
+inline constexpr uint32_t kErrorAlreadyExists = 183;
+inline constexpr uint32_t kErrorFilenameExcedRange = 206;
+inline constexpr uint32_t kErrorDirectory = 267;
+inline constexpr uint32_t kErrorIoDevice = 1117;
+inline constexpr uint32_t kErrorCantResolveFilename = 1921;
+
+// The calling thread's last error, as the platform calls leave it.
+uint32_t GetLastError();
+void SetLastError(uint32_t code);
+
+// The message text of a code, without a trailing line break; a code we never produce gets a
+// generic text that names the number.
+std::string ErrorMessageText(uint32_t code);
+
+// Maps a POSIX errno to our numbering. `missing_is_path` chooses between "file not found" and
+// "path not found" for ENOENT, which POSIX does not tell apart.
+uint32_t ErrorFromErrno(int errno_value, bool missing_is_path = false);
+
+// Sets the last error from errno and returns false, for the common failure path.
+bool FailWithErrno(int errno_value, bool missing_is_path = false);
+
+}  // namespace vantrel::platform

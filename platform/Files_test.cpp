@@ -1,0 +1,230 @@
+#include "platform/Files.h"
+
+#include <filesystem>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/Errors.h"
+#include "tests/support/TestSandbox.h"
+
+namespace vantrel::platform {
+namespace {
+
+class FilesTest : public ::testing::Test
+{
+protected:
+    // Every record of a listing, or none when it fails (the last error tells why).
+    std::vector<FindData> List(const std::string& relative_pattern)
+    {
+        std::vector<FindData> records;
+        FindData data;
+        auto search = FindFirstFile(sandbox_.SystemPath(relative_pattern), &data);
+        if (search == nullptr) {
+            return records;
+        }
+        do {
+            records.push_back(data);
+        } while (FindNextFile(*search, &data));
+        EXPECT_EQ(kErrorNoMoreFiles, GetLastError());
+        FindClose(search);
+        EXPECT_EQ(nullptr, search);
+        return records;
+    }
+
+    std::vector<std::string> Names(const std::string& relative_pattern)
+    {
+        std::vector<std::string> names;
+        for (const auto& record : List(relative_pattern)) {
+            names.push_back(record.file_name);
+        }
+        return names;
+    }
+
+    testing::TestSandbox sandbox_;
+};
+
+TEST_F(FilesTest, ListingComesDotEntriesFirstThenFoldedThenExactOrder)
+{
+    for (const char* name : {"b.txt", "B.txt", "a.txt", "_x", "A.txt", "c"}) {
+        sandbox_.WriteFile(std::string("site/") + name, name);
+    }
+    // "_" sorts before the folded letters, as its code does.
+    const std::vector<std::string> expected = {".",     "..",    "_x",    "A.txt",
+                                               "a.txt", "B.txt", "b.txt", "c"};
+    EXPECT_EQ(expected, Names("site/*"));
+}
+
+TEST_F(FilesTest, NamesHoldingABackslashAreSkipped)
+{
+    sandbox_.WriteFile("site/plain", "");
+    sandbox_.WriteFile("site/back\\slash", "");
+    EXPECT_EQ((std::vector<std::string>{".", "..", "plain"}), Names("site/*"));
+}
+
+TEST_F(FilesTest, MaskNarrowsTheListingWithExactLetterCase)
+{
+    for (const char* name : {"index.htm", "page.htm", "Page.HTM", "page.html", "x"}) {
+        sandbox_.WriteFile(std::string("site/") + name, "");
+    }
+    EXPECT_EQ((std::vector<std::string>{"index.htm", "page.htm"}), Names("site/*.htm"));
+    EXPECT_EQ((std::vector<std::string>{"page.htm", "page.html"}), Names("site/p*.ht?*"));
+    EXPECT_EQ((std::vector<std::string>{"Page.HTM"}), Names("site/Page.HTM"));
+    EXPECT_EQ(7u, Names("site/*.*").size());  // five files and the dot entries
+}
+
+TEST_F(FilesTest, FailuresTellAMissingFolderFromAnEmptyMatch)
+{
+    sandbox_.WriteFile("site/a.txt", "");
+    FindData data;
+    EXPECT_EQ(nullptr, FindFirstFile(sandbox_.SystemPath("missing/*"), &data));
+    EXPECT_EQ(kErrorPathNotFound, GetLastError());
+    EXPECT_EQ(nullptr, FindFirstFile(sandbox_.SystemPath("site/*.htm"), &data));
+    EXPECT_EQ(kErrorFileNotFound, GetLastError());
+    EXPECT_EQ(nullptr, FindFirstFile(sandbox_.SystemPath("site/b.txt"), &data));
+    EXPECT_EQ(kErrorFileNotFound, GetLastError());
+    EXPECT_EQ(nullptr, FindFirstFile(sandbox_.SystemPath("site/a.txt/*"), &data));
+    EXPECT_EQ(kErrorPathNotFound, GetLastError());
+}
+
+TEST_F(FilesTest, RecordsCarryAttributesTimesAndSizeHalves)
+{
+    sandbox_.WriteFile("site/page.htm", "12345", 1'000'000'000);
+    sandbox_.WriteFile("site/.hidden", "");
+    sandbox_.WriteFile("site/locked", "");
+    sandbox_.MakeFolder("site/sub");
+    ASSERT_EQ(0, chmod(sandbox_.Path("site/locked").c_str(), 0444));
+    // A sparse file beyond 4 GiB exercises the high half.
+    ASSERT_EQ(0, truncate(sandbox_.Path("site/.hidden").c_str(), (int64_t{5} << 30) + 7));
+
+    const auto records = List("site/*");
+    ASSERT_EQ(6u, records.size());
+    const FindData& hidden = records[2];
+    const FindData& locked = records[3];
+    const FindData& page = records[4];
+    const FindData& sub = records[5];
+    EXPECT_EQ(".hidden", hidden.file_name);
+    EXPECT_EQ(kFileAttributeHidden, hidden.attributes);
+    EXPECT_EQ(1u, hidden.size_high);
+    EXPECT_EQ((1u << 30) + 7, hidden.size_low);
+    EXPECT_EQ(kFileAttributeReadOnly, locked.attributes);
+    EXPECT_EQ(0u, page.attributes);
+    EXPECT_EQ(5u, page.size_low);
+    EXPECT_EQ(0u, page.size_high);
+    EXPECT_EQ(116444736000000000ULL + 1'000'000'000ULL * 10'000'000, page.last_write_time.Value());
+    EXPECT_NE(0u, page.creation_time.Value());
+    EXPECT_EQ(kFileAttributeDirectory, sub.attributes);
+    EXPECT_EQ(kFileAttributeDirectory, records[0].attributes);
+    EXPECT_EQ(kFileAttributeDirectory, records[1].attributes);
+}
+
+TEST_F(FilesTest, LinksListAsWhatTheyPointToAndDanglingOnesAsThemselves)
+{
+    sandbox_.WriteFile("target/file", "abc");
+    sandbox_.MakeFolder("site");
+    std::filesystem::create_directory_symlink(sandbox_.Path("target"), sandbox_.Path("site/dir"));
+    std::filesystem::create_symlink(sandbox_.Path("target/file"), sandbox_.Path("site/file"));
+    std::filesystem::create_symlink(sandbox_.Path("nowhere"), sandbox_.Path("site/gone"));
+    const auto records = List("site/*");
+    ASSERT_EQ(5u, records.size());
+    EXPECT_EQ(kFileAttributeDirectory, records[2].attributes);
+    EXPECT_EQ(3u, records[3].size_low);
+    EXPECT_EQ("gone", records[4].file_name);
+    EXPECT_EQ(0u, records[4].attributes & kFileAttributeDirectory);
+}
+
+TEST_F(FilesTest, ExistenceChecksTellFilesFromFolders)
+{
+    sandbox_.WriteFile("site/a.txt", "");
+    EXPECT_TRUE(FileExists(sandbox_.SystemPath("site/a.txt")));
+    EXPECT_FALSE(FileExists(sandbox_.SystemPath("site")));
+    EXPECT_TRUE(DirectoryExists(sandbox_.SystemPath("site")));
+    EXPECT_FALSE(DirectoryExists(sandbox_.SystemPath("site/a.txt")));
+    EXPECT_FALSE(DirectoryExists(sandbox_.SystemPath("nothing")));
+    EXPECT_EQ(kErrorPathNotFound, GetLastError());
+}
+
+class TempPathTest : public FilesTest
+{
+protected:
+    TempPathTest()
+        : runtime_("XDG_RUNTIME_DIR", sandbox_.Path("run"))
+        , cache_("XDG_CACHE_HOME", sandbox_.Path("cache"))
+    {
+        sandbox_.MakeFolder("run");
+    }
+
+    testing::ScopedEnv runtime_;
+    testing::ScopedEnv cache_;
+};
+
+TEST_F(TempPathTest, TempFolderIsMadePrivateUnderTheRuntimeFolder)
+{
+    std::string path;
+    ASSERT_TRUE(GetTempPath(&path));
+    EXPECT_EQ(sandbox_.SystemPath("run/vantrel") + "\\", path);
+    struct stat st
+    {
+    };
+    ASSERT_EQ(0, lstat(sandbox_.Path("run/vantrel").c_str(), &st));
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(0700u, st.st_mode & 0777);
+}
+
+TEST_F(TempPathTest, AWidenedModeIsNarrowedAgain)
+{
+    sandbox_.MakeFolder("run/vantrel");
+    ASSERT_EQ(0, chmod(sandbox_.Path("run/vantrel").c_str(), 0777));
+    std::string path;
+    ASSERT_TRUE(GetTempPath(&path));
+    struct stat st
+    {
+    };
+    ASSERT_EQ(0, stat(sandbox_.Path("run/vantrel").c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 0777);
+}
+
+TEST_F(TempPathTest, APlantedLinkIsRefusedAndTheCacheFolderUsed)
+{
+    sandbox_.MakeFolder("elsewhere");
+    std::filesystem::create_directory_symlink(sandbox_.Path("elsewhere"),
+                                              sandbox_.Path("run/vantrel"));
+    EXPECT_FALSE(EnsurePrivateFolder(sandbox_.Path("run/vantrel")));
+    EXPECT_EQ(kErrorAccessDenied, GetLastError());
+
+    std::string path;
+    ASSERT_TRUE(GetTempPath(&path));
+    EXPECT_EQ(sandbox_.SystemPath("cache/vantrel") + "\\", path);
+    struct stat st
+    {
+    };
+    ASSERT_EQ(0, stat(sandbox_.Path("elsewhere").c_str(), &st));
+    EXPECT_NE(0700u, st.st_mode & 0777) << "the link's target must be left alone";
+}
+
+TEST_F(TempPathTest, AFolderOfAnotherUserIsRefused)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "only root can give a folder to another user";
+    }
+    sandbox_.MakeFolder("run/vantrel");
+    ASSERT_EQ(0, chown(sandbox_.Path("run/vantrel").c_str(), 54321, 54321));
+    EXPECT_FALSE(EnsurePrivateFolder(sandbox_.Path("run/vantrel")));
+    EXPECT_EQ(kErrorAccessDenied, GetLastError());
+    std::string path;
+    ASSERT_TRUE(GetTempPath(&path));
+    EXPECT_EQ(sandbox_.SystemPath("cache/vantrel") + "\\", path);
+}
+
+TEST_F(TempPathTest, WithoutARuntimeFolderTheSharedTmpGetsAPerUserFolder)
+{
+    testing::ScopedEnv no_runtime("XDG_RUNTIME_DIR", std::nullopt);
+    std::string path;
+    ASSERT_TRUE(GetTempPath(&path));
+    EXPECT_EQ("\\tmp\\vantrel-" + std::to_string(geteuid()) + "\\", path);
+}
+
+}  // namespace
+}  // namespace vantrel::platform
