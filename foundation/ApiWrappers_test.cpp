@@ -14,9 +14,7 @@ TEST(ApiWrappersTest, TempFolderEndsWithABackslashAndIsPrivate)
     testing::ScopedEnv runtime("XDG_RUNTIME_DIR", sandbox.Path());
     const std::string folder = GetTempFolder();
     EXPECT_EQ(sandbox.SystemPath("vantrel") + "\\", folder);
-    struct stat st
-    {
-    };
+    struct stat st = {};
     ASSERT_EQ(0, stat(sandbox.Path("vantrel").c_str(), &st));
     EXPECT_EQ(0700u, st.st_mode & 0777);
 }

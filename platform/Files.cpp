@@ -90,15 +90,18 @@ std::string AsciiFolded(const std::string& text)
 // Fills a record for `name` inside the open folder; false when the entry vanished meanwhile.
 bool MakeRecord(int dir_fd, const std::string& name, FindData* data)
 {
-    struct statx sx
-    {
-    };
+    struct statx sx = {};
     const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
-    // Links are followed, so a linked file or folder lists as what it points to; a dangling link
-    // lists as itself.
-    if (statx(dir_fd, name.c_str(), AT_STATX_SYNC_AS_STAT, mask, &sx) != 0 &&
-        statx(dir_fd, name.c_str(), AT_STATX_SYNC_AS_STAT | AT_SYMLINK_NOFOLLOW, mask, &sx) != 0) {
+    if (statx(dir_fd, name.c_str(), AT_STATX_SYNC_AS_STAT | AT_SYMLINK_NOFOLLOW, mask, &sx) != 0) {
         return false;
+    }
+    // A link lists as what it points to, marked as a link; a dangling link lists as itself.
+    const bool is_link = S_ISLNK(sx.stx_mode);
+    if (is_link) {
+        struct statx target = {};
+        if (statx(dir_fd, name.c_str(), AT_STATX_SYNC_AS_STAT, mask, &target) == 0) {
+            sx = target;
+        }
     }
     const bool is_folder = S_ISDIR(sx.stx_mode);
     const bool is_dot_entry = name == "." || name == "..";
@@ -111,6 +114,11 @@ bool MakeRecord(int dir_fd, const std::string& name, FindData* data)
     if (!is_dot_entry && name[0] == '.') {
         data->attributes |= kFileAttributeHidden;
     }
+    if (is_link) {
+        data->attributes |= kFileAttributeReparsePoint;
+    }
+    data->volume_id = (uint64_t{sx.stx_dev_major} << 32) | sx.stx_dev_minor;
+    data->file_id = sx.stx_ino;
     data->last_write_time = FileTimeFromStatx(sx.stx_mtime);
     data->creation_time =
         FileTimeFromStatx((sx.stx_mask & STATX_BTIME) != 0 ? sx.stx_btime : sx.stx_ctime);
@@ -276,9 +284,7 @@ void FindClose(std::unique_ptr<FindSearch>& search)
 
 bool FileExists(const std::string& path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (stat(ToPosixPath(path).c_str(), &st) != 0) {
         return FailWithErrno(errno);
     }
@@ -291,9 +297,7 @@ bool FileExists(const std::string& path)
 
 bool DirectoryExists(const std::string& path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (stat(ToPosixPath(path).c_str(), &st) != 0) {
         return FailWithErrno(errno, true);
     }
@@ -319,9 +323,7 @@ bool EnsurePrivateFolder(const std::string& posix_path)
         return FailWithErrno(errno, true);
     }
     FdCloser closer(fd);
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (fstat(fd, &st) != 0) {
         return FailWithErrno(errno);
     }

@@ -15,17 +15,24 @@ namespace vantrel::platform {
 inline constexpr uint32_t kFileAttributeReadOnly = 0x1;
 inline constexpr uint32_t kFileAttributeHidden = 0x2;
 inline constexpr uint32_t kFileAttributeDirectory = 0x10;
+// A symbolic link: listed with the attributes of what it points to, plus this bit.
+inline constexpr uint32_t kFileAttributeReparsePoint = 0x400;
 
 // One record of a find-first/find-next listing.
 struct FindData
 {
-    // 0x1 read-only (the owner may not write), 0x2 hidden (name begins with "."), 0x10 folder.
+    // 0x1 read-only (the owner may not write), 0x2 hidden (name begins with "."), 0x10 folder,
+    // 0x400 symbolic link.
     uint32_t attributes = 0;
     FileTime creation_time;
     FileTime last_write_time;
     uint32_t size_high = 0;
     uint32_t size_low = 0;
     std::string file_name;
+    // Which file this is (after following a link): two records name the same file or folder
+    // exactly when both numbers agree. Not part of the Windows record; 0 when unknown.
+    uint64_t volume_id = 0;
+    uint64_t file_id = 0;
 };
 
 std::string ToPosixPath(const std::string& system_path);

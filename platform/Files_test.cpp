@@ -129,10 +129,18 @@ TEST_F(FilesTest, LinksListAsWhatTheyPointToAndDanglingOnesAsThemselves)
     std::filesystem::create_symlink(sandbox_.Path("nowhere"), sandbox_.Path("site/gone"));
     const auto records = List("site/*");
     ASSERT_EQ(5u, records.size());
-    EXPECT_EQ(kFileAttributeDirectory, records[2].attributes);
+    EXPECT_EQ(kFileAttributeDirectory | kFileAttributeReparsePoint, records[2].attributes);
+    EXPECT_EQ(kFileAttributeReparsePoint, records[3].attributes);
     EXPECT_EQ(3u, records[3].size_low);
     EXPECT_EQ("gone", records[4].file_name);
-    EXPECT_EQ(0u, records[4].attributes & kFileAttributeDirectory);
+    EXPECT_EQ(kFileAttributeReparsePoint, records[4].attributes);
+
+    // A linked folder is the very folder it points to.
+    const auto target = List("target/*");
+    ASSERT_EQ(3u, target.size());
+    EXPECT_EQ(target[0].file_id, records[2].file_id);
+    EXPECT_EQ(target[0].volume_id, records[2].volume_id);
+    EXPECT_NE(records[0].file_id, records[2].file_id);
 }
 
 TEST_F(FilesTest, ExistenceChecksTellFilesFromFolders)
@@ -165,9 +173,7 @@ TEST_F(TempPathTest, TempFolderIsMadePrivateUnderTheRuntimeFolder)
     std::string path;
     ASSERT_TRUE(GetTempPath(&path));
     EXPECT_EQ(sandbox_.SystemPath("run/vantrel") + "\\", path);
-    struct stat st
-    {
-    };
+    struct stat st = {};
     ASSERT_EQ(0, lstat(sandbox_.Path("run/vantrel").c_str(), &st));
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(0700u, st.st_mode & 0777);
@@ -179,9 +185,7 @@ TEST_F(TempPathTest, AWidenedModeIsNarrowedAgain)
     ASSERT_EQ(0, chmod(sandbox_.Path("run/vantrel").c_str(), 0777));
     std::string path;
     ASSERT_TRUE(GetTempPath(&path));
-    struct stat st
-    {
-    };
+    struct stat st = {};
     ASSERT_EQ(0, stat(sandbox_.Path("run/vantrel").c_str(), &st));
     EXPECT_EQ(0700u, st.st_mode & 0777);
 }
@@ -197,9 +201,7 @@ TEST_F(TempPathTest, APlantedLinkIsRefusedAndTheCacheFolderUsed)
     std::string path;
     ASSERT_TRUE(GetTempPath(&path));
     EXPECT_EQ(sandbox_.SystemPath("cache/vantrel") + "\\", path);
-    struct stat st
-    {
-    };
+    struct stat st = {};
     ASSERT_EQ(0, stat(sandbox_.Path("elsewhere").c_str(), &st));
     EXPECT_NE(0700u, st.st_mode & 0777) << "the link's target must be left alone";
 }

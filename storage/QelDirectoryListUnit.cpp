@@ -27,6 +27,8 @@ std::unique_ptr<QelDirectoryEntry> QelDirectoryEntry::CreateFromFindData(
     entry->FileTime = data.last_write_time.Value() == 0 ? data.creation_time : data.last_write_time;
     entry->Date = FileTimeToLocalDateTime(entry->FileTime);
     entry->Date2 = entry->Date;
+    entry->VolumeId = data.volume_id;
+    entry->FileId = data.file_id;
     return entry;
 }
 

@@ -29,6 +29,7 @@ public:
     bool IsReadOnly() const { return (Attributes & platform::kFileAttributeReadOnly) != 0; }
     bool IsHidden() const { return (Attributes & platform::kFileAttributeHidden) != 0; }
     bool IsDotEntry() const { return Name == "." || Name == ".."; }
+    bool IsLink() const { return (Attributes & platform::kFileAttributeReparsePoint) != 0; }
 
     void SetDirectory(bool on) { SetBit(platform::kFileAttributeDirectory, on); }
     void SetReadOnly(bool on) { SetBit(platform::kFileAttributeReadOnly, on); }
@@ -45,6 +46,10 @@ public:
     uint32_t SizeHigh = 0;
     uint32_t SizeLow = 0;
     std::string Name;
+    // Which local file or folder this is, links followed (see platform::FindData); 0 when the
+    // device cannot tell, as for FTP.
+    uint64_t VolumeId = 0;
+    uint64_t FileId = 0;
 
 private:
     void SetBit(uint32_t bit, bool on)

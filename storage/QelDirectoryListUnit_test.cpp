@@ -86,6 +86,8 @@ TEST_F(QelDirectoryListTest, CopyTakesEveryField)
     entry->Date2 = 2.5;
     entry->SizeHigh = 3;
     entry->SizeLow = 4;
+    entry->VolumeId = 5;
+    entry->FileId = 6;
     const auto copy = QelDirectoryEntry::CreateCopy(*entry);
     EXPECT_EQ(0x21u, copy->Attributes);
     EXPECT_EQ(entry->FileTime, copy->FileTime);
@@ -94,6 +96,8 @@ TEST_F(QelDirectoryListTest, CopyTakesEveryField)
     EXPECT_EQ(3u, copy->SizeHigh);
     EXPECT_EQ(4u, copy->SizeLow);
     EXPECT_EQ("page.htm", copy->Name);
+    EXPECT_EQ(5u, copy->VolumeId);
+    EXPECT_EQ(6u, copy->FileId);
 }
 
 TEST_F(QelDirectoryListTest, FindDataWithoutLastWriteTimeTakesTheCreationTime)

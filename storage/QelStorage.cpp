@@ -1,0 +1,22 @@
+#include "storage/QelStorage.h"
+
+#include "platform/Errors.h"
+
+namespace vantrel {
+
+bool QelStorageDevice::SupportsTransferModes()
+{
+    return false;
+}
+
+uint32_t QelStorageDevice::GetLastError()
+{
+    return platform::GetLastError();
+}
+
+std::string QelStorageDevice::GetLastErrorText()
+{
+    return platform::ErrorMessageText(GetLastError());
+}
+
+}  // namespace vantrel
