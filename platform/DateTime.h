@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // Clock readings in the forms the system uses: FILETIME (100-ns units since 1 January 1601),
-// calendar fields, and date-time doubles (days since 30 December 1899, time of day as fraction).
+// calendar fields, and date-time doubles (days since 30 December 1899, time of day as fraction);
+// the date and time format settings and the formatting and parsing of date-times by them.
 namespace vantrel::platform {
 
 struct FileTime
@@ -66,5 +69,48 @@ bool DecodeDateTime(double date_time, SystemTime* fields);
 
 bool IsLeapYear(int year);
 int DaysInMonth(int year, int month);
+
+// The date and time formats, in the token language of FormatDateTime; "/" and ":" in them stand
+// for the two separators.
+struct FormatSettings
+{
+    std::string short_date_format = "dd/mm/yyyy";
+    std::string long_time_format = "hh:nn:ss";
+    char date_separator = '/';
+    char time_separator = ':';
+
+    bool operator==(const FormatSettings&) const = default;
+};
+
+// The settings that a locale's date and time patterns (strftime's D_FMT and T_FMT) translate
+// into. A pattern that has no translation (day or month names, a 12-hour clock, a field missing)
+// leaves its half at the default. Two-digit years become four, so a date keeps its century when
+// it is read back.
+FormatSettings FormatSettingsFromStrftime(std::string_view date_pattern,
+                                          std::string_view time_pattern);
+
+// The settings of the user's LC_TIME (LC_ALL, then LC_TIME, then LANG); the defaults when that is
+// unset, "C", "POSIX" or a locale that is not installed.
+FormatSettings FormatSettingsFromLocale();
+
+// The settings every call below uses: those of the locale, read at first use, until replaced.
+// Safe to call from any thread.
+FormatSettings GetFormatSettings();
+void SetFormatSettings(const FormatSettings& settings);
+std::string ShortDateFormat();
+std::string LongTimeFormat();
+
+// A date-time in the given format. Tokens, in either letter case: "c" the short date, then a
+// blank and the long time unless the time of day is exactly midnight; "d" "dd" day, "m" "mm"
+// month, "yy" "yyyy" year, "h" "hh" hour, "n" "nn" minute, "s" "ss" second, "z" "zzz"
+// millisecond (the longer forms pad with zeros; a run of one letter counts as the longest of its
+// forms that it reaches, and "y" as "yy"); "/" the date separator, ":" the time separator; text
+// in double or single quotes as it stands; any other character as it stands. Empty for a
+// date-time outside years 1 to 9999.
+std::string FormatDateTime(std::string_view format, double date_time);
+
+// Reads a date-time as FormatDateTime("c", ...) writes it with the current settings, to the
+// second; a date alone is midnight. False (and 0) for any other text.
+bool TryParseDateTime(std::string_view text, double* date_time);
 
 }  // namespace vantrel::platform
