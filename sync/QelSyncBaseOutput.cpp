@@ -46,6 +46,12 @@ const char* TemplateFor(QelSyncMessageType type)
     }
 }
 
+class DropAllOutput : public QelSyncBaseOutput
+{
+public:
+    bool Accepts(QelSyncMessageType) override { return false; }
+};
+
 }  // namespace
 
 void QelSyncBaseOutput::UpdateStatus(const QelSyncStatus&) {}
@@ -110,6 +116,14 @@ std::string QelSyncBaseOutput::FormatMessage(QelSyncMessageType type, std::strin
     line.append(text);
     line.append(format.substr(slot + 2));
     return line;
+}
+
+std::unique_ptr<QelSyncBaseOutput> SinkOrDropAll(std::unique_ptr<QelSyncBaseOutput> sink)
+{
+    if (sink == nullptr) {
+        return std::make_unique<DropAllOutput>();
+    }
+    return sink;
 }
 
 }  // namespace vantrel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -68,5 +69,9 @@ public:
     // template, so a "%" in a file name prints as it stands.
     static std::string FormatMessage(QelSyncMessageType type, std::string_view text);
 };
+
+// The sink itself, or in place of a missing one a sink that accepts no type and drops every
+// call, so that a composed sink never calls through a null pointer.
+std::unique_ptr<QelSyncBaseOutput> SinkOrDropAll(std::unique_ptr<QelSyncBaseOutput> sink);
 
 }  // namespace vantrel
