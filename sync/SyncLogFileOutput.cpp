@@ -1,0 +1,99 @@
+#include "sync/SyncLogFileOutput.h"
+
+#include <utility>
+
+#include "platform/DateTime.h"
+#include "platform/Files.h"
+
+namespace vantrel {
+namespace {
+
+std::string TimeStamp()
+{
+    platform::SystemTime now;
+    platform::GetLocalTime(&now);
+    double date_time = 0;
+    platform::TryEncodeDateTime(now.year, now.month, now.day, now.hour, now.minute, now.second,
+                                now.milliseconds, &date_time);
+    return platform::FormatDateTime("c ", date_time);
+}
+
+}  // namespace
+
+QelSyncLogFileOutput::QelSyncLogFileOutput(std::string file_name, uint8_t options)
+    : file_name_(std::move(file_name))
+    , options_(options)
+{}
+
+QelSyncLogFileOutput::~QelSyncLogFileOutput()
+{
+    Close();
+}
+
+void QelSyncLogFileOutput::Finished(const QelSyncStatus&)
+{
+    Close();
+}
+
+// The platform's last error is left alone throughout: a device writes its error message before
+// it returns, and its caller reads the code afterwards.
+bool QelSyncLogFileOutput::EnsureOpen()
+{
+    if (IsOpen()) {
+        return true;
+    }
+    const bool append = (options_ & kAppend) != 0 || resume_;
+    // Appending creates a missing file, so no second attempt is needed.
+    file_ = std::fopen(platform::ToPosixPath(file_name_).c_str(), append ? "ab" : "wb");
+    if (file_ != nullptr) {
+        resume_ = false;
+    }
+    return IsOpen();
+}
+
+void QelSyncLogFileOutput::Write(QelSyncMessageType type, const std::string& text)
+{
+    if (!EnsureOpen()) {
+        return;
+    }
+    std::string line;
+    if ((options_ & kTimeStamps) != 0) {
+        line = TimeStamp();
+    }
+    if (IsWarningMessage(type)) {
+        line.append("!! Warning: ");
+    } else if (IsErrorMessage(type)) {
+        line.append("!! Error: ");
+    }
+    line.append(FormatMessage(type, text));
+    line.append("\r\n");
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size()) {
+        Abandon();
+    }
+}
+
+void QelSyncLogFileOutput::Flush()
+{
+    if (IsOpen() && std::fflush(file_) != 0) {
+        Abandon();
+    }
+}
+
+void QelSyncLogFileOutput::Close()
+{
+    if (IsOpen()) {
+        // A failure here loses only buffered lines; there is no one to tell.
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    resume_ = false;
+}
+
+void QelSyncLogFileOutput::Abandon()
+{
+    std::fclose(file_);
+    file_ = nullptr;
+    resume_ = true;
+}
+
+}  // namespace vantrel

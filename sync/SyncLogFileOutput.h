@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "sync/QelSyncBaseOutput.h"
+
+// The sink that writes the messages of a run as lines of a text file (QelSyncLogFileOutput).
+namespace vantrel {
+
+// Writes each message as one line ending in CR LF, warnings and errors marked, optionally behind
+// a time stamp. The file opens at the first Write after creation or Close and, without kAppend,
+// is emptied then, so it holds the lines of the last run that wrote to it. Every type is
+// accepted. The publisher thread writes during a run and the main thread while devices are
+// opened and for Flush; the calls never overlap.
+//
+// A file that cannot be opened or written means no log, never a failed run: lines are dropped
+// without a word, and the next Write tries to open the file again. A write failure (a full disk)
+// closes the file; the reopening then appends, so the lines the run already wrote are kept.
+class QelSyncLogFileOutput : public QelSyncBaseOutput
+{
+public:
+    static constexpr uint8_t kAppend = 1;      // keep an existing file's lines
+    static constexpr uint8_t kTimeStamps = 2;  // begin each line with the local date and time
+
+    // file_name is in the system's form, with "\" separators. Opens nothing.
+    QelSyncLogFileOutput(std::string file_name, uint8_t options);
+    ~QelSyncLogFileOutput() override;
+    QelSyncLogFileOutput(const QelSyncLogFileOutput&) = delete;
+    QelSyncLogFileOutput& operator=(const QelSyncLogFileOutput&) = delete;
+
+    void Finished(const QelSyncStatus& status) override;
+    void Write(QelSyncMessageType type, const std::string& text) override;
+
+    // False, and still closed, when the file cannot be opened; nothing is reported.
+    bool EnsureOpen();
+    void Flush();
+    void Close();
+
+    const std::string& FileName() const { return file_name_; }
+    uint8_t Options() const { return options_; }
+    bool IsOpen() const { return file_ != nullptr; }
+
+private:
+    // After a write failure: close without ending the file's run.
+    void Abandon();
+
+    const std::string file_name_;
+    const uint8_t options_;
+    std::FILE* file_ = nullptr;
+    // Set when a write failure closed the file; cleared by Close, which ends the run's file.
+    bool resume_ = false;
+};
+
+}  // namespace vantrel
