@@ -51,6 +51,17 @@ bool QelSyncLogFileOutput::EnsureOpen()
     return IsOpen();
 }
 
+std::string QelSyncLogFileOutput::FormatLine(QelSyncMessageType type, const std::string& text)
+{
+    if (IsWarningMessage(type)) {
+        return "!! Warning: " + FormatMessage(type, text);
+    }
+    if (IsErrorMessage(type)) {
+        return "!! Error: " + FormatMessage(type, text);
+    }
+    return FormatMessage(type, text);
+}
+
 void QelSyncLogFileOutput::Write(QelSyncMessageType type, const std::string& text)
 {
     if (!EnsureOpen()) {
@@ -60,12 +71,7 @@ void QelSyncLogFileOutput::Write(QelSyncMessageType type, const std::string& tex
     if ((options_ & kTimeStamps) != 0) {
         line = TimeStamp();
     }
-    if (IsWarningMessage(type)) {
-        line.append("!! Warning: ");
-    } else if (IsErrorMessage(type)) {
-        line.append("!! Error: ");
-    }
-    line.append(FormatMessage(type, text));
+    line.append(FormatLine(type, text));
     line.append("\r\n");
     if (std::fwrite(line.data(), 1, line.size(), file_) != line.size()) {
         Abandon();

@@ -33,6 +33,9 @@ public:
     void Finished(const QelSyncStatus& status) override;
     void Write(QelSyncMessageType type, const std::string& text) override;
 
+    // The line of a message without time stamp and line end: warnings and errors marked.
+    static std::string FormatLine(QelSyncMessageType type, const std::string& text);
+
     // False, and still closed, when the file cannot be opened; nothing is reported.
     bool EnsureOpen();
     void Flush();

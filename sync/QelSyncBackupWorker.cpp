@@ -1,0 +1,866 @@
+#include "sync/QelSyncBackupWorker.h"
+
+#include <cstdio>
+
+#include "foundation/QelStringFunctions.h"
+#include "foundation/StringMatches.h"
+#include "platform/DateTime.h"
+
+namespace vantrel {
+namespace {
+
+constexpr uint32_t kFoldersListedAtMost = 2000;
+
+// Entries of one listing by ASCII-folded name, each bucket in listing order, so that pairing a
+// folder of thousands of entries takes linear time. Renames during a pass change only letter
+// case, so an entry never leaves its bucket.
+class NameIndex
+{
+public:
+    explicit NameIndex(const QelDirectoryList& list)
+    {
+        for (int32_t i = 1; i <= list.Count(); ++i) {
+            QelDirectoryEntry* entry = list.Items(i);
+            buckets_[AsciiLowerCase(entry->Name)].push_back(entry);
+        }
+    }
+
+    const std::vector<QelDirectoryEntry*>* Bucket(const std::string& name) const
+    {
+        const auto it = buckets_.find(AsciiLowerCase(name));
+        return it == buckets_.end() ? nullptr : &it->second;
+    }
+
+    QelDirectoryEntry* Exact(const std::string& name) const
+    {
+        if (const auto* bucket = Bucket(name)) {
+            for (QelDirectoryEntry* entry : *bucket) {
+                if (entry->Name == name) {
+                    return entry;
+                }
+            }
+        }
+        return nullptr;
+    }
+
+private:
+    std::unordered_map<std::string, std::vector<QelDirectoryEntry*>> buckets_;
+};
+
+// The destination entry a source entry stands for: the one of exactly its name, else the first
+// equal ignoring case that no source entry names exactly. Folders on this platform can hold
+// names that differ only in case; pairing by case alone would upload page.html again on every
+// run beside Page.html, or merge A.txt and a.txt into one file by a case rename.
+QelDirectoryEntry* PairFor(const QelDirectoryEntry& s, const NameIndex& dst, const NameIndex& src)
+{
+    const auto* bucket = dst.Bucket(s.Name);
+    if (bucket == nullptr) {
+        return nullptr;
+    }
+    if (QelDirectoryEntry* exact = dst.Exact(s.Name)) {
+        return exact;
+    }
+    for (QelDirectoryEntry* entry : *bucket) {
+        if (src.Exact(entry->Name) == nullptr) {
+            return entry;
+        }
+    }
+    return nullptr;
+}
+
+bool SizeKnown(const QelDirectoryEntry& e)
+{
+    return e.SizeHigh != kSizeMissing && e.SizeLow != kSizeMissing;
+}
+
+uint64_t Size(const QelDirectoryEntry& e)
+{
+    return (uint64_t{e.SizeHigh} << 32) | e.SizeLow;
+}
+
+std::string SizeText(const char* format, const QelDirectoryEntry& s, const QelDirectoryEntry& d)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, format, s.SizeHigh, s.SizeLow, d.SizeHigh, d.SizeLow);
+    return text;
+}
+
+std::string NormaliseRoot(const std::string& root)
+{
+    std::string normal = ReplaceAll(root, "/", "\\");
+    if (!normal.empty() && normal.back() == '\\') {
+        normal.pop_back();
+    }
+    return normal;
+}
+
+}  // namespace
+
+QelSyncBackupWorker::QelSyncBackupWorker(QelSyncBaseOutput* output)
+    : Output(output)
+{}
+
+QelSyncBackupWorker::QelSyncBackupWorker(std::unique_ptr<QelSyncBaseOutput> output)
+    : Output(output.get())
+    , owned_output_(std::move(output))
+{}
+
+void QelSyncBackupWorker::Report(QelSyncMessageType type, const std::string& text)
+{
+    if (Output != nullptr) {
+        Output->Report(status_, type, text);
+    }
+}
+
+void QelSyncBackupWorker::UpdateStatus()
+{
+    if (Output != nullptr) {
+        Output->UpdateStatus(status_);
+    }
+}
+
+bool QelSyncBackupWorker::Matches(const std::vector<std::string>& patterns,
+                                  const std::string& path) const
+{
+    return FindMatchingPattern(path, patterns, ignore_case_) >= 0;
+}
+
+bool QelSyncBackupWorker::MatchesExcludeFiles(const std::string& path) const
+{
+    return Matches(Flags->ExcludeFiles, path);
+}
+
+bool QelSyncBackupWorker::MatchesIgnoreFiles(const std::string& path) const
+{
+    return Matches(Flags->IgnoreFiles, path);
+}
+
+bool QelSyncBackupWorker::MatchesExcludeFolders(const std::string& path) const
+{
+    return Matches(Flags->ExcludeFolders, path);
+}
+
+bool QelSyncBackupWorker::MatchesIgnoreFolders(const std::string& path) const
+{
+    return Matches(Flags->IgnoreFolders, path);
+}
+
+bool QelSyncBackupWorker::FolderIncluded(const std::string& path) const
+{
+    return !MatchesExcludeFolders(path) && !MatchesIgnoreFolders(path);
+}
+
+bool QelSyncBackupWorker::FileIncluded(const std::string& path) const
+{
+    if (!Flags->IncludeFiles.empty() && !Matches(Flags->IncludeFiles, path)) {
+        return false;
+    }
+    return !MatchesExcludeFiles(path) && !MatchesIgnoreFiles(path);
+}
+
+bool QelSyncBackupWorker::IsTextFile(const std::string& name) const
+{
+    return FindMatchingPattern(name, Flags->TextFiles, true) >= 0;
+}
+
+std::string QelSyncBackupWorker::PermissionFor(const std::string& name) const
+{
+    const auto& lines = Flags->FilePermissions;
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        if (MatchesWildcard(name, Before(*line, "="), false)) {
+            return After(*line, "=");
+        }
+    }
+    return Flags->DefaultFilePermission;
+}
+
+std::string QelSyncBackupWorker::UniqueTempName(const QelDirectoryEntry& s,
+                                                const QelDirectoryList& dst) const
+{
+    std::string candidate = Flags->TempNameTag + "_" + s.Name;
+    for (int n = 1; dst.Find(candidate, false) != nullptr; ++n) {
+        candidate = Flags->TempNameTag + "_" + std::to_string(n) + "_" + s.Name;
+    }
+    return candidate;
+}
+
+void QelSyncBackupWorker::Synchronise(const std::string& source_root,
+                                      std::unique_ptr<QelStorageDevice>& source_device,
+                                      const std::string& destination_root,
+                                      std::unique_ptr<QelStorageDevice>& destination_device,
+                                      QelSyncFlags& options)
+{
+    FoldersToDelete.clear();
+    FilesToDelete.clear();
+    linked_folders_.clear();
+    source_path_ids_.clear();
+    Flags = &options;
+    Flags->StopRequested = false;
+    Flags->Failed = false;
+
+    status_ = QelSyncStatus{};
+    status_.FoldersTotal = 1;
+
+    SourceRoot = NormaliseRoot(source_root);
+    DestinationRoot = NormaliseRoot(destination_root);
+    source_var_ = &source_device;
+    destination_var_ = &destination_device;
+    SourceDevice = source_device.get();
+    DestinationDevice = destination_device.get();
+    CaseRenameState = 2;
+
+    if (SourceDevice == nullptr || DestinationDevice == nullptr) {
+        Report(kMsgError, "No source or destination device to publish with");
+        Flags->Failed = true;
+        Finish();
+        return;
+    }
+    // With a local source the patterns compare letter case, as its file names do.
+    ignore_case_ = SourceDevice->GetDeviceType() != 1;
+
+    if (!SourceDevice->ChangeDirectory(SourceRoot)) {
+        Report(kMsgError, "Source directory " + source_root + " does not exist");
+        Flags->Failed = true;
+        Finish();
+        return;
+    }
+    if (!DestinationDevice->ChangeDirectory(DestinationRoot)) {
+        if (!Flags->CreateDestinationRoot) {
+            Report(kMsgError, "Destination directory " + destination_root + " does not exist");
+            Flags->Failed = true;
+            Finish();
+            return;
+        }
+        Report(kMsgCreatingFolder, destination_root);
+        if (!CreateRemoteFolder(DestinationRoot, ".")) {
+            Report(kMsgError, "Failed to create destination directory " + destination_root);
+            Flags->Failed = true;
+            Finish();
+            return;
+        }
+    }
+
+    const SyncResult r = SyncFolder("");
+    if (r == SyncOk && Flags->DeleteObsolete &&
+        (!status_.ErrorOccurred || Flags->DeleteAfterFailure)) {
+        DeleteMarked();
+    }
+    Flags->Failed = status_.ErrorOccurred || status_.DeleteErrorOccurred;
+    Finish();
+}
+
+void QelSyncBackupWorker::Finish()
+{
+    if (Output != nullptr) {
+        Output->Finished(status_);
+    }
+    if (Flags != nullptr && Flags->FreeDestinationDevice && destination_var_ != nullptr) {
+        destination_var_->reset();
+        DestinationDevice = nullptr;
+    }
+    if (Flags != nullptr && Flags->FreeSourceDevice && source_var_ != nullptr) {
+        source_var_->reset();
+        SourceDevice = nullptr;
+    }
+    if (Flags != nullptr && Flags->FreeOutput) {
+        // Only a sink handed over to the worker is freed; a borrowed one is just forgotten.
+        owned_output_.reset();
+        Output = nullptr;
+    }
+}
+
+bool QelSyncBackupWorker::ListSourceFolder(const std::string& folder,
+                                           std::unique_ptr<QelDirectoryList>* src)
+{
+    *src = SourceDevice->ListDirectory(SourceRoot + folder, "", false);
+    if (*src != nullptr && (*src)->Find(".", true) != nullptr) {
+        return true;
+    }
+    // Every readable local folder lists its "." entry. Without it the folder could not be read
+    // (permissions, a vanished mount), and taking it as empty would delete its whole published
+    // copy as obsolete.
+    status_.ErrorOccurred = true;
+    const std::string text = "Failed to read source folder " + SourceRoot + folder + ".";
+    if (Flags->ContinueAfterErrors) {
+        Report(kMsgWarning, text + " Continuing");
+    } else {
+        Report(kMsgError, text + " Stopping");
+    }
+    return false;
+}
+
+bool QelSyncBackupWorker::ScanDestination(const QelDirectoryList& src) const
+{
+    if (Flags->TurboFolderDate == 0 && Flags->TurboEntryDate == 0) {
+        return true;
+    }
+    bool scan = true;
+    if (const QelDirectoryEntry* self = src.Find(".", true)) {
+        scan = self->Date >
+               (Flags->TurboFolderDate != 0 ? Flags->TurboFolderDate : Flags->TurboEntryDate);
+    }
+    if (!scan && Flags->TurboEntryDate != 0) {
+        for (int32_t i = 1; i <= src.Count() && !scan; ++i) {
+            scan = src.Items(i)->Date > Flags->TurboEntryDate;
+        }
+    }
+    return scan;
+}
+
+std::unique_ptr<QelDirectoryList> QelSyncBackupWorker::TurboDestination(
+    const std::string& folder, const QelDirectoryList& src) const
+{
+    const TDateTime threshold =
+        Flags->TurboEntryDate != 0 ? Flags->TurboEntryDate : Flags->TurboFolderDate;
+    auto dst = QelDirectoryList::Create();
+    for (int32_t i = 1; i <= src.Count(); ++i) {
+        auto copy = QelDirectoryEntry::CreateCopy(*src.Items(i));
+        if (copy->Date > threshold) {
+            copy->Date = threshold;
+        }
+        // Entries the options delete on the server are left out: unlisted, the destination may
+        // not hold them, so nothing is deleted on a guess.
+        const std::string path = folder + "\\" + copy->Name;
+        const bool deleted_on_server =
+            copy->IsDirectory() ? MatchesExcludeFolders(path) && !MatchesIgnoreFolders(path)
+                                : MatchesExcludeFiles(path) && !MatchesIgnoreFiles(path);
+        if (!deleted_on_server) {
+            dst->Add(std::move(copy));
+        }
+    }
+    return dst;
+}
+
+bool QelSyncBackupWorker::LinksBackIntoItsPath(const QelDirectoryEntry& s) const
+{
+    if (s.FileId == 0) {
+        return false;
+    }
+    for (const auto& [volume, file] : source_path_ids_) {
+        if (volume == s.VolumeId && file == s.FileId) {
+            return true;
+        }
+    }
+    return false;
+}
+
+SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
+{
+    UpdateStatus();
+    Report(kMsgScanFolder, folder);
+    Report(kMsgScanSourceFolder, SourceRoot + folder);
+
+    std::unique_ptr<QelDirectoryList> src;
+    if (!ListSourceFolder(folder, &src)) {
+        return Flags->ContinueAfterErrors ? SyncOk : SyncCopyFailed;
+    }
+    const QelDirectoryEntry* self = src->Find(".", true);
+    source_path_ids_.emplace_back(self->VolumeId, self->FileId);
+    struct PathGuard
+    {
+        std::vector<std::pair<uint64_t, uint64_t>>& ids;
+        ~PathGuard() { ids.pop_back(); }
+    } path_guard{source_path_ids_};
+
+    std::unique_ptr<QelDirectoryList> dst;
+    if (ScanDestination(*src)) {
+        Report(kMsgScanTargetFolder, DestinationRoot + folder);
+        dst = DestinationDevice->ListDirectory(DestinationRoot + folder, "", false);
+        if (dst == nullptr) {
+            dst = QelDirectoryList::Create();
+        }
+        if (dst->Count() == static_cast<int32_t>(kFoldersListedAtMost) &&
+            src->Count() > static_cast<int32_t>(kFoldersListedAtMost) + 2) {
+            Report(kMsgWarning,
+                   "FTP server may not be listing all files. Recommend reducing the number of "
+                   "files in this folder to less than 2000.");
+        }
+    } else {
+        dst = TurboDestination(folder, *src);
+    }
+
+    const int32_t count = src->Count();
+    for (int32_t i = 1; i <= count; ++i) {
+        const QelDirectoryEntry& s = *src->Items(i);
+        if (s.IsDirectory()) {
+            if (!s.IsDotEntry()) {
+                ++status_.FoldersTotal;
+                ++status_.SourceFolders;
+            }
+        } else {
+            ++status_.FilesTotal;
+            ++status_.SourceFiles;
+        }
+    }
+
+    const NameIndex src_index(*src);
+    const NameIndex dst_index(*dst);
+    for (int32_t i = 1; i <= count; ++i) {
+        if (Flags->StopRequested) {
+            Report(kMsgWarning, "Stopped");
+            return SyncStopped;
+        }
+        const QelDirectoryEntry& s = *src->Items(i);
+        QelDirectoryEntry* d = PairFor(s, dst_index, src_index);
+        const SyncResult r = s.IsDirectory() ? HandleSourceFolder(folder, s, d, *dst)
+                                             : HandleSourceFile(folder, s, d, *dst);
+        if (r != SyncOk) {
+            return r;
+        }
+    }
+
+    UpdateStatus();
+    if (Flags->DeleteObsolete || Flags->ListObsoleteOnly) {
+        ObsoletePass(folder, *src, *dst);
+    }
+    ++status_.FoldersProcessed;
+    UpdateStatus();
+    return SyncOk;
+}
+
+SyncResult QelSyncBackupWorker::HandleSourceFolder(const std::string& folder,
+                                                   const QelDirectoryEntry& s,
+                                                   QelDirectoryEntry* d,
+                                                   const QelDirectoryList& dst)
+{
+    const std::string path = folder + "\\" + s.Name;
+    if (s.IsDotEntry() || !FolderIncluded(path) || !Flags->Recurse) {
+        return SyncOk;
+    }
+    if (LinksBackIntoItsPath(s)) {
+        Report(kMsgWarning, "Folder " + SourceRoot + path +
+                                " links back to a folder that holds it; it is not published.");
+        return SyncOk;
+    }
+    const std::string target = DestinationRoot + folder + "\\" + s.Name;
+    if (d != nullptr && !d->IsDirectory()) {
+        // A destination file of the folder's name would stand in the way of every upload into
+        // the folder, on every run.
+        Report(kMsgDeletingFile, DestinationRoot + folder + "\\" + d->Name);
+        if (DeleteRemoteFile(DestinationRoot + folder, d->Name, true)) {
+            d = nullptr;
+        }
+    }
+    if (d == nullptr) {
+        if (CreateRemoteFolder(DestinationRoot + folder, s.Name)) {
+            ++status_.FoldersCreated;
+        } else {
+            status_.ErrorOccurred = true;
+            if (!Flags->ContinueAfterErrors) {
+                Report(kMsgError, "Failed to create directory: " + target + ". Stopping");
+                return SyncCopyFailed;
+            }
+            Report(kMsgWarning, "Failed to create directory: " + target + ". Continuing");
+        }
+    } else {
+        FixNameCase(folder, s, *d, dst);
+    }
+    return SyncFolder(path);
+}
+
+SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
+                                                 const QelDirectoryEntry& s,
+                                                 QelDirectoryEntry* d,
+                                                 const QelDirectoryList& dst)
+{
+    const std::string path = folder + "\\" + s.Name;
+    bool included = true;
+    bool copy = false;
+    if (s.Date < Flags->DateFloor || !FileIncluded(path)) {
+        included = false;
+    } else if (d == nullptr || d->IsDirectory()) {
+        // A folder of the file's name is never a copy of it, whatever its date and size.
+        copy = true;
+        if (Flags->ExplainCopy) {
+            Report(kMsgInformation, "File does not exist at server");
+        }
+    } else if (s.Date > d->Date) {
+        copy = true;
+        if (Flags->ExplainCopy) {
+            Report(kMsgInformation, "File (" + platform::FormatDateTime("c", s.Date) +
+                                        ") is newer than at server (" +
+                                        platform::FormatDateTime("c", d->Date) + ")");
+        }
+    } else if (Flags->DatesOnly) {
+        copy = false;
+    } else if (DestinationDevice->SupportsTransferModes() && IsTextFile(s.Name)) {
+        // A text upload changes line ends, so only a larger server copy shows a change.
+        copy = SizeKnown(s) && SizeKnown(*d) && Size(*d) > Size(s);
+        if (copy && Flags->ExplainCopy) {
+            Report(kMsgInformation,
+                   SizeText("File size (0x%x%.8x) less than server size (0x%x%.8x)", s, *d));
+        }
+    } else {
+        copy = SizeKnown(s) && SizeKnown(*d) && Size(s) != Size(*d);
+        if (copy && Flags->ExplainCopy) {
+            Report(kMsgInformation,
+                   SizeText("File size (0x%x%.8x) different to server size (0x%x%.8x)", s, *d));
+        }
+    }
+
+    if (copy) {
+        if (d != nullptr && d->IsDirectory()) {
+            // Only this folder's tree goes now; the rest of the deletion queue waits for its turn.
+            const std::string blocking = folder + "\\" + d->Name;
+            Report(kMsgMarkFolderForDeletion, blocking);
+            if (d->IsLink()) {
+                linked_folders_.insert(blocking);
+            }
+            DeleteFolderTree(blocking);
+            d->SetDirectory(false);
+        }
+        Report(kMsgCopyingFile, s.Name);
+        if (CopyFile(folder, s, DestinationRoot, d, dst)) {
+            ++status_.FilesCopied;
+            if (d != nullptr && d->Name != s.Name) {
+                d->Name = s.Name;
+            }
+        } else {
+            status_.ErrorOccurred = true;
+            const std::string text = "Failed to copy file " + SourceRoot + path + ". " +
+                                     DestinationDevice->GetLastErrorText();
+            if (!Flags->ContinueAfterErrors) {
+                Report(kMsgError, text + " Stopping");
+                return SyncCopyFailed;
+            }
+            Report(kMsgWarning, text + " Continuing");
+        }
+    } else {
+        if (included && d != nullptr) {
+            FixNameCase(folder, s, *d, dst);
+        }
+        Report(kMsgNoCopyNeeded, s.Name);
+    }
+    ++status_.FilesProcessed;
+    return SyncOk;
+}
+
+bool QelSyncBackupWorker::CopyFile(const std::string& folder,
+                                   const QelDirectoryEntry& s,
+                                   const std::string& destination_root,
+                                   QelDirectoryEntry* d,
+                                   const QelDirectoryList& dst)
+{
+    const std::string path = destination_root + folder;
+    // The old file is addressed by its own name: where letter case counts, the source's name
+    // may be another file, or none.
+    if (d != nullptr && d->IsReadOnly()) {
+        if (!Flags->ClearReadOnly) {
+            return false;
+        }
+        DestinationDevice->SetReadOnly(path, d->Name, false, false);
+    }
+    const bool binary = !(DestinationDevice->SupportsTransferModes() && IsTextFile(s.Name));
+    bool ok;
+    if (Flags->TempNameTag.empty() || d == nullptr) {
+        if (d != nullptr && d->Name != s.Name && !DeleteRemoteFile(path, d->Name, true)) {
+            return false;
+        }
+        const std::string local = SourceDevice->GetFile(SourceRoot + folder, s.Name);
+        ok = DestinationDevice->PutFile(local, path, s.Name, binary);
+    } else {
+        const std::string tmp = UniqueTempName(s, dst);
+        const std::string local = SourceDevice->GetFile(SourceRoot + folder, s.Name);
+        if (!DestinationDevice->PutFile(local, path, tmp, binary)) {
+            return false;
+        }
+        // A Turbo run that did not list the destination may hold an entry that is not there.
+        const bool report_errors = Flags->TurboFolderDate == 0 && Flags->TurboEntryDate == 0;
+        if (DeleteRemoteFile(path, d->Name, report_errors)) {
+            ok = DestinationDevice->RenameFile(path, tmp, s.Name);
+        } else if (Flags->TurboFolderDate == 0) {
+            return false;
+        } else {
+            ok = DestinationDevice->RenameFile(path, tmp, s.Name);
+            if (!ok) {
+                if (DeleteRemoteFile(path, d->Name, true)) {
+                    ok = DestinationDevice->RenameFile(path, tmp, s.Name);
+                } else {
+                    // The old file still stands: the upload under the temporary name is junk.
+                    DestinationDevice->DeleteFile(path, tmp, false);
+                }
+            }
+        }
+        // The copy never counts as done while the new content lies under the temporary name.
+        if (!ok) {
+            return false;
+        }
+    }
+    if (ok && !SourceDevice->KeepsFileDates()) {
+        ok = DestinationDevice->SetFileDate(path, s.Name, s.Date2);
+    }
+    if (ok && DestinationDevice->SupportsPermissions()) {
+        const std::string permission = PermissionFor(s.Name);
+        if (!permission.empty()) {
+            ok = DestinationDevice->SetPermissions(path, s.Name, permission);
+        }
+    }
+    return ok;
+}
+
+void QelSyncBackupWorker::FixNameCase(const std::string& folder,
+                                      const QelDirectoryEntry& s,
+                                      QelDirectoryEntry& d,
+                                      const QelDirectoryList& dst)
+{
+    if (d.Name == s.Name) {
+        return;
+    }
+    if (CaseRenameState == 0) {
+        d.Name = s.Name;
+        return;
+    }
+    const std::string path = DestinationRoot + folder;
+    if (!DestinationDevice->RenameFile(path, d.Name, s.Name)) {
+        const std::string tmp = UniqueTempName(s, dst);
+        if (!DestinationDevice->RenameFile(path, d.Name, tmp)) {
+            CaseRenameState = 0;
+        } else {
+            DestinationDevice->RenameFile(path, tmp, s.Name);
+        }
+    }
+    if (CaseRenameState == 2) {
+        // The first case change of a run learns whether the destination keeps letter case.
+        const auto list = DestinationDevice->ListDirectory(path, s.Name, false);
+        CaseRenameState =
+            list != nullptr && list->Count() == 1 && list->Items(1)->Name == s.Name ? 1 : 0;
+    }
+    if (CaseRenameState == 1) {
+        Report(kMsgRenaming, d.Name);
+        Report(kMsgRenamingTo, s.Name);
+    }
+    d.Name = s.Name;
+}
+
+bool QelSyncBackupWorker::CreateRemoteFolder(const std::string& folder_path,
+                                             const std::string& name)
+{
+    bool ok =
+        DestinationDevice->CreateDirectory(name == "." ? folder_path : folder_path + "\\" + name);
+    if (ok && DestinationDevice->SupportsPermissions() && !Flags->FolderPermission.empty()) {
+        ok = DestinationDevice->SetPermissions(folder_path, name, Flags->FolderPermission);
+    }
+    return ok;
+}
+
+void QelSyncBackupWorker::ObsoletePass(const std::string& folder,
+                                       const QelDirectoryList& src,
+                                       const QelDirectoryList& dst)
+{
+    const NameIndex src_index(src);
+    for (int32_t i = 1; i <= dst.Count(); ++i) {
+        const QelDirectoryEntry& d = *dst.Items(i);
+        if (d.IsDotEntry()) {
+            continue;
+        }
+        const std::string path = folder + "\\" + d.Name;
+        const QelDirectoryEntry* s = src_index.Exact(d.Name);
+        bool obsolete;
+        if (s == nullptr) {
+            obsolete = d.IsDirectory() ? !MatchesIgnoreFolders(path) : !MatchesIgnoreFiles(path);
+        } else if (s->IsDirectory()) {
+            obsolete = MatchesExcludeFolders(path) && !MatchesIgnoreFolders(path);
+        } else {
+            obsolete = MatchesExcludeFiles(path) &&
+                       (!MatchesIgnoreFiles(path) ||
+                        (s->Date < Flags->DateFloor && !Flags->KeepIgnoredOldFiles));
+        }
+        if (!obsolete) {
+            continue;
+        }
+        if (d.IsDirectory()) {
+            ++status_.FoldersTotal;
+            if (!Flags->Recurse) {
+                Report(kMsgIgnoringFolder, path);
+            } else {
+                if (Flags->ListObsoleteOnly) {
+                    Report(kMsgObsoleteFolder, path);
+                }
+                if (Flags->DeleteObsolete) {
+                    Report(kMsgMarkFolderForDeletion, path);
+                    if (d.IsLink()) {
+                        linked_folders_.insert(path);
+                    }
+                    FoldersToDelete.push_back(path);
+                }
+            }
+        } else {
+            ++status_.FilesTotal;
+            if (Flags->ListObsoleteOnly) {
+                Report(kMsgObsoleteFile, path);
+            }
+            if (Flags->DeleteObsolete) {
+                Report(kMsgMarkFileForDeletion, path);
+                FilesToDelete.push_back(path);
+            }
+        }
+        if (Flags->DeleteImmediately && Flags->DeleteObsolete) {
+            DeleteMarked();
+        }
+    }
+}
+
+bool QelSyncBackupWorker::DeleteRemoteFile(const std::string& folder,
+                                           const std::string& name,
+                                           bool report_errors)
+{
+    if (DestinationDevice->DeleteFile(folder, name, report_errors)) {
+        return true;
+    }
+    if (!Flags->ClearReadOnly) {
+        return false;
+    }
+    DestinationDevice->SetReadOnly(folder, name, false, false);
+    return DestinationDevice->DeleteFile(folder, name, report_errors);
+}
+
+SyncResult QelSyncBackupWorker::DeleteMarkedFiles()
+{
+    int kept = 0;
+    while (!FilesToDelete.empty()) {
+        const std::string r = FilesToDelete.front();
+        const std::string path = DestinationRoot + r;
+        if (Flags->StopRequested) {
+            Report(kMsgWarning, "Stopped.");
+            return SyncStopped;
+        }
+        if (MatchesIgnoreFiles(path)) {
+            ++kept;
+            ++status_.FilesDeleted;
+        } else {
+            Report(kMsgDeletingFile, path);
+            if (DeleteRemoteFile(DestinationRoot, r, true)) {
+                ++status_.FilesDeleted;
+            } else {
+                status_.DeleteErrorOccurred = true;
+                if (!Flags->ContinueAfterErrors) {
+                    Report(kMsgError, "Failed to delete file: " + path + ". stopping");
+                    return SyncDeleteFailed;
+                }
+                Report(kMsgWarning, "Failed to delete file: " + path + ". Continuing");
+            }
+        }
+        ++status_.FilesProcessed;
+        UpdateStatus();
+        FilesToDelete.pop_front();
+    }
+    return kept > 0 ? SyncKept : SyncOk;
+}
+
+SyncResult QelSyncBackupWorker::DeleteFolderTree(const std::string& r)
+{
+    const std::string path = DestinationRoot + r;
+    SyncResult result;
+    if (linked_folders_.count(r) != 0) {
+        // A link is removed as itself: what it points to is not part of the published copy.
+        Report(kMsgDeletingFolder, path);
+        if (DestinationDevice->RemoveDirectory(path)) {
+            ++status_.FoldersDeleted;
+            result = SyncOk;
+        } else {
+            Report(kMsgError, "Failed to delete directory: " + path);
+            status_.DeleteErrorOccurred = true;
+            result = SyncDeleteFailed;
+        }
+        UpdateStatus();
+        return result;
+    }
+
+    // Files queued before this tree wait: deleting one folder tree must not run the rest of the
+    // deletion queue, which may not be due yet.
+    std::deque<std::string> waiting;
+    waiting.swap(FilesToDelete);
+    struct QueueGuard
+    {
+        std::deque<std::string>& queue;
+        std::deque<std::string>& waiting;
+        ~QueueGuard()
+        {
+            waiting.insert(waiting.end(), queue.begin(), queue.end());
+            queue.swap(waiting);
+        }
+    } queue_guard{FilesToDelete, waiting};
+
+    int kept = 0;
+    Report(kMsgScanFolderBeforeDelete, path);
+    {
+        const auto list = DestinationDevice->ListDirectory(path, "", false);
+        for (int32_t i = 1; list != nullptr && i <= list->Count(); ++i) {
+            if (Flags->StopRequested) {
+                Report(kMsgWarning, "Stopped");
+                return SyncStopped;
+            }
+            const QelDirectoryEntry& e = *list->Items(i);
+            if (e.IsDotEntry()) {
+                // nothing to delete
+            } else if (e.IsDirectory()) {
+                ++status_.FoldersTotal;
+                const std::string sub = r + "\\" + e.Name;
+                if (e.IsLink()) {
+                    linked_folders_.insert(sub);
+                }
+                const SyncResult c = DeleteFolderTree(sub);
+                if (c == SyncKept) {
+                    ++kept;
+                } else if (c != SyncOk) {
+                    if (!Flags->ContinueAfterErrors) {
+                        return c;
+                    }
+                    status_.DeleteErrorOccurred = true;
+                }
+            } else {
+                ++status_.FilesTotal;
+                FilesToDelete.push_back(r + "\\" + e.Name);
+            }
+            UpdateStatus();
+        }
+    }
+
+    const SyncResult c = DeleteMarkedFiles();
+    if (c == SyncKept) {
+        result = SyncKept;
+    } else if (c != SyncOk) {
+        return c;
+    } else if (kept > 0) {
+        result = SyncKept;
+    } else {
+        Report(kMsgDeletingFolder, path);
+        if (DestinationDevice->RemoveDirectory(path)) {
+            ++status_.FoldersDeleted;
+            result = SyncOk;
+        } else {
+            Report(kMsgError, "Failed to delete directory: " + path);
+            status_.DeleteErrorOccurred = true;
+            result = SyncDeleteFailed;
+        }
+    }
+    UpdateStatus();
+    return result;
+}
+
+SyncResult QelSyncBackupWorker::DeleteMarked()
+{
+    // A kept file is no failure: the queued folders still go.
+    const SyncResult files = DeleteMarkedFiles();
+    if (files != SyncOk && files != SyncKept) {
+        return files;
+    }
+    while (!FoldersToDelete.empty()) {
+        if (Flags->StopRequested) {
+            Report(kMsgWarning, "Stopped");
+            return SyncStopped;
+        }
+        // A tree that kept a protected file stays, and leaves the queue like a deleted one.
+        const SyncResult c = DeleteFolderTree(FoldersToDelete.front());
+        if (c != SyncOk && c != SyncKept) {
+            if (!Flags->ContinueAfterErrors) {
+                return c;
+            }
+            status_.DeleteErrorOccurred = true;
+        }
+        FoldersToDelete.pop_front();
+    }
+    return SyncOk;
+}
+
+}  // namespace vantrel

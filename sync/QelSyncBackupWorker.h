@@ -1,0 +1,120 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "storage/QelDirectoryListUnit.h"
+#include "storage/QelStorage.h"
+#include "sync/QelSyncBaseOutput.h"
+#include "sync/QelSyncFlags.h"
+
+namespace vantrel {
+
+// Brings a destination folder tree up to date with a source folder tree, seeing both only
+// through their storage devices. The main window makes one worker and reuses it; each run is one
+// Synchronise call on the publisher thread. The sink is borrowed unless the worker was given
+// it to own; the devices stay the caller's unless the run's options ask the worker to free them,
+// in which case the worker resets the caller's variables.
+class QelSyncBackupWorker
+{
+public:
+    explicit QelSyncBackupWorker(QelSyncBaseOutput* output);
+    explicit QelSyncBackupWorker(std::unique_ptr<QelSyncBaseOutput> output);
+    QelSyncBackupWorker(const QelSyncBackupWorker&) = delete;
+    QelSyncBackupWorker& operator=(const QelSyncBackupWorker&) = delete;
+
+    // One run; the outcome is in options.Failed, options.StopRequested and the status given to
+    // the sink's Finished. The options are read through the reference for the whole run.
+    void Synchronise(const std::string& source_root,
+                     std::unique_ptr<QelStorageDevice>& source_device,
+                     const std::string& destination_root,
+                     std::unique_ptr<QelStorageDevice>& destination_device,
+                     QelSyncFlags& options);
+
+    // One folder pass, recursive; folder is a relative path ("" for the root, "\sub" below).
+    SyncResult SyncFolder(const std::string& folder);
+
+    bool FileIncluded(const std::string& path) const;
+    bool FolderIncluded(const std::string& path) const;
+    bool IsTextFile(const std::string& name) const;
+    bool MatchesExcludeFiles(const std::string& path) const;
+    bool MatchesIgnoreFiles(const std::string& path) const;
+    bool MatchesExcludeFolders(const std::string& path) const;
+    bool MatchesIgnoreFolders(const std::string& path) const;
+    // The permission for an uploaded file; empty for none.
+    std::string PermissionFor(const std::string& name) const;
+    // A name for uploading s beside the entries of dst that no entry there holds yet.
+    std::string UniqueTempName(const QelDirectoryEntry& s, const QelDirectoryList& dst) const;
+
+    bool DeleteRemoteFile(const std::string& folder, const std::string& name, bool report_errors);
+    SyncResult DeleteMarkedFiles();
+    SyncResult DeleteFolderTree(const std::string& path);
+    SyncResult DeleteMarked();
+
+    bool CopyFile(const std::string& folder,
+                  const QelDirectoryEntry& s,
+                  const std::string& destination_root,
+                  QelDirectoryEntry* d,
+                  const QelDirectoryList& dst);
+    void FixNameCase(const std::string& folder,
+                     const QelDirectoryEntry& s,
+                     QelDirectoryEntry& d,
+                     const QelDirectoryList& dst);
+    bool CreateRemoteFolder(const std::string& folder_path, const std::string& name);
+    void Finish();
+
+    const QelSyncStatus& Status() const { return status_; }
+
+    std::string SourceRoot;
+    std::string DestinationRoot;
+    // Relative destination paths queued for deletion, taken from the front.
+    std::deque<std::string> FoldersToDelete;
+    std::deque<std::string> FilesToDelete;
+    QelSyncFlags* Flags = nullptr;
+    QelSyncBaseOutput* Output;
+    QelStorageDevice* SourceDevice = nullptr;
+    QelStorageDevice* DestinationDevice = nullptr;
+    // 2 not yet known, 1 the destination keeps a change of letter case, 0 do not change case.
+    uint8_t CaseRenameState = 2;
+
+private:
+    bool ListSourceFolder(const std::string& folder, std::unique_ptr<QelDirectoryList>* src);
+    bool ScanDestination(const QelDirectoryList& src) const;
+    std::unique_ptr<QelDirectoryList> TurboDestination(const std::string& folder,
+                                                       const QelDirectoryList& src) const;
+    SyncResult HandleSourceFolder(const std::string& folder,
+                                  const QelDirectoryEntry& s,
+                                  QelDirectoryEntry* d,
+                                  const QelDirectoryList& dst);
+    SyncResult HandleSourceFile(const std::string& folder,
+                                const QelDirectoryEntry& s,
+                                QelDirectoryEntry* d,
+                                const QelDirectoryList& dst);
+    void ObsoletePass(const std::string& folder,
+                      const QelDirectoryList& src,
+                      const QelDirectoryList& dst);
+    bool LinksBackIntoItsPath(const QelDirectoryEntry& s) const;
+
+    bool Matches(const std::vector<std::string>& patterns, const std::string& path) const;
+    void Report(QelSyncMessageType type, const std::string& text);
+    void UpdateStatus();
+
+    QelSyncStatus status_;
+    std::unique_ptr<QelSyncBaseOutput> owned_output_;
+    std::unique_ptr<QelStorageDevice>* source_var_ = nullptr;
+    std::unique_ptr<QelStorageDevice>* destination_var_ = nullptr;
+    bool ignore_case_ = false;
+    // Source folders from the root down to the one being passed, by volume and file number, so a
+    // link back into its own path is never entered.
+    std::vector<std::pair<uint64_t, uint64_t>> source_path_ids_;
+    // Queued destination folders that are links: removed as links, never listed through.
+    std::unordered_set<std::string> linked_folders_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,852 @@
+#include "sync/QelSyncBackupWorker.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/MemoryStorageDevice.h"
+
+namespace vantrel {
+namespace {
+
+using testing::EventLog;
+using testing::MemoryStorageDevice;
+
+// Logs every message as "msg <type> <formatted line>" into the shared event log.
+class LoggingSink : public QelSyncBaseOutput
+{
+public:
+    explicit LoggingSink(EventLog* log)
+        : log_(log)
+    {}
+    void Write(QelSyncMessageType type, const std::string& text) override
+    {
+        log_->push_back("msg " + std::to_string(type) + " " + FormatMessage(type, text));
+    }
+    void Finished(const QelSyncStatus&) override { log_->push_back("finished"); }
+
+private:
+    EventLog* log_;
+};
+
+class QelSyncBackupWorkerTest : public ::testing::Test
+{
+protected:
+    QelSyncBackupWorkerTest()
+    {
+        source_holder_ = std::make_unique<MemoryStorageDevice>("src", &log_);
+        destination_holder_ = std::make_unique<MemoryStorageDevice>("dst", &log_);
+        src_ = static_cast<MemoryStorageDevice*>(source_holder_.get());
+        dst_ = static_cast<MemoryStorageDevice*>(destination_holder_.get());
+        src_->AddFolder("\\src", 100);
+        dst_->AddFolder("\\dst", 100);
+        flags_.CreateDestinationRoot = true;
+        flags_.ClearReadOnly = true;
+        flags_.DatesOnly = false;
+    }
+
+    // The destination as an FTP server: no dot entries, text transfers, permissions, its own
+    // clock for uploads.
+    void DestinationIsAServer()
+    {
+        dst_->device_type = 2;
+        dst_->lists_dot_entries = false;
+        dst_->transfer_modes = true;
+        dst_->permissions = true;
+        dst_->upload_date = 500;
+    }
+
+    void Run(const std::string& source_root = "\\src",
+             const std::string& destination_root = "\\dst")
+    {
+        log_.clear();
+        worker_.Synchronise(source_root, source_holder_, destination_root, destination_holder_,
+                            flags_);
+    }
+
+    // Log lines that start with the prefix, in order.
+    std::vector<std::string> Lines(const std::string& prefix) const
+    {
+        std::vector<std::string> lines;
+        for (const auto& line : log_) {
+            if (line.compare(0, prefix.size(), prefix) == 0) {
+                lines.push_back(line);
+            }
+        }
+        return lines;
+    }
+
+    bool Logged(const std::string& line) const
+    {
+        return std::find(log_.begin(), log_.end(), line) != log_.end();
+    }
+
+    // Position of a line in the log, or -1.
+    int IndexOf(const std::string& line) const
+    {
+        const auto it = std::find(log_.begin(), log_.end(), line);
+        return it == log_.end() ? -1 : static_cast<int>(it - log_.begin());
+    }
+
+    int Count(const std::string& prefix) const { return static_cast<int>(Lines(prefix).size()); }
+
+    EventLog log_;
+    LoggingSink sink_{&log_};
+    std::unique_ptr<QelStorageDevice> source_holder_;
+    std::unique_ptr<QelStorageDevice> destination_holder_;
+    MemoryStorageDevice* src_;
+    MemoryStorageDevice* dst_;
+    QelSyncFlags flags_;
+    QelSyncBackupWorker worker_{&sink_};
+};
+
+TEST_F(QelSyncBackupWorkerTest, ASmallTreeIsPublishedInThisExactOrder)
+{
+    src_->AddFile("\\src\\a.htm", "aaa", 10);
+    src_->AddFolder("\\src\\sub", 20);
+    src_->AddFile("\\src\\sub\\b.htm", "bb", 30);
+    dst_->AddFile("\\dst\\a.htm", "aaa", 10);
+    Run();
+    const std::vector<std::string> expected = {
+        "src.ChangeDirectory(\\src)",
+        "dst.ChangeDirectory(\\dst)",
+        "msg 3 Scanning folder: .",
+        "msg 1 Scanning source folder: \\src",
+        "src.ListDirectory(\\src, , fresh)",
+        "msg 2 Scanning target folder: \\dst",
+        "dst.ListDirectory(\\dst, , fresh)",
+        "msg 5 File a.htm does not need copying.",
+        "dst.CreateDirectory(\\dst\\sub)",
+        "msg 3 Scanning folder: \\sub",
+        "msg 1 Scanning source folder: \\src\\sub",
+        "src.ListDirectory(\\src\\sub, , fresh)",
+        "msg 2 Scanning target folder: \\dst\\sub",
+        "dst.ListDirectory(\\dst\\sub, , fresh)",
+        "msg 14 Copying file b.htm",
+        "src.GetFile(\\src\\sub, b.htm)",
+        "dst.PutFile(mem:src:\\src\\sub\\b.htm, \\dst\\sub, b.htm, binary)",
+        "finished",
+    };
+    EXPECT_EQ(expected, log_);
+    const QelSyncStatus& st = worker_.Status();
+    EXPECT_EQ(2, st.SourceFiles);
+    EXPECT_EQ(1, st.SourceFolders);
+    EXPECT_EQ(2, st.FoldersTotal);
+    EXPECT_EQ(2, st.FilesTotal);
+    EXPECT_EQ(1, st.FilesCopied);
+    EXPECT_EQ(2, st.FilesProcessed);
+    EXPECT_EQ(1, st.FoldersCreated);
+    EXPECT_EQ(2, st.FoldersProcessed);
+    EXPECT_FALSE(flags_.Failed);
+    EXPECT_EQ("bb", dst_->Node("\\dst\\sub\\b.htm")->content);
+
+    Run();
+    EXPECT_EQ(0, Count("dst.PutFile"));
+    EXPECT_EQ(0, worker_.Status().FilesCopied);
+}
+
+TEST_F(QelSyncBackupWorkerTest, RootsAreNormalisedButQuotedAsGiven)
+{
+    src_->AddFile("\\src\\a.htm", "a", 10);
+    Run("/src/", "/dst/");
+    EXPECT_TRUE(Logged("src.ChangeDirectory(\\src)"));
+    EXPECT_TRUE(Logged("dst.PutFile(mem:src:\\src\\a.htm, \\dst, a.htm, binary)"));
+
+    Run("/nowhere/", "/dst/");
+    EXPECT_TRUE(Logged("msg 27 Source directory /nowhere/ does not exist"));
+    EXPECT_TRUE(flags_.Failed);
+    EXPECT_EQ("finished", log_.back());
+}
+
+TEST_F(QelSyncBackupWorkerTest, AMissingDestinationRootIsCreatedOnlyWhenAllowed)
+{
+    src_->AddFile("\\src\\a.htm", "a", 10);
+    flags_.CreateDestinationRoot = false;
+    Run("\\src", "\\dst\\www");
+    EXPECT_TRUE(Logged("msg 27 Destination directory \\dst\\www does not exist"));
+    EXPECT_TRUE(flags_.Failed);
+    EXPECT_EQ(0, Count("dst.CreateDirectory"));
+
+    flags_.CreateDestinationRoot = true;
+    Run("\\src", "\\dst\\www\\");
+    EXPECT_TRUE(Logged("msg 17 Creating folder \\dst\\www\\"));
+    EXPECT_TRUE(Logged("dst.CreateDirectory(\\dst\\www)"));
+    EXPECT_FALSE(flags_.Failed);
+    EXPECT_TRUE(dst_->Exists("\\dst\\www\\a.htm"));
+
+    Run("\\src", "\\dst\\no\\www");
+    EXPECT_TRUE(Logged("msg 27 Failed to create destination directory \\dst\\no\\www"));
+    EXPECT_TRUE(flags_.Failed);
+}
+
+TEST_F(QelSyncBackupWorkerTest, FilesAreCopiedWhenMissingNewerOrOfAnotherSize)
+{
+    DestinationIsAServer();
+    flags_.TextFiles = {"*.txt"};
+    struct Case
+    {
+        const char* name;
+        const char* source;
+        TDateTime source_date;
+        const char* destination;  // null: missing at the destination
+        TDateTime destination_date;
+        bool unknown_size;
+        bool copied;
+    };
+    const Case kCases[] = {
+        {"missing.bin", "x", 10, nullptr, 0, false, true},
+        {"newer.bin", "x", 20, "x", 10, false, true},
+        {"older.bin", "x", 10, "x", 20, false, false},
+        {"resized.bin", "xx", 10, "x", 10, false, true},
+        {"same.bin", "xx", 10, "yy", 10, false, false},
+        {"unknown.bin", "xx", 10, "x", 10, true, false},
+        // Text uploads grow by their line ends: only a larger server copy counts.
+        {"smaller.txt", "a\nb\n", 10, "a\nb", 10, false, false},
+        {"larger.txt", "a\n", 10, "a\r\nbbbb", 10, false, true},
+        {"larger-unknown.txt", "a\n", 10, "a\r\nbbbb", 10, true, false},
+    };
+    for (const auto& c : kCases) {
+        src_->AddFile(std::string("\\src\\") + c.name, c.source, c.source_date);
+        if (c.destination != nullptr) {
+            dst_->AddFile(std::string("\\dst\\") + c.name, c.destination, c.destination_date);
+            dst_->Node(std::string("\\dst\\") + c.name)->size_unknown = c.unknown_size;
+        }
+    }
+    Run();
+    for (const auto& c : kCases) {
+        EXPECT_EQ(c.copied, Logged(std::string("msg 14 Copying file ") + c.name)) << c.name;
+    }
+    EXPECT_TRUE(Logged("dst.PutFile(mem:src:\\src\\larger.txt, \\dst, larger.txt, text)"));
+
+    flags_.DatesOnly = true;
+    src_->AddFile("\\src\\resized.bin", "xxxxx", 10);
+    dst_->AddFile("\\dst\\resized.bin", "x", 10);
+    Run();
+    EXPECT_FALSE(Logged("msg 14 Copying file resized.bin"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, ExplainCopyGivesTheReason)
+{
+    DestinationIsAServer();
+    flags_.ExplainCopy = true;
+    flags_.TextFiles = {"*.txt"};
+    src_->AddFile("\\src\\new.bin", "x", 10);
+    src_->AddFile("\\src\\size.bin", "xx", 10);
+    dst_->AddFile("\\dst\\size.bin", "x", 10);
+    src_->AddFile("\\src\\text.txt", "x", 10);
+    dst_->AddFile("\\dst\\text.txt", "xyz", 10);
+    Run();
+    EXPECT_TRUE(Logged("msg 20 File does not exist at server"));
+    EXPECT_TRUE(Logged("msg 20 File size (0x000000002) different to server size (0x000000001)"));
+    EXPECT_TRUE(Logged("msg 20 File size (0x000000001) less than server size (0x000000003)"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, ExplainCopyQuotesBothDates)
+{
+    flags_.ExplainCopy = true;
+    src_->AddFile("\\src\\a.htm", "x", 45000.5);
+    dst_->AddFile("\\dst\\a.htm", "x", 45000.0);
+    Run();
+    EXPECT_TRUE(Logged("msg 20 File (" + platform::FormatDateTime("c", 45000.5) +
+                       ") is newer than at server (" + platform::FormatDateTime("c", 45000.0) +
+                       ")"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, FloorsIncludesExcludesAndIgnoresKeepFilesBack)
+{
+    flags_.DateFloor = 15;
+    flags_.IncludeFiles = {"*.htm", "*.gif"};
+    flags_.ExcludeFiles = {"*\\draft*"};
+    flags_.IgnoreFiles = {"*\\notes.htm"};
+    flags_.ExcludeFolders = {"*\\private"};
+    flags_.IgnoreFolders = {"*\\cgi-bin"};
+    src_->AddFile("\\src\\old.htm", "x", 10);
+    src_->AddFile("\\src\\page.htm", "x", 20);
+    src_->AddFile("\\src\\page.txt", "x", 20);
+    src_->AddFile("\\src\\draft1.htm", "x", 20);
+    src_->AddFile("\\src\\notes.htm", "x", 20);
+    src_->AddFolder("\\src\\private", 20);
+    src_->AddFile("\\src\\private\\x.htm", "x", 20);
+    src_->AddFolder("\\src\\cgi-bin", 20);
+    src_->AddFile("\\src\\cgi-bin\\x.gif", "x", 20);
+    src_->AddFolder("\\src\\Private", 20);  // letter case counts with a local source
+    src_->AddFile("\\src\\Private\\y.gif", "x", 20);
+    Run();
+    EXPECT_EQ((std::vector<std::string>{"Private\\", "Private\\y.gif", "page.htm"}),
+              dst_->Tree("\\dst"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, PatternsIgnoreCaseWhenTheSourceIsNotLocal)
+{
+    src_->device_type = 2;
+    flags_.ExcludeFiles = {"*.HTM"};
+    src_->AddFile("\\src\\page.htm", "x", 20);
+    src_->AddFile("\\src\\page.gif", "x", 20);
+    Run();
+    EXPECT_EQ((std::vector<std::string>{"page.gif"}), dst_->Tree("\\dst"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, AFolderOfExactly2000EntriesBesideMoreAtTheSourceIsWarnedAbout)
+{
+    DestinationIsAServer();
+    const std::string warning =
+        "msg 24 FTP server may not be listing all files. Recommend reducing the number of files "
+        "in this folder to less than 2000.";
+    for (int i = 0; i < 2000; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        src_->AddFile("\\src\\" + name, "x", 10);
+        dst_->AddFile("\\dst\\" + name, "x", 10);
+    }
+    Run();  // 2002 source entries with "." and ".."
+    EXPECT_FALSE(Logged(warning));
+    src_->AddFile("\\src\\extra", "x", 10);
+    Run();
+    EXPECT_TRUE(Logged(warning));
+}
+
+TEST_F(QelSyncBackupWorkerTest, TurboFolderDateSkipsListingAnUnchangedFolder)
+{
+    flags_.TurboFolderDate = 50;
+    src_->AddFolder("\\src\\old", 40);
+    src_->AddFile("\\src\\old\\changed.htm", "new", 60);
+    src_->AddFile("\\src\\old\\same.htm", "same but longer", 30);
+    dst_->AddFolder("\\dst\\old", 40);
+    dst_->AddFile("\\dst\\old\\changed.htm", "old", 20);
+    dst_->AddFile("\\dst\\old\\same.htm", "same", 30);
+    Run();
+    EXPECT_FALSE(Logged("dst.ListDirectory(\\dst\\old, , fresh)"));
+    EXPECT_TRUE(Logged("msg 14 Copying file changed.htm"));
+    EXPECT_FALSE(Logged("msg 14 Copying file same.htm"));  // no size is compared
+    // The root's own time (100) is later, so the root is listed.
+    EXPECT_TRUE(Logged("dst.ListDirectory(\\dst, , fresh)"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, TurboEntryDateListsAFolderThatHoldsANewerEntry)
+{
+    flags_.TurboEntryDate = 50;
+    src_->AddFolder("\\src\\old", 40);
+    src_->AddFile("\\src\\old\\a.htm", "a", 30);
+    src_->AddFolder("\\src\\new", 40);
+    src_->AddFile("\\src\\new\\b.htm", "b", 60);
+    dst_->AddFolder("\\dst\\old", 40);
+    dst_->AddFolder("\\dst\\new", 40);
+    Run();
+    EXPECT_FALSE(Logged("dst.ListDirectory(\\dst\\old, , fresh)"));
+    EXPECT_TRUE(Logged("dst.ListDirectory(\\dst\\new, , fresh)"));
+    EXPECT_FALSE(Logged("msg 14 Copying file a.htm"));
+    EXPECT_TRUE(Logged("msg 14 Copying file b.htm"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, TurboNeverDeletesWhatItDidNotList)
+{
+    flags_.TurboFolderDate = 500;
+    flags_.DeleteObsolete = true;
+    flags_.ExcludeFiles = {"*.bak"};
+    src_->AddFile("\\src\\a.bak", "x", 10);
+    src_->AddFile("\\src\\a.htm", "x", 10);
+    dst_->AddFile("\\dst\\a.bak", "x", 10);
+    dst_->AddFile("\\dst\\a.htm", "x", 10);
+    Run();
+    EXPECT_FALSE(Logged("dst.ListDirectory(\\dst, , fresh)"));
+    EXPECT_EQ(0, Count("msg 7"));
+    EXPECT_EQ(0, Count("dst.DeleteFile"));
+    EXPECT_EQ(0, Count("dst.PutFile"));
+    EXPECT_FALSE(flags_.Failed);
+}
+
+TEST_F(QelSyncBackupWorkerTest, PairingPrefersTheExactNameThenOneNoSourceEntryNames)
+{
+    // The page.html listed second is the same file; Page.html is another one.
+    src_->AddFile("\\src\\page.html", "x", 10);
+    dst_->AddFile("\\dst\\Page.html", "other", 10);
+    dst_->AddFile("\\dst\\page.html", "x", 10);
+    Run();
+    EXPECT_EQ(0, Count("dst.PutFile"));
+    EXPECT_EQ(0, Count("dst.RenameFile"));
+
+    // Two source files that differ only in case must stay two files.
+    src_->AddFile("\\src\\A.txt", "upper", 10);
+    src_->AddFile("\\src\\a.txt", "lower", 10);
+    dst_->AddFile("\\dst\\A.TXT", "upper", 10);
+    Run();
+    EXPECT_TRUE(Logged("dst.RenameFile(\\dst, A.TXT, A.txt)"));
+    EXPECT_TRUE(Logged("msg 15 Renaming A.TXT"));
+    EXPECT_TRUE(Logged("msg 16 Renaming to A.txt"));
+    EXPECT_TRUE(Logged("dst.PutFile(mem:src:\\src\\a.txt, \\dst, a.txt, binary)"));
+    EXPECT_EQ("upper", dst_->Node("\\dst\\A.txt")->content);
+    EXPECT_EQ("lower", dst_->Node("\\dst\\a.txt")->content);
+}
+
+TEST_F(QelSyncBackupWorkerTest, ADestinationThatIgnoresCaseChangesIsCorrectedOnlyInMemory)
+{
+    dst_->case_sensitive = false;
+    dst_->keeps_case = false;
+    src_->AddFile("\\src\\a.htm", "x", 10);
+    src_->AddFile("\\src\\b.htm", "x", 10);
+    dst_->AddFile("\\dst\\A.HTM", "x", 10);
+    dst_->AddFile("\\dst\\B.HTM", "x", 10);
+    Run();
+    EXPECT_EQ((std::vector<std::string>{"dst.RenameFile(\\dst, A.HTM, a.htm)"}),
+              Lines("dst.RenameFile"));
+    EXPECT_TRUE(Logged("dst.ListDirectory(\\dst, a.htm, fresh)"));
+    EXPECT_EQ(0, Count("msg 15"));
+    EXPECT_EQ(0, Count("dst.PutFile"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, ACopyOverAnEntryOfAnotherCaseReplacesThatEntry)
+{
+    src_->AddFile("\\src\\page.htm", "new", 20);
+    dst_->AddFile("\\dst\\Page.htm", "old", 10);
+    dst_->Node("\\dst\\Page.htm")->read_only = true;
+    Run();
+    EXPECT_TRUE(Logged("dst.SetReadOnly(\\dst, Page.htm, off, normal)"));
+    EXPECT_EQ((std::vector<std::string>{"page.htm"}), dst_->Tree("\\dst"));
+    EXPECT_EQ("new", dst_->Node("\\dst\\page.htm")->content);
+    EXPECT_FALSE(flags_.Failed);
+}
+
+TEST_F(QelSyncBackupWorkerTest, TemporaryNamesAvoidEveryListedName)
+{
+    flags_.TempNameTag = "qvr";
+    src_->AddFile("\\src\\page.html", "new", 20);
+    src_->AddFile("\\src\\fresh.html", "new", 20);
+    dst_->AddFile("\\dst\\page.html", "old", 10);
+    dst_->AddFile("\\dst\\qvr_page.html", "junk", 10);
+    Run();
+    const std::vector<std::string> expected = {
+        "dst.PutFile(mem:src:\\src\\fresh.html, \\dst, fresh.html, binary)",
+        "dst.PutFile(mem:src:\\src\\page.html, \\dst, qvr_1_page.html, binary)",
+        "dst.DeleteFile(\\dst, page.html, report)",
+        "dst.RenameFile(\\dst, qvr_1_page.html, page.html)",
+    };
+    std::vector<std::string> calls = Lines("dst.PutFile");
+    for (const auto& prefix : {"dst.DeleteFile", "dst.RenameFile"}) {
+        const auto more = Lines(prefix);
+        calls.insert(calls.end(), more.begin(), more.end());
+    }
+    EXPECT_EQ(expected, calls);
+    EXPECT_EQ("new", dst_->Node("\\dst\\page.html")->content);
+    EXPECT_EQ("junk", dst_->Node("\\dst\\qvr_page.html")->content);
+}
+
+TEST_F(QelSyncBackupWorkerTest, AFailedSwapUnderATemporaryNameIsAFailedCopy)
+{
+    flags_.TempNameTag = "qvr";
+    src_->AddFile("\\src\\page.html", "new", 20);
+    dst_->AddFile("\\dst\\page.html", "old", 10);
+    dst_->fail_when = [](const std::string& call) {
+        return call.find("RenameFile") != std::string::npos;
+    };
+    Run();
+    EXPECT_TRUE(flags_.Failed);
+    EXPECT_EQ(0, worker_.Status().FilesCopied);
+    EXPECT_EQ(1, Count("msg 27 Failed to copy file \\src\\page.html. Memory device error 5."));
+
+    // In a Turbo run the old file may not be there: the rename alone decides; when it fails, a
+    // reported deletion and one more rename.
+    flags_.TurboFolderDate = 1;
+    dst_->Node("\\dst")->date = 1;
+    int renames = 0;
+    dst_->fail_when = [&renames](const std::string& call) {
+        return call == "dst.DeleteFile(\\dst, page.html, quiet)" ||
+               (call.find("RenameFile") != std::string::npos && ++renames == 1);
+    };
+    dst_->AddFile("\\dst\\page.html", "old", 10);
+    Run();
+    EXPECT_TRUE(Logged("dst.DeleteFile(\\dst, page.html, report)"));
+    EXPECT_FALSE(flags_.Failed);
+    EXPECT_EQ(1, worker_.Status().FilesCopied);
+    EXPECT_EQ("new", dst_->Node("\\dst\\page.html")->content);
+
+    // When that deletion fails too, the old file stays and the temporary upload goes.
+    dst_->fail_when = [](const std::string& call) {
+        return call.find("DeleteFile(\\dst, page.html") != std::string::npos ||
+               call.find("RenameFile") != std::string::npos;
+    };
+    src_->AddFile("\\src\\page.html", "newer", 30);
+    Run();
+    EXPECT_TRUE(flags_.Failed);
+    EXPECT_EQ(0, worker_.Status().FilesCopied);
+    EXPECT_EQ("new", dst_->Node("\\dst\\page.html")->content);
+    EXPECT_TRUE(Logged("dst.DeleteFile(\\dst, qvr_1_page.html, quiet)"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, ADestinationFolderNamedLikeASourceFileGoesAloneThenTheFileComes)
+{
+    flags_.DeleteObsolete = true;
+    src_->AddFolder("\\src\\a", 10);
+    src_->AddFile("\\src\\x.htm", "file", 10);
+    dst_->AddFolder("\\dst\\a", 10);
+    dst_->AddFile("\\dst\\a\\old.htm", "obsolete", 10);
+    dst_->AddFolder("\\dst\\x.htm", 10);
+    dst_->AddFile("\\dst\\x.htm\\inner", "x", 10);
+    Run();
+    const int blocking_gone = IndexOf("dst.RemoveDirectory(\\dst\\x.htm)");
+    const int upload = IndexOf("dst.PutFile(mem:src:\\src\\x.htm, \\dst, x.htm, binary)");
+    const int obsolete_gone = IndexOf("dst.DeleteFile(\\dst, \\a\\old.htm, report)");
+    ASSERT_GE(blocking_gone, 0);
+    ASSERT_GT(upload, blocking_gone);
+    // The earlier queued obsolete file waits for the end of the run.
+    EXPECT_GT(obsolete_gone, upload);
+    EXPECT_EQ("file", dst_->Node("\\dst\\x.htm")->content);
+
+    // Also with deletion off, and with an empty file of the folder's date.
+    flags_.DeleteObsolete = false;
+    src_->AddFile("\\src\\x.htm", "", 10);
+    dst_->AddFile("\\dst\\a\\old.htm", "obsolete", 10);
+    dst_->AddFolder("\\dst\\x.htm", 10);
+    dst_->AddFile("\\dst\\x.htm\\inner", "x", 10);
+    Run();
+    EXPECT_FALSE(dst_->Node("\\dst\\x.htm")->folder);
+    EXPECT_TRUE(dst_->Exists("\\dst\\a\\old.htm"));
+    EXPECT_FALSE(flags_.Failed);
+}
+
+TEST_F(QelSyncBackupWorkerTest, ADestinationFileNamedLikeASourceFolderMakesWayForIt)
+{
+    src_->AddFolder("\\src\\images", 10);
+    src_->AddFile("\\src\\images\\a.gif", "gif", 10);
+    dst_->AddFile("\\dst\\images", "stray", 10);
+    Run();
+    EXPECT_FALSE(flags_.Failed);
+    EXPECT_EQ((std::vector<std::string>{"images\\", "images\\a.gif"}), dst_->Tree("\\dst"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, AStopBeforeTheFirstEntryEndsTheRunWithoutFailing)
+{
+    src_->AddFile("\\src\\a.htm", "x", 10);
+    src_->on_call = [this](const std::string& call) {
+        if (call == "src.ListDirectory(\\src, , fresh)") {
+            flags_.StopRequested = true;
+        }
+    };
+    flags_.StopRequested = true;  // a request before the run has no effect
+    Run();
+    EXPECT_TRUE(Logged("msg 24 Stopped"));
+    EXPECT_TRUE(flags_.StopRequested);
+    EXPECT_FALSE(flags_.Failed);
+    EXPECT_EQ(0, Count("dst.PutFile"));
+    EXPECT_EQ(0, worker_.Status().FoldersProcessed);
+    EXPECT_EQ("finished", log_.back());
+}
+
+TEST_F(QelSyncBackupWorkerTest, AFailedCopyStopsTheRunUnlessTheRunContinues)
+{
+    flags_.DeleteObsolete = true;
+    src_->AddFile("\\src\\a.htm", "a", 10);
+    src_->AddFile("\\src\\b.htm", "b", 10);
+    dst_->AddFile("\\dst\\old.htm", "old", 10);
+    dst_->fail_when = [](const std::string& call) {
+        return call.find("a.htm, binary") != std::string::npos;
+    };
+    Run();
+    EXPECT_TRUE(Logged("msg 27 Failed to copy file \\src\\a.htm. Memory device error 5. Stopping"));
+    EXPECT_EQ(0, Count("msg 14 Copying file b.htm"));
+    EXPECT_TRUE(dst_->Exists("\\dst\\old.htm"));
+    EXPECT_TRUE(flags_.Failed);
+
+    flags_.ContinueAfterErrors = true;
+    Run();
+    EXPECT_TRUE(
+        Logged("msg 24 Failed to copy file \\src\\a.htm. Memory device error 5. Continuing"));
+    EXPECT_TRUE(dst_->Exists("\\dst\\b.htm"));
+    EXPECT_EQ(2, worker_.Status().FilesProcessed);
+    EXPECT_TRUE(flags_.Failed);
+    // A failed copy skips the final deletion unless asked otherwise.
+    EXPECT_TRUE(dst_->Exists("\\dst\\old.htm"));
+    flags_.DeleteAfterFailure = true;
+    Run();
+    EXPECT_FALSE(dst_->Exists("\\dst\\old.htm"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, AFailedFolderCreationStopsOrIsWarnedAbout)
+{
+    src_->AddFolder("\\src\\sub", 10);
+    src_->AddFile("\\src\\sub\\a.htm", "a", 10);
+    dst_->fail_when = [](const std::string& call) {
+        return call == "dst.CreateDirectory(\\dst\\sub)";
+    };
+    Run();
+    EXPECT_TRUE(Logged("msg 27 Failed to create directory: \\dst\\sub. Stopping"));
+    EXPECT_TRUE(flags_.Failed);
+    flags_.ContinueAfterErrors = true;
+    Run();
+    EXPECT_TRUE(Logged("msg 24 Failed to create directory: \\dst\\sub. Continuing"));
+    EXPECT_TRUE(Logged("msg 1 Scanning source folder: \\src\\sub"));  // still entered
+}
+
+TEST_F(QelSyncBackupWorkerTest, AReadOnlyDestinationFileIsOverwrittenOnlyWhenAllowed)
+{
+    src_->AddFile("\\src\\a.htm", "new", 20);
+    dst_->AddFile("\\dst\\a.htm", "old", 10);
+    dst_->Node("\\dst\\a.htm")->read_only = true;
+    flags_.ClearReadOnly = false;
+    Run();
+    EXPECT_TRUE(flags_.Failed);
+    EXPECT_EQ("old", dst_->Node("\\dst\\a.htm")->content);
+    EXPECT_EQ(0, Count("dst.PutFile"));
+    flags_.ClearReadOnly = true;
+    Run();
+    EXPECT_FALSE(flags_.Failed);
+    EXPECT_LT(IndexOf("dst.SetReadOnly(\\dst, a.htm, off, normal)"),
+              IndexOf("dst.PutFile(mem:src:\\src\\a.htm, \\dst, a.htm, binary)"));
+    EXPECT_EQ("new", dst_->Node("\\dst\\a.htm")->content);
+}
+
+TEST_F(QelSyncBackupWorkerTest, UploadsGetDatesAndPermissionsWhereTheDevicesNeedThem)
+{
+    DestinationIsAServer();
+    src_->keeps_file_dates = false;
+    flags_.FilePermissions = {"*.cgi=755", "*=600", "secret.cgi=700"};
+    flags_.DefaultFilePermission = "644";
+    flags_.FolderPermission = "711";
+    src_->AddFile("\\src\\run.cgi", "x", 10);
+    src_->AddFile("\\src\\secret.cgi", "x", 10);
+    src_->AddFolder("\\src\\sub", 10);
+    Run();
+    EXPECT_EQ("600", dst_->Node("\\dst\\run.cgi")->permission);  // the last matching line wins
+    EXPECT_EQ("700", dst_->Node("\\dst\\secret.cgi")->permission);
+    EXPECT_EQ("711", dst_->Node("\\dst\\sub")->permission);
+    EXPECT_EQ(10, dst_->Node("\\dst\\run.cgi")->date);
+
+    flags_.FilePermissions = {"*.cgi=755"};
+    EXPECT_EQ("644", worker_.PermissionFor("index.htm"));
+    EXPECT_EQ("755", worker_.PermissionFor("x.cgi"));
+    EXPECT_EQ("644", worker_.PermissionFor("X.CGI"));  // case counts here
+
+    dst_->fail_when = [](const std::string& call) {
+        return call.find("SetPermissions") != std::string::npos;
+    };
+    src_->AddFile("\\src\\run.cgi", "changed", 20);
+    Run();
+    EXPECT_TRUE(flags_.Failed);
+}
+
+TEST_F(QelSyncBackupWorkerTest, ObsoleteEntriesAreListedQueuedOrBoth)
+{
+    dst_->AddFile("\\dst\\old.htm", "x", 10);
+    dst_->AddFolder("\\dst\\gone", 10);
+    dst_->AddFile("\\dst\\gone\\x.htm", "x", 10);
+    flags_.ListObsoleteOnly = true;
+    Run();
+    EXPECT_TRUE(Logged("msg 10 Obsolete file \\old.htm"));
+    EXPECT_TRUE(Logged("msg 9 Obsolete folder \\gone"));
+    EXPECT_TRUE(dst_->Exists("\\dst\\old.htm"));
+
+    flags_.DeleteObsolete = true;
+    Run();
+    EXPECT_LT(IndexOf("msg 10 Obsolete file \\old.htm"),
+              IndexOf("msg 7 Marking file \\old.htm for later deletion."));
+    EXPECT_TRUE(Logged("msg 6 Marking folder \\gone for later deletion."));
+    EXPECT_TRUE(Logged("msg 18 Deleting file \\dst\\old.htm"));
+    EXPECT_TRUE(Logged("msg 18 Deleting file \\dst\\gone\\x.htm"));
+    EXPECT_TRUE(Logged("msg 19 Deleting folder \\dst\\gone"));
+    EXPECT_EQ(std::vector<std::string>{}, dst_->Tree("\\dst"));
+    EXPECT_EQ(2, worker_.Status().FilesDeleted);
+    EXPECT_EQ(1, worker_.Status().FoldersDeleted);
+}
+
+TEST_F(QelSyncBackupWorkerTest, IgnoreAndExcludePatternsDecideWhatIsObsolete)
+{
+    flags_.DeleteObsolete = true;
+    flags_.IgnoreFiles = {"*\\thumbs.db"};
+    flags_.ExcludeFiles = {"*.bak"};
+    src_->AddFile("\\src\\page.bak", "x", 10);
+    dst_->AddFile("\\dst\\page.bak", "x", 10);
+    dst_->AddFile("\\dst\\thumbs.db", "x", 10);
+    Run();
+    EXPECT_EQ((std::vector<std::string>{"thumbs.db"}), dst_->Tree("\\dst"));
+
+    // The bare name does not match the relative path \thumbs.db.
+    flags_.IgnoreFiles = {"thumbs.db"};
+    Run();
+    EXPECT_EQ(std::vector<std::string>{}, dst_->Tree("\\dst"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, WithoutRecursionAnObsoleteFolderIsOnlyIgnored)
+{
+    flags_.DeleteObsolete = true;
+    flags_.Recurse = false;
+    dst_->AddFolder("\\dst\\gone", 10);
+    Run();
+    EXPECT_TRUE(Logged("msg 8 Ignoring folder \\gone"));
+    EXPECT_TRUE(dst_->Exists("\\dst\\gone"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, AKeptFileKeepsItsFolderButNotTheRestOfTheQueue)
+{
+    flags_.DeleteObsolete = true;
+    flags_.IgnoreFiles = {"*\\keep.me"};
+    for (const char* folder : {"\\dst\\a", "\\dst\\b"}) {
+        dst_->AddFolder(folder, 10);
+        dst_->AddFile(std::string(folder) + "\\x.htm", "x", 10);
+    }
+    dst_->AddFolder("\\dst\\a\\inner", 10);
+    dst_->AddFile("\\dst\\a\\inner\\keep.me", "x", 10);
+    Run();
+    EXPECT_EQ((std::vector<std::string>{"a\\", "a\\inner\\", "a\\inner\\keep.me"}),
+              dst_->Tree("\\dst"));
+    EXPECT_FALSE(flags_.Failed);
+    EXPECT_TRUE(worker_.FoldersToDelete.empty());
+
+    // Deleting at once must not take the kept tree again after every later obsolete entry.
+    flags_.DeleteImmediately = true;
+    dst_->AddFolder("\\dst\\b", 10);
+    dst_->AddFile("\\dst\\c.htm", "x", 10);
+    dst_->AddFile("\\dst\\d.htm", "x", 10);
+    Run();
+    EXPECT_EQ(1, Count("msg 4 Scanning folder: \\dst\\a prior to deleting it"));
+    EXPECT_FALSE(dst_->Exists("\\dst\\d.htm"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, AFolderTreeGoesSubfoldersFirstThenFilesThenItself)
+{
+    flags_.DeleteObsolete = true;
+    dst_->AddFolder("\\dst\\t", 10);
+    dst_->AddFile("\\dst\\t\\a.htm", "x", 10);
+    dst_->AddFolder("\\dst\\t\\s", 10);
+    dst_->AddFile("\\dst\\t\\s\\b.htm", "x", 10);
+    Run();
+    const std::vector<std::string> expected = {
+        "dst.DeleteFile(\\dst, \\t\\s\\b.htm, report)",
+        "dst.RemoveDirectory(\\dst\\t\\s)",
+        "dst.DeleteFile(\\dst, \\t\\a.htm, report)",
+        "dst.RemoveDirectory(\\dst\\t)",
+    };
+    std::vector<std::string> deletions;
+    for (const auto& line : log_) {
+        if (line.rfind("dst.DeleteFile", 0) == 0 || line.rfind("dst.RemoveDirectory", 0) == 0) {
+            deletions.push_back(line);
+        }
+    }
+    EXPECT_EQ(expected, deletions);
+    EXPECT_EQ(3, worker_.Status().FoldersTotal);
+}
+
+TEST_F(QelSyncBackupWorkerTest, AFailedDeletionStopsTheDeletionAndFailsTheRun)
+{
+    flags_.DeleteObsolete = true;
+    dst_->AddFile("\\dst\\a.htm", "x", 10);
+    dst_->AddFile("\\dst\\b.htm", "x", 10);
+    dst_->fail_when = [](const std::string& call) {
+        return call.find("DeleteFile(\\dst, \\a.htm") != std::string::npos;
+    };
+    Run();
+    EXPECT_TRUE(Logged("msg 27 Failed to delete file: \\dst\\a.htm. stopping"));
+    EXPECT_TRUE(dst_->Exists("\\dst\\b.htm"));
+    EXPECT_TRUE(flags_.Failed);
+
+    flags_.ContinueAfterErrors = true;
+    Run();
+    EXPECT_TRUE(Logged("msg 24 Failed to delete file: \\dst\\a.htm. Continuing"));
+    EXPECT_FALSE(dst_->Exists("\\dst\\b.htm"));
+    EXPECT_TRUE(flags_.Failed);
+}
+
+TEST_F(QelSyncBackupWorkerTest, AReadOnlyObsoleteFileIsClearedThenDeleted)
+{
+    flags_.DeleteObsolete = true;
+    dst_->AddFile("\\dst\\a.htm", "x", 10);
+    dst_->Node("\\dst\\a.htm")->read_only = true;
+    Run();
+    EXPECT_FALSE(dst_->Exists("\\dst\\a.htm"));
+    EXPECT_EQ(2, Count("dst.DeleteFile(\\dst, \\a.htm, report)"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, AStopDuringTheFinalDeletionLeavesTheRest)
+{
+    flags_.DeleteObsolete = true;
+    dst_->AddFile("\\dst\\a.htm", "x", 10);
+    dst_->AddFile("\\dst\\b.htm", "x", 10);
+    dst_->on_call = [this](const std::string& call) {
+        if (call == "dst.DeleteFile(\\dst, \\a.htm, report)") {
+            flags_.StopRequested = true;
+        }
+    };
+    Run();
+    EXPECT_TRUE(Logged("msg 24 Stopped."));
+    EXPECT_TRUE(dst_->Exists("\\dst\\b.htm"));
+    EXPECT_FALSE(flags_.Failed);
+}
+
+TEST_F(QelSyncBackupWorkerTest, AnUnreadableSourceFolderIsAFailureNotAnEmptyFolder)
+{
+    flags_.DeleteObsolete = true;
+    src_->AddFolder("\\src\\sub", 10);
+    src_->AddFile("\\src\\sub\\a.htm", "x", 10);
+    src_->AddFile("\\src\\b.htm", "x", 10);
+    dst_->AddFolder("\\dst\\sub", 10);
+    dst_->AddFile("\\dst\\sub\\a.htm", "x", 10);
+    src_->fail_when = [](const std::string& call) {
+        return call == "src.ListDirectory(\\src\\sub, , fresh)";
+    };
+    Run();
+    EXPECT_TRUE(Logged("msg 27 Failed to read source folder \\src\\sub. Stopping"));
+    EXPECT_TRUE(dst_->Exists("\\dst\\sub\\a.htm"));
+    EXPECT_TRUE(flags_.Failed);
+
+    flags_.ContinueAfterErrors = true;
+    Run();
+    EXPECT_TRUE(Logged("msg 24 Failed to read source folder \\src\\sub. Continuing"));
+    EXPECT_TRUE(dst_->Exists("\\dst\\sub\\a.htm"));
+    EXPECT_TRUE(dst_->Exists("\\dst\\b.htm"));
+    EXPECT_TRUE(flags_.Failed);
+}
+
+TEST_F(QelSyncBackupWorkerTest, DevicesAreFreedAtTheEndOnlyWhenAsked)
+{
+    Run();
+    EXPECT_NE(nullptr, source_holder_);
+    flags_.FreeSourceDevice = true;
+    flags_.FreeDestinationDevice = true;
+    Run();
+    EXPECT_EQ(nullptr, source_holder_);
+    EXPECT_EQ(nullptr, destination_holder_);
+    const int finished = IndexOf("finished");
+    EXPECT_EQ(finished + 1, IndexOf("dst.freed"));
+    EXPECT_EQ(finished + 2, IndexOf("src.freed"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, TheWorkerFreesOnlyASinkItOwns)
+{
+    struct CountingSink : QelSyncBaseOutput
+    {
+        explicit CountingSink(int* freed)
+            : freed(freed)
+        {}
+        ~CountingSink() override { ++*freed; }
+        int* freed;
+    };
+    int freed = 0;
+    QelSyncBackupWorker owner(std::make_unique<CountingSink>(&freed));
+    flags_.FreeOutput = true;
+    owner.Synchronise("\\src", source_holder_, "\\dst", destination_holder_, flags_);
+    EXPECT_EQ(1, freed);
+    EXPECT_EQ(nullptr, owner.Output);
+
+    CountingSink borrowed(&freed);
+    QelSyncBackupWorker borrower(&borrowed);
+    borrower.Synchronise("\\src", source_holder_, "\\dst", destination_holder_, flags_);
+    EXPECT_EQ(1, freed);
+}
+
+TEST_F(QelSyncBackupWorkerTest, UniqueTempNamesCountUpPastTakenNames)
+{
+    flags_.TempNameTag = "qvr";
+    Run();
+    auto dst = QelDirectoryList::Create();
+    auto s = QelDirectoryEntry::Create();
+    s->Name = "index.html";
+    EXPECT_EQ("qvr_index.html", worker_.UniqueTempName(*s, *dst));
+    for (const char* name : {"QVR_index.html", "qvr_1_index.html"}) {
+        auto e = QelDirectoryEntry::Create();
+        e->Name = name;
+        dst->Add(std::move(e));
+    }
+    EXPECT_EQ("qvr_2_index.html", worker_.UniqueTempName(*s, *dst));
+}
+
+}  // namespace
+}  // namespace vantrel
