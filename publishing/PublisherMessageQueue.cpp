@@ -1,0 +1,168 @@
+#include "publishing/PublisherMessageQueue.h"
+
+namespace vantrel {
+namespace {
+
+constexpr int kMoreMessagesPerCall = 12;
+
+std::string StatusItems(const QelSyncStatus& s)
+{
+    std::string items;
+    for (const int32_t counter : {s.FilesTotal, s.FilesDeleted, s.FilesProcessed, s.FilesCopied,
+                                  s.SourceFiles, s.SourceFolders, s.FoldersTotal, s.FoldersDeleted,
+                                  s.FoldersCreated, s.FoldersProcessed}) {
+        TSimplePipe::AppendInt(&items, counter);
+    }
+    return items;
+}
+
+std::string TextItem(const std::string& text)
+{
+    std::string items;
+    TSimplePipe::AppendString(&items, text);
+    return items;
+}
+
+}  // namespace
+
+void TPublisherMessageQueue::Send(TPublisherMessageKind kind,
+                                  const std::string& payload,
+                                  bool droppable)
+{
+    std::string items;
+    AppendInt(&items, kind);
+    items += payload;
+    WriteUnit(true, items, droppable);
+}
+
+void TPublisherMessageQueue::SendError(const std::string& text)
+{
+    Send(kQueueError, TextItem(text), false);
+}
+
+void TPublisherMessageQueue::SendMessage(const std::string& text)
+{
+    Send(kQueueLogText, TextItem(text), false);
+}
+
+void TPublisherMessageQueue::SendProgress(const QelSyncStatus& status)
+{
+    Send(kQueueProgress, StatusItems(status), false);
+}
+
+void TPublisherMessageQueue::SendFinalStatus(const QelSyncStatus& status)
+{
+    Send(kQueueFinalStatus, StatusItems(status), false);
+}
+
+void TPublisherMessageQueue::SendAlive()
+{
+    Send(kQueueAlive, std::string(), true);
+}
+
+TPublisherMessageKind TPublisherMessageQueue::ReadKind()
+{
+    SkipToMessage();
+    return static_cast<TPublisherMessageKind>(ReadInt());
+}
+
+std::string TPublisherMessageQueue::ReadError()
+{
+    return ReadString();
+}
+
+std::string TPublisherMessageQueue::ReadMessage()
+{
+    return ReadString();
+}
+
+void TPublisherMessageQueue::ReadStatus(QelSyncStatus* status)
+{
+    for (int32_t* counter :
+         {&status->FilesTotal, &status->FilesDeleted, &status->FilesProcessed, &status->FilesCopied,
+          &status->SourceFiles, &status->SourceFolders, &status->FoldersTotal,
+          &status->FoldersDeleted, &status->FoldersCreated, &status->FoldersProcessed}) {
+        *counter = ReadInt();
+    }
+}
+
+std::unique_ptr<TListenOnQueue> TListenOnQueue::Create(TPublisherMessageQueue& queue,
+                                                       IQueueListener& listener)
+{
+    std::unique_ptr<TListenOnQueue> thread(new TListenOnQueue(queue, listener));
+    if (!thread->Start(platform::kThreadPriorityBelowNormal, false)) {
+        return nullptr;
+    }
+    return thread;
+}
+
+TListenOnQueue::TListenOnQueue(TPublisherMessageQueue& queue, IQueueListener& listener)
+    : queue_(queue)
+    , listener_(listener)
+{}
+
+TListenOnQueue::~TListenOnQueue()
+{
+    Terminate();
+    queue_.Close();
+    WaitFor();
+}
+
+void TListenOnQueue::Execute()
+{
+    while (!Terminated()) {
+        kind_ = queue_.ReadKind();
+        // The write end is closed: the program is ending, and nothing more will come.
+        if (queue_.EndOfPipe()) {
+            return;
+        }
+        platform::Synchronize([this] {
+            if (!Terminated()) {
+                NotifyListener();
+            }
+        });
+    }
+}
+
+void TListenOnQueue::NotifyListener()
+{
+    listener_.HandleQueueMessage(kind_, queue_);
+    for (int more = 0; more < kMoreMessagesPerCall && queue_.MessageWaiting(); ++more) {
+        kind_ = queue_.ReadKind();
+        listener_.HandleQueueMessage(kind_, queue_);
+    }
+}
+
+TOutputToPipe::TOutputToPipe(TPublisherMessageQueue& queue)
+    : queue_(queue)
+{}
+
+void TOutputToPipe::UpdateStatus(const QelSyncStatus& status)
+{
+    queue_.SendProgress(status);
+}
+
+void TOutputToPipe::Finished(const QelSyncStatus& status)
+{
+    queue_.SendFinalStatus(status);
+}
+
+void TOutputToPipe::Write(QelSyncMessageType type, const std::string& text)
+{
+    if (IsErrorMessage(type)) {
+        queue_.SendError(text);
+        return;
+    }
+    if (IsScanMessage(type) && type != kMsgScanFolder && type != kMsgObsoleteFolder &&
+        type != kMsgObsoleteFile) {
+        return;
+    }
+    queue_.SendMessage(FormatMessage(type, text));
+}
+
+void TOutputToPipe::SendAlive()
+{
+    queue_.SendAlive();
+}
+
+}  // namespace vantrel
