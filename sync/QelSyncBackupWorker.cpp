@@ -251,18 +251,23 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
 
 void QelSyncBackupWorker::Finish()
 {
+    // Once the final status is out, the main window may refill the options for its next run
+    // (Publish All), so what to free is read before it goes.
+    const bool free_destination = Flags != nullptr && Flags->FreeDestinationDevice;
+    const bool free_source = Flags != nullptr && Flags->FreeSourceDevice;
+    const bool free_output = Flags != nullptr && Flags->FreeOutput;
     if (Output != nullptr) {
         Output->Finished(status_);
     }
-    if (Flags != nullptr && Flags->FreeDestinationDevice && destination_var_ != nullptr) {
+    if (free_destination && destination_var_ != nullptr) {
         destination_var_->reset();
         DestinationDevice = nullptr;
     }
-    if (Flags != nullptr && Flags->FreeSourceDevice && source_var_ != nullptr) {
+    if (free_source && source_var_ != nullptr) {
         source_var_->reset();
         SourceDevice = nullptr;
     }
-    if (Flags != nullptr && Flags->FreeOutput) {
+    if (free_output) {
         // Only a sink handed over to the worker is freed; a borrowed one is just forgotten.
         owned_output_.reset();
         Output = nullptr;

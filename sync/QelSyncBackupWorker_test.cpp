@@ -809,6 +809,26 @@ TEST_F(QelSyncBackupWorkerTest, DevicesAreFreedAtTheEndOnlyWhenAsked)
     EXPECT_EQ(finished + 2, IndexOf("src.freed"));
 }
 
+TEST_F(QelSyncBackupWorkerTest, OptionsRefilledOnTheFinalStatusDoNotChangeWhatTheRunFrees)
+{
+    // The main window refills the options for its next run as soon as the final status arrives.
+    struct RefillingSink : QelSyncBaseOutput
+    {
+        explicit RefillingSink(QelSyncFlags* flags)
+            : flags(flags)
+        {}
+        void Finished(const QelSyncStatus&) override { flags->Reset(); }
+        QelSyncFlags* flags;
+    };
+    RefillingSink sink(&flags_);
+    QelSyncBackupWorker worker(&sink);
+    flags_.FreeSourceDevice = true;
+    flags_.FreeDestinationDevice = true;
+    worker.Synchronise("\\src", source_holder_, "\\dst", destination_holder_, flags_);
+    EXPECT_EQ(nullptr, source_holder_);
+    EXPECT_EQ(nullptr, destination_holder_);
+}
+
 TEST_F(QelSyncBackupWorkerTest, TheWorkerFreesOnlyASinkItOwns)
 {
     struct CountingSink : QelSyncBaseOutput

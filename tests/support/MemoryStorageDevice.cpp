@@ -1,6 +1,7 @@
 #include "tests/support/MemoryStorageDevice.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "foundation/QelStringFunctions.h"
 #include "foundation/StringMatches.h"
@@ -9,10 +10,17 @@
 namespace vantrel::testing {
 namespace {
 
-std::map<std::string, MemoryStorageDevice*>& Registry()
+// Devices by label. Threaded tests make a run's devices on the main thread while the previous
+// run frees its own on the publisher thread, so the registry has a lock, and a device removes
+// only its own entry, never a newer device's of the same label.
+std::mutex registry_lock;
+std::map<std::string, MemoryStorageDevice*> registry;  // Guarded by registry_lock.
+
+MemoryStorageDevice* Registered(const std::string& label)
 {
-    static std::map<std::string, MemoryStorageDevice*> devices;
-    return devices;
+    std::lock_guard<std::mutex> lock(registry_lock);
+    const auto it = registry.find(label);
+    return it == registry.end() ? nullptr : it->second;
 }
 
 std::string Join(const std::string& folder, const std::string& name)
@@ -38,12 +46,19 @@ MemoryStorageDevice::MemoryStorageDevice(std::string label, EventLog* log)
     : label_(std::move(label))
     , log_(log)
 {
-    Registry()[label_] = this;
+    std::lock_guard<std::mutex> lock(registry_lock);
+    registry[label_] = this;
 }
 
 MemoryStorageDevice::~MemoryStorageDevice()
 {
-    Registry().erase(label_);
+    {
+        std::lock_guard<std::mutex> lock(registry_lock);
+        const auto it = registry.find(label_);
+        if (it != registry.end() && it->second == this) {
+            registry.erase(it);
+        }
+    }
     if (log_ != nullptr) {
         log_->push_back(label_ + ".freed");
     }
@@ -182,9 +197,8 @@ bool MemoryStorageDevice::PutFile(const std::string& local_path,
     }
     // "mem:" + label + ":" + path names a file of any memory device.
     const std::string rest = After(local_path, "mem:");
-    const auto source = Registry().find(Before(rest, ":"));
-    MemoryNode* from =
-        source == Registry().end() ? nullptr : source->second->Node(After(rest, ":"));
+    MemoryStorageDevice* source = Registered(Before(rest, ":"));
+    MemoryNode* from = source == nullptr ? nullptr : source->Node(After(rest, ":"));
     const MemoryNode* parent = Node(folder);
     if (from == nullptr || from->folder) {
         last_error_ = platform::kErrorFileNotFound;

@@ -1,0 +1,504 @@
+#include "publishing/PublisherThreadU.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "publishing/PublisherMessageQueue.h"
+#include "sync/SyncDualOutput.h"
+#include "sync/SyncFilterOutput.h"
+#include "tests/support/Concurrency.h"
+#include "tests/support/MemoryStorageDevice.h"
+
+namespace vantrel {
+namespace {
+
+using testing::kPatience;
+using testing::MemoryStorageDevice;
+using namespace std::chrono_literals;
+
+constexpr uint32_t kDropNoCopyNeeded = 1u << kMsgNoCopyNeeded;
+// Far more pages than the pipe holds messages for.
+constexpr int kFiles = 300;
+
+// What the devices of every run do, in the order it happens on whichever thread.
+class SharedLog
+{
+public:
+    void Note(const std::string& line)
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        lines_.push_back(line);
+    }
+    void KeepTree(const std::string& label, std::vector<std::string> tree)
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        trees_[label] = std::move(tree);
+    }
+    std::vector<std::string> Lines()
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        return lines_;
+    }
+    std::vector<std::string> Tree(const std::string& label)
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        return trees_[label];
+    }
+    // Place of the first line that begins with the prefix, or -1.
+    int First(const std::string& prefix)
+    {
+        const auto lines = Lines();
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].rfind(prefix, 0) == 0) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
+    int Count(const std::string& prefix)
+    {
+        const auto lines = Lines();
+        return static_cast<int>(std::count_if(
+            lines.begin(), lines.end(), [&](const auto& l) { return l.rfind(prefix, 0) == 0; }));
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::string> lines_;                         // Guarded by lock_.
+    std::map<std::string, std::vector<std::string>> trees_;  // Guarded by lock_.
+};
+
+// A memory device that notes its calls in the shared log, and when freed its freeing and the
+// tree below its root.
+class NotingDevice : public MemoryStorageDevice
+{
+public:
+    NotingDevice(const std::string& label, const std::string& root, SharedLog* shared)
+        : MemoryStorageDevice(label, nullptr)
+        , label_(label)
+        , root_(root)
+        , shared_(shared)
+    {
+        on_call = [shared](const std::string& call) { shared->Note(call); };
+    }
+    ~NotingDevice() override
+    {
+        shared_->KeepTree(label_, Tree(root_));
+        shared_->Note(label_ + ".freed");
+    }
+
+private:
+    std::string label_;
+    std::string root_;
+    SharedLog* shared_;
+};
+
+struct Message
+{
+    TPublisherMessageKind kind;
+    std::string text;
+    std::vector<int32_t> counters;
+};
+
+std::vector<int32_t> Counters(const QelSyncStatus& s)
+{
+    return {s.FilesTotal,     s.FilesDeleted,    s.FilesProcessed, s.FilesCopied,
+            s.SourceFiles,    s.SourceFolders,   s.FoldersTotal,   s.FoldersDeleted,
+            s.FoldersCreated, s.FoldersProcessed};
+}
+
+Message ReadMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue)
+{
+    Message m{kind, "", {}};
+    if (kind == kQueueError || kind == kQueueLogText) {
+        m.text = queue.ReadString();
+    } else if (kind == kQueueProgress || kind == kQueueFinalStatus) {
+        QelSyncStatus status;
+        queue.ReadStatus(&status);
+        m.counters = Counters(status);
+    }
+    return m;
+}
+
+// Notes every call that reaches the pipe's side of the chain, on the publisher thread, so that
+// a test can replay them afterwards through a pipe output of its own; and can hold a run in
+// Finished, after its final status has gone into the queue.
+class Tap : public QelSyncBaseOutput
+{
+public:
+    struct Call
+    {
+        int what;  // 0 status, 1 text, 2 finished, 3 report
+        QelSyncStatus status;
+        QelSyncMessageType type;
+        std::string text;
+    };
+
+    void UpdateStatus(const QelSyncStatus& status) override { Note({0, status, {}, ""}); }
+    void Report(const QelSyncStatus& status,
+                QelSyncMessageType type,
+                const std::string& text) override
+    {
+        Note({3, status, type, text});
+    }
+    void Write(QelSyncMessageType type, const std::string& text) override
+    {
+        Note({1, {}, type, text});
+    }
+    void Finished(const QelSyncStatus& status) override
+    {
+        Note({2, status, {}, ""});
+        std::unique_lock<std::mutex> lock(lock_);
+        if (hold_next_finish_) {
+            hold_next_finish_ = false;
+            EXPECT_TRUE(released_cv_.wait_for(lock, kPatience, [this] { return released_; }));
+        }
+    }
+
+    void HoldNextFinish()
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        hold_next_finish_ = true;
+    }
+    void Release()
+    {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            released_ = true;
+        }
+        released_cv_.notify_all();
+    }
+    std::vector<Call> Calls()
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        return calls_;
+    }
+
+private:
+    void Note(const Call& call)
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        calls_.push_back(call);
+    }
+
+    std::mutex lock_;
+    std::condition_variable released_cv_;
+    std::vector<Call> calls_;        // Guarded by lock_.
+    bool hold_next_finish_ = false;  // Guarded by lock_.
+    bool released_ = false;          // Guarded by lock_.
+};
+
+// The main window's part: takes every message whole, and acts on each final status.
+class StandInWindow : public IQueueListener
+{
+public:
+    void HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue) override
+    {
+        got.push_back(ReadMessage(kind, queue));
+        if (kind == kQueueFinalStatus) {
+            ++finals;
+            if (on_final) {
+                on_final(finals);
+            }
+        }
+    }
+
+    std::vector<Message> got;
+    int finals = 0;
+    std::function<void(int)> on_final;
+};
+
+class PublisherThreadTest : public ::testing::Test
+{
+protected:
+    PublisherThreadTest()
+    {
+        auto tap = std::make_unique<Tap>();
+        tap_ = tap.get();
+        // As the main window builds it, with the tap where the error log would be, but behind
+        // the pipe output so that a held Finished comes after the final status.
+        chain_ = std::make_unique<QelSyncDualOutput>(
+            std::make_unique<TQelSyncFilterOutputByType>(std::make_unique<TOutputToPipe>(queue_),
+                                                         kDropNoCopyNeeded),
+            std::move(tap));
+        worker_ = std::make_unique<QelSyncBackupWorker>(chain_.get());
+    }
+
+    ~PublisherThreadTest() override
+    {
+        // No run may outlive the worker, the options and the chain.
+        flags_.StopRequested = true;
+        listener_.reset();
+        EXPECT_TRUE(PublisherThread::WaitForRuns(kPatience));
+    }
+
+    void Listen()
+    {
+        listener_ = TListenOnQueue::Create(queue_, window_);
+        ASSERT_NE(nullptr, listener_);
+    }
+
+    // The devices of run n: a source tree of `files` pages (and a folder of two more) and a
+    // destination that holds one obsolete page.
+    void MakeDevices(int n, int files)
+    {
+        auto src = std::make_unique<NotingDevice>("src" + std::to_string(n), "\\src", &shared_);
+        src->AddFolder("\\src");
+        for (int i = 0; i < files; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "\\src\\f%03d.htm", i);
+            src->AddFile(name, "page " + std::to_string(i), 10);
+        }
+        src->AddFolder("\\src\\sub");
+        src->AddFile("\\src\\sub\\c.htm", "c", 10);
+        src->AddFile("\\src\\sub\\d.htm", "dd", 10);
+        auto dst = std::make_unique<NotingDevice>("dst" + std::to_string(n), "\\dst", &shared_);
+        dst->AddFolder("\\dst");
+        dst->AddFile("\\dst\\old.htm", "old", 5);
+        source_ = std::move(src);
+        destination_ = std::move(dst);
+    }
+
+    // What the main window does to start a publish: the options, then the thread.
+    bool Start(const std::string& destination_root = "\\dst")
+    {
+        flags_.Reset();
+        flags_.CreateDestinationRoot = destination_root == "\\dst";
+        flags_.DeleteObsolete = true;
+        flags_.Recurse = true;
+        flags_.DatesOnly = false;
+        flags_.ClearReadOnly = true;
+        flags_.FreeSourceDevice = true;
+        flags_.FreeDestinationDevice = true;
+        flags_.FreeOutput = false;
+        return PublisherThread::Create(*worker_, "\\src", source_, destination_root, destination_,
+                                       flags_);
+    }
+
+    // A run of many pages while the main thread serves nothing: the listener holds one message
+    // and the run fills the pipe.
+    bool StartARunThatFillsThePipe()
+    {
+        Listen();
+        MakeDevices(1, kFiles);
+        return Start() && testing::WaitUntil([&] {
+                   return queue_.BytesAvailable() + 200 > TSimplePipe::kPipeSize;
+               });
+    }
+
+    bool ServeUntilFinals(int n)
+    {
+        return platform::ServeSynchronizeUntil([&] { return window_.finals >= n; }, kPatience);
+    }
+
+    // The messages the run's calls make through a pipe output of the test's own.
+    std::vector<Message> Replayed()
+    {
+        TPublisherMessageQueue mirror;
+        TQelSyncFilterOutputByType output(std::make_unique<TOutputToPipe>(mirror),
+                                          kDropNoCopyNeeded);
+        for (const auto& call : tap_->Calls()) {
+            if (call.what == 0) {
+                output.UpdateStatus(call.status);
+            } else if (call.what == 1) {
+                output.Write(call.type, call.text);
+            } else if (call.what == 3) {
+                output.Report(call.status, call.type, call.text);
+            } else {
+                output.Finished(call.status);
+            }
+        }
+        mirror.CloseWriteEnd();
+        std::vector<Message> messages;
+        for (;;) {
+            const TPublisherMessageKind kind = mirror.ReadKind();
+            if (mirror.EndOfPipe()) {
+                return messages;
+            }
+            messages.push_back(ReadMessage(kind, mirror));
+        }
+    }
+
+    static bool Contains(const std::vector<Message>& messages, const std::string& text)
+    {
+        return std::any_of(messages.begin(), messages.end(),
+                           [&](const Message& m) { return m.text == text; });
+    }
+
+    void ExpectSameMessages(const std::vector<Message>& expected, const std::vector<Message>& got)
+    {
+        ASSERT_EQ(expected.size(), got.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(expected[i].kind, got[i].kind) << "message " << i;
+            EXPECT_EQ(expected[i].text, got[i].text) << "message " << i;
+            EXPECT_EQ(expected[i].counters, got[i].counters) << "message " << i;
+        }
+    }
+
+    // Every text of the run's reports comes right after a progress message.
+    void ExpectProgressBeforeEachText(const std::vector<Message>& messages)
+    {
+        for (size_t i = 0; i < messages.size(); ++i) {
+            if (messages[i].kind == kQueueError || messages[i].kind == kQueueLogText) {
+                ASSERT_GT(i, 0u);
+                EXPECT_EQ(kQueueProgress, messages[i - 1].kind) << messages[i].text;
+            }
+        }
+    }
+
+    std::vector<std::string> SourceTree(int files)
+    {
+        std::vector<std::string> tree;
+        for (int i = 0; i < files; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "f%03d.htm", i);
+            tree.push_back(name);
+        }
+        tree.insert(tree.end(), {"sub\\", "sub\\c.htm", "sub\\d.htm"});
+        std::sort(tree.begin(), tree.end());
+        return tree;
+    }
+
+    TPublisherMessageQueue queue_;
+    Tap* tap_;
+    std::unique_ptr<QelSyncBaseOutput> chain_;
+    QelSyncFlags flags_;
+    std::unique_ptr<QelSyncBackupWorker> worker_;
+    SharedLog shared_;
+    StandInWindow window_;
+    std::unique_ptr<QelStorageDevice> source_;
+    std::unique_ptr<QelStorageDevice> destination_;
+    std::unique_ptr<TListenOnQueue> listener_;
+};
+
+TEST_F(PublisherThreadTest, PublishesATreeAndASecondRunStartedAtTheFinalStatusWorksWithFreshDevices)
+{
+    Listen();
+    window_.on_final = [this](int finals) {
+        if (finals == 1) {
+            // Publish All: the next web site starts as soon as the final status is handled.
+            MakeDevices(2, 3);
+            EXPECT_TRUE(Start());
+        }
+    };
+    MakeDevices(1, 2);
+    ASSERT_TRUE(Start());
+    // The devices now belong to the run.
+    EXPECT_EQ(nullptr, source_);
+    EXPECT_EQ(nullptr, destination_);
+    ASSERT_TRUE(ServeUntilFinals(2));
+    ASSERT_TRUE(PublisherThread::WaitForRuns(kPatience));
+    EXPECT_EQ(0, PublisherThread::Running());
+
+    ExpectSameMessages(Replayed(), window_.got);
+    ExpectProgressBeforeEachText(window_.got);
+    std::vector<std::vector<int32_t>> finals;
+    for (const auto& m : window_.got) {
+        if (m.kind == kQueueFinalStatus) {
+            finals.push_back(m.counters);
+        }
+    }
+    ASSERT_EQ(2u, finals.size());
+    EXPECT_EQ(Counters(worker_->Status()), finals[1]);
+    EXPECT_EQ(4, finals[0][3]) << "files copied by the first run";
+    EXPECT_EQ(5, finals[1][3]) << "files copied by the second run";
+    EXPECT_TRUE(Contains(window_.got, "Scanning folder: ."));
+    EXPECT_TRUE(Contains(window_.got, "Copying file f000.htm"));
+    EXPECT_TRUE(Contains(window_.got, "Deleting file \\dst\\old.htm"));
+
+    EXPECT_EQ(SourceTree(2), shared_.Tree("dst1"));
+    EXPECT_EQ(SourceTree(3), shared_.Tree("dst2"));
+    // The first run freed its devices before the second touched its own.
+    const int second_starts = std::min(shared_.First("src2."), shared_.First("dst2."));
+    EXPECT_LT(shared_.First("src1.freed"), second_starts);
+    EXPECT_LT(shared_.First("dst1.freed"), second_starts);
+    EXPECT_EQ(1, shared_.Count("src2.freed"));
+    EXPECT_EQ(1, shared_.Count("dst2.freed"));
+}
+
+TEST_F(PublisherThreadTest, ARunStartedWhileThePreviousIsStillInTheWorkerWaitsForItToLeave)
+{
+    Listen();
+    tap_->HoldNextFinish();
+    bool second_stayed_out = false;
+    window_.on_final = [&](int finals) {
+        if (finals == 1) {
+            MakeDevices(2, 1);
+            ASSERT_TRUE(Start());
+            // The first run sits in Finished, its devices not yet freed.
+            second_stayed_out = !testing::WaitUntil(
+                [&] { return shared_.First("src2.") >= 0 || shared_.First("dst2.") >= 0; }, 50ms);
+            tap_->Release();
+        }
+    };
+    MakeDevices(1, 1);
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(ServeUntilFinals(2));
+    ASSERT_TRUE(PublisherThread::WaitForRuns(kPatience));
+    EXPECT_TRUE(second_stayed_out);
+    const int second_starts = std::min(shared_.First("src2."), shared_.First("dst2."));
+    EXPECT_LT(shared_.First("dst1.freed"), second_starts);
+    EXPECT_LT(shared_.First("src1.freed"), second_starts);
+    EXPECT_EQ(SourceTree(1), shared_.Tree("dst2"));
+}
+
+TEST_F(PublisherThreadTest,
+       ARunWhoseDestinationRootIsMissingEndsWithItsFinalStatusAndReleasesItself)
+{
+    Listen();
+    MakeDevices(1, 1);
+    ASSERT_TRUE(Start("\\missing"));
+    ASSERT_TRUE(ServeUntilFinals(1));
+    ASSERT_TRUE(PublisherThread::WaitForRuns(kPatience));
+    EXPECT_TRUE(flags_.Failed);
+    ASSERT_GE(window_.got.size(), 2u);
+    EXPECT_EQ(kQueueError, window_.got[window_.got.size() - 2].kind);
+    EXPECT_EQ("Destination directory \\missing does not exist",
+              window_.got[window_.got.size() - 2].text);
+    EXPECT_EQ(kQueueFinalStatus, window_.got.back().kind);
+    EXPECT_EQ(1, shared_.Count("src1.freed"));
+    EXPECT_EQ(1, shared_.Count("dst1.freed"));
+}
+
+TEST_F(PublisherThreadTest, ARunThatFillsThePipeWhileTheMainThreadIsBusyWaitsAndLosesNothing)
+{
+    ASSERT_TRUE(StartARunThatFillsThePipe());
+    // The writer waits: the pipe never holds more than its capacity, and the run goes no further.
+    EXPECT_FALSE(testing::WaitUntil(
+        [&] {
+            return queue_.BytesAvailable() > TSimplePipe::kPipeSize ||
+                   PublisherThread::Running() == 0;
+        },
+        30ms));
+    EXPECT_LT(shared_.Count("dst1.PutFile"), kFiles);
+    ASSERT_TRUE(ServeUntilFinals(1));
+    ASSERT_TRUE(PublisherThread::WaitForRuns(kPatience));
+    ExpectSameMessages(Replayed(), window_.got);
+    ExpectProgressBeforeEachText(window_.got);
+    EXPECT_EQ(kFiles + 2, window_.got.back().counters[3]);
+    EXPECT_EQ(SourceTree(kFiles), shared_.Tree("dst1"));
+}
+
+TEST_F(PublisherThreadTest, EndingTheProgramWhileARunWaitsOnAFullPipeEndsTheRunAndTheListener)
+{
+    ASSERT_TRUE(StartARunThatFillsThePipe());
+    // As the main window goes: stop the run, end the listener (which closes the queue), wait.
+    flags_.StopRequested = true;
+    listener_.reset();
+    EXPECT_TRUE(PublisherThread::WaitForRuns(kPatience));
+    EXPECT_LT(shared_.Count("dst1.PutFile"), kFiles);
+    EXPECT_EQ(1, shared_.Count("dst1.freed"));
+    EXPECT_TRUE(window_.got.empty());
+}
+
+}  // namespace
+}  // namespace vantrel
