@@ -26,7 +26,7 @@ constexpr ErrorText kErrorTexts[] = {
     {kErrorWriteProtect, "The medium is write-protected."},
     {kErrorSharingViolation, "The file is in use."},
     {kErrorNotSupported, "The request is not supported."},
-    {kErrorBadNetpath, "The network path could not be found."},
+    {kErrorBadNetpath, "The network path could not be found: the share is not mounted."},
     {kErrorFileExists, "The file already exists."},
     {kErrorInvalidParameter, "A parameter is not valid."},
     {kErrorDiskFull, "There is not enough space on the disk."},
