@@ -165,6 +165,8 @@ std::string WithoutTrailingSlashes(std::string path)
     return path;
 }
 
+}  // namespace
+
 std::string HomeFolder()
 {
     const char* home = std::getenv("HOME");
@@ -176,8 +178,6 @@ std::string HomeFolder()
     }
     return "/";
 }
-
-}  // namespace
 
 std::string ToPosixPath(const std::string& system_path)
 {

@@ -38,6 +38,9 @@ struct FindData
 std::string ToPosixPath(const std::string& system_path);
 std::string ToSystemPath(const std::string& posix_path);
 
+// The user's home folder in POSIX form: $HOME when it is absolute, else the password database's.
+std::string HomeFolder();
+
 // An open listing: the records of one FindFirstFile, handed out in order by FindNextFile.
 class FindSearch
 {
