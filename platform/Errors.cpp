@@ -34,6 +34,13 @@ constexpr ErrorText kErrorTexts[] = {
     {kErrorAlreadyExists, "A file or folder of that name already exists."},
     {kErrorFilenameExcedRange, "The file name or path is too long."},
     {kErrorDirectory, "The folder name is not valid."},
+    {kErrorBufferTooSmall, "The buffer is too small for the list."},
+    {kErrorCannotFindPhonebookEntry, "The dial-up entry could not be found."},
+    {kErrorInvalidSize, "The record size is not valid."},
+    {kErrorBadDatabase, "The settings database is damaged."},
+    {kErrorCantOpen, "The settings database could not be opened."},
+    {kErrorRegistryIoFailed, "The settings database could not be read or written."},
+    {kErrorKeyDeleted, "The settings key has been deleted."},
     {kErrorIoDevice, "An input/output error occurred on the device."},
     {kErrorCantResolveFilename, "The name could not be resolved (too many symbolic links)."},
 };

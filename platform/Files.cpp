@@ -176,6 +176,8 @@ std::string WithoutTrailingSlashes(std::string path)
     return path;
 }
 
+}  // namespace
+
 std::string HomeFolder()
 {
     const char* home = std::getenv("HOME");
@@ -187,6 +189,8 @@ std::string HomeFolder()
     }
     return "/";
 }
+
+namespace {
 
 // Folder and last name of a POSIX path: "/a/b" gives "/a" and "b", "b" gives "." and "b".
 std::pair<std::string, std::string> SplitParent(const std::string& posix_path)

@@ -45,6 +45,8 @@ std::string ToSystemPath(const std::string& posix_path);
 // share that is not mounted, 3 for a drive-letter path (there are no drives here), 87 for a path
 // holding a NUL.
 bool ResolvePath(const std::string& system_path, std::string* posix_path);
+// The user's home folder in POSIX form: $HOME when it is absolute, else the password database's.
+std::string HomeFolder();
 
 // An open listing: the records of one FindFirstFile, handed out in order by FindNextFile.
 class FindSearch
