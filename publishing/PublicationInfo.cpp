@@ -598,6 +598,10 @@ bool QelPublicationList::Update(const std::string& old_name, const QelPublicatio
     if (renamed && !IsUsablePublicationName(definition.GetName())) {
         return false;
     }
+    // Renaming onto another web site's name would overwrite that site's key.
+    if (renamed && FindByName(definition.GetName()) != nullptr) {
+        return false;
+    }
     if (!renamed) {
         listed->Assign(definition);
         return listed->SaveTo(*store_, false);

@@ -475,6 +475,20 @@ TEST_F(QelPublicationListTest, ARenameThatCannotBeWrittenKeepsTheOldDefinition)
     EXPECT_EQ("ftp:old", store_.ReadString("old", "Server"));
 }
 
+TEST_F(QelPublicationListTest, ARenameOntoAnotherSitesNameIsRefused)
+{
+    QelPublicationList list;
+    ASSERT_TRUE(list.AddNew("one", "\\one", "ftp:one", "", "", "", 0, false, false));
+    ASSERT_TRUE(list.AddNew("two", "\\two", "ftp:two", "", "", "", 0, false, false));
+    QelPublication edited;
+    edited.Assign(*list.FindByName("one"));
+    edited.SetName("two");
+    EXPECT_FALSE(list.Update("one", edited));
+    EXPECT_EQ("\\two", store_.ReadString("two", "Source"));
+    EXPECT_EQ("\\one", store_.ReadString("one", "Source"));
+    EXPECT_EQ(2, list.Count());
+}
+
 TEST_F(QelPublicationListTest, UpdateUnderTheSameNameSavesInPlaceAndUnknownNamesDoNothing)
 {
     QelPublicationList list;
