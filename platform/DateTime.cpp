@@ -666,4 +666,30 @@ bool TryParseDateTime(std::string_view text, double* date_time)
     return false;
 }
 
+bool DateTimeToDosDateTime(double date_time, uint16_t* dos_date, uint16_t* dos_time)
+{
+    SystemTime fields;
+    if (!DecodeDateTime(date_time, &fields) || fields.year < 1980 || fields.year > 2107) {
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    *dos_date =
+        static_cast<uint16_t>(((fields.year - 1980) << 9) | (fields.month << 5) | fields.day);
+    *dos_time =
+        static_cast<uint16_t>((fields.hour << 11) | (fields.minute << 5) | (fields.second / 2));
+    return true;
+}
+
+bool DosDateTimeToFileTime(uint16_t dos_date, uint16_t dos_time, FileTime* file_time)
+{
+    SystemTime fields;
+    fields.year = static_cast<uint16_t>(1980 + (dos_date >> 9));
+    fields.month = static_cast<uint16_t>((dos_date >> 5) & 0xF);
+    fields.day = static_cast<uint16_t>(dos_date & 0x1F);
+    fields.hour = static_cast<uint16_t>(dos_time >> 11);
+    fields.minute = static_cast<uint16_t>((dos_time >> 5) & 0x3F);
+    fields.second = static_cast<uint16_t>((dos_time & 0x1F) * 2);
+    return SystemTimeToFileTime(fields, file_time);
+}
+
 }  // namespace vantrel::platform

@@ -67,6 +67,16 @@ bool TryEncodeDateTime(int year,
 // Calendar fields of a date-time, rounded to the millisecond; false outside years 1 to 9999.
 bool DecodeDateTime(double date_time, SystemTime* fields);
 
+// The packed file date of a local date-time as FAT keeps it: in dos_date the years since 1980
+// (bits 9 to 15), month (5 to 8) and day (0 to 4); in dos_time the hour (11 to 15), minute (5 to
+// 10) and seconds halved (0 to 4), so an odd second falls to the even one below. False (invalid
+// parameter) outside years 1980 to 2107.
+bool DateTimeToDosDateTime(double date_time, uint16_t* dos_date, uint16_t* dos_time);
+
+// The file time of a packed date and time, in the same clock (local for a file date); false
+// (invalid parameter) when a field is out of range.
+bool DosDateTimeToFileTime(uint16_t dos_date, uint16_t dos_time, FileTime* file_time);
+
 bool IsLeapYear(int year);
 int DaysInMonth(int year, int month);
 

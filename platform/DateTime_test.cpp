@@ -378,5 +378,45 @@ TEST_F(DateTimeFormatTest, AnInstalledLocaleGivesItsOwnFormats)
     }
 }
 
+TEST(DateTimeTest, PackedFileDateKeepsEvenSecondsOfYears1980To2107)
+{
+    struct Case
+    {
+        int year, month, day, hour, minute, second, milliseconds;
+        bool packs;
+        uint16_t dos_date, dos_time;
+    };
+    const Case kCases[] = {
+        {1980, 1, 1, 0, 0, 0, 0, true, 0x0021, 0x0000},
+        {2021, 6, 15, 10, 20, 13, 0, true, (41 << 9) | (6 << 5) | 15, (10 << 11) | (20 << 5) | 6},
+        {2107, 12, 31, 23, 59, 59, 999, true, (127 << 9) | (12 << 5) | 31,
+         (23 << 11) | (59 << 5) | 29},
+        {1979, 12, 31, 23, 59, 59, 0, false, 0, 0},
+        {2108, 1, 1, 0, 0, 0, 0, false, 0, 0},
+    };
+    for (const auto& c : kCases) {
+        double dt = 0;
+        ASSERT_TRUE(TryEncodeDateTime(c.year, c.month, c.day, c.hour, c.minute, c.second,
+                                      c.milliseconds, &dt));
+        uint16_t dos_date = 0, dos_time = 0;
+        EXPECT_EQ(c.packs, DateTimeToDosDateTime(dt, &dos_date, &dos_time)) << c.year;
+        if (!c.packs) {
+            EXPECT_EQ(kErrorInvalidParameter, GetLastError()) << c.year;
+            continue;
+        }
+        EXPECT_EQ(c.dos_date, dos_date) << c.year;
+        EXPECT_EQ(c.dos_time, dos_time) << c.year;
+        FileTime file_time;
+        ASSERT_TRUE(DosDateTimeToFileTime(dos_date, dos_time, &file_time)) << c.year;
+        SystemTime st;
+        ASSERT_TRUE(FileTimeToSystemTime(file_time, &st));
+        EXPECT_EQ(c.year, st.year);
+        EXPECT_EQ(c.day, st.day);
+        EXPECT_EQ(c.minute, st.minute);
+        EXPECT_EQ(c.second / 2 * 2, st.second) << c.year;
+        EXPECT_EQ(0, st.milliseconds);
+    }
+}
+
 }  // namespace
 }  // namespace vantrel::platform

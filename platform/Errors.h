@@ -29,6 +29,13 @@ inline constexpr uint32_t kErrorAlreadyExists = 183;
 inline constexpr uint32_t kErrorFilenameExcedRange = 206;
 inline constexpr uint32_t kErrorPipeBusy = 231;
 inline constexpr uint32_t kErrorDirectory = 267;
+inline constexpr uint32_t kErrorBufferTooSmall = 603;
+inline constexpr uint32_t kErrorCannotFindPhonebookEntry = 623;
+inline constexpr uint32_t kErrorInvalidSize = 632;
+inline constexpr uint32_t kErrorBadDatabase = 1009;
+inline constexpr uint32_t kErrorCantOpen = 1011;
+inline constexpr uint32_t kErrorRegistryIoFailed = 1016;
+inline constexpr uint32_t kErrorKeyDeleted = 1018;
 inline constexpr uint32_t kErrorIoDevice = 1117;
 inline constexpr uint32_t kErrorCantResolveFilename = 1921;
 

@@ -43,8 +43,13 @@ TEST(ErrorsTest, ErrnoMapsToTheCodesTheSystemTests)
 
 TEST(ErrorsTest, EveryProducedCodeHasItsOwnTextAndOthersNameTheNumber)
 {
-    const uint32_t kProduced[] = {kErrorFileNotFound, kErrorPathNotFound, kErrorAccessDenied,
-                                  kErrorNoMoreFiles,  kErrorBadNetpath,   kErrorAlreadyExists};
+    const uint32_t kProduced[] = {kErrorFileNotFound,   kErrorPathNotFound,
+                                  kErrorAccessDenied,   kErrorNoMoreFiles,
+                                  kErrorBadNetpath,     kErrorAlreadyExists,
+                                  kErrorBufferTooSmall, kErrorCannotFindPhonebookEntry,
+                                  kErrorInvalidSize,    kErrorBadDatabase,
+                                  kErrorCantOpen,       kErrorRegistryIoFailed,
+                                  kErrorKeyDeleted};
     for (uint32_t code : kProduced) {
         const std::string text = ErrorMessageText(code);
         EXPECT_EQ(std::string::npos, text.find("Unknown")) << code;

@@ -1,17 +1,22 @@
 #include "platform/Files.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
 
 #include "platform/Errors.h"
+#include "platform/NetShare.h"
 
 namespace vantrel::platform {
 
@@ -87,6 +92,24 @@ std::string AsciiFolded(const std::string& text)
     return folded;
 }
 
+// `mode` is what a link points to, when it points anywhere.
+uint32_t AttributesOf(mode_t mode, const std::string& name, bool is_link)
+{
+    uint32_t attributes = 0;
+    if (S_ISDIR(mode)) {
+        attributes |= kFileAttributeDirectory;
+    } else if ((mode & S_IWUSR) == 0) {
+        attributes |= kFileAttributeReadOnly;
+    }
+    if (name != "." && name != ".." && !name.empty() && name[0] == '.') {
+        attributes |= kFileAttributeHidden;
+    }
+    if (is_link) {
+        attributes |= kFileAttributeReparsePoint;
+    }
+    return attributes;
+}
+
 // Fills a record for `name` inside the open folder; false when the entry vanished meanwhile.
 bool MakeRecord(int dir_fd, const std::string& name, FindData* data)
 {
@@ -104,19 +127,7 @@ bool MakeRecord(int dir_fd, const std::string& name, FindData* data)
         }
     }
     const bool is_folder = S_ISDIR(sx.stx_mode);
-    const bool is_dot_entry = name == "." || name == "..";
-    data->attributes = 0;
-    if (is_folder) {
-        data->attributes |= kFileAttributeDirectory;
-    } else if ((sx.stx_mode & S_IWUSR) == 0) {
-        data->attributes |= kFileAttributeReadOnly;
-    }
-    if (!is_dot_entry && name[0] == '.') {
-        data->attributes |= kFileAttributeHidden;
-    }
-    if (is_link) {
-        data->attributes |= kFileAttributeReparsePoint;
-    }
+    data->attributes = AttributesOf(sx.stx_mode, name, is_link);
     data->volume_id = (uint64_t{sx.stx_dev_major} << 32) | sx.stx_dev_minor;
     data->file_id = sx.stx_ino;
     data->last_write_time = FileTimeFromStatx(sx.stx_mtime);
@@ -165,6 +176,8 @@ std::string WithoutTrailingSlashes(std::string path)
     return path;
 }
 
+}  // namespace
+
 std::string HomeFolder()
 {
     const char* home = std::getenv("HOME");
@@ -176,6 +189,116 @@ std::string HomeFolder()
     }
     return "/";
 }
+
+namespace {
+
+// Folder and last name of a POSIX path: "/a/b" gives "/a" and "b", "b" gives "." and "b".
+std::pair<std::string, std::string> SplitParent(const std::string& posix_path)
+{
+    const size_t slash = posix_path.rfind('/');
+    if (slash == std::string::npos) {
+        return {".", posix_path};
+    }
+    return {slash == 0 ? "/" : posix_path.substr(0, slash), posix_path.substr(slash + 1)};
+}
+
+// POSIX says ENOENT both for a missing entry and for a missing folder on the way to it; the
+// system tells them apart (2 and 3).
+bool FailMissingAware(int errno_value, const std::string& posix_path)
+{
+    if (errno_value != ENOENT) {
+        return FailWithErrno(errno_value);
+    }
+    struct stat st = {};
+    const std::string folder = SplitParent(WithoutTrailingSlashes(posix_path)).first;
+    const bool folder_exists = stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    SetLastError(folder_exists ? kErrorFileNotFound : kErrorPathNotFound);
+    return false;
+}
+
+bool Fail(uint32_t code)
+{
+    SetLastError(code);
+    return false;
+}
+
+bool IsReadOnlyFile(const struct stat& st)
+{
+    return S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
+// Resolves a path and reads the entry it names, a link itself rather than what it points to.
+// Trailing separators are dropped: "dir\" names the folder, and with the slash a link would be
+// followed.
+bool LstatResolved(const std::string& path, std::string* posix, struct stat* st)
+{
+    if (!ResolvePath(path, posix)) {
+        return false;
+    }
+    *posix = WithoutTrailingSlashes(*posix);
+    return lstat(posix->c_str(), st) == 0 || FailMissingAware(errno, *posix);
+}
+
+// Whether a copy may take `name` in the open folder. Root could overwrite a read-only file; the
+// system relies on the refusal, which makes the worker clear the bit first or report the file.
+bool MayReplace(int dir_fd, const std::string& name)
+{
+    struct stat st = {};
+    if (fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT || FailWithErrno(errno, true);
+    }
+    if (S_ISDIR(st.st_mode) || IsReadOnlyFile(st)) {
+        return Fail(kErrorAccessDenied);
+    }
+    return true;
+}
+
+// A new file of a name no one else uses in the open folder; -1 with errno on failure. O_EXCL and
+// O_NOFOLLOW make a planted file or link of the same name fail instead of being written to.
+int CreateTemporaryFile(int dir_fd, mode_t mode, std::string* name)
+{
+    static std::atomic<uint64_t> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        *name = ".vantrel-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" +
+                std::to_string(now.tv_nsec) + ".tmp";
+        const int fd = openat(dir_fd, name->c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// Copies the rest of `in` to `out`; false with errno on failure.
+bool CopyContent(int in, int out)
+{
+    std::vector<char> buffer(1 << 17);
+    for (;;) {
+        const ssize_t got = read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return got == 0;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = write(out, buffer.data() + done, static_cast<size_t>(got - done));
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put < 0) {
+                return false;
+            }
+            done += put;
+        }
+    }
+}
+
+// 1 January 1601 to 1 January 1970, in FILETIME ticks.
+constexpr int64_t kFileTimeEpochOffsetTicks = kFileTimeEpochOffsetSeconds * 10'000'000;
 
 }  // namespace
 
@@ -193,9 +316,29 @@ std::string ToSystemPath(const std::string& posix_path)
     return system;
 }
 
+bool ResolvePath(const std::string& system_path, std::string* posix_path)
+{
+    if (system_path.find('\0') != std::string::npos) {
+        return Fail(kErrorInvalidParameter);
+    }
+    if (IsUncPath(system_path)) {
+        return ResolveUncPath(system_path, posix_path);
+    }
+    const char first = system_path.empty() ? '\0' : system_path[0];
+    const bool letter = (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z');
+    if (letter && system_path.size() >= 2 && system_path[1] == ':') {
+        return Fail(kErrorPathNotFound);
+    }
+    *posix_path = ToPosixPath(system_path);
+    return true;
+}
+
 std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern, FindData* data)
 {
-    const std::string posix = ToPosixPath(pattern);
+    std::string posix;
+    if (!ResolvePath(pattern, &posix)) {
+        return nullptr;
+    }
     const size_t slash = posix.rfind('/');
     std::string folder = slash == std::string::npos ? "." : posix.substr(0, slash);
     const std::string mask = slash == std::string::npos ? posix : posix.substr(slash + 1);
@@ -284,8 +427,12 @@ void FindClose(std::unique_ptr<FindSearch>& search)
 
 bool FileExists(const std::string& path)
 {
+    std::string posix;
+    if (!ResolvePath(path, &posix)) {
+        return false;
+    }
     struct stat st = {};
-    if (stat(ToPosixPath(path).c_str(), &st) != 0) {
+    if (stat(posix.c_str(), &st) != 0) {
         return FailWithErrno(errno);
     }
     if (S_ISDIR(st.st_mode)) {
@@ -297,13 +444,235 @@ bool FileExists(const std::string& path)
 
 bool DirectoryExists(const std::string& path)
 {
+    std::string posix;
+    if (!ResolvePath(path, &posix)) {
+        return false;
+    }
     struct stat st = {};
-    if (stat(ToPosixPath(path).c_str(), &st) != 0) {
+    if (stat(posix.c_str(), &st) != 0) {
         return FailWithErrno(errno, true);
     }
     if (!S_ISDIR(st.st_mode)) {
         SetLastError(kErrorDirectory);
         return false;
+    }
+    return true;
+}
+
+bool CopyFile(const std::string& existing_path, const std::string& new_path)
+{
+    std::string source, target;
+    if (!ResolvePath(existing_path, &source) || !ResolvePath(new_path, &target)) {
+        return false;
+    }
+    // O_NONBLOCK: opening a pipe must not wait for a writer; only regular files are copied.
+    const int in = open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (in < 0) {
+        return FailMissingAware(errno, source);
+    }
+    FdCloser in_closer(in);
+    struct stat source_st = {};
+    if (fstat(in, &source_st) != 0) {
+        return FailWithErrno(errno);
+    }
+    if (!S_ISREG(source_st.st_mode)) {
+        return Fail(kErrorAccessDenied);
+    }
+
+    const auto [folder, name] = SplitParent(target);
+    if (name.empty()) {
+        return Fail(kErrorPathNotFound);
+    }
+    const int dir_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd < 0) {
+        return FailWithErrno(errno, true);
+    }
+    FdCloser dir_closer(dir_fd);
+    // Checked before the copy too, so a refused file costs no transfer.
+    if (!MayReplace(dir_fd, name)) {
+        return false;
+    }
+
+    std::string temp_name;
+    const int out = CreateTemporaryFile(dir_fd, source_st.st_mode & 0777, &temp_name);
+    if (out < 0) {
+        return FailWithErrno(errno, true);
+    }
+    const timespec times[2] = {{0, UTIME_OMIT}, source_st.st_mtim};
+    bool written = CopyContent(in, out) && futimens(out, times) == 0;
+    int error = errno;
+    // A network file system may report a failed write only when the file is closed.
+    if (close(out) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (written && MayReplace(dir_fd, name)) {
+        if (renameat(dir_fd, temp_name.c_str(), dir_fd, name.c_str()) == 0) {
+            return true;
+        }
+        FailWithErrno(errno, true);
+    } else if (!written) {
+        FailWithErrno(error, true);
+    }
+    const uint32_t code = GetLastError();
+    unlinkat(dir_fd, temp_name.c_str(), 0);
+    return Fail(code);
+}
+
+bool MoveFile(const std::string& existing_path, const std::string& new_path)
+{
+    std::string from, to;
+    if (!ResolvePath(existing_path, &from) || !ResolvePath(new_path, &to)) {
+        return false;
+    }
+    int result = renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+        // The file system cannot refuse a replacement itself (some network file systems): look
+        // first. Another program could create the name in between; nothing here would.
+        struct stat st = {};
+        if (lstat(to.c_str(), &st) == 0) {
+            return Fail(kErrorAlreadyExists);
+        }
+        result = rename(from.c_str(), to.c_str());
+    }
+    if (result == 0) {
+        return true;
+    }
+    struct stat st = {};
+    if (errno == ENOENT && lstat(from.c_str(), &st) == 0) {
+        return Fail(kErrorPathNotFound);  // the new name's folder is missing
+    }
+    return FailMissingAware(errno, from);
+}
+
+bool DeleteFile(const std::string& path)
+{
+    std::string posix;
+    struct stat st = {};
+    if (!LstatResolved(path, &posix, &st)) {
+        return false;
+    }
+    if (S_ISDIR(st.st_mode) || IsReadOnlyFile(st)) {
+        return Fail(kErrorAccessDenied);
+    }
+    if (unlink(posix.c_str()) != 0) {
+        return FailMissingAware(errno, posix);
+    }
+    return true;
+}
+
+bool CreateDirectory(const std::string& path)
+{
+    std::string posix;
+    if (!ResolvePath(path, &posix)) {
+        return false;
+    }
+    if (mkdir(posix.c_str(), 0777) != 0) {
+        return FailWithErrno(errno, true);
+    }
+    return true;
+}
+
+bool RemoveDirectory(const std::string& path)
+{
+    std::string posix;
+    struct stat st = {};
+    if (!LstatResolved(path, &posix, &st)) {
+        return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target = {};
+        if (stat(posix.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
+            return Fail(kErrorDirectory);
+        }
+        return unlink(posix.c_str()) == 0 || FailMissingAware(errno, posix);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return Fail(kErrorDirectory);
+    }
+    if (rmdir(posix.c_str()) != 0) {
+        // Some file systems say EEXIST for a folder that is not empty.
+        return errno == EEXIST ? Fail(kErrorDirNotEmpty) : FailMissingAware(errno, posix);
+    }
+    return true;
+}
+
+uint32_t GetFileAttributes(const std::string& path)
+{
+    std::string posix;
+    struct stat st = {};
+    if (!LstatResolved(path, &posix, &st)) {
+        return kInvalidFileAttributes;
+    }
+    const bool is_link = S_ISLNK(st.st_mode);
+    if (is_link) {
+        struct stat target = {};
+        if (stat(posix.c_str(), &target) == 0) {
+            st = target;
+        }
+    }
+    return AttributesOf(st.st_mode, SplitParent(posix).second, is_link);
+}
+
+bool SetFileAttributes(const std::string& path, uint32_t attributes)
+{
+    std::string posix;
+    struct stat st = {};
+    if (!LstatResolved(path, &posix, &st)) {
+        return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        return Fail(kErrorNotSupported);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return true;
+    }
+    const mode_t mode = (attributes & kFileAttributeReadOnly) != 0
+                            ? st.st_mode & ~mode_t{S_IWUSR | S_IWGRP | S_IWOTH}
+                            : st.st_mode | S_IWUSR;
+    if (mode == st.st_mode) {
+        return true;
+    }
+    // AT_SYMLINK_NOFOLLOW: a link put in the file's place meanwhile is refused, not followed.
+    if (fchmodat(AT_FDCWD, posix.c_str(), mode & 07777, AT_SYMLINK_NOFOLLOW) != 0) {
+        return FailMissingAware(errno, posix);
+    }
+    return true;
+}
+
+bool SetFileLastWriteTime(const std::string& path, const FileTime& last_write_time)
+{
+    std::string posix;
+    if (!ResolvePath(path, &posix)) {
+        return false;
+    }
+    const uint64_t value = last_write_time.Value();
+    if (value >= (uint64_t{1} << 63)) {
+        return Fail(kErrorInvalidParameter);
+    }
+    const int fd = open(posix.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return FailMissingAware(errno, posix);
+    }
+    FdCloser closer(fd);
+    struct stat st = {};
+    if (fstat(fd, &st) != 0) {
+        return FailWithErrno(errno);
+    }
+    // Root may open a read-only file for writing; Windows refuses anyone.
+    if (!S_ISREG(st.st_mode) || IsReadOnlyFile(st)) {
+        return Fail(kErrorAccessDenied);
+    }
+    const int64_t ticks = static_cast<int64_t>(value) - kFileTimeEpochOffsetTicks;
+    int64_t seconds = ticks / 10'000'000;
+    int64_t rest = ticks % 10'000'000;
+    if (rest < 0) {
+        rest += 10'000'000;
+        --seconds;
+    }
+    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), rest * 100}};
+    if (futimens(fd, times) != 0) {
+        return FailWithErrno(errno);
     }
     return true;
 }

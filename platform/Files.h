@@ -35,8 +35,18 @@ struct FindData
     uint64_t file_id = 0;
 };
 
+inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+
 std::string ToPosixPath(const std::string& system_path);
 std::string ToSystemPath(const std::string& posix_path);
+
+// The POSIX path every call below works on: "\" turned into "/", and a UNC path \\server\share\rest
+// taken through the mount of its share (platform/NetShare.h). False with last error 53 for a
+// share that is not mounted, 3 for a drive-letter path (there are no drives here), 87 for a path
+// holding a NUL.
+bool ResolvePath(const std::string& system_path, std::string* posix_path);
+// The user's home folder in POSIX form: $HOME when it is absolute, else the password database's.
+std::string HomeFolder();
 
 // An open listing: the records of one FindFirstFile, handed out in order by FindNextFile.
 class FindSearch
@@ -65,6 +75,41 @@ void FindClose(std::unique_ptr<FindSearch>& search);
 
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
+
+// CopyFile with fail-if-exists off: copies a regular file to new_path, replacing a file of that
+// name, and keeps the source's last-write time and read-only bit. Fails with 5 when new_path is a
+// read-only file (also for root) or a folder. The copy is written under a temporary name in the
+// destination folder and renamed over new_path only when complete, so a broken copy never leaves
+// a half-written file under that name, and a symbolic link there is replaced, never written
+// through.
+bool CopyFile(const std::string& existing_path, const std::string& new_path);
+
+// Renames a file or folder; fails with 183 when new_path exists.
+bool MoveFile(const std::string& existing_path, const std::string& new_path);
+
+// Deletes a file; a symbolic link is removed itself. Fails with 5 for a read-only file (also for
+// root) and for a folder.
+bool DeleteFile(const std::string& path);
+
+// Fails with 183 when the path exists, 3 when its parent folder is missing.
+bool CreateDirectory(const std::string& path);
+
+// Removes an empty folder, or a symbolic link to a folder as a link. Fails with 145 when the
+// folder is not empty, 267 when the path is no folder.
+bool RemoveDirectory(const std::string& path);
+
+// The attribute bits as a listing gives them (see FindData); kInvalidFileAttributes on failure.
+uint32_t GetFileAttributes(const std::string& path);
+
+// Applies the read-only bit to a file: set, every write permission is taken away; cleared, the
+// owner may write. The other bits follow from the name and the kind of entry and cannot be set;
+// a folder keeps its permissions (its read-only bit means nothing here). A symbolic link has no
+// permissions of its own and fails with 50: what it points to is never changed through it.
+bool SetFileAttributes(const std::string& path, uint32_t attributes);
+
+// Sets the last-write time (UTC) of a regular file, which must be open to writing as on Windows:
+// a read-only file fails with 5 (also for root); a symbolic link is not followed (1921).
+bool SetFileLastWriteTime(const std::string& path, const FileTime& last_write_time);
 
 // The user's private temporary folder in system form, ending with "\": $XDG_RUNTIME_DIR\vantrel
 // when XDG_RUNTIME_DIR is set, else \tmp\vantrel-<uid>. /tmp is shared, so the folder is made

@@ -1,13 +1,16 @@
 #include "platform/Files.h"
 
+#include <csignal>
 #include <filesystem>
 #include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "platform/Errors.h"
+#include "platform/NetShare.h"
 #include "tests/support/TestSandbox.h"
 
 namespace vantrel::platform {
@@ -152,6 +155,235 @@ TEST_F(FilesTest, ExistenceChecksTellFilesFromFolders)
     EXPECT_FALSE(DirectoryExists(sandbox_.SystemPath("site/a.txt")));
     EXPECT_FALSE(DirectoryExists(sandbox_.SystemPath("nothing")));
     EXPECT_EQ(kErrorPathNotFound, GetLastError());
+}
+
+class FileOperationsTest : public FilesTest
+{
+protected:
+    std::string P(const std::string& relative) { return sandbox_.SystemPath(relative); }
+
+    // The entry's own mode (a link is not followed); 0 when it is missing.
+    mode_t Mode(const std::string& relative)
+    {
+        struct stat st = {};
+        return lstat(sandbox_.Path(relative).c_str(), &st) == 0 ? st.st_mode : 0;
+    }
+
+    void Chmod(const std::string& relative, mode_t mode)
+    {
+        ASSERT_EQ(0, chmod(sandbox_.Path(relative).c_str(), mode)) << relative;
+    }
+
+    void Link(const std::string& target, const std::string& relative)
+    {
+        std::filesystem::create_symlink(sandbox_.Path(target), sandbox_.Path(relative));
+    }
+};
+
+TEST_F(FileOperationsTest, CopyReplacesAFileAndKeepsTimeAndReadOnlyBit)
+{
+    sandbox_.WriteFile("src/page.htm", "new content", 1'000'000'000);
+    sandbox_.WriteFile("site/page.htm", "old");
+    Chmod("src/page.htm", 0444);
+    ASSERT_TRUE(CopyFile(P("src/page.htm"), P("site/page.htm")));
+    EXPECT_EQ("new content", sandbox_.ReadFile("site/page.htm"));
+    struct stat st = {};
+    ASSERT_EQ(0, stat(sandbox_.Path("site/page.htm").c_str(), &st));
+    EXPECT_EQ(1'000'000'000, st.st_mtime);
+    EXPECT_EQ(0u, st.st_mode & S_IWUSR);
+    EXPECT_EQ((std::vector<std::string>{".", "..", "page.htm"}), Names("site/*"));
+}
+
+TEST_F(FileOperationsTest, CopyFailuresGiveTheirCodesAndChangeNothing)
+{
+    sandbox_.WriteFile("src/page.htm", "new");
+    sandbox_.WriteFile("site/locked", "old");
+    sandbox_.MakeFolder("site/folder");
+    Chmod("site/locked", 0444);
+    struct Case
+    {
+        const char* from;
+        const char* to;
+        uint32_t expected;
+    };
+    const Case kCases[] = {
+        // Root could write the file; the system relies on the refusal.
+        {"src/page.htm", "site/locked", kErrorAccessDenied},
+        {"src/page.htm", "site/folder", kErrorAccessDenied},
+        {"src", "site/a", kErrorAccessDenied},
+        {"src/missing", "site/a", kErrorFileNotFound},
+        {"nofolder/missing", "site/a", kErrorPathNotFound},
+        {"src/page.htm", "nofolder/a", kErrorPathNotFound},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_FALSE(CopyFile(P(c.from), P(c.to))) << c.from << " -> " << c.to;
+        EXPECT_EQ(c.expected, GetLastError()) << c.from << " -> " << c.to;
+    }
+    EXPECT_EQ("old", sandbox_.ReadFile("site/locked"));
+    EXPECT_EQ((std::vector<std::string>{".", "..", "folder", "locked"}), Names("site/*"));
+}
+
+TEST_F(FileOperationsTest, ABrokenCopyLeavesTheOldFileAndNoTemporaryFile)
+{
+    sandbox_.WriteFile("src/big", std::string(256 * 1024, 'x'));
+    sandbox_.WriteFile("site/big", "old");
+    // A file size limit makes the copy's writes fail part way, as a full disk would.
+    struct sigaction ignore = {}, saved = {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(0, sigaction(SIGXFSZ, &ignore, &saved));
+    rlimit limit = {}, saved_limit = {};
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved_limit));
+    limit = saved_limit;
+    limit.rlim_cur = 64 * 1024;
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limit));
+    const bool copied = CopyFile(P("src/big"), P("site/big"));
+    setrlimit(RLIMIT_FSIZE, &saved_limit);
+    sigaction(SIGXFSZ, &saved, nullptr);
+
+    EXPECT_FALSE(copied);
+    EXPECT_EQ("old", sandbox_.ReadFile("site/big"));
+    EXPECT_EQ((std::vector<std::string>{".", "..", "big"}), Names("site/*"));
+}
+
+TEST_F(FileOperationsTest, MoveFailsWhenTheNewNameExists)
+{
+    sandbox_.WriteFile("site/a", "a");
+    sandbox_.WriteFile("site/b", "b");
+    EXPECT_FALSE(MoveFile(P("site/a"), P("site/b")));
+    EXPECT_EQ(kErrorAlreadyExists, GetLastError());
+    EXPECT_EQ("b", sandbox_.ReadFile("site/b"));
+    ASSERT_TRUE(MoveFile(P("site/a"), P("site/c")));
+    EXPECT_EQ((std::vector<std::string>{".", "..", "b", "c"}), Names("site/*"));
+    EXPECT_FALSE(MoveFile(P("site/c"), P("nofolder/d")));
+    EXPECT_EQ(kErrorPathNotFound, GetLastError());
+}
+
+TEST_F(FileOperationsTest, DeleteRefusesReadOnlyFilesAndFoldersAndRemovesLinksThemselves)
+{
+    sandbox_.WriteFile("site/locked", "x");
+    sandbox_.WriteFile("elsewhere/target", "keep me");
+    sandbox_.MakeFolder("site/folder");
+    Chmod("site/locked", 0444);
+    Chmod("elsewhere/target", 0444);
+    Link("elsewhere/target", "site/link");
+    EXPECT_FALSE(DeleteFile(P("site/locked")));
+    EXPECT_EQ(kErrorAccessDenied, GetLastError());
+    EXPECT_FALSE(DeleteFile(P("site/folder")));
+    EXPECT_EQ(kErrorAccessDenied, GetLastError());
+    EXPECT_TRUE(DeleteFile(P("site/link")));
+    EXPECT_EQ("keep me", sandbox_.ReadFile("elsewhere/target"));
+    EXPECT_EQ((std::vector<std::string>{".", "..", "folder", "locked"}), Names("site/*"));
+    EXPECT_FALSE(DeleteFile(P("site/link")));
+    EXPECT_EQ(kErrorFileNotFound, GetLastError());
+    EXPECT_FALSE(DeleteFile(P("nofolder/link")));
+    EXPECT_EQ(kErrorPathNotFound, GetLastError());
+}
+
+TEST_F(FileOperationsTest, FoldersAreCreatedAndRemovedWithTheSystemsCodes)
+{
+    sandbox_.WriteFile("site/full/file", "x");
+    sandbox_.MakeFolder("elsewhere/empty");
+    std::filesystem::create_directory_symlink(sandbox_.Path("elsewhere/empty"),
+                                              sandbox_.Path("site/linked"));
+    EXPECT_TRUE(CreateDirectory(P("site/new")));
+    EXPECT_FALSE(CreateDirectory(P("site/new")));
+    EXPECT_EQ(kErrorAlreadyExists, GetLastError());
+    EXPECT_FALSE(CreateDirectory(P("site/missing/new")));
+    EXPECT_EQ(kErrorPathNotFound, GetLastError());
+
+    EXPECT_FALSE(RemoveDirectory(P("site/full")));
+    EXPECT_EQ(kErrorDirNotEmpty, GetLastError());
+    EXPECT_FALSE(RemoveDirectory(P("site/full/file")));
+    EXPECT_EQ(kErrorDirectory, GetLastError());
+    EXPECT_TRUE(RemoveDirectory(P("site/new") + "\\"));
+    // With the trailing separator the link would be followed to the folder it names.
+    EXPECT_TRUE(RemoveDirectory(P("site/linked") + "\\"));
+    EXPECT_TRUE(S_ISDIR(Mode("elsewhere/empty")));
+    EXPECT_EQ((std::vector<std::string>{".", "..", "full"}), Names("site/*"));
+}
+
+TEST_F(FileOperationsTest, AttributesReadAsTheListingGivesThem)
+{
+    sandbox_.WriteFile("site/plain", "");
+    sandbox_.WriteFile("site/locked", "");
+    sandbox_.WriteFile("site/.hidden", "");
+    sandbox_.MakeFolder("site/folder");
+    Chmod("site/locked", 0444);
+    Link("site/locked", "site/link");
+    struct Case
+    {
+        const char* relative;
+        uint32_t expected;
+    };
+    const Case kCases[] = {
+        {"site/plain", 0},
+        {"site/locked", kFileAttributeReadOnly},
+        {"site/.hidden", kFileAttributeHidden},
+        {"site/folder", kFileAttributeDirectory},
+        {"site/link", kFileAttributeReadOnly | kFileAttributeReparsePoint},
+        {"site/missing", kInvalidFileAttributes},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(c.expected, GetFileAttributes(P(c.relative))) << c.relative;
+    }
+}
+
+TEST_F(FileOperationsTest, TheReadOnlyBitChangesFilesButNeverWhatALinkPointsTo)
+{
+    sandbox_.WriteFile("site/page", "");
+    sandbox_.MakeFolder("site/folder");
+    Chmod("site/page", 0664);
+    Link("site/page", "site/link");
+    ASSERT_TRUE(SetFileAttributes(P("site/page"), kFileAttributeReadOnly));
+    EXPECT_EQ(0444u, Mode("site/page") & 0777);
+    EXPECT_FALSE(SetFileAttributes(P("site/link"), 0));
+    EXPECT_EQ(kErrorNotSupported, GetLastError());
+    EXPECT_EQ(0444u, Mode("site/page") & 0777);
+    ASSERT_TRUE(SetFileAttributes(P("site/page"), 0));
+    EXPECT_EQ(0644u, Mode("site/page") & 0777);
+
+    const mode_t folder_mode = Mode("site/folder");
+    EXPECT_TRUE(SetFileAttributes(P("site/folder"), kFileAttributeReadOnly));
+    EXPECT_EQ(folder_mode, Mode("site/folder"));
+}
+
+TEST_F(FileOperationsTest, LastWriteTimeIsSetOnWritableFilesOnly)
+{
+    sandbox_.WriteFile("site/page", "x");
+    sandbox_.WriteFile("site/locked", "x", 1000);
+    Chmod("site/locked", 0444);
+    Link("site/page", "site/link");
+    // 2001-09-09 01:46:40.5 UTC.
+    const FileTime when =
+        FileTime::FromValue(116444736000000000ULL + 10'000'000'005ULL * 1'000'000);
+    ASSERT_TRUE(SetFileLastWriteTime(P("site/page"), when));
+    struct stat st = {};
+    ASSERT_EQ(0, stat(sandbox_.Path("site/page").c_str(), &st));
+    EXPECT_EQ(1'000'000'000, st.st_mtim.tv_sec);
+    EXPECT_EQ(500'000'000, st.st_mtim.tv_nsec);
+
+    EXPECT_FALSE(SetFileLastWriteTime(P("site/locked"), when));
+    EXPECT_EQ(kErrorAccessDenied, GetLastError());
+    EXPECT_FALSE(SetFileLastWriteTime(P("site/link"), when));
+    EXPECT_EQ(kErrorCantResolveFilename, GetLastError());
+    ASSERT_EQ(0, stat(sandbox_.Path("site/locked").c_str(), &st));
+    EXPECT_EQ(1000, st.st_mtime);
+}
+
+TEST_F(FileOperationsTest, PathsWithoutALocalMeaningAreRefused)
+{
+    const std::pair<std::string, uint32_t> kCases[] = {
+        {"C:\\www", kErrorPathNotFound},
+        {"c:", kErrorPathNotFound},
+        {"\\\\server\\share\\page", kErrorBadNetpath},
+        {sandbox_.SystemPath("site") + std::string("\0x", 2), kErrorInvalidParameter},
+    };
+    SetShareMountSources("", "");
+    for (const auto& [path, expected] : kCases) {
+        EXPECT_FALSE(DirectoryExists(path)) << path;
+        EXPECT_EQ(expected, GetLastError()) << path;
+    }
+    SetShareMountSources(std::nullopt, std::nullopt);
 }
 
 class TempPathTest : public FilesTest

@@ -758,15 +758,7 @@ SyncResult QelSyncBackupWorker::DeleteFolderTree(const std::string& r)
     SyncResult result;
     if (linked_folders_.count(r) != 0) {
         // A link is removed as itself: what it points to is not part of the published copy.
-        Report(kMsgDeletingFolder, path);
-        if (DestinationDevice->RemoveDirectory(path)) {
-            ++status_.FoldersDeleted;
-            result = SyncOk;
-        } else {
-            Report(kMsgError, "Failed to delete directory: " + path);
-            status_.DeleteErrorOccurred = true;
-            result = SyncDeleteFailed;
-        }
+        result = RemoveEmptiedFolder(path);
         UpdateStatus();
         return result;
     }
@@ -829,18 +821,22 @@ SyncResult QelSyncBackupWorker::DeleteFolderTree(const std::string& r)
     } else if (kept > 0) {
         result = SyncKept;
     } else {
-        Report(kMsgDeletingFolder, path);
-        if (DestinationDevice->RemoveDirectory(path)) {
-            ++status_.FoldersDeleted;
-            result = SyncOk;
-        } else {
-            Report(kMsgError, "Failed to delete directory: " + path);
-            status_.DeleteErrorOccurred = true;
-            result = SyncDeleteFailed;
-        }
+        result = RemoveEmptiedFolder(path);
     }
     UpdateStatus();
     return result;
+}
+
+SyncResult QelSyncBackupWorker::RemoveEmptiedFolder(const std::string& path)
+{
+    Report(kMsgDeletingFolder, path);
+    if (DestinationDevice->RemoveDirectory(path)) {
+        ++status_.FoldersDeleted;
+        return SyncOk;
+    }
+    Report(kMsgError, "Failed to delete directory: " + path);
+    status_.DeleteErrorOccurred = true;
+    return SyncDeleteFailed;
 }
 
 SyncResult QelSyncBackupWorker::DeleteMarked()

@@ -100,6 +100,8 @@ private:
                       const QelDirectoryList& src,
                       const QelDirectoryList& dst);
     bool LinksBackIntoItsPath(const QelDirectoryEntry& s) const;
+    // Removes a destination folder whose content has gone (or a link to a folder).
+    SyncResult RemoveEmptiedFolder(const std::string& path);
 
     bool Matches(const std::vector<std::string>& patterns, const std::string& path) const;
     void Report(QelSyncMessageType type, const std::string& text);

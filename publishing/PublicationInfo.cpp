@@ -1,0 +1,674 @@
+#include "publishing/PublicationInfo.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <tuple>
+
+#include "foundation/NumericFunctions.h"
+#include "foundation/QelStringFunctions.h"
+#include "platform/Errors.h"
+#include "platform/Ui.h"
+#include "storage/DUN.h"
+
+namespace vantrel {
+namespace {
+
+constexpr char kBasePath[] = "\\SOFTWARE\\Velko\\Vantrel";
+constexpr char kVendorPath[] = "\\SOFTWARE\\Velko";
+constexpr char kOlderKey[] = "Ostrel";
+constexpr char kCurrentKey[] = "Vantrel";
+
+// The scrambled password: this marker, the bytes mixed with a fixed key as upper-case hex, then
+// a check of the plain text as eight hex digits. The check keeps a plain password of an older
+// version that happens to begin with the marker from being taken for a scrambled one.
+constexpr std::string_view kScrambleMarker = "~qv1~";
+constexpr uint8_t kScrambleKey[] = {0x5A, 0xC3, 0x17, 0x8E, 0x2B, 0xF4, 0x61, 0x9D,
+                                    0x36, 0xE8, 0x0F, 0x72, 0xB5, 0x4C, 0xD9, 0xA0};
+
+uint8_t ScrambleByte(size_t i)
+{
+    return static_cast<uint8_t>(kScrambleKey[i % sizeof kScrambleKey] ^ (i * 31));
+}
+
+uint32_t PasswordCheck(std::string_view text)
+{
+    uint32_t hash = 2166136261u;
+    for (char c : text) {
+        hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
+    }
+    return hash;
+}
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendHex(uint64_t value, int digits, std::string* out)
+{
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
+        *out += kHexDigits[(value >> shift) & 0xF];
+    }
+}
+
+// Upper-case hex only, as scrambling writes it; false for anything else.
+bool ParseHex(std::string_view hex, std::string* bytes)
+{
+    bytes->clear();
+    if (hex.size() % 2 != 0) {
+        return false;
+    }
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        const char* high = std::strchr(kHexDigits, hex[i]);
+        const char* low = std::strchr(kHexDigits, hex[i + 1]);
+        if (hex[i] == '\0' || hex[i + 1] == '\0' || high == nullptr || low == nullptr) {
+            return false;
+        }
+        *bytes += static_cast<char>((high - kHexDigits) << 4 | (low - kHexDigits));
+    }
+    return true;
+}
+
+std::string Scramble(const std::string& plain)
+{
+    if (plain.empty()) {
+        return "";
+    }
+    std::string out(kScrambleMarker);
+    for (size_t i = 0; i < plain.size(); ++i) {
+        AppendHex(static_cast<uint8_t>(plain[i]) ^ ScrambleByte(i), 2, &out);
+    }
+    AppendHex(PasswordCheck(plain), 8, &out);
+    return out;
+}
+
+std::string Unscramble(const std::string& stored)
+{
+    const std::string_view view = stored;
+    std::string body;
+    std::string check;
+    if (view.size() < kScrambleMarker.size() + 8 || !view.starts_with(kScrambleMarker) ||
+        !ParseHex(view.substr(kScrambleMarker.size(), view.size() - kScrambleMarker.size() - 8),
+                  &body) ||
+        !ParseHex(view.substr(view.size() - 8), &check)) {
+        return stored;
+    }
+    std::string plain = body;
+    for (size_t i = 0; i < plain.size(); ++i) {
+        plain[i] = static_cast<char>(static_cast<uint8_t>(plain[i]) ^ ScrambleByte(i));
+    }
+    uint32_t stored_check = 0;
+    for (char c : check) {
+        stored_check = stored_check << 8 | static_cast<uint8_t>(c);
+    }
+    return stored_check == PasswordCheck(plain) ? plain : stored;
+}
+
+bool NeedsQuotes(const std::string& item)
+{
+    return std::any_of(item.begin(), item.end(), [](char c) {
+        return static_cast<unsigned char>(c) <= ' ' || c == '"' || c == ',';
+    });
+}
+
+// ASCII letters folded, then exactly: the default text-file list is in this order, so a sorted
+// list of the default patterns compares equal to it.
+void SortPatterns(std::vector<std::string>* items)
+{
+    std::stable_sort(items->begin(), items->end(), [](const std::string& a, const std::string& b) {
+        const std::string fa = AsciiLowerCase(a);
+        const std::string fb = AsciiLowerCase(b);
+        return fa != fb ? fa < fb : a < b;
+    });
+}
+
+// Writes one definition's values into a section; after the first refused write it writes and
+// deletes nothing more, as the store's error would have ended the save.
+class SectionWriter
+{
+public:
+    SectionWriter(TQelRegistry& store, std::string section)
+        : store_(store)
+        , section_(std::move(section))
+    {}
+
+    void String(const char* name, const std::string& value)
+    {
+        ok_ = ok_ && store_.WriteString(section_, name, value);
+    }
+    void Integer(const char* name, int32_t value)
+    {
+        ok_ = ok_ && store_.WriteInteger(section_, name, value);
+    }
+    void DateTime(const char* name, TDateTime value)
+    {
+        ok_ = ok_ && store_.WriteDateTime(section_, name, value);
+    }
+    void Bool(const char* name, bool value)
+    {
+        ok_ = ok_ && store_.WriteBool(section_, name, value);
+    }
+    void StringOrDelete(const char* name, const std::string& value, bool write)
+    {
+        write ? String(name, value) : Delete(name);
+    }
+    void IntegerOrDelete(const char* name, int32_t value, bool write)
+    {
+        write ? Integer(name, value) : Delete(name);
+    }
+    // Writes true when on, else deletes the value.
+    void TrueOrDelete(const char* name, bool on) { on ? Bool(name, true) : Delete(name); }
+    void Delete(const char* name)
+    {
+        if (ok_) {
+            store_.DeleteValue(section_, name);
+        }
+    }
+    bool ok() const { return ok_; }
+
+private:
+    TQelRegistry& store_;
+    std::string section_;
+    bool ok_ = true;
+};
+
+uint8_t LowByte(int32_t value)
+{
+    return static_cast<uint8_t>(value & 0xFF);
+}
+
+bool SameFolded(const std::string& a, const std::string& b)
+{
+    return AsciiLowerCase(a) == AsciiLowerCase(b);
+}
+
+}  // namespace
+
+std::string CommaText(const std::vector<std::string>& items)
+{
+    if (items.size() == 1 && items[0].empty()) {
+        return "\"\"";
+    }
+    std::string text;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) {
+            text += ',';
+        }
+        if (!NeedsQuotes(items[i])) {
+            text += items[i];
+            continue;
+        }
+        text += '"';
+        for (char c : items[i]) {
+            text += c;
+            if (c == '"') {
+                text += '"';
+            }
+        }
+        text += '"';
+    }
+    return text;
+}
+
+std::vector<std::string> CommaTextItems(std::string_view text)
+{
+    // A NUL ends the text, as it ends the stored string.
+    text = text.substr(0, text.find('\0'));
+    auto at = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0; };
+    auto is_blank = [](unsigned char c) { return c >= 1 && c <= ' '; };
+
+    std::vector<std::string> items;
+    size_t p = 0;
+    while (is_blank(at(p))) {
+        ++p;
+    }
+    while (at(p) != 0) {
+        std::string item;
+        if (at(p) == '"') {
+            for (++p; at(p) != 0; ++p) {
+                if (at(p) == '"') {
+                    if (at(p + 1) != '"') {
+                        ++p;
+                        break;
+                    }
+                    ++p;
+                }
+                item += text[p];
+            }
+        } else {
+            const size_t start = p;
+            while (at(p) > ' ' && at(p) != ',') {
+                ++p;
+            }
+            item = text.substr(start, p - start);
+        }
+        items.push_back(std::move(item));
+        while (is_blank(at(p))) {
+            ++p;
+        }
+        if (at(p) == ',') {
+            if (at(p + 1) == 0) {
+                items.emplace_back();
+            }
+            do {
+                ++p;
+            } while (is_blank(at(p)));
+        }
+    }
+    return items;
+}
+
+bool IsUsablePublicationName(std::string_view name)
+{
+    return std::any_of(name.begin(), name.end(),
+                       [](char c) { return static_cast<unsigned char>(c) > ' '; });
+}
+
+void QelPublication::SetName(const std::string& name)
+{
+    name_ = name;
+    key_name_.clear();
+    for (char c : name) {
+        switch (c) {
+            case '_':
+                key_name_ += "__";
+                break;
+            case '/':
+                key_name_ += "_f";
+                break;
+            case '\\':
+                key_name_ += "_b";
+                break;
+            default:
+                key_name_ += c;
+        }
+    }
+}
+
+bool QelPublication::LoadFrom(const std::string& section, TQelRegistry& store, bool importing)
+{
+    if (!store.SectionExists(section)) {
+        return false;
+    }
+    SetName(store.ReadString(section, "Name"));
+    if (!importing && key_name_ != section) {
+        return false;
+    }
+    auto read_integer = [&](const char* name) { return store.ReadInteger(section, name, 0); };
+    auto read_list = [&](const char* name) {
+        return CommaTextItems(store.ReadString(section, name));
+    };
+
+    Source = store.ReadString(section, "Source");
+    Server = store.ReadString(section, "Server");
+    Username = store.ReadString(section, "Username");
+    Password = ScramblePassword(store.ReadString(section, "Password"), false);
+    // A stored "publishing" means the program ended during a run. A number that is no status
+    // at all (only a hand edit makes one) reads as never published.
+    const uint8_t status = LowByte(read_integer("Status"));
+    Status = status == StatusPublishing   ? StatusInterrupted
+             : status > StatusInterrupted ? StatusNeverPublished
+                                          : static_cast<TPublicationStatus>(status);
+    LastPublished = store.ReadDateTime(section, "LastPublished");
+    LastSuccessfullyPublished = store.ReadDateTime(section, "LastSuccessfullyPublished");
+    WebFileCount = read_integer("WebFileCount");
+    WebPageCount = read_integer("WebPageCount");
+    WebDirsCount = read_integer("WebDirsCount");
+    SrcFileCount = read_integer("SrcFileCount");
+    SrcPageCount = read_integer("SrcPageCount");
+    SrcDirsCount = read_integer("SrcDirsCount");
+    SrcMostRecent = store.ReadDateTime(section, "SrcMostRecent");
+    DeleteOldFiles = LowByte(read_integer("DeleteOldFiles"));
+    LastErrorText = store.ReadString(section, "LastErrorText");
+    UploadViaIntermediary = read_integer("UploadViaIntermediary") == 1;
+    Disabled = read_integer("Disabled") == 1;
+    FtpPort = static_cast<uint16_t>(read_integer("FtpPort") & 0xFFFF);
+    ServerTimeDrift = store.ReadDateTime(section, "ServerTimeDrift");
+    DefaultFilePermission = store.ReadString(section, "DefaultFilePermission");
+    ConnectionType = LowByte(read_integer("ConnectionType"));
+    ConnectionBehaviour = LowByte(read_integer("ConnectionBehaviour"));
+    // Only a missing value brings the default back; a stored empty list stays empty.
+    IgnoreFiles = store.ValueExists(section, "IgnoreFiles") ? read_list("IgnoreFiles")
+                                                            : CommaTextItems(kDefaultIgnoreFiles);
+    ExcludeFiles = read_list("ExcludeFiles");
+    IgnoreFolders = read_list("IgnoreFolders");
+    ExcludeFolders = read_list("ExcludeFolders");
+    Connection = store.ReadString(section, "Connection");
+    UploadModifiedNow = store.ReadBool(section, "UploadModifiedNow", true);
+    FtpUseIndy = store.ReadBool(section, "FtpUseIndy", false);
+    ConnectionTimeout = ClampSetting(read_integer("ConnectionTimeout"), 10, 30, 60);
+    GeneralTimeout = ClampSetting(read_integer("GeneralTimeout"), 10, 20, 60);
+    DotFileState.Treatment =
+        static_cast<uint8_t>(ClampSetting(read_integer("DotFileTreatment"), 0, 0, 3));
+    LogExplainCopy = read_integer("LogExplainCopy") == 1;
+    LogListFiles = store.ReadBool(section, "LogListFiles", false);
+    DeleteOldFilesNow = store.ReadBool(section, "DeleteOldFilesNow", false);
+    FilePermissions = read_list("FilePermissions");
+    AsciiFiles = store.ValueExists(section, "AsciiFiles") ? read_list("AsciiFiles")
+                                                          : CommaTextItems(kDefaultAsciiFiles);
+    return true;
+}
+
+bool QelPublication::SaveTo(TQelRegistry& store, bool as_export)
+{
+    if (!as_export) {
+        // The empty key name is the base key itself: never write a definition among the
+        // program's own settings.
+        if (key_name_.empty()) {
+            platform::SetLastError(platform::kErrorInvalidParameter);
+            return false;
+        }
+        if (!store.SectionExists(key_name_)) {
+            return true;
+        }
+    }
+    SectionWriter w(store, as_export ? kSettingsFileSection : key_name_);
+    if (as_export) {
+        w.String("Name", name_);
+    }
+    w.String("Source", Source);
+    w.String("Server", Server);
+    w.String("Username", Username);
+    w.String("Password", ScramblePassword(Password, true));
+    w.Integer("Status", Status);
+    w.DateTime("LastPublished", LastPublished);
+    w.DateTime("LastSuccessfullyPublished", LastSuccessfullyPublished);
+    w.Integer("WebFileCount", WebFileCount);
+    w.Integer("WebPageCount", WebPageCount);
+    w.Integer("WebDirsCount", WebDirsCount);
+    w.Integer("SrcFileCount", SrcFileCount);
+    w.Integer("SrcPageCount", SrcPageCount);
+    w.Integer("SrcDirsCount", SrcDirsCount);
+    w.DateTime("SrcMostRecent", SrcMostRecent);
+    w.Integer("DeleteOldFiles", DeleteOldFiles);
+    w.StringOrDelete("LastErrorText", LastErrorText, !LastErrorText.empty());
+    w.Integer("UploadViaIntermediary", UploadViaIntermediary ? 1 : 0);
+    w.IntegerOrDelete("Disabled", 1, Disabled);
+    w.IntegerOrDelete("FtpPort", FtpPort, FtpPort != 0 && FtpPort != 21);
+    w.DateTime("ServerTimeDrift", ServerTimeDrift);
+    w.StringOrDelete("DefaultFilePermission", DefaultFilePermission,
+                     !DefaultFilePermission.empty());
+    w.IntegerOrDelete("ConnectionType", ConnectionType, ConnectionType != 0);
+    w.IntegerOrDelete("ConnectionBehaviour", ConnectionBehaviour, ConnectionBehaviour != 0);
+    const std::string ignore_files = CommaText(IgnoreFiles);
+    w.StringOrDelete("IgnoreFiles", ignore_files, ignore_files != kDefaultIgnoreFiles);
+    w.StringOrDelete("ExcludeFiles", CommaText(ExcludeFiles), !ExcludeFiles.empty());
+    w.StringOrDelete("IgnoreFolders", CommaText(IgnoreFolders), !IgnoreFolders.empty());
+    w.StringOrDelete("ExcludeFolders", CommaText(ExcludeFolders), !ExcludeFolders.empty());
+    w.String("Connection", Connection);
+    w.Bool("UploadModifiedNow", UploadModifiedNow);
+    w.Bool("FtpUseIndy", FtpUseIndy);
+    w.IntegerOrDelete("ConnectionTimeout", ConnectionTimeout, ConnectionTimeout != 30);
+    w.IntegerOrDelete("GeneralTimeout", GeneralTimeout, GeneralTimeout != 20);
+    w.IntegerOrDelete("DotFileTreatment", DotFileState.Treatment, DotFileState.Treatment != 0);
+    w.IntegerOrDelete("LogExplainCopy", 1, LogExplainCopy);
+    w.TrueOrDelete("LogListFiles", LogListFiles);
+    w.TrueOrDelete("DeleteOldFilesNow", DeleteOldFilesNow);
+    w.StringOrDelete("FilePermissions", CommaText(FilePermissions), !FilePermissions.empty());
+    SortPatterns(&AsciiFiles);
+    const std::string ascii_files = CommaText(AsciiFiles);
+    w.StringOrDelete("AsciiFiles", ascii_files, ascii_files != kDefaultAsciiFiles);
+    return w.ok();
+}
+
+void QelPublication::Assign(const QelPublication& other)
+{
+    if (&other == this) {
+        return;
+    }
+    name_ = other.name_;
+    key_name_ = other.key_name_;
+    LastPublished = other.LastPublished;
+    LastSuccessfullyPublished = other.LastSuccessfullyPublished;
+    Source = other.Source;
+    Server = other.Server;
+    Username = other.Username;
+    Password = other.Password;
+    Status = other.Status;
+    WebFileCount = other.WebFileCount;
+    WebDirsCount = other.WebDirsCount;
+    WebPageCount = other.WebPageCount;
+    SrcFileCount = other.SrcFileCount;
+    SrcPageCount = other.SrcPageCount;
+    SrcDirsCount = other.SrcDirsCount;
+    SrcMostRecent = other.SrcMostRecent;
+    DeleteOldFiles = other.DeleteOldFiles;
+    DeleteOldFilesNow = other.DeleteOldFilesNow;
+    UploadModifiedNow = other.UploadModifiedNow;
+    LastErrorText = other.LastErrorText;
+    ServerTimeDrift = other.ServerTimeDrift;
+    Connection = other.Connection;
+    ConnectionTimeout = other.ConnectionTimeout;
+    GeneralTimeout = other.GeneralTimeout;
+    ConnectionType = other.ConnectionType;
+    DotFileState = other.DotFileState;
+    LogExplainCopy = other.LogExplainCopy;
+    LogListFiles = other.LogListFiles;
+    UploadViaIntermediary = other.UploadViaIntermediary;
+    ConnectionBehaviour = other.ConnectionBehaviour;
+    Disabled = other.Disabled;
+    FtpPort = other.FtpPort;
+    FtpUseIndy = other.FtpUseIndy;
+    DefaultFilePermission = other.DefaultFilePermission;
+    IgnoreFiles = other.IgnoreFiles;
+    ExcludeFiles = other.ExcludeFiles;
+    IgnoreFolders = other.IgnoreFolders;
+    ExcludeFolders = other.ExcludeFolders;
+    AsciiFiles = other.AsciiFiles;
+    FilePermissions = other.FilePermissions;
+}
+
+bool QelPublication::SameSettings(const QelPublication& a, const QelPublication& b)
+{
+    auto settings = [](const QelPublication& p) {
+        return std::make_tuple(
+            std::cref(p.name_), std::cref(p.Source), std::cref(p.Server), std::cref(p.Username),
+            std::cref(p.Password), std::cref(p.Connection), p.ConnectionType, p.DeleteOldFiles,
+            p.DotFileState.Treatment, p.ConnectionTimeout, p.GeneralTimeout, p.LogExplainCopy,
+            p.LogListFiles, p.UploadViaIntermediary, p.ConnectionBehaviour, p.DeleteOldFilesNow,
+            p.Disabled, p.FtpPort, p.FtpUseIndy, std::cref(p.DefaultFilePermission),
+            CommaText(p.IgnoreFiles), CommaText(p.ExcludeFiles), CommaText(p.IgnoreFolders),
+            CommaText(p.ExcludeFolders), CommaText(p.AsciiFiles), CommaText(p.FilePermissions),
+            p.UploadModifiedNow);
+    };
+    return settings(a) == settings(b);
+}
+
+std::string QelPublication::ScramblePassword(const std::string& text, bool encode)
+{
+    return encode ? Scramble(text) : Unscramble(text);
+}
+
+QelPublicationList::QelPublicationList()
+{
+    {
+        TQelRegistry vendor(platform::RegistryRoot::CurrentUser, kVendorPath);
+        if (!vendor.SectionExists(kCurrentKey) && vendor.SectionExists(kOlderKey)) {
+            vendor.MoveKey(kOlderKey, kCurrentKey);
+        }
+    }
+    store_ = std::make_unique<TQelRegistry>(platform::RegistryRoot::CurrentUser, kBasePath);
+    const std::vector<std::string> key_names = store_->GetRootKeyNames();
+    if (key_names.empty()) {
+        return;
+    }
+    const auto entry_names = GetDialUpEntryNames();
+    for (const std::string& key_name : key_names) {
+        QelPublication* definition = LoadPublication(key_name);
+        if (definition == nullptr || !entry_names.has_value() || definition->Connection.empty()) {
+            continue;
+        }
+        // Entry names ignore letter case, as the phone book does.
+        const bool listed = std::any_of(
+            entry_names->begin(), entry_names->end(),
+            [&](const std::string& e) { return SameFolded(e, definition->Connection); });
+        if (listed) {
+            continue;
+        }
+        platform::MessageBox(
+            "The web site \"" + definition->GetName() +
+                "\" is configured to use the dial-up connection \"" + definition->Connection +
+                "\"\r\nThis connection no longer exists and it has been reset to "
+                "use \"Any/LAN\".",
+            "Invalid Dial Up Connection", platform::kMbOk | platform::kMbIconExclamation);
+        definition->Connection.clear();
+        // A refused save leaves the stored entry, so the next start tells the user again.
+        static_cast<void>(definition->SaveTo(*store_, false));
+    }
+}
+
+QelPublicationList::~QelPublicationList() = default;
+
+QelPublication* QelPublicationList::Items(int32_t index) const
+{
+    if (index < 1 || index > Count()) {
+        return nullptr;
+    }
+    return items_[static_cast<size_t>(index - 1)].get();
+}
+
+int32_t QelPublicationList::IndexOfName(std::string_view name) const
+{
+    for (size_t i = 0; i < items_.size(); ++i) {
+        if (items_[i]->GetName() == name) {
+            return static_cast<int32_t>(i + 1);
+        }
+    }
+    return 0;
+}
+
+QelPublication* QelPublicationList::FindByName(std::string_view name) const
+{
+    return Items(IndexOfName(name));
+}
+
+QelPublication* QelPublicationList::LoadPublication(const std::string& key_name)
+{
+    auto definition = std::make_unique<QelPublication>();
+    if (!definition->LoadFrom(key_name, *store_, false)) {
+        return nullptr;
+    }
+    items_.push_back(std::move(definition));
+    return items_.back().get();
+}
+
+bool QelPublicationList::Add(std::unique_ptr<QelPublication>& definition)
+{
+    if (definition == nullptr || !IsUsablePublicationName(definition->GetName()) ||
+        Exists(definition->GetName())) {
+        return false;
+    }
+    QelPublication* added = definition.get();
+    items_.push_back(std::move(definition));
+    // Writing "Name" creates the sub-key; SaveTo writes only into an existing one.
+    return store_->WriteString(added->KeyName(), "Name", added->GetName()) &&
+           added->SaveTo(*store_, false);
+}
+
+bool QelPublicationList::AddNew(const std::string& name,
+                                const std::string& source,
+                                const std::string& server,
+                                const std::string& username,
+                                const std::string& password,
+                                const std::string& connection,
+                                uint8_t connection_type,
+                                bool delete_old,
+                                bool list_only)
+{
+    auto definition = std::make_unique<QelPublication>();
+    definition->SetName(name);
+    definition->Source = source;
+    definition->Server = server;
+    definition->Username = username;
+    definition->Password = password;
+    definition->Connection = connection;
+    definition->ConnectionType = connection_type;
+    definition->DeleteOldFiles = list_only ? 2 : delete_old ? 1 : 0;
+    definition->AsciiFiles = CommaTextItems(kDefaultAsciiFiles);
+    definition->GeneralTimeout = 20;
+    definition->ConnectionTimeout = 30;
+    return Add(definition);
+}
+
+bool QelPublicationList::Update(const std::string& old_name, const QelPublication& definition)
+{
+    QelPublication* listed = FindByName(old_name);
+    if (listed == nullptr) {
+        return false;
+    }
+    const bool renamed = old_name != definition.GetName();
+    if (renamed && !IsUsablePublicationName(definition.GetName())) {
+        return false;
+    }
+    // Renaming onto another web site's name would overwrite that site's key.
+    if (renamed && FindByName(definition.GetName()) != nullptr) {
+        return false;
+    }
+    if (!renamed) {
+        listed->Assign(definition);
+        return listed->SaveTo(*store_, false);
+    }
+    QelPublication previous;
+    previous.Assign(*listed);
+    listed->Assign(definition);
+    const bool new_key_existed = store_->SectionExists(listed->KeyName());
+    // The new sub-key is written whole before the old one goes: a crash in between leaves both
+    // definitions, never neither.
+    if (!store_->WriteString(listed->KeyName(), "Name", listed->GetName()) ||
+        !listed->SaveTo(*store_, false)) {
+        // A rename that cannot be written is undone, so the list shows what the registry holds.
+        if (!new_key_existed) {
+            store_->DeleteKey(listed->KeyName());
+        }
+        listed->Assign(previous);
+        return false;
+    }
+    return store_->DeleteKey(previous.KeyName());
+}
+
+bool QelPublicationList::Delete(const std::string& name)
+{
+    const int32_t index = IndexOfName(name);
+    if (index <= 0) {
+        return false;
+    }
+    const auto place = items_.begin() + (index - 1);
+    const std::unique_ptr<QelPublication> removed = std::move(*place);
+    items_.erase(place);
+    return store_->DeleteKey(removed->KeyName());
+}
+
+bool QelPublicationList::MarkAll(bool only_unpublished)
+{
+    bool any = false;
+    for (const auto& item : items_) {
+        item->Marked = !only_unpublished || item->Status != StatusPublished;
+        any = any || item->Marked;
+    }
+    return any;
+}
+
+int32_t QelPublicationList::CountMarked() const
+{
+    return static_cast<int32_t>(std::count_if(items_.begin(), items_.end(), [](const auto& item) {
+        return item->Marked && !item->Disabled;
+    }));
+}
+
+void QelPublicationList::ClearMarks()
+{
+    for (const auto& item : items_) {
+        item->Marked = false;
+    }
+}
+
+QelPublication* QelPublicationList::NextMarked()
+{
+    for (const auto& item : items_) {
+        if (item->Marked && !item->Disabled) {
+            item->Marked = false;
+            return item.get();
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,199 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/QelDateFunctions.h"
+#include "foundation/QelRegistryU.h"
+
+// Web site definitions and their list: TPublicationStatus, TDotFileState, QelPublication (one
+// web site, read from and written to a section of a settings store) and QelPublicationList
+// (every web site of the user, each under its own registry sub-key).
+namespace vantrel {
+
+enum TPublicationStatus : uint8_t
+{
+    StatusNeverPublished = 0,
+    StatusFailed = 1,
+    StatusPublished = 2,
+    StatusNeedsPublishing = 3,
+    StatusPublishing = 4,
+    StatusInterrupted = 5,
+};
+
+// How files whose names begin with a dot are treated, handed by address to the FTP devices,
+// which read and update it on the publisher thread during a run.
+struct TDotFileState
+{
+    // 0 automatic detection, passive; 1 automatic detection, active; 2 the server lists dot
+    // files normally; 3 the server hides them.
+    uint8_t Treatment = 0;
+    // Dot files found in the current run; not stored.
+    int32_t DotFilesFound = 0;
+};
+
+// The section of a settings file that holds an exported definition.
+inline constexpr char kSettingsFileSection[] = "Vantrel";
+// The text-file patterns of a new definition and of one that stores none, sorted.
+inline constexpr char kDefaultAsciiFiles[] =
+    "*.asp,*.aspx,*.cfm,*.cfml,*.csv,*.htm,*.html,*.php,*.pl,*.shtml,*.txt,*.xml";
+inline constexpr char kDefaultIgnoreFiles[] = "thumbs.db";
+
+// A list in its comma-separated form: items joined by ",", an item holding a blank, a control
+// character, a comma or a double quote written in double quotes (quotes inside doubled); a list
+// of one empty item is "\"\"".
+std::string CommaText(const std::vector<std::string>& items);
+// The items of a comma text: commas and unquoted blanks separate items; a quoted item runs to
+// its closing quote.
+std::vector<std::string> CommaTextItems(std::string_view text);
+
+// One web site definition. The main thread owns the definitions of the list; during a run the
+// publisher thread's FTP device writes ServerTimeDrift and DotFileState, and the status check
+// thread reads Source and the pattern lists and clears Checking.
+class QelPublication
+{
+public:
+    QelPublication() = default;
+    QelPublication(const QelPublication&) = delete;
+    QelPublication& operator=(const QelPublication&) = delete;
+
+    void SetName(const std::string& name);
+    const std::string& GetName() const { return name_; }
+    // The registry sub-key name: "_" as "__", "/" as "_f", "\" as "_b", so that two names never
+    // share a key and no key name holds a backslash.
+    const std::string& KeyName() const { return key_name_; }
+
+    // Reads the definition from a section; false when the section is missing or, unless
+    // importing, when its "Name" does not escape to the section's own name.
+    bool LoadFrom(const std::string& section, TQelRegistry& store, bool importing);
+    // Writes the definition: into the section "Vantrel" when exporting, else into its own
+    // sub-key, which must exist already (a removed definition is not brought back). False when
+    // the store refused a write; the store's LastErrorText() says why.
+    [[nodiscard]] bool SaveTo(TQelRegistry& store, bool as_export);
+    // Copies every stored setting and list of `other`; the run-time marks stay.
+    void Assign(const QelPublication& other);
+    // Whether two definitions hold the same user settings (not status, dates, counts, last
+    // error or server time drift); texts and list order compare exactly.
+    static bool SameSettings(const QelPublication& a, const QelPublication& b);
+    // The reversible scrambling of the stored password. A stored value that is not in the
+    // scrambled form is a plain password of an older version and unscrambles to itself.
+    static std::string ScramblePassword(const std::string& text, bool encode);
+
+    TDateTime LastPublished = 0;
+    TDateTime LastSuccessfullyPublished = 0;
+    std::string Source;
+    std::string Server;
+    std::string Username;
+    std::string Password;  // plain in memory, scrambled only in storage
+    TPublicationStatus Status = StatusNeverPublished;
+    std::vector<std::string> IgnoreFiles;
+    std::vector<std::string> ExcludeFiles;
+    std::vector<std::string> IgnoreFolders;
+    std::vector<std::string> ExcludeFolders;
+    std::vector<std::string> AsciiFiles;
+    std::vector<std::string> FilePermissions;  // lines "pattern=permission"
+    std::string DefaultFilePermission;
+    bool UploadModifiedNow = false;
+    uint8_t DeleteOldFiles = 0;  // 0 leave, 1 delete, 2 only list
+    bool DeleteOldFilesNow = false;
+    std::string LastErrorText;
+    int32_t WebFileCount = 0;
+    int32_t WebDirsCount = 0;
+    int32_t WebPageCount = 0;
+    int32_t SrcFileCount = 0;
+    int32_t SrcPageCount = 0;
+    int32_t SrcDirsCount = 0;
+    TDateTime SrcMostRecent = 0;
+    TDateTime ServerTimeDrift = 0;      // days
+    uint8_t ConnectionType = 0;         // 1 LAN only
+    uint8_t ConnectionBehaviour = 0;    // 0 leave up, 1 ask, 2 hang up
+    std::string Connection;             // dial-up entry; empty for any connection or LAN
+    bool Marked = false;                // run time only: chosen for the current Publish All
+    std::atomic<bool> Checking{false};  // run time only: the status check is about to look
+    int32_t ConnectionTimeout = 0;      // seconds
+    int32_t GeneralTimeout = 0;         // seconds
+    TDotFileState DotFileState;
+    bool FtpUseIndy = false;
+    bool Disabled = false;
+    uint16_t FtpPort = 0;  // 0 for the standard port 21
+    bool LogExplainCopy = false;
+    bool LogListFiles = false;
+    bool UploadViaIntermediary = false;
+
+private:
+    std::string name_;
+    std::string key_name_;
+};
+
+// Every web site definition of the user, in registry order, each saved at once on every change
+// under the sub-key KeyName() of "\SOFTWARE\Velko\Vantrel". Names compare exactly. Main thread
+// only, except that the status check thread reads Count, Items and the definitions. The list
+// owns its definitions and its store.
+class QelPublicationList
+{
+public:
+    // Moves the older key "Ostrel" to "Vantrel" when only it exists, then loads every
+    // definition; a definition whose dial-up entry no longer exists is told to the user, reset
+    // to any connection and saved.
+    QelPublicationList();
+    ~QelPublicationList();
+    QelPublicationList(const QelPublicationList&) = delete;
+    QelPublicationList& operator=(const QelPublicationList&) = delete;
+
+    // The store on the base key, for the program's own settings.
+    TQelRegistry* Store() { return store_.get(); }
+    int32_t Count() const { return static_cast<int32_t>(items_.size()); }
+    // 1-based; null outside the list.
+    QelPublication* Items(int32_t index) const;
+    bool Exists(std::string_view name) const { return IndexOfName(name) > 0; }
+    // 1-based place of the first definition with exactly that name; 0 when none.
+    int32_t IndexOfName(std::string_view name) const;
+    QelPublication* FindByName(std::string_view name) const;
+    // Loads one sub-key and appends it; null (nothing appended) when it is no definition.
+    QelPublication* LoadPublication(const std::string& key_name);
+
+    // Appends the definition and saves it under a new sub-key, taking it from the caller. A
+    // name that is taken, empty or only blanks is refused and the caller keeps the definition.
+    // False also when the registry refused a write: the definition is then listed but unsaved.
+    bool Add(std::unique_ptr<QelPublication>& definition);
+    // A definition with the wizard's defaults, added as by Add.
+    bool AddNew(const std::string& name,
+                const std::string& source,
+                const std::string& server,
+                const std::string& username,
+                const std::string& password,
+                const std::string& connection,
+                uint8_t connection_type,
+                bool delete_old,
+                bool list_only);
+    // Copies the edited settings into the listed definition of `old_name` and saves it; a new
+    // name moves it to a new sub-key, written whole before the old one is deleted (a rename that
+    // cannot be written is undone). Nothing happens for an unknown old name or a new name that
+    // is empty or only blanks. The caller keeps `definition`.
+    bool Update(const std::string& old_name, const QelPublication& definition);
+    // Removes the definition and its sub-key.
+    bool Delete(const std::string& name);
+
+    // Marks every web site for Publish All, or with `only_unpublished` those not published;
+    // true when any is marked.
+    bool MarkAll(bool only_unpublished);
+    // Marked web sites that are not disabled.
+    int32_t CountMarked() const;
+    void ClearMarks();
+    // The first marked web site that is not disabled, unmarked on the way; null when none.
+    QelPublication* NextMarked();
+
+private:
+    std::vector<std::unique_ptr<QelPublication>> items_;
+    std::unique_ptr<TQelRegistry> store_;
+};
+
+// Whether a web site may bear the name: not empty once trailing blanks are cut. An empty name
+// would escape to the empty key name, which is the base key holding every web site.
+bool IsUsablePublicationName(std::string_view name);
+
+}  // namespace vantrel

@@ -1,0 +1,37 @@
+#include "publishing/qvr_functions.h"
+
+#include <memory>
+
+#include "foundation/QelRegistryU.h"
+#include "publishing/PublicationInfo.h"
+
+namespace vantrel {
+
+bool ImportSettingsFile(QelPublicationList& list,
+                        const std::string& file_name,
+                        std::string* problem)
+{
+    std::string ignored;
+    std::string& told = problem != nullptr ? *problem : ignored;
+    told.clear();
+    if (file_name.empty()) {
+        return false;
+    }
+    QelIniReg file(file_name);
+    auto definition = std::make_unique<QelPublication>();
+    if (!definition->LoadFrom(kSettingsFileSection, file, true)) {
+        told = "No web site settings could be read from " + file_name + ".";
+        return false;
+    }
+    // A nameless definition would escape to the empty key name: the base key of every web site.
+    if (!IsUsablePublicationName(definition->GetName())) {
+        told = "The web site settings in " + file_name +
+               " have no web site name, so nothing was imported.";
+        return false;
+    }
+    // A name the list already holds is refused by Add; the listed web site stays as it was.
+    list.Add(definition);
+    return true;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,141 @@
+#include "publishing/qvr_functions.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/DateTime.h"
+#include "publishing/PublicationInfo.h"
+#include "tests/support/PlatformFakes.h"
+#include "tests/support/PublicationSamples.h"
+#include "tests/support/SettingsSandbox.h"
+
+namespace vantrel {
+namespace {
+
+class QvrFunctionsTest : public ::testing::Test
+{
+protected:
+    QvrFunctionsTest() { platform::SetFormatSettings(platform::FormatSettings{}); }
+    ~QvrFunctionsTest() override { platform::SetFormatSettings(saved_formats_); }
+
+    std::string File(const std::string& name = "site.qvr") const
+    {
+        return home_.Sandbox().SystemPath(name);
+    }
+    void Export(QelPublication& p, const std::string& name = "site.qvr")
+    {
+        QelIniReg ini(File(name));
+        ASSERT_TRUE(p.SaveTo(ini, true)) << ini.LastErrorText();
+    }
+
+    platform::FormatSettings saved_formats_ = platform::GetFormatSettings();
+    testing::ScopedConfigHome home_;
+    testing::ScriptedMessageBoxes boxes_;
+};
+
+TEST_F(QvrFunctionsTest, AnExportedDefinitionImportsAsTheSameSettingsFromPlainCrlfText)
+{
+    auto exported = testing::EveryValueAwayFromDefault("Example site");
+    Export(*exported);
+
+    const std::string text = home_.Sandbox().ReadFile("site.qvr");
+    EXPECT_EQ(0u, text.rfind("[Vantrel]\r\nName=Example site\r\nSource=\\home\\me\\site\r\n", 0))
+        << text.substr(0, 80);
+    for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', lf + 1)) {
+        ASSERT_EQ('\r', text[lf - 1]) << "bare line feed at " << lf;
+    }
+    EXPECT_EQ(std::string::npos, text.find('\0'));
+    EXPECT_NE(std::string::npos, text.find("IgnoreFiles=*\\thumbs.db,\"my file.htm\"\r\n"));
+    struct stat st = {};
+    ASSERT_EQ(0, stat(home_.Sandbox().Path("site.qvr").c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+
+    QelPublicationList list;
+    std::string problem = "stale";
+    ASSERT_TRUE(ImportSettingsFile(list, File(), &problem));
+    EXPECT_EQ("", problem);
+    ASSERT_EQ(1, list.Count());
+    const QelPublication& imported = *list.Items(1);
+    EXPECT_TRUE(QelPublication::SameSettings(*exported, imported));
+    EXPECT_EQ(exported->Status, imported.Status);
+    EXPECT_EQ(exported->LastErrorText, imported.LastErrorText);
+    EXPECT_EQ(exported->WebPageCount, imported.WebPageCount);
+    EXPECT_NEAR(exported->LastPublished, imported.LastPublished, 1.0 / 86400);
+    EXPECT_NEAR(exported->ServerTimeDrift, imported.ServerTimeDrift, 1.0 / 86400);
+
+    QelPublicationList reloaded;
+    ASSERT_EQ(1, reloaded.Count());
+    EXPECT_TRUE(QelPublication::SameSettings(*exported, *reloaded.Items(1)));
+}
+
+TEST_F(QvrFunctionsTest, APasswordWrittenInPlainByAnOlderVersionImportsAsIs)
+{
+    home_.Sandbox().WriteFile("site.qvr", "[Vantrel]\nName=old\nPassword=plain secret\n");
+    QelPublicationList list;
+    ASSERT_TRUE(ImportSettingsFile(list, File()));
+    ASSERT_EQ(1, list.Count());
+    EXPECT_EQ("plain secret", list.Items(1)->Password);
+    // Values absent from the file take their defaults.
+    EXPECT_EQ(30, list.Items(1)->ConnectionTimeout);
+    EXPECT_EQ((std::vector<std::string>{"thumbs.db"}), list.Items(1)->IgnoreFiles);
+}
+
+TEST_F(QvrFunctionsTest, ImportingTheSameFileTwiceAddsTheWebSiteOnce)
+{
+    auto exported = testing::EveryValueAwayFromDefault("site");
+    Export(*exported);
+    QelPublicationList list;
+    ASSERT_TRUE(list.AddNew("other", "\\o", "ftp:o", "", "", "", 0, false, false));
+    ASSERT_TRUE(ImportSettingsFile(list, File()));
+    list.FindByName("site")->Source = "\\edited";
+    ASSERT_TRUE(list.Update("site", *list.FindByName("site")));
+    ASSERT_TRUE(ImportSettingsFile(list, File()));
+    EXPECT_EQ(2, list.Count());
+    EXPECT_EQ("\\edited", list.FindByName("site")->Source);
+}
+
+TEST_F(QvrFunctionsTest, FilesWithoutAUsableDefinitionAddNothingAndSayWhy)
+{
+    std::string garbage;
+    for (int i = 0; i < 2048; ++i) {
+        garbage += static_cast<char>((i * 131) & 0xFF);
+    }
+    home_.Sandbox().MakeFolder("folder.qvr");
+    struct Case
+    {
+        const char* file;
+        std::string content;
+        const char* told;
+    };
+    const Case kCases[] = {
+        {"other.qvr", "[Other]\r\nName=site\r\n", "No web site settings could be read"},
+        {"garbage.qvr", garbage, "No web site settings could be read"},
+        {"missing.qvr", "", "No web site settings could be read"},
+        {"folder.qvr", "", "No web site settings could be read"},
+        {"noname.qvr", "[Vantrel]\r\nSource=\\src\r\n", "have no web site name"},
+        {"empty.qvr", "[Vantrel]\r\nName=\r\nSource=\\src\r\n", "have no web site name"},
+        {"blank.qvr", "[Vantrel]\r\nName=  \t \r\n", "have no web site name"},
+    };
+    QelPublicationList list;
+    ASSERT_TRUE(list.Store()->WriteRootInteger("TurboOn", 1));
+    for (const auto& c : kCases) {
+        if (!c.content.empty()) {
+            home_.Sandbox().WriteFile(c.file, c.content);
+        }
+        std::string problem;
+        EXPECT_FALSE(ImportSettingsFile(list, File(c.file), &problem)) << c.file;
+        EXPECT_NE(std::string::npos, problem.find(c.told)) << c.file << ": " << problem;
+        EXPECT_NE(std::string::npos, problem.find(File(c.file))) << c.file << ": " << problem;
+    }
+    EXPECT_EQ(0, list.Count());
+    EXPECT_TRUE(list.Store()->GetRootKeyNames().empty());
+    EXPECT_EQ(1, list.Store()->ReadRootInteger("TurboOn"));
+    EXPECT_FALSE(list.Store()->ValueExists("", "Source"));
+
+    std::string problem = "stale";
+    EXPECT_FALSE(ImportSettingsFile(list, "", &problem));
+    EXPECT_EQ("", problem);
+}
+
+}  // namespace
+}  // namespace vantrel

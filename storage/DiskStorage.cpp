@@ -1,0 +1,186 @@
+#include "storage/DiskStorage.h"
+
+#include "foundation/QelStringFunctions.h"
+#include "platform/DateTime.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/NetShare.h"
+#include "sync/QelSyncBaseOutput.h"
+
+namespace vantrel {
+namespace {
+
+std::string PlainJoin(const std::string& folder, const std::string& name)
+{
+    return folder + "\\" + name;
+}
+
+std::string SeparatorJoin(const std::string& folder, const std::string& name)
+{
+    return JoinWithSeparator(folder, "\\", name);
+}
+
+}  // namespace
+
+DiskStorageDevice::DiskStorageDevice(QelSyncBaseOutput* output)
+    : output_(output)
+{}
+
+bool DiskStorageDevice::IsDiskPath(const std::string& path)
+{
+    // A leading "\\" is a UNC path; a single leading "\" (or "/", as a user may type it) is an
+    // absolute local path on this platform. Drive letters never resolve here but stay disk paths,
+    // so a web site defined with one reports its folder missing instead of being tried as FTP.
+    return path.size() > 1 && (path[1] == ':' || path[0] == '\\' || path[0] == '/');
+}
+
+uint8_t DiskStorageDevice::GetDeviceType()
+{
+    return 1;
+}
+
+bool DiskStorageDevice::SetPermissions(const std::string& /*folder*/,
+                                       const std::string& /*name*/,
+                                       const std::string& /*permission*/)
+{
+    return false;
+}
+
+bool DiskStorageDevice::Open(const std::string& address,
+                             const std::string& user_name,
+                             const std::string& password,
+                             const std::string& /*connection_name*/)
+{
+    // A local root is checked by the worker through ChangeDirectory, not here.
+    if (!StartsWith(address, "\\\\", false)) {
+        return true;
+    }
+    const std::string share_path =
+        "\\\\" + NthField(address, 3, "\\") + "\\" + NthField(address, 4, "\\");
+    if (ChangeDirectory(share_path)) {
+        return true;
+    }
+    platform::NetResource resource;
+    resource.type = platform::kResourceTypeDisk;
+    resource.remote_name = share_path;
+    // Flags 0: the connection is not remembered for later log-ons.
+    if (platform::WNetAddConnection2(resource, password, user_name, 0) == platform::kErrorSuccess) {
+        return true;
+    }
+    const uint32_t code = GetLastError();
+    WriteError("Failed to connect to " + share_path);
+    WriteError("Error code: " + std::to_string(code));
+    WriteError("Description: " + GetLastErrorText());
+    return false;
+}
+
+bool DiskStorageDevice::PutFile(const std::string& local_path,
+                                const std::string& folder,
+                                const std::string& name,
+                                bool /*binary*/)
+{
+    return platform::CopyFile(local_path, PlainJoin(folder, name));
+}
+
+bool DiskStorageDevice::CreateDirectory(const std::string& path)
+{
+    return platform::CreateDirectory(path);
+}
+
+bool DiskStorageDevice::DeleteFile(const std::string& folder,
+                                   const std::string& name,
+                                   bool /*report_errors*/)
+{
+    return platform::DeleteFile(SeparatorJoin(folder, name));
+}
+
+bool DiskStorageDevice::RemoveDirectory(const std::string& path)
+{
+    if (platform::RemoveDirectory(path)) {
+        return true;
+    }
+    const uint32_t code = GetLastError();
+    WriteError("RemoveDirectory (" + path + ") failed with error " + std::to_string(code) + ": " +
+               GetLastErrorText());
+    return false;
+}
+
+bool DiskStorageDevice::KeepsFileDates()
+{
+    return true;
+}
+
+bool DiskStorageDevice::SupportsPermissions()
+{
+    return false;
+}
+
+bool DiskStorageDevice::ChangeDirectory(const std::string& path)
+{
+    return platform::DirectoryExists(path);
+}
+
+bool DiskStorageDevice::ReleaseFile(const std::string& /*local_path*/)
+{
+    // GetFile hands out the file itself, so there is no copy to release.
+    return true;
+}
+
+std::string DiskStorageDevice::GetFile(const std::string& folder, const std::string& name)
+{
+    return PlainJoin(folder, name);
+}
+
+std::unique_ptr<QelDirectoryList> DiskStorageDevice::ListDirectory(const std::string& folder,
+                                                                   const std::string& mask,
+                                                                   bool /*cache_allowed*/)
+{
+    return QelDirectoryList::CreateFromFolder(folder, mask);
+}
+
+bool DiskStorageDevice::RenameFile(const std::string& folder,
+                                   const std::string& old_name,
+                                   const std::string& new_name)
+{
+    return platform::MoveFile(SeparatorJoin(folder, old_name), SeparatorJoin(folder, new_name));
+}
+
+bool DiskStorageDevice::SetReadOnly(const std::string& folder,
+                                    const std::string& name,
+                                    bool read_only,
+                                    bool force)
+{
+    const std::string path = PlainJoin(folder, name);
+    const uint32_t old_attributes = platform::GetFileAttributes(path);
+    // Attributes that could not be read are not written back altered.
+    if (old_attributes == platform::kInvalidFileAttributes) {
+        return true;
+    }
+    const uint32_t new_attributes = read_only ? old_attributes | platform::kFileAttributeReadOnly
+                                              : old_attributes & ~platform::kFileAttributeReadOnly;
+    if (force || new_attributes != old_attributes) {
+        platform::SetFileAttributes(path, new_attributes);
+    }
+    return true;
+}
+
+bool DiskStorageDevice::SetFileDate(const std::string& folder,
+                                    const std::string& name,
+                                    TDateTime date)
+{
+    uint16_t dos_date = 0, dos_time = 0;
+    platform::FileTime local, utc;
+    return platform::DateTimeToDosDateTime(date, &dos_date, &dos_time) &&
+           platform::DosDateTimeToFileTime(dos_date, dos_time, &local) &&
+           platform::LocalFileTimeToFileTime(local, &utc) &&
+           platform::SetFileLastWriteTime(PlainJoin(folder, name), utc);
+}
+
+void DiskStorageDevice::WriteError(const std::string& text)
+{
+    if (output_ != nullptr) {
+        output_->Write(kMsgError, text);
+    }
+}
+
+}  // namespace vantrel

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "storage/QelStorage.h"
+
+namespace vantrel {
+class QelSyncBaseOutput;
+
+// Storage device for a local folder or a folder on a network share given by a UNC path; the
+// source of every run and the destination when that is a disk path. Its operations map directly
+// onto the platform's file calls. Open() runs on the main thread, every later operation on the
+// publisher thread; one device per run, never shared between threads. The output sink is
+// borrowed and must outlive the device; error lines go to it as type 27.
+class DiskStorageDevice : public QelStorageDevice
+{
+public:
+    explicit DiskStorageDevice(QelSyncBaseOutput* output);
+
+    // A drive letter and colon ("C:", "C:\www"), a UNC path ("\\server\share"), or, on this
+    // platform, an absolute local path ("\home\me\site", which the user may type as
+    // "/home/me/site"); never a one-character path.
+    static bool IsDiskPath(const std::string& path);
+
+    uint8_t GetDeviceType() override;
+    bool SetPermissions(const std::string& folder,
+                        const std::string& name,
+                        const std::string& permission) override;
+    // Ready at once for a local path. For \\server\share\... the share must be reachable; if it
+    // is not, it is connected with the user name and password, and a failure writes three lines.
+    bool Open(const std::string& address,
+              const std::string& user_name,
+              const std::string& password,
+              const std::string& connection_name) override;
+    bool PutFile(const std::string& local_path,
+                 const std::string& folder,
+                 const std::string& name,
+                 bool binary) override;
+    bool CreateDirectory(const std::string& path) override;
+    // Writes no message, whatever report_errors says.
+    bool DeleteFile(const std::string& folder,
+                    const std::string& name,
+                    bool report_errors) override;
+    // A failure writes one line.
+    bool RemoveDirectory(const std::string& path) override;
+    bool KeepsFileDates() override;
+    bool SupportsPermissions() override;
+    // The process's current folder is not changed.
+    bool ChangeDirectory(const std::string& path) override;
+    bool ReleaseFile(const std::string& local_path) override;
+    // The file itself serves as the local copy: never empty, even when the file is missing.
+    std::string GetFile(const std::string& folder, const std::string& name) override;
+    std::unique_ptr<QelDirectoryList> ListDirectory(const std::string& folder,
+                                                    const std::string& mask,
+                                                    bool cache_allowed) override;
+    // Fails when the new name exists.
+    bool RenameFile(const std::string& folder,
+                    const std::string& old_name,
+                    const std::string& new_name) override;
+    // Always true; a failure to read or write the attributes is not reported.
+    bool SetReadOnly(const std::string& folder,
+                     const std::string& name,
+                     bool read_only,
+                     bool force) override;
+    // Sets the last-write time at the two-second resolution of the packed file date; false
+    // outside years 1980 to 2107.
+    bool SetFileDate(const std::string& folder, const std::string& name, TDateTime date) override;
+
+private:
+    void WriteError(const std::string& text);
+
+    QelSyncBaseOutput* output_;
+};
+
+}  // namespace vantrel

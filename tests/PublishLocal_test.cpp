@@ -1,0 +1,246 @@
+// Publishing a generated site tree to a local folder through the real disk devices.
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <utime.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "foundation/QelDateFunctions.h"
+#include "storage/DiskStorage.h"
+#include "sync/QelSyncBackupWorker.h"
+#include "tests/support/TestSandbox.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Keeps every message of a run.
+class CollectingOutput : public QelSyncBaseOutput
+{
+public:
+    void Write(QelSyncMessageType type, const std::string& text) override
+    {
+        lines.push_back(FormatMessage(type, text));
+    }
+    std::vector<std::string> lines;
+};
+
+class PublishLocalTest : public ::testing::Test
+{
+protected:
+    // A few hundred files in nested folders, with the names a site may hold on this platform.
+    void GenerateSite()
+    {
+        std::mt19937 random(42);
+        for (int a = 0; a < 4; ++a) {
+            for (int b = 0; b < 5; ++b) {
+                for (int f = 0; f < 15; ++f) {
+                    std::string content(random() % 20000, '\0');
+                    for (char& c : content) {
+                        c = static_cast<char>(random());
+                    }
+                    sandbox_.WriteFile("src/area" + std::to_string(a) + "/part" +
+                                           std::to_string(b) + "/page" + std::to_string(f) +
+                                           ".html",
+                                       content, kOld);
+                }
+            }
+        }
+        sandbox_.WriteFile("src/Index.html", "upper", kOld);
+        sandbox_.WriteFile("src/index.html", "lower", kOld);
+        sandbox_.WriteFile("src/.htaccess", "deny from all", kOld);
+        sandbox_.WriteFile("src/caf\xC3\xA9/\xE6\x97\xA5\xE6\x9C\xAC.txt", "utf-8", kOld);
+        sandbox_.WriteFile("src/empty.txt", "", kOld);
+        sandbox_.WriteFile("src/locked.html", "read-only", kOld);
+        ASSERT_EQ(0, chmod(sandbox_.Path("src/locked.html").c_str(), 0444));
+        sandbox_.MakeFolder("src/empty-folder");
+    }
+
+    // Publishes src to dst as the main window would for a web site.
+    void Publish(int delete_old_files = 0, TDateTime turbo_folder_date = 0)
+    {
+        output_.lines.clear();
+        flags_.Reset();
+        flags_.CreateDestinationRoot = true;
+        flags_.ClearReadOnly = true;
+        flags_.DatesOnly = false;
+        flags_.DeleteObsolete = delete_old_files == 1;
+        flags_.ListObsoleteOnly = delete_old_files == 2;
+        flags_.TurboFolderDate = turbo_folder_date;
+        flags_.FreeSourceDevice = true;
+        flags_.FreeDestinationDevice = true;
+        std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output_);
+        std::unique_ptr<QelStorageDevice> destination =
+            std::make_unique<DiskStorageDevice>(&output_);
+        worker_.Synchronise(sandbox_.SystemPath("src"), source, sandbox_.SystemPath("dst"),
+                            destination, flags_);
+        EXPECT_EQ(nullptr, source);
+        EXPECT_EQ(nullptr, destination);
+    }
+
+    // Every entry below a folder, links not followed: relative path -> content, or "<folder>"
+    // and "<link>".
+    std::map<std::string, std::string> TreeOf(const std::string& relative)
+    {
+        std::map<std::string, std::string> tree;
+        const fs::path root = sandbox_.Path(relative);
+        for (auto it = fs::recursive_directory_iterator(root);
+             it != fs::recursive_directory_iterator(); ++it) {
+            const std::string name = fs::relative(it->path(), root).string();
+            if (it->is_symlink()) {
+                tree[name] = "<link>";
+            } else if (it->is_directory()) {
+                tree[name] = "<folder>";
+            } else {
+                tree[name] = sandbox_.ReadFile(relative + "/" + name);
+            }
+        }
+        return tree;
+    }
+
+    bool Said(const std::string& line) const
+    {
+        for (const auto& l : output_.lines) {
+            if (l == line) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    int CountStarting(const std::string& prefix) const
+    {
+        int n = 0;
+        for (const auto& l : output_.lines) {
+            n += l.rfind(prefix, 0) == 0 ? 1 : 0;
+        }
+        return n;
+    }
+
+    static constexpr std::time_t kOld = 1'500'000'000;
+
+    testing::TestSandbox sandbox_;
+    CollectingOutput output_;
+    QelSyncFlags flags_;
+    QelSyncBackupWorker worker_{&output_};
+};
+
+TEST_F(PublishLocalTest, AnInitialPublishCopiesTheTreeExactlyAndASecondCopiesNothing)
+{
+    GenerateSite();
+    Publish();
+    ASSERT_FALSE(flags_.Failed) << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ(TreeOf("src"), TreeOf("dst"));
+    EXPECT_EQ(306, worker_.Status().FilesCopied);
+    struct stat st = {};
+    ASSERT_EQ(0, stat(sandbox_.Path("dst/locked.html").c_str(), &st));
+    EXPECT_EQ(0u, st.st_mode & S_IWUSR) << "the copy keeps the read-only bit";
+    ASSERT_EQ(0, stat(sandbox_.Path("dst/area1/part2/page3.html").c_str(), &st));
+    EXPECT_EQ(kOld, st.st_mtime) << "the copy keeps the last-write time";
+
+    Publish();
+    EXPECT_FALSE(flags_.Failed);
+    EXPECT_EQ(0, worker_.Status().FilesCopied);
+    EXPECT_EQ(306, worker_.Status().FilesProcessed);
+}
+
+TEST_F(PublishLocalTest, ChangesArePublishedAndObsoleteFilesFollowTheDeletionChoice)
+{
+    GenerateSite();
+    Publish();
+    ASSERT_FALSE(flags_.Failed);
+
+    sandbox_.WriteFile("src/area0/part0/page0.html", "changed", kOld + 100);
+    sandbox_.WriteFile("src/area0/new.html", "new", kOld);
+    ASSERT_EQ(0, chmod(sandbox_.Path("src/locked.html").c_str(), 0644));
+    sandbox_.WriteFile("src/locked.html", "changed too", kOld + 100);
+    ASSERT_EQ(0, chmod(sandbox_.Path("src/locked.html").c_str(), 0444));
+    fs::remove(sandbox_.Path("src/area1/part1/page1.html"));
+    fs::remove_all(sandbox_.Path("src/area2"));
+
+    Publish(0);
+    EXPECT_FALSE(flags_.Failed);
+    EXPECT_EQ(3, worker_.Status().FilesCopied);
+    EXPECT_EQ("changed", sandbox_.ReadFile("dst/area0/part0/page0.html"));
+    EXPECT_EQ("changed too", sandbox_.ReadFile("dst/locked.html"));
+    EXPECT_TRUE(fs::exists(sandbox_.Path("dst/area1/part1/page1.html")));
+
+    Publish(2);
+    EXPECT_TRUE(Said("Obsolete file \\area1\\part1\\page1.html"));
+    EXPECT_TRUE(Said("Obsolete folder \\area2"));
+    EXPECT_TRUE(fs::exists(sandbox_.Path("dst/area2")));
+
+    Publish(1);
+    EXPECT_FALSE(flags_.Failed);
+    EXPECT_EQ(TreeOf("src"), TreeOf("dst"));
+    EXPECT_EQ(76, worker_.Status().FilesDeleted);
+    EXPECT_EQ(6, worker_.Status().FoldersDeleted);
+}
+
+TEST_F(PublishLocalTest, TurboListsOnlyFoldersChangedSinceTheLastPublish)
+{
+    GenerateSite();
+    Publish();
+    ASSERT_FALSE(flags_.Failed);
+    // Every source folder as of before the last publish...
+    for (auto it = fs::recursive_directory_iterator(sandbox_.Path("src"));
+         it != fs::recursive_directory_iterator(); ++it) {
+        if (it->is_directory()) {
+            utimbuf times{kOld, kOld};
+            utime(it->path().c_str(), &times);
+        }
+    }
+    utimbuf times{kOld, kOld};
+    utime(sandbox_.Path("src").c_str(), &times);
+    // ...but one file changed since.
+    sandbox_.WriteFile("src/area3/part4/page9.html", "turbo", kOld + 1000);
+    const TDateTime last_publish = FileTimeToLocalDateTime(
+        platform::FileTime::FromValue((kOld + 500 + 11'644'473'600ULL) * 10'000'000ULL));
+
+    Publish(1, last_publish);
+    EXPECT_FALSE(flags_.Failed);
+    EXPECT_EQ(1, worker_.Status().FilesCopied);
+    EXPECT_EQ(0, CountStarting("Scanning target folder:"));
+    EXPECT_EQ("turbo", sandbox_.ReadFile("dst/area3/part4/page9.html"));
+    EXPECT_EQ(0, worker_.Status().FilesDeleted);
+}
+
+TEST_F(PublishLocalTest, ASourceLinkBackIntoItsOwnPathIsNotFollowed)
+{
+    sandbox_.WriteFile("src/sub/page.html", "x", kOld);
+    fs::create_directory_symlink("..", sandbox_.Path("src/sub/loop"));
+    sandbox_.WriteFile("outside/shared.html", "shared", kOld);
+    fs::create_directory_symlink(sandbox_.Path("outside"), sandbox_.Path("src/linked"));
+    Publish(1);
+    EXPECT_TRUE(Said("Folder " + sandbox_.SystemPath("src") +
+                     "\\sub\\loop links back to a folder that holds it; it is not published."));
+    EXPECT_EQ("x", sandbox_.ReadFile("dst/sub/page.html"));
+    EXPECT_FALSE(fs::exists(sandbox_.Path("dst/sub/loop")));
+    // A link to a folder outside the site is published as the folder it points to.
+    EXPECT_EQ("shared", sandbox_.ReadFile("dst/linked/shared.html"));
+    EXPECT_FALSE(flags_.Failed);
+}
+
+TEST_F(PublishLocalTest, DeletingAnObsoleteFolderRemovesLinksNotWhatTheyPointTo)
+{
+    sandbox_.WriteFile("src/keep.html", "x", kOld);
+    sandbox_.WriteFile("precious/data.html", "precious", kOld);
+    sandbox_.WriteFile("dst/gone/file.html", "x", kOld);
+    fs::create_directory_symlink(sandbox_.Path("precious"), sandbox_.Path("dst/gone/inner"));
+    fs::create_directory_symlink(sandbox_.Path("precious"), sandbox_.Path("dst/alias"));
+    Publish(1);
+    EXPECT_FALSE(flags_.Failed) << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ("precious", sandbox_.ReadFile("precious/data.html"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(sandbox_.Path("dst/alias"))));
+    EXPECT_FALSE(fs::exists(sandbox_.Path("dst/gone")));
+    EXPECT_EQ((std::map<std::string, std::string>{{"keep.html", "x"}}), TreeOf("dst"));
+}
+
+}  // namespace
+}  // namespace vantrel
