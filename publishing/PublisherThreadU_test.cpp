@@ -13,10 +13,12 @@
 #include <gtest/gtest.h>
 
 #include "publishing/PublisherMessageQueue.h"
+#include "storage/DiskStorage.h"
 #include "sync/SyncDualOutput.h"
 #include "sync/SyncFilterOutput.h"
 #include "tests/support/Concurrency.h"
 #include "tests/support/MemoryStorageDevice.h"
+#include "tests/support/TestSandbox.h"
 
 namespace vantrel {
 namespace {
@@ -269,10 +271,12 @@ protected:
     }
 
     // What the main window does to start a publish: the options, then the thread.
-    bool Start(const std::string& destination_root = "\\dst")
+    bool Start(const std::string& source_root = "\\src",
+               const std::string& destination_root = "\\dst",
+               bool create_destination_root = true)
     {
         flags_.Reset();
-        flags_.CreateDestinationRoot = destination_root == "\\dst";
+        flags_.CreateDestinationRoot = create_destination_root;
         flags_.DeleteObsolete = true;
         flags_.Recurse = true;
         flags_.DatesOnly = false;
@@ -280,8 +284,8 @@ protected:
         flags_.FreeSourceDevice = true;
         flags_.FreeDestinationDevice = true;
         flags_.FreeOutput = false;
-        return PublisherThread::Create(*worker_, "\\src", source_, destination_root, destination_,
-                                       flags_);
+        return PublisherThread::Create(*worker_, source_root, source_, destination_root,
+                                       destination_, flags_);
     }
 
     // A run of many pages while the main thread serves nothing: the listener holds one message
@@ -456,7 +460,7 @@ TEST_F(PublisherThreadTest,
 {
     Listen();
     MakeDevices(1, 1);
-    ASSERT_TRUE(Start("\\missing"));
+    ASSERT_TRUE(Start("\\src", "\\missing", false));
     ASSERT_TRUE(ServeUntilFinals(1));
     ASSERT_TRUE(PublisherThread::WaitForRuns(kPatience));
     EXPECT_TRUE(flags_.Failed);
@@ -498,6 +502,46 @@ TEST_F(PublisherThreadTest, EndingTheProgramWhileARunWaitsOnAFullPipeEndsTheRunA
     EXPECT_LT(shared_.Count("dst1.PutFile"), kFiles);
     EXPECT_EQ(1, shared_.Count("dst1.freed"));
     EXPECT_TRUE(window_.got.empty());
+}
+
+TEST_F(PublisherThreadTest, PublishesARealTreeThroughDiskDevicesAndAgainAtTheFinalStatus)
+{
+    testing::TestSandbox sandbox;
+    std::vector<std::string> files;
+    for (int i = 0; i < 40; ++i) {
+        files.push_back("area" + std::to_string(i % 4) + "/page" + std::to_string(i) + ".html");
+        sandbox.WriteFile("src/" + files.back(), std::string(100 * i, 'a' + i % 26));
+    }
+    const auto open_devices = [&](const std::string& destination) {
+        source_ = std::make_unique<DiskStorageDevice>(chain_.get());
+        destination_ = std::make_unique<DiskStorageDevice>(chain_.get());
+        EXPECT_TRUE(source_->Open(sandbox.SystemPath("src"), "", "", ""));
+        EXPECT_TRUE(destination_->Open(sandbox.SystemPath(destination), "", "", ""));
+        return Start(sandbox.SystemPath("src"), sandbox.SystemPath(destination));
+    };
+    Listen();
+    window_.on_final = [&](int finals) {
+        if (finals == 1) {
+            EXPECT_TRUE(open_devices("dst2"));
+        }
+    };
+    ASSERT_TRUE(open_devices("dst1"));
+    ASSERT_TRUE(ServeUntilFinals(2));
+    ASSERT_TRUE(PublisherThread::WaitForRuns(kPatience));
+    ExpectSameMessages(Replayed(), window_.got);
+    ExpectProgressBeforeEachText(window_.got);
+    EXPECT_FALSE(flags_.Failed);
+    for (const auto& m : window_.got) {
+        EXPECT_NE(kQueueError, m.kind) << m.text;
+        if (m.kind == kQueueFinalStatus) {
+            EXPECT_EQ(40, m.counters[3]) << "files copied";
+        }
+    }
+    EXPECT_EQ(Counters(worker_->Status()), window_.got.back().counters);
+    for (const auto& file : files) {
+        EXPECT_EQ(sandbox.ReadFile("src/" + file), sandbox.ReadFile("dst1/" + file)) << file;
+        EXPECT_EQ(sandbox.ReadFile("src/" + file), sandbox.ReadFile("dst2/" + file)) << file;
+    }
 }
 
 }  // namespace
