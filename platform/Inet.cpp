@@ -56,10 +56,22 @@ public:
     // Runs on the closing thread once the handle has left the table.
     virtual void Finish() {}
 
+    // A handle once closed reports nothing more: a call that it cut short stays silent.
     void Notify(uintptr_t call_context,
                 uint32_t status,
                 const void* information = nullptr,
                 uint32_t length = 0) const
+    {
+        if (!closed) {
+            NotifyAlways(call_context, status, information, length);
+        }
+    }
+
+    // The reports of the closing itself.
+    void NotifyAlways(uintptr_t call_context,
+                      uint32_t status,
+                      const void* information = nullptr,
+                      uint32_t length = 0) const
     {
         if (InternetStatusCallback cb = callback.load()) {
             cb(handle, call_context, status, information, length);
@@ -473,10 +485,10 @@ void Connection::Finish()
         return;
     }
     if (control.IsOpen() && !dropped) {
-        Notify(context, kInternetStatusClosingConnection);
+        NotifyAlways(context, kInternetStatusClosingConnection);
         control.SendWithoutWaiting("QUIT\r\n");
         control.Close();
-        Notify(context, kInternetStatusConnectionClosed);
+        NotifyAlways(context, kInternetStatusConnectionClosed);
     }
     control.Close();
     op.unlock();
@@ -669,6 +681,21 @@ uint32_t ReceiveAll(Call& call,
     return call.RefusalOf(reply);
 }
 
+// TYPE, then the command of a file transfer; a server that answers at once, without a data
+// connection, is not doing what was asked.
+uint32_t StartFileTransfer(Call& call, DataChannel& channel, bool text, const std::string& command)
+{
+    if (const uint32_t error = call.SetType(text ? 'A' : 'I')) {
+        return error;
+    }
+    bool no_data = false;
+    Reply reply;
+    if (const uint32_t error = channel.Start(command, &no_data, &reply)) {
+        return error;
+    }
+    return no_data ? kErrorInternetInvalidServerResponse : 0;
+}
+
 // Makes a connection ready for a call; the error that stops it otherwise.
 uint32_t ReadyForCall(Call& call)
 {
@@ -726,12 +753,6 @@ bool OnConnection(InternetHandle handle,
     }
     SetLastError(error);
     return error == 0;
-}
-
-// Where a local file of the system goes on this platform; false with the Files layer's code.
-bool LocalPath(const std::string& system_path, std::string* posix_path)
-{
-    return ResolvePath(system_path, posix_path);
 }
 
 uint32_t ErrnoCode(int errno_value)
@@ -978,7 +999,7 @@ bool InternetCloseHandle(InternetHandle handle)
     }
     for (const auto& object : taken) {
         object->Finish();
-        object->Notify(object->context, kInternetStatusHandleClosing);
+        object->NotifyAlways(object->context, kInternetStatusHandleClosing);
     }
     SetLastError(kErrorSuccess);
     return true;
@@ -1093,7 +1114,7 @@ bool FtpPutFile(InternetHandle connection,
 {
     return OnConnection(connection, {remote_file}, &context, [&](Call& call, const auto&) {
         std::string posix;
-        if (!LocalPath(local_file, &posix)) {
+        if (!ResolvePath(local_file, &posix)) {
             return GetLastError();
         }
         const int fd = ::open(posix.c_str(), O_RDONLY | O_CLOEXEC);
@@ -1106,16 +1127,8 @@ bool FtpPutFile(InternetHandle connection,
             return kErrorAccessDenied;
         }
         const bool text = flags == kFtpTransferTypeAscii;
-        uint32_t error = call.SetType(text ? 'A' : 'I');
         DataChannel channel(call);
-        bool no_data = false;
-        Reply reply;
-        if (error == 0) {
-            error = channel.Start("STOR " + remote_file, &no_data, &reply);
-        }
-        if (error == 0 && no_data) {
-            error = kErrorInternetInvalidServerResponse;
-        }
+        uint32_t error = StartFileTransfer(call, channel, text, "STOR " + remote_file);
         ToWireLineEnds wire;
         std::vector<char> buffer(kChunkSize);
         while (error == 0) {
@@ -1149,6 +1162,7 @@ bool FtpPutFile(InternetHandle connection,
             return error;
         }
         channel.socket().Close();
+        Reply reply;
         if ((error = call.ReadFinalReply(&reply)) != 0) {
             return error;
         }
@@ -1166,7 +1180,7 @@ bool FtpGetFile(InternetHandle connection,
 {
     return OnConnection(connection, {remote_file}, &context, [&](Call& call, const auto&) {
         std::string posix;
-        if (!LocalPath(local_file, &posix)) {
+        if (!ResolvePath(local_file, &posix)) {
             return GetLastError();
         }
         struct stat st = {};
@@ -1179,16 +1193,8 @@ bool FtpGetFile(InternetHandle connection,
             return ErrorFromErrno(errno, true);
         }
         const bool text = flags == kFtpTransferTypeAscii;
-        uint32_t error = call.SetType(text ? 'A' : 'I');
         DataChannel channel(call);
-        bool no_data = false;
-        Reply reply;
-        if (error == 0) {
-            error = channel.Start("RETR " + remote_file, &no_data, &reply);
-        }
-        if (error == 0 && no_data) {
-            error = kErrorInternetInvalidServerResponse;
-        }
+        uint32_t error = StartFileTransfer(call, channel, text, "RETR " + remote_file);
         FromWireLineEnds local_ends;
         if (error == 0) {
             error =

@@ -51,7 +51,8 @@ inline constexpr uint32_t kFtpTransferTypeBinary = 2;
 // reports 120. Data moving on a data connection reports 31 for every piece sent and 40 for
 // every piece received (so a transfer that moves shows progress, and one that stalls shows
 // none). Every call that talked to the server ends with 100. Closing a connection reports 50
-// and 51, and every handle closed reports 70 last. 200 tells each session that the connected
+// and 51, and every handle closed reports 70 last: a call that the closing cut short reports
+// nothing more. 200 tells each session that the connected
 // state changed. For 31 and 41 the information is the byte count (uint32_t).
 inline constexpr uint32_t kInternetStatusSendingRequest = 30;
 inline constexpr uint32_t kInternetStatusRequestSent = 31;

@@ -55,19 +55,6 @@ std::vector<uint32_t> TakeStatuses()
     return statuses;
 }
 
-// A port where nothing listens: one that was just free.
-uint16_t ClosedPort()
-{
-    std::vector<SocketAddress> addresses;
-    int resolve_error = 0;
-    Socket socket;
-    ResolveHost("127.0.0.1", 0, &addresses, &resolve_error);
-    socket.Listen(addresses.front());
-    SocketAddress local;
-    socket.Local(&local);
-    return local.Port();
-}
-
 double SecondsSince(steady_clock::time_point start)
 {
     return std::chrono::duration<double>(steady_clock::now() - start).count();
@@ -126,7 +113,7 @@ protected:
 
 TEST_F(InetScriptedTest, ConnectFailuresGiveTheirCodes)
 {
-    const uint16_t closed = ClosedPort();
+    const uint16_t closed = testing::UnusedLoopbackPort();
     struct Case
     {
         const char* what;

@@ -78,19 +78,6 @@ bool Greets(const std::string& host, uint16_t port)
     return greeting.starts_with("220");
 }
 
-uint16_t FreeLoopbackPort()
-{
-    std::vector<platform::SocketAddress> addresses;
-    int resolve_error = 0;
-    platform::Socket socket;
-    if (!platform::ResolveHost("127.0.0.1", 0, &addresses, &resolve_error) ||
-        !socket.Listen(addresses.front()).ok()) {
-        return 0;
-    }
-    platform::SocketAddress local;
-    return socket.Local(&local) ? local.Port() : 0;
-}
-
 }  // namespace
 
 FtpTestServer::FtpTestServer(std::string host)
@@ -267,7 +254,7 @@ bool VsftpdServer::Start(std::string* why)
     sandbox_.MakeFolder("empty");
     chmod(sandbox_.Path("empty").c_str(), 0755);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const uint16_t port = FreeLoopbackPort();
+        const uint16_t port = UnusedLoopbackPort();
         const std::string config = sandbox_.Path("vsftpd.conf");
         std::ofstream(config) << "listen=YES\n"
                               << "listen_ipv6=NO\n"
@@ -302,6 +289,19 @@ bool VsftpdServer::Start(std::string* why)
         }
     }
     return false;
+}
+
+uint16_t UnusedLoopbackPort()
+{
+    std::vector<platform::SocketAddress> addresses;
+    int resolve_error = 0;
+    platform::Socket socket;
+    if (!platform::ResolveHost("127.0.0.1", 0, &addresses, &resolve_error) ||
+        !socket.Listen(addresses.front()).ok()) {
+        return 0;
+    }
+    platform::SocketAddress local;
+    return socket.Local(&local) ? local.Port() : 0;
 }
 
 std::unique_ptr<FtpTestServer> StartFtpTestServer(const std::string& family, std::string* why)

@@ -84,6 +84,9 @@ public:
     std::string Password() const override { return "tester@example.org"; }
 };
 
+// A loopback port where nothing listens (it was free a moment ago).
+uint16_t UnusedLoopbackPort();
+
 // The family by name, started; null with the reason when it cannot run here.
 std::unique_ptr<FtpTestServer> StartFtpTestServer(const std::string& family, std::string* why);
 
