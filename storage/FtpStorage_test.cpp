@@ -121,17 +121,6 @@ TEST(FtpUnitStateTest, TheFirstDeviceMakesTheWatchdogAndTheLastEndsIt)
     EXPECT_EQ(0, unit.DeviceCount());
 }
 
-TEST(FtpUnitStateTest, NothingIsReportedWithoutAWatchdogButAliveStillCounts)
-{
-    FtpUnitState unit(std::chrono::hours(24));
-    unit.ReportStatus(2, 41);  // no device: nothing to call
-    auto alive = std::make_shared<CountingAlive>();
-    unit.DeviceCreated(alive, 20);
-    unit.DeviceDestroyed();
-    unit.ReportStatus(2, 41);
-    EXPECT_EQ(1, alive->calls);  // the context's call; no watchdog, so no second one
-}
-
 class TFtpPersistentInformationTest : public ::testing::Test
 {
 protected:
@@ -156,15 +145,6 @@ TEST_F(TFtpPersistentInformationTest, AReopenedSessionKeepsTheStatusCallback)
         info.Session, "127.0.0.1", server.Port(), "u", "p", platform::kInternetServiceFtp, 0, 0);
     ASSERT_TRUE(connection);
     EXPECT_FALSE(TakeStatuses().empty());
-}
-
-TEST_F(TFtpPersistentInformationTest, OpenSessionKeepsAnOpenSession)
-{
-    TFtpPersistentInformation info;
-    const platform::InternetHandle session = info.Session;
-    info.OpenSession();
-    EXPECT_EQ(session, info.Session);
-    EXPECT_EQ(32000, info.BufferSize);
 }
 
 TEST_F(TFtpPersistentInformationTest, DestroyingItClosesTheSession)
@@ -270,21 +250,6 @@ TEST_F(WatchdogStallTest, AStalledUploadIsClosedAfterTheGeneralTimeOut)
     watchdog.Disarm();
     EXPECT_EQ(platform::kErrorInternetConnectionAborted, error);
     EXPECT_TRUE(watchdog.Fired());
-}
-
-TEST_F(WatchdogStallTest, AnArmedWatchdogLeavesAMovingTransferAlone)
-{
-    server_.SetFileContent(std::string(1000, 'd'));
-    const platform::InternetHandle connection = Connect();
-    ASSERT_TRUE(connection);
-    THandleTimeout& watchdog = *FtpStorageUnit().Watchdog();
-    watchdog.Watch(connection);
-    EXPECT_TRUE(platform::FtpGetFile(connection, "f", sandbox_.SystemPath("f"), false, 0,
-                                     platform::kFtpTransferTypeBinary, 4));
-    // The completed request stopped the countdown.
-    EXPECT_EQ(0, watchdog.Countdown());
-    watchdog.Disarm();
-    EXPECT_FALSE(watchdog.Fired());
 }
 
 // One upload and one download against pyftpdlib, reported through the devices' callback.
