@@ -316,6 +316,9 @@ public:
         }
         switch (result.outcome) {
             case SocketOutcome::kTimedOut:
+                // The reply may still come; the next call reads it first, so that no later
+                // command takes it for its own.
+                c.drain = true;
                 return kErrorInternetTimeout;
             case SocketOutcome::kClosed:
                 c.dropped = true;

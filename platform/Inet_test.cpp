@@ -211,6 +211,11 @@ TEST_F(InetScriptedTest, AReplyThatExceedsTheReceiveLimitTimesOut)
     EXPECT_EQ(kErrorInternetTimeout, GetLastError());
     EXPECT_GE(SecondsSince(start), 0.9);
     EXPECT_LT(SecondsSince(start), 3.0);
+    // The late reply is not taken for the next command's.
+    server_.Release();
+    std::string folder;
+    EXPECT_TRUE(FtpGetCurrentDirectory(connection, &folder)) << GetLastError();
+    EXPECT_EQ("/", folder);
 }
 
 TEST_F(InetScriptedTest, ClosingAHandleFromAnotherThreadEndsABlockedCallAtOnce)
