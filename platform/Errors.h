@@ -13,6 +13,7 @@ inline constexpr uint32_t kErrorFileNotFound = 2;
 inline constexpr uint32_t kErrorPathNotFound = 3;
 inline constexpr uint32_t kErrorTooManyOpenFiles = 4;
 inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;
 inline constexpr uint32_t kErrorNotSameDevice = 17;
 inline constexpr uint32_t kErrorNoMoreFiles = 18;
@@ -30,6 +31,7 @@ inline constexpr uint32_t kErrorFilenameExcedRange = 206;
 inline constexpr uint32_t kErrorPipeBusy = 231;
 inline constexpr uint32_t kErrorDirectory = 267;
 inline constexpr uint32_t kErrorBufferTooSmall = 603;
+// Dialling an entry that the phone book does not hold (there is no phone book here).
 inline constexpr uint32_t kErrorCannotFindPhonebookEntry = 623;
 inline constexpr uint32_t kErrorInvalidSize = 632;
 inline constexpr uint32_t kErrorBadDatabase = 1009;
@@ -38,6 +40,22 @@ inline constexpr uint32_t kErrorRegistryIoFailed = 1016;
 inline constexpr uint32_t kErrorKeyDeleted = 1018;
 inline constexpr uint32_t kErrorIoDevice = 1117;
 inline constexpr uint32_t kErrorCantResolveFilename = 1921;
+
+// The internet library's codes (platform/Inet.h).
+inline constexpr uint32_t kErrorInternetTimeout = 12002;
+// The server refused a command; its reply is the last response.
+inline constexpr uint32_t kErrorInternetExtendedError = 12003;
+inline constexpr uint32_t kErrorInternetInternalError = 12004;
+inline constexpr uint32_t kErrorInternetNameNotResolved = 12007;
+inline constexpr uint32_t kErrorInternetOperationCancelled = 12017;
+inline constexpr uint32_t kErrorInternetIncorrectHandleType = 12018;
+inline constexpr uint32_t kErrorInternetCannotConnect = 12029;
+inline constexpr uint32_t kErrorInternetConnectionAborted = 12030;
+inline constexpr uint32_t kErrorInternetConnectionReset = 12031;
+inline constexpr uint32_t kErrorFtpTransferInProgress = 12110;
+inline constexpr uint32_t kErrorFtpDropped = 12111;
+inline constexpr uint32_t kErrorInternetInvalidServerResponse = 12152;
+inline constexpr uint32_t kErrorInternetDisconnected = 12163;
 
 // The calling thread's last error, as the platform calls leave it.
 uint32_t GetLastError();

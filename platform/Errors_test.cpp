@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,35 @@ TEST(ErrorsTest, EveryProducedCodeHasItsOwnTextAndOthersNameTheNumber)
         EXPECT_EQ('.', text.back()) << code;
     }
     EXPECT_EQ("Unknown error 99999.", ErrorMessageText(99999));
+}
+
+// The FTP device shows these texts as they stand, and the other internet codes with their
+// number after them.
+TEST(ErrorsTest, InternetCodesHaveTheTextsTheDevicesShow)
+{
+    const std::pair<uint32_t, const char*> kTexts[] = {
+        {kErrorInternetTimeout, "Timed out"},
+        {kErrorInternetNameNotResolved,
+         "Internet name not resolved (ERROR_INTERNET_NAME_NOT_RESOLVED)"},
+        {kErrorInternetOperationCancelled, "Operation cancelled"},
+        {kErrorInternetCannotConnect, "Cannot connect to internet"},
+        {kErrorInternetConnectionAborted, "Internet connection aborted (possibly forced timeout)"},
+        {kErrorInternetConnectionReset,
+         "Connection reset - possibly line dropped (ERROR_INTERNET_CONNECTION_RESET)"},
+        {kErrorFtpDropped,
+         "The FTP operation was not completed because the session was aborted "
+         "(ERROR_FTP_DROPPED)"},
+        {kErrorInternetDisconnected, "Internet disconnected (possibly working offline)"},
+    };
+    for (const auto& [code, text] : kTexts) {
+        EXPECT_EQ(text, ErrorMessageText(code)) << code;
+    }
+    for (uint32_t code : {kErrorInternetExtendedError, kErrorInternetInternalError,
+                          kErrorInternetIncorrectHandleType, kErrorFtpTransferInProgress,
+                          kErrorInternetInvalidServerResponse, kErrorInvalidHandle,
+                          kErrorCannotFindPhonebookEntry}) {
+        EXPECT_EQ(std::string::npos, ErrorMessageText(code).find("Unknown")) << code;
+    }
 }
 
 TEST(ErrorsTest, FailWithErrnoReturnsFalseAndSetsTheCode)

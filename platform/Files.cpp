@@ -52,35 +52,6 @@ bool HasWildcard(const std::string& mask)
     return mask.find_first_of("*?") != std::string::npos;
 }
 
-// "*" matches any run, "?" one character; letter case counts. Iterative with one backtracking
-// point, so no mask can make a listing slow.
-bool MaskMatches(const std::string& name, const std::string& mask)
-{
-    if (mask == "*.*") {
-        return true;
-    }
-    size_t n = 0, m = 0;
-    size_t star = std::string::npos, star_name = 0;
-    while (n < name.size()) {
-        if (m < mask.size() && mask[m] == '*') {
-            star = ++m;
-            star_name = n;
-        } else if (m < mask.size() && (mask[m] == '?' || mask[m] == name[n])) {
-            ++m;
-            ++n;
-        } else if (star != std::string::npos) {
-            m = star;
-            n = ++star_name;
-        } else {
-            return false;
-        }
-    }
-    while (m < mask.size() && mask[m] == '*') {
-        ++m;
-    }
-    return m == mask.size();
-}
-
 std::string AsciiFolded(const std::string& text)
 {
     std::string folded = text;
@@ -301,6 +272,34 @@ bool CopyContent(int in, int out)
 constexpr int64_t kFileTimeEpochOffsetTicks = kFileTimeEpochOffsetSeconds * 10'000'000;
 
 }  // namespace
+
+// Iterative with one backtracking point, so no mask can make a listing slow.
+bool MaskMatches(const std::string& name, const std::string& mask)
+{
+    if (mask == "*.*") {
+        return true;
+    }
+    size_t n = 0, m = 0;
+    size_t star = std::string::npos, star_name = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && mask[m] == '*') {
+            star = ++m;
+            star_name = n;
+        } else if (m < mask.size() && (mask[m] == '?' || mask[m] == name[n])) {
+            ++m;
+            ++n;
+        } else if (star != std::string::npos) {
+            m = star;
+            n = ++star_name;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == '*') {
+        ++m;
+    }
+    return m == mask.size();
+}
 
 std::string ToPosixPath(const std::string& system_path)
 {

@@ -33,6 +33,9 @@ struct FindData
     // exactly when both numbers agree. Not part of the Windows record; 0 when unknown.
     uint64_t volume_id = 0;
     uint64_t file_id = 0;
+    // The listing that gave this record showed a date without a year, so the year is a guess
+    // (see platform/FtpListing.h). Not part of the Windows record; false for local files.
+    bool date_without_year = false;
 };
 
 inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
@@ -72,6 +75,10 @@ bool FindNextFile(FindSearch& search, FindData* data);
 
 // Ends a search and frees it; the search may also simply be destroyed.
 void FindClose(std::unique_ptr<FindSearch>& search);
+
+// A listing mask: "*" matches any run, "?" one character, letter case counts; "*.*" matches
+// every name.
+bool MaskMatches(const std::string& name, const std::string& mask);
 
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);

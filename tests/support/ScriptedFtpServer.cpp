@@ -1,0 +1,411 @@
+#include "tests/support/ScriptedFtpServer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace vantrel::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+// How long a session waits for a data connection before it gives up.
+constexpr uint32_t kDataConnectMs = 5000;
+// Waits are cut into slices of this, so that a stopping server never stays blocked.
+constexpr uint32_t kSliceMs = 100;
+
+std::string UpperCase(std::string text)
+{
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+platform::SocketAddress LoopbackAddress(uint16_t port)
+{
+    std::vector<platform::SocketAddress> addresses;
+    int resolve_error = 0;
+    platform::ResolveHost("127.0.0.1", port, &addresses, &resolve_error);
+    return addresses.empty() ? platform::SocketAddress{} : addresses.front();
+}
+
+// "h1,h2,h3,h4,p1,p2" of a PORT command.
+bool ParsePortArgument(const std::string& argument, platform::SocketAddress* address)
+{
+    int n[6] = {};
+    if (std::sscanf(argument.c_str(), "%d,%d,%d,%d,%d,%d", &n[0], &n[1], &n[2], &n[3], &n[4],
+                    &n[5]) != 6) {
+        return false;
+    }
+    *address = LoopbackAddress(static_cast<uint16_t>(n[4] * 256 + n[5]));
+    return true;
+}
+
+}  // namespace
+
+class ScriptedFtpServer::Session
+{
+public:
+    Session(ScriptedFtpServer& server, platform::Socket control)
+        : server_(server)
+        , control_(std::move(control))
+    {}
+
+    void Run()
+    {
+        bool hold = false;
+        {
+            std::lock_guard<std::mutex> lock(server_.lock_);
+            ++server_.sessions_accepted_;
+            hold = server_.hold_greeting_;
+        }
+        server_.changed_.notify_all();
+        if (!hold || WaitReleased()) {
+            Send("220 scripted server ready");
+            Serve();
+        }
+        control_.Close();
+        {
+            std::lock_guard<std::mutex> lock(server_.lock_);
+            ++server_.sessions_ended_;
+        }
+        server_.changed_.notify_all();
+    }
+
+private:
+    void Serve()
+    {
+        std::string line;
+        while (ReadLine(&line)) {
+            const size_t blank = line.find(' ');
+            const std::string verb = UpperCase(line.substr(0, blank));
+            const std::string argument = blank == std::string::npos ? "" : line.substr(blank + 1);
+            Fault fault = Fault::kNone;
+            std::string reply;
+            {
+                std::lock_guard<std::mutex> lock(server_.lock_);
+                server_.commands_.push_back(line);
+                if (const auto it = server_.faults_.find(verb); it != server_.faults_.end()) {
+                    fault = it->second;
+                }
+                if (const auto it = server_.replies_.find(verb); it != server_.replies_.end()) {
+                    reply = it->second;
+                }
+            }
+            server_.changed_.notify_all();
+            switch (fault) {
+                case Fault::kHang:
+                    if (!WaitReleased()) {
+                        return;
+                    }
+                    break;
+                case Fault::kReply421:
+                    Send("421 Service not available, closing control connection.");
+                    return;
+                case Fault::kCloseControl:
+                    return;
+                case Fault::kResetControl:
+                    control_.Abort();
+                    return;
+                default:
+                    break;
+            }
+            if (!reply.empty()) {
+                Send(reply);
+            } else if (!Answer(verb, argument, fault)) {
+                return;
+            }
+        }
+    }
+
+    // The usual answer; false ends the session.
+    bool Answer(const std::string& verb, const std::string& argument, Fault fault)
+    {
+        if (verb == "USER") {
+            Send("331 Password required.");
+        } else if (verb == "PASS") {
+            Send("230 Logged in.");
+        } else if (verb == "SYST") {
+            Send("215 UNIX Type: L8");
+        } else if (verb == "PWD") {
+            Send("257 \"/\" is the current directory.");
+        } else if (verb == "CWD" || verb == "DELE" || verb == "RMD" || verb == "RNTO") {
+            Send("250 Okay.");
+        } else if (verb == "MKD") {
+            Send("257 \"" + argument + "\" created.");
+        } else if (verb == "RNFR") {
+            Send("350 Ready for RNTO.");
+        } else if (verb == "TYPE" || verb == "NOOP" || verb == "SITE") {
+            Send("200 Okay.");
+        } else if (verb == "PASV") {
+            passive_.Listen(LoopbackAddress(0));
+            platform::SocketAddress local;
+            passive_.Local(&local);
+            Send("227 Entering Passive Mode (127,0,0,1," + std::to_string(local.Port() / 256) +
+                 "," + std::to_string(local.Port() % 256) + ").");
+        } else if (verb == "PORT") {
+            have_active_ = ParsePortArgument(argument, &active_);
+            Send(have_active_ ? "200 PORT command successful." : "501 Bad PORT.");
+        } else if (verb == "LIST" || verb == "NLST" || verb == "RETR" || verb == "STOR") {
+            Transfer(verb, fault);
+        } else if (verb == "QUIT") {
+            Send("221 Goodbye.");
+            return false;
+        } else {
+            Send("502 Command not implemented.");
+        }
+        return true;
+    }
+
+    void Transfer(const std::string& verb, Fault fault)
+    {
+        Send("150 Opening data connection.");
+        platform::Socket data;
+        if (!OpenData(&data)) {
+            Send("425 Cannot open data connection.");
+            return;
+        }
+        if (verb == "STOR") {
+            std::string received;
+            if (fault == Fault::kStallData && !WaitReleased()) {
+                return;
+            }
+            if (fault == Fault::kResetData) {
+                char buffer[1024];
+                size_t got = 0;
+                data.Receive(buffer, sizeof buffer, kDataConnectMs, &server_.stop_, &got);
+                data.Abort();
+                Send("426 Connection closed; transfer aborted.");
+                return;
+            }
+            for (;;) {
+                char buffer[64 * 1024];
+                size_t got = 0;
+                if (!data.Receive(buffer, sizeof buffer, kDataConnectMs, &server_.stop_, &got)
+                         .ok()) {
+                    break;
+                }
+                received.append(buffer, got);
+            }
+            {
+                std::lock_guard<std::mutex> lock(server_.lock_);
+                server_.uploaded_ = received;
+            }
+            Send("226 Transfer complete.");
+            return;
+        }
+        std::string content;
+        {
+            std::lock_guard<std::mutex> lock(server_.lock_);
+            if (verb == "RETR") {
+                content = server_.file_content_;
+            } else {
+                for (const std::string& line : server_.listing_) {
+                    content += line + "\r\n";
+                }
+            }
+        }
+        if (fault == Fault::kResetData) {
+            data.SendAll(content.substr(0, std::min<size_t>(content.size(), 8)), kDataConnectMs,
+                         &server_.stop_);
+            data.Abort();
+            Send("426 Connection closed; transfer aborted.");
+            return;
+        }
+        if (fault == Fault::kStallData) {
+            const size_t half = content.size() / 2;
+            data.SendAll(content.substr(0, half), kDataConnectMs, &server_.stop_);
+            content.erase(0, half);
+            if (!WaitReleased()) {
+                return;
+            }
+        }
+        data.SendAll(content, kDataConnectMs, &server_.stop_);
+        data.Close();
+        Send("226 Transfer complete.");
+    }
+
+    bool OpenData(platform::Socket* data)
+    {
+        const platform::Deadline deadline = platform::DeadlineAfter(kDataConnectMs);
+        if (passive_.IsOpen()) {
+            platform::SocketAddress peer;
+            control_.Peer(&peer);
+            const bool ok = passive_.Accept(peer, deadline, &server_.stop_, data).ok();
+            passive_.Close();
+            return ok;
+        }
+        if (have_active_) {
+            have_active_ = false;
+            return data->Connect(active_, deadline, &server_.stop_).ok();
+        }
+        return false;
+    }
+
+    bool ReadLine(std::string* line)
+    {
+        for (;;) {
+            const size_t end = input_.find('\n');
+            if (end != std::string::npos) {
+                *line = input_.substr(0, end);
+                input_.erase(0, end + 1);
+                if (!line->empty() && line->back() == '\r') {
+                    line->pop_back();
+                }
+                return true;
+            }
+            char buffer[1024];
+            size_t got = 0;
+            const platform::SocketResult r =
+                control_.Receive(buffer, sizeof buffer, kSliceMs, &server_.stop_, &got);
+            if (r.outcome == platform::SocketOutcome::kTimedOut) {
+                continue;
+            }
+            if (!r.ok()) {
+                return false;
+            }
+            input_.append(buffer, got);
+        }
+    }
+
+    void Send(const std::string& reply)
+    {
+        control_.SendAll(reply + "\r\n", kDataConnectMs, &server_.stop_);
+    }
+
+    // False when the server stops first.
+    bool WaitReleased()
+    {
+        std::unique_lock<std::mutex> lock(server_.lock_);
+        while (!server_.released_) {
+            if (server_.stop_.Cancelled()) {
+                return false;
+            }
+            server_.changed_.wait_for(lock, milliseconds(kSliceMs));
+        }
+        return true;
+    }
+
+    ScriptedFtpServer& server_;
+    platform::Socket control_;
+    platform::Socket passive_;
+    platform::SocketAddress active_;
+    bool have_active_ = false;
+    std::string input_;
+};
+
+ScriptedFtpServer::ScriptedFtpServer()
+{
+    platform::IgnoreBrokenPipeSignal();
+    listener_.Listen(LoopbackAddress(0));
+    platform::SocketAddress local;
+    if (listener_.Local(&local)) {
+        port_ = local.Port();
+    }
+    accept_thread_ = std::thread([this] { AcceptLoop(); });
+}
+
+ScriptedFtpServer::~ScriptedFtpServer()
+{
+    stop_.Cancel();
+    changed_.notify_all();
+    accept_thread_.join();
+    // No session starts once the accept loop has ended.
+    for (std::thread& session : session_threads_) {
+        session.join();
+    }
+}
+
+void ScriptedFtpServer::AcceptLoop()
+{
+    for (;;) {
+        platform::Socket control;
+        const platform::SocketResult r = listener_.Accept(
+            LoopbackAddress(0), platform::DeadlineAfter(24 * 3600 * 1000), &stop_, &control);
+        if (r.outcome == platform::SocketOutcome::kCancelled) {
+            return;
+        }
+        if (!r.ok()) {
+            continue;
+        }
+        auto session = std::make_shared<Session>(*this, std::move(control));
+        std::lock_guard<std::mutex> lock(lock_);
+        session_threads_.emplace_back([session] { session->Run(); });
+    }
+}
+
+void ScriptedFtpServer::HoldGreeting()
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    hold_greeting_ = true;
+}
+
+void ScriptedFtpServer::SetFault(const std::string& verb, Fault fault)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    faults_[verb] = fault;
+}
+
+void ScriptedFtpServer::SetReply(const std::string& verb, const std::string& reply)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    replies_[verb] = reply;
+}
+
+void ScriptedFtpServer::SetListing(const std::vector<std::string>& lines)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    listing_ = lines;
+}
+
+void ScriptedFtpServer::SetFileContent(const std::string& content)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    file_content_ = content;
+}
+
+void ScriptedFtpServer::Release()
+{
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        released_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool ScriptedFtpServer::WaitForCommand(const std::string& verb, milliseconds limit)
+{
+    std::unique_lock<std::mutex> lock(lock_);
+    return changed_.wait_for(lock, limit, [&] {
+        return std::any_of(commands_.begin(), commands_.end(), [&](const std::string& command) {
+            return UpperCase(command.substr(0, command.find(' '))) == verb;
+        });
+    });
+}
+
+bool ScriptedFtpServer::WaitForSessions(int accepted, milliseconds limit)
+{
+    std::unique_lock<std::mutex> lock(lock_);
+    return changed_.wait_for(lock, limit, [&] { return sessions_accepted_ >= accepted; });
+}
+
+bool ScriptedFtpServer::WaitForSessionsEnded(int ended, milliseconds limit)
+{
+    std::unique_lock<std::mutex> lock(lock_);
+    return changed_.wait_for(lock, limit, [&] { return sessions_ended_ >= ended; });
+}
+
+std::vector<std::string> ScriptedFtpServer::Commands() const
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    return commands_;
+}
+
+std::string ScriptedFtpServer::Uploaded() const
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    return uploaded_;
+}
+
+}  // namespace vantrel::testing

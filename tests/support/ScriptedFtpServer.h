@@ -1,0 +1,97 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Sockets.h"
+
+// An FTP server inside the test process, on a free loopback port, for the faults that real
+// servers do not produce on demand: silence, stalls, dropped and reset connections, and
+// listings in any form. It speaks enough FTP for a client to log in, change folders, list and
+// move files, in passive or active mode (IPv4).
+namespace vantrel::testing {
+
+class ScriptedFtpServer
+{
+public:
+    // What the server does when a command of a given verb arrives.
+    enum class Fault
+    {
+        kNone,
+        // Reply nothing until Release(); then answer as usual.
+        kHang,
+        kReply421,
+        // End the control connection without a word.
+        kCloseControl,
+        // Reset the control connection.
+        kResetControl,
+        // Transfers (LIST, NLST, RETR, STOR): open the data connection, move half of the data
+        // (STOR: read nothing), then stay silent until Release(); then finish as usual.
+        kStallData,
+        // Transfers: move a little, then reset the data connection and reply 426.
+        kResetData,
+    };
+
+    ScriptedFtpServer();
+    ~ScriptedFtpServer();
+    ScriptedFtpServer(const ScriptedFtpServer&) = delete;
+    ScriptedFtpServer& operator=(const ScriptedFtpServer&) = delete;
+
+    uint16_t Port() const { return port_; }
+
+    // Accepted connections get no greeting until Release().
+    void HoldGreeting();
+    void SetFault(const std::string& verb, Fault fault);
+    // The reply to a verb, in place of the usual one (lines joined by CR LF, no final CR LF).
+    void SetReply(const std::string& verb, const std::string& reply);
+    // The lines that LIST sends (each followed by CR LF) and what RETR and NLST send.
+    void SetListing(const std::vector<std::string>& lines);
+    void SetFileContent(const std::string& content);
+    // Ends every hold, hang and stall.
+    void Release();
+
+    // Waits for the first command of that verb since the start; false when it did not come.
+    bool WaitForCommand(const std::string& verb, std::chrono::milliseconds limit);
+    bool WaitForSessions(int accepted, std::chrono::milliseconds limit);
+    // A session ends when the client closes its control connection (or sent QUIT).
+    bool WaitForSessionsEnded(int ended, std::chrono::milliseconds limit);
+
+    // Every command line received, in order ("VERB argument").
+    std::vector<std::string> Commands() const;
+    // What the last STOR brought.
+    std::string Uploaded() const;
+
+private:
+    class Session;
+
+    void AcceptLoop();
+
+    platform::Socket listener_;
+    platform::Canceller stop_;
+    uint16_t port_ = 0;
+    std::thread accept_thread_;
+
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    // Guarded by lock_.
+    bool hold_greeting_ = false;
+    bool released_ = false;
+    std::map<std::string, Fault> faults_;
+    std::map<std::string, std::string> replies_;
+    std::vector<std::string> listing_;
+    std::string file_content_;
+    std::string uploaded_;
+    std::vector<std::string> commands_;
+    int sessions_accepted_ = 0;
+    int sessions_ended_ = 0;
+    std::vector<std::thread> session_threads_;
+};
+
+}  // namespace vantrel::testing
