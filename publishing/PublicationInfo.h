@@ -9,6 +9,7 @@
 
 #include "foundation/QelDateFunctions.h"
 #include "foundation/QelRegistryU.h"
+#include "storage/FtpStorage.h"
 
 // Web site definitions and their list: TPublicationStatus, TDotFileState, QelPublication (one
 // web site, read from and written to a section of a settings store) and QelPublicationList
@@ -27,15 +28,6 @@ enum TPublicationStatus : uint8_t
 
 // How files whose names begin with a dot are treated, handed by address to the FTP devices,
 // which read and update it on the publisher thread during a run.
-struct TDotFileState
-{
-    // 0 automatic detection, passive; 1 automatic detection, active; 2 the server lists dot
-    // files normally; 3 the server hides them.
-    uint8_t Treatment = 0;
-    // Dot files found in the current run; not stored.
-    int32_t DotFilesFound = 0;
-};
-
 // The section of a settings file that holds an exported definition.
 inline constexpr char kSettingsFileSection[] = "Vantrel";
 // The text-file patterns of a new definition and of one that stores none, sorted.

@@ -1,16 +1,73 @@
 #include "storage/FtpStorage.h"
 
+#include <cmath>
+#include <cstdio>
 #include <utility>
 
+#include "foundation/QelStringFunctions.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/Ui.h"
+#include "storage/SimplePortIO.h"
 #include "storage/WinInetAddOns.h"
+#include "sync/QelSyncBaseOutput.h"
 
 namespace vantrel {
 namespace {
 
 constexpr char kApplicationTitle[] = "Vantrel";
 
+constexpr uintptr_t kContextPassiveConnect = 1;
 constexpr uintptr_t kContextUpload = 2;
+constexpr uintptr_t kContextListing = 3;
 constexpr uintptr_t kContextDownload = 4;
+constexpr uintptr_t kContextCommand = 0;
+
+constexpr uint32_t kCodeUnknown = 0xFFFFFFFF;
+
+TDateTime NowDateTime()
+{
+    platform::SystemTime now;
+    platform::GetLocalTime(&now);
+    double result = 0;
+    platform::TryEncodeDateTime(now.year, now.month, now.day, now.hour, now.minute, now.second,
+                                now.milliseconds, &result);
+    return result;
+}
+
+std::string Trimmed(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        return "";
+    }
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// "Directory DKA0:[WEB]": the header of a VMS listing, which the internet layer could not read
+// and so named an entry by the whole line.
+bool IsVmsHeader(const QelDirectoryEntry& entry)
+{
+    const std::string& name = entry.Name;
+    if (!StartsWith(name, "Directory ", false) || entry.Attributes != 0 || entry.SizeLow != 0 ||
+        entry.SizeHigh != 0) {
+        return false;
+    }
+    const std::string device = Trimmed(name.substr(10));
+    const size_t bracket = device.find(":[");
+    return bracket != std::string::npos && bracket > 0 && device.back() == ']' &&
+           device.find(' ') == std::string::npos;
+}
+
+bool Contains(const std::vector<uint32_t>& codes, uint32_t code)
+{
+    for (const uint32_t c : codes) {
+        if (c == code) {
+            return true;
+        }
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -200,6 +257,1103 @@ void ConnectionStatusCallback(platform::InternetHandle /*handle*/,
                               uint32_t /*information_length*/)
 {
     FtpStorageUnit().ReportStatus(context, status);
+}
+
+FtpStorageDevice::FtpStorageDevice(QelSyncBaseOutput* output,
+                                   uint16_t port,
+                                   TFtpPersistentInformation* connection_state,
+                                   uintptr_t owner_window,
+                                   TDotFileState* dot_file_state,
+                                   int32_t general_timeout,
+                                   int32_t connection_timeout,
+                                   std::shared_ptr<IFtpAliveInterface> alive,
+                                   TDateTime* time_drift,
+                                   bool use_drift)
+    : output_(output)
+{
+    if (connection_state == nullptr) {
+        own_state_ = std::make_unique<TFtpPersistentInformation>();
+        connection_state = own_state_.get();
+    }
+    state_ = connection_state;
+    port_ = port == 0 ? platform::kInternetDefaultFtpPort : port;
+    alive_ = alive;
+    general_timeout_ = general_timeout;
+    connection_timeout_ = connection_timeout;
+    owner_window_ = owner_window;
+    FtpStorageUnit().DeviceCreated(std::move(alive), general_timeout);
+    state_->SetStatusCallback(ConnectionStatusCallback);
+    dot_file_state_ = dot_file_state;
+    time_drift_ = use_drift ? time_drift : nullptr;
+    drift_settled_ = !use_drift;
+}
+
+FtpStorageDevice::~FtpStorageDevice()
+{
+    if (FtpStorageUnit().DeviceDestroyed()) {
+        state_->SetStatusCallback(nullptr);
+        if (connection_) {
+            platform::InternetSetStatusCallback(connection_, nullptr);
+        }
+    }
+    if (connection_) {
+        platform::InternetCloseHandle(connection_);
+    }
+    own_state_.reset();
+}
+
+void FtpStorageDevice::SetFlags(uint8_t bits)
+{
+    flags_ |= bits;
+}
+
+uint8_t FtpStorageDevice::GetDeviceType()
+{
+    return 2;
+}
+
+bool FtpStorageDevice::SupportsTransferModes()
+{
+    return true;
+}
+
+uint32_t FtpStorageDevice::GetLastError()
+{
+    return static_cast<uint32_t>(last_error_);
+}
+
+void FtpStorageDevice::StoreLastError(int32_t code)
+{
+    last_error_ = code;
+}
+
+std::string FtpStorageDevice::GetLastErrorText()
+{
+    const uint32_t code = GetLastError();
+    switch (code) {
+        case platform::kErrorInternetTimeout:
+            return "Timed out";
+        case platform::kErrorInternetExtendedError:
+            return "Internet extended error: " + GetLastResponse();
+        case platform::kErrorInternetNameNotResolved:
+            return "Internet name not resolved (ERROR_INTERNET_NAME_NOT_RESOLVED)";
+        case platform::kErrorInternetOperationCancelled:
+            return "Operation cancelled";
+        case platform::kErrorInternetCannotConnect:
+            return "Cannot connect to internet";
+        case platform::kErrorInternetConnectionAborted:
+            return "Internet connection aborted (possibly forced timeout)";
+        case platform::kErrorInternetConnectionReset:
+            return "Connection reset - possibly line dropped (ERROR_INTERNET_CONNECTION_RESET)";
+        case platform::kErrorFtpDropped:
+            return "The FTP operation was not completed because the session was aborted "
+                   "(ERROR_FTP_DROPPED)";
+        case platform::kErrorInternetDisconnected:
+            return "Internet disconnected (possibly working offline)";
+        default:
+            // The platform keeps the texts of the internet library's codes beside the system's.
+            return platform::ErrorMessageText(code) + " (#" + std::to_string(code) + ")";
+    }
+}
+
+std::string FtpStorageDevice::GetLastResponse()
+{
+    state_->Buffer = platform::InternetGetLastResponseInfo();
+    if (state_->Buffer.size() >= static_cast<size_t>(state_->BufferSize)) {
+        state_->Buffer.resize(state_->BufferSize - 1);
+    }
+    return state_->Buffer;
+}
+
+void FtpStorageDevice::Write(uint8_t type, const std::string& text)
+{
+    if (output_ != nullptr) {
+        output_->Write(static_cast<QelSyncMessageType>(type), text);
+    }
+}
+
+std::shared_ptr<THandleTimeout> FtpStorageDevice::Watchdog() const
+{
+    return FtpStorageUnit().Watchdog();
+}
+
+void FtpStorageDevice::Watch()
+{
+    if (const auto watchdog = Watchdog()) {
+        watchdog->Watch(connection_);
+    }
+}
+
+void FtpStorageDevice::Disarm()
+{
+    if (const auto watchdog = Watchdog()) {
+        watchdog->Disarm();
+    }
+}
+
+bool FtpStorageDevice::WatchdogFired() const
+{
+    const auto watchdog = Watchdog();
+    return watchdog != nullptr && watchdog->Fired();
+}
+
+bool FtpStorageDevice::Open(const std::string& address,
+                            const std::string& user_name,
+                            const std::string& password,
+                            const std::string& connection_name)
+{
+    user_name_ = user_name;
+    password_ = password;
+    std::string text = StartsWith(address, "ftp:", true) ? address.substr(4) : address;
+    const size_t start = text.find_first_not_of(":/\\");
+    text = start == std::string::npos ? "" : text.substr(start);
+    text = SlashesToBackslashes(text);
+    const size_t separator = text.find('\\');
+    host_ = text.substr(0, separator);
+    base_folder_ = separator == std::string::npos ? "" : text.substr(separator + 1);
+    retry_state_ = 1;
+    return Connect(passive_ != 0, connection_name);
+}
+
+bool FtpStorageDevice::Connect(bool passive, const std::string& connection_name)
+{
+    if (connection_) {
+        platform::InternetCloseHandle(connection_);
+        connection_ = platform::InternetHandle{};
+    }
+    if (!CheckInternetConnection(connection_name)) {
+        return false;
+    }
+    passive_ = passive ? 1 : 0;
+    Disarm();
+    platform::SetLastError(0);
+    connection_ = InternetConnectWithTimeout(
+        state_->Session, host_, port_, user_name_, password_, platform::kInternetServiceFtp,
+        passive ? platform::kInternetFlagPassive : 0, passive ? kContextPassiveConnect : 0,
+        static_cast<uint32_t>(std::max(connection_timeout_, 0)));
+    last_error_ = connection_ ? 0 : static_cast<int32_t>(platform::GetLastError());
+    const uint32_t code = GetLastError();
+    if (!connection_ && code == 0 && !session_reopened_) {
+        // A session that gives neither a connection nor a reason may be stale: once, a fresh one.
+        state_->CloseSession();
+        session_reopened_ = true;
+        state_->OpenSession();
+        const bool result = Connect(passive, "");
+        session_reopened_ = false;
+        return result;
+    }
+    if (!connection_ && code == platform::kErrorInternetTimeout) {
+        if ((flags_ & kFlagQuietTimeout) == 0) {
+            Write(kMsgError, "Failed to connect to server " + host_ + ". Connection timedout.");
+        }
+        return false;
+    }
+    if (!connection_ && code == platform::kErrorInternetDisconnected) {
+        return PromptGoOnline() && Connect(passive, "");
+    }
+    if (!connection_ && (code == platform::kErrorInternetNameNotResolved ||
+                         code == platform::kErrorInternetConnectionAborted)) {
+        Write(kMsgError, "Could not resolve server name " + host_ + ".\r\nError code: " +
+                             std::to_string(code) + "\r\nDescription: " + GetLastErrorText() +
+                             "\r\nLast response: " + GetLastResponse());
+        return false;
+    }
+    std::string response = GetLastResponse();
+    if (!connection_ && !response.empty()) {
+        Write(kMsgWarning, response);
+    }
+    if (!connection_ && passive) {
+        Write(kMsgInformation, "Trying active rather than passive.");
+        return Connect(false, "");
+    }
+    if (!connection_) {
+        response = GetLastResponse();
+        if (code == 0 && response.empty()) {
+            response = ProbeServer();
+        }
+        Write(kMsgError,
+              "Failed to connect to server " + host_ + ".\r\nError code: " + std::to_string(code) +
+                  "\r\nDescription: " + GetLastErrorText() + "\r\nLast response: " + response);
+        return false;
+    }
+    const std::string folder = ReadCurrentFolder();
+    login_root_ = folder == "\\" ? "" : folder;
+    if (dot_file_state_ == nullptr) {
+        return true;
+    }
+    if (dot_file_state_->Treatment != 2 || (flags_ & kFlagAskSyst) != 0) {
+        std::string reply;
+        SendCommand("SYST", "", &reply, {}, false);
+        unix_ = reply.find("UNIX") != std::string::npos;
+    }
+    if (dot_file_state_->Treatment != 2 && !unix_) {
+        dot_file_state_->Treatment = 2;
+    }
+    return true;
+}
+
+std::string FtpStorageDevice::ProbeServer()
+{
+    state_->CloseSession();
+    std::string result;
+    TSimplePortIO port;
+    std::string piece;
+    const bool ok = [&] {
+        if (!port.Open(host_, port_)) {
+            return false;
+        }
+        port.ReadReply(500, 100, &piece);
+        result += piece;
+        if (!port.SendText("user " + user_name_ + "\r\n")) {
+            return false;
+        }
+        port.ReadReply(500, 100, &piece);
+        result += piece;
+        if (!port.SendText("pass " + password_ + "\r\n")) {
+            return false;
+        }
+        port.ReadReply(500, 500, &piece);
+        result += piece;
+        return port.SendText("quit\r\n");
+    }();
+    port.Close();
+    if (!ok) {
+        result = port.ErrorMessage();
+        if (result.find("10061") != std::string::npos) {
+            result = "No FTP server listening";
+        }
+    }
+    state_->OpenSession();
+    return result;
+}
+
+bool FtpStorageDevice::CheckInternetConnection(const std::string& connection_name)
+{
+    constexpr uint32_t kDialFlags =
+        platform::kInternetDialForcePrompt + platform::kInternetAutodialForceOnline;
+    constexpr uint32_t kYesNoExclamation = 52;
+    uint32_t code = 0;
+    if (!connection_name.empty()) {
+        state_->DialName = connection_name;
+        code = platform::InternetDial(owner_window_, connection_name, kDialFlags,
+                                      &state_->DialConnection, 0);
+        if (code == 0 && state_->DialConnection == 0) {
+            if (!state_->IsConnected()) {
+                SetWorkOffline(false);
+                code = platform::InternetDial(owner_window_, connection_name, kDialFlags,
+                                              &state_->DialConnection, 0);
+            } else if ((state_->ConnectedStateFlags() & platform::kInternetConnectionOffline) !=
+                       0) {
+                return PromptGoOnline() && CheckInternetConnection(connection_name);
+            }
+        }
+    } else {
+        if (state_->IsConnected()) {
+            if ((flags_ & kFlagAskOnModem) != 0 &&
+                (state_->ConnectedStateFlags() & platform::kInternetConnectionModem) != 0) {
+                const std::string question =
+                    "You are connected to the internet via \"" + state_->ConnectionName() +
+                    "\" but the properties of this web site indicate that it should only be "
+                    "published if there are no active dial-up connections.\r\n\r\nTo avoid this "
+                    "warning please hang up the modem.\r\n\r\nContinue anyway?";
+                if (platform::MessageBox(question, "Confirm?", kYesNoExclamation) !=
+                    platform::kIdYes) {
+                    return false;
+                }
+            }
+            if ((state_->ConnectedStateFlags() & platform::kInternetConnectionOffline) != 0) {
+                return PromptGoOnline() && CheckInternetConnection("");
+            }
+        }
+        code = platform::InternetAttemptConnect(0);
+    }
+    if (code != 0) {
+        last_error_ = static_cast<int32_t>(code);
+        return false;
+    }
+    if (!connection_name.empty()) {
+        if (!state_->IsConnected()) {
+            return false;
+        }
+        const std::string in_use = state_->ConnectionName();
+        if (in_use != connection_name) {
+            const std::string question =
+                "You are connected to the internet via \"" + in_use +
+                "\" but the properties of this web site indicate that it should only be "
+                "published on \"" +
+                connection_name + "\". Continue anyway?";
+            if (platform::MessageBox(question, "Confirm?", kYesNoExclamation) != platform::kIdYes) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool FtpStorageDevice::PromptGoOnline()
+{
+    constexpr uint32_t kYesNoCancelQuestion = 35;
+    Write(kMsgVerbose, "Windows Internet Offline");
+    const int32_t answer = platform::MessageBox(
+        "You are working offline. In order to publish your site you must switch to working "
+        "online, this change will also affect other applications (such as Internet Explorer) "
+        "that also use the Windows Internet sub system. Do you want to go online now?",
+        "Currently offline - Go online now?", kYesNoCancelQuestion);
+    if (answer != platform::kIdYes) {
+        return false;
+    }
+    SetWorkOffline(false);
+    Write(kMsgVerbose, "Windows Internet switched online");
+    return true;
+}
+
+void FtpStorageDevice::SetWorkOffline(bool offline)
+{
+    if (offline) {
+        platform::InternetSetConnectedState(platform::kInternetStateDisconnectedByUser,
+                                            platform::kIsoForceDisconnected);
+    } else {
+        platform::InternetSetConnectedState(platform::kInternetStateConnected, 0);
+    }
+}
+
+std::string FtpStorageDevice::ReadCurrentFolder()
+{
+    std::string folder;
+    if (platform::FtpGetCurrentDirectory(connection_, &folder)) {
+        current_folder_ = folder.empty() ? "\\" : SlashesToBackslashes(folder);
+    }
+    return current_folder_;
+}
+
+std::string FtpStorageDevice::RemotePathOf(const std::string& path)
+{
+    if (!StartsWith(path, "ftp:", true)) {
+        return path;
+    }
+    return After(After(After(path, ":"), "\\\\"), "\\");
+}
+
+std::string FtpStorageDevice::SlashesToBackslashes(const std::string& path)
+{
+    return ReplaceAll(path, "/", "\\");
+}
+
+bool FtpStorageDevice::ChangeWorkingFolder(const std::string& folder)
+{
+    const std::string remote = RemotePathOf(folder);
+    std::string path;
+    if (!remote.empty()) {
+        path = login_root_ + "\\" + remote;
+    } else {
+        path = login_root_.empty() ? "\\" : login_root_;
+    }
+    if (path == current_folder_) {
+        return true;
+    }
+    if (platform::FtpSetCurrentDirectory(connection_, ReplaceAll(path, "\\", "/"))) {
+        current_folder_ = path;
+        return true;
+    }
+    const uint32_t code = platform::GetLastError();
+    last_error_ = static_cast<int32_t>(code);
+    const std::string report = "Cannot change directory to " + folder + " (error " +
+                               std::to_string(code) + ")." + GetLastErrorText() +
+                               " root: " + login_root_ + " cwd: " + current_folder_;
+    if (code == platform::kErrorFtpDropped && retry_state_ == 0) {
+        Write(kMsgWarning, report);
+        Write(kMsgWarning, "Renegotiating connection");
+        retry_state_ = 1;
+        if (Connect(passive_ != 0, "")) {
+            return ChangeWorkingFolder(folder);
+        }
+        Write(kMsgError, "Failed to renegotiate connection");
+        return false;
+    }
+    Write(kMsgError, report);
+    return false;
+}
+
+bool FtpStorageDevice::ChangeDirectory(const std::string& path)
+{
+    return ChangeWorkingFolder(path);
+}
+
+bool FtpStorageDevice::MayReconnect(int reconnects)
+{
+    // A server that drops every attempt would otherwise be reconnected to for ever, and the run
+    // could never end.
+    if (reconnects < kMaxReconnects) {
+        return true;
+    }
+    last_error_ = static_cast<int32_t>(platform::kErrorInternetTimeout);
+    Write(kMsgError, "Failed to reconnect");
+    return false;
+}
+
+bool FtpStorageDevice::Reconnect(bool passive, const char* failure)
+{
+    if (Connect(passive, "")) {
+        return true;
+    }
+    Write(kMsgError, failure);
+    return false;
+}
+
+std::string FtpStorageDevice::FourLines(const std::string& first, const std::string& code_label)
+{
+    return first + "\r\n" + code_label + std::to_string(GetLastError()) +
+           "\r\nDescription: " + GetLastErrorText() + "\r\nLast response: " + GetLastResponse();
+}
+
+bool FtpStorageDevice::SplitFolderAndName(const std::string& path,
+                                          std::string* folder,
+                                          std::string* name)
+{
+    const size_t separator = path.rfind('\\');
+    if (separator == std::string::npos) {
+        folder->clear();
+        *name = path;
+    } else {
+        *folder = path.substr(0, separator);
+        *name = path.substr(separator + 1);
+    }
+    return !name->empty();
+}
+
+bool FtpStorageDevice::ReplyHasCode(const std::string& code, const std::string& reply)
+{
+    return StartsWith(reply, code, false) || reply.find("\r\n" + code) != std::string::npos;
+}
+
+bool FtpStorageDevice::PutFile(const std::string& local_path,
+                               const std::string& folder,
+                               const std::string& name,
+                               bool binary)
+{
+    std::string local_folder, local_name;
+    if (!SplitFolderAndName(local_path, &local_folder, &local_name) ||
+        !ChangeWorkingFolder(folder)) {
+        return false;
+    }
+    const TDateTime start = drift_settled_ ? 0 : NowDateTime();
+    const std::string failed = "Failed to copy file " + local_path + " to " + folder;
+    bool transfer_binary = binary;
+    int reconnects = 0;
+    while (true) {
+        platform::SetLastError(0);
+        Watch();
+        const bool copied = platform::FtpPutFile(
+            connection_, local_path, name,
+            transfer_binary ? platform::kFtpTransferTypeBinary : platform::kFtpTransferTypeAscii,
+            kContextUpload);
+        Disarm();
+        if (copied) {
+            if (!drift_settled_) {
+                MeasureTimeOffset(folder, name, start);
+            }
+            if (dot_file_state_ != nullptr && StartsWith(name, ".", false)) {
+                ++dot_file_state_->DotFilesFound;
+                if (dot_file_state_->Treatment == 0) {
+                    dot_file_state_->Treatment = 1;
+                }
+            }
+            return true;
+        }
+        uint32_t code = platform::GetLastError();
+        if (code == platform::kErrorInternetExtendedError && !compensating_) {
+            const std::string response = GetLastResponse();
+            if (ReplyHasCode("550", response) || ReplyHasCode("553", response)) {
+                last_error_ = static_cast<int32_t>(code);
+                Write(kMsgWarning,
+                      FourLines("Mishap copying file " + local_path + " to " + folder, "Code: "));
+                Write(kMsgWarning, "Compensating...");
+                compensating_ = true;
+                if (SetReadOnly(folder, name, false, true)) {
+                    const bool result = PutFile(local_path, folder, name, true);
+                    compensating_ = false;
+                    return result;
+                }
+                Write(kMsgWarning, "Failed...");
+                code = GetLastError();
+                compensating_ = false;
+            }
+        }
+        const bool renegotiate = (code == platform::kErrorInternetConnectionAborted ||
+                                  code == platform::kErrorFtpDropped) &&
+                                 retry_state_ == 0;
+        const bool timed_out = !renegotiate &&
+                               (code == platform::kErrorInternetOperationCancelled ||
+                                code == platform::kErrorInternetConnectionAborted) &&
+                               WatchdogFired();
+        // Also after a renegotiation or a time-out retry: the mode switch is only tried from a
+        // connection that worked, and those codes have no rung of their own there.
+        const bool give_up =
+            !renegotiate && !timed_out &&
+            ((code != platform::kErrorInternetTimeout && code != platform::kErrorFtpDropped &&
+              code != platform::kErrorInternetExtendedError && code != kCodeUnknown) ||
+             retry_state_ != 0);
+        if (give_up) {
+            last_error_ = static_cast<int32_t>(code);
+            Write(kMsgError, FourLines(failed, "Error code: "));
+            return false;
+        }
+        if (!MayReconnect(reconnects++)) {
+            return false;
+        }
+        if (renegotiate) {
+            last_error_ = static_cast<int32_t>(code);
+            Write(kMsgWarning, FourLines(failed, "Error code: "));
+            Write(kMsgWarning, "Renegotiating connection");
+            retry_state_ = 1;
+            const bool reconnected = Reconnect(passive_ != 0, "Failed to renegotiate connection");
+            Disarm();
+            if (!reconnected) {
+                return false;
+            }
+        } else if (timed_out) {
+            Write(kMsgWarning, "Timedout - Retrying");
+            retry_state_ = 2;
+            if (!Reconnect(passive_ != 0, "Failed to reconnect")) {
+                return false;
+            }
+        } else {
+            last_error_ = static_cast<int32_t>(code);
+            Write(kMsgWarning, FourLines(failed + ".", "Error code: "));
+            retry_state_ = 3;
+            passive_ = passive_ != 0 ? 0 : 1;
+            Write(kMsgWarning, "Renegotiating connection type");
+            if (!Reconnect(passive_ != 0, "Failed to renegotiate connection")) {
+                return false;
+            }
+        }
+        // A retry goes to a fresh connection, whose current folder is the login folder.
+        if (!ChangeWorkingFolder(folder)) {
+            return false;
+        }
+        transfer_binary = true;
+    }
+}
+
+void FtpStorageDevice::MeasureTimeOffset(const std::string& folder,
+                                         const std::string& name,
+                                         TDateTime start)
+{
+    const std::unique_ptr<QelDirectoryList> list = ListDirectory(folder, name, false);
+    if (list->Count() != 1) {
+        return;
+    }
+    const double diff = list->Items(1)->Date - start;
+    if ((flags_ & kFlagVerbose) != 0) {
+        const auto seconds = static_cast<int64_t>(std::nearbyint(std::fabs(diff) * 24 * 60 * 60));
+        char text[64];
+        std::snprintf(text, sizeof(text), "%d:%.2d:%.2d", static_cast<int>(seconds / 3600),
+                      static_cast<int>((seconds / 60) % 60), static_cast<int>(seconds % 60));
+        Write(kMsgVerbose,
+              std::string("Calculated server time offset ") + (diff < 0 ? "-" : "") + text);
+    }
+    if (time_drift_ != nullptr) {
+        const double drift = diff + *time_drift_;
+        // An offset of a day or more is a wrong reading, not a clock: measure again next time.
+        if (drift > -1 && drift < 1) {
+            *time_drift_ = drift;
+            drift_settled_ = true;
+        }
+    }
+}
+
+bool FtpStorageDevice::DeleteFile(const std::string& folder,
+                                  const std::string& name,
+                                  bool report_errors)
+{
+    const std::string path = JoinWithSeparator(folder, "\\", name);
+    std::string path_folder, path_name;
+    if (!SplitFolderAndName(path, &path_folder, &path_name) || !ChangeWorkingFolder(path_folder)) {
+        return false;
+    }
+    if (platform::FtpDeleteFile(connection_, path_name)) {
+        return true;
+    }
+    if (report_errors) {
+        const uint32_t code = platform::GetLastError();
+        last_error_ = static_cast<int32_t>(code);
+        Write(kMsgError, "Failed to delete file " + path + " (error " + std::to_string(code) +
+                             "). " + GetLastErrorText());
+    }
+    return false;
+}
+
+bool FtpStorageDevice::RemoveDirectory(const std::string& path)
+{
+    std::string folder, name;
+    if (!SplitFolderAndName(path, &folder, &name) || !ChangeWorkingFolder(folder)) {
+        return false;
+    }
+    if (platform::FtpRemoveDirectory(connection_, name)) {
+        return true;
+    }
+    const uint32_t code = platform::GetLastError();
+    last_error_ = static_cast<int32_t>(code);
+    Write(kMsgError, "Failed to delete directory " + path + " (error " + std::to_string(code) +
+                         "). " + GetLastErrorText());
+    return false;
+}
+
+bool FtpStorageDevice::CreateDirectory(const std::string& path)
+{
+    std::string folder, name;
+    if (!SplitFolderAndName(path, &folder, &name) || !ChangeWorkingFolder(folder)) {
+        return false;
+    }
+    if (platform::FtpCreateDirectory(connection_, name)) {
+        return true;
+    }
+    const uint32_t code = platform::GetLastError();
+    last_error_ = static_cast<int32_t>(code);
+    Write(kMsgError, "Error creating directory " + path + " (error " + std::to_string(code) +
+                         "). " + GetLastErrorText());
+    return false;
+}
+
+bool FtpStorageDevice::RenameFile(const std::string& folder,
+                                  const std::string& old_name,
+                                  const std::string& new_name)
+{
+    if (!ChangeWorkingFolder(folder)) {
+        return false;
+    }
+    if (platform::FtpRenameFile(connection_, old_name, new_name)) {
+        return true;
+    }
+    last_error_ = static_cast<int32_t>(platform::GetLastError());
+    return false;
+}
+
+bool FtpStorageDevice::KeepsFileDates()
+{
+    return false;
+}
+
+bool FtpStorageDevice::SupportsPermissions()
+{
+    return chmod_known_ ? chmod_supported_ : true;
+}
+
+bool FtpStorageDevice::SetFileDate(const std::string& /*folder*/,
+                                   const std::string& /*name*/,
+                                   TDateTime /*date*/)
+{
+    return true;
+}
+
+bool FtpStorageDevice::SetPermissions(const std::string& folder,
+                                      const std::string& name,
+                                      const std::string& permission)
+{
+    std::string reply;
+    SendCommand("SITE CHMOD " + permission + " " + name, folder, &reply,
+                {platform::kErrorFtpDropped, platform::kErrorInternetExtendedError}, false);
+    const uint32_t code = GetLastError();
+    if (StartsWith(reply, "250", false)) {
+        chmod_supported_ = true;
+        chmod_known_ = true;
+    } else if (code == platform::kErrorFtpDropped ||
+               code == platform::kErrorInternetExtendedError) {
+        if (!chmod_known_) {
+            chmod_supported_ = false;
+            chmod_known_ = true;
+        }
+        if (code == platform::kErrorInternetExtendedError && !reply.empty()) {
+            Write(kMsgWarning, reply);
+            Write(kMsgWarning, "CHMOD not supported by FTP server");
+        }
+    } else if (WatchdogFired()) {
+        Write(kMsgWarning, "CHMOD may not be supported by FTP server");
+    } else if (!reply.empty()) {
+        Write(kMsgWarning, reply);
+    }
+    return true;
+}
+
+bool FtpStorageDevice::SetReadOnly(const std::string& folder,
+                                   const std::string& name,
+                                   bool read_only,
+                                   bool force)
+{
+    const std::unique_ptr<QelDirectoryList> list = ListDirectory(folder, name, true);
+    if (list->Count() != 1) {
+        return false;
+    }
+    const QelDirectoryEntry& entry = *list->Items(1);
+    if (entry.IsReadOnly() == read_only && !force) {
+        return true;
+    }
+    const char* permission =
+        entry.IsDirectory() ? (read_only ? "555" : "777") : (read_only ? "444" : "666");
+    return SetPermissions(folder, name, permission);
+}
+
+void FtpStorageDevice::SendCommand(const std::string& command,
+                                   const std::string& folder,
+                                   std::string* reply,
+                                   const std::vector<uint32_t>& accepted_codes,
+                                   bool expect_data)
+{
+    if (!folder.empty()) {
+        ChangeWorkingFolder(folder);
+    }
+    reply->clear();
+    platform::InternetHandle data;
+    Watch();
+    const bool sent = platform::FtpCommand(
+        connection_, expect_data, platform::kFtpTransferTypeAscii, command, kContextCommand, &data);
+    Disarm();
+    if (sent) {
+        // The outcome is read from the last error, so a success leaves none.
+        last_error_ = 0;
+    }
+    if (sent && data) {
+        const auto watchdog = Watchdog();
+        Watch();
+        if (watchdog != nullptr) {
+            watchdog->SetDataHandle(data);
+        }
+        std::string& buffer = state_->Buffer;
+        buffer.resize(state_->BufferSize);
+        uint32_t read = 0;
+        while (platform::InternetReadFile(data, buffer.data(), state_->BufferSize, &read) &&
+               read > 0) {
+            reply->append(buffer.data(), read);
+        }
+        buffer.clear();
+        Disarm();
+        if (watchdog != nullptr) {
+            watchdog->SetDataHandle(platform::InternetHandle{});
+        }
+        platform::InternetCloseHandle(data);
+    } else if (sent) {
+        *reply = GetLastResponse();
+    } else {
+        const uint32_t code = platform::GetLastError();
+        last_error_ = static_cast<int32_t>(code);
+        *reply = GetLastResponse();
+        if (!Contains(accepted_codes, code)) {
+            const std::string text =
+                code == platform::kErrorInternetExtendedError
+                    ? platform::ErrorMessageText(code) + " (" + std::to_string(code) + ")" + *reply
+                    : GetLastErrorText();
+            platform::MessageBox(text, "", platform::kMbOk);
+        }
+    }
+}
+
+std::string FtpStorageDevice::GetFile(const std::string& folder, const std::string& name)
+{
+    std::string local_path;
+    platform::GetTempPath(&local_path);
+    local_path += name;
+    if (!folder.empty()) {
+        ChangeWorkingFolder(folder);
+    }
+    if (platform::FtpGetFile(connection_, name, local_path, false, 0,
+                             platform::kFtpTransferTypeBinary, kContextDownload)) {
+        return local_path;
+    }
+    last_error_ = static_cast<int32_t>(platform::GetLastError());
+    platform::DeleteFile(local_path);
+    return "";
+}
+
+bool FtpStorageDevice::ReleaseFile(const std::string& local_path)
+{
+    return platform::DeleteFile(local_path);
+}
+
+TDateTime FtpStorageDevice::ListedFileTimeToDateTime(const platform::FindData& data)
+{
+    const TDateTime listed = FileTimeToDateTime(data.last_write_time);
+    // Only a year the listing left out can be wrong by one.
+    if (!data.date_without_year) {
+        return listed;
+    }
+    const double age = NowDateTime() - listed;
+    if (age <= 364 || age >= 366) {
+        return listed;
+    }
+    platform::SystemTime fields;
+    double moved = 0;
+    if (!platform::FileTimeToSystemTime(data.last_write_time, &fields) ||
+        !platform::TryEncodeDateTime(fields.year + 1, fields.month, fields.day, fields.hour,
+                                     fields.minute, fields.second, fields.milliseconds, &moved)) {
+        return listed;
+    }
+    return moved;
+}
+
+TDateTime FtpStorageDevice::ParseVmsDateTime(const std::string& text)
+{
+    static const std::string kMonths = "JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
+    std::string rest = text;
+    std::string day, month, year, hour, minute;
+    SplitHead(&rest, "-", &day);
+    SplitHead(&rest, "-", &month);
+    SplitHead(&rest, " ", &year);
+    SplitHead(&rest, ":", &hour);
+    SplitHead(&rest, ":", &minute);
+    std::string upper = month;
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    const size_t found = upper.empty() ? std::string::npos : kMonths.find(upper);
+    const int position = found == std::string::npos ? 0 : static_cast<int>(found) + 1;
+    const auto number = [](const std::string& field) { return std::atoi(field.c_str()); };
+    double result = 0;
+    platform::TryEncodeDateTime(number(year), position / 3 + 1, number(day), number(hour),
+                                number(minute), number(rest), 0, &result);
+    return result;
+}
+
+std::string FtpStorageDevice::FormatListingLine(const platform::FileTime& file_time)
+{
+    platform::SystemTime fields;
+    platform::FileTimeToSystemTime(file_time, &fields);
+    char text[64];
+    std::snprintf(text, sizeof(text), "%.4d-%.2d-%.2d %.2d:%.2d:%.2d", fields.year, fields.month,
+                  fields.day, fields.hour, fields.minute, fields.second);
+    return text;
+}
+
+void FtpStorageDevice::ParseVmsListing(QelDirectoryEntry* entry, bool first)
+{
+    if (vms_mode_ == 0) {
+        return;
+    }
+    if (first) {
+        // Only the header line of a VMS listing decides: a UNIX folder whose first file is
+        // "Directory.html" must not have every entry dropped.
+        if (IsVmsHeader(*entry)) {
+            entry->Name.clear();
+            vms_mode_ = 1;
+        } else {
+            vms_mode_ = 0;
+        }
+        return;
+    }
+    if (StartsWith(entry->Name, "Total of", false)) {
+        entry->Name.clear();
+        return;
+    }
+    const size_t semicolon = entry->Name.rfind(';');
+    if (semicolon == std::string::npos) {
+        return;
+    }
+    std::string rest = Trimmed(entry->Name.substr(semicolon + 1));
+    std::string name = entry->Name.substr(0, semicolon);
+    for (int i = 0; i < 2; ++i) {
+        rest = Trimmed(After(rest, " "));
+    }
+    const std::string date = Before(rest, " ");
+    const std::string time = NthField(rest, 2, " ");
+    entry->Date = ParseVmsDateTime(date + " " + time) - (time_drift_ ? *time_drift_ : 0);
+    entry->SizeHigh = kSizeMissing;
+    entry->SizeLow = kSizeMissing;
+    const bool folder = EndsWith(name, ".DIR", false);
+    if (folder) {
+        name = name.substr(0, name.rfind('.'));
+    }
+    entry->Name = name;
+    entry->SetDirectory(folder);
+    entry->SetReadOnly(false);
+    entry->SetHidden(false);
+}
+
+void FtpStorageDevice::AddListedEntry(QelDirectoryList* list,
+                                      const platform::FindData& data,
+                                      bool first,
+                                      const std::string& folder,
+                                      const std::string& mask)
+{
+    auto entry = QelDirectoryEntry::Create();
+    entry->Name = data.file_name;
+    entry->Date2 = ListedFileTimeToDateTime(data);
+    entry->Date = entry->Date2 - (time_drift_ ? *time_drift_ : 0);
+    entry->SizeHigh = data.size_high;
+    entry->SizeLow = data.size_low;
+    entry->Attributes =
+        data.attributes & (platform::kFileAttributeDirectory | platform::kFileAttributeReadOnly |
+                           platform::kFileAttributeHidden);
+    ParseVmsListing(entry.get(), first);
+    if (entry->Name.empty()) {
+        return;
+    }
+    const std::string name = entry->Name;
+    if (dot_file_state_ != nullptr && StartsWith(name, ".", false) && !entry->IsDotEntry()) {
+        ++dot_file_state_->DotFilesFound;
+        if (mask.empty() && dot_file_state_->Treatment != 2) {
+            dot_file_state_->Treatment = 2;
+        }
+    }
+    list->Add(std::move(entry));
+    if ((flags_ & kFlagVerbose) != 0) {
+        if (first) {
+            Write(kMsgVerbose,
+                  "Directory listing for " + folder + (mask.empty() ? "" : "\\" + mask));
+        }
+        Write(kMsgVerbose, FormatListingLine(data.last_write_time) + " " + name);
+    }
+}
+
+void FtpStorageDevice::AddDotFiles(QelDirectoryList* list,
+                                   const std::string& folder,
+                                   bool cache_allowed)
+{
+    if (dot_file_state_ == nullptr || !unix_ ||
+        (dot_file_state_->Treatment != 1 && dot_file_state_->Treatment != 3)) {
+        return;
+    }
+    for (const std::string& name : ListDotFiles(folder)) {
+        dot_file_state_->Treatment = 3;
+        ++dot_file_state_->DotFilesFound;
+        // "NLST -a" names the folder and its parent too; the worker must never see them as
+        // entries.
+        if (name == "." || name == "..") {
+            continue;
+        }
+        const std::unique_ptr<QelDirectoryList> sub = ListDirectory(folder, name, cache_allowed);
+        if (sub->Count() == 1) {
+            list->Add(QelDirectoryEntry::CreateCopy(*sub->Items(1)));
+        }
+    }
+}
+
+std::vector<std::string> FtpStorageDevice::ListDotFiles(const std::string& folder)
+{
+    std::string reply;
+    SendCommand("NLST -a .*", folder, &reply, {}, true);
+    const bool skip_quota =
+        RemotePathOf(folder) == base_folder_ && unix_ && (flags_ & kFlagAskSyst) != 0;
+    std::vector<std::string> names;
+    size_t start = 0;
+    while (start < reply.size()) {
+        const size_t end = reply.find("\r\n", start);
+        const std::string name =
+            reply.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (name.empty()) {
+            break;
+        }
+        if (!(skip_quota && AsciiLowerCase(name) == ".quota")) {
+            names.push_back(name);
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 2;
+    }
+    return names;
+}
+
+std::unique_ptr<QelDirectoryList> FtpStorageDevice::ListDirectory(const std::string& folder,
+                                                                  const std::string& mask,
+                                                                  bool cache_allowed)
+{
+    auto list = QelDirectoryList::Create();
+    if (!ChangeWorkingFolder(folder)) {
+        return list;
+    }
+    bool reload = !cache_allowed;
+    int reconnects = 0;
+    while (true) {
+        platform::FindData data;
+        Watch();
+        const platform::InternetHandle find = platform::FtpFindFirstFile(
+            connection_, mask, &data, reload ? platform::kInternetFlagReload : 0, kContextListing);
+        Disarm();
+        uint32_t code = 0;
+        if (!find) {
+            code = platform::GetLastError();
+            const bool timed_out =
+                code == platform::kErrorInternetTimeout || code == platform::kErrorFtpDropped;
+            if ((timed_out && retry_state_ == 0) ||
+                (code == platform::kErrorInternetConnectionAborted && WatchdogFired())) {
+                // The retry below.
+            } else if ((timed_out || code == platform::kErrorInternetExtendedError) &&
+                       retry_state_ != 3) {
+                if (!MayReconnect(reconnects++)) {
+                    return list;
+                }
+                retry_state_ = 3;
+                passive_ = passive_ != 0 ? 0 : 1;
+                Write(kMsgWarning, "Renegotiating connection type");
+                if (!Reconnect(passive_ != 0, "Failed to renegotiate connection")) {
+                    return QelDirectoryList::Create();
+                }
+                list = QelDirectoryList::Create();
+                if (!ChangeWorkingFolder(folder)) {
+                    return list;
+                }
+                reload = true;
+                continue;
+            } else if (code == platform::kErrorNoMoreFiles) {
+                if (mask.empty()) {
+                    AddDotFiles(list.get(), folder, cache_allowed);
+                }
+                return list;
+            } else {
+                last_error_ = static_cast<int32_t>(code);
+                Write(kMsgError, "Error listing files in " + folder + " (error " +
+                                     std::to_string(code) + "). " + GetLastErrorText());
+                return list;
+            }
+        } else {
+            Watch();
+            retry_state_ = 0;
+            bool first = true;
+            do {
+                AddListedEntry(list.get(), data, first, folder, mask);
+                first = false;
+            } while (platform::InternetFindNextFile(find, &data));
+            Disarm();
+            if (!WatchdogFired()) {
+                platform::InternetCloseHandle(find);
+                if (list->Count() == 1) {
+                    const QelDirectoryEntry& only = *list->Items(1);
+                    if (only.Name == "total 1" && only.SizeHigh == 0 && only.SizeLow == 0 &&
+                        only.Attributes == 0) {
+                        list->Delete(1);
+                    }
+                }
+                if (mask.empty()) {
+                    AddDotFiles(list.get(), folder, cache_allowed);
+                }
+                return list;
+            }
+            code = platform::kErrorInternetConnectionAborted;
+        }
+        if (!MayReconnect(reconnects++)) {
+            return list;
+        }
+        if (code == platform::kErrorInternetConnectionAborted) {
+            last_error_ = static_cast<int32_t>(platform::kErrorInternetTimeout);
+            Write(kMsgWarning, "Timedout - retrying");
+            retry_state_ = 2;
+        } else {
+            last_error_ = static_cast<int32_t>(code);
+            Write(kMsgWarning, "Renegotiating connection");
+            retry_state_ = 1;
+        }
+        if (!Reconnect(passive_ != 0, "Failed to renegotiate connection")) {
+            last_error_ = static_cast<int32_t>(platform::kErrorInternetTimeout);
+            return list;
+        }
+        // The retry keeps the mask: a single-name listing must not come back as the whole folder.
+        list = QelDirectoryList::Create();
+        if (!ChangeWorkingFolder(folder)) {
+            return list;
+        }
+        reload = true;
+    }
 }
 
 }  // namespace vantrel

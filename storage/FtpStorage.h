@@ -5,16 +5,32 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "foundation/QelDateFunctions.h"
 #include "platform/Inet.h"
 #include "storage/HandleTimeout.h"
+#include "storage/QelStorage.h"
 
 // What the FTP devices over the internet library share: the connection state
 // (TFtpPersistentInformation), the alive callback interface (IFtpAliveInterface), the state of
 // the device unit (FtpUnitState: its watchdog, alive callback and general time-out) and the
 // internet status callback (ConnectionStatusCallback) that turns the library's progress reports
-// into watchdog kicks and alive signals.
+// into watchdog kicks and alive signals; and the storage device for an FTP server over the
+// internet library (FtpStorageDevice).
 namespace vantrel {
+class QelSyncBaseOutput;
+
+// How the web site's server treats files whose names begin with a dot; kept in the web site
+// definition, read and updated by the FTP device.
+struct TDotFileState
+{
+    // 0 nothing known yet; 1 a dot file was uploaded and no listing has shown one yet; 2 the
+    // server lists dot files normally (or is no UNIX server); 3 the server hides them.
+    uint8_t Treatment = 0;
+    // Dot files found in the current run; not stored.
+    int32_t DotFilesFound = 0;
+};
 
 // Told while a connection shows activity. The main window's implementation puts an alive message
 // into the message queue. Called on the thread of the FTP call (the publisher thread, or the main
@@ -114,5 +130,169 @@ void ConnectionStatusCallback(platform::InternetHandle handle,
                               uint32_t status,
                               const void* information,
                               uint32_t information_length);
+
+// The storage device for an FTP server reached through the internet library. Open runs on the
+// main thread, every later operation on the publisher thread; one thread at a time, no lock. The
+// output, the connection state given, the dot-file state and the time drift are borrowed and
+// outlive the device (the last two belong to the web site definition, which they update). The
+// unit's watchdog may close the connection handle at any time; the operations read its fired flag
+// after each call. A reconnection is tried at most kMaxReconnects times in a row per operation.
+class FtpStorageDevice : public QelStorageDevice
+{
+public:
+    static constexpr int kMaxReconnects = 3;
+
+    // Flag bits of SetFlags.
+    static constexpr uint8_t kFlagQuietTimeout = 1;
+    static constexpr uint8_t kFlagAskSyst = 2;
+    static constexpr uint8_t kFlagVerbose = 4;
+    static constexpr uint8_t kFlagAskOnModem = 8;
+
+    // port 0 means 21; connection_state null makes one of the device's own; time_drift is the web
+    // site definition's ServerTimeDrift, measured by the first upload when use_drift is true.
+    FtpStorageDevice(QelSyncBaseOutput* output,
+                     uint16_t port,
+                     TFtpPersistentInformation* connection_state,
+                     uintptr_t owner_window,
+                     TDotFileState* dot_file_state,
+                     int32_t general_timeout,
+                     int32_t connection_timeout,
+                     std::shared_ptr<IFtpAliveInterface> alive,
+                     TDateTime* time_drift,
+                     bool use_drift);
+    ~FtpStorageDevice() override;
+    FtpStorageDevice(const FtpStorageDevice&) = delete;
+    FtpStorageDevice& operator=(const FtpStorageDevice&) = delete;
+
+    // Bits are ORed in, never cleared.
+    void SetFlags(uint8_t bits);
+
+    uint8_t GetDeviceType() override;
+    bool SupportsTransferModes() override;
+    uint32_t GetLastError() override;
+    std::string GetLastErrorText() override;
+    void StoreLastError(int32_t code);
+    std::string GetLastResponse();
+
+    // address: "ftp:" (any case), any run of ":", "/" and "\", the host, then "\" and the base
+    // folder ("/" may stand for "\").
+    bool Open(const std::string& address,
+              const std::string& user_name,
+              const std::string& password,
+              const std::string& connection_name) override;
+    bool Connect(bool passive, const std::string& connection_name);
+    bool CheckInternetConnection(const std::string& connection_name);
+    bool PromptGoOnline();
+    void SetWorkOffline(bool offline);
+    std::string ReadCurrentFolder();
+    static std::string RemotePathOf(const std::string& path);
+    static std::string SlashesToBackslashes(const std::string& path);
+    bool ChangeWorkingFolder(const std::string& folder);
+    // The raw dialogue of a server that gave neither a connection, nor a code, nor a reply.
+    std::string ProbeServer();
+
+    bool SetPermissions(const std::string& folder,
+                        const std::string& name,
+                        const std::string& permission) override;
+    bool PutFile(const std::string& local_path,
+                 const std::string& folder,
+                 const std::string& name,
+                 bool binary) override;
+    bool CreateDirectory(const std::string& path) override;
+    bool DeleteFile(const std::string& folder,
+                    const std::string& name,
+                    bool report_errors) override;
+    bool RemoveDirectory(const std::string& path) override;
+    bool KeepsFileDates() override;
+    bool SupportsPermissions() override;
+    bool ChangeDirectory(const std::string& path) override;
+    bool ReleaseFile(const std::string& local_path) override;
+    std::string GetFile(const std::string& folder, const std::string& name) override;
+    std::unique_ptr<QelDirectoryList> ListDirectory(const std::string& folder,
+                                                    const std::string& mask,
+                                                    bool cache_allowed) override;
+    bool RenameFile(const std::string& folder,
+                    const std::string& old_name,
+                    const std::string& new_name) override;
+    bool SetReadOnly(const std::string& folder,
+                     const std::string& name,
+                     bool read_only,
+                     bool force) override;
+    bool SetFileDate(const std::string& folder, const std::string& name, TDateTime date) override;
+
+    // The outcome is in *reply and the last error; a code not accepted shows a message box.
+    void SendCommand(const std::string& command,
+                     const std::string& folder,
+                     std::string* reply,
+                     const std::vector<uint32_t>& accepted_codes,
+                     bool expect_data);
+    static bool ReplyHasCode(const std::string& code, const std::string& reply);
+    static bool SplitFolderAndName(const std::string& path, std::string* folder, std::string* name);
+
+    std::vector<std::string> ListDotFiles(const std::string& folder);
+    void ParseVmsListing(QelDirectoryEntry* entry, bool first);
+    // A year guessed by the listing that puts the date about a year back is moved a year on.
+    static TDateTime ListedFileTimeToDateTime(const platform::FindData& data);
+    static TDateTime ParseVmsDateTime(const std::string& text);
+    static std::string FormatListingLine(const platform::FileTime& file_time);
+
+    // For the tests and the wizard.
+    uint8_t RetryState() const { return retry_state_; }
+    bool Passive() const { return passive_ != 0; }
+    uint8_t VmsMode() const { return vms_mode_; }
+    bool IsUnix() const { return unix_; }
+    const std::string& Host() const { return host_; }
+    const std::string& BaseFolder() const { return base_folder_; }
+    const std::string& LoginRoot() const { return login_root_; }
+    const std::string& CurrentFolder() const { return current_folder_; }
+
+private:
+    void Write(uint8_t type, const std::string& text);
+    // False, with "Failed to reconnect" and 12002, once an operation used up its reconnections.
+    bool MayReconnect(int reconnects);
+    // Connect for a retry; a failure writes `failure`.
+    bool Reconnect(bool passive, const char* failure);
+    std::string FourLines(const std::string& first, const std::string& code_label);
+    std::shared_ptr<THandleTimeout> Watchdog() const;
+    void Watch();
+    void Disarm();
+    bool WatchdogFired() const;
+    void MeasureTimeOffset(const std::string& folder, const std::string& name, TDateTime start);
+    void AddListedEntry(QelDirectoryList* list,
+                        const platform::FindData& data,
+                        bool first,
+                        const std::string& folder,
+                        const std::string& mask);
+    void AddDotFiles(QelDirectoryList* list, const std::string& folder, bool cache_allowed);
+
+    platform::InternetHandle connection_;
+    uint8_t retry_state_ = 0;
+    std::unique_ptr<TFtpPersistentInformation> own_state_;
+    TFtpPersistentInformation* state_ = nullptr;
+    bool chmod_supported_ = false;
+    bool chmod_known_ = false;
+    uint8_t vms_mode_ = 2;
+    uint16_t port_ = 21;
+    std::string current_folder_ = "\\";
+    std::string login_root_;
+    std::string host_;
+    std::string base_folder_;
+    std::string user_name_;
+    std::string password_;
+    uint8_t passive_ = 1;
+    uint8_t flags_ = 0;
+    uintptr_t owner_window_ = 0;
+    TDateTime* time_drift_ = nullptr;
+    bool drift_settled_ = true;
+    bool session_reopened_ = false;
+    bool compensating_ = false;
+    int32_t connection_timeout_ = 0;
+    int32_t general_timeout_ = 0;
+    QelSyncBaseOutput* output_;
+    int32_t last_error_ = 0;
+    std::shared_ptr<IFtpAliveInterface> alive_;
+    TDotFileState* dot_file_state_ = nullptr;
+    bool unix_ = false;
+};
 
 }  // namespace vantrel

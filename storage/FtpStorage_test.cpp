@@ -2,14 +2,19 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/DateTime.h"
 #include "platform/Errors.h"
+#include "sync/QelSyncBaseOutput.h"
 #include "tests/support/FtpTestServers.h"
+#include "tests/support/PlatformFakes.h"
 #include "tests/support/ScriptedFtpServer.h"
 #include "tests/support/TestSandbox.h"
 
@@ -296,6 +301,493 @@ TEST(FtpServerFtpStorageTest, TransfersSignalAliveOnEveryReport)
         EXPECT_EQ(std::string(150 * 1024, 'p'), local.ReadFile("back.html"));
     }
     EXPECT_TRUE(FtpStorageUnit().DeviceDestroyed());
+}
+
+// Keeps every message of a device.
+class LinesOutput : public QelSyncBaseOutput
+{
+public:
+    void Write(QelSyncMessageType type, const std::string& text) override
+    {
+        lines.emplace_back(static_cast<int>(type), text);
+    }
+    int Count(int type, const std::string& text) const
+    {
+        int n = 0;
+        for (const auto& [t, line] : lines) {
+            n += t == type && line == text ? 1 : 0;
+        }
+        return n;
+    }
+    // The first line of that type that starts with the text; empty when none.
+    std::string Find(int type, const std::string& start) const
+    {
+        for (const auto& [t, line] : lines) {
+            if (t == type && line.rfind(start, 0) == 0) {
+                return line;
+            }
+        }
+        return "";
+    }
+    std::string All() const
+    {
+        std::string all;
+        for (const auto& [t, line] : lines) {
+            all += std::to_string(t) + " " + line + "\n";
+        }
+        return all;
+    }
+    std::vector<std::pair<int, std::string>> lines;
+};
+
+int CountCommands(const std::vector<std::string>& commands, const std::string& start)
+{
+    int n = 0;
+    for (const std::string& command : commands) {
+        n += command.rfind(start, 0) == 0 ? 1 : 0;
+    }
+    return n;
+}
+
+// A UNIX listing line of a file of 5 bytes dated `days` from now, in the form without a year.
+std::string LineDatedFromNow(const std::string& name, double days)
+{
+    static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    platform::SystemTime now;
+    platform::GetLocalTime(&now);
+    double when = 0;
+    platform::TryEncodeDateTime(now.year, now.month, now.day, now.hour, now.minute, now.second, 0,
+                                &when);
+    platform::SystemTime fields;
+    platform::DecodeDateTime(when + days, &fields);
+    char line[200];
+    std::snprintf(line, sizeof(line), "-rw-r--r-- 1 u g 5 %s %2d %.2d:%.2d %s",
+                  kMonths[fields.month - 1], fields.day, fields.hour, fields.minute, name.c_str());
+    return line;
+}
+
+class FtpStorageDeviceTest : public ::testing::Test
+{
+protected:
+    std::unique_ptr<FtpStorageDevice> Make(int32_t general_timeout = 5,
+                                           int32_t connection_timeout = 0,
+                                           bool use_drift = false,
+                                           uint16_t port = 0)
+    {
+        return std::make_unique<FtpStorageDevice>(&output_, port == 0 ? server_.Port() : port,
+                                                  nullptr, 0, &dots_, general_timeout,
+                                                  connection_timeout, nullptr, &drift_, use_drift);
+    }
+    std::unique_ptr<FtpStorageDevice> Opened(int32_t general_timeout = 5, bool use_drift = false)
+    {
+        auto device = Make(general_timeout, 0, use_drift);
+        EXPECT_TRUE(device->Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << output_.All();
+        return device;
+    }
+    std::string Local(const std::string& name, const std::string& content = "hello")
+    {
+        sandbox_.WriteFile(name, content);
+        return sandbox_.SystemPath(name);
+    }
+
+    testing::ScriptedMessageBoxes boxes_;
+    ScriptedFtpServer server_;
+    testing::TestSandbox sandbox_;
+    LinesOutput output_;
+    TDotFileState dots_;
+    TDateTime drift_ = 0;
+};
+
+TEST_F(FtpStorageDeviceTest, AddressesGiveHostAndBaseFolder)
+{
+    const struct
+    {
+        const char* address;
+        const char* base;
+    } kCases[] = {
+        {"ftp://127.0.0.1/a/b", "a\\b"},
+        {"FTP:\\\\127.0.0.1\\a\\b", "a\\b"},
+        {"ftp:127.0.0.1", ""},
+        {"127.0.0.1/x", "x"},
+    };
+    for (const auto& c : kCases) {
+        auto device = Make();
+        EXPECT_TRUE(device->Open(c.address, "u", "p", "")) << c.address;
+        EXPECT_EQ("127.0.0.1", device->Host()) << c.address;
+        EXPECT_EQ(c.base, device->BaseFolder()) << c.address;
+    }
+    EXPECT_EQ("base\\sub", FtpStorageDevice::RemotePathOf("ftp:\\\\host\\base\\sub"));
+    EXPECT_EQ("", FtpStorageDevice::RemotePathOf("ftp:\\\\host"));
+    EXPECT_EQ("rel\\x", FtpStorageDevice::RemotePathOf("rel\\x"));
+}
+
+TEST_F(FtpStorageDeviceTest, FoldersAreChangedBelowTheLoginFolder)
+{
+    const struct
+    {
+        const char* pwd_reply;
+        const char* login_root;
+        const char* expected_cwd;
+    } kCases[] = {
+        {"257 \"/\" is the current directory.", "", "CWD /base/sub"},
+        {"257 \"/home/u\" is the current directory.", "\\home\\u", "CWD /home/u/base/sub"},
+    };
+    for (const auto& c : kCases) {
+        ScriptedFtpServer server;
+        server.SetReply("PWD", c.pwd_reply);
+        FtpStorageDevice device(&output_, server.Port(), nullptr, 0, nullptr, 5, 0, nullptr,
+                                nullptr, false);
+        ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << c.pwd_reply;
+        EXPECT_EQ(c.login_root, device.LoginRoot()) << c.pwd_reply;
+        EXPECT_TRUE(device.ChangeWorkingFolder("ftp:\\\\127.0.0.1\\base\\sub"));
+        // The same folder again sends nothing.
+        EXPECT_TRUE(device.ChangeWorkingFolder("ftp:\\\\127.0.0.1\\base\\sub"));
+        EXPECT_EQ(1, CountCommands(server.Commands(), c.expected_cwd)) << c.pwd_reply;
+    }
+}
+
+TEST_F(FtpStorageDeviceTest, ARefusedLoginTriesActiveOnceThenReportsFourLines)
+{
+    server_.SetReply("PASS", "530 Login incorrect.");
+    auto device = Make();
+    EXPECT_FALSE(device->Open("ftp:\\\\127.0.0.1", "u", "p", ""));
+    EXPECT_EQ(platform::kErrorInternetExtendedError, device->GetLastError());
+    EXPECT_EQ(1, output_.Count(kMsgInformation, "Trying active rather than passive."));
+    EXPECT_EQ(2, output_.Count(kMsgWarning, "530 Login incorrect.")) << output_.All();
+    const std::string failure = output_.Find(kMsgError, "Failed to connect to server 127.0.0.1.");
+    EXPECT_EQ(
+        "Failed to connect to server 127.0.0.1.\r\nError code: 12003\r\nDescription: Internet "
+        "extended error: 530 Login incorrect.\r\nLast response: 530 Login incorrect.",
+        failure);
+    EXPECT_FALSE(device->Passive());
+}
+
+TEST_F(FtpStorageDeviceTest, AConnectWithNoCodeAndNoReplyProbesTheServer)
+{
+    // With a connection time-out the attempt runs on its own thread and leaves no code here.
+    auto device = Make(5, 2, false, testing::UnusedLoopbackPort());
+    // On a thread of its own, where no earlier reply is the last response.
+    std::thread([&] { EXPECT_FALSE(device->Open("ftp:127.0.0.1", "u", "p", "")); }).join();
+    const std::string failure = output_.Find(kMsgError, "Failed to connect to server");
+    EXPECT_NE(std::string::npos, failure.find("\r\nLast response: No FTP server listening"))
+        << output_.All();
+}
+
+TEST_F(FtpStorageDeviceTest, ATimedOutConnectIsSilentWithTheQuietFlag)
+{
+    for (const bool quiet : {true, false}) {
+        ScriptedFtpServer server;
+        server.HoldGreeting();
+        LinesOutput output;
+        FtpStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 5, 1, nullptr, nullptr,
+                                false);
+        if (quiet) {
+            device.SetFlags(FtpStorageDevice::kFlagQuietTimeout);
+        }
+        EXPECT_FALSE(device.Open("ftp:127.0.0.1", "u", "p", ""));
+        EXPECT_EQ(platform::kErrorInternetTimeout, device.GetLastError());
+        EXPECT_EQ(quiet ? 0 : 1, static_cast<int>(output.lines.size())) << output.All();
+        server.Release();
+    }
+}
+
+TEST_F(FtpStorageDeviceTest, ANonUnixServerTreatsDotFilesNormally)
+{
+    const struct
+    {
+        const char* syst;
+        uint8_t before;
+        uint8_t after;
+    } kCases[] = {
+        {"215 Windows_NT", 0, 2},
+        {"215 Windows_NT", 1, 2},
+        {"215 UNIX Type: L8", 1, 1},
+        {"215 UNIX Type: L8", 3, 3},
+    };
+    for (const auto& c : kCases) {
+        ScriptedFtpServer server;
+        server.SetReply("SYST", c.syst);
+        TDotFileState dots;
+        dots.Treatment = c.before;
+        FtpStorageDevice device(&output_, server.Port(), nullptr, 0, &dots, 5, 0, nullptr, nullptr,
+                                false);
+        ASSERT_TRUE(device.Open("ftp:127.0.0.1", "u", "p", ""));
+        EXPECT_EQ(c.after, dots.Treatment) << c.syst << " " << int{c.before};
+    }
+}
+
+TEST_F(FtpStorageDeviceTest, ErrorTextsNameTheCode)
+{
+    auto device = Make();
+    const struct
+    {
+        int32_t code;
+        std::string text;
+    } kCases[] = {
+        {12002, "Timed out"},
+        {12017, "Operation cancelled"},
+        {12163, "Internet disconnected (possibly working offline)"},
+        {12005, platform::ErrorMessageText(12005) + " (#12005)"},
+        {5, platform::ErrorMessageText(5) + " (#5)"},
+    };
+    for (const auto& c : kCases) {
+        device->StoreLastError(c.code);
+        EXPECT_EQ(c.text, device->GetLastErrorText()) << c.code;
+    }
+}
+
+TEST_F(FtpStorageDeviceTest, ListingsDropPlaceholdersAndReadVms)
+{
+    const struct
+    {
+        std::vector<std::string> lines;
+        std::vector<std::string> names;
+        uint8_t vms_mode;
+    } kCases[] = {
+        {{"Directory DKA0:[WEB]", "INDEX.HTML;3 5 12-JAN-2005 10:11:12 [WEB] (RWED,RWED,RE,)",
+          "DOCS.DIR;1 1 03-FEB-2004 08:00:00 [WEB] (RWED,RWED,RE,)", "Total of 2 files."},
+         {"INDEX.HTML", "DOCS"},
+         1},
+        // A UNIX folder whose first file merely starts with "Directory" is no VMS listing.
+        {{"-rw-r--r-- 1 u g 7 Jan 02 2004 Directory.html", "-rw-r--r-- 1 u g 9 Jan 02 2004 b.html"},
+         {"Directory.html", "b.html"},
+         0},
+    };
+    for (const auto& c : kCases) {
+        ScriptedFtpServer server;
+        server.SetListing(c.lines);
+        FtpStorageDevice device(&output_, server.Port(), nullptr, 0, nullptr, 5, 0, nullptr,
+                                nullptr, false);
+        ASSERT_TRUE(device.Open("ftp:127.0.0.1", "u", "p", ""));
+        const auto list = device.ListDirectory("ftp:\\\\127.0.0.1", "", false);
+        std::vector<std::string> names;
+        for (int32_t i = 1; i <= list->Count(); ++i) {
+            names.push_back(list->Items(i)->Name);
+        }
+        EXPECT_EQ(c.names, names) << c.lines[0];
+        EXPECT_EQ(c.vms_mode, device.VmsMode()) << c.lines[0];
+        if (c.vms_mode == 1) {
+            const QelDirectoryEntry& file = *list->Items(1);
+            double expected = 0;
+            platform::TryEncodeDateTime(2005, 1, 12, 10, 11, 12, 0, &expected);
+            EXPECT_DOUBLE_EQ(expected, file.Date);
+            EXPECT_EQ(kSizeMissing, file.SizeLow);
+            EXPECT_FALSE(file.IsDirectory());
+            EXPECT_TRUE(list->Items(2)->IsDirectory());
+            EXPECT_FALSE(list->Items(2)->IsReadOnly());
+        }
+    }
+}
+
+TEST_F(FtpStorageDeviceTest, OnlyAGuessedYearIsCorrected)
+{
+    platform::FindData data;
+    platform::SystemTime now;
+    platform::GetLocalTime(&now);
+    platform::SystemTime year_ago = now;
+    year_ago.year = now.year - 1;
+    year_ago.day_of_week = 0;
+    if (year_ago.month == 2 && year_ago.day == 29) {
+        year_ago.day = 28;
+    }
+    year_ago.milliseconds = 0;
+    platform::SystemTimeToFileTime(year_ago, &data.last_write_time);
+    const TDateTime listed = FileTimeToDateTime(data.last_write_time);
+    data.date_without_year = false;
+    EXPECT_DOUBLE_EQ(listed, FtpStorageDevice::ListedFileTimeToDateTime(data));
+    data.date_without_year = true;
+    const TDateTime moved = FtpStorageDevice::ListedFileTimeToDateTime(data);
+    platform::SystemTime fields;
+    ASSERT_TRUE(platform::DecodeDateTime(moved, &fields));
+    EXPECT_EQ(now.year, fields.year);
+    EXPECT_EQ(year_ago.month, fields.month);
+    EXPECT_EQ(year_ago.day, fields.day);
+}
+
+TEST_F(FtpStorageDeviceTest, AnUploadRefusedWith553IsCompensatedByChmod)
+{
+    server_.SetReply("STOR", "553 Could not create file.");
+    server_.SetListing({"-r--r--r-- 1 u g 5 Jan 02 2004 a.txt"});
+    auto device = Opened();
+    EXPECT_FALSE(device->PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", false));
+    EXPECT_NE("", output_.Find(kMsgWarning, "Mishap copying file ")) << output_.All();
+    EXPECT_EQ(1, output_.Count(kMsgWarning, "Compensating..."));
+    const std::vector<std::string> commands = server_.Commands();
+    std::vector<std::string> sequence;
+    for (const std::string& command : commands) {
+        if (command.rfind("STOR", 0) == 0 || command.rfind("SITE", 0) == 0 ||
+            command.rfind("TYPE", 0) == 0) {
+            sequence.push_back(command);
+        }
+    }
+    ASSERT_LE(4u, sequence.size()) << output_.All();
+    EXPECT_EQ("TYPE A", sequence[0]);
+    EXPECT_EQ("STOR a.txt", sequence[1]);
+    EXPECT_EQ("SITE CHMOD 666 a.txt", sequence[2]);
+    EXPECT_EQ("TYPE I", sequence[3]);
+    // A compensation never nests.
+    EXPECT_EQ(1, CountCommands(commands, "SITE CHMOD"));
+}
+
+TEST_F(FtpStorageDeviceTest, RepliesHoldACodeAtTheStartOfALine)
+{
+    EXPECT_TRUE(FtpStorageDevice::ReplyHasCode("550", "550 No such file."));
+    EXPECT_TRUE(FtpStorageDevice::ReplyHasCode("550", "150 Opening\r\n550 Failed."));
+    EXPECT_FALSE(FtpStorageDevice::ReplyHasCode("550", "451 Error 550 inside."));
+}
+
+TEST_F(FtpStorageDeviceTest, ADroppedUploadRenegotiatesOnceInBinary)
+{
+    server_.SetFault("STOR", ScriptedFtpServer::Fault::kReply421);
+    auto device = Opened();
+    // A listing the server answers allows the renegotiation (an open connection does not).
+    server_.SetListing({"-rw-r--r-- 1 u g 5 Jan 02 2004 x.txt"});
+    device->ListDirectory("ftp:\\\\127.0.0.1\\base", "", false);
+    EXPECT_FALSE(device->PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", false));
+    EXPECT_EQ(1, output_.Count(kMsgWarning, "Renegotiating connection")) << output_.All();
+    EXPECT_NE("", output_.Find(kMsgError, "Failed to copy file ")) << output_.All();
+    EXPECT_EQ(2, CountCommands(server_.Commands(), "STOR a.txt"));
+    EXPECT_EQ(1, CountCommands(server_.Commands(), "TYPE I"));
+}
+
+TEST_F(FtpStorageDeviceTest, ARefusedUploadSwitchesTheModeOnlyOnce)
+{
+    server_.SetReply("STOR", "451 Local error.");
+    auto device = Opened();
+    // A listing the server answers allows the renegotiation (an open connection does not).
+    server_.SetListing({"-rw-r--r-- 1 u g 5 Jan 02 2004 x.txt"});
+    device->ListDirectory("ftp:\\\\127.0.0.1\\base", "", false);
+    EXPECT_TRUE(device->Passive());
+    EXPECT_FALSE(device->PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", true));
+    EXPECT_FALSE(device->Passive());
+    EXPECT_EQ(3, device->RetryState());
+    EXPECT_NE("", output_.Find(kMsgError, "Failed to copy file ")) << output_.All();
+    EXPECT_FALSE(device->PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", true));
+    EXPECT_EQ(1, output_.Count(kMsgWarning, "Renegotiating connection type")) << output_.All();
+    EXPECT_EQ(3, CountCommands(server_.Commands(), "STOR a.txt"));
+}
+
+TEST_F(FtpStorageDeviceTest, StalledUploadsAreRetriedAtMostThreeTimes)
+{
+    server_.SetFault("STOR", ScriptedFtpServer::Fault::kStallData);
+    auto device = Opened(1);
+    // A listing the server answers allows the renegotiation (an open connection does not).
+    server_.SetListing({"-rw-r--r-- 1 u g 5 Jan 02 2004 x.txt"});
+    device->ListDirectory("ftp:\\\\127.0.0.1\\base", "", false);
+    const auto start = steady_clock::now();
+    EXPECT_FALSE(device->PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", true));
+    server_.Release();
+    EXPECT_LT(SecondsSince(start), 20.0);
+    // The first cut renegotiates; the later ones are time-out retries, until three are used up.
+    EXPECT_EQ(1, output_.Count(kMsgWarning, "Renegotiating connection")) << output_.All();
+    EXPECT_EQ(2, output_.Count(kMsgWarning, "Timedout - Retrying")) << output_.All();
+    EXPECT_EQ(1, output_.Count(kMsgError, "Failed to reconnect"));
+    EXPECT_EQ(platform::kErrorInternetTimeout, device->GetLastError());
+    EXPECT_EQ(4, CountCommands(server_.Commands(), "STOR a.txt"));
+}
+
+TEST_F(FtpStorageDeviceTest, TheFirstUploadMeasuresTheServerTimeOffset)
+{
+    const struct
+    {
+        double hours;
+        bool stored;
+    } kCases[] = {{2, true}, {30, false}};
+    for (const auto& c : kCases) {
+        ScriptedFtpServer server;
+        server.SetListing({LineDatedFromNow("a.txt", c.hours / 24)});
+        LinesOutput output;
+        TDateTime drift = 0;
+        FtpStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 5, 0, nullptr, &drift,
+                                true);
+        device.SetFlags(FtpStorageDevice::kFlagVerbose);
+        ASSERT_TRUE(device.Open("ftp:127.0.0.1", "u", "p", ""));
+        ASSERT_TRUE(device.PutFile(Local("a.txt"), "ftp:127.0.0.1", "a.txt", true));
+        EXPECT_NE("", output.Find(kMsgVerbose, "Calculated server time offset ")) << c.hours;
+        if (c.stored) {
+            EXPECT_NEAR(2.0 / 24, drift, 70.0 / 86400) << c.hours;
+        } else {
+            EXPECT_EQ(0, drift) << c.hours;
+        }
+        // A stored offset is settled; one not stored is measured again.
+        ASSERT_TRUE(device.PutFile(Local("a.txt"), "ftp:127.0.0.1", "a.txt", true));
+        EXPECT_EQ(c.stored ? 1 : 2, CountCommands(server.Commands(), "LIST")) << c.hours;
+    }
+}
+
+TEST_F(FtpStorageDeviceTest, ARefusedChmodMakesPermissionsUnsupported)
+{
+    server_.SetReply("SITE", "500 SITE CHMOD not understood.");
+    auto device = Opened();
+    EXPECT_TRUE(device->SupportsPermissions());
+    EXPECT_TRUE(device->SetPermissions("ftp:\\\\127.0.0.1\\base", "a.cgi", "755"));
+    EXPECT_FALSE(device->SupportsPermissions());
+    EXPECT_EQ(1, output_.Count(kMsgWarning, "500 SITE CHMOD not understood."));
+    EXPECT_EQ(1, output_.Count(kMsgWarning, "CHMOD not supported by FTP server"));
+    EXPECT_TRUE(boxes_.Shown().empty());
+}
+
+TEST_F(FtpStorageDeviceTest, SetReadOnlySendsNothingWhenTheBitIsRight)
+{
+    server_.SetListing({"-r--r--r-- 1 u g 5 Jan 02 2004 a.txt"});
+    auto device = Opened();
+    EXPECT_TRUE(device->SetReadOnly("ftp:127.0.0.1\\base", "a.txt", true, false));
+    EXPECT_EQ(0, CountCommands(server_.Commands(), "SITE"));
+    EXPECT_TRUE(device->SetReadOnly("ftp:127.0.0.1\\base", "a.txt", true, true));
+    EXPECT_EQ(1, CountCommands(server_.Commands(), "SITE CHMOD 444 a.txt"));
+    EXPECT_FALSE(device->SetReadOnly("ftp:127.0.0.1\\base", "b.txt", true, true));
+}
+
+TEST_F(FtpStorageDeviceTest, AFailedDeleteNamesThePath)
+{
+    server_.SetReply("DELE", "550 No such file.");
+    auto device = Opened();
+    EXPECT_FALSE(device->DeleteFile("ftp:\\\\127.0.0.1\\base", "a.txt", false));
+    EXPECT_TRUE(output_.lines.empty() || output_.Find(kMsgError, "Failed to delete").empty());
+    EXPECT_FALSE(device->DeleteFile("ftp:\\\\127.0.0.1\\base", "a.txt", true));
+    EXPECT_EQ(1, CountCommands(server_.Commands(), "CWD /base"));
+    EXPECT_EQ(
+        "Failed to delete file ftp:\\\\127.0.0.1\\base\\a.txt (error 12003). Internet extended "
+        "error: 550 No such file.",
+        output_.Find(kMsgError, "Failed to delete"));
+}
+
+TEST(FtpServerFtpStorageDeviceTest, FilesAndFoldersRoundTripOnPyftpdlib)
+{
+    testing::PyftpdlibServer server;
+    std::string why;
+    ASSERT_TRUE(server.Start(&why)) << why;
+    testing::TestSandbox local;
+    local.WriteFile("up.txt", "line one\nline two\n");
+    LinesOutput output;
+    TDotFileState dots;
+    FtpStorageDevice device(&output, server.Port(), nullptr, 0, &dots, 5, 5, nullptr, nullptr,
+                            false);
+    const std::string site = "ftp:\\\\127.0.0.1\\site";
+    ASSERT_TRUE(device.Open("ftp://127.0.0.1/site", server.User(), server.Password(), ""))
+        << output.All();
+    ASSERT_TRUE(device.CreateDirectory(site + "\\sub"));
+    ASSERT_TRUE(device.PutFile(local.SystemPath("up.txt"), site + "\\sub", "a.txt", true));
+    ASSERT_TRUE(device.PutFile(local.SystemPath("up.txt"), site + "\\sub", ".htaccess", true));
+    EXPECT_EQ(1, dots.Treatment);
+    ASSERT_TRUE(device.RenameFile(site + "\\sub", "a.txt", "b.txt"));
+    auto list = device.ListDirectory(site + "\\sub", "", false);
+    ASSERT_NE(nullptr, list->Find("b.txt", true)) << output.All();
+    EXPECT_EQ(18u, list->Find("b.txt", true)->SizeLow);
+    EXPECT_EQ(nullptr, list->Find("a.txt", true));
+    const std::string copy = device.GetFile(site + "\\sub", "b.txt");
+    ASSERT_NE("", copy);
+    std::ifstream in(platform::ToPosixPath(copy), std::ios::binary);
+    const std::string content((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+    EXPECT_EQ("line one\nline two\n", content) << copy;
+    EXPECT_TRUE(device.ReleaseFile(copy));
+    EXPECT_TRUE(device.SetPermissions(site + "\\sub", "b.txt", "600"));
+    EXPECT_TRUE(device.DeleteFile(site + "\\sub", "b.txt", true));
+    EXPECT_TRUE(device.DeleteFile(site + "\\sub", ".htaccess", true));
+    EXPECT_TRUE(device.RemoveDirectory(site + "\\sub"));
+    EXPECT_FALSE(device.ChangeWorkingFolder(site + "\\sub"));
 }
 
 }  // namespace
