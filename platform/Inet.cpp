@@ -1292,6 +1292,17 @@ InternetHandle FtpFindFirstFile(InternetHandle connection,
                 if (!records.empty()) {
                     return 0u;
                 }
+                // A server that hides dot files (vsftpd) lists one by name only when asked with
+                // "-a"; without it, an uploaded .htaccess would look missing on every run.
+                if (search[0] == '.') {
+                    if (const uint32_t error = List(call, "LIST -a " + search, true, &records)) {
+                        return error;
+                    }
+                    KeepMatching(&records, search, true);
+                    if (!records.empty()) {
+                        return 0u;
+                    }
+                }
             }
             if (const uint32_t error = List(call, "LIST", false, &records)) {
                 return error;

@@ -1,10 +1,12 @@
 #include "sync/QelSyncBackupWorker.h"
 
 #include <cstdio>
+#include <fstream>
 
 #include "foundation/QelStringFunctions.h"
 #include "foundation/StringMatches.h"
 #include "platform/DateTime.h"
+#include "platform/Files.h"
 
 namespace vantrel {
 namespace {
@@ -156,6 +158,28 @@ bool QelSyncBackupWorker::FileIncluded(const std::string& path) const
         return false;
     }
     return !MatchesExcludeFiles(path) && !MatchesIgnoreFiles(path);
+}
+
+uint64_t QelSyncBackupWorker::SourceBareLineFeeds(const std::string& folder,
+                                                  const std::string& name)
+{
+    const std::string local = SourceDevice->GetFile(SourceRoot + folder, name);
+    if (local.empty()) {
+        return 0;
+    }
+    uint64_t count = 0;
+    // A copy that cannot be read counts none, so the file is uploaded as before.
+    std::ifstream in(platform::ToPosixPath(local), std::ios::binary);
+    char previous = 0;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        for (std::streamsize i = 0; i < in.gcount(); ++i) {
+            count += buffer[i] == '\n' && previous != '\r' ? 1 : 0;
+            previous = buffer[i];
+        }
+    }
+    SourceDevice->ReleaseFile(local);
+    return count;
 }
 
 bool QelSyncBackupWorker::IsTextFile(const std::string& name) const
@@ -489,8 +513,10 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
     } else if (Flags->DatesOnly) {
         copy = false;
     } else if (DestinationDevice->SupportsTransferModes() && IsTextFile(s.Name)) {
-        // A text upload changes line ends, so only a larger server copy shows a change.
-        copy = SizeKnown(s) && SizeKnown(*d) && Size(*d) > Size(s);
+        // A text upload changes line ends, so only a larger server copy shows a change; a server
+        // that stores CR LF makes every bare LF of the source one byte longer.
+        copy = SizeKnown(s) && SizeKnown(*d) && Size(*d) > Size(s) &&
+               Size(*d) > Size(s) + SourceBareLineFeeds(folder, s.Name);
         if (copy && Flags->ExplainCopy) {
             Report(kMsgInformation,
                    SizeText("File size (0x%x%.8x) less than server size (0x%x%.8x)", s, *d));

@@ -43,6 +43,8 @@ public:
     bool FileIncluded(const std::string& path) const;
     bool FolderIncluded(const std::string& path) const;
     bool IsTextFile(const std::string& name) const;
+    // The LFs without a CR before them in a source file; 0 when its copy cannot be read.
+    uint64_t SourceBareLineFeeds(const std::string& folder, const std::string& name);
     bool MatchesExcludeFiles(const std::string& path) const;
     bool MatchesIgnoreFiles(const std::string& path) const;
     bool MatchesExcludeFolders(const std::string& path) const;

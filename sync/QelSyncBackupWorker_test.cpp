@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/MemoryStorageDevice.h"
+#include "tests/support/TestSandbox.h"
 
 namespace vantrel {
 namespace {
@@ -866,6 +867,54 @@ TEST_F(QelSyncBackupWorkerTest, UniqueTempNamesCountUpPastTakenNames)
         dst->Add(std::move(e));
     }
     EXPECT_EQ("qvr_2_index.html", worker_.UniqueTempName(*s, *dst));
+}
+
+// A source whose copies are real files, as the disk device hands them out.
+class FileBackedSource : public MemoryStorageDevice
+{
+public:
+    FileBackedSource(EventLog* log, const testing::TestSandbox* sandbox)
+        : MemoryStorageDevice("src", log)
+        , sandbox_(sandbox)
+    {}
+    std::string GetFile(const std::string& /*folder*/, const std::string& name) override
+    {
+        return sandbox_->SystemPath(name);
+    }
+
+private:
+    const testing::TestSandbox* sandbox_;
+};
+
+TEST_F(QelSyncBackupWorkerTest, ATextFileStoredWithCrLfIsNotUploadedAgain)
+{
+    const struct
+    {
+        const char* source;
+        uint32_t server_size;
+        bool copied;
+    } kCases[] = {
+        {"a\nb\n", 6, false},     // every LF became CR LF
+        {"a\nb\n", 7, true},      // larger still: changed
+        {"a\r\nb\n", 6, false},   // only the bare LF grows
+        {"a\r\nb\r\n", 7, true},  // no bare LF: any larger copy is a change
+    };
+    for (const auto& c : kCases) {
+        testing::TestSandbox sandbox;
+        sandbox.WriteFile("text.txt", c.source);
+        auto source = std::make_unique<FileBackedSource>(&log_, &sandbox);
+        source->AddFolder("\\src", 100);
+        source->AddFile("\\src\\text.txt", c.source, 10);
+        source_holder_ = std::move(source);
+        destination_holder_ = std::make_unique<MemoryStorageDevice>("dst", &log_);
+        dst_ = static_cast<MemoryStorageDevice*>(destination_holder_.get());
+        dst_->AddFolder("\\dst", 100);
+        DestinationIsAServer();
+        dst_->AddFile("\\dst\\text.txt", std::string(c.server_size, 'x'), 10);
+        flags_.TextFiles = {"*.txt"};
+        Run();
+        EXPECT_EQ(c.copied, Logged("msg 14 Copying file text.txt")) << c.source << c.server_size;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,287 @@
+// Publishing a generated site tree to real FTP servers (pyftpdlib and vsftpd) through the FTP
+// device and the worker, as the main window runs it.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <utime.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "foundation/QelDateFunctions.h"
+#include "storage/DiskStorage.h"
+#include "storage/FtpStorage.h"
+#include "sync/QelSyncBackupWorker.h"
+#include "tests/support/FtpTestServers.h"
+#include "tests/support/PlatformFakes.h"
+#include "tests/support/TestSandbox.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CollectingOutput : public QelSyncBaseOutput
+{
+public:
+    void Write(QelSyncMessageType type, const std::string& text) override
+    {
+        lines.push_back(FormatMessage(type, text));
+    }
+    std::vector<std::string> lines;
+};
+
+std::string ReadAll(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class FtpServerPublishTest : public ::testing::TestWithParam<std::string>
+{
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        server_ = testing::StartFtpTestServer(GetParam(), &why);
+        if (server_ == nullptr) {
+            GTEST_SKIP() << why;
+        }
+    }
+
+    // Nested folders of text and binary files, dot files, names that differ only in letter
+    // case and a UTF-8 name; text files have LF line ends.
+    void GenerateSite()
+    {
+        std::mt19937 random(7);
+        for (int a = 0; a < 3; ++a) {
+            for (int b = 0; b < 3; ++b) {
+                const std::string folder =
+                    "src/area" + std::to_string(a) + "/part" + std::to_string(b) + "/";
+                for (int f = 0; f < 4; ++f) {
+                    std::string binary(random() % 5000, '\0');
+                    for (char& c : binary) {
+                        c = static_cast<char>(random());
+                    }
+                    sandbox_.WriteFile(folder + "image" + std::to_string(f) + ".bin", binary, kOld);
+                    sandbox_.WriteFile(folder + "page" + std::to_string(f) + ".html",
+                                       "<p>page " + std::to_string(f) + "</p>\nline two\n", kOld);
+                }
+            }
+        }
+        sandbox_.WriteFile("src/.htaccess", "deny from all\n", kOld);
+        sandbox_.WriteFile("src/area1/.htaccess", "allow from all\n", kOld);
+        sandbox_.WriteFile("src/Index.html", "upper\n", kOld);
+        sandbox_.WriteFile("src/index.html", "lower\n", kOld);
+        sandbox_.WriteFile("src/caf\xC3\xA9/\xE6\x97\xA5\xE6\x9C\xAC.txt", "utf-8\n", kOld);
+        sandbox_.WriteFile("src/empty.txt", "", kOld);
+    }
+
+    void Publish(int delete_old_files = 0, bool succeeds = true)
+    {
+        output_.lines.clear();
+        flags_.Reset();
+        flags_.CreateDestinationRoot = true;
+        flags_.ClearReadOnly = true;
+        flags_.DatesOnly = false;
+        flags_.DeleteObsolete = delete_old_files == 1;
+        flags_.ListObsoleteOnly = delete_old_files == 2;
+        flags_.TextFiles = {"*.html", "*.txt"};
+        flags_.FilePermissions = permissions_;
+        flags_.TurboFolderDate = turbo_folder_date_;
+        flags_.TempNameTag = temp_name_tag_;
+        flags_.FreeSourceDevice = true;
+        flags_.FreeDestinationDevice = true;
+        dots_.DotFilesFound = 0;
+        std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output_);
+        auto ftp = std::make_unique<FtpStorageDevice>(&output_, server_->Port(), nullptr, 0, &dots_,
+                                                      10, 10, nullptr, &drift_, true);
+        ASSERT_TRUE(ftp->Open(kRoot, server_->User(), server_->Password(), ""))
+            << ::testing::PrintToString(output_.lines);
+        std::unique_ptr<QelStorageDevice> destination = std::move(ftp);
+        worker_.Synchronise(sandbox_.SystemPath("src"), source, kRoot, destination, flags_);
+        EXPECT_EQ(!succeeds, flags_.Failed.load()) << ::testing::PrintToString(output_.lines);
+    }
+
+    // Every file and folder below a local root; text files with their CRs dropped, since a
+    // server may store either line end.
+    static std::map<std::string, std::string> TreeOf(const fs::path& root)
+    {
+        std::map<std::string, std::string> tree;
+        for (auto it = fs::recursive_directory_iterator(root);
+             it != fs::recursive_directory_iterator(); ++it) {
+            const std::string name = fs::relative(it->path(), root).string();
+            if (it->is_directory()) {
+                tree[name] = "<folder>";
+                continue;
+            }
+            std::string content = ReadAll(it->path());
+            const std::string extension = it->path().extension().string();
+            if (extension == ".html" || extension == ".txt") {
+                std::erase(content, '\r');
+            }
+            tree[name] = content;
+        }
+        return tree;
+    }
+    std::map<std::string, std::string> Source() const { return TreeOf(sandbox_.Path("src")); }
+    std::map<std::string, std::string> Server() const { return TreeOf(server_->SiteLocalPath()); }
+
+    static constexpr std::time_t kOld = 1'500'000'000;
+    static constexpr const char* kRoot = "ftp:\\\\127.0.0.1\\site";
+
+    testing::ScriptedMessageBoxes boxes_;
+    std::unique_ptr<testing::FtpTestServer> server_;
+    testing::TestSandbox sandbox_;
+    CollectingOutput output_;
+    QelSyncFlags flags_;
+    QelSyncBackupWorker worker_{&output_};
+    TDotFileState dots_;
+    TDateTime drift_ = 0;
+    std::vector<std::string> permissions_;
+    TDateTime turbo_folder_date_ = 0;
+    std::string temp_name_tag_;
+};
+
+TEST_P(FtpServerPublishTest, ASitePublishesExactlyAndAnUnchangedOneCopiesNothing)
+{
+    GenerateSite();
+    Publish();
+    EXPECT_EQ(Source(), Server());
+    const int32_t files = worker_.Status().FilesCopied;
+    EXPECT_EQ(78, files);
+
+    Publish();
+    EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ(files, worker_.Status().FilesProcessed);
+    if (GetParam() == "vsftpd") {
+        // vsftpd hides dot files: they come through "NLST -a .*".
+        EXPECT_EQ(3, dots_.Treatment);
+    }
+    EXPECT_LE(2, dots_.DotFilesFound);
+}
+
+TEST_P(FtpServerPublishTest, ChangesAndDeletionsFollowEachChoice)
+{
+    GenerateSite();
+    Publish();
+    sandbox_.WriteFile("src/area0/part0/page0.html", "<p>changed and longer</p>\n");
+    sandbox_.WriteFile("src/area2/new.txt", "new\n");
+    fs::remove(sandbox_.Path("src/area1/part1/image1.bin"));
+    fs::remove(sandbox_.Path("src/.htaccess"));
+    const std::string deleted = server_->SiteLocalPath("area1/part1/image1.bin");
+
+    Publish(0);
+    EXPECT_EQ(2, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+    EXPECT_TRUE(fs::exists(deleted));
+    Publish(2);
+    EXPECT_EQ(0, worker_.Status().FilesCopied);
+    EXPECT_TRUE(fs::exists(deleted));
+    Publish(1);
+    EXPECT_FALSE(fs::exists(deleted));
+    EXPECT_FALSE(fs::exists(server_->SiteLocalPath(".htaccess")));
+    EXPECT_EQ(Source(), Server());
+}
+
+TEST_P(FtpServerPublishTest, TurboIntermediaryNamesAndPermissions)
+{
+    GenerateSite();
+    Publish();
+    // Every source folder as of before the last publish, as Turbo sees a site unchanged since.
+    for (auto it = fs::recursive_directory_iterator(sandbox_.Path("src"));
+         it != fs::recursive_directory_iterator(); ++it) {
+        if (it->is_directory()) {
+            utimbuf times{kOld, kOld};
+            utime(it->path().c_str(), &times);
+        }
+    }
+    utimbuf times{kOld, kOld};
+    utime(sandbox_.Path("src").c_str(), &times);
+    turbo_folder_date_ = FileTimeToLocalDateTime(
+        platform::FileTime::FromValue((kOld + 500 + 11'644'473'600ULL) * 10'000'000ULL));
+    temp_name_tag_ = "qvr";
+    permissions_ = {"*.cgi=755"};
+    sandbox_.WriteFile("src/area2/part2/page3.html", "<p>changed under a temporary name</p>\n");
+    sandbox_.WriteFile("src/run.cgi", "#!/bin/sh\n");
+    Publish(1);
+    EXPECT_EQ(2, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ(Source(), Server());
+    int listed = 0;
+    for (const std::string& line : output_.lines) {
+        listed += line.rfind("Scanning target folder:", 0) == 0 ? 1 : 0;
+    }
+    // Only the root, where run.cgi was added, is listed; the changed file is sent unlisted.
+    EXPECT_EQ(1, listed);
+    struct stat st = {};
+    ASSERT_EQ(0, stat(server_->SiteLocalPath("run.cgi").c_str(), &st));
+    if (GetParam() == "vsftpd") {
+        // vsftpd never lets an anonymous session change modes: the refusal is reported once
+        // and the worker stops asking.
+        EXPECT_EQ(1, std::count(output_.lines.begin(), output_.lines.end(),
+                                "CHMOD not supported by FTP server"));
+        EXPECT_EQ(0644u, st.st_mode & 0777);
+    } else {
+        EXPECT_EQ(0755u, st.st_mode & 0777);
+    }
+}
+
+TEST_P(FtpServerPublishTest, AServerKilledDuringAnUploadLosesNothing)
+{
+    if (GetParam() != "pyftpdlib") {
+        GTEST_SKIP() << "restarted on pyftpdlib only";
+    }
+    GenerateSite();
+    sandbox_.WriteFile("src/big.bin", "small", kOld);
+    Publish();
+    std::string big(64 << 20, 'b');
+    sandbox_.WriteFile("src/big.bin", big);
+    temp_name_tag_ = "qvr";
+    // The server goes as soon as the upload under the temporary name has begun.
+    std::atomic<bool> killed{false};
+    std::thread killer([&] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < until) {
+            for (const auto& entry : fs::directory_iterator(server_->SiteLocalPath())) {
+                std::error_code error;
+                if (entry.path().filename().string().rfind("qvr", 0) == 0 &&
+                    fs::file_size(entry.path(), error) > 0) {
+                    server_->Stop();
+                    killed = true;
+                    return;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    Publish(1, false);
+    killer.join();
+    ASSERT_TRUE(killed);
+    EXPECT_EQ("small", ReadAll(server_->SiteLocalPath("big.bin")));
+    int partial = 0;
+    for (const auto& entry : fs::directory_iterator(server_->SiteLocalPath())) {
+        partial += entry.path().filename().string().rfind("qvr", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(1, partial);
+
+    fs::remove(server_->Sandbox().Path("port"));
+    std::string why;
+    ASSERT_TRUE(static_cast<testing::PyftpdlibServer*>(server_.get())->Start(&why)) << why;
+    Publish(1);
+    EXPECT_EQ(Source(), Server());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers,
+                         FtpServerPublishTest,
+                         ::testing::Values("pyftpdlib", "vsftpd"),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
+}  // namespace vantrel
