@@ -1243,7 +1243,9 @@ std::vector<std::string> FtpStorageDevice::ListDotFiles(const std::string& folde
         if (name.empty()) {
             break;
         }
-        if (!(skip_quota && AsciiLowerCase(name) == ".quota")) {
+        // A name the system cannot use safely is never listed by name (nor as a path).
+        const bool unsafe = name.find_first_of(std::string("/\\\r\n\0", 5)) != std::string::npos;
+        if (!unsafe && !(skip_quota && AsciiLowerCase(name) == ".quota")) {
             names.push_back(name);
         }
         if (end == std::string::npos) {

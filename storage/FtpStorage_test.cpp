@@ -753,6 +753,75 @@ TEST_F(FtpStorageDeviceTest, AFailedDeleteNamesThePath)
         output_.Find(kMsgError, "Failed to delete"));
 }
 
+TEST_F(FtpStorageDeviceTest, ListingRetriesKeepTheMask)
+{
+    server_.SetListing({"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"});
+    auto device = Opened();
+    device->ListDirectory("ftp:127.0.0.1", "", false);
+    server_.SetFault("LIST", ScriptedFtpServer::Fault::kReply421);
+    EXPECT_EQ(0, device->ListDirectory("ftp:127.0.0.1", "a.txt", false)->Count());
+    EXPECT_EQ(1, output_.Count(kMsgWarning, "Renegotiating connection")) << output_.All();
+    EXPECT_EQ(1, output_.Count(kMsgWarning, "Renegotiating connection type")) << output_.All();
+    std::vector<std::string> lists;
+    for (const std::string& command : server_.Commands()) {
+        if (command.rfind("LIST", 0) == 0) {
+            lists.push_back(command);
+        }
+    }
+    const std::vector<std::string> expected = {"LIST", "LIST a.txt", "LIST a.txt", "LIST a.txt"};
+    EXPECT_EQ(expected, lists);
+}
+
+TEST_F(FtpStorageDeviceTest, TheFolderAndItsParentFromNlstAreNoEntries)
+{
+    // The parent, listed by name, would be one entry of its own.
+    server_.SetListing(
+        {"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt", "drwxr-xr-x 2 u g 4096 Jan 02 2004 .."});
+    server_.SetNameList({".", ".."});
+    dots_.Treatment = 1;
+    auto device = Opened();
+    const auto list = device->ListDirectory("ftp:127.0.0.1", "", false);
+    int parents = 0;
+    for (int32_t i = 1; i <= list->Count(); ++i) {
+        parents += list->Items(i)->Name == ".." ? 1 : 0;
+    }
+    EXPECT_EQ(1, parents);
+    EXPECT_EQ(2, list->Count());
+    EXPECT_EQ(3, dots_.Treatment);
+    EXPECT_EQ(2, dots_.DotFilesFound);
+    EXPECT_EQ(1, CountCommands(server_.Commands(), "NLST -a .*"));
+}
+
+TEST(FtpServerFtpStorageDeviceTest, HiddenDotFilesComeThroughNlstOnVsftpd)
+{
+    std::string why;
+    auto server = testing::StartFtpTestServer("vsftpd", &why);
+    if (server == nullptr) {
+        GTEST_SKIP() << why;
+    }
+    testing::TestSandbox local;
+    local.WriteFile(".htaccess", "deny from all\n");
+    LinesOutput output;
+    TDotFileState dots;
+    FtpStorageDevice device(&output, server->Port(), nullptr, 0, &dots, 5, 5, nullptr, nullptr,
+                            false);
+    const std::string site = "ftp:\\\\127.0.0.1\\site";
+    ASSERT_TRUE(device.Open(site, server->User(), server->Password(), "")) << output.All();
+    EXPECT_TRUE(device.IsUnix());
+    ASSERT_TRUE(device.PutFile(local.SystemPath(".htaccess"), site, ".htaccess", true));
+    EXPECT_EQ(1, dots.Treatment);
+    const auto list = device.ListDirectory(site, "", false);
+    std::vector<std::string> names;
+    for (int32_t i = 1; i <= list->Count(); ++i) {
+        names.push_back(list->Items(i)->Name);
+    }
+    // "." and ".." count as dot files found but are never entries.
+    EXPECT_EQ(std::vector<std::string>{".htaccess"}, names) << output.All();
+    EXPECT_EQ(14u, list->Items(1)->SizeLow);
+    EXPECT_EQ(3, dots.Treatment);
+    EXPECT_LE(3, dots.DotFilesFound);
+}
+
 TEST(FtpServerFtpStorageDeviceTest, FilesAndFoldersRoundTripOnPyftpdlib)
 {
     testing::PyftpdlibServer server;

@@ -201,7 +201,8 @@ private:
             if (verb == "RETR") {
                 content = server_.file_content_;
             } else {
-                for (const std::string& line : server_.listing_) {
+                const bool names = verb == "NLST" && !server_.name_list_.empty();
+                for (const std::string& line : names ? server_.name_list_ : server_.listing_) {
                     content += line + "\r\n";
                 }
             }
@@ -357,6 +358,12 @@ void ScriptedFtpServer::SetListing(const std::vector<std::string>& lines)
 {
     std::lock_guard<std::mutex> lock(lock_);
     listing_ = lines;
+}
+
+void ScriptedFtpServer::SetNameList(const std::vector<std::string>& names)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    name_list_ = names;
 }
 
 void ScriptedFtpServer::SetFileContent(const std::string& content)

@@ -54,6 +54,8 @@ public:
     // The lines that LIST sends (each followed by CR LF) and what RETR and NLST send.
     void SetListing(const std::vector<std::string>& lines);
     void SetFileContent(const std::string& content);
+    // What NLST sends in place of the listing (each name followed by CR LF).
+    void SetNameList(const std::vector<std::string>& names);
     // Ends every hold, hang and stall.
     void Release();
 
@@ -86,6 +88,7 @@ private:
     std::map<std::string, Fault> faults_;
     std::map<std::string, std::string> replies_;
     std::vector<std::string> listing_;
+    std::vector<std::string> name_list_;
     std::string file_content_;
     std::string uploaded_;
     std::vector<std::string> commands_;
