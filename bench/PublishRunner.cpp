@@ -4,19 +4,27 @@
 //   publish SOURCE DESTINATION [--delete 0|1|2] [--delete-now] [--temp-names]
 //           [--turbo-folder-date T | --turbo-entry-date T] [--text "*.html,*.css"]
 //           [--perm "*.cgi=755"] [--default-perm 644] [--explain]
+//           [--user U] [--password P] [--port N] [--active] [--state FILE]
 //
-// T is in seconds since 1970. The exit status is 0 unless the run failed.
+// T is in seconds since 1970. A DESTINATION of "ftp:host/folder" publishes to an FTP server
+// (passive unless --active) and prints the commands sent, by verb. With --state the runner keeps
+// what a web site keeps across runs in FILE (the start and status of the last run, the server
+// time offset and the dot-file treatment) and sets the Turbo thresholds from them as the main
+// window does with Turbo on. The exit status is 0 unless the run failed.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "foundation/QelDateFunctions.h"
 #include "foundation/QelStringFunctions.h"
+#include "platform/Inet.h"
 #include "storage/DiskStorage.h"
+#include "storage/FtpStorage.h"
 #include "sync/QelSyncBackupWorker.h"
 #include "sync/SyncLogFileOutput.h"
 
@@ -39,7 +47,8 @@ void Usage()
     std::fputs(
         "usage: publish SOURCE DESTINATION [--delete 0|1|2] [--delete-now] [--temp-names]\n"
         "               [--turbo-folder-date T | --turbo-entry-date T] [--text PATTERNS]\n"
-        "               [--perm PATTERN=PERMISSION] [--default-perm PERMISSION] [--explain]\n",
+        "               [--perm PATTERN=PERMISSION] [--default-perm PERMISSION] [--explain]\n"
+        "               [--user U] [--password P] [--port N] [--active] [--state FILE]\n",
         stderr);
 }
 
@@ -69,6 +78,66 @@ bool ParseSeconds(const char* text, TDateTime* date)
     return true;
 }
 
+// What a web site definition keeps across runs, as far as a run needs it.
+struct SiteState
+{
+    TDateTime LastPublished = 0;
+    int Status = 0;  // 0 never published, 1 failed, 2 published
+    TDateTime ServerTimeDrift = 0;
+    int DotFileTreatment = 0;
+};
+
+SiteState ReadState(const std::string& path)
+{
+    SiteState state;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        const std::string key = Before(line, "=");
+        const std::string value = After(line, "=");
+        if (key == "LastPublished") {
+            state.LastPublished = std::strtod(value.c_str(), nullptr);
+        } else if (key == "Status") {
+            state.Status = std::atoi(value.c_str());
+        } else if (key == "ServerTimeDrift") {
+            state.ServerTimeDrift = std::strtod(value.c_str(), nullptr);
+        } else if (key == "DotFileTreatment") {
+            state.DotFileTreatment = std::atoi(value.c_str());
+        }
+    }
+    return state;
+}
+
+void WriteState(const std::string& path, const SiteState& state)
+{
+    std::ofstream out(path, std::ios::trunc);
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "LastPublished=%.17g\nStatus=%d\nServerTimeDrift=%.17g\nDotFileTreatment=%d\n",
+                  state.LastPublished, state.Status, state.ServerTimeDrift, state.DotFileTreatment);
+    out << text;
+}
+
+TDateTime Now()
+{
+    platform::SystemTime now;
+    platform::GetLocalTime(&now);
+    double result = 0;
+    platform::TryEncodeDateTime(now.year, now.month, now.day, now.hour, now.minute, now.second,
+                                now.milliseconds, &result);
+    return result;
+}
+
+void PrintCommandCounts()
+{
+    uint64_t total = 0;
+    std::string by_verb;
+    for (const auto& [verb, count] : platform::SentFtpCommandCounts()) {
+        total += count;
+        by_verb += " " + verb + "=" + std::to_string(count);
+    }
+    std::printf("ftp_commands=%llu%s\n", static_cast<unsigned long long>(total), by_verb.c_str());
+}
+
 int Main(int argc, char** argv)
 {
     std::vector<std::string> positional;
@@ -81,6 +150,11 @@ int Main(int argc, char** argv)
     std::vector<std::string> text_files;
     std::vector<std::string> permissions;
     std::string default_permission;
+    std::string user_name;
+    std::string password;
+    long port = 0;
+    bool active = false;
+    std::string state_path;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -115,6 +189,21 @@ int Main(int argc, char** argv)
             permissions.insert(permissions.end(), more.begin(), more.end());
         } else if (arg == "--default-perm" && has_value) {
             default_permission = argv[++i];
+        } else if (arg == "--user" && has_value) {
+            user_name = argv[++i];
+        } else if (arg == "--password" && has_value) {
+            password = argv[++i];
+        } else if (arg == "--port" && has_value) {
+            char* end = nullptr;
+            port = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || port < 0 || port > 65535) {
+                Usage();
+                return 2;
+            }
+        } else if (arg == "--active") {
+            active = true;
+        } else if (arg == "--state" && has_value) {
+            state_path = argv[++i];
         } else if (arg.rfind("--", 0) == 0) {
             Usage();
             return 2;
@@ -147,16 +236,45 @@ int Main(int argc, char** argv)
     flags.FreeSourceDevice = true;
     flags.FreeDestinationDevice = true;
 
+    SiteState state;
+    if (!state_path.empty()) {
+        state = ReadState(state_path);
+        // As the main window with Turbo on: a site published (or needing it) compares folder
+        // times only; any other compares every entry too.
+        if (state.Status == 2 || state.Status == 3) {
+            flags.TurboFolderDate = state.LastPublished;
+        } else {
+            flags.TurboEntryDate = state.LastPublished;
+        }
+    }
+
     const std::string source_root = platform::ToSystemPath(positional[0]);
-    const std::string destination_root = platform::ToSystemPath(positional[1]);
+    std::string destination_root = platform::ToSystemPath(positional[1]);
     std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output);
-    std::unique_ptr<QelStorageDevice> destination = std::make_unique<DiskStorageDevice>(&output);
-    if (!source->Open(source_root, "", "", "") ||
-        !destination->Open(destination_root, "", "", "")) {
+    std::unique_ptr<QelStorageDevice> destination;
+    TDotFileState dots;
+    dots.Treatment = static_cast<uint8_t>(state.DotFileTreatment);
+    const bool ftp = StartsWith(positional[1], "ftp:", true);
+    bool opened = source->Open(source_root, "", "", "");
+    if (ftp) {
+        auto device = std::make_unique<FtpStorageDevice>(&output, static_cast<uint16_t>(port),
+                                                         nullptr, 0, &dots, 60, 30, nullptr,
+                                                         &state.ServerTimeDrift, true);
+        device->SetPassive(!active);
+        opened = opened && device->Open(positional[1], user_name, password, "");
+        destination_root = "ftp:\\\\" + device->Host() +
+                           (device->BaseFolder().empty() ? "" : "\\" + device->BaseFolder());
+        destination = std::move(device);
+    } else {
+        destination = std::make_unique<DiskStorageDevice>(&output);
+        opened = opened && destination->Open(destination_root, "", "", "");
+    }
+    if (!opened) {
         std::fputs("cannot open the source or the destination\n", stderr);
         return 1;
     }
 
+    const TDateTime start_time = Now();
     QelSyncBackupWorker worker(&output);
     const auto start = std::chrono::steady_clock::now();
     worker.Synchronise(source_root, source, destination_root, destination, flags);
@@ -169,6 +287,23 @@ int Main(int argc, char** argv)
         "folders_deleted=%d failed=%d stopped=%d wall_s=%.3f\n",
         st.FilesCopied, st.FilesProcessed, st.SourceFiles, st.FoldersCreated, st.FilesDeleted,
         st.FoldersDeleted, flags.Failed ? 1 : 0, flags.StopRequested ? 1 : 0, wall);
+    if (ftp) {
+        PrintCommandCounts();
+    }
+    if (!state_path.empty()) {
+        if (flags.Failed) {
+            state.Status = 1;
+        } else {
+            state.Status = 2;
+            state.LastPublished = start_time;
+            // A dot file announced but never seen: detect afresh next time.
+            if (dots.Treatment == 1 && dots.DotFilesFound == 0) {
+                dots.Treatment = 0;
+            }
+        }
+        state.DotFileTreatment = dots.Treatment;
+        WriteState(state_path, state);
+    }
     return flags.Failed ? 1 : 0;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -25,6 +26,16 @@
 
 namespace vantrel::platform {
 namespace {
+
+std::mutex command_counts_lock;
+std::map<std::string, uint64_t> command_counts;  // Guarded by command_counts_lock.
+
+void CountCommand(std::string_view command)
+{
+    const std::string verb(command.substr(0, command.find(' ')));
+    std::lock_guard<std::mutex> lock(command_counts_lock);
+    ++command_counts[verb];
+}
 
 constexpr size_t kChunkSize = 64 * 1024;
 // A server that sends more than this in one reply, or one listing, is not speaking FTP.
@@ -343,6 +354,7 @@ public:
 
     uint32_t SendCommand(std::string_view command)
     {
+        CountCommand(command);
         Notify(kInternetStatusSendingRequest);
         std::string line(command);
         line += "\r\n";
@@ -1495,6 +1507,12 @@ uint32_t InternetDial(uintptr_t /*parent_window*/,
 uint32_t InternetHangUp(uintptr_t /*connection*/, uint32_t /*reserved*/)
 {
     return kErrorSuccess;
+}
+
+std::map<std::string, uint64_t> SentFtpCommandCounts()
+{
+    std::lock_guard<std::mutex> lock(command_counts_lock);
+    return command_counts;
 }
 
 size_t OpenInternetHandleCount()

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "platform/Files.h"
@@ -191,6 +192,9 @@ uint32_t InternetDial(uintptr_t parent_window,
                       uintptr_t* connection,
                       uint32_t reserved);
 uint32_t InternetHangUp(uintptr_t connection, uint32_t reserved);
+
+// For the benchmarks: how many commands of each verb this process sent to FTP servers.
+std::map<std::string, uint64_t> SentFtpCommandCounts();
 
 // For checks and tests: how many handles are open, and whether one is.
 size_t OpenInternetHandleCount();

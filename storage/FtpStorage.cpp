@@ -1232,6 +1232,10 @@ std::vector<std::string> FtpStorageDevice::ListDotFiles(const std::string& folde
 {
     std::string reply;
     SendCommand("NLST -a .*", folder, &reply, {}, true);
+    // A refusal leaves the server's reply in place of the names; it names no dot file.
+    if (last_error_ != 0) {
+        return {};
+    }
     const bool skip_quota =
         RemotePathOf(folder) == base_folder_ && unix_ && (flags_ & kFlagAskSyst) != 0;
     std::vector<std::string> names;

@@ -25,8 +25,9 @@ class QelSyncBaseOutput;
 // definition, read and updated by the FTP device.
 struct TDotFileState
 {
-    // 0 nothing known yet; 1 a dot file was uploaded and no listing has shown one yet; 2 the
-    // server lists dot files normally (or is no UNIX server); 3 the server hides them.
+    // 0 automatic detection, passive; 1 automatic detection, active; 2 the server lists dot
+    // files normally; 3 the server hides them. The FTP device also sets 1 once it uploaded a dot
+    // file that no listing has shown yet.
     uint8_t Treatment = 0;
     // Dot files found in the current run; not stored.
     int32_t DotFilesFound = 0;
@@ -166,6 +167,8 @@ public:
 
     // Bits are ORed in, never cleared.
     void SetFlags(uint8_t bits);
+    // The mode Open connects in first (passive unless told); the retries may switch it.
+    void SetPassive(bool passive) { passive_ = passive ? 1 : 0; }
 
     uint8_t GetDeviceType() override;
     bool SupportsTransferModes() override;

@@ -792,6 +792,18 @@ TEST_F(FtpStorageDeviceTest, TheFolderAndItsParentFromNlstAreNoEntries)
     EXPECT_EQ(1, CountCommands(server_.Commands(), "NLST -a .*"));
 }
 
+TEST_F(FtpStorageDeviceTest, ARefusedNlstNamesNoDotFile)
+{
+    server_.SetListing({"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"});
+    server_.SetReply("NLST", "550 No such file or directory.");
+    dots_.Treatment = 1;
+    auto device = Opened();
+    EXPECT_EQ(1, device->ListDirectory("ftp:127.0.0.1", "", false)->Count());
+    EXPECT_EQ(1, dots_.Treatment);
+    EXPECT_EQ(0, dots_.DotFilesFound);
+    EXPECT_EQ(1u, boxes_.Shown().size());
+}
+
 TEST(FtpServerFtpStorageDeviceTest, HiddenDotFilesComeThroughNlstOnVsftpd)
 {
     std::string why;
