@@ -264,6 +264,13 @@ int Main(int argc, char** argv)
         opened = opened && device->Open(positional[1], user_name, password, "");
         destination_root = "ftp:\\\\" + device->Host() +
                            (device->BaseFolder().empty() ? "" : "\\" + device->BaseFolder());
+        // A state kept for a remote copy that has since been emptied would make Turbo skip
+        // everything: an empty destination root is published in full.
+        if (opened && (flags.TurboFolderDate != 0 || flags.TurboEntryDate != 0) &&
+            device->ListDirectory(destination_root, "", true)->Count() == 0) {
+            flags.TurboFolderDate = 0;
+            flags.TurboEntryDate = 0;
+        }
         destination = std::move(device);
     } else {
         destination = std::make_unique<DiskStorageDevice>(&output);
