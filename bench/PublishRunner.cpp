@@ -4,13 +4,14 @@
 //   publish SOURCE DESTINATION [--delete 0|1|2] [--delete-now] [--temp-names]
 //           [--turbo-folder-date T | --turbo-entry-date T] [--text "*.html,*.css"]
 //           [--perm "*.cgi=755"] [--default-perm 644] [--explain]
-//           [--user U] [--password P] [--port N] [--active] [--state FILE]
+//           [--user U] [--password P] [--port N] [--active] [--state FILE [--no-turbo]]
 //
 // T is in seconds since 1970. A DESTINATION of "ftp:host/folder" publishes to an FTP server
 // (passive unless --active) and prints the commands sent, by verb. With --state the runner keeps
 // what a web site keeps across runs in FILE (the start and status of the last run, the server
 // time offset and the dot-file treatment) and sets the Turbo thresholds from them as the main
-// window does with Turbo on. The exit status is 0 unless the run failed.
+// window does with Turbo on (--no-turbo: as with Turbo off). The exit status is 0 unless the run
+// failed.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +49,8 @@ void Usage()
         "usage: publish SOURCE DESTINATION [--delete 0|1|2] [--delete-now] [--temp-names]\n"
         "               [--turbo-folder-date T | --turbo-entry-date T] [--text PATTERNS]\n"
         "               [--perm PATTERN=PERMISSION] [--default-perm PERMISSION] [--explain]\n"
-        "               [--user U] [--password P] [--port N] [--active] [--state FILE]\n",
+        "               [--user U] [--password P] [--port N] [--active]\n"
+        "               [--state FILE [--no-turbo]]\n",
         stderr);
 }
 
@@ -155,6 +157,7 @@ int Main(int argc, char** argv)
     long port = 0;
     bool active = false;
     std::string state_path;
+    bool turbo = true;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -200,6 +203,8 @@ int Main(int argc, char** argv)
                 Usage();
                 return 2;
             }
+        } else if (arg == "--no-turbo") {
+            turbo = false;
         } else if (arg == "--active") {
             active = true;
         } else if (arg == "--state" && has_value) {
@@ -241,9 +246,9 @@ int Main(int argc, char** argv)
         state = ReadState(state_path);
         // As the main window with Turbo on: a site published (or needing it) compares folder
         // times only; any other compares every entry too.
-        if (state.Status == 2 || state.Status == 3) {
+        if (turbo && (state.Status == 2 || state.Status == 3)) {
             flags.TurboFolderDate = state.LastPublished;
-        } else {
+        } else if (turbo) {
             flags.TurboEntryDate = state.LastPublished;
         }
     }
