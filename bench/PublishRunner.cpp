@@ -119,16 +119,6 @@ void WriteState(const std::string& path, const SiteState& state)
     out << text;
 }
 
-TDateTime Now()
-{
-    platform::SystemTime now;
-    platform::GetLocalTime(&now);
-    double result = 0;
-    platform::TryEncodeDateTime(now.year, now.month, now.day, now.hour, now.minute, now.second,
-                                now.milliseconds, &result);
-    return result;
-}
-
 void PrintCommandCounts()
 {
     uint64_t total = 0;
@@ -286,7 +276,7 @@ int Main(int argc, char** argv)
         return 1;
     }
 
-    const TDateTime start_time = Now();
+    const TDateTime start_time = NowDateTime();
     QelSyncBackupWorker worker(&output);
     const auto start = std::chrono::steady_clock::now();
     worker.Synchronise(source_root, source, destination_root, destination, flags);

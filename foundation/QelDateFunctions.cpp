@@ -23,4 +23,14 @@ TDateTime FileTimeToLocalDateTime(const platform::FileTime& utc)
     return FileTimeToDateTime(local);
 }
 
+TDateTime NowDateTime()
+{
+    platform::SystemTime now;
+    platform::GetLocalTime(&now);
+    TDateTime result = 0;
+    platform::TryEncodeDateTime(now.year, now.month, now.day, now.hour, now.minute, now.second,
+                                now.milliseconds, &result);
+    return result;
+}
+
 }  // namespace vantrel

@@ -13,5 +13,7 @@ TDateTime FileTimeToDateTime(const platform::FileTime& file_time);
 
 // A UTC file time in local time, by the zone offset in force now.
 TDateTime FileTimeToLocalDateTime(const platform::FileTime& utc);
+// The local time now, with milliseconds.
+TDateTime NowDateTime();
 
 }  // namespace vantrel

@@ -25,16 +25,6 @@ constexpr uintptr_t kContextCommand = 0;
 
 constexpr uint32_t kCodeUnknown = 0xFFFFFFFF;
 
-TDateTime NowDateTime()
-{
-    platform::SystemTime now;
-    platform::GetLocalTime(&now);
-    double result = 0;
-    platform::TryEncodeDateTime(now.year, now.month, now.day, now.hour, now.minute, now.second,
-                                now.milliseconds, &result);
-    return result;
-}
-
 std::string Trimmed(const std::string& text)
 {
     const size_t first = text.find_first_not_of(' ');
@@ -883,36 +873,33 @@ bool FtpStorageDevice::DeleteFile(const std::string& folder,
     return false;
 }
 
-bool FtpStorageDevice::RemoveDirectory(const std::string& path)
+bool FtpStorageDevice::FolderOperation(const std::string& path,
+                                       bool (*operation)(platform::InternetHandle,
+                                                         const std::string&),
+                                       const std::string& failure)
 {
     std::string folder, name;
     if (!SplitFolderAndName(path, &folder, &name) || !ChangeWorkingFolder(folder)) {
         return false;
     }
-    if (platform::FtpRemoveDirectory(connection_, name)) {
+    if (operation(connection_, name)) {
         return true;
     }
     const uint32_t code = platform::GetLastError();
     last_error_ = static_cast<int32_t>(code);
-    Write(kMsgError, "Failed to delete directory " + path + " (error " + std::to_string(code) +
-                         "). " + GetLastErrorText());
+    Write(kMsgError,
+          failure + path + " (error " + std::to_string(code) + "). " + GetLastErrorText());
     return false;
+}
+
+bool FtpStorageDevice::RemoveDirectory(const std::string& path)
+{
+    return FolderOperation(path, platform::FtpRemoveDirectory, "Failed to delete directory ");
 }
 
 bool FtpStorageDevice::CreateDirectory(const std::string& path)
 {
-    std::string folder, name;
-    if (!SplitFolderAndName(path, &folder, &name) || !ChangeWorkingFolder(folder)) {
-        return false;
-    }
-    if (platform::FtpCreateDirectory(connection_, name)) {
-        return true;
-    }
-    const uint32_t code = platform::GetLastError();
-    last_error_ = static_cast<int32_t>(code);
-    Write(kMsgError, "Error creating directory " + path + " (error " + std::to_string(code) +
-                         "). " + GetLastErrorText());
-    return false;
+    return FolderOperation(path, platform::FtpCreateDirectory, "Error creating directory ");
 }
 
 bool FtpStorageDevice::RenameFile(const std::string& folder,

@@ -251,6 +251,11 @@ public:
 
 private:
     void Write(uint8_t type, const std::string& text);
+    // Removes or makes the folder named by the last part of path; a failure writes failure,
+    // the path, the code and its text.
+    bool FolderOperation(const std::string& path,
+                         bool (*operation)(platform::InternetHandle, const std::string&),
+                         const std::string& failure);
     // False, with "Failed to reconnect" and 12002, once an operation used up its reconnections.
     bool MayReconnect(int reconnects);
     // Connect for a retry; a failure writes `failure`.

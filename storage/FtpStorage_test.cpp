@@ -354,13 +354,8 @@ std::string LineDatedFromNow(const std::string& name, double days)
 {
     static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    platform::SystemTime now;
-    platform::GetLocalTime(&now);
-    double when = 0;
-    platform::TryEncodeDateTime(now.year, now.month, now.day, now.hour, now.minute, now.second, 0,
-                                &when);
     platform::SystemTime fields;
-    platform::DecodeDateTime(when + days, &fields);
+    platform::DecodeDateTime(NowDateTime() + days, &fields);
     char line[200];
     std::snprintf(line, sizeof(line), "-rw-r--r-- 1 u g 5 %s %2d %.2d:%.2d %s",
                   kMonths[fields.month - 1], fields.day, fields.hour, fields.minute, name.c_str());

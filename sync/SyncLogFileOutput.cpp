@@ -10,12 +10,7 @@ namespace {
 
 std::string TimeStamp()
 {
-    platform::SystemTime now;
-    platform::GetLocalTime(&now);
-    double date_time = 0;
-    platform::TryEncodeDateTime(now.year, now.month, now.day, now.hour, now.minute, now.second,
-                                now.milliseconds, &date_time);
-    return platform::FormatDateTime("c ", date_time);
+    return platform::FormatDateTime("c ", NowDateTime());
 }
 
 }  // namespace

@@ -22,22 +22,13 @@
 #include "sync/QelSyncBackupWorker.h"
 #include "tests/support/FtpTestServers.h"
 #include "tests/support/PlatformFakes.h"
+#include "tests/support/RecordingOutput.h"
 #include "tests/support/TestSandbox.h"
 
 namespace vantrel {
 namespace {
 
 namespace fs = std::filesystem;
-
-class CollectingOutput : public QelSyncBaseOutput
-{
-public:
-    void Write(QelSyncMessageType type, const std::string& text) override
-    {
-        lines.push_back(FormatMessage(type, text));
-    }
-    std::vector<std::string> lines;
-};
 
 std::string ReadAll(const fs::path& path)
 {
@@ -141,7 +132,7 @@ protected:
     testing::ScriptedMessageBoxes boxes_;
     std::unique_ptr<testing::FtpTestServer> server_;
     testing::TestSandbox sandbox_;
-    CollectingOutput output_;
+    testing::CollectingOutput output_;
     QelSyncFlags flags_;
     QelSyncBackupWorker worker_{&output_};
     TDotFileState dots_;

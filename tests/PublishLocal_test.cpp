@@ -13,23 +13,13 @@
 #include "foundation/QelDateFunctions.h"
 #include "storage/DiskStorage.h"
 #include "sync/QelSyncBackupWorker.h"
+#include "tests/support/RecordingOutput.h"
 #include "tests/support/TestSandbox.h"
 
 namespace vantrel {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Keeps every message of a run.
-class CollectingOutput : public QelSyncBaseOutput
-{
-public:
-    void Write(QelSyncMessageType type, const std::string& text) override
-    {
-        lines.push_back(FormatMessage(type, text));
-    }
-    std::vector<std::string> lines;
-};
 
 class PublishLocalTest : public ::testing::Test
 {
@@ -126,7 +116,7 @@ protected:
     static constexpr std::time_t kOld = 1'500'000'000;
 
     testing::TestSandbox sandbox_;
-    CollectingOutput output_;
+    testing::CollectingOutput output_;
     QelSyncFlags flags_;
     QelSyncBackupWorker worker_{&output_};
 };

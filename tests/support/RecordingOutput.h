@@ -33,6 +33,17 @@ private:
     std::vector<std::string>* log_;
 };
 
+// Keeps every message of a run as the log file would format it.
+class CollectingOutput : public QelSyncBaseOutput
+{
+public:
+    void Write(QelSyncMessageType type, const std::string& text) override
+    {
+        lines.push_back(FormatMessage(type, text));
+    }
+    std::vector<std::string> lines;
+};
+
 // The log that a test's recording sinks share.
 class RecordingLog
 {
