@@ -10,7 +10,6 @@
 #include <random>
 #include <string>
 #include <thread>
-#include <utime.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -187,15 +186,7 @@ TEST_P(FtpServerPublishTest, TurboIntermediaryNamesAndPermissions)
     GenerateSite();
     Publish();
     // Every source folder as of before the last publish, as Turbo sees a site unchanged since.
-    for (auto it = fs::recursive_directory_iterator(sandbox_.Path("src"));
-         it != fs::recursive_directory_iterator(); ++it) {
-        if (it->is_directory()) {
-            utimbuf times{kOld, kOld};
-            utime(it->path().c_str(), &times);
-        }
-    }
-    utimbuf times{kOld, kOld};
-    utime(sandbox_.Path("src").c_str(), &times);
+    sandbox_.SetFolderTimes("src", kOld);
     turbo_folder_date_ = FileTimeToLocalDateTime(
         platform::FileTime::FromValue((kOld + 500 + 11'644'473'600ULL) * 10'000'000ULL));
     temp_name_tag_ = "qvr";

@@ -4,7 +4,6 @@
 #include <map>
 #include <random>
 #include <string>
-#include <utime.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -179,15 +178,7 @@ TEST_F(PublishLocalTest, TurboListsOnlyFoldersChangedSinceTheLastPublish)
     Publish();
     ASSERT_FALSE(flags_.Failed);
     // Every source folder as of before the last publish...
-    for (auto it = fs::recursive_directory_iterator(sandbox_.Path("src"));
-         it != fs::recursive_directory_iterator(); ++it) {
-        if (it->is_directory()) {
-            utimbuf times{kOld, kOld};
-            utime(it->path().c_str(), &times);
-        }
-    }
-    utimbuf times{kOld, kOld};
-    utime(sandbox_.Path("src").c_str(), &times);
+    sandbox_.SetFolderTimes("src", kOld);
     // ...but one file changed since.
     sandbox_.WriteFile("src/area3/part4/page9.html", "turbo", kOld + 1000);
     const TDateTime last_publish = FileTimeToLocalDateTime(

@@ -77,6 +77,18 @@ void TestSandbox::MakeFolder(const std::string& relative) const
     std::filesystem::create_directories(Path(relative));
 }
 
+void TestSandbox::SetFolderTimes(const std::string& relative, std::time_t mtime) const
+{
+    const utimbuf times{mtime, mtime};
+    for (auto it = std::filesystem::recursive_directory_iterator(Path(relative));
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+        if (it->is_directory()) {
+            utime(it->path().c_str(), &times);
+        }
+    }
+    utime(Path(relative).c_str(), &times);
+}
+
 std::string TestSandbox::ReadFile(const std::string& relative) const
 {
     std::ifstream in(Path(relative), std::ios::binary);

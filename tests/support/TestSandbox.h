@@ -27,6 +27,8 @@ public:
                    const std::string& content,
                    std::optional<std::time_t> mtime = std::nullopt) const;
     void MakeFolder(const std::string& relative) const;
+    // Gives a folder and every folder below it this last-write time (seconds since 1970).
+    void SetFolderTimes(const std::string& relative, std::time_t mtime) const;
     std::string ReadFile(const std::string& relative) const;
 
 private:
