@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs our FTP publish in the peer harness (../shared/peerbench: lftp and rclone against pyftpdlib
+# and vsftpd, with a 20 ms round trip in a network namespace for the -wan scenarios), once
+# without and once with Turbo, and prints the harness's report. The harness's setup.sh must have
+# run once (as root).
+#
+#   bench/ftp_vs_peers.sh [BUILD_DIR] [bench.py run options...]
+#   e.g. bench/ftp_vs_peers.sh build --sizes 2000x100 --reps 3 --wan --tools lftp-p1
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+shift || true
+runner="$(pwd)/$build/bench/publish"
+[ -x "$runner" ] || { echo "build first: $runner is missing" >&2; exit 1; }
+peerbench="$(pwd)/../shared/peerbench"
+[ -f "$peerbench/bench.py" ] || { echo "no peer harness at $peerbench" >&2; exit 1; }
+
+out=$(mktemp --suffix=.jsonl)
+# A web site's state is kept per tree and server, as each web site has its own definition.
+common="$runner {src} ftp:{host}{remote} --user {user} --password {password} --port {port} --delete 1"
+cd "$peerbench"
+/usr/bin/python3 bench.py run "$@" \
+    --tool "ours=$common --state {src}-{port}.plain.state --no-turbo > /dev/null" \
+    --tool "ours-turbo=$common --state {src}-{port}.turbo.state > /dev/null" \
+    --out "$out"
+/usr/bin/python3 bench.py report "$out"
