@@ -256,6 +256,7 @@ int Main(int argc, char** argv)
                                                          nullptr, 0, &dots, 60, 30, nullptr,
                                                          &state.ServerTimeDrift, true);
         device->SetPassive(!active);
+        device->SetStopFlag(&flags.StopRequested);
         opened = opened && device->Open(positional[1], user_name, password, "");
         destination_root = "ftp:\\\\" + device->Host() +
                            (device->BaseFolder().empty() ? "" : "\\" + device->BaseFolder());

@@ -673,6 +673,10 @@ bool FtpStorageDevice::MayReconnect(int reconnects)
 {
     // A server that drops every attempt would otherwise be reconnected to for ever, and the run
     // could never end.
+    if (stop_ != nullptr && *stop_) {
+        last_error_ = static_cast<int32_t>(platform::kErrorInternetOperationCancelled);
+        return false;
+    }
     if (reconnects < kMaxReconnects) {
         return true;
     }

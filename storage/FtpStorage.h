@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -167,6 +168,9 @@ public:
 
     // Bits are ORed in, never cleared.
     void SetFlags(uint8_t bits);
+    // The run's stop request (QelSyncFlags::StopRequested), borrowed: once it is set, no
+    // operation reconnects for a retry.
+    void SetStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
     // The mode Open connects in first (passive unless told); the retries may switch it.
     void SetPassive(bool passive) { passive_ = passive ? 1 : 0; }
 
@@ -256,7 +260,8 @@ private:
     bool FolderOperation(const std::string& path,
                          bool (*operation)(platform::InternetHandle, const std::string&),
                          const std::string& failure);
-    // False, with "Failed to reconnect" and 12002, once an operation used up its reconnections.
+    // False, with "Failed to reconnect" and 12002, once an operation used up its reconnections;
+    // false with 12017 once a stop was requested.
     bool MayReconnect(int reconnects);
     // Connect for a retry; a failure writes `failure`.
     bool Reconnect(bool passive, const char* failure);
@@ -301,6 +306,7 @@ private:
     std::shared_ptr<IFtpAliveInterface> alive_;
     TDotFileState* dot_file_state_ = nullptr;
     bool unix_ = false;
+    const std::atomic<bool>* stop_ = nullptr;
 };
 
 }  // namespace vantrel

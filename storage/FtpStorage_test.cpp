@@ -682,6 +682,19 @@ TEST_F(FtpStorageDeviceTest, StalledUploadsAreRetriedAtMostThreeTimes)
     EXPECT_EQ(4, CountCommands(server_.Commands(), "STOR a.txt"));
 }
 
+TEST_F(FtpStorageDeviceTest, AStopRequestEndsTheRetries)
+{
+    server_.SetFault("STOR", ScriptedFtpServer::Fault::kStallData);
+    auto device = Opened(1);
+    std::atomic<bool> stop{true};
+    device->SetStopFlag(&stop);
+    EXPECT_FALSE(device->PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", true));
+    server_.Release();
+    EXPECT_EQ(platform::kErrorInternetOperationCancelled, device->GetLastError());
+    EXPECT_EQ(1, CountCommands(server_.Commands(), "STOR a.txt"));
+    EXPECT_EQ(0, output_.Count(kMsgWarning, "Timedout - Retrying")) << output_.All();
+}
+
 TEST_F(FtpStorageDeviceTest, TheFirstUploadMeasuresTheServerTimeOffset)
 {
     const struct
