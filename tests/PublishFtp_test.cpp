@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 
 #include "foundation/QelDateFunctions.h"
+#include "platform/Files.h"
 #include "storage/DiskStorage.h"
 #include "storage/FtpStorage.h"
 #include "sync/QelSyncBackupWorker.h"
@@ -123,6 +124,54 @@ protected:
         return tree;
     }
     std::map<std::string, std::string> Source() const { return TreeOf(sandbox_.Path("src")); }
+
+    // The published copy as a client sees it: every folder listed and every file downloaded
+    // through a fresh FTP device, in the form TreeOf gives.
+    std::map<std::string, std::string> Downloaded()
+    {
+        std::map<std::string, std::string> tree;
+        FtpStorageDevice ftp(&output_, server_->Port(), nullptr, 0, &dots_, 10, 10, nullptr,
+                             &drift_, true);
+        if (!ftp.Open(kRoot, server_->User(), server_->Password(), "")) {
+            ADD_FAILURE() << ::testing::PrintToString(output_.lines);
+            return tree;
+        }
+        DownloadFolder(ftp, kRoot, "", &tree);
+        return tree;
+    }
+
+    void DownloadFolder(FtpStorageDevice& ftp,
+                        const std::string& folder,
+                        const std::string& relative,
+                        std::map<std::string, std::string>* tree)
+    {
+        const auto list = ftp.ListDirectory(folder, "", false);
+        for (int32_t i = 1; i <= list->Count(); ++i) {
+            const QelDirectoryEntry& entry = *list->Items(i);
+            if (entry.IsDotEntry()) {
+                continue;
+            }
+            const std::string name = relative + entry.Name;
+            if (entry.IsDirectory()) {
+                (*tree)[name] = "<folder>";
+                DownloadFolder(ftp, folder + "\\" + entry.Name, name + "/", tree);
+                continue;
+            }
+            const std::string local = ftp.GetFile(folder, entry.Name);
+            if (local.empty()) {
+                ADD_FAILURE() << "cannot download " << name << ": " << ftp.GetLastErrorText();
+                continue;
+            }
+            std::string content = ReadAll(platform::ToPosixPath(local));
+            const std::string extension = fs::path(entry.Name).extension().string();
+            if (extension == ".html" || extension == ".txt") {
+                std::erase(content, '\r');
+            }
+            (*tree)[name] = content;
+            ftp.ReleaseFile(local);
+        }
+    }
+
     std::map<std::string, std::string> Server() const { return TreeOf(server_->SiteLocalPath()); }
 
     static constexpr std::time_t kOld = 1'500'000'000;
@@ -146,6 +195,7 @@ TEST_P(FtpServerPublishTest, ASitePublishesExactlyAndAnUnchangedOneCopiesNothing
     GenerateSite();
     Publish();
     EXPECT_EQ(Source(), Server());
+    EXPECT_EQ(Source(), Downloaded());
     const int32_t files = worker_.Status().FilesCopied;
     EXPECT_EQ(78, files);
 
