@@ -1222,7 +1222,9 @@ void FtpStorageDevice::AddDotFiles(QelDirectoryList* list,
 std::vector<std::string> FtpStorageDevice::ListDotFiles(const std::string& folder)
 {
     std::string reply;
-    SendCommand("NLST -a .*", folder, &reply, {}, true);
+    // A server that refuses the command (pyftpdlib does) would otherwise open a message box for
+    // every folder listed while dot files are still being detected, stopping the run each time.
+    SendCommand("NLST -a .*", folder, &reply, {platform::kErrorInternetExtendedError}, true);
     // A refusal leaves the server's reply in place of the names; it names no dot file.
     if (last_error_ != 0) {
         return {};
