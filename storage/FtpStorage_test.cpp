@@ -682,6 +682,22 @@ TEST_F(FtpStorageDeviceTest, StalledUploadsAreRetriedAtMostThreeTimes)
     EXPECT_EQ(4, CountCommands(server_.Commands(), "STOR a.txt"));
 }
 
+TEST_F(FtpStorageDeviceTest, StalledListingsAreRetriedAtMostThreeTimes)
+{
+    server_.SetListing({"-rw-r--r-- 1 u g 5 Jan 02 2004 x.txt"});
+    auto device = Opened(1);
+    device->ListDirectory("ftp:\\\\127.0.0.1\\base", "", false);
+    server_.SetFault("LIST", ScriptedFtpServer::Fault::kStallData);
+    const auto start = steady_clock::now();
+    EXPECT_EQ(0, device->ListDirectory("ftp:\\\\127.0.0.1\\base", "", false)->Count());
+    server_.Release();
+    EXPECT_LT(SecondsSince(start), 20.0);
+    EXPECT_EQ(3, output_.Count(kMsgWarning, "Timedout - retrying")) << output_.All();
+    EXPECT_EQ(1, output_.Count(kMsgError, "Failed to reconnect")) << output_.All();
+    EXPECT_EQ(platform::kErrorInternetTimeout, device->GetLastError());
+    EXPECT_EQ(5, CountCommands(server_.Commands(), "LIST"));
+}
+
 TEST_F(FtpStorageDeviceTest, AStopRequestEndsTheRetries)
 {
     server_.SetFault("STOR", ScriptedFtpServer::Fault::kStallData);
