@@ -1,5 +1,7 @@
 #include "storage/FtpStorageIndy.h"
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,6 +9,11 @@
 #include <Poco/Exception.h>
 #include <Poco/Net/NetException.h>
 #include <gtest/gtest.h>
+
+#include "platform/Files.h"
+#include "tests/support/FtpTestServers.h"
+#include "tests/support/RecordingOutput.h"
+#include "tests/support/TestSandbox.h"
 
 namespace vantrel {
 namespace {
@@ -34,6 +41,105 @@ TEST(FtpStorageIndyErrors, PocoFailuresBecomeSocketOrReplyCodes)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         EXPECT_EQ(LastErrorCodeOf(*c.failure), c.expected);
+    }
+}
+
+TEST(FtpStorageIndyPaths, RemotePathOfTakesOnlyTheExactPrefix)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"ftp:\\\\host\\base", "base"}, {"FTP:\\\\host\\base\\sub", "base\\sub"},
+        {"ftp:\\\\host", ""},           {"ftp:host\\base", "ftp:host\\base"},
+        {"base\\sub", "base\\sub"},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(FtpIndyStorageDevice::RemotePathOf(path), expected) << path;
+    }
+}
+
+class FtpServerIndyDeviceTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        ASSERT_TRUE(server_.Start(&why)) << why;
+        device_ = std::make_unique<FtpIndyStorageDevice>(&output_, server_.Port(), nullptr, 0,
+                                                         nullptr, 5, 5, nullptr, nullptr, false);
+        ASSERT_TRUE(
+            device_->Open("ftp:\\\\127.0.0.1\\site", server_.User(), server_.Password(), ""))
+            << (output_.lines.empty() ? "" : output_.lines.back());
+    }
+    size_t CountCommands(const std::string& command) const
+    {
+        size_t count = 0;
+        for (const std::string& c : server_.Commands()) {
+            count += c == command ? 1 : 0;
+        }
+        return count;
+    }
+
+    testing::PyftpdlibServer server_;
+    testing::TestSandbox local_;
+    testing::CollectingOutput output_;
+    std::unique_ptr<FtpIndyStorageDevice> device_;
+};
+
+TEST_F(FtpServerIndyDeviceTest, FilesAndFoldersGoThroughTheClient)
+{
+    const std::string site = "ftp:\\\\127.0.0.1\\site";
+    const std::string big(1024 * 1024 + 7, 'b');
+    local_.WriteFile("big.bin", big);
+    ASSERT_TRUE(device_->CreateDirectory(site + "\\sub"));
+    ASSERT_TRUE(device_->PutFile(local_.SystemPath("big.bin"), site + "\\sub", "big.bin", true))
+        << (output_.lines.empty() ? "" : output_.lines.back());
+    auto list = device_->ListDirectory(site + "\\sub", "", false);
+    ASSERT_EQ(list->Count(), 1);
+    EXPECT_EQ(list->Items(1)->Name, "big.bin");
+    EXPECT_EQ(list->Items(1)->SizeHigh, 0u);
+    EXPECT_EQ(list->Items(1)->SizeLow, big.size());
+    ASSERT_TRUE(device_->RenameFile(site + "\\sub", "big.bin", "moved.bin"));
+    const std::string back = device_->GetFile(site + "\\sub", "moved.bin");
+    ASSERT_FALSE(back.empty());
+    std::ifstream input(platform::ToPosixPath(back), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(input), {}), big);
+    input.close();
+    EXPECT_TRUE(device_->ReleaseFile(back));
+    EXPECT_TRUE(device_->DeleteFile(site + "\\sub", "moved.bin", true));
+    EXPECT_TRUE(device_->RemoveDirectory(site + "\\sub"));
+    EXPECT_EQ(device_->ListDirectory(site, "", false)->Count(), 0);
+}
+
+TEST_F(FtpServerIndyDeviceTest, ARefusedDeletionIsReportedOnlyWhenAsked)
+{
+    const std::string site = "ftp:\\\\127.0.0.1\\site";
+    for (const bool report : {false, true}) {
+        output_.lines.clear();
+        EXPECT_FALSE(device_->DeleteFile(site, "missing.txt", report)) << report;
+        EXPECT_EQ(device_->GetLastError(), 550u) << report;
+        EXPECT_EQ(output_.lines.size(), report ? 1u : 0u) << report;
+    }
+}
+
+TEST_F(FtpServerIndyDeviceTest, TheSameFolderIsEnteredOnce)
+{
+    const std::string site = "ftp:\\\\127.0.0.1\\site";
+    ASSERT_TRUE(device_->ChangeWorkingFolder(site));
+    ASSERT_TRUE(device_->ChangeWorkingFolder(site));
+    EXPECT_EQ(CountCommands("CWD /site"), 1u);
+}
+
+TEST_F(FtpServerIndyDeviceTest, NamesWithLineBreaksAreNotSent)
+{
+    const std::string site = "ftp:\\\\127.0.0.1\\site";
+    local_.WriteFile("a.txt", "a");
+    for (const std::string& name :
+         std::vector<std::string>{"a\r\nDELE x", std::string("a\0b", 3), "a\nb"}) {
+        EXPECT_FALSE(device_->PutFile(local_.SystemPath("a.txt"), site, name, false));
+        EXPECT_FALSE(device_->DeleteFile(site, name, true));
+    }
+    for (const std::string& c : server_.Commands()) {
+        EXPECT_EQ(c.find("DELE"), std::string::npos) << c;
+        EXPECT_EQ(c.find("STOR"), std::string::npos) << c;
     }
 }
 
