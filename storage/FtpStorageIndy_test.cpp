@@ -1,5 +1,6 @@
 #include "storage/FtpStorageIndy.h"
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "platform/Files.h"
 #include "tests/support/FtpTestServers.h"
 #include "tests/support/RecordingOutput.h"
+#include "tests/support/ScriptedFtpServer.h"
 #include "tests/support/TestSandbox.h"
 
 namespace vantrel {
@@ -141,6 +143,23 @@ TEST_F(FtpServerIndyDeviceTest, NamesWithLineBreaksAreNotSent)
         EXPECT_EQ(c.find("DELE"), std::string::npos) << c;
         EXPECT_EQ(c.find("STOR"), std::string::npos) << c;
     }
+}
+
+TEST(FtpStorageIndyStall, AStalledDownloadFailsWithinTheGeneralTimeOut)
+{
+    testing::ScriptedFtpServer server;
+    server.SetFileContent(std::string(200000, 'd'));
+    server.SetFault("RETR", testing::ScriptedFtpServer::Fault::kStallData);
+    testing::CollectingOutput output;
+    FtpIndyStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 1, 1, nullptr, nullptr,
+                                false);
+    ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", ""));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(device.GetFile("", "f"), "");
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(device.GetLastError(), 10060u);
+    EXPECT_LT(took.count(), 3.0);
+    server.Release();
 }
 
 }  // namespace
