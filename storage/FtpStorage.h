@@ -187,7 +187,7 @@ public:
               const std::string& user_name,
               const std::string& password,
               const std::string& connection_name) override;
-    bool Connect(bool passive, const std::string& connection_name);
+    virtual bool Connect(bool passive, const std::string& connection_name);
     bool CheckInternetConnection(const std::string& connection_name);
     bool PromptGoOnline();
     void SetWorkOffline(bool offline);
@@ -253,7 +253,7 @@ public:
     const std::string& LoginRoot() const { return login_root_; }
     const std::string& CurrentFolder() const { return current_folder_; }
 
-private:
+protected:
     void Write(uint8_t type, const std::string& text);
     // Removes or makes the folder named by the last part of path; a failure writes failure,
     // the path, the code and its text.

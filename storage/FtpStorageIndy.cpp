@@ -1,0 +1,364 @@
+#include "storage/FtpStorageIndy.h"
+
+#include <fstream>
+#include <istream>
+#include <ostream>
+
+#include <Poco/Exception.h>
+#include <Poco/Net/FTPClientSession.h>
+#include <Poco/Net/NetException.h>
+#include <Poco/StreamCopier.h>
+
+#include "foundation/ApiWrappers.h"
+#include "foundation/QelStringFunctions.h"
+#include "platform/DateTime.h"
+#include "platform/Files.h"
+#include "platform/FtpListing.h"
+#include "storage/QelDirectoryListUnit.h"
+#include "sync/QelSyncBaseOutput.h"
+
+namespace vantrel {
+
+int32_t SocketErrorCodeOf(const Poco::Exception& failure)
+{
+    if (dynamic_cast<const Poco::Net::ConnectionRefusedException*>(&failure) != nullptr) {
+        return kSocketConnectionRefused;
+    }
+    if (dynamic_cast<const Poco::Net::ConnectionResetException*>(&failure) != nullptr) {
+        return kSocketConnectionReset;
+    }
+    if (dynamic_cast<const Poco::Net::DNSException*>(&failure) != nullptr) {
+        return kSocketHostNotFound;
+    }
+    if (dynamic_cast<const Poco::TimeoutException*>(&failure) != nullptr) {
+        return kSocketTimedOut;
+    }
+    return kSocketNetworkDown;
+}
+
+int32_t LastErrorCodeOf(const Poco::Exception& failure)
+{
+    // Poco's FTP session throws FTPException with the server's reply code as its code.
+    if (dynamic_cast<const Poco::Net::FTPException*>(&failure) != nullptr && failure.code() != 0) {
+        return failure.code();
+    }
+    return SocketErrorCodeOf(failure);
+}
+
+namespace {
+
+// Poco sends names as given; a CR, LF or NUL would end the command early and start another.
+bool IsSafeName(const std::string& name)
+{
+    return name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
+std::string ToSlashes(std::string path)
+{
+    for (char& c : path) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    return path;
+}
+
+}  // namespace
+
+FtpIndyStorageDevice::~FtpIndyStorageDevice()
+{
+    if (client_) {
+        try {
+            client_->close();
+        } catch (const Poco::Exception& failure) {
+            Write(kMsgWarning, "Closing the connection: " + failure.displayText());
+        }
+    }
+}
+
+void FtpIndyStorageDevice::Report(uint8_t type,
+                                  const std::string& first,
+                                  const Poco::Exception& failure)
+{
+    last_error_ = LastErrorCodeOf(failure);
+    Write(type, first + "\r\nCode: " + std::to_string(last_error_) +
+                    "\r\nDescription: " + failure.displayText());
+}
+
+bool FtpIndyStorageDevice::Connect(bool passive, const std::string& /*connection_name*/)
+{
+    passive_ = passive ? 1 : 0;
+    try {
+        client_ = std::make_unique<Poco::Net::FTPClientSession>();
+        // Without a user name the session only connects; the time-out then applies to the
+        // log-in and to every later call, so a stalled server fails the call.
+        client_->open(host_, port_);
+        if (general_timeout_ > 0) {
+            client_->setTimeout(Poco::Timespan(general_timeout_, 0));
+        }
+        client_->login(user_name_, password_);
+        client_->setPassive(passive);
+    } catch (const Poco::Exception& failure) {
+        last_error_ = LastErrorCodeOf(failure);
+        Write(kMsgError, "Could not resolve server name " + host_ +
+                             ".\r\nError code: " + std::to_string(last_error_) +
+                             "\r\nDescription: " + failure.displayText());
+        client_.reset();
+        return false;
+    }
+    last_error_ = 0;
+    current_folder_.clear();
+    const std::string folder = ReadCurrentFolder();
+    login_root_ = folder == "\\" ? "" : folder;
+    return true;
+}
+
+std::string FtpIndyStorageDevice::ReadCurrentFolder()
+{
+    try {
+        std::string folder = SlashesToBackslashes(client_->getWorkingDirectory());
+        while (folder.size() > 1 && folder.back() == '\\') {
+            folder.pop_back();
+        }
+        return folder.empty() ? "\\" : folder;
+    } catch (const Poco::Exception& failure) {
+        last_error_ = LastErrorCodeOf(failure);
+        return "\\";
+    }
+}
+
+std::string FtpIndyStorageDevice::RemotePathOf(const std::string& path)
+{
+    if (!StartsWith(path, "ftp:\\\\", true)) {
+        return path;
+    }
+    const std::string rest = path.substr(6);
+    const size_t separator = rest.find('\\');
+    return separator == std::string::npos ? "" : rest.substr(separator + 1);
+}
+
+bool FtpIndyStorageDevice::ChangeWorkingFolder(const std::string& folder)
+{
+    if (!client_) {
+        return false;
+    }
+    const std::string remote = RemotePathOf(folder);
+    std::string path = !remote.empty()       ? login_root_ + "\\" + remote
+                       : login_root_.empty() ? "\\"
+                                             : login_root_;
+    if (path == current_folder_) {
+        return true;
+    }
+    if (!IsSafeName(path)) {
+        last_error_ = 123;
+        return false;
+    }
+    try {
+        client_->setWorkingDirectory(ToSlashes(path));
+        current_folder_ = path;
+        return true;
+    } catch (const Poco::Exception& failure) {
+        last_error_ = LastErrorCodeOf(failure);
+        Write(kMsgError, "Cannot change directory to " + folder + " (error " +
+                             std::to_string(last_error_) + ")." + failure.displayText() +
+                             " root: " + login_root_ + " cwd: " + current_folder_);
+        return false;
+    }
+}
+
+bool FtpIndyStorageDevice::EnterFolderOf(const std::string& path, std::string* name)
+{
+    std::string folder = path;
+    if (folder.find('\\') == std::string::npos) {
+        *name = folder;
+        folder.clear();
+    } else {
+        SplitTail(&folder, "\\", name);
+    }
+    if (name->empty() || !IsSafeName(*name)) {
+        last_error_ = name->empty() ? 0 : 123;
+        return false;
+    }
+    return ChangeWorkingFolder(folder);
+}
+
+bool FtpIndyStorageDevice::ChangeDirectory(const std::string& path)
+{
+    return ChangeWorkingFolder(path);
+}
+
+bool FtpIndyStorageDevice::PutFile(const std::string& local_path,
+                                   const std::string& folder,
+                                   const std::string& name,
+                                   bool binary)
+{
+    if (name.empty() || !IsSafeName(name) || !ChangeWorkingFolder(folder)) {
+        return false;
+    }
+    std::string posix_path;
+    std::ifstream input;
+    if (platform::ResolvePath(local_path, &posix_path)) {
+        input.open(posix_path, std::ios::binary);
+    }
+    if (!input) {
+        last_error_ = 2;
+        Write(kMsgWarning, "Mishap copying file " + local_path + " to " + folder +
+                               "\r\nCode: 2\r\nDescription: " + GetLastErrorText());
+        return false;
+    }
+    try {
+        client_->setFileType(binary ? Poco::Net::FTPClientSession::TYPE_BINARY
+                                    : Poco::Net::FTPClientSession::TYPE_TEXT);
+        std::ostream& upload = client_->beginUpload(name);
+        Poco::StreamCopier::copyStream(input, upload);
+        client_->endUpload();
+    } catch (const Poco::Exception& failure) {
+        Report(kMsgWarning, "Mishap copying file " + local_path + " to " + folder, failure);
+        return false;
+    }
+    if (dot_file_state_ != nullptr && name[0] == '.') {
+        ++dot_file_state_->DotFilesFound;
+        if (dot_file_state_->Treatment == 0) {
+            dot_file_state_->Treatment = 1;
+        }
+    }
+    return true;
+}
+
+bool FtpIndyStorageDevice::DeleteFile(const std::string& folder,
+                                      const std::string& name,
+                                      bool report_errors)
+{
+    std::string path = folder.empty() ? name : name.empty() ? folder : folder;
+    if (!folder.empty() && !name.empty()) {
+        path = folder.back() == '\\' ? folder + name : folder + "\\" + name;
+    }
+    std::string file;
+    if (!EnterFolderOf(path, &file)) {
+        return false;
+    }
+    try {
+        client_->remove(file);
+        return true;
+    } catch (const Poco::Exception& failure) {
+        last_error_ = LastErrorCodeOf(failure);
+        if (report_errors) {
+            Report(kMsgWarning,
+                   "Failed to delete file " + file + " in " +
+                       path.substr(0, path.size() - file.size()),
+                   failure);
+        }
+        return false;
+    }
+}
+
+bool FtpIndyStorageDevice::RenameFile(const std::string& folder,
+                                      const std::string& old_name,
+                                      const std::string& new_name)
+{
+    if (!IsSafeName(old_name) || !IsSafeName(new_name) || !ChangeWorkingFolder(folder)) {
+        return false;
+    }
+    try {
+        client_->rename(old_name, new_name);
+        return true;
+    } catch (const Poco::Exception& failure) {
+        Report(kMsgWarning,
+               "Mishap renaming file " + old_name + " to " + new_name + " in " + folder, failure);
+        return false;
+    }
+}
+
+bool FtpIndyStorageDevice::RunFolderRequest(
+    const std::string& path,
+    void (Poco::Net::FTPClientSession::*request)(const std::string&),
+    const std::string& failure)
+{
+    std::string name;
+    if (!EnterFolderOf(path, &name)) {
+        return false;
+    }
+    try {
+        (client_.get()->*request)(name);
+        return true;
+    } catch (const Poco::Exception& error) {
+        last_error_ = LastErrorCodeOf(error);
+        Write(kMsgError, failure + path + " (error " + std::to_string(last_error_) + "). " +
+                             GetLastErrorText());
+        return false;
+    }
+}
+
+bool FtpIndyStorageDevice::CreateDirectory(const std::string& path)
+{
+    return RunFolderRequest(path, &Poco::Net::FTPClientSession::createDirectory,
+                            "Error creating directory ");
+}
+
+bool FtpIndyStorageDevice::RemoveDirectory(const std::string& path)
+{
+    return RunFolderRequest(path, &Poco::Net::FTPClientSession::removeDirectory,
+                            "Failed to delete directory ");
+}
+
+std::string FtpIndyStorageDevice::GetFile(const std::string& folder, const std::string& name)
+{
+    const std::string local_path = GetTempFolder() + name;
+    if (name.empty() || !IsSafeName(name) || name.find('/') != std::string::npos) {
+        return "";
+    }
+    if (!folder.empty()) {
+        ChangeWorkingFolder(folder);
+    }
+    try {
+        std::ofstream output(platform::ToPosixPath(local_path), std::ios::binary | std::ios::trunc);
+        client_->setFileType(Poco::Net::FTPClientSession::TYPE_BINARY);
+        std::istream& download = client_->beginDownload(name);
+        Poco::StreamCopier::copyStream(download, output);
+        client_->endDownload();
+        output.close();
+        if (output) {
+            return local_path;
+        }
+        last_error_ = 29;
+    } catch (const Poco::Exception& failure) {
+        last_error_ = LastErrorCodeOf(failure);
+    }
+    platform::DeleteFile(local_path);
+    return "";
+}
+
+std::unique_ptr<QelDirectoryList> FtpIndyStorageDevice::ListDirectory(const std::string& folder,
+                                                                      const std::string& mask,
+                                                                      bool /*cache_allowed*/)
+{
+    auto list = QelDirectoryList::Create();
+    if (!IsSafeName(mask) || !ChangeWorkingFolder(folder)) {
+        return list;
+    }
+    std::vector<std::string> lines;
+    try {
+        client_->setFileType(Poco::Net::FTPClientSession::TYPE_TEXT);
+        std::istream& listing = client_->beginList(mask, true);
+        std::string line;
+        while (std::getline(listing, line)) {
+            lines.push_back(line);
+        }
+        client_->endList();
+    } catch (const Poco::Exception& failure) {
+        last_error_ = LastErrorCodeOf(failure);
+        Write(kMsgWarning, "Listing " + folder + " failed: " + failure.displayText());
+        return list;
+    }
+    platform::SystemTime now{};
+    platform::GetLocalTime(&now);
+    for (const std::string& line : lines) {
+        platform::FindData data{};
+        if (platform::ParseListingLine(line, now, &data)) {
+            AddListedEntry(list.get(), data, list->Count() == 0, folder, mask);
+        }
+    }
+    return list;
+}
+
+}  // namespace vantrel
