@@ -82,6 +82,9 @@ protected:
 
     testing::PyftpdlibServer server_;
     testing::TestSandbox local_;
+    // Downloads land in the temporary folder under their own names; a folder of this test's
+    // own keeps parallel test programs from reading or deleting each other's copies.
+    testing::ScopedEnv runtime_folder_{"XDG_RUNTIME_DIR", local_.Path()};
     testing::CollectingOutput output_;
     std::unique_ptr<FtpIndyStorageDevice> device_;
 };

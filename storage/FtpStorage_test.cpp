@@ -867,6 +867,7 @@ TEST(FtpServerFtpStorageDeviceTest, FilesAndFoldersRoundTripOnPyftpdlib)
     std::string why;
     ASSERT_TRUE(server.Start(&why)) << why;
     testing::TestSandbox local;
+    testing::ScopedEnv runtime_folder("XDG_RUNTIME_DIR", local.Path());
     local.WriteFile("up.txt", "line one\nline two\n");
     LinesOutput output;
     TDotFileState dots;

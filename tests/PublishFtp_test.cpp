@@ -36,6 +36,39 @@ std::string ReadAll(const fs::path& path)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+using Tree = std::map<std::string, std::string>;
+
+// The names whose entries differ between two trees, with the sizes of each side: a whole
+// site's contents are too long to read in a failure.
+std::string Differences(const Tree& expected, const Tree& actual)
+{
+    std::string text;
+    auto describe = [](const Tree& tree, const std::string& name) {
+        const auto it = tree.find(name);
+        return it == tree.end() ? std::string("missing")
+                                : std::to_string(it->second.size()) + " bytes";
+    };
+    std::vector<std::string> names;
+    for (const auto& [name, content] : expected) {
+        const auto it = actual.find(name);
+        if (it == actual.end() || it->second != content) {
+            names.push_back(name);
+        }
+    }
+    for (const auto& [name, content] : actual) {
+        if (!expected.contains(name)) {
+            names.push_back(name);
+        }
+    }
+    for (const std::string& name : names) {
+        text +=
+            name + ": " + describe(expected, name) + " expected, " + describe(actual, name) + "\n";
+    }
+    return text;
+}
+
+#define EXPECT_SAME_TREE(expected, actual) EXPECT_EQ("", Differences((expected), (actual)))
+
 class FtpServerPublishTest : public ::testing::TestWithParam<std::string>
 {
 protected:
@@ -180,6 +213,9 @@ protected:
     testing::ScriptedMessageBoxes boxes_;
     std::unique_ptr<testing::FtpTestServer> server_;
     testing::TestSandbox sandbox_;
+    // Downloads land in the temporary folder under their own names; a folder of this test's
+    // own keeps parallel test programs from reading or deleting each other's copies.
+    testing::ScopedEnv runtime_folder_{"XDG_RUNTIME_DIR", sandbox_.Path()};
     testing::CollectingOutput output_;
     QelSyncFlags flags_;
     QelSyncBackupWorker worker_{&output_};
@@ -194,8 +230,8 @@ TEST_P(FtpServerPublishTest, ASitePublishesExactlyAndAnUnchangedOneCopiesNothing
 {
     GenerateSite();
     Publish();
-    EXPECT_EQ(Source(), Server());
-    EXPECT_EQ(Source(), Downloaded());
+    EXPECT_SAME_TREE(Source(), Server());
+    EXPECT_SAME_TREE(Source(), Downloaded());
     const int32_t files = worker_.Status().FilesCopied;
     EXPECT_EQ(78, files);
 
@@ -228,7 +264,7 @@ TEST_P(FtpServerPublishTest, ChangesAndDeletionsFollowEachChoice)
     Publish(1);
     EXPECT_FALSE(fs::exists(deleted));
     EXPECT_FALSE(fs::exists(server_->SiteLocalPath(".htaccess")));
-    EXPECT_EQ(Source(), Server());
+    EXPECT_SAME_TREE(Source(), Server());
 }
 
 TEST_P(FtpServerPublishTest, TurboIntermediaryNamesAndPermissions)
@@ -245,7 +281,7 @@ TEST_P(FtpServerPublishTest, TurboIntermediaryNamesAndPermissions)
     sandbox_.WriteFile("src/run.cgi", "#!/bin/sh\n");
     Publish(1);
     EXPECT_EQ(2, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
-    EXPECT_EQ(Source(), Server());
+    EXPECT_SAME_TREE(Source(), Server());
     int listed = 0;
     for (const std::string& line : output_.lines) {
         listed += line.rfind("Scanning target folder:", 0) == 0 ? 1 : 0;
@@ -307,7 +343,7 @@ TEST_P(FtpServerPublishTest, AServerKilledDuringAnUploadLosesNothing)
     std::string why;
     ASSERT_TRUE(static_cast<testing::PyftpdlibServer*>(server_.get())->Start(&why)) << why;
     Publish(1);
-    EXPECT_EQ(Source(), Server());
+    EXPECT_SAME_TREE(Source(), Server());
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers,
