@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -42,6 +43,40 @@ public:
         std::fputc('\n', stdout);
     }
 };
+
+// The FTP device with one quiet question for the runner: does a folder exist on the server?
+class RunnerFtpDevice : public FtpStorageDevice
+{
+public:
+    using FtpStorageDevice::FtpStorageDevice;
+
+    // Enters folder (a device path) when the server has it, without writing to the output: a
+    // missing folder is an answer here, not a failure.
+    bool EntersQuietly(const std::string& folder)
+    {
+        const std::string path = login_root_ + "\\" + RemotePathOf(folder);
+        if (!platform::FtpSetCurrentDirectory(connection_, ReplaceAll(path, "\\", "/"))) {
+            return false;
+        }
+        current_folder_ = path;
+        return true;
+    }
+};
+
+// The name of the first folder right below root, in name order; empty when it has none.
+std::string FirstSubfolder(const std::string& root)
+{
+    std::string first;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(root, error)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_directory(error) && !entry.is_symlink(error) &&
+            (first.empty() || name < first)) {
+            first = name;
+        }
+    }
+    return first;
+}
 
 void Usage()
 {
@@ -252,20 +287,26 @@ int Main(int argc, char** argv)
     const bool ftp = StartsWith(positional[1], "ftp:", true);
     bool opened = source->Open(source_root, "", "", "");
     if (ftp) {
-        auto device = std::make_unique<FtpStorageDevice>(&output, static_cast<uint16_t>(port),
-                                                         nullptr, 0, &dots, 60, 30, nullptr,
-                                                         &state.ServerTimeDrift, true);
+        auto device =
+            std::make_unique<RunnerFtpDevice>(&output, static_cast<uint16_t>(port), nullptr, 0,
+                                              &dots, 60, 30, nullptr, &state.ServerTimeDrift, true);
         device->SetPassive(!active);
         device->SetStopFlag(&flags.StopRequested);
         opened = opened && device->Open(positional[1], user_name, password, "");
         destination_root = "ftp:\\\\" + device->Host() +
                            (device->BaseFolder().empty() ? "" : "\\" + device->BaseFolder());
         // A state kept for a remote copy that has since been emptied would make Turbo skip
-        // everything: an empty destination root is published in full.
-        if (opened && (flags.TurboFolderDate != 0 || flags.TurboEntryDate != 0) &&
-            device->ListDirectory(destination_root, "", true)->Count() == 0) {
-            flags.TurboFolderDate = 0;
-            flags.TurboEntryDate = 0;
+        // everything: an empty destination root is published in full. Entering a folder the
+        // source has costs one command where a listing of the root costs four.
+        if (opened && (flags.TurboFolderDate != 0 || flags.TurboEntryDate != 0)) {
+            const std::string probe = FirstSubfolder(positional[0]);
+            const bool published =
+                probe.empty() ? device->ListDirectory(destination_root, "", true)->Count() != 0
+                              : device->EntersQuietly(destination_root + "\\" + probe);
+            if (!published) {
+                flags.TurboFolderDate = 0;
+                flags.TurboEntryDate = 0;
+            }
         }
         destination = std::move(device);
     } else {

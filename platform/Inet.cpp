@@ -1288,9 +1288,10 @@ InternetHandle FtpFindFirstFile(InternetHandle connection,
     const bool listed =
         OnConnection(connection, {search}, &context, [&](Call& call, const auto& self) {
             owner = self;
-            if (const uint32_t error = call.SetType('A')) {
-                return error;
-            }
+            // Listings go in whatever type the connection is in: servers send them the same in
+            // either, and switching to TYPE A and back for every folder would cost two round
+            // trips each.
+            //
             // A plain name goes to the server, which then lists that one entry. A folder's name
             // lists the folder's content instead, and some servers read names as patterns of
             // their own: then (and for our own patterns) the whole folder is listed and
