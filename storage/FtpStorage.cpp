@@ -829,6 +829,14 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
     }
 }
 
+TDateTime LatestListedTime(TDateTime listed, TDateTime compare_time)
+{
+    constexpr double kSecondsPerDay = 24.0 * 60 * 60;
+    const double seconds = std::fmod(listed * kSecondsPerDay, 60.0);
+    const bool whole_minute = seconds < 0.001 || seconds > 59.999;
+    return whole_minute ? compare_time + 60 / kSecondsPerDay : compare_time;
+}
+
 void FtpStorageDevice::MeasureTimeOffset(const std::string& folder,
                                          const std::string& name,
                                          TDateTime start)
@@ -837,7 +845,8 @@ void FtpStorageDevice::MeasureTimeOffset(const std::string& folder,
     if (list->Count() != 1) {
         return;
     }
-    const double diff = list->Items(1)->Date - start;
+    const QelDirectoryEntry& entry = *list->Items(1);
+    const double diff = LatestListedTime(entry.Date2, entry.Date) - start;
     if ((flags_ & kFlagVerbose) != 0) {
         const auto seconds = static_cast<int64_t>(std::nearbyint(std::fabs(diff) * 24 * 60 * 60));
         char text[64];

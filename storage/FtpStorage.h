@@ -133,6 +133,13 @@ void ConnectionStatusCallback(platform::InternetHandle handle,
                               const void* information,
                               uint32_t information_length);
 
+// The latest moment a listed entry can have been written, as compare time. Listings give whole
+// minutes (UNIX and DOS lines): the server's clock stood anywhere in the listed minute. Taking
+// its start as the offset's reading would date every published copy up to a minute late, and a
+// same-size edit made in that minute would never be published; its end errs towards one copy
+// too many instead.
+TDateTime LatestListedTime(TDateTime listed, TDateTime compare_time);
+
 // The storage device for an FTP server reached through the internet library. Open runs on the
 // main thread, every later operation on the publisher thread; one thread at a time, no lock. The
 // output, the connection state given, the dot-file state and the time drift are borrowed and

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <future>
 #include <mutex>
@@ -738,6 +739,30 @@ TEST_F(FtpStorageDeviceTest, TheFirstUploadMeasuresTheServerTimeOffset)
         ASSERT_TRUE(device.PutFile(Local("a.txt"), "ftp:127.0.0.1", "a.txt", true));
         EXPECT_EQ(c.stored ? 1 : 2, CountCommands(server.Commands(), "LIST")) << c.hours;
     }
+}
+
+TEST_F(FtpStorageDeviceTest, AnOffsetReadFromAWholeMinuteNeverDatesCopiesLate)
+{
+    // The server's clock is ours and its listing gives the minute only. Away from the end of a
+    // minute, so the listed minute is the one the upload starts in.
+    while (std::fmod(NowDateTime() * 24 * 60 * 60, 60.0) > 58) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ScriptedFtpServer server;
+    server.SetListing({LineDatedFromNow("a.txt", 0)});
+    LinesOutput output;
+    TDateTime drift = 0;
+    FtpStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 5, 0, nullptr, &drift,
+                            true);
+    ASSERT_TRUE(device.Open("ftp:127.0.0.1", "u", "p", ""));
+    ASSERT_TRUE(device.PutFile(Local("a.txt"), "ftp:127.0.0.1", "a.txt", true));
+    // Read from the start of the minute, the offset would be negative and every copy listed
+    // in that minute would seem written after an edit made later in it.
+    EXPECT_GE(drift, 0);
+    EXPECT_LE(drift, 61.0 / 86400);
+    const auto list = device.ListDirectory("ftp:127.0.0.1", "a.txt", false);
+    ASSERT_EQ(1, list->Count());
+    EXPECT_LE(list->Items(1)->Date, list->Items(1)->Date2);
 }
 
 TEST_F(FtpStorageDeviceTest, ARefusedChmodMakesPermissionsUnsupported)
