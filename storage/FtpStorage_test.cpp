@@ -831,6 +831,244 @@ TEST_F(FtpStorageDeviceTest, ARefusedNlstNamesNoDotFile)
     EXPECT_TRUE(boxes_.Shown().empty()) << "a refusal is no reason to stop the run";
 }
 
+// The online and dial-up checks before a connection, over a scripted connection of the computer.
+class FtpStorageDeviceOnlineTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        platform::InternetSetConnectedState(platform::kInternetStateConnected, 0);
+    }
+
+    std::unique_ptr<FtpStorageDevice> Make(uint16_t port = 21)
+    {
+        return std::make_unique<FtpStorageDevice>(&output_, port, &info_, 0, nullptr, 5, 0, nullptr,
+                                                  nullptr, false);
+    }
+    static bool SwitchedOffline()
+    {
+        TFtpPersistentInformation info;
+        return (info.ConnectedStateFlags() & platform::kInternetConnectionOffline) != 0;
+    }
+
+    TFtpPersistentInformation info_;
+    LinesOutput output_;
+};
+
+constexpr char kModemQuestion[] =
+    "You are connected to the internet via \"MyISP\" but the properties of this web site "
+    "indicate that it should only be published if there are no active dial-up "
+    "connections.\r\n\r\nTo avoid this warning please hang up the modem.\r\n\r\nContinue anyway?";
+constexpr char kGoOnlineQuestion[] =
+    "You are working offline. In order to publish your site you must switch to working online, "
+    "this change will also affect other applications (such as Internet Explorer) that also use "
+    "the Windows Internet sub system. Do you want to go online now?";
+
+TEST_F(FtpStorageDeviceOnlineTest, WithoutAnEntryOnlyAModemConnectionIsQuestionedAndOnlyWhenAsked)
+{
+    enum Connection
+    {
+        kLan,
+        kModem,
+        kNone
+    };
+    const struct
+    {
+        const char* name;
+        Connection connection;
+        bool ask_on_modem;
+        std::vector<int32_t> answers;
+        uint32_t attempt_result;
+        bool result;
+        bool asked;
+        int attempts;
+    } kCases[] = {
+        {"lan, asked", kLan, true, {}, 0, true, false, 1},
+        {"modem, asked, yes", kModem, true, {platform::kIdYes}, 0, true, true, 1},
+        {"modem, asked, no", kModem, true, {platform::kIdNo}, 0, false, true, 0},
+        {"modem, not asked", kModem, false, {}, 0, true, false, 1},
+        {"none, asked", kNone, true, {}, 0, true, false, 1},
+        {"none, attempt fails", kNone, false, {}, 668, false, false, 1},
+    };
+    for (const auto& c : kCases) {
+        testing::ScriptedConnectivity connectivity;
+        if (c.connection == kModem) {
+            connectivity.ConnectModem("MyISP");
+        } else if (c.connection == kNone) {
+            connectivity.Disconnect();
+        }
+        connectivity.SetAttemptResult(c.attempt_result);
+        testing::ScriptedMessageBoxes boxes(c.answers);
+        auto device = Make();
+        if (c.ask_on_modem) {
+            device->SetFlags(FtpStorageDevice::kFlagAskOnModem);
+        }
+        EXPECT_EQ(c.result, device->CheckInternetConnection("")) << c.name;
+        EXPECT_EQ(c.attempts, connectivity.Attempts()) << c.name;
+        EXPECT_TRUE(connectivity.Dials().empty()) << c.name;
+        EXPECT_EQ(c.attempt_result, device->GetLastError()) << c.name;
+        const std::vector<testing::ShownMessageBox> shown = boxes.Shown();
+        ASSERT_EQ(c.asked ? 1u : 0u, shown.size()) << c.name;
+        if (c.asked) {
+            EXPECT_EQ(kModemQuestion, shown[0].text);
+            EXPECT_EQ("Confirm?", shown[0].caption);
+            EXPECT_EQ(52u, shown[0].type);
+        }
+        EXPECT_TRUE(output_.lines.empty()) << output_.All();
+    }
+}
+
+TEST_F(FtpStorageDeviceOnlineTest, AConnectionSwitchedOfflineGoesOnlineOnlyOnYes)
+{
+    testing::ScriptedConnectivity connectivity;
+    for (const int32_t answer : {platform::kIdYes, platform::kIdNo, platform::kIdCancel}) {
+        LinesOutput output;
+        FtpStorageDevice device(&output, 21, &info_, 0, nullptr, 5, 0, nullptr, nullptr, false);
+        device.SetWorkOffline(true);
+        ASSERT_TRUE(SwitchedOffline());
+        testing::ScriptedMessageBoxes boxes({answer});
+        const bool yes = answer == platform::kIdYes;
+        const int attempts_before = connectivity.Attempts();
+        EXPECT_EQ(yes, device.CheckInternetConnection("")) << answer;
+        EXPECT_EQ(!yes, SwitchedOffline()) << answer;
+        // Only once online does it go on to bring up the connection.
+        EXPECT_EQ(yes ? 1 : 0, connectivity.Attempts() - attempts_before) << answer;
+        std::vector<std::pair<int, std::string>> expected = {{21, "Windows Internet Offline"}};
+        if (yes) {
+            expected.emplace_back(21, "Windows Internet switched online");
+        }
+        EXPECT_EQ(expected, output.lines) << answer;
+        const std::vector<testing::ShownMessageBox> shown = boxes.Shown();
+        ASSERT_EQ(1u, shown.size()) << answer;
+        EXPECT_EQ(kGoOnlineQuestion, shown[0].text);
+        EXPECT_EQ("Currently offline - Go online now?", shown[0].caption);
+        EXPECT_EQ(35u, shown[0].type);
+    }
+}
+
+TEST_F(FtpStorageDeviceOnlineTest, ANamedEntryIsDialledAndAnotherConnectionQuestioned)
+{
+    using Dial = testing::ScriptedConnectivity::DialResult;
+    enum Start
+    {
+        kLan,
+        kEntry,
+        kNone
+    };
+    const struct
+    {
+        const char* name;
+        Start start;
+        bool offline;
+        std::vector<Dial> dials;
+        std::vector<int32_t> answers;
+        bool result;
+        size_t dialled;
+        std::vector<uint32_t> box_types;
+        uintptr_t connection;
+        uint32_t last_error;
+    } kCases[] = {
+        {"dials the entry", kNone, false, {{0, 77}}, {}, true, 1, {}, 77, 0},
+        {"no such entry", kNone, false, {}, {}, false, 1, {}, 0, 623},
+        {"the entry is up", kEntry, false, {{0, 0}}, {}, true, 1, {}, 0, 0},
+        {"on the lan, yes", kLan, false, {{0, 0}}, {platform::kIdYes}, true, 1, {52}, 0, 0},
+        {"on the lan, no", kLan, false, {{0, 0}}, {platform::kIdNo}, false, 1, {52}, 0, 0},
+        {"none, dialled again", kNone, false, {{0, 0}, {0, 5}}, {}, true, 2, {}, 5, 0},
+        {"none, nothing dialled", kNone, false, {{0, 0}, {0, 0}}, {}, false, 2, {}, 0, 0},
+        {"offline, yes", kEntry, true, {{0, 0}, {0, 0}}, {platform::kIdYes}, true, 2, {35}, 0, 0},
+        {"offline, no", kEntry, true, {{0, 0}}, {platform::kIdNo}, false, 1, {35}, 0, 0},
+    };
+    for (const auto& c : kCases) {
+        testing::ScriptedConnectivity connectivity;
+        if (c.start == kEntry) {
+            connectivity.ConnectModem("MyISP");
+        } else if (c.start == kNone) {
+            connectivity.Disconnect();
+        }
+        connectivity.ScriptDials(c.dials);
+        testing::ScriptedMessageBoxes boxes(c.answers);
+        TFtpPersistentInformation info;
+        FtpStorageDevice device(&output_, 21, &info, 0, nullptr, 5, 0, nullptr, nullptr, false);
+        if (c.offline) {
+            device.SetWorkOffline(true);
+        }
+        EXPECT_EQ(c.result, device.CheckInternetConnection("MyISP")) << c.name;
+        const std::vector<testing::ScriptedConnectivity::Dialled> dials = connectivity.Dials();
+        ASSERT_EQ(c.dialled, dials.size()) << c.name;
+        for (const auto& dial : dials) {
+            EXPECT_EQ("MyISP", dial.entry_name) << c.name;
+            EXPECT_EQ(0x2001u, dial.flags) << c.name;
+        }
+        EXPECT_EQ(0, connectivity.Attempts()) << c.name;
+        EXPECT_EQ(c.connection, info.DialConnection) << c.name;
+        EXPECT_EQ("MyISP", info.DialName) << c.name;
+        EXPECT_EQ(c.last_error, device.GetLastError()) << c.name;
+        std::vector<uint32_t> types;
+        for (const auto& box : boxes.Shown()) {
+            types.push_back(box.type);
+            if (box.type == 52) {
+                EXPECT_EQ(
+                    "You are connected to the internet via \"LAN\" but the properties of this "
+                    "web site indicate that it should only be published on \"MyISP\". Continue "
+                    "anyway?",
+                    box.text);
+                EXPECT_EQ("Confirm?", box.caption);
+            }
+        }
+        EXPECT_EQ(c.box_types, types) << c.name;
+        EXPECT_EQ(c.offline && !c.result, SwitchedOffline()) << c.name;
+        platform::InternetSetConnectedState(platform::kInternetStateConnected, 0);
+    }
+}
+
+TEST_F(FtpStorageDeviceOnlineTest, TheDialledConnectionIsKeptForHangingUpWhileItStaysUp)
+{
+    testing::ScriptedFtpServer server;
+    testing::ScriptedConnectivity connectivity;
+    connectivity.Disconnect();
+    // The second publish finds the entry still up and dials nothing.
+    connectivity.ScriptDials({{0, 77}, {0, 0}});
+    for (int publish = 0; publish < 2; ++publish) {
+        auto device = Make(server.Port());
+        ASSERT_TRUE(device->Open("ftp:127.0.0.1", "u", "p", "MyISP")) << output_.All();
+        // A reconnection within the run dials nothing.
+        ASSERT_TRUE(device->Connect(true, ""));
+        EXPECT_EQ(static_cast<size_t>(publish + 1), connectivity.Dials().size());
+        EXPECT_EQ(77u, info_.DialConnection) << publish;
+    }
+    info_.HangUp();
+    EXPECT_EQ(std::vector<uintptr_t>{77}, connectivity.HangUps());
+    EXPECT_EQ(0u, info_.DialConnection);
+    EXPECT_EQ("", info_.DialName);
+}
+
+// Switched offline, the process's own connection lets the check pass; the refused connection
+// (12163) is what asks to go online.
+TEST_F(FtpStorageDeviceOnlineTest, AConnectRefusedAsOfflineAsksToGoOnlineAndTriesAgain)
+{
+    for (const bool yes : {true, false}) {
+        testing::ScriptedFtpServer server;
+        LinesOutput output;
+        FtpStorageDevice device(&output, server.Port(), &info_, 0, nullptr, 5, 0, nullptr, nullptr,
+                                false);
+        device.SetWorkOffline(true);
+        testing::ScriptedMessageBoxes boxes({yes ? platform::kIdYes : platform::kIdNo});
+        EXPECT_EQ(yes, device.Open("ftp:127.0.0.1", "u", "p", "")) << yes;
+        std::vector<std::pair<int, std::string>> expected = {{21, "Windows Internet Offline"}};
+        if (yes) {
+            expected.emplace_back(21, "Windows Internet switched online");
+        } else {
+            EXPECT_EQ(platform::kErrorInternetDisconnected, device.GetLastError());
+            EXPECT_TRUE(server.Commands().empty());
+        }
+        EXPECT_EQ(expected, output.lines) << yes;
+        ASSERT_EQ(1u, boxes.Shown().size()) << yes;
+        EXPECT_EQ(kGoOnlineQuestion, boxes.Shown()[0].text);
+        EXPECT_EQ(!yes, SwitchedOffline()) << yes;
+        platform::InternetSetConnectedState(platform::kInternetStateConnected, 0);
+    }
+}
+
 TEST(FtpServerFtpStorageDeviceTest, HiddenDotFilesComeThroughNlstOnVsftpd)
 {
     std::string why;
