@@ -816,6 +816,127 @@ TEST_F(FtpStorageDeviceTest, TheFolderAndItsParentFromNlstAreNoEntries)
     EXPECT_EQ(1, CountCommands(server_.Commands(), "NLST -a .*"));
 }
 
+TEST_F(FtpStorageDeviceTest, QuotaIsNoDotFileOnlyInTheBaseFolderOfAUnixServerWhenAsked)
+{
+    const struct
+    {
+        const char* folder;
+        bool ask_syst;
+        const char* syst;
+        bool quota_listed;
+    } kCases[] = {
+        {"ftp:\\\\127.0.0.1\\base", true, "215 UNIX Type: L8", false},
+        {"ftp:\\\\127.0.0.1\\base\\sub", true, "215 UNIX Type: L8", true},
+        {"ftp:\\\\127.0.0.1\\base", false, "215 UNIX Type: L8", true},
+        {"ftp:\\\\127.0.0.1\\base", true, "215 Windows_NT", true},
+    };
+    for (const auto& c : kCases) {
+        const std::string name =
+            std::string(c.folder) + " " + c.syst + " " + (c.ask_syst ? "asked" : "not asked");
+        ScriptedFtpServer server;
+        server.SetReply("SYST", c.syst);
+        server.SetListing({"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"});
+        server.SetNameList({".", "..", ".htaccess", ".quota"});
+        server.SetListingFor(".htaccess", {"-rw-r--r-- 1 u g 14 Jan 02 2004 .htaccess"});
+        server.SetListingFor(".quota", {"-rw------- 1 u g 20 Jan 02 2004 .quota"});
+        TDotFileState dots;
+        dots.Treatment = 1;
+        FtpStorageDevice device(&output_, server.Port(), nullptr, 0, &dots, 5, 0, nullptr, nullptr,
+                                false);
+        if (c.ask_syst) {
+            device.SetFlags(FtpStorageDevice::kFlagAskSyst);
+        }
+        ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << name;
+        std::vector<std::string> expected = {".", "..", ".htaccess"};
+        if (c.quota_listed) {
+            expected.push_back(".quota");
+        }
+        EXPECT_EQ(expected, device.ListDotFiles(c.folder)) << name;
+        if (!device.IsUnix()) {
+            continue;
+        }
+        const auto list = device.ListDirectory(c.folder, "", false);
+        std::vector<std::string> names;
+        for (int32_t i = 1; i <= list->Count(); ++i) {
+            names.push_back(list->Items(i)->Name);
+        }
+        expected = {"a.txt", ".htaccess"};
+        if (c.quota_listed) {
+            expected.push_back(".quota");
+        }
+        EXPECT_EQ(expected, names) << name;
+        EXPECT_EQ(c.quota_listed ? 1 : 0, CountCommands(server.Commands(), "LIST .quota")) << name;
+        EXPECT_EQ(3, dots.Treatment) << name;
+    }
+}
+
+TEST_F(FtpStorageDeviceTest, TheVerboseLogListsEveryEntryUnderItsFolder)
+{
+    using Lines = std::vector<std::pair<int, std::string>>;
+    const struct
+    {
+        const char* name;
+        bool verbose;
+        std::vector<std::string> listing;
+        const char* mask;
+        uint8_t treatment;
+        Lines expected;
+    } kCases[] = {
+        {"folder",
+         true,
+         {"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt", "01-12-05  10:11PM                 7 b.txt"},
+         "",
+         2,
+         {{21, "Directory listing for ftp:\\\\127.0.0.1\\base"},
+          {21, "2004-01-02 00:00:00 a.txt"},
+          {21, "2005-01-12 22:11:00 b.txt"}}},
+        {"one name",
+         true,
+         {"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"},
+         "a.txt",
+         2,
+         {{21, "Directory listing for ftp:\\\\127.0.0.1\\base\\a.txt"},
+          {21, "2004-01-02 00:00:00 a.txt"}}},
+        {"quiet", false, {"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"}, "", 2, {}},
+        // The header line of a VMS listing is dropped, and with it the log's own header.
+        {"vms",
+         true,
+         {"Directory DKA0:[WEB]", "INDEX.HTML;3 5 12-JAN-2005 10:11:12 [WEB] (RWED,RWED,RE,)",
+          "Total of 1 file."},
+         "",
+         2,
+         {{21, "1601-01-01 00:00:00 INDEX.HTML"}}},
+        // A hidden dot file fetched by name has a listing of its own.
+        {"hidden dot file",
+         true,
+         {"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"},
+         "",
+         3,
+         {{21, "Directory listing for ftp:\\\\127.0.0.1\\base"},
+          {21, "2004-01-02 00:00:00 a.txt"},
+          {21, "Directory listing for ftp:\\\\127.0.0.1\\base\\.htaccess"},
+          {21, "2003-03-04 00:00:00 .htaccess"}}},
+    };
+    for (const auto& c : kCases) {
+        ScriptedFtpServer server;
+        server.SetListing(c.listing);
+        server.SetNameList({".htaccess"});
+        server.SetListingFor(".htaccess", {"-rw-r--r-- 1 u g 14 Mar 04 2003 .htaccess"});
+        TDotFileState dots;
+        dots.Treatment = c.treatment;
+        LinesOutput output;
+        FtpStorageDevice device(&output, server.Port(), nullptr, 0, &dots, 5, 0, nullptr, nullptr,
+                                false);
+        if (c.verbose) {
+            device.SetFlags(FtpStorageDevice::kFlagVerbose);
+        }
+        ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << c.name;
+        output.lines.clear();
+        device.ListDirectory("ftp:\\\\127.0.0.1\\base", c.mask, false);
+        EXPECT_EQ(c.expected, output.lines) << c.name;
+    }
+}
+
 TEST_F(FtpStorageDeviceTest, ARefusedNlstNamesNoDotFile)
 {
     server_.SetListing({"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"});
