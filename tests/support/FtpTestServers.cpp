@@ -171,7 +171,7 @@ void FtpTestServer::Stop()
             std::this_thread::sleep_for(milliseconds(10));
         }
     }
-    // A session may outlive its SIGTERM (vsftpd's, while it sleeps to keep a rate limit).
+    // A session may outlive its SIGTERM (vsftpd's did, while it kept to a rate limit).
     for (pid_t session : sessions) {
         if (ProcessAlive(session)) {
             kill(session, SIGKILL);
