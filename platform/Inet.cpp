@@ -185,6 +185,8 @@ struct Table
     std::atomic<bool> offline{false};
 };
 
+std::atomic<InternetConnectivity*> installed_connectivity{nullptr};
+
 // Never destroyed: an abandoned connect thread may still be inside the library at exit.
 Table& Handles()
 {
@@ -1453,7 +1455,11 @@ std::string InternetGetLastResponseInfo()
 
 bool InternetGetConnectedStateEx(uint32_t* flags, std::string* connection_name)
 {
-    if (Handles().offline) {
+    const bool offline = Handles().offline;
+    if (InternetConnectivity* connectivity = installed_connectivity.load()) {
+        return connectivity->GetConnectedState(offline, flags, connection_name);
+    }
+    if (offline) {
         *flags = kInternetConnectionLan | kInternetConnectionOffline;
         connection_name->clear();
         return false;
@@ -1488,25 +1494,41 @@ bool InternetSetConnectedState(uint32_t state, uint32_t /*flags*/)
     return true;
 }
 
+InternetConnectivity* SetInternetConnectivity(InternetConnectivity* connectivity)
+{
+    return installed_connectivity.exchange(connectivity);
+}
+
 uint32_t InternetAttemptConnect(uint32_t /*reserved*/)
 {
+    if (InternetConnectivity* connectivity = installed_connectivity.load()) {
+        return connectivity->AttemptConnect();
+    }
     return kErrorSuccess;
 }
 
 uint32_t InternetDial(uintptr_t /*parent_window*/,
-                      const std::string& /*entry_name*/,
-                      uint32_t /*flags*/,
+                      const std::string& entry_name,
+                      uint32_t flags,
                       uintptr_t* connection,
                       uint32_t /*reserved*/)
 {
-    if (connection != nullptr) {
-        *connection = 0;
+    uintptr_t dialled = 0;
+    uint32_t result = kErrorCannotFindPhonebookEntry;
+    if (InternetConnectivity* connectivity = installed_connectivity.load()) {
+        result = connectivity->Dial(entry_name, flags, &dialled);
     }
-    return kErrorCannotFindPhonebookEntry;
+    if (connection != nullptr) {
+        *connection = dialled;
+    }
+    return result;
 }
 
-uint32_t InternetHangUp(uintptr_t /*connection*/, uint32_t /*reserved*/)
+uint32_t InternetHangUp(uintptr_t connection, uint32_t /*reserved*/)
 {
+    if (InternetConnectivity* connectivity = installed_connectivity.load()) {
+        return connectivity->HangUp(connection);
+    }
     return kErrorSuccess;
 }
 

@@ -177,15 +177,39 @@ bool InternetReadFile(InternetHandle data, void* buffer, uint32_t size, uint32_t
 // Every line of the last reply this thread received, joined by CR LF; empty when none.
 std::string InternetGetLastResponseInfo();
 
+// Where the connected state, connecting and dialling come from: by default the process's own
+// (the LAN, nothing to dial); tests install one that plays a modem, a dial-up entry or a
+// computer with no connection. Called on the thread of the library call.
+class InternetConnectivity
+{
+public:
+    virtual ~InternetConnectivity() = default;
+    // As InternetGetConnectedStateEx; `switched_offline` is the process's state set through
+    // InternetSetConnectedState.
+    virtual bool GetConnectedState(bool switched_offline,
+                                   uint32_t* flags,
+                                   std::string* connection_name) = 0;
+    virtual uint32_t AttemptConnect() = 0;
+    // As InternetDial: the remote-access result, and *connection the number of what was
+    // dialled (0 when nothing was).
+    virtual uint32_t Dial(const std::string& entry_name, uint32_t flags, uintptr_t* connection) = 0;
+    virtual uint32_t HangUp(uintptr_t connection) = 0;
+};
+
+// Installs the connectivity that every later call uses (borrowed; null puts back the
+// process's own) and returns the one it replaces.
+InternetConnectivity* SetInternetConnectivity(InternetConnectivity* connectivity);
+
 // Connected through the LAN ("LAN") unless switched offline; offline gives false, flags with
 // kInternetConnectionOffline and an empty name.
 bool InternetGetConnectedStateEx(uint32_t* flags, std::string* connection_name);
 // The connected state of the whole process: kInternetStateDisconnectedByUser (with
 // kIsoForceDisconnected) switches offline, kInternetStateConnected online.
 bool InternetSetConnectedState(uint32_t state, uint32_t flags);
-// 0: there is nothing to dial here, and the LAN needs no bringing up.
+// 0: there is nothing to dial here, and the LAN needs no bringing up (unless an installed
+// connectivity says otherwise, as for the two calls below).
 uint32_t InternetAttemptConnect(uint32_t reserved);
-// Dial-up entries do not exist on this platform: 623, and *connection stays 0.
+// Dial-up entries do not exist on this platform: 623, and *connection is set to 0.
 uint32_t InternetDial(uintptr_t parent_window,
                       const std::string& entry_name,
                       uint32_t flags,

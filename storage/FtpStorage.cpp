@@ -525,13 +525,22 @@ bool FtpStorageDevice::CheckInternetConnection(const std::string& connection_nam
     uint32_t code = 0;
     if (!connection_name.empty()) {
         state_->DialName = connection_name;
-        code = platform::InternetDial(owner_window_, connection_name, kDialFlags,
-                                      &state_->DialConnection, 0);
-        if (code == 0 && state_->DialConnection == 0) {
+        // A dial that finds the entry already up dials nothing; the number of the connection
+        // dialled earlier must stay, or hanging up after publishing would leave the modem on.
+        const auto dial = [&](uintptr_t* dialled) {
+            const uint32_t result =
+                platform::InternetDial(owner_window_, connection_name, kDialFlags, dialled, 0);
+            if (*dialled != 0) {
+                state_->DialConnection = *dialled;
+            }
+            return result;
+        };
+        uintptr_t dialled = 0;
+        code = dial(&dialled);
+        if (code == 0 && dialled == 0) {
             if (!state_->IsConnected()) {
                 SetWorkOffline(false);
-                code = platform::InternetDial(owner_window_, connection_name, kDialFlags,
-                                              &state_->DialConnection, 0);
+                code = dial(&dialled);
             } else if ((state_->ConnectedStateFlags() & platform::kInternetConnectionOffline) !=
                        0) {
                 return PromptGoOnline() && CheckInternetConnection(connection_name);

@@ -841,6 +841,127 @@ TEST_F(FtpStorageDeviceTest, TheFolderAndItsParentFromNlstAreNoEntries)
     EXPECT_EQ(1, CountCommands(server_.Commands(), "NLST -a .*"));
 }
 
+TEST_F(FtpStorageDeviceTest, QuotaIsNoDotFileOnlyInTheBaseFolderOfAUnixServerWhenAsked)
+{
+    const struct
+    {
+        const char* folder;
+        bool ask_syst;
+        const char* syst;
+        bool quota_listed;
+    } kCases[] = {
+        {"ftp:\\\\127.0.0.1\\base", true, "215 UNIX Type: L8", false},
+        {"ftp:\\\\127.0.0.1\\base\\sub", true, "215 UNIX Type: L8", true},
+        {"ftp:\\\\127.0.0.1\\base", false, "215 UNIX Type: L8", true},
+        {"ftp:\\\\127.0.0.1\\base", true, "215 Windows_NT", true},
+    };
+    for (const auto& c : kCases) {
+        const std::string name =
+            std::string(c.folder) + " " + c.syst + " " + (c.ask_syst ? "asked" : "not asked");
+        ScriptedFtpServer server;
+        server.SetReply("SYST", c.syst);
+        server.SetListing({"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"});
+        server.SetNameList({".", "..", ".htaccess", ".quota"});
+        server.SetListingFor(".htaccess", {"-rw-r--r-- 1 u g 14 Jan 02 2004 .htaccess"});
+        server.SetListingFor(".quota", {"-rw------- 1 u g 20 Jan 02 2004 .quota"});
+        TDotFileState dots;
+        dots.Treatment = 1;
+        FtpStorageDevice device(&output_, server.Port(), nullptr, 0, &dots, 5, 0, nullptr, nullptr,
+                                false);
+        if (c.ask_syst) {
+            device.SetFlags(FtpStorageDevice::kFlagAskSyst);
+        }
+        ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << name;
+        std::vector<std::string> expected = {".", "..", ".htaccess"};
+        if (c.quota_listed) {
+            expected.push_back(".quota");
+        }
+        EXPECT_EQ(expected, device.ListDotFiles(c.folder)) << name;
+        if (!device.IsUnix()) {
+            continue;
+        }
+        const auto list = device.ListDirectory(c.folder, "", false);
+        std::vector<std::string> names;
+        for (int32_t i = 1; i <= list->Count(); ++i) {
+            names.push_back(list->Items(i)->Name);
+        }
+        expected = {"a.txt", ".htaccess"};
+        if (c.quota_listed) {
+            expected.push_back(".quota");
+        }
+        EXPECT_EQ(expected, names) << name;
+        EXPECT_EQ(c.quota_listed ? 1 : 0, CountCommands(server.Commands(), "LIST .quota")) << name;
+        EXPECT_EQ(3, dots.Treatment) << name;
+    }
+}
+
+TEST_F(FtpStorageDeviceTest, TheVerboseLogListsEveryEntryUnderItsFolder)
+{
+    using Lines = std::vector<std::pair<int, std::string>>;
+    const struct
+    {
+        const char* name;
+        bool verbose;
+        std::vector<std::string> listing;
+        const char* mask;
+        uint8_t treatment;
+        Lines expected;
+    } kCases[] = {
+        {"folder",
+         true,
+         {"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt", "01-12-05  10:11PM                 7 b.txt"},
+         "",
+         2,
+         {{21, "Directory listing for ftp:\\\\127.0.0.1\\base"},
+          {21, "2004-01-02 00:00:00 a.txt"},
+          {21, "2005-01-12 22:11:00 b.txt"}}},
+        {"one name",
+         true,
+         {"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"},
+         "a.txt",
+         2,
+         {{21, "Directory listing for ftp:\\\\127.0.0.1\\base\\a.txt"},
+          {21, "2004-01-02 00:00:00 a.txt"}}},
+        {"quiet", false, {"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"}, "", 2, {}},
+        // The header line of a VMS listing is dropped, and with it the log's own header.
+        {"vms",
+         true,
+         {"Directory DKA0:[WEB]", "INDEX.HTML;3 5 12-JAN-2005 10:11:12 [WEB] (RWED,RWED,RE,)",
+          "Total of 1 file."},
+         "",
+         2,
+         {{21, "1601-01-01 00:00:00 INDEX.HTML"}}},
+        // A hidden dot file fetched by name has a listing of its own.
+        {"hidden dot file",
+         true,
+         {"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"},
+         "",
+         3,
+         {{21, "Directory listing for ftp:\\\\127.0.0.1\\base"},
+          {21, "2004-01-02 00:00:00 a.txt"},
+          {21, "Directory listing for ftp:\\\\127.0.0.1\\base\\.htaccess"},
+          {21, "2003-03-04 00:00:00 .htaccess"}}},
+    };
+    for (const auto& c : kCases) {
+        ScriptedFtpServer server;
+        server.SetListing(c.listing);
+        server.SetNameList({".htaccess"});
+        server.SetListingFor(".htaccess", {"-rw-r--r-- 1 u g 14 Mar 04 2003 .htaccess"});
+        TDotFileState dots;
+        dots.Treatment = c.treatment;
+        LinesOutput output;
+        FtpStorageDevice device(&output, server.Port(), nullptr, 0, &dots, 5, 0, nullptr, nullptr,
+                                false);
+        if (c.verbose) {
+            device.SetFlags(FtpStorageDevice::kFlagVerbose);
+        }
+        ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << c.name;
+        output.lines.clear();
+        device.ListDirectory("ftp:\\\\127.0.0.1\\base", c.mask, false);
+        EXPECT_EQ(c.expected, output.lines) << c.name;
+    }
+}
+
 TEST_F(FtpStorageDeviceTest, ARefusedNlstNamesNoDotFile)
 {
     server_.SetListing({"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"});
@@ -854,6 +975,244 @@ TEST_F(FtpStorageDeviceTest, ARefusedNlstNamesNoDotFile)
     EXPECT_EQ(1, dots_.Treatment);
     EXPECT_EQ(0, dots_.DotFilesFound);
     EXPECT_TRUE(boxes_.Shown().empty()) << "a refusal is no reason to stop the run";
+}
+
+// The online and dial-up checks before a connection, over a scripted connection of the computer.
+class FtpStorageDeviceOnlineTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        platform::InternetSetConnectedState(platform::kInternetStateConnected, 0);
+    }
+
+    std::unique_ptr<FtpStorageDevice> Make(uint16_t port = 21)
+    {
+        return std::make_unique<FtpStorageDevice>(&output_, port, &info_, 0, nullptr, 5, 0, nullptr,
+                                                  nullptr, false);
+    }
+    static bool SwitchedOffline()
+    {
+        TFtpPersistentInformation info;
+        return (info.ConnectedStateFlags() & platform::kInternetConnectionOffline) != 0;
+    }
+
+    TFtpPersistentInformation info_;
+    LinesOutput output_;
+};
+
+constexpr char kModemQuestion[] =
+    "You are connected to the internet via \"MyISP\" but the properties of this web site "
+    "indicate that it should only be published if there are no active dial-up "
+    "connections.\r\n\r\nTo avoid this warning please hang up the modem.\r\n\r\nContinue anyway?";
+constexpr char kGoOnlineQuestion[] =
+    "You are working offline. In order to publish your site you must switch to working online, "
+    "this change will also affect other applications (such as Internet Explorer) that also use "
+    "the Windows Internet sub system. Do you want to go online now?";
+
+TEST_F(FtpStorageDeviceOnlineTest, WithoutAnEntryOnlyAModemConnectionIsQuestionedAndOnlyWhenAsked)
+{
+    enum Connection
+    {
+        kLan,
+        kModem,
+        kNone
+    };
+    const struct
+    {
+        const char* name;
+        Connection connection;
+        bool ask_on_modem;
+        std::vector<int32_t> answers;
+        uint32_t attempt_result;
+        bool result;
+        bool asked;
+        int attempts;
+    } kCases[] = {
+        {"lan, asked", kLan, true, {}, 0, true, false, 1},
+        {"modem, asked, yes", kModem, true, {platform::kIdYes}, 0, true, true, 1},
+        {"modem, asked, no", kModem, true, {platform::kIdNo}, 0, false, true, 0},
+        {"modem, not asked", kModem, false, {}, 0, true, false, 1},
+        {"none, asked", kNone, true, {}, 0, true, false, 1},
+        {"none, attempt fails", kNone, false, {}, 668, false, false, 1},
+    };
+    for (const auto& c : kCases) {
+        testing::ScriptedConnectivity connectivity;
+        if (c.connection == kModem) {
+            connectivity.ConnectModem("MyISP");
+        } else if (c.connection == kNone) {
+            connectivity.Disconnect();
+        }
+        connectivity.SetAttemptResult(c.attempt_result);
+        testing::ScriptedMessageBoxes boxes(c.answers);
+        auto device = Make();
+        if (c.ask_on_modem) {
+            device->SetFlags(FtpStorageDevice::kFlagAskOnModem);
+        }
+        EXPECT_EQ(c.result, device->CheckInternetConnection("")) << c.name;
+        EXPECT_EQ(c.attempts, connectivity.Attempts()) << c.name;
+        EXPECT_TRUE(connectivity.Dials().empty()) << c.name;
+        EXPECT_EQ(c.attempt_result, device->GetLastError()) << c.name;
+        const std::vector<testing::ShownMessageBox> shown = boxes.Shown();
+        ASSERT_EQ(c.asked ? 1u : 0u, shown.size()) << c.name;
+        if (c.asked) {
+            EXPECT_EQ(kModemQuestion, shown[0].text);
+            EXPECT_EQ("Confirm?", shown[0].caption);
+            EXPECT_EQ(52u, shown[0].type);
+        }
+        EXPECT_TRUE(output_.lines.empty()) << output_.All();
+    }
+}
+
+TEST_F(FtpStorageDeviceOnlineTest, AConnectionSwitchedOfflineGoesOnlineOnlyOnYes)
+{
+    testing::ScriptedConnectivity connectivity;
+    for (const int32_t answer : {platform::kIdYes, platform::kIdNo, platform::kIdCancel}) {
+        LinesOutput output;
+        FtpStorageDevice device(&output, 21, &info_, 0, nullptr, 5, 0, nullptr, nullptr, false);
+        device.SetWorkOffline(true);
+        ASSERT_TRUE(SwitchedOffline());
+        testing::ScriptedMessageBoxes boxes({answer});
+        const bool yes = answer == platform::kIdYes;
+        const int attempts_before = connectivity.Attempts();
+        EXPECT_EQ(yes, device.CheckInternetConnection("")) << answer;
+        EXPECT_EQ(!yes, SwitchedOffline()) << answer;
+        // Only once online does it go on to bring up the connection.
+        EXPECT_EQ(yes ? 1 : 0, connectivity.Attempts() - attempts_before) << answer;
+        std::vector<std::pair<int, std::string>> expected = {{21, "Windows Internet Offline"}};
+        if (yes) {
+            expected.emplace_back(21, "Windows Internet switched online");
+        }
+        EXPECT_EQ(expected, output.lines) << answer;
+        const std::vector<testing::ShownMessageBox> shown = boxes.Shown();
+        ASSERT_EQ(1u, shown.size()) << answer;
+        EXPECT_EQ(kGoOnlineQuestion, shown[0].text);
+        EXPECT_EQ("Currently offline - Go online now?", shown[0].caption);
+        EXPECT_EQ(35u, shown[0].type);
+    }
+}
+
+TEST_F(FtpStorageDeviceOnlineTest, ANamedEntryIsDialledAndAnotherConnectionQuestioned)
+{
+    using Dial = testing::ScriptedConnectivity::DialResult;
+    enum Start
+    {
+        kLan,
+        kEntry,
+        kNone
+    };
+    const struct
+    {
+        const char* name;
+        Start start;
+        bool offline;
+        std::vector<Dial> dials;
+        std::vector<int32_t> answers;
+        bool result;
+        size_t dialled;
+        std::vector<uint32_t> box_types;
+        uintptr_t connection;
+        uint32_t last_error;
+    } kCases[] = {
+        {"dials the entry", kNone, false, {{0, 77}}, {}, true, 1, {}, 77, 0},
+        {"no such entry", kNone, false, {}, {}, false, 1, {}, 0, 623},
+        {"the entry is up", kEntry, false, {{0, 0}}, {}, true, 1, {}, 0, 0},
+        {"on the lan, yes", kLan, false, {{0, 0}}, {platform::kIdYes}, true, 1, {52}, 0, 0},
+        {"on the lan, no", kLan, false, {{0, 0}}, {platform::kIdNo}, false, 1, {52}, 0, 0},
+        {"none, dialled again", kNone, false, {{0, 0}, {0, 5}}, {}, true, 2, {}, 5, 0},
+        {"none, nothing dialled", kNone, false, {{0, 0}, {0, 0}}, {}, false, 2, {}, 0, 0},
+        {"offline, yes", kEntry, true, {{0, 0}, {0, 0}}, {platform::kIdYes}, true, 2, {35}, 0, 0},
+        {"offline, no", kEntry, true, {{0, 0}}, {platform::kIdNo}, false, 1, {35}, 0, 0},
+    };
+    for (const auto& c : kCases) {
+        testing::ScriptedConnectivity connectivity;
+        if (c.start == kEntry) {
+            connectivity.ConnectModem("MyISP");
+        } else if (c.start == kNone) {
+            connectivity.Disconnect();
+        }
+        connectivity.ScriptDials(c.dials);
+        testing::ScriptedMessageBoxes boxes(c.answers);
+        TFtpPersistentInformation info;
+        FtpStorageDevice device(&output_, 21, &info, 0, nullptr, 5, 0, nullptr, nullptr, false);
+        if (c.offline) {
+            device.SetWorkOffline(true);
+        }
+        EXPECT_EQ(c.result, device.CheckInternetConnection("MyISP")) << c.name;
+        const std::vector<testing::ScriptedConnectivity::Dialled> dials = connectivity.Dials();
+        ASSERT_EQ(c.dialled, dials.size()) << c.name;
+        for (const auto& dial : dials) {
+            EXPECT_EQ("MyISP", dial.entry_name) << c.name;
+            EXPECT_EQ(0x2001u, dial.flags) << c.name;
+        }
+        EXPECT_EQ(0, connectivity.Attempts()) << c.name;
+        EXPECT_EQ(c.connection, info.DialConnection) << c.name;
+        EXPECT_EQ("MyISP", info.DialName) << c.name;
+        EXPECT_EQ(c.last_error, device.GetLastError()) << c.name;
+        std::vector<uint32_t> types;
+        for (const auto& box : boxes.Shown()) {
+            types.push_back(box.type);
+            if (box.type == 52) {
+                EXPECT_EQ(
+                    "You are connected to the internet via \"LAN\" but the properties of this "
+                    "web site indicate that it should only be published on \"MyISP\". Continue "
+                    "anyway?",
+                    box.text);
+                EXPECT_EQ("Confirm?", box.caption);
+            }
+        }
+        EXPECT_EQ(c.box_types, types) << c.name;
+        EXPECT_EQ(c.offline && !c.result, SwitchedOffline()) << c.name;
+        platform::InternetSetConnectedState(platform::kInternetStateConnected, 0);
+    }
+}
+
+TEST_F(FtpStorageDeviceOnlineTest, TheDialledConnectionIsKeptForHangingUpWhileItStaysUp)
+{
+    testing::ScriptedFtpServer server;
+    testing::ScriptedConnectivity connectivity;
+    connectivity.Disconnect();
+    // The second publish finds the entry still up and dials nothing.
+    connectivity.ScriptDials({{0, 77}, {0, 0}});
+    for (int publish = 0; publish < 2; ++publish) {
+        auto device = Make(server.Port());
+        ASSERT_TRUE(device->Open("ftp:127.0.0.1", "u", "p", "MyISP")) << output_.All();
+        // A reconnection within the run dials nothing.
+        ASSERT_TRUE(device->Connect(true, ""));
+        EXPECT_EQ(static_cast<size_t>(publish + 1), connectivity.Dials().size());
+        EXPECT_EQ(77u, info_.DialConnection) << publish;
+    }
+    info_.HangUp();
+    EXPECT_EQ(std::vector<uintptr_t>{77}, connectivity.HangUps());
+    EXPECT_EQ(0u, info_.DialConnection);
+    EXPECT_EQ("", info_.DialName);
+}
+
+// Switched offline, the process's own connection lets the check pass; the refused connection
+// (12163) is what asks to go online.
+TEST_F(FtpStorageDeviceOnlineTest, AConnectRefusedAsOfflineAsksToGoOnlineAndTriesAgain)
+{
+    for (const bool yes : {true, false}) {
+        testing::ScriptedFtpServer server;
+        LinesOutput output;
+        FtpStorageDevice device(&output, server.Port(), &info_, 0, nullptr, 5, 0, nullptr, nullptr,
+                                false);
+        device.SetWorkOffline(true);
+        testing::ScriptedMessageBoxes boxes({yes ? platform::kIdYes : platform::kIdNo});
+        EXPECT_EQ(yes, device.Open("ftp:127.0.0.1", "u", "p", "")) << yes;
+        std::vector<std::pair<int, std::string>> expected = {{21, "Windows Internet Offline"}};
+        if (yes) {
+            expected.emplace_back(21, "Windows Internet switched online");
+        } else {
+            EXPECT_EQ(platform::kErrorInternetDisconnected, device.GetLastError());
+            EXPECT_TRUE(server.Commands().empty());
+        }
+        EXPECT_EQ(expected, output.lines) << yes;
+        ASSERT_EQ(1u, boxes.Shown().size()) << yes;
+        EXPECT_EQ(kGoOnlineQuestion, boxes.Shown()[0].text);
+        EXPECT_EQ(!yes, SwitchedOffline()) << yes;
+        platform::InternetSetConnectedState(platform::kInternetStateConnected, 0);
+    }
 }
 
 TEST(FtpServerFtpStorageDeviceTest, HiddenDotFilesComeThroughNlstOnVsftpd)

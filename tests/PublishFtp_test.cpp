@@ -30,10 +30,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// In one read: the site holds a file of 64 MiB, which a character at a time reads slowly in
+// the sanitizer build.
 std::string ReadAll(const fs::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::string content(static_cast<size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+    in.seekg(0);
+    in.read(content.data(), static_cast<std::streamsize>(content.size()));
+    return content;
 }
 
 using Tree = std::map<std::string, std::string>;
@@ -303,15 +308,20 @@ TEST_P(FtpServerPublishTest, TurboIntermediaryNamesAndPermissions)
 
 TEST_P(FtpServerPublishTest, AServerKilledDuringAnUploadLosesNothing)
 {
-    if (GetParam() != "pyftpdlib") {
-        GTEST_SKIP() << "restarted on pyftpdlib only";
-    }
     GenerateSite();
     sandbox_.WriteFile("src/big.bin", "small", kOld);
     Publish();
     std::string big(64 << 20, 'b');
     sandbox_.WriteFile("src/big.bin", big);
     temp_name_tag_ = "qvr";
+    std::string why;
+    const uint16_t port = server_->Port();
+    auto* vsftpd = dynamic_cast<testing::VsftpdServer*>(server_.get());
+    if (vsftpd != nullptr) {
+        // vsftpd takes the whole file faster than the server can be stopped under load.
+        vsftpd->SetMaxRate(16 << 20);
+        ASSERT_TRUE(vsftpd->Restart(&why)) << why;
+    }
     // The server goes as soon as the upload under the temporary name has begun.
     std::atomic<bool> killed{false};
     std::thread killer([&] {
@@ -321,7 +331,7 @@ TEST_P(FtpServerPublishTest, AServerKilledDuringAnUploadLosesNothing)
                 std::error_code error;
                 if (entry.path().filename().string().rfind("qvr", 0) == 0 &&
                     fs::file_size(entry.path(), error) > 0) {
-                    server_->Stop();
+                    server_->Kill();
                     killed = true;
                     return;
                 }
@@ -339,9 +349,14 @@ TEST_P(FtpServerPublishTest, AServerKilledDuringAnUploadLosesNothing)
     }
     EXPECT_EQ(1, partial);
 
-    fs::remove(server_->Sandbox().Path("port"));
-    std::string why;
-    ASSERT_TRUE(static_cast<testing::PyftpdlibServer*>(server_.get())->Start(&why)) << why;
+    if (vsftpd != nullptr) {
+        vsftpd->SetMaxRate(0);
+    }
+    ASSERT_TRUE(server_->Restart(&why)) << why;
+    if (vsftpd != nullptr) {
+        // The port of the web site definition still reaches it.
+        EXPECT_EQ(port, server_->Port());
+    }
     Publish(1);
     EXPECT_SAME_TREE(Source(), Server());
 }

@@ -171,6 +171,12 @@ void FtpTestServer::Stop()
             std::this_thread::sleep_for(milliseconds(10));
         }
     }
+    // A session may outlive its SIGTERM (vsftpd's did, while it kept to a rate limit).
+    for (pid_t session : sessions) {
+        if (ProcessAlive(session)) {
+            kill(session, SIGKILL);
+        }
+    }
     kill(pid_, SIGTERM);
     const auto until = steady_clock::now() + std::chrono::seconds(5);
     int status = 0;
@@ -183,6 +189,34 @@ void FtpTestServer::Stop()
         std::this_thread::sleep_for(milliseconds(10));
     }
     pid_ = 0;
+}
+
+void FtpTestServer::Kill()
+{
+    if (pid_ <= 0) {
+        return;
+    }
+    std::vector<pid_t> sessions;
+    Descendants(pid_, &sessions);
+    for (pid_t session : sessions) {
+        kill(session, SIGKILL);
+    }
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    const auto until = steady_clock::now() + std::chrono::seconds(2);
+    for (pid_t session : sessions) {
+        while (ProcessAlive(session) && steady_clock::now() < until) {
+            std::this_thread::sleep_for(milliseconds(1));
+        }
+    }
+    pid_ = 0;
+}
+
+bool FtpTestServer::Restart(std::string* why)
+{
+    *why = Family() + " cannot restart";
+    return false;
 }
 
 PyftpdlibServer::PyftpdlibServer(std::string host)
@@ -201,6 +235,13 @@ bool PyftpdlibServer::Start(std::string* why)
          sandbox_.Path("root"), "--host", Host(), "--user", User(), "--password", Password(),
          "--ready-file", ready, "--command-log", sandbox_.Path("commands.log")},
         0, ready, why);
+}
+
+bool PyftpdlibServer::Restart(std::string* why)
+{
+    Stop();
+    std::filesystem::remove(sandbox_.Path("port"));
+    return Start(why);
 }
 
 std::vector<std::string> PyftpdlibServer::Commands() const
@@ -289,6 +330,26 @@ bool VsftpdServer::Start(std::string* why)
         }
     }
     return false;
+}
+
+bool VsftpdServer::Restart(std::string* why)
+{
+    const uint16_t port = Port();
+    if (port == 0) {
+        *why = "vsftpd was never started";
+        return false;
+    }
+    Stop();
+    // The configuration names the port. vsftpd binds its listener with SO_REUSEADDR, so the
+    // connections that the stop cut short do not keep the port from it.
+    return Spawn({"/usr/sbin/vsftpd", sandbox_.Path("vsftpd.conf")}, port, "", why);
+}
+
+void VsftpdServer::SetMaxRate(uint32_t bytes_per_second)
+{
+    // The last setting of a name is the one vsftpd keeps.
+    std::ofstream(sandbox_.Path("vsftpd.conf"), std::ios::app)
+        << "anon_max_rate=" << bytes_per_second << "\n";
 }
 
 uint16_t UnusedLoopbackPort()

@@ -37,6 +37,12 @@ public:
     bool Running() const { return pid_ > 0; }
     // Ends the server and every session process it made; waits until they are gone.
     void Stop();
+    // Ends the server and its session processes at once, as a crash would (SIGKILL); waits until
+    // they are gone.
+    void Kill();
+    // Stops the server when it runs and starts it again over the same site folder (the port may
+    // change; see each family). False with the reason when it does not come up.
+    virtual bool Restart(std::string* why);
 
 protected:
     explicit FtpTestServer(std::string host);
@@ -62,6 +68,8 @@ public:
     explicit PyftpdlibServer(std::string host = "127.0.0.1");
 
     bool Start(std::string* why);
+    // On a new port.
+    bool Restart(std::string* why) override;
     std::string Family() const override { return "pyftpdlib"; }
     std::string User() const override { return "vantrel"; }
     std::string Password() const override { return "s3cret-Pass"; }
@@ -79,6 +87,10 @@ public:
     // False, with the reason, where vsftpd cannot run (not root, not installed).
     static bool Available(std::string* why);
     bool Start(std::string* why);
+    // On the same port, with the configuration of the last start.
+    bool Restart(std::string* why) override;
+    // The most bytes a second that each transfer moves from the next restart on; 0 for no limit.
+    void SetMaxRate(uint32_t bytes_per_second);
     std::string Family() const override { return "vsftpd"; }
     std::string User() const override { return "anonymous"; }
     std::string Password() const override { return "tester@example.org"; }

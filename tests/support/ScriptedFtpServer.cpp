@@ -148,7 +148,7 @@ private:
             have_active_ = ParsePortArgument(argument, &active_);
             Send(have_active_ ? "200 PORT command successful." : "501 Bad PORT.");
         } else if (verb == "LIST" || verb == "NLST" || verb == "RETR" || verb == "STOR") {
-            Transfer(verb, fault);
+            Transfer(verb, argument, fault);
         } else if (verb == "QUIT") {
             Send("221 Goodbye.");
             return false;
@@ -158,7 +158,7 @@ private:
         return true;
     }
 
-    void Transfer(const std::string& verb, Fault fault)
+    void Transfer(const std::string& verb, const std::string& argument, Fault fault)
     {
         Send("150 Opening data connection.");
         platform::Socket data;
@@ -202,7 +202,11 @@ private:
                 content = server_.file_content_;
             } else {
                 const bool names = verb == "NLST" && !server_.name_list_.empty();
-                for (const std::string& line : names ? server_.name_list_ : server_.listing_) {
+                const auto own = server_.listings_for_.find(argument);
+                const bool listed_for = verb == "LIST" && own != server_.listings_for_.end();
+                for (const std::string& line : names        ? server_.name_list_
+                                               : listed_for ? own->second
+                                                            : server_.listing_) {
                     content += line + "\r\n";
                 }
             }
@@ -358,6 +362,13 @@ void ScriptedFtpServer::SetListing(const std::vector<std::string>& lines)
 {
     std::lock_guard<std::mutex> lock(lock_);
     listing_ = lines;
+}
+
+void ScriptedFtpServer::SetListingFor(const std::string& argument,
+                                      const std::vector<std::string>& lines)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    listings_for_[argument] = lines;
 }
 
 void ScriptedFtpServer::SetNameList(const std::vector<std::string>& names)

@@ -53,6 +53,8 @@ public:
     void SetReply(const std::string& verb, const std::string& reply);
     // The lines that LIST sends (each followed by CR LF) and what RETR and NLST send.
     void SetListing(const std::vector<std::string>& lines);
+    // What LIST sends when its argument is exactly `argument` (a name listed on its own).
+    void SetListingFor(const std::string& argument, const std::vector<std::string>& lines);
     void SetFileContent(const std::string& content);
     // What NLST sends in place of the listing (each name followed by CR LF).
     void SetNameList(const std::vector<std::string>& names);
@@ -88,6 +90,7 @@ private:
     std::map<std::string, Fault> faults_;
     std::map<std::string, std::string> replies_;
     std::vector<std::string> listing_;
+    std::map<std::string, std::vector<std::string>> listings_for_;
     std::vector<std::string> name_list_;
     std::string file_content_;
     std::string uploaded_;
