@@ -74,6 +74,11 @@ std::string Differences(const Tree& expected, const Tree& actual)
 
 #define EXPECT_SAME_TREE(expected, actual) EXPECT_EQ("", Differences((expected), (actual)))
 
+fs::file_time_type ToFileTime(std::time_t seconds)
+{
+    return std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(seconds));
+}
+
 class FtpServerPublishTest : public ::testing::TestWithParam<std::string>
 {
 protected:
@@ -254,8 +259,15 @@ TEST_P(FtpServerPublishTest, ChangesAndDeletionsFollowEachChoice)
 {
     GenerateSite();
     Publish();
-    sandbox_.WriteFile("src/area0/part0/page0.html", "<p>changed and longer</p>\n");
-    sandbox_.WriteFile("src/area2/new.txt", "new\n");
+    // The published copies made a day after the site and the edits two days after: a file
+    // edited within the listed minute of its upload would be uploaded again by every run of
+    // the next minute or two, which would blur the counts here.
+    for (const auto& entry : fs::recursive_directory_iterator(server_->SiteLocalPath())) {
+        fs::last_write_time(entry.path(), ToFileTime(kOld + 86400));
+    }
+    sandbox_.WriteFile("src/area0/part0/page0.html", "<p>changed and longer</p>\n",
+                       kOld + 2 * 86400);
+    sandbox_.WriteFile("src/area2/new.txt", "new\n", kOld + 2 * 86400);
     fs::remove(sandbox_.Path("src/area1/part1/image1.bin"));
     fs::remove(sandbox_.Path("src/.htaccess"));
     const std::string deleted = server_->SiteLocalPath("area1/part1/image1.bin");
