@@ -166,19 +166,8 @@ public:
     static constexpr uint8_t kFlagAskOnModem = 8;
 
     // port 0 means 21; connection_state null makes one of the device's own; time_drift is the web
-    // site definition's ServerTimeDrift, measured by the first upload when use_drift is true.
-    FtpStorageDevice(QelSyncBaseOutput* output,
-                     uint16_t port,
-                     TFtpPersistentInformation* connection_state,
-                     uintptr_t owner_window,
-                     TDotFileState* dot_file_state,
-                     int32_t general_timeout,
-                     int32_t connection_timeout,
-                     std::shared_ptr<IFtpAliveInterface> alive,
-                     TDateTime* time_drift,
-                     bool use_drift);
-    ~FtpStorageDevice() override;
-    // As above, counted in `unit`, whose status callback goes on the session.
+    // site definition's ServerTimeDrift, measured by the first upload when use_drift is true. The
+    // device is counted in `unit`, whose status callback goes on the session.
     FtpStorageDevice(QelSyncBaseOutput* output,
                      uint16_t port,
                      TFtpPersistentInformation* connection_state,
@@ -189,8 +178,9 @@ public:
                      std::shared_ptr<IFtpAliveInterface> alive,
                      TDateTime* time_drift,
                      bool use_drift,
-                     FtpUnitState* unit,
-                     platform::InternetStatusCallback status_callback);
+                     FtpUnitState* unit = &FtpStorageUnit(),
+                     platform::InternetStatusCallback status_callback = ConnectionStatusCallback);
+    ~FtpStorageDevice() override;
     FtpStorageDevice(const FtpStorageDevice&) = delete;
     FtpStorageDevice& operator=(const FtpStorageDevice&) = delete;
 

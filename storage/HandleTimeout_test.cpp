@@ -85,6 +85,29 @@ protected:
         }
     }
 
+    struct Case
+    {
+        const char* steps;
+        bool closed;
+        bool fired;
+        int32_t countdown;
+    };
+    // Each case on a fresh handle, from a watchdog that watches nothing and is disarmed.
+    template <size_t N>
+    void RunCases(const Case (&cases)[N], THandleTimeout* watchdog)
+    {
+        for (const Case& c : cases) {
+            Run(c.steps, watchdog);
+            EXPECT_EQ(c.closed, !platform::IsInternetHandleOpen(handle_)) << c.steps;
+            EXPECT_EQ(c.fired, watchdog->Fired()) << c.steps;
+            EXPECT_EQ(c.countdown, watchdog->Countdown()) << c.steps;
+            platform::InternetCloseHandle(handle_);
+            handle_ = NewHandle();
+            watchdog->Watch(platform::InternetHandle{});
+            watchdog->Disarm();
+        }
+    }
+
     // Their threads never tick during a test: the tests tick.
     THandleTimeout watchdog_{std::chrono::hours(24)};
     THandleTimeout forgetting_{std::chrono::hours(24), true};
@@ -94,13 +117,6 @@ protected:
 
 TEST_F(THandleTimeoutTest, StepsCloseTheWatchedHandleOnlyAfterAKickRunsOut)
 {
-    struct Case
-    {
-        const char* steps;
-        bool closed;
-        bool fired;
-        int32_t countdown;
-    };
     // General time-out 3.
     const Case kCases[] = {
         {"W T30", false, false, 0},          // watching alone never closes
@@ -114,26 +130,11 @@ TEST_F(THandleTimeoutTest, StepsCloseTheWatchedHandleOnlyAfterAKickRunsOut)
         {"W K T3 R", true, false, 0},        // so does a reset
         {"K T3", false, false, 0},           // no handle watched: a kick does nothing
     };
-    for (const Case& c : kCases) {
-        Run(c.steps);
-        EXPECT_EQ(c.closed, !platform::IsInternetHandleOpen(handle_)) << c.steps;
-        EXPECT_EQ(c.fired, watchdog_.Fired()) << c.steps;
-        EXPECT_EQ(c.countdown, watchdog_.Countdown()) << c.steps;
-        platform::InternetCloseHandle(handle_);
-        handle_ = NewHandle();
-        watchdog_.Watch(platform::InternetHandle{});
-    }
+    RunCases(kCases, &watchdog_);
 }
 
 TEST_F(THandleTimeoutTest, AWatchdogThatForgetsOnResetClosesOnlyAReportedHandle)
 {
-    struct Case
-    {
-        const char* steps;
-        bool closed;
-        bool fired;
-        int32_t countdown;
-    };
     // General time-out 3.
     const Case kCases[] = {
         {"A K T30", false, false, 0},       // armed without a handle: nothing to count or close
@@ -145,16 +146,7 @@ TEST_F(THandleTimeoutTest, AWatchdogThatForgetsOnResetClosesOnlyAReportedHandle)
         {"A H T K T2", false, false, 1},    // progress restarts the countdown
         {"A H T3 A", true, false, 0},       // the next watch clears fired
     };
-    for (const Case& c : kCases) {
-        Run(c.steps, &forgetting_);
-        EXPECT_EQ(c.closed, !platform::IsInternetHandleOpen(handle_)) << c.steps;
-        EXPECT_EQ(c.fired, forgetting_.Fired()) << c.steps;
-        EXPECT_EQ(c.countdown, forgetting_.Countdown()) << c.steps;
-        platform::InternetCloseHandle(handle_);
-        handle_ = NewHandle();
-        forgetting_.Watch();
-        forgetting_.Disarm();
-    }
+    RunCases(kCases, &forgetting_);
 }
 
 TEST_F(THandleTimeoutTest, AGeneralTimeOutOf20ClosesAfter20Ticks)
