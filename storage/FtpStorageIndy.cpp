@@ -288,10 +288,12 @@ bool FtpIndyStorageDevice::Connect(bool passive, const std::string& connection_n
             }
             X509_VERIFY_PARAM* check = SSL_CTX_get0_param(tls_context_->sslContext());
             Poco::Net::IPAddress numeric;
-            if (Poco::Net::IPAddress::tryParse(host_, numeric)) {
-                X509_VERIFY_PARAM_set1_ip_asc(check, host_.c_str());
-            } else {
-                X509_VERIFY_PARAM_set1_host(check, host_.c_str(), host_.size());
+            const int named = Poco::Net::IPAddress::tryParse(host_, numeric)
+                                  ? X509_VERIFY_PARAM_set1_ip_asc(check, host_.c_str())
+                                  : X509_VERIFY_PARAM_set1_host(check, host_.c_str(), host_.size());
+            // Without the name any trusted certificate would do, another site's too.
+            if (named != 1) {
+                throw Poco::Net::SSLException("The certificate cannot be checked for " + host_);
             }
             DoStatus(kStatusText, "Trying explicit TLS.");
             ConnectClient(true);
