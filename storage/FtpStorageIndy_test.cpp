@@ -267,6 +267,12 @@ TEST_F(FtpIndyConnectTest, AServerThatResetsPlainFtpIsReachedOverExplicitTls)
     EXPECT_TRUE(HasCommand(commands, "PBSZ 0"));
     EXPECT_TRUE(HasCommand(commands, "PROT P"));
     EXPECT_TRUE(HasCommand(commands, "STOR page.html"));
+
+    // A reconnection tries plain FTP again and falls back on the TLS context it kept.
+    ASSERT_TRUE(device->Connect(true, ""));
+    EXPECT_TRUE(device->IsSecure());
+    EXPECT_EQ(Written(27).size(), 2u);
+    EXPECT_EQ(device->ListDirectory(site_, "", false)->Count(), 1);
 }
 
 TEST_F(FtpIndyConnectTest, AServerThatResetsTheTlsAttemptTooFailsWithTheReset)
