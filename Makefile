@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 
 # Debian packages the build, the tests and the program need.
 PACKAGES := cmake ninja-build g++ libgtest-dev libgmock-dev qt6-base-dev libpoco-dev \
-            libsqlite3-dev python3-pyftpdlib vsftpd
+            libsqlite3-dev python3-pyftpdlib python3-openssl openssl vsftpd
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

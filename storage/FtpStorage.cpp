@@ -134,8 +134,9 @@ void TFtpPersistentInformation::SetStatusCallback(platform::InternetStatusCallba
     }
 }
 
-FtpUnitState::FtpUnitState(std::chrono::milliseconds watchdog_tick)
+FtpUnitState::FtpUnitState(std::chrono::milliseconds watchdog_tick, Watching watching)
     : watchdog_tick_(watchdog_tick)
+    , watching_(watching)
 {}
 
 void FtpUnitState::DeviceCreated(std::shared_ptr<IFtpAliveInterface> alive, int32_t general_timeout)
@@ -144,7 +145,8 @@ void FtpUnitState::DeviceCreated(std::shared_ptr<IFtpAliveInterface> alive, int3
     alive_ = std::move(alive);
     general_timeout_ = general_timeout;
     if (watchdog_ == nullptr) {
-        watchdog_ = std::make_shared<THandleTimeout>(watchdog_tick_);
+        watchdog_ = std::make_shared<THandleTimeout>(watchdog_tick_,
+                                                     watching_ == Watching::kReportingHandle);
     }
     watchdog_->SetGeneralTimeout(general_timeout);
     ++devices_;
@@ -190,7 +192,9 @@ int32_t FtpUnitState::DeviceCount() const
     return devices_;
 }
 
-void FtpUnitState::ReportStatus(uintptr_t context, uint32_t status) const
+void FtpUnitState::ReportStatus(uintptr_t context,
+                                uint32_t status,
+                                platform::InternetHandle handle) const
 {
     const ConnectCallbackGate gate;
     if (!gate.IsOpen()) {
@@ -207,6 +211,12 @@ void FtpUnitState::ReportStatus(uintptr_t context, uint32_t status) const
     switch (status) {
         case platform::kInternetStatusSendingRequest:
         case platform::kInternetStatusRequestSent:
+            if (watching_ == Watching::kReportingHandle) {
+                watchdog->WatchHandle(handle, GeneralTimeout());
+            } else {
+                watchdog->Kick();
+            }
+            break;
         case platform::kInternetStatusIntermediateResponse:
         case platform::kInternetStatusStateChange:
             watchdog->Kick();
@@ -258,8 +268,11 @@ FtpStorageDevice::FtpStorageDevice(QelSyncBaseOutput* output,
                                    int32_t connection_timeout,
                                    std::shared_ptr<IFtpAliveInterface> alive,
                                    TDateTime* time_drift,
-                                   bool use_drift)
-    : output_(output)
+                                   bool use_drift,
+                                   FtpUnitState* unit,
+                                   platform::InternetStatusCallback status_callback)
+    : unit_(unit)
+    , output_(output)
 {
     if (connection_state == nullptr) {
         own_state_ = std::make_unique<TFtpPersistentInformation>();
@@ -271,8 +284,8 @@ FtpStorageDevice::FtpStorageDevice(QelSyncBaseOutput* output,
     general_timeout_ = general_timeout;
     connection_timeout_ = connection_timeout;
     owner_window_ = owner_window;
-    FtpStorageUnit().DeviceCreated(std::move(alive), general_timeout);
-    state_->SetStatusCallback(ConnectionStatusCallback);
+    unit_->DeviceCreated(std::move(alive), general_timeout);
+    state_->SetStatusCallback(status_callback);
     dot_file_state_ = dot_file_state;
     time_drift_ = use_drift ? time_drift : nullptr;
     drift_settled_ = !use_drift;
@@ -280,7 +293,7 @@ FtpStorageDevice::FtpStorageDevice(QelSyncBaseOutput* output,
 
 FtpStorageDevice::~FtpStorageDevice()
 {
-    if (FtpStorageUnit().DeviceDestroyed()) {
+    if (unit_->DeviceDestroyed()) {
         state_->SetStatusCallback(nullptr);
         if (connection_) {
             platform::InternetSetStatusCallback(connection_, nullptr);
@@ -364,7 +377,7 @@ void FtpStorageDevice::Write(uint8_t type, const std::string& text)
 
 std::shared_ptr<THandleTimeout> FtpStorageDevice::Watchdog() const
 {
-    return FtpStorageUnit().Watchdog();
+    return unit_->Watchdog();
 }
 
 void FtpStorageDevice::Watch()

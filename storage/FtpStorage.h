@@ -90,8 +90,19 @@ private:
 class FtpUnitState
 {
 public:
+    // How the unit's status callback drives its watchdog.
+    enum class Watching
+    {
+        // The device watches its connection handle; requests kick the countdown.
+        kDeviceHandle,
+        // The device watches no handle (its client library has none): a request hands the
+        // watchdog the handle that reports it, and a finished request forgets it.
+        kReportingHandle,
+    };
+
     // `watchdog_tick` is one second but for tests that tick the watchdog themselves.
-    explicit FtpUnitState(std::chrono::milliseconds watchdog_tick = std::chrono::seconds(1));
+    explicit FtpUnitState(std::chrono::milliseconds watchdog_tick = std::chrono::seconds(1),
+                          Watching watching = Watching::kDeviceHandle);
 
     // A device is made: the first makes the watchdog; the callback and the time-out become the
     // unit's.
@@ -108,11 +119,15 @@ public:
     // signal alive on every report; the reports of a request (30, 31, 120, 200) and of its
     // response arriving (40) restart the watchdog's countdown, a complete response (41), a
     // completed request (100) or a closing (50, 51, 70) stop it; 40 and 41 also signal alive.
-    // Does nothing on an abandoned connect thread.
-    void ReportStatus(uintptr_t context, uint32_t status) const;
+    // Does nothing on an abandoned connect thread. With kReportingHandle the reports of a request
+    // (30, 31) watch `handle` for the general time-out instead.
+    void ReportStatus(uintptr_t context,
+                      uint32_t status,
+                      platform::InternetHandle handle = platform::InternetHandle{}) const;
 
 private:
     const std::chrono::milliseconds watchdog_tick_;
+    const Watching watching_;
     mutable std::mutex lock_;
     // Guarded by lock_.
     std::shared_ptr<THandleTimeout> watchdog_;
@@ -158,7 +173,8 @@ public:
     static constexpr uint8_t kFlagAskOnModem = 8;
 
     // port 0 means 21; connection_state null makes one of the device's own; time_drift is the web
-    // site definition's ServerTimeDrift, measured by the first upload when use_drift is true.
+    // site definition's ServerTimeDrift, measured by the first upload when use_drift is true. The
+    // device is counted in `unit`, whose status callback goes on the session.
     FtpStorageDevice(QelSyncBaseOutput* output,
                      uint16_t port,
                      TFtpPersistentInformation* connection_state,
@@ -168,7 +184,9 @@ public:
                      int32_t connection_timeout,
                      std::shared_ptr<IFtpAliveInterface> alive,
                      TDateTime* time_drift,
-                     bool use_drift);
+                     bool use_drift,
+                     FtpUnitState* unit = &FtpStorageUnit(),
+                     platform::InternetStatusCallback status_callback = ConnectionStatusCallback);
     ~FtpStorageDevice() override;
     FtpStorageDevice(const FtpStorageDevice&) = delete;
     FtpStorageDevice& operator=(const FtpStorageDevice&) = delete;
@@ -285,6 +303,8 @@ protected:
                         const std::string& mask);
     void AddDotFiles(QelDirectoryList* list, const std::string& folder, bool cache_allowed);
 
+    // The unit that counts this device; its watchdog is the one Watch and Disarm act on.
+    FtpUnitState* const unit_;
     platform::InternetHandle connection_;
     uint8_t retry_state_ = 0;
     std::unique_ptr<TFtpPersistentInformation> own_state_;

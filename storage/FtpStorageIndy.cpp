@@ -3,15 +3,25 @@
 #include <fstream>
 #include <istream>
 #include <ostream>
+#include <utility>
 
 #include <Poco/Exception.h>
+#include <Poco/Net/DialogSocket.h>
 #include <Poco/Net/FTPClientSession.h>
+#include <Poco/Net/FTPSClientSession.h>
+#include <Poco/Net/IPAddress.h>
 #include <Poco/Net/NetException.h>
+#include <Poco/Net/SSLException.h>
+#include <Poco/Net/SocketAddress.h>
+#include <Poco/Net/StreamSocket.h>
 #include <Poco/StreamCopier.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 
 #include "foundation/ApiWrappers.h"
 #include "foundation/QelStringFunctions.h"
 #include "platform/DateTime.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/FtpListing.h"
 #include "storage/QelDirectoryListUnit.h"
@@ -45,7 +55,46 @@ int32_t LastErrorCodeOf(const Poco::Exception& failure)
     return SocketErrorCodeOf(failure);
 }
 
+bool IsSocketFailure(const Poco::Exception& failure)
+{
+    if (dynamic_cast<const Poco::Net::FTPException*>(&failure) != nullptr ||
+        dynamic_cast<const Poco::Net::SSLException*>(&failure) != nullptr) {
+        return false;
+    }
+    return dynamic_cast<const Poco::Net::NetException*>(&failure) != nullptr ||
+           dynamic_cast<const Poco::TimeoutException*>(&failure) != nullptr;
+}
+
+FtpUnitState& FtpIndyStorageUnit()
+{
+    static FtpUnitState unit(std::chrono::seconds(1), FtpUnitState::Watching::kReportingHandle);
+    return unit;
+}
+
+void IndyConnectionStatusCallback(platform::InternetHandle handle,
+                                  uintptr_t context,
+                                  uint32_t status,
+                                  const void* /*information*/,
+                                  uint32_t /*information_length*/)
+{
+    FtpIndyStorageUnit().ReportStatus(context, status, handle);
+}
+
 namespace {
+
+// A session whose control connection is connected by the device, so that connecting keeps to
+// the web site's connection time-out: Poco's own open connects without a limit.
+template <class Session>
+class ConnectedSession : public Session
+{
+public:
+    template <class... Arguments>
+    explicit ConnectedSession(const Poco::Net::StreamSocket& control, Arguments&&... arguments)
+        : Session(std::forward<Arguments>(arguments)...)
+    {
+        this->_pControlSocket = new Poco::Net::DialogSocket(control);
+    }
+};
 
 // Poco sends names as given; a CR, LF or NUL would end the command early and start another.
 bool IsSafeName(const std::string& name)
@@ -65,15 +114,129 @@ std::string ToSlashes(std::string path)
 
 }  // namespace
 
+FtpIndyStorageDevice::FtpIndyStorageDevice(QelSyncBaseOutput* output,
+                                           uint16_t port,
+                                           TFtpPersistentInformation* connection_state,
+                                           uintptr_t owner_window,
+                                           TDotFileState* dot_file_state,
+                                           int32_t general_timeout,
+                                           int32_t connection_timeout,
+                                           std::shared_ptr<IFtpAliveInterface> alive,
+                                           TDateTime* time_drift,
+                                           bool use_drift)
+    : FtpStorageDevice(output,
+                       port,
+                       connection_state,
+                       owner_window,
+                       dot_file_state,
+                       general_timeout,
+                       connection_timeout,
+                       std::move(alive),
+                       time_drift,
+                       use_drift,
+                       &FtpIndyStorageUnit(),
+                       IndyConnectionStatusCallback)
+{}
+
+// The client goes first; the unit's count, its status callback and the watchdog are the base's
+// to end.
 FtpIndyStorageDevice::~FtpIndyStorageDevice()
 {
-    if (client_) {
-        try {
-            client_->close();
-        } catch (const Poco::Exception& failure) {
-            Write(kMsgWarning, "Closing the connection: " + failure.displayText());
-        }
+    CloseClient();
+}
+
+void FtpIndyStorageDevice::DoStatus(uint8_t status, const std::string& text)
+{
+    last_status_ = status;
+    if (status != kStatusTransferStarting && status != kStatusReady) {
+        Write(kMsgInformation, text);
     }
+    last_status_text_ = text;
+}
+
+bool FtpIndyStorageDevice::IsSecure() const
+{
+    const auto* secure = dynamic_cast<const Poco::Net::FTPSClientSession*>(client_.get());
+    return secure != nullptr && secure->isSecure();
+}
+
+void FtpIndyStorageDevice::CloseClient()
+{
+    if (!client_) {
+        return;
+    }
+    DoStatus(kStatusDisconnecting, "Disconnecting.");
+    try {
+        client_->close();
+    } catch (const Poco::Exception& failure) {
+        Write(kMsgWarning, "Closing the connection: " + failure.displayText());
+    }
+    client_.reset();
+    DoStatus(kStatusDisconnected, "Disconnected.");
+}
+
+void FtpIndyStorageDevice::ConnectClient(bool secure)
+{
+    const Poco::Timespan connect_limit(connection_timeout_, 0);
+    try {
+        DoStatus(kStatusResolving, "Resolving hostname " + host_ + ".");
+        const Poco::Net::SocketAddress address(host_, port_);
+        DoStatus(kStatusConnecting, "Connecting to " + address.host().toString() + ".");
+        Poco::Net::StreamSocket control;
+        if (connection_timeout_ > 0) {
+            control.connect(address, connect_limit);
+        } else {
+            control.connect(address);
+        }
+        if (secure) {
+            client_ = std::make_unique<ConnectedSession<Poco::Net::FTPSClientSession>>(
+                control, tls_context_);
+        } else {
+            client_ = std::make_unique<ConnectedSession<Poco::Net::FTPClientSession>>(control);
+        }
+        // The connection time-out also bounds the greeting, the TLS handshake and the log-in:
+        // a server that accepts and then says nothing fails as one that does not answer.
+        if (connection_timeout_ > 0) {
+            client_->setTimeout(connect_limit);
+        }
+        client_->open(host_, port_);
+        if (secure && !IsSecure()) {
+            throw Poco::Net::FTPException("The server does not accept AUTH TLS", 504);
+        }
+        DoStatus(kStatusConnected, "Connected.");
+        client_->login(user_name_, password_);
+        if (general_timeout_ > 0) {
+            client_->setTimeout(Poco::Timespan(general_timeout_, 0));
+        }
+        client_->setPassive(secure || passive_ == 1);
+        DoStatus(kStatusReady, "Logged in.");
+    } catch (const Poco::Exception&) {
+        if (client_) {
+            CloseClient();
+        } else {
+            DoStatus(kStatusDisconnected, "Disconnected.");
+        }
+        throw;
+    }
+}
+
+void FtpIndyStorageDevice::ReportConnectFailure(const std::string& first,
+                                                int32_t code,
+                                                const std::string& why)
+{
+    Write(kMsgError, first + "\r\nError code: " + std::to_string(code) + "\r\nDescription: " + why);
+}
+
+std::string FtpIndyStorageDevice::AskSystemType()
+{
+    std::string reply;
+    try {
+        client_->sendCommand("SYST", reply);
+    } catch (const Poco::Exception& failure) {
+        last_error_ = LastErrorCodeOf(failure);
+        reply.clear();
+    }
+    return reply;
 }
 
 void FtpIndyStorageDevice::Report(uint8_t type,
@@ -85,31 +248,78 @@ void FtpIndyStorageDevice::Report(uint8_t type,
                     "\r\nDescription: " + failure.displayText());
 }
 
-bool FtpIndyStorageDevice::Connect(bool passive, const std::string& /*connection_name*/)
+bool FtpIndyStorageDevice::Connect(bool passive, const std::string& connection_name)
 {
-    passive_ = passive ? 1 : 0;
-    try {
-        client_ = std::make_unique<Poco::Net::FTPClientSession>();
-        // Without a user name the session only connects; the time-out then applies to the
-        // log-in and to every later call, so a stalled server fails the call.
-        client_->open(host_, port_);
-        if (general_timeout_ > 0) {
-            client_->setTimeout(Poco::Timespan(general_timeout_, 0));
-        }
-        client_->login(user_name_, password_);
-        client_->setPassive(passive);
-    } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
-        Write(kMsgError, "Could not resolve server name " + host_ +
-                             ".\r\nError code: " + std::to_string(last_error_) +
-                             "\r\nDescription: " + failure.displayText());
-        client_.reset();
+    if (!CheckInternetConnection(connection_name)) {
         return false;
     }
-    last_error_ = 0;
+    passive_ = passive ? 1 : 0;
+    Disarm();
+    platform::SetLastError(0);
+    CloseClient();
+    const std::string unresolved = "Could not resolve server name " + host_ + ".";
+    const std::string refused = "Failed to connect to server " + host_ + ".";
+    bool socket_failed = false;
+    try {
+        ConnectClient(false);
+    } catch (const Poco::Exception& failure) {
+        last_error_ = LastErrorCodeOf(failure);
+        if (!IsSocketFailure(failure)) {
+            ReportConnectFailure(refused, last_error_, failure.displayText());
+            return false;
+        }
+        // Every network failure gets this first line, a refused or reset connection too.
+        ReportConnectFailure(unresolved, last_error_, failure.displayText());
+        socket_failed = true;
+    }
+    if (last_status_ == kStatusReady) {
+        last_error_ = 0;
+    } else if (last_error_ == kSocketConnectionReset && last_status_ == kStatusDisconnected) {
+        // A server that resets plain FTP may insist on TLS.
+        try {
+            if (!tls_context_) {
+                Poco::Net::Context::Params params;
+                params.verificationMode = Poco::Net::Context::VERIFY_RELAXED;
+                params.loadDefaultCAs = true;
+                tls_context_ = new Poco::Net::Context(Poco::Net::Context::CLIENT_USE, params);
+                // Poco would check the name against the peer's address; OpenSSL checks it
+                // against the host the user named, on the control and the data connections.
+                tls_context_->enableExtendedCertificateVerification(false);
+            }
+            X509_VERIFY_PARAM* check = SSL_CTX_get0_param(tls_context_->sslContext());
+            Poco::Net::IPAddress numeric;
+            const int named = Poco::Net::IPAddress::tryParse(host_, numeric)
+                                  ? X509_VERIFY_PARAM_set1_ip_asc(check, host_.c_str())
+                                  : X509_VERIFY_PARAM_set1_host(check, host_.c_str(), host_.size());
+            // Without the name any trusted certificate would do, another site's too.
+            if (named != 1) {
+                throw Poco::Net::SSLException("The certificate cannot be checked for " + host_);
+            }
+            DoStatus(kStatusText, "Trying explicit TLS.");
+            ConnectClient(true);
+            last_error_ = 0;
+        } catch (const Poco::Exception& failure) {
+            if (IsSocketFailure(failure)) {
+                ReportConnectFailure(unresolved, SocketErrorCodeOf(failure), failure.displayText());
+            } else {
+                last_error_ = LastErrorCodeOf(failure);
+                ReportConnectFailure(refused, last_error_, failure.displayText());
+            }
+            return false;
+        }
+    } else if (socket_failed) {
+        return false;
+    }
     current_folder_.clear();
     const std::string folder = ReadCurrentFolder();
     login_root_ = folder == "\\" ? "" : folder;
+    if (dot_file_state_ != nullptr &&
+        (dot_file_state_->Treatment != 2 || (flags_ & kFlagAskSyst) != 0)) {
+        unix_ = AskSystemType().find("UNIX") != std::string::npos;
+        if (dot_file_state_->Treatment != 2 && !unix_) {
+            dot_file_state_->Treatment = 2;
+        }
+    }
     return true;
 }
 
@@ -209,9 +419,11 @@ bool FtpIndyStorageDevice::PutFile(const std::string& local_path,
     try {
         client_->setFileType(binary ? Poco::Net::FTPClientSession::TYPE_BINARY
                                     : Poco::Net::FTPClientSession::TYPE_TEXT);
+        DoStatus(kStatusTransferStarting, "Transfer starting.");
         std::ostream& upload = client_->beginUpload(name);
         Poco::StreamCopier::copyStream(input, upload);
         client_->endUpload();
+        DoStatus(kStatusReady, "Transfer complete.");
     } catch (const Poco::Exception& failure) {
         Report(kMsgWarning, "Mishap copying file " + local_path + " to " + folder, failure);
         return false;
@@ -313,9 +525,11 @@ std::string FtpIndyStorageDevice::GetFile(const std::string& folder, const std::
     try {
         std::ofstream output(platform::ToPosixPath(local_path), std::ios::binary | std::ios::trunc);
         client_->setFileType(Poco::Net::FTPClientSession::TYPE_BINARY);
+        DoStatus(kStatusTransferStarting, "Transfer starting.");
         std::istream& download = client_->beginDownload(name);
         Poco::StreamCopier::copyStream(download, output);
         client_->endDownload();
+        DoStatus(kStatusReady, "Transfer complete.");
         output.close();
         if (output) {
             return local_path;
@@ -339,12 +553,14 @@ std::unique_ptr<QelDirectoryList> FtpIndyStorageDevice::ListDirectory(const std:
     std::vector<std::string> lines;
     try {
         client_->setFileType(Poco::Net::FTPClientSession::TYPE_TEXT);
+        DoStatus(kStatusTransferStarting, "Transfer starting.");
         std::istream& listing = client_->beginList(mask, true);
         std::string line;
         while (std::getline(listing, line)) {
             lines.push_back(line);
         }
         client_->endList();
+        DoStatus(kStatusReady, "Transfer complete.");
     } catch (const Poco::Exception& failure) {
         last_error_ = LastErrorCodeOf(failure);
         Write(kMsgWarning, "Listing " + folder + " failed: " + failure.displayText());

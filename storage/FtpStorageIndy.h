@@ -5,12 +5,14 @@
 #include <string>
 
 #include <Poco/Exception.h>
+#include <Poco/Net/Context.h>
 #include <Poco/Net/FTPClientSession.h>
 
 #include "storage/FtpStorage.h"
 
-// The FTP client-library device's view of Poco's exceptions: the one place where a failure of
-// the FTP client library becomes the code the device stores as its last error.
+// The FTP client-library device (FtpIndyStorageDevice) and its unit's own state and internet
+// status callback; and its view of Poco's exceptions: the one place where a failure of the FTP
+// client library becomes the code the device stores as its last error.
 namespace vantrel {
 
 // Windows socket codes of the failures the FTP client library reports at connection.
@@ -28,18 +30,67 @@ int32_t SocketErrorCodeOf(const Poco::Exception& failure);
 // server refused, else the socket code.
 int32_t LastErrorCodeOf(const Poco::Exception& failure);
 
+// A failure of the network itself (name resolution, connection, a reset, a time-out), as opposed
+// to a refusal by the server or a failure of TLS.
+bool IsSocketFailure(const Poco::Exception& failure);
+
+// The unit state of the client-library device, apart from the internet-library device's: its
+// watchdog is handed the handle of each request its status callback sees.
+FtpUnitState& FtpIndyStorageUnit();
+
+// The internet status callback of the client-library device's unit:
+// FtpIndyStorageUnit().ReportStatus. Called on the thread of the internet library's call.
+void IndyConnectionStatusCallback(platform::InternetHandle handle,
+                                  uintptr_t context,
+                                  uint32_t status,
+                                  const void* information,
+                                  uint32_t information_length);
+
 // The storage device for an FTP server reached through the FTP client library (Poco's FTP
 // session) instead of the internet library: connection and log-in, folder changes, transfers,
 // deletions, renames and listings go over the client; the address rules, the error texts and the
 // bookkeeping are those of FtpStorageDevice. Every failure of the client is caught here: the
 // caller sees false, the stored last error and a line on the output.
+//
+// Connect tries plain FTP first; a server that resets that connection gets one attempt over
+// explicit TLS (AUTH TLS, then PBSZ 0 and PROT P, passive), whose certificate must be trusted by
+// the system's certificate store (OpenSSL's default paths) and name the host. The TLS context
+// made then stays with the device for its later reconnections.
 class FtpIndyStorageDevice : public FtpStorageDevice
 {
 public:
-    using FtpStorageDevice::FtpStorageDevice;
+    // The client's connection statuses, each reported with a text through DoStatus.
+    static constexpr uint8_t kStatusResolving = 0;
+    static constexpr uint8_t kStatusConnecting = 1;
+    static constexpr uint8_t kStatusConnected = 2;
+    static constexpr uint8_t kStatusDisconnecting = 3;
+    static constexpr uint8_t kStatusDisconnected = 4;
+    static constexpr uint8_t kStatusText = 5;
+    static constexpr uint8_t kStatusTransferStarting = 6;
+    static constexpr uint8_t kStatusReady = 7;
+    static constexpr uint8_t kStatusTransferAborted = 8;
+
+    // The arguments of FtpStorageDevice; the device is counted in FtpIndyStorageUnit().
+    FtpIndyStorageDevice(QelSyncBaseOutput* output,
+                         uint16_t port,
+                         TFtpPersistentInformation* connection_state,
+                         uintptr_t owner_window,
+                         TDotFileState* dot_file_state,
+                         int32_t general_timeout,
+                         int32_t connection_timeout,
+                         std::shared_ptr<IFtpAliveInterface> alive,
+                         TDateTime* time_drift,
+                         bool use_drift);
     ~FtpIndyStorageDevice() override;
 
     bool Connect(bool passive, const std::string& connection_name) override;
+    // A status of the client's connection: kept as the last status, and written as type 20
+    // unless it is a transfer starting (6) or the client being ready (7).
+    void DoStatus(uint8_t status, const std::string& text);
+    uint8_t LastStatus() const { return last_status_; }
+    const std::string& LastStatusText() const { return last_status_text_; }
+    // True while the connection to the server runs over TLS.
+    bool IsSecure() const;
     std::string ReadCurrentFolder();
     // The part after "ftp:\\" (exactly these six characters) and the host; any other path as
     // given.
@@ -65,6 +116,14 @@ public:
                     const std::string& new_name) override;
 
 private:
+    // One connection and log-in, plain or over TLS; the client's failures are thrown.
+    void ConnectClient(bool secure);
+    // Ends the connection, if any, reporting the statuses; the session is freed.
+    void CloseClient();
+    // The three-line error of a failed connection, the first line naming what failed.
+    void ReportConnectFailure(const std::string& first, int32_t code, const std::string& why);
+    // The server's reply to SYST; empty when the server refuses it or the connection fails.
+    std::string AskSystemType();
     // Splits path at its last "\" and changes to the folder part; false on an empty name, an
     // unsafe name or a failed change.
     bool EnterFolderOf(const std::string& path, std::string* name);
@@ -76,6 +135,10 @@ private:
                           const std::string& failure);
 
     std::unique_ptr<Poco::Net::FTPClientSession> client_;
+    uint8_t last_status_ = kStatusDisconnected;
+    std::string last_status_text_;
+    // Made at the first fall-back to TLS, kept for the device's life.
+    Poco::Net::Context::Ptr tls_context_;
 };
 
 }  // namespace vantrel

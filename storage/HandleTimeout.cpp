@@ -11,8 +11,9 @@ namespace vantrel {
 class THandleTimeout::Core
 {
 public:
-    explicit Core(std::chrono::milliseconds tick)
-        : tick_(tick)
+    Core(std::chrono::milliseconds tick, bool reset_forgets_handle)
+        : reset_forgets_handle_(reset_forgets_handle)
+        , tick_(tick)
     {
         Reset();
     }
@@ -43,6 +44,14 @@ public:
         armed_ = true;
     }
 
+    void WatchHandle(platform::InternetHandle handle, int32_t count)
+    {
+        std::lock_guard<std::recursive_mutex> lock(lock_);
+        countdown_ = count;
+        fired_ = false;
+        handle_ = handle;
+    }
+
     void Disarm() { armed_ = false; }
 
     void Kick()
@@ -61,6 +70,9 @@ public:
             std::lock_guard<std::recursive_mutex> lock(lock_);
             countdown_ = 0;
             fired_ = false;
+            if (reset_forgets_handle_) {
+                handle_ = platform::InternetHandle{};
+            }
         }
         data_handle_ = platform::InternetHandle{};
     }
@@ -80,6 +92,9 @@ public:
         std::lock_guard<std::recursive_mutex> lock(lock_);
         return countdown_;
     }
+
+    bool Armed() const { return armed_; }
+    platform::InternetHandle WatchedHandle() const { return handle_; }
 
     void Tick()
     {
@@ -116,6 +131,7 @@ private:
     std::atomic<platform::InternetHandle> data_handle_{};
     std::atomic<bool> armed_{false};
     std::atomic<int32_t> general_timeout_{0};
+    const bool reset_forgets_handle_;
 
     const std::chrono::milliseconds tick_;
     std::mutex run_lock_;
@@ -123,8 +139,8 @@ private:
     bool terminated_ = false;  // Guarded by run_lock_.
 };
 
-THandleTimeout::THandleTimeout(std::chrono::milliseconds tick)
-    : core_(std::make_shared<Core>(tick))
+THandleTimeout::THandleTimeout(std::chrono::milliseconds tick, bool reset_forgets_handle)
+    : core_(std::make_shared<Core>(tick, reset_forgets_handle))
 {
     thread_ = StartThread([core = core_] { core->Run(); }, ThreadPriority::kLower);
 }
@@ -142,6 +158,16 @@ THandleTimeout::~THandleTimeout()
 void THandleTimeout::Watch(platform::InternetHandle handle)
 {
     core_->Watch(handle);
+}
+
+void THandleTimeout::Watch()
+{
+    core_->Watch(platform::InternetHandle{});
+}
+
+void THandleTimeout::WatchHandle(platform::InternetHandle handle, int32_t count)
+{
+    core_->WatchHandle(handle, count);
 }
 
 void THandleTimeout::Disarm()
@@ -177,6 +203,16 @@ void THandleTimeout::SetGeneralTimeout(int32_t seconds)
 int32_t THandleTimeout::Countdown() const
 {
     return core_->Countdown();
+}
+
+bool THandleTimeout::Armed() const
+{
+    return core_->Armed();
+}
+
+platform::InternetHandle THandleTimeout::WatchedHandle() const
+{
+    return core_->WatchedHandle();
 }
 
 void THandleTimeout::Tick()

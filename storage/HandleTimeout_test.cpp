@@ -36,7 +36,11 @@ bool Eventually(Condition condition, milliseconds limit = milliseconds(5000))
 class THandleTimeoutTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { watchdog_.SetGeneralTimeout(3); }
+    void SetUp() override
+    {
+        watchdog_.SetGeneralTimeout(3);
+        forgetting_.SetGeneralTimeout(3);
+    }
     void TearDown() override
     {
         for (platform::InternetHandle h : {handle_, data_}) {
@@ -46,41 +50,41 @@ protected:
     }
 
     // Runs steps separated by blanks: W watch, K kick, D disarm, R reset (as status 41 does),
-    // T one tick, Tn n ticks.
-    void Run(const std::string& steps)
+    // T one tick, Tn n ticks; A watch without a handle, H watch the handle for 3 seconds (as a
+    // request reported to the client-library unit does).
+    void Run(const std::string& steps, THandleTimeout* watchdog = nullptr)
     {
+        THandleTimeout& target = watchdog != nullptr ? *watchdog : watchdog_;
         std::istringstream in(steps);
         for (std::string step; in >> step;) {
             switch (step[0]) {
                 case 'W':
-                    watchdog_.Watch(handle_);
+                    target.Watch(handle_);
+                    break;
+                case 'A':
+                    target.Watch();
+                    break;
+                case 'H':
+                    target.WatchHandle(handle_, 3);
                     break;
                 case 'K':
-                    watchdog_.Kick();
+                    target.Kick();
                     break;
                 case 'D':
-                    watchdog_.Disarm();
+                    target.Disarm();
                     break;
                 case 'R':
-                    watchdog_.Reset();
+                    target.Reset();
                     break;
                 case 'T':
                     for (int n = step.size() > 1 ? std::stoi(step.substr(1)) : 1; n > 0; --n) {
-                        watchdog_.Tick();
+                        target.Tick();
                     }
                     break;
             }
         }
     }
 
-    // Its thread never ticks during a test: the tests tick.
-    THandleTimeout watchdog_{std::chrono::hours(24)};
-    platform::InternetHandle handle_ = NewHandle();
-    platform::InternetHandle data_ = NewHandle();
-};
-
-TEST_F(THandleTimeoutTest, StepsCloseTheWatchedHandleOnlyAfterAKickRunsOut)
-{
     struct Case
     {
         const char* steps;
@@ -88,6 +92,31 @@ TEST_F(THandleTimeoutTest, StepsCloseTheWatchedHandleOnlyAfterAKickRunsOut)
         bool fired;
         int32_t countdown;
     };
+    // Each case on a fresh handle, from a watchdog that watches nothing and is disarmed.
+    template <size_t N>
+    void RunCases(const Case (&cases)[N], THandleTimeout* watchdog)
+    {
+        for (const Case& c : cases) {
+            Run(c.steps, watchdog);
+            EXPECT_EQ(c.closed, !platform::IsInternetHandleOpen(handle_)) << c.steps;
+            EXPECT_EQ(c.fired, watchdog->Fired()) << c.steps;
+            EXPECT_EQ(c.countdown, watchdog->Countdown()) << c.steps;
+            platform::InternetCloseHandle(handle_);
+            handle_ = NewHandle();
+            watchdog->Watch(platform::InternetHandle{});
+            watchdog->Disarm();
+        }
+    }
+
+    // Their threads never tick during a test: the tests tick.
+    THandleTimeout watchdog_{std::chrono::hours(24)};
+    THandleTimeout forgetting_{std::chrono::hours(24), true};
+    platform::InternetHandle handle_ = NewHandle();
+    platform::InternetHandle data_ = NewHandle();
+};
+
+TEST_F(THandleTimeoutTest, StepsCloseTheWatchedHandleOnlyAfterAKickRunsOut)
+{
     // General time-out 3.
     const Case kCases[] = {
         {"W T30", false, false, 0},          // watching alone never closes
@@ -101,15 +130,23 @@ TEST_F(THandleTimeoutTest, StepsCloseTheWatchedHandleOnlyAfterAKickRunsOut)
         {"W K T3 R", true, false, 0},        // so does a reset
         {"K T3", false, false, 0},           // no handle watched: a kick does nothing
     };
-    for (const Case& c : kCases) {
-        Run(c.steps);
-        EXPECT_EQ(c.closed, !platform::IsInternetHandleOpen(handle_)) << c.steps;
-        EXPECT_EQ(c.fired, watchdog_.Fired()) << c.steps;
-        EXPECT_EQ(c.countdown, watchdog_.Countdown()) << c.steps;
-        platform::InternetCloseHandle(handle_);
-        handle_ = NewHandle();
-        watchdog_.Watch(platform::InternetHandle{});
-    }
+    RunCases(kCases, &watchdog_);
+}
+
+TEST_F(THandleTimeoutTest, AWatchdogThatForgetsOnResetClosesOnlyAReportedHandle)
+{
+    // General time-out 3.
+    const Case kCases[] = {
+        {"A K T30", false, false, 0},       // armed without a handle: nothing to count or close
+        {"A H T2", false, false, 1},        // a reported request counts at once
+        {"A H T3", true, true, 0},          // and runs out: closed
+        {"H T3", false, false, 0},          // never armed: nothing closed
+        {"A D H T3", false, false, 0},      // a reported request leaves the watchdog disarmed
+        {"A H T R K T3", false, false, 0},  // a response forgets the handle: kicks do nothing
+        {"A H T K T2", false, false, 1},    // progress restarts the countdown
+        {"A H T3 A", true, false, 0},       // the next watch clears fired
+    };
+    RunCases(kCases, &forgetting_);
 }
 
 TEST_F(THandleTimeoutTest, AGeneralTimeOutOf20ClosesAfter20Ticks)

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -225,16 +226,47 @@ PyftpdlibServer::PyftpdlibServer(std::string host)
 
 bool PyftpdlibServer::Start(std::string* why)
 {
+    return Run({}, why);
+}
+
+bool PyftpdlibServer::StartTls(Reset reset, std::string* why, const std::string& certified)
+{
+    const std::string key = sandbox_.Path("key.pem");
+    // Sandbox paths hold no characters the shell would read.
+    const std::string make_certificate =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1"
+        " -subj /CN=" +
+        certified + " -addext subjectAltName=IP:" + certified + " -keyout '" + key + "' -out '" +
+        CertificatePath() + "' >'" + sandbox_.Path("openssl.out") + "' 2>&1";
+    if (std::system(make_certificate.c_str()) != 0) {
+        *why =
+            "openssl could not make a certificate: " + ReadWholeFile(sandbox_.Path("openssl.out"));
+        return false;
+    }
+    std::vector<std::string> extra = {"--tls-cert", CertificatePath(), "--tls-key", key};
+    if (reset != Reset::kNone) {
+        extra.insert(extra.end(), {"--reset", reset == Reset::kPlain ? "plain" : "all"});
+    }
+    return Run(extra, why);
+}
+
+bool PyftpdlibServer::Run(const std::vector<std::string>& extra, std::string* why)
+{
     if (access("/usr/bin/python3", X_OK) != 0) {
         *why = "/usr/bin/python3 is missing";
         return false;
     }
     const std::string ready = sandbox_.Path("port");
-    return Spawn(
-        {"/usr/bin/python3", std::string(VANTREL_TEST_SUPPORT_DIR) + "/ftp_server.py", "--root",
-         sandbox_.Path("root"), "--host", Host(), "--user", User(), "--password", Password(),
-         "--ready-file", ready, "--command-log", sandbox_.Path("commands.log")},
-        0, ready, why);
+    std::vector<std::string> argv = {
+        "/usr/bin/python3", std::string(VANTREL_TEST_SUPPORT_DIR) + "/ftp_server.py",
+        "--root",           sandbox_.Path("root"),
+        "--host",           Host(),
+        "--user",           User(),
+        "--password",       Password(),
+        "--ready-file",     ready,
+        "--command-log",    sandbox_.Path("commands.log")};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return Spawn(argv, 0, ready, why);
 }
 
 bool PyftpdlibServer::Restart(std::string* why)

@@ -67,14 +67,31 @@ class PyftpdlibServer : public FtpTestServer
 public:
     explicit PyftpdlibServer(std::string host = "127.0.0.1");
 
+    // Which plain connections a TLS server resets at their first command.
+    enum class Reset
+    {
+        kNone,
+        // Those whose first command is not AUTH TLS.
+        kPlain,
+        // Every connection, TLS attempts too.
+        kAll,
+    };
+
     bool Start(std::string* why);
     // On a new port.
     bool Restart(std::string* why) override;
+    // Offers explicit TLS with a self-signed certificate made now (openssl) for the address
+    // `certified`; a test trusts it by pointing SSL_CERT_FILE at CertificatePath().
+    bool StartTls(Reset reset, std::string* why, const std::string& certified = "127.0.0.1");
+    std::string CertificatePath() const { return sandbox_.Path("cert.pem"); }
     std::string Family() const override { return "pyftpdlib"; }
     std::string User() const override { return "vantrel"; }
     std::string Password() const override { return "s3cret-Pass"; }
     // Every command the server received so far, as "VERB argument" (PASS masked).
     std::vector<std::string> Commands() const;
+
+private:
+    bool Run(const std::vector<std::string>& extra, std::string* why);
 };
 
 // vsftpd with a configuration of its own in the sandbox, anonymous log-in with write rights.

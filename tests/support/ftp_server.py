@@ -3,15 +3,22 @@
 
     ftp_server.py --root DIR --user U --password P --ready-file FILE
                   [--host 127.0.0.1] [--command-log FILE]
+                  [--tls-cert CERT --tls-key KEY [--reset plain|all]]
 
 Binds a free port on the host, writes the port number to the ready file once it listens
 (written whole: under another name first, then renamed), and serves until SIGTERM or until
 the process that started it is gone. The command log gets one line per received command,
 "VERB argument", with the argument of PASS masked.
+
+With --tls-cert the server offers explicit TLS (AUTH TLS). --reset plain resets (RST, not a
+close) every connection whose first command is not AUTH; --reset all resets every connection
+at its first command.
 """
 import argparse
 import os
 import signal
+import socket
+import struct
 import threading
 import time
 
@@ -20,15 +27,28 @@ from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
-class LoggingHandler(FTPHandler):
-    command_log_fd = None
+def logging_handler(base):
+    class LoggingHandler(base):
+        command_log_fd = None
+        reset = None
+        first_seen = False
 
-    def pre_process_command(self, line, cmd, arg):
-        if self.command_log_fd is not None:
-            shown = "******" if cmd == "PASS" else arg
-            os.write(self.command_log_fd,
-                     f"{cmd} {shown}\n".encode("utf-8", "backslashreplace"))
-        return super().pre_process_command(line, cmd, arg)
+        def pre_process_command(self, line, cmd, arg):
+            if self.command_log_fd is not None:
+                shown = "******" if cmd == "PASS" else arg
+                os.write(self.command_log_fd,
+                         f"{cmd} {shown}\n".encode("utf-8", "backslashreplace"))
+            if self.reset and not self.first_seen:
+                self.first_seen = True
+                if self.reset == "all" or cmd != "AUTH":
+                    # Linger 0: the close sends a reset, as a server that refuses plain FTP does.
+                    self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                           struct.pack("ii", 1, 0))
+                    self.close()
+                    return None
+            return super().pre_process_command(line, cmd, arg)
+
+    return LoggingHandler
 
 
 def watch_parent(parent):
@@ -46,11 +66,21 @@ def main():
     ap.add_argument("--password", required=True)
     ap.add_argument("--ready-file", required=True)
     ap.add_argument("--command-log")
+    ap.add_argument("--tls-cert")
+    ap.add_argument("--tls-key")
+    ap.add_argument("--reset", choices=["plain", "all"])
     a = ap.parse_args()
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(a.user, a.password, a.root, perm="elradfmwMT")
-    handler = LoggingHandler
+    if a.tls_cert:
+        from pyftpdlib.handlers import TLS_FTPHandler
+        handler = logging_handler(TLS_FTPHandler)
+        handler.certfile = a.tls_cert
+        handler.keyfile = a.tls_key
+    else:
+        handler = logging_handler(FTPHandler)
+    handler.reset = a.reset
     handler.authorizer = authorizer
     handler.banner = "vantrel test pyftpdlib ready"
     # No pause after a refused log-in: the tests refuse on purpose.
