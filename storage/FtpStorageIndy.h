@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <Poco/Exception.h>
 #include <Poco/Net/FTPClientSession.h>
@@ -63,6 +64,26 @@ public:
     bool RenameFile(const std::string& folder,
                     const std::string& old_name,
                     const std::string& new_name) override;
+    // "SITE CHMOD" over this device's connection; a reply other than 250 is written as a
+    // warning.
+    bool SetReadOnly(const std::string& folder,
+                     const std::string& name,
+                     bool read_only,
+                     bool force) override;
+
+    // A reply of 400 or more counts as the server's refusal, code 12003 (as the internet library
+    // reports it); the reply then holds the server's answer. With expect_data the reply is what
+    // the data connection brought. Never throws.
+    void SendCommand(const std::string& command,
+                     const std::string& folder,
+                     std::string* reply,
+                     const std::vector<uint32_t>& accepted_codes,
+                     bool expect_data) override;
+    // The reply to the last raw command on this device's connection.
+    std::string GetLastResponse() override;
+
+protected:
+    std::string RemoteFolderOf(const std::string& folder) const override;
 
 private:
     // Splits path at its last "\" and changes to the folder part; false on an empty name, an
@@ -75,7 +96,18 @@ private:
                           void (Poco::Net::FTPClientSession::*request)(const std::string&),
                           const std::string& failure);
 
+    // Sends a command that answers on a data connection and reads that connection to its end;
+    // gives the final reply's status.
+    int ReadCommandData(const std::string& command, std::string* data);
+    // The lines of a LIST of the current folder (with mask when given). Throws what the client
+    // throws.
+    std::vector<std::string> ReadListing(const std::string& mask);
+    void AddClientEntry(QelDirectoryList* list, const std::string& line, const std::string& mask);
+
     std::unique_ptr<Poco::Net::FTPClientSession> client_;
+    std::string last_response_;
+    // The listing being read has given an entry already (the VMS fix-up reads the first one).
+    bool listed_any_ = false;
 };
 
 }  // namespace vantrel
