@@ -980,7 +980,14 @@ bool FtpStorageDevice::SetReadOnly(const std::string& folder,
     if (entry.IsReadOnly() == read_only && !force) {
         return true;
     }
-    return SetPermissions(folder, name, ReadOnlyPermission(entry, read_only));
+    return ApplyReadOnly(folder, name, ReadOnlyPermission(entry, read_only));
+}
+
+bool FtpStorageDevice::ApplyReadOnly(const std::string& folder,
+                                     const std::string& name,
+                                     const std::string& permission)
+{
+    return SetPermissions(folder, name, permission);
 }
 
 const char* FtpStorageDevice::ReadOnlyPermission(const QelDirectoryEntry& entry, bool read_only)

@@ -283,6 +283,10 @@ protected:
                          std::unique_ptr<QelDirectoryEntry> entry,
                          bool first,
                          const std::string& mask);
+    // Sends the mode that SetReadOnly chose for the entry.
+    virtual bool ApplyReadOnly(const std::string& folder,
+                               const std::string& name,
+                               const std::string& permission);
     // The folder path on the server that the ".quota" rule compares with the base folder.
     virtual std::string RemoteFolderOf(const std::string& folder) const;
     void AddListedEntry(QelDirectoryList* list,

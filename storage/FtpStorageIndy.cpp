@@ -448,22 +448,12 @@ std::unique_ptr<QelDirectoryList> FtpIndyStorageDevice::ListDirectory(const std:
     return list;
 }
 
-bool FtpIndyStorageDevice::SetReadOnly(const std::string& folder,
-                                       const std::string& name,
-                                       bool read_only,
-                                       bool force)
+bool FtpIndyStorageDevice::ApplyReadOnly(const std::string& folder,
+                                         const std::string& name,
+                                         const std::string& permission)
 {
-    const std::unique_ptr<QelDirectoryList> list = ListDirectory(folder, name, true);
-    if (list->Count() != 1) {
-        return false;
-    }
-    const QelDirectoryEntry& entry = *list->Items(1);
-    if (entry.IsReadOnly() == read_only && !force) {
-        return true;
-    }
     std::string reply;
-    SendCommand(std::string("SITE CHMOD ") + ReadOnlyPermission(entry, read_only) + " " + name,
-                folder, &reply, {}, false);
+    SendCommand("SITE CHMOD " + permission + " " + name, folder, &reply, {}, false);
     if (!StartsWith(reply, "250", false)) {
         Write(kMsgWarning, "Rename mishap: " + reply);
     }

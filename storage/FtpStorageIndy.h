@@ -64,13 +64,6 @@ public:
     bool RenameFile(const std::string& folder,
                     const std::string& old_name,
                     const std::string& new_name) override;
-    // "SITE CHMOD" over this device's connection; a reply other than 250 is written as a
-    // warning.
-    bool SetReadOnly(const std::string& folder,
-                     const std::string& name,
-                     bool read_only,
-                     bool force) override;
-
     // A reply of 400 or more counts as the server's refusal, code 12003 (as the internet library
     // reports it); the reply then holds the server's answer. With expect_data the reply is what
     // the data connection brought. Never throws.
@@ -83,6 +76,11 @@ public:
     std::string GetLastResponse() override;
 
 protected:
+    // "SITE CHMOD" over this device's connection; a reply other than 250 is written as a
+    // warning, and the result is true all the same.
+    bool ApplyReadOnly(const std::string& folder,
+                       const std::string& name,
+                       const std::string& permission) override;
     std::string RemoteFolderOf(const std::string& folder) const override;
 
 private:
