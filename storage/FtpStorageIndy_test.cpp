@@ -15,6 +15,7 @@
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "sync/QelSyncBaseOutput.h"
 #include "tests/support/FtpTestServers.h"
 #include "tests/support/PlatformFakes.h"
 #include "tests/support/RecordingOutput.h"
@@ -178,6 +179,19 @@ public:
     void MarkUnix() { unix_ = true; }
 };
 
+// Keeps the warnings and errors only: the client's status texts come and go with connections.
+class WarningsAndErrors : public QelSyncBaseOutput
+{
+public:
+    void Write(QelSyncMessageType type, const std::string& text) override
+    {
+        if (type == kMsgWarning || type == kMsgError) {
+            lines.push_back(text);
+        }
+    }
+    std::vector<std::string> lines;
+};
+
 class ScriptedIndyDeviceTest : public ::testing::Test
 {
 protected:
@@ -217,7 +231,7 @@ protected:
     testing::ScriptedFtpServer server_;
     testing::ScriptedMessageBoxes boxes_;
     testing::TestSandbox local_;
-    testing::CollectingOutput output_;
+    WarningsAndErrors output_;
     std::unique_ptr<ScriptedIndyDevice> device_;
 };
 
