@@ -426,7 +426,10 @@ std::unique_ptr<QelDirectoryList> FtpIndyStorageDevice::ListDirectory(const std:
             }
             Write(kMsgWarning, "Renegotiating connection " + failure.displayText());
             retry_state_ = 1;
-            if (!MayReconnect(0) || !Connect(passive_ != 0, "")) {
+            if (!MayReconnect(0)) {
+                return list;
+            }
+            if (!Connect(passive_ != 0, "")) {
                 Write(kMsgError, "Failed to renegotiate connection");
                 last_error_ = static_cast<int32_t>(platform::kErrorInternetTimeout);
                 return list;
