@@ -1180,6 +1180,14 @@ bool FtpStorageDevice::KeepListedEntry(QelDirectoryList* list,
     if (entry->Name.empty()) {
         return false;
     }
+    AddCountedEntry(list, std::move(entry), mask);
+    return true;
+}
+
+void FtpStorageDevice::AddCountedEntry(QelDirectoryList* list,
+                                       std::unique_ptr<QelDirectoryEntry> entry,
+                                       const std::string& mask)
+{
     if (dot_file_state_ != nullptr && StartsWith(entry->Name, ".", false) && !entry->IsDotEntry()) {
         ++dot_file_state_->DotFilesFound;
         if (mask.empty() && dot_file_state_->Treatment != 2) {
@@ -1187,7 +1195,6 @@ bool FtpStorageDevice::KeepListedEntry(QelDirectoryList* list,
         }
     }
     list->Add(std::move(entry));
-    return true;
 }
 
 void FtpStorageDevice::AddListedEntry(QelDirectoryList* list,

@@ -287,6 +287,11 @@ protected:
     virtual bool ApplyReadOnly(const std::string& folder,
                                const std::string& name,
                                const std::string& permission);
+    // Adds the entry; a dot file counts, and in a whole folder's listing tells that the server
+    // lists dot files.
+    void AddCountedEntry(QelDirectoryList* list,
+                         std::unique_ptr<QelDirectoryEntry> entry,
+                         const std::string& mask);
     // The folder path on the server that the ".quota" rule compares with the base folder.
     virtual std::string RemoteFolderOf(const std::string& folder) const;
     void AddListedEntry(QelDirectoryList* list,

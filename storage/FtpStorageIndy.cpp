@@ -379,30 +379,36 @@ std::vector<std::string> FtpIndyStorageDevice::ReadListing(const std::string& ma
     return lines;
 }
 
-void FtpIndyStorageDevice::AddClientEntry(QelDirectoryList* list,
+bool FtpIndyStorageDevice::AddClientEntry(QelDirectoryList* list,
                                           const std::string& line,
+                                          bool first,
                                           const std::string& mask)
 {
     platform::SystemTime now{};
     platform::GetLocalTime(&now);
     platform::FindData data{};
     if (!platform::ParseListingLine(line, now, &data)) {
-        return;
+        return false;
     }
     auto entry = QelDirectoryEntry::Create();
     entry->Name = data.file_name;
     entry->Date = FileTimeToDateTime(data.last_write_time) - (time_drift_ ? *time_drift_ : 0);
     entry->SizeHigh = data.size_high;
     entry->SizeLow = data.size_low;
-    // Only the owner's write permission counts; a listing without permission texts (DOS, IIS)
-    // shows nothing writable.
-    const std::string_view permissions = platform::ListingPermissionText(line);
     entry->Attributes = data.attributes & platform::kFileAttributeDirectory;
-    if (permissions.size() < 3 || permissions[2] != 'w') {
+    ParseVmsListing(entry.get(), first);
+    if (entry->Name.empty()) {
+        return true;
+    }
+    // Only the owner's write permission counts; a listing without permission texts (DOS, IIS)
+    // shows nothing writable. A VMS line has read its own bits (and its header must not look
+    // like an entry with bits before the fix-up has seen it).
+    const std::string_view permissions = platform::ListingPermissionText(line);
+    if (vms_mode_ != 1 && (permissions.size() < 3 || permissions[2] != 'w')) {
         entry->Attributes |= platform::kFileAttributeReadOnly;
     }
-    KeepListedEntry(list, std::move(entry), !listed_any_, mask);
-    listed_any_ = true;
+    AddCountedEntry(list, std::move(entry), mask);
+    return true;
 }
 
 std::unique_ptr<QelDirectoryList> FtpIndyStorageDevice::ListDirectory(const std::string& folder,
@@ -441,9 +447,11 @@ std::unique_ptr<QelDirectoryList> FtpIndyStorageDevice::ListDirectory(const std:
             }
         }
     }
-    listed_any_ = false;
+    bool first = true;
     for (const std::string& line : lines) {
-        AddClientEntry(list.get(), line, mask);
+        if (AddClientEntry(list.get(), line, first, mask)) {
+            first = false;
+        }
     }
     if (mask.empty()) {
         AddDotFiles(list.get(), folder, cache_allowed);

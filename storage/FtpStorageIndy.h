@@ -100,12 +100,15 @@ private:
     // The lines of a LIST of the current folder (with mask when given). Throws what the client
     // throws.
     std::vector<std::string> ReadListing(const std::string& mask);
-    void AddClientEntry(QelDirectoryList* list, const std::string& line, const std::string& mask);
+    // Makes the entry of one listed line; false when the line names no item. `first`: the first
+    // item of the listing, which the VMS fix-up reads.
+    bool AddClientEntry(QelDirectoryList* list,
+                        const std::string& line,
+                        bool first,
+                        const std::string& mask);
 
     std::unique_ptr<Poco::Net::FTPClientSession> client_;
     std::string last_response_;
-    // The listing being read has given an entry already (the VMS fix-up reads the first one).
-    bool listed_any_ = false;
 };
 
 }  // namespace vantrel

@@ -287,6 +287,27 @@ TEST_F(ScriptedIndyDeviceTest, ListedItemsGiveSizesFolderAndReadOnlyBits)
     EXPECT_EQ(drift, 0.25);
 }
 
+TEST_F(ScriptedIndyDeviceTest, AVmsListingGivesItsFilesAndFolders)
+{
+    server_.SetListing(
+        {"Directory DKA0:[WEB]", "", "INDEX.HTML;3 5 12-JAN-2005 10:11:12 [WEB] (RWED,RWED,RE,)",
+         "DOCS.DIR;1 1 03-FEB-2004 08:00:00 [WEB] (RWED,RWED,RE,)", "Total of 2 files."});
+    Open();
+    const auto list = device_->ListDirectory(kBase, "", false);
+    ASSERT_EQ(list->Count(), 2);
+    EXPECT_EQ(device_->VmsMode(), 1);
+    const QelDirectoryEntry& file = *list->Items(1);
+    EXPECT_EQ(file.Name, "INDEX.HTML");
+    EXPECT_FALSE(file.IsDirectory());
+    EXPECT_FALSE(file.IsReadOnly());
+    EXPECT_EQ(file.SizeLow, 0xFFFFFFFFu);
+    double listed = 0;
+    ASSERT_TRUE(platform::TryEncodeDateTime(2005, 1, 12, 10, 11, 12, 0, &listed));
+    EXPECT_NEAR(file.Date, listed, 1e-6);
+    EXPECT_EQ(list->Items(2)->Name, "DOCS");
+    EXPECT_TRUE(list->Items(2)->IsDirectory());
+}
+
 TEST_F(ScriptedIndyDeviceTest, ARefusedSiteChmodOpensNoBoxAndTurnsPermissionsOff)
 {
     server_.SetReply("SITE", "500 'SITE CHMOD': command not understood.");
