@@ -369,7 +369,11 @@ std::string FtpIndyStorageDevice::GetFile(const std::string& folder, const std::
 std::vector<std::string> FtpIndyStorageDevice::ReadListing(const std::string& mask)
 {
     std::vector<std::string> lines;
-    client_->setFileType(Poco::Net::FTPClientSession::TYPE_TEXT);
+    // The session knows the type in force (it sets it at log-in): a folder of folders is listed
+    // without a TYPE command for each.
+    if (client_->getFileType() != Poco::Net::FTPClientSession::TYPE_TEXT) {
+        client_->setFileType(Poco::Net::FTPClientSession::TYPE_TEXT);
+    }
     std::istream& listing = client_->beginList(mask, true);
     std::string line;
     while (std::getline(listing, line)) {

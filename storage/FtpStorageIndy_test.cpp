@@ -509,12 +509,19 @@ TEST_F(ScriptedIndyDeviceTest, UploadsGoInTheirOwnModeEvenRightAfterAListing)
     local_.WriteFile("page.html", "<p>\n");
     Open();
     device_->ListDirectory(kBase, "", false);
+    device_->ListDirectory(kBase, "", false);
+    // The second listing finds text mode in force already.
+    EXPECT_EQ(CountCommands("TYPE A"), 1u);
     ASSERT_TRUE(device_->PutFile(local_.SystemPath("image.bin"), kBase, "image.bin", true));
     EXPECT_EQ(TypeBefore("STOR image.bin"), "TYPE I");
     EXPECT_EQ(server_.Uploaded(), std::string("\x00\x01\r\n", 4));
     device_->ListDirectory(kBase, "", false);
     ASSERT_TRUE(device_->PutFile(local_.SystemPath("page.html"), kBase, "page.html", false));
     EXPECT_EQ(TypeBefore("STOR page.html"), "TYPE A");
+    device_->ListDirectory(kBase, "", false);
+    ASSERT_TRUE(device_->PutFile(local_.SystemPath("image.bin"), kBase, "again.bin", true));
+    EXPECT_EQ(TypeBefore("STOR again.bin"), "TYPE I");
+    EXPECT_EQ(CountCommands("TYPE A"), 3u);
 }
 
 }  // namespace
