@@ -4,10 +4,13 @@
 //   publish SOURCE DESTINATION [--delete 0|1|2] [--delete-now] [--temp-names]
 //           [--turbo-folder-date T | --turbo-entry-date T] [--text "*.html,*.css"]
 //           [--perm "*.cgi=755"] [--default-perm 644] [--explain]
-//           [--user U] [--password P] [--port N] [--active] [--state FILE [--no-turbo]]
+//           [--user U] [--password P] [--port N] [--active] [--client-library]
+//           [--state FILE [--no-turbo]]
 //
 // T is in seconds since 1970. A DESTINATION of "ftp:host/folder" publishes to an FTP server
-// (passive unless --active) and prints the commands sent, by verb. With --state the runner keeps
+// (passive unless --active) and prints the commands sent, by verb; --client-library publishes
+// through the FTP client library's device instead of the internet library's (its commands are not
+// counted). With --state the runner keeps
 // what a web site keeps across runs in FILE (the start and status of the last run, the server
 // time offset and the dot-file treatment) and sets the Turbo thresholds from them as the main
 // window does with Turbo on (--no-turbo: as with Turbo off). The exit status is 0 unless the run
@@ -27,6 +30,7 @@
 #include "platform/Inet.h"
 #include "storage/DiskStorage.h"
 #include "storage/FtpStorage.h"
+#include "storage/FtpStorageIndy.h"
 #include "sync/QelSyncBackupWorker.h"
 #include "sync/SyncLogFileOutput.h"
 
@@ -84,7 +88,7 @@ void Usage()
         "usage: publish SOURCE DESTINATION [--delete 0|1|2] [--delete-now] [--temp-names]\n"
         "               [--turbo-folder-date T | --turbo-entry-date T] [--text PATTERNS]\n"
         "               [--perm PATTERN=PERMISSION] [--default-perm PERMISSION] [--explain]\n"
-        "               [--user U] [--password P] [--port N] [--active]\n"
+        "               [--user U] [--password P] [--port N] [--active] [--client-library]\n"
         "               [--state FILE [--no-turbo]]\n",
         stderr);
 }
@@ -181,6 +185,7 @@ int Main(int argc, char** argv)
     std::string password;
     long port = 0;
     bool active = false;
+    bool client_library = false;
     std::string state_path;
     bool turbo = true;
 
@@ -232,6 +237,8 @@ int Main(int argc, char** argv)
             turbo = false;
         } else if (arg == "--active") {
             active = true;
+        } else if (arg == "--client-library") {
+            client_library = true;
         } else if (arg == "--state" && has_value) {
             state_path = argv[++i];
         } else if (arg.rfind("--", 0) == 0) {
@@ -287,9 +294,19 @@ int Main(int argc, char** argv)
     const bool ftp = StartsWith(positional[1], "ftp:", true);
     bool opened = source->Open(source_root, "", "", "");
     if (ftp) {
-        auto device =
-            std::make_unique<RunnerFtpDevice>(&output, static_cast<uint16_t>(port), nullptr, 0,
-                                              &dots, 60, 30, nullptr, &state.ServerTimeDrift, true);
+        std::unique_ptr<FtpStorageDevice> device;
+        RunnerFtpDevice* internet_device = nullptr;
+        if (client_library) {
+            device = std::make_unique<FtpIndyStorageDevice>(&output, static_cast<uint16_t>(port),
+                                                            nullptr, 0, &dots, 60, 30, nullptr,
+                                                            &state.ServerTimeDrift, true);
+        } else {
+            auto made = std::make_unique<RunnerFtpDevice>(&output, static_cast<uint16_t>(port),
+                                                          nullptr, 0, &dots, 60, 30, nullptr,
+                                                          &state.ServerTimeDrift, true);
+            internet_device = made.get();
+            device = std::move(made);
+        }
         device->SetPassive(!active);
         device->SetStopFlag(&flags.StopRequested);
         opened = opened && device->Open(positional[1], user_name, password, "");
@@ -301,8 +318,9 @@ int Main(int argc, char** argv)
         if (opened && (flags.TurboFolderDate != 0 || flags.TurboEntryDate != 0)) {
             const std::string probe = FirstSubfolder(positional[0]);
             const bool published =
-                probe.empty() ? device->ListDirectory(destination_root, "", true)->Count() != 0
-                              : device->EntersQuietly(destination_root + "\\" + probe);
+                probe.empty() || internet_device == nullptr
+                    ? device->ListDirectory(destination_root, "", true)->Count() != 0
+                    : internet_device->EntersQuietly(destination_root + "\\" + probe);
             if (!published) {
                 flags.TurboFolderDate = 0;
                 flags.TurboEntryDate = 0;
@@ -331,7 +349,7 @@ int Main(int argc, char** argv)
         "folders_deleted=%d failed=%d stopped=%d wall_s=%.3f\n",
         st.FilesCopied, st.FilesProcessed, st.SourceFiles, st.FoldersCreated, st.FilesDeleted,
         st.FoldersDeleted, flags.Failed ? 1 : 0, flags.StopRequested ? 1 : 0, wall);
-    if (ftp) {
+    if (ftp && !client_library) {
         PrintCommandCounts();
     }
     if (!state_path.empty()) {

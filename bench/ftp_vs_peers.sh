@@ -6,6 +6,8 @@
 #
 #   bench/ftp_vs_peers.sh [BUILD_DIR] [bench.py run options...]
 #   e.g. bench/ftp_vs_peers.sh build --sizes 2000x100 --reps 3 --wan --tools lftp-p1
+# With VANTREL_CLIENT_LIBRARY=1 both runs are also made through the FTP client library's device
+# (ours-cl, ours-cl-turbo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -18,9 +20,15 @@ peerbench="$(pwd)/../shared/peerbench"
 out=$(mktemp --suffix=.jsonl)
 # A web site's state is kept per tree and server, as each web site has its own definition.
 common="$runner {src} ftp:{host}{remote} --user {user} --password {password} --port {port} --delete 1"
+extra=()
+if [ "${VANTREL_CLIENT_LIBRARY:-0}" = 1 ]; then
+    extra=(--tool "ours-cl=$common --client-library --state {src}-{port}.cl.state --no-turbo > /dev/null"
+           --tool "ours-cl-turbo=$common --client-library --state {src}-{port}.clturbo.state > /dev/null")
+fi
 cd "$peerbench"
 /usr/bin/python3 bench.py run "$@" \
     --tool "ours=$common --state {src}-{port}.plain.state --no-turbo > /dev/null" \
     --tool "ours-turbo=$common --state {src}-{port}.turbo.state > /dev/null" \
+    "${extra[@]}" \
     --out "$out"
 /usr/bin/python3 bench.py report "$out"

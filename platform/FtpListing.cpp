@@ -466,4 +466,13 @@ bool ParseListingLine(std::string_view line, const SystemTime& now, FindData* da
     return true;
 }
 
+std::string_view ListingPermissionText(std::string_view line)
+{
+    const std::vector<Token> tokens = Tokenize(line);
+    if (tokens.size() < 5 || !IsPermissionText(tokens[0].text)) {
+        return {};
+    }
+    return tokens[0].text;
+}
+
 }  // namespace vantrel::platform

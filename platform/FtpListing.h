@@ -26,4 +26,8 @@ namespace vantrel::platform {
 // folder (a link of that name included).
 bool ParseListingLine(std::string_view line, const SystemTime& now, FindData* data);
 
+// The permission text ("-rw-r--r--") that opens a line of the UNIX form; empty for any other
+// line.
+std::string_view ListingPermissionText(std::string_view line);
+
 }  // namespace vantrel::platform

@@ -766,7 +766,7 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
         Disarm();
         if (copied) {
             if (!drift_settled_) {
-                MeasureTimeOffset(folder, name, start);
+                MeasureTimeOffset(folder, name, start, (flags_ & kFlagVerbose) != 0);
             }
             if (dot_file_state_ != nullptr && StartsWith(name, ".", false)) {
                 ++dot_file_state_->DotFilesFound;
@@ -861,15 +861,19 @@ TDateTime LatestListedTime(TDateTime listed, TDateTime compare_time)
 
 void FtpStorageDevice::MeasureTimeOffset(const std::string& folder,
                                          const std::string& name,
-                                         TDateTime start)
+                                         TDateTime start,
+                                         bool report)
 {
     const std::unique_ptr<QelDirectoryList> list = ListDirectory(folder, name, false);
     if (list->Count() != 1) {
         return;
     }
     const QelDirectoryEntry& entry = *list->Items(1);
-    const double diff = LatestListedTime(entry.Date2, entry.Date) - start;
-    if ((flags_ & kFlagVerbose) != 0) {
+    // A device whose entries keep no listed time gives it back from the compare time.
+    const TDateTime listed =
+        entry.Date2 != 0 ? entry.Date2 : entry.Date + (time_drift_ ? *time_drift_ : 0);
+    const double diff = LatestListedTime(listed, entry.Date) - start;
+    if (report) {
         const auto seconds = static_cast<int64_t>(std::nearbyint(std::fabs(diff) * 24 * 60 * 60));
         char text[64];
         std::snprintf(text, sizeof(text), "%d:%.2d:%.2d", static_cast<int>(seconds / 3600),
@@ -1010,9 +1014,19 @@ bool FtpStorageDevice::SetReadOnly(const std::string& folder,
     if (entry.IsReadOnly() == read_only && !force) {
         return true;
     }
-    const char* permission =
-        entry.IsDirectory() ? (read_only ? "555" : "777") : (read_only ? "444" : "666");
+    return ApplyReadOnly(folder, name, ReadOnlyPermission(entry, read_only));
+}
+
+bool FtpStorageDevice::ApplyReadOnly(const std::string& folder,
+                                     const std::string& name,
+                                     const std::string& permission)
+{
     return SetPermissions(folder, name, permission);
+}
+
+const char* FtpStorageDevice::ReadOnlyPermission(const QelDirectoryEntry& entry, bool read_only)
+{
+    return entry.IsDirectory() ? (read_only ? "555" : "777") : (read_only ? "444" : "666");
 }
 
 void FtpStorageDevice::SendCommand(const std::string& command,
@@ -1191,6 +1205,32 @@ void FtpStorageDevice::ParseVmsListing(QelDirectoryEntry* entry, bool first)
     entry->SetHidden(false);
 }
 
+bool FtpStorageDevice::KeepListedEntry(QelDirectoryList* list,
+                                       std::unique_ptr<QelDirectoryEntry> entry,
+                                       bool first,
+                                       const std::string& mask)
+{
+    ParseVmsListing(entry.get(), first);
+    if (entry->Name.empty()) {
+        return false;
+    }
+    AddCountedEntry(list, std::move(entry), mask);
+    return true;
+}
+
+void FtpStorageDevice::AddCountedEntry(QelDirectoryList* list,
+                                       std::unique_ptr<QelDirectoryEntry> entry,
+                                       const std::string& mask)
+{
+    if (dot_file_state_ != nullptr && StartsWith(entry->Name, ".", false) && !entry->IsDotEntry()) {
+        ++dot_file_state_->DotFilesFound;
+        if (mask.empty() && dot_file_state_->Treatment != 2) {
+            dot_file_state_->Treatment = 2;
+        }
+    }
+    list->Add(std::move(entry));
+}
+
 void FtpStorageDevice::AddListedEntry(QelDirectoryList* list,
                                       const platform::FindData& data,
                                       bool first,
@@ -1206,19 +1246,12 @@ void FtpStorageDevice::AddListedEntry(QelDirectoryList* list,
     entry->Attributes =
         data.attributes & (platform::kFileAttributeDirectory | platform::kFileAttributeReadOnly |
                            platform::kFileAttributeHidden);
-    ParseVmsListing(entry.get(), first);
-    if (entry->Name.empty()) {
+    if (!KeepListedEntry(list, std::move(entry), first, mask)) {
         return;
     }
-    const std::string name = entry->Name;
-    if (dot_file_state_ != nullptr && StartsWith(name, ".", false) && !entry->IsDotEntry()) {
-        ++dot_file_state_->DotFilesFound;
-        if (mask.empty() && dot_file_state_->Treatment != 2) {
-            dot_file_state_->Treatment = 2;
-        }
-    }
-    list->Add(std::move(entry));
     if ((flags_ & kFlagVerbose) != 0) {
+        // The name as the VMS fix-up left it, of the entry just added.
+        const std::string& name = list->Items(list->Count())->Name;
         if (first) {
             Write(kMsgVerbose,
                   "Directory listing for " + folder + (mask.empty() ? "" : "\\" + mask));
@@ -1250,6 +1283,11 @@ void FtpStorageDevice::AddDotFiles(QelDirectoryList* list,
     }
 }
 
+std::string FtpStorageDevice::RemoteFolderOf(const std::string& folder) const
+{
+    return RemotePathOf(folder);
+}
+
 std::vector<std::string> FtpStorageDevice::ListDotFiles(const std::string& folder)
 {
     std::string reply;
@@ -1261,7 +1299,7 @@ std::vector<std::string> FtpStorageDevice::ListDotFiles(const std::string& folde
         return {};
     }
     const bool skip_quota =
-        RemotePathOf(folder) == base_folder_ && unix_ && (flags_ & kFlagAskSyst) != 0;
+        RemoteFolderOf(folder) == base_folder_ && unix_ && (flags_ & kFlagAskSyst) != 0;
     std::vector<std::string> names;
     size_t start = 0;
     while (start < reply.size()) {

@@ -204,7 +204,7 @@ public:
     uint32_t GetLastError() override;
     std::string GetLastErrorText() override;
     void StoreLastError(int32_t code);
-    std::string GetLastResponse();
+    virtual std::string GetLastResponse();
 
     // address: "ftp:" (any case), any run of ":", "/" and "\", the host, then "\" and the base
     // folder ("/" may stand for "\").
@@ -253,12 +253,14 @@ public:
     bool SetFileDate(const std::string& folder, const std::string& name, TDateTime date) override;
 
     // The outcome is in *reply and the last error; a code not accepted shows a message box.
-    void SendCommand(const std::string& command,
-                     const std::string& folder,
-                     std::string* reply,
-                     const std::vector<uint32_t>& accepted_codes,
-                     bool expect_data);
+    virtual void SendCommand(const std::string& command,
+                             const std::string& folder,
+                             std::string* reply,
+                             const std::vector<uint32_t>& accepted_codes,
+                             bool expect_data);
     static bool ReplyHasCode(const std::string& code, const std::string& reply);
+    // The "SITE CHMOD" mode that makes the entry read-only or writable.
+    static const char* ReadOnlyPermission(const QelDirectoryEntry& entry, bool read_only);
     static bool SplitFolderAndName(const std::string& path, std::string* folder, std::string* name);
 
     std::vector<std::string> ListDotFiles(const std::string& folder);
@@ -295,7 +297,28 @@ protected:
     void Watch();
     void Disarm();
     bool WatchdogFired() const;
-    void MeasureTimeOffset(const std::string& folder, const std::string& name, TDateTime start);
+    // `report` writes the offset measured when the verbose flag is set.
+    void MeasureTimeOffset(const std::string& folder,
+                           const std::string& name,
+                           TDateTime start,
+                           bool report);
+    // The VMS fix-up and the dot-file bookkeeping of a listed entry; false when the entry was
+    // dropped.
+    bool KeepListedEntry(QelDirectoryList* list,
+                         std::unique_ptr<QelDirectoryEntry> entry,
+                         bool first,
+                         const std::string& mask);
+    // Sends the mode that SetReadOnly chose for the entry.
+    virtual bool ApplyReadOnly(const std::string& folder,
+                               const std::string& name,
+                               const std::string& permission);
+    // Adds the entry; a dot file counts, and in a whole folder's listing tells that the server
+    // lists dot files.
+    void AddCountedEntry(QelDirectoryList* list,
+                         std::unique_ptr<QelDirectoryEntry> entry,
+                         const std::string& mask);
+    // The folder path on the server that the ".quota" rule compares with the base folder.
+    virtual std::string RemoteFolderOf(const std::string& folder) const;
     void AddListedEntry(QelDirectoryList* list,
                         const platform::FindData& data,
                         bool first,

@@ -1,5 +1,6 @@
 #include "storage/FtpStorageIndy.h"
 
+#include <algorithm>
 #include <fstream>
 #include <istream>
 #include <ostream>
@@ -19,11 +20,13 @@
 #include <openssl/x509_vfy.h>
 
 #include "foundation/ApiWrappers.h"
+#include "foundation/QelDateFunctions.h"
 #include "foundation/QelStringFunctions.h"
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/FtpListing.h"
+#include "platform/Ui.h"
 #include "storage/QelDirectoryListUnit.h"
 #include "sync/QelSyncBaseOutput.h"
 
@@ -100,6 +103,34 @@ public:
 bool IsSafeName(const std::string& name)
 {
     return name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
+// Poco opens data connections for its own transfers only; these name the protected parts that
+// a raw command answering on a data connection needs.
+struct RawTransfer : Poco::Net::FTPClientSession
+{
+    using Poco::Net::FTPClientSession::_pControlSocket;
+    using Poco::Net::FTPClientSession::establishDataConnection;
+};
+
+constexpr int32_t kCodeRefused = static_cast<int32_t>(platform::kErrorInternetExtendedError);
+constexpr int32_t kSocketNotConnected = 10057;
+constexpr int32_t kErrorInvalidName = 123;
+constexpr int kDataBufferSize = 32000;
+
+// The server's reply that Poco put after the message of its exception.
+std::string ReplyOf(const Poco::Exception& failure)
+{
+    const std::string& message = failure.message();
+    const size_t separator = message.find(": ");
+    return separator == std::string::npos ? message : message.substr(separator + 2);
+}
+
+// The control connection ended under a request: nothing came back (EOF), or 421.
+bool ServerClosedConnection(const Poco::Exception& failure)
+{
+    return dynamic_cast<const Poco::Net::FTPException*>(&failure) != nullptr &&
+           (failure.code() == 0 || failure.code() == 421);
 }
 
 std::string ToSlashes(std::string path)
@@ -416,9 +447,10 @@ bool FtpIndyStorageDevice::PutFile(const std::string& local_path,
                                "\r\nCode: 2\r\nDescription: " + GetLastErrorText());
         return false;
     }
+    const TDateTime start = drift_settled_ ? 0 : NowDateTime();
     try {
-        client_->setFileType(binary ? Poco::Net::FTPClientSession::TYPE_BINARY
-                                    : Poco::Net::FTPClientSession::TYPE_TEXT);
+        UseFileType(binary ? Poco::Net::FTPClientSession::TYPE_BINARY
+                           : Poco::Net::FTPClientSession::TYPE_TEXT);
         DoStatus(kStatusTransferStarting, "Transfer starting.");
         std::ostream& upload = client_->beginUpload(name);
         Poco::StreamCopier::copyStream(input, upload);
@@ -427,6 +459,9 @@ bool FtpIndyStorageDevice::PutFile(const std::string& local_path,
     } catch (const Poco::Exception& failure) {
         Report(kMsgWarning, "Mishap copying file " + local_path + " to " + folder, failure);
         return false;
+    }
+    if (!drift_settled_) {
+        MeasureTimeOffset(folder, name, start, false);
     }
     if (dot_file_state_ != nullptr && name[0] == '.') {
         ++dot_file_state_->DotFilesFound;
@@ -524,7 +559,7 @@ std::string FtpIndyStorageDevice::GetFile(const std::string& folder, const std::
     }
     try {
         std::ofstream output(platform::ToPosixPath(local_path), std::ios::binary | std::ios::trunc);
-        client_->setFileType(Poco::Net::FTPClientSession::TYPE_BINARY);
+        UseFileType(Poco::Net::FTPClientSession::TYPE_BINARY);
         DoStatus(kStatusTransferStarting, "Transfer starting.");
         std::istream& download = client_->beginDownload(name);
         Poco::StreamCopier::copyStream(download, output);
@@ -542,39 +577,204 @@ std::string FtpIndyStorageDevice::GetFile(const std::string& folder, const std::
     return "";
 }
 
+void FtpIndyStorageDevice::UseFileType(Poco::Net::FTPClientSession::FileType type)
+{
+    // The session knows the type in force (it sets it at log-in): transfers and listings in a
+    // row of the same type send no TYPE command each.
+    if (client_->getFileType() != type) {
+        client_->setFileType(type);
+    }
+}
+
+std::vector<std::string> FtpIndyStorageDevice::ReadListing(const std::string& mask)
+{
+    std::vector<std::string> lines;
+    UseFileType(Poco::Net::FTPClientSession::TYPE_TEXT);
+    DoStatus(kStatusTransferStarting, "Transfer starting.");
+    std::istream& listing = client_->beginList(mask, true);
+    std::string line;
+    while (std::getline(listing, line)) {
+        lines.push_back(line);
+    }
+    client_->endList();
+    DoStatus(kStatusReady, "Transfer complete.");
+    return lines;
+}
+
+bool FtpIndyStorageDevice::AddClientEntry(QelDirectoryList* list,
+                                          const std::string& line,
+                                          bool first,
+                                          const std::string& mask)
+{
+    platform::SystemTime now{};
+    platform::GetLocalTime(&now);
+    platform::FindData data{};
+    if (!platform::ParseListingLine(line, now, &data)) {
+        return false;
+    }
+    auto entry = QelDirectoryEntry::Create();
+    entry->Name = data.file_name;
+    entry->Date = FileTimeToDateTime(data.last_write_time) - (time_drift_ ? *time_drift_ : 0);
+    entry->SizeHigh = data.size_high;
+    entry->SizeLow = data.size_low;
+    entry->Attributes = data.attributes & platform::kFileAttributeDirectory;
+    ParseVmsListing(entry.get(), first);
+    if (entry->Name.empty()) {
+        return true;
+    }
+    // Only the owner's write permission counts; a listing without permission texts (DOS, IIS)
+    // shows nothing writable. A VMS line has read its own bits (and its header must not look
+    // like an entry with bits before the fix-up has seen it).
+    const std::string_view permissions = platform::ListingPermissionText(line);
+    if (vms_mode_ != 1 && (permissions.size() < 3 || permissions[2] != 'w')) {
+        entry->Attributes |= platform::kFileAttributeReadOnly;
+    }
+    AddCountedEntry(list, std::move(entry), mask);
+    return true;
+}
+
 std::unique_ptr<QelDirectoryList> FtpIndyStorageDevice::ListDirectory(const std::string& folder,
                                                                       const std::string& mask,
-                                                                      bool /*cache_allowed*/)
+                                                                      bool cache_allowed)
 {
     auto list = QelDirectoryList::Create();
     if (!IsSafeName(mask) || !ChangeWorkingFolder(folder)) {
         return list;
     }
     std::vector<std::string> lines;
-    try {
-        client_->setFileType(Poco::Net::FTPClientSession::TYPE_TEXT);
-        DoStatus(kStatusTransferStarting, "Transfer starting.");
-        std::istream& listing = client_->beginList(mask, true);
-        std::string line;
-        while (std::getline(listing, line)) {
-            lines.push_back(line);
+    for (bool retried = false;; retried = true) {
+        try {
+            lines = ReadListing(mask);
+            break;
+        } catch (const Poco::Exception& failure) {
+            last_error_ = LastErrorCodeOf(failure);
+            if (retried || !ServerClosedConnection(failure)) {
+                Write(kMsgWarning, "Listing " + folder + " failed: " + failure.displayText());
+                return list;
+            }
+            Write(kMsgWarning, "Renegotiating connection " + failure.displayText());
+            retry_state_ = 1;
+            if (!MayReconnect(0)) {
+                return list;
+            }
+            if (!Connect(passive_ != 0, "")) {
+                Write(kMsgError, "Failed to renegotiate connection");
+                last_error_ = static_cast<int32_t>(platform::kErrorInternetTimeout);
+                return list;
+            }
+            // The retry keeps the mask: a single-name listing must not come back as the whole
+            // folder.
+            if (!ChangeWorkingFolder(folder)) {
+                return list;
+            }
         }
-        client_->endList();
-        DoStatus(kStatusReady, "Transfer complete.");
-    } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
-        Write(kMsgWarning, "Listing " + folder + " failed: " + failure.displayText());
-        return list;
     }
-    platform::SystemTime now{};
-    platform::GetLocalTime(&now);
+    bool first = true;
     for (const std::string& line : lines) {
-        platform::FindData data{};
-        if (platform::ParseListingLine(line, now, &data)) {
-            AddListedEntry(list.get(), data, list->Count() == 0, folder, mask);
+        if (AddClientEntry(list.get(), line, first, mask)) {
+            first = false;
         }
+    }
+    if (mask.empty()) {
+        AddDotFiles(list.get(), folder, cache_allowed);
     }
     return list;
+}
+
+bool FtpIndyStorageDevice::ApplyReadOnly(const std::string& folder,
+                                         const std::string& name,
+                                         const std::string& permission)
+{
+    std::string reply;
+    SendCommand("SITE CHMOD " + permission + " " + name, folder, &reply, {}, false);
+    if (!StartsWith(reply, "250", false)) {
+        Write(kMsgWarning, "Rename mishap: " + reply);
+    }
+    return true;
+}
+
+int FtpIndyStorageDevice::ReadCommandData(const std::string& command, std::string* data)
+{
+    const size_t blank = command.find(' ');
+    const std::string verb = command.substr(0, blank);
+    const std::string argument = blank == std::string::npos ? "" : command.substr(blank + 1);
+    Poco::Net::StreamSocket socket =
+        ((*client_).*(&RawTransfer::establishDataConnection))(verb, argument);
+    std::string buffer(kDataBufferSize, '\0');
+    try {
+        for (;;) {
+            const int got = socket.receiveBytes(buffer.data(), kDataBufferSize);
+            if (got <= 0) {
+                break;
+            }
+            data->append(buffer.data(), static_cast<size_t>(got));
+        }
+    } catch (const Poco::Exception& failure) {
+        data->append(" " + failure.displayText());
+    }
+    socket.close();
+    Poco::Net::DialogSocket* control = (*client_).*(&RawTransfer::_pControlSocket);
+    return control->receiveStatusMessage(last_response_);
+}
+
+void FtpIndyStorageDevice::SendCommand(const std::string& command,
+                                       const std::string& folder,
+                                       std::string* reply,
+                                       const std::vector<uint32_t>& accepted_codes,
+                                       bool expect_data)
+{
+    if (!folder.empty()) {
+        ChangeWorkingFolder(folder);
+    }
+    reply->clear();
+    last_response_.clear();
+    int32_t code = 0;
+    std::string data;
+    if (!client_) {
+        code = kSocketNotConnected;
+    } else if (!IsSafeName(command)) {
+        code = kErrorInvalidName;
+    } else {
+        try {
+            const int status = expect_data ? ReadCommandData(command, &data)
+                                           : client_->sendCommand(command, last_response_);
+            // No status at all: the server closed the connection without a word.
+            code = status >= 400 ? kCodeRefused : status <= 0 ? kSocketNetworkDown : 0;
+        } catch (const Poco::Exception& failure) {
+            code = LastErrorCodeOf(failure);
+            if (dynamic_cast<const Poco::Net::FTPException*>(&failure) != nullptr &&
+                failure.code() >= 400) {
+                code = kCodeRefused;
+                last_response_ = ReplyOf(failure);
+            }
+        }
+    }
+    last_error_ = code;
+    if (code == 0) {
+        *reply = expect_data ? data : last_response_;
+        return;
+    }
+    if (code == kCodeRefused) {
+        *reply = last_response_;
+    }
+    if (std::find(accepted_codes.begin(), accepted_codes.end(), static_cast<uint32_t>(code)) ==
+        accepted_codes.end()) {
+        const std::string text = code == kCodeRefused
+                                     ? platform::ErrorMessageText(kCodeRefused) + " (" +
+                                           std::to_string(kCodeRefused) + ")" + last_response_
+                                     : GetLastErrorText();
+        platform::MessageBox(text, "", platform::kMbOk);
+    }
+}
+
+std::string FtpIndyStorageDevice::GetLastResponse()
+{
+    return last_response_;
+}
+
+std::string FtpIndyStorageDevice::RemoteFolderOf(const std::string& folder) const
+{
+    return RemotePathOf(folder);
 }
 
 }  // namespace vantrel

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <Poco/Exception.h>
 #include <Poco/Net/Context.h>
@@ -114,6 +115,24 @@ public:
     bool RenameFile(const std::string& folder,
                     const std::string& old_name,
                     const std::string& new_name) override;
+    // A reply of 400 or more counts as the server's refusal, code 12003 (as the internet library
+    // reports it); the reply then holds the server's answer. With expect_data the reply is what
+    // the data connection brought. Never throws.
+    void SendCommand(const std::string& command,
+                     const std::string& folder,
+                     std::string* reply,
+                     const std::vector<uint32_t>& accepted_codes,
+                     bool expect_data) override;
+    // The reply to the last raw command on this device's connection.
+    std::string GetLastResponse() override;
+
+protected:
+    // "SITE CHMOD" over this device's connection; a reply other than 250 is written as a
+    // warning, and the result is true all the same.
+    bool ApplyReadOnly(const std::string& folder,
+                       const std::string& name,
+                       const std::string& permission) override;
+    std::string RemoteFolderOf(const std::string& folder) const override;
 
 private:
     // One connection and log-in, plain or over TLS; the client's failures are thrown.
@@ -134,11 +153,27 @@ private:
                           void (Poco::Net::FTPClientSession::*request)(const std::string&),
                           const std::string& failure);
 
+    // Sets the transfer type unless it is in force already; throws what the client throws.
+    void UseFileType(Poco::Net::FTPClientSession::FileType type);
+    // Sends a command that answers on a data connection and reads that connection to its end;
+    // gives the final reply's status.
+    int ReadCommandData(const std::string& command, std::string* data);
+    // The lines of a LIST of the current folder (with mask when given). Throws what the client
+    // throws.
+    std::vector<std::string> ReadListing(const std::string& mask);
+    // Makes the entry of one listed line; false when the line names no item. `first`: the first
+    // item of the listing, which the VMS fix-up reads.
+    bool AddClientEntry(QelDirectoryList* list,
+                        const std::string& line,
+                        bool first,
+                        const std::string& mask);
+
     std::unique_ptr<Poco::Net::FTPClientSession> client_;
     uint8_t last_status_ = kStatusDisconnected;
     std::string last_status_text_;
     // Made at the first fall-back to TLS, kept for the device's life.
     Poco::Net::Context::Ptr tls_context_;
+    std::string last_response_;
 };
 
 }  // namespace vantrel

@@ -13,9 +13,13 @@
 #include <gtest/gtest.h>
 
 #include "foundation/QelStringFunctions.h"
+#include "platform/DateTime.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Inet.h"
+#include "sync/QelSyncBaseOutput.h"
 #include "tests/support/FtpTestServers.h"
+#include "tests/support/PlatformFakes.h"
 #include "tests/support/RecordingOutput.h"
 #include "tests/support/ScriptedFtpServer.h"
 #include "tests/support/TestSandbox.h"
@@ -499,6 +503,363 @@ TEST(FtpIndyUnitTest, DevicesAreCountedInTheirOwnUnitAndTheLastTearsItDown)
     EXPECT_EQ(FtpIndyStorageUnit().Watchdog(), nullptr);
     ASSERT_TRUE(platform::InternetSetStatusCallback(state.Session, nullptr, &callback));
     EXPECT_EQ(callback, nullptr);
+}
+
+// The device as the scripted server's tests need it: the server type is found at connection,
+// which these tests do not exercise.
+class ScriptedIndyDevice : public FtpIndyStorageDevice
+{
+public:
+    using FtpIndyStorageDevice::FtpIndyStorageDevice;
+    void MarkUnix() { unix_ = true; }
+};
+
+// Keeps the warnings and errors only: the client's status texts come and go with connections.
+class WarningsAndErrors : public QelSyncBaseOutput
+{
+public:
+    void Write(QelSyncMessageType type, const std::string& text) override
+    {
+        if (type == kMsgWarning || type == kMsgError) {
+            lines.push_back(text);
+        }
+    }
+    std::vector<std::string> lines;
+};
+
+class ScriptedIndyDeviceTest : public ::testing::Test
+{
+protected:
+    static constexpr const char* kBase = "ftp:\\\\127.0.0.1\\base";
+
+    void Open(TDotFileState* dots = nullptr, TDateTime* drift = nullptr)
+    {
+        device_ = std::make_unique<ScriptedIndyDevice>(&output_, server_.Port(), nullptr, 0, dots,
+                                                       5, 5, nullptr, drift, drift != nullptr);
+        ASSERT_TRUE(device_->Open(kBase, "u", "p", "")) << ::testing::PrintToString(output_.lines);
+    }
+    size_t CountCommands(const std::string& command) const
+    {
+        const std::vector<std::string> commands = server_.Commands();
+        return static_cast<size_t>(std::count(commands.begin(), commands.end(), command));
+    }
+    // The last "TYPE" command sent before `command`.
+    std::string TypeBefore(const std::string& command) const
+    {
+        std::string type;
+        for (const std::string& c : server_.Commands()) {
+            if (c == command) {
+                return type;
+            }
+            if (c.rfind("TYPE ", 0) == 0) {
+                type = c;
+            }
+        }
+        return "";
+    }
+    bool Logged(const std::string& text) const
+    {
+        return std::any_of(output_.lines.begin(), output_.lines.end(),
+                           [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    }
+
+    testing::ScriptedFtpServer server_;
+    testing::ScriptedMessageBoxes boxes_;
+    testing::TestSandbox local_;
+    WarningsAndErrors output_;
+    std::unique_ptr<ScriptedIndyDevice> device_;
+};
+
+TEST_F(ScriptedIndyDeviceTest, ListedItemsGiveSizesFolderAndReadOnlyBits)
+{
+    struct Case
+    {
+        std::string line;
+        std::string name;
+        uint32_t size_high;
+        uint32_t size_low;
+        bool folder;
+        bool read_only;
+    };
+    const std::vector<Case> cases = {
+        {"-rw-r--r--   1 u g 4294967296 Jan 12  2005 four.bin", "four.bin", 1, 0, false, false},
+        {"-rw-r--r--   1 u g 4294967295 Jan 12  2005 just.bin", "just.bin", 0, 0xFFFFFFFF, false,
+         false},
+        {"-rw-r--r--   1 u g 1048577 Jan 12  2005 mega.bin", "mega.bin", 0, 1048577, false, false},
+        {"-r--rw-rw-   1 u g 5 Jan 12  2005 locked.txt", "locked.txt", 0, 5, false, true},
+        {"-rwxr-xr-x   1 u g 5 Jan 12  2005 run.cgi", "run.cgi", 0, 5, false, false},
+        {"drwxr-xr-x   2 u g 4096 Jan 12  2005 docs", "docs", 0, 4096, true, false},
+        {"dr-xr-xr-x   2 u g 4096 Jan 12  2005 sealed", "sealed", 0, 4096, true, true},
+        // No permission text: nothing says the owner may write.
+        {"01-12-05  12:00AM                  123 dos.txt", "dos.txt", 0, 123, false, true},
+        {"01-12-05  12:00AM       <DIR>          dosdir", "dosdir", 0, 0, true, true},
+    };
+    std::vector<std::string> lines;
+    for (const Case& c : cases) {
+        lines.push_back(c.line);
+    }
+    server_.SetListing(lines);
+    TDateTime drift = 0.25;
+    Open(nullptr, &drift);
+    const auto list = device_->ListDirectory(kBase, "", false);
+    ASSERT_EQ(list->Count(), static_cast<int32_t>(cases.size()));
+    double listed = 0;
+    ASSERT_TRUE(platform::TryEncodeDateTime(2005, 1, 12, 0, 0, 0, 0, &listed));
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        const QelDirectoryEntry& entry = *list->Items(static_cast<int32_t>(i + 1));
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(entry.Name, c.name);
+        EXPECT_EQ(entry.SizeHigh, c.size_high);
+        EXPECT_EQ(entry.SizeLow, c.size_low);
+        EXPECT_EQ(entry.IsDirectory(), c.folder);
+        EXPECT_EQ(entry.IsReadOnly(), c.read_only);
+        EXPECT_FALSE(entry.IsHidden());
+        EXPECT_NEAR(entry.Date, listed - 0.25, 1e-6);
+        EXPECT_EQ(entry.Date2, 0);
+        EXPECT_EQ(entry.FileTime.Value(), 0u);
+    }
+    EXPECT_EQ(drift, 0.25);
+}
+
+TEST_F(ScriptedIndyDeviceTest, AVmsListingGivesItsFilesAndFolders)
+{
+    server_.SetListing(
+        {"Directory DKA0:[WEB]", "", "INDEX.HTML;3 5 12-JAN-2005 10:11:12 [WEB] (RWED,RWED,RE,)",
+         "DOCS.DIR;1 1 03-FEB-2004 08:00:00 [WEB] (RWED,RWED,RE,)", "Total of 2 files."});
+    Open();
+    const auto list = device_->ListDirectory(kBase, "", false);
+    ASSERT_EQ(list->Count(), 2);
+    EXPECT_EQ(device_->VmsMode(), 1);
+    const QelDirectoryEntry& file = *list->Items(1);
+    EXPECT_EQ(file.Name, "INDEX.HTML");
+    EXPECT_FALSE(file.IsDirectory());
+    EXPECT_FALSE(file.IsReadOnly());
+    EXPECT_EQ(file.SizeLow, 0xFFFFFFFFu);
+    double listed = 0;
+    ASSERT_TRUE(platform::TryEncodeDateTime(2005, 1, 12, 10, 11, 12, 0, &listed));
+    EXPECT_NEAR(file.Date, listed, 1e-6);
+    EXPECT_EQ(list->Items(2)->Name, "DOCS");
+    EXPECT_TRUE(list->Items(2)->IsDirectory());
+}
+
+TEST_F(ScriptedIndyDeviceTest, ARefusedSiteChmodOpensNoBoxAndTurnsPermissionsOff)
+{
+    server_.SetReply("SITE", "500 'SITE CHMOD': command not understood.");
+    Open();
+    ASSERT_TRUE(device_->SupportsPermissions());
+    for (const char* name : {"a.html", "b.html"}) {
+        EXPECT_TRUE(device_->SetPermissions(kBase, name, "644"));
+    }
+    EXPECT_TRUE(boxes_.Shown().empty());
+    EXPECT_FALSE(device_->SupportsPermissions());
+    EXPECT_EQ(device_->GetLastError(), platform::kErrorInternetExtendedError);
+    EXPECT_TRUE(Logged("CHMOD not supported by FTP server"));
+    EXPECT_EQ(CountCommands("SITE CHMOD 644 b.html"), 1u);
+
+    // Without accepted codes the refusal is shown, with the server's words.
+    std::string reply = "stale";
+    device_->SendCommand("SITE CHMOD 644 c.html", "", &reply, {}, false);
+    const auto shown = boxes_.Shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, platform::ErrorMessageText(platform::kErrorInternetExtendedError) +
+                                 " (12003)500 'SITE CHMOD': command not understood.");
+    EXPECT_EQ(shown[0].caption, "");
+    EXPECT_EQ(shown[0].type, platform::kMbOk);
+    EXPECT_EQ(reply, "500 'SITE CHMOD': command not understood.");
+}
+
+TEST_F(ScriptedIndyDeviceTest, AnAcceptedSiteChmodKeepsPermissionsOn)
+{
+    server_.SetReply("SITE", "250 Mode changed.");
+    Open();
+    EXPECT_TRUE(device_->SetPermissions(kBase, "a.cgi", "755"));
+    EXPECT_TRUE(device_->SupportsPermissions());
+    EXPECT_EQ(device_->GetLastError(), 0u);
+    EXPECT_EQ(CountCommands("SITE CHMOD 755 a.cgi"), 1u);
+    EXPECT_TRUE(output_.lines.empty()) << ::testing::PrintToString(output_.lines);
+}
+
+TEST_F(ScriptedIndyDeviceTest, SetReadOnlySendsTheModeAndWarnsOnAnyReplyBut250)
+{
+    server_.SetListing({"-r--r--r--   1 u g 5 Jan 12  2005 a.txt"});
+    Open();
+    // Already read-only: nothing to send unless forced.
+    EXPECT_TRUE(device_->SetReadOnly(kBase, "a.txt", true, false));
+    EXPECT_EQ(CountCommands("SITE CHMOD 444 a.txt"), 0u);
+    EXPECT_TRUE(device_->SetReadOnly(kBase, "a.txt", false, false));
+    EXPECT_EQ(CountCommands("SITE CHMOD 666 a.txt"), 1u);
+    EXPECT_EQ(output_.lines, std::vector<std::string>{"Rename mishap: 200 Okay."});
+
+    output_.lines.clear();
+    server_.SetReply("SITE", "250 Done.");
+    EXPECT_TRUE(device_->SetReadOnly(kBase, "a.txt", true, true));
+    EXPECT_EQ(CountCommands("SITE CHMOD 444 a.txt"), 1u);
+    EXPECT_TRUE(output_.lines.empty()) << ::testing::PrintToString(output_.lines);
+
+    server_.SetListing({"drwxr-xr-x   2 u g 4096 Jan 12  2005 docs"});
+    EXPECT_TRUE(device_->SetReadOnly(kBase, "docs", true, false));
+    EXPECT_EQ(CountCommands("SITE CHMOD 555 docs"), 1u);
+    server_.SetListing({});
+    EXPECT_FALSE(device_->SetReadOnly(kBase, "gone.txt", true, true));
+}
+
+TEST_F(ScriptedIndyDeviceTest, TheFirstUploadMeasuresTheServersClockOffset)
+{
+    local_.WriteFile("up.txt", "u");
+    struct Case
+    {
+        double ahead;
+        bool kept;
+    };
+    for (const Case& c : {Case{0.5, true}, Case{1.5, false}, Case{-0.25, true}}) {
+        SCOPED_TRACE(c.ahead);
+        testing::ScriptedFtpServer server;
+        const std::string stamp =
+            platform::FormatDateTime("yyyy-mm-dd hh:nn", NowDateTime() + c.ahead);
+        server.SetListing({"-rw-r--r--   1 u g 1 " + stamp + " up.txt"});
+        TDateTime drift = 0;
+        ScriptedIndyDevice device(&output_, server.Port(), nullptr, 0, nullptr, 5, 5, nullptr,
+                                  &drift, true);
+        ASSERT_TRUE(device.Open(kBase, "u", "p", ""));
+        ASSERT_TRUE(device.PutFile(local_.SystemPath("up.txt"), kBase, "up.txt", false));
+        ASSERT_TRUE(device.PutFile(local_.SystemPath("up.txt"), kBase, "up.txt", false));
+        const std::vector<std::string> commands = server.Commands();
+        const auto listings = std::count(commands.begin(), commands.end(), "LIST up.txt");
+        if (c.kept) {
+            EXPECT_NEAR(drift, c.ahead, 2.0 / (24 * 60));
+            EXPECT_EQ(listings, 1);
+        } else {
+            EXPECT_EQ(drift, 0);
+            // Not settled: the next upload measures again.
+            EXPECT_EQ(listings, 2);
+        }
+    }
+    EXPECT_TRUE(output_.lines.empty()) << ::testing::PrintToString(output_.lines);
+}
+
+TEST_F(ScriptedIndyDeviceTest, QuotaIsDroppedOnlyAtTheBaseFolderOfAUnixServerWithFlag2)
+{
+    server_.SetNameList({".", "..", ".htaccess", ".quota"});
+    struct Case
+    {
+        std::string folder;
+        bool unix_server;
+        bool flag;
+        bool quota_listed;
+    };
+    const std::string base = kBase;
+    const std::vector<Case> cases = {
+        {base, true, true, false},
+        {base + "\\sub", true, true, true},
+        {base, false, true, true},
+        {base, true, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder + (c.unix_server ? " unix" : "") + (c.flag ? " flag" : ""));
+        Open();
+        if (c.unix_server) {
+            device_->MarkUnix();
+        }
+        if (c.flag) {
+            device_->SetFlags(FtpStorageDevice::kFlagAskSyst);
+        }
+        std::vector<std::string> expected = {".", "..", ".htaccess"};
+        if (c.quota_listed) {
+            expected.push_back(".quota");
+        }
+        EXPECT_EQ(device_->ListDotFiles(c.folder), expected);
+    }
+    EXPECT_EQ(CountCommands("NLST -a .*"), cases.size());
+    EXPECT_TRUE(boxes_.Shown().empty());
+}
+
+TEST_F(ScriptedIndyDeviceTest, ARefusedNameListGivesNoDotFilesAndNoBox)
+{
+    server_.SetReply("NLST", "550 No files found.");
+    Open();
+    EXPECT_TRUE(device_->ListDotFiles(kBase).empty());
+    EXPECT_TRUE(boxes_.Shown().empty());
+}
+
+TEST_F(ScriptedIndyDeviceTest, AListingReconnectsOnceWhenTheServerClosedAndKeepsTheMask)
+{
+    for (const auto fault : {testing::ScriptedFtpServer::Fault::kCloseControl,
+                             testing::ScriptedFtpServer::Fault::kReply421}) {
+        testing::ScriptedFtpServer server;
+        server.SetListing({"-rw-r--r--   1 u g 3 Jan 12  2005 a.txt"});
+        server.SetFault("LIST", fault, 1);
+        output_.lines.clear();
+        ScriptedIndyDevice device(&output_, server.Port(), nullptr, 0, nullptr, 5, 5, nullptr,
+                                  nullptr, false);
+        ASSERT_TRUE(device.Open(kBase, "u", "p", ""));
+        const auto list = device.ListDirectory(kBase, "a.txt", false);
+        ASSERT_EQ(list->Count(), 1);
+        EXPECT_EQ(list->Items(1)->Name, "a.txt");
+        EXPECT_EQ(device.RetryState(), 1);
+        const std::vector<std::string> commands = server.Commands();
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST a.txt"), 2);
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST"), 0);
+        EXPECT_TRUE(server.WaitForSessions(2, std::chrono::seconds(1)));
+        ASSERT_FALSE(output_.lines.empty());
+        EXPECT_EQ(output_.lines[0].rfind("Renegotiating connection ", 0), 0u) << output_.lines[0];
+    }
+}
+
+TEST_F(ScriptedIndyDeviceTest, AFailedReconnectionGivesAnEmptyListAndTimedOut)
+{
+    server_.SetListing({"-rw-r--r--   1 u g 3 Jan 12  2005 a.txt"});
+    server_.SetFault("LIST", testing::ScriptedFtpServer::Fault::kCloseControl);
+    Open();
+    server_.SetFault("USER", testing::ScriptedFtpServer::Fault::kReply421);
+    EXPECT_EQ(device_->ListDirectory(kBase, "", false)->Count(), 0);
+    EXPECT_EQ(device_->GetLastError(), platform::kErrorInternetTimeout);
+    EXPECT_TRUE(Logged("Failed to renegotiate connection"));
+    // One reconnection per call, never more.
+    EXPECT_EQ(CountCommands("LIST"), 1u);
+    EXPECT_EQ(CountCommands("USER u"), 2u);
+}
+
+TEST_F(ScriptedIndyDeviceTest, ARefusedDeletionWritesTheThreeLineWarningOnlyWhenAsked)
+{
+    server_.SetReply("DELE", "550 a.txt: No such file.");
+    Open();
+    EXPECT_FALSE(device_->DeleteFile(kBase, "a.txt", false));
+    EXPECT_TRUE(output_.lines.empty());
+    EXPECT_EQ(device_->GetLastError(), 550u);
+    EXPECT_FALSE(device_->DeleteFile(kBase, "a.txt", true));
+    ASSERT_EQ(output_.lines.size(), 1u);
+    const std::string& warning = output_.lines[0];
+    const size_t code = warning.find("\r\nCode: 550\r\nDescription: ");
+    ASSERT_NE(code, std::string::npos) << warning;
+    const std::string first = warning.substr(0, code);
+    EXPECT_NE(first.find("a.txt"), std::string::npos) << first;
+    EXPECT_NE(first.find(kBase), std::string::npos) << first;
+    EXPECT_NE(warning.find("No such file", code), std::string::npos) << warning;
+}
+
+TEST_F(ScriptedIndyDeviceTest, UploadsGoInTheirOwnModeEvenRightAfterAListing)
+{
+    local_.WriteFile("image.bin", std::string("\x00\x01\r\n", 4));
+    local_.WriteFile("page.html", "<p>\n");
+    Open();
+    device_->ListDirectory(kBase, "", false);
+    device_->ListDirectory(kBase, "", false);
+    // The second listing finds text mode in force already.
+    EXPECT_EQ(CountCommands("TYPE A"), 1u);
+    ASSERT_TRUE(device_->PutFile(local_.SystemPath("image.bin"), kBase, "image.bin", true));
+    EXPECT_EQ(TypeBefore("STOR image.bin"), "TYPE I");
+    EXPECT_EQ(server_.Uploaded(), std::string("\x00\x01\r\n", 4));
+    device_->ListDirectory(kBase, "", false);
+    ASSERT_TRUE(device_->PutFile(local_.SystemPath("page.html"), kBase, "page.html", false));
+    EXPECT_EQ(TypeBefore("STOR page.html"), "TYPE A");
+    device_->ListDirectory(kBase, "", false);
+    ASSERT_TRUE(device_->PutFile(local_.SystemPath("image.bin"), kBase, "again.bin", true));
+    EXPECT_EQ(TypeBefore("STOR again.bin"), "TYPE I");
+    // The text upload found text mode in force after its listing.
+    EXPECT_EQ(CountCommands("TYPE A"), 2u);
+    // Poco sets binary mode at log-in; each binary upload after a listing sets it again.
+    EXPECT_EQ(CountCommands("TYPE I"), 3u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Publishing a generated site tree to real FTP servers (pyftpdlib and vsftpd) through the FTP
-// device and the worker, as the main window runs it.
+// Publishing a generated site tree to real FTP servers (pyftpdlib and vsftpd) through each FTP
+// device (over the internet library and over the FTP client library) and the worker, as the main
+// window runs it.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -19,6 +20,7 @@
 #include "platform/Files.h"
 #include "storage/DiskStorage.h"
 #include "storage/FtpStorage.h"
+#include "storage/FtpStorageIndy.h"
 #include "sync/QelSyncBackupWorker.h"
 #include "tests/support/FtpTestServers.h"
 #include "tests/support/PlatformFakes.h"
@@ -79,15 +81,35 @@ fs::file_time_type ToFileTime(std::time_t seconds)
     return std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(seconds));
 }
 
-class FtpServerPublishTest : public ::testing::TestWithParam<std::string>
+struct PublishTarget
+{
+    std::string server;
+    // The device over the FTP client library in place of the one over the internet library.
+    bool client_library;
+};
+
+void PrintTo(const PublishTarget& target, std::ostream* out)
+{
+    *out << target.server << (target.client_library ? " over the client library" : "");
+}
+
+class FtpServerPublishTest : public ::testing::TestWithParam<PublishTarget>
 {
 protected:
     void SetUp() override
     {
         std::string why;
-        server_ = testing::StartFtpTestServer(GetParam(), &why);
+        server_ = testing::StartFtpTestServer(GetParam().server, &why);
         if (server_ == nullptr) {
             GTEST_SKIP() << why;
+        }
+        // vsftpd hides dot files; without the server type from the connection, nothing fetches
+        // them.
+        if (server_->Family() == "vsftpd") {
+            const std::unique_ptr<FtpStorageDevice> probe = MakeDevice();
+            if (probe->Open(kRoot, server_->User(), server_->Password(), "") && !probe->IsUnix()) {
+                GTEST_SKIP() << "the device does not learn the server type at connection";
+            }
         }
     }
 
@@ -119,6 +141,17 @@ protected:
         sandbox_.WriteFile("src/empty.txt", "", kOld);
     }
 
+    // The web site's FTP device, with its dot-file state and server time drift.
+    std::unique_ptr<FtpStorageDevice> MakeDevice()
+    {
+        if (GetParam().client_library) {
+            return std::make_unique<FtpIndyStorageDevice>(&output_, server_->Port(), nullptr, 0,
+                                                          &dots_, 10, 10, nullptr, &drift_, true);
+        }
+        return std::make_unique<FtpStorageDevice>(&output_, server_->Port(), nullptr, 0, &dots_, 10,
+                                                  10, nullptr, &drift_, true);
+    }
+
     void Publish(int delete_old_files = 0, bool succeeds = true)
     {
         output_.lines.clear();
@@ -136,8 +169,7 @@ protected:
         flags_.FreeDestinationDevice = true;
         dots_.DotFilesFound = 0;
         std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output_);
-        auto ftp = std::make_unique<FtpStorageDevice>(&output_, server_->Port(), nullptr, 0, &dots_,
-                                                      10, 10, nullptr, &drift_, true);
+        std::unique_ptr<FtpStorageDevice> ftp = MakeDevice();
         ASSERT_TRUE(ftp->Open(kRoot, server_->User(), server_->Password(), ""))
             << ::testing::PrintToString(output_.lines);
         std::unique_ptr<QelStorageDevice> destination = std::move(ftp);
@@ -173,13 +205,12 @@ protected:
     std::map<std::string, std::string> Downloaded()
     {
         std::map<std::string, std::string> tree;
-        FtpStorageDevice ftp(&output_, server_->Port(), nullptr, 0, &dots_, 10, 10, nullptr,
-                             &drift_, true);
-        if (!ftp.Open(kRoot, server_->User(), server_->Password(), "")) {
+        std::unique_ptr<FtpStorageDevice> ftp = MakeDevice();
+        if (!ftp->Open(kRoot, server_->User(), server_->Password(), "")) {
             ADD_FAILURE() << ::testing::PrintToString(output_.lines);
             return tree;
         }
-        DownloadFolder(ftp, kRoot, "", &tree);
+        DownloadFolder(*ftp, kRoot, "", &tree);
         return tree;
     }
 
@@ -248,7 +279,7 @@ TEST_P(FtpServerPublishTest, ASitePublishesExactlyAndAnUnchangedOneCopiesNothing
     Publish();
     EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
     EXPECT_EQ(files, worker_.Status().FilesProcessed);
-    if (GetParam() == "vsftpd") {
+    if (server_->Family() == "vsftpd") {
         // vsftpd hides dot files: they come through "NLST -a .*".
         EXPECT_EQ(3, dots_.Treatment);
     }
@@ -307,7 +338,7 @@ TEST_P(FtpServerPublishTest, TurboIntermediaryNamesAndPermissions)
     EXPECT_EQ(1, listed);
     struct stat st = {};
     ASSERT_EQ(0, stat(server_->SiteLocalPath("run.cgi").c_str(), &st));
-    if (GetParam() == "vsftpd") {
+    if (server_->Family() == "vsftpd") {
         // vsftpd never lets an anonymous session change modes: the refusal is reported once
         // and the worker stops asking.
         EXPECT_EQ(1, std::count(output_.lines.begin(), output_.lines.end(),
@@ -375,8 +406,14 @@ TEST_P(FtpServerPublishTest, AServerKilledDuringAnUploadLosesNothing)
 
 INSTANTIATE_TEST_SUITE_P(Servers,
                          FtpServerPublishTest,
-                         ::testing::Values("pyftpdlib", "vsftpd"),
-                         [](const auto& info) { return info.param; });
+                         ::testing::Values(PublishTarget{"pyftpdlib", false},
+                                           PublishTarget{"vsftpd", false},
+                                           PublishTarget{"pyftpdlib", true},
+                                           PublishTarget{"vsftpd", true}),
+                         [](const auto& info) {
+                             return info.param.server +
+                                    (info.param.client_library ? "_client_library" : "");
+                         });
 
 }  // namespace
 }  // namespace vantrel

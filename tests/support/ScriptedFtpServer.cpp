@@ -88,6 +88,11 @@ private:
                 server_.commands_.push_back(line);
                 if (const auto it = server_.faults_.find(verb); it != server_.faults_.end()) {
                     fault = it->second;
+                    const auto left = server_.faults_left_.find(verb);
+                    if (left != server_.faults_left_.end() && --left->second == 0) {
+                        server_.faults_left_.erase(left);
+                        server_.faults_.erase(it);
+                    }
                 }
                 if (const auto it = server_.replies_.find(verb); it != server_.replies_.end()) {
                     reply = it->second;
@@ -346,10 +351,15 @@ void ScriptedFtpServer::HoldGreeting()
     hold_greeting_ = true;
 }
 
-void ScriptedFtpServer::SetFault(const std::string& verb, Fault fault)
+void ScriptedFtpServer::SetFault(const std::string& verb, Fault fault, int times)
 {
     std::lock_guard<std::mutex> lock(lock_);
     faults_[verb] = fault;
+    if (times > 0) {
+        faults_left_[verb] = times;
+    } else {
+        faults_left_.erase(verb);
+    }
 }
 
 void ScriptedFtpServer::SetReply(const std::string& verb, const std::string& reply)

@@ -48,7 +48,8 @@ public:
 
     // Accepted connections get no greeting until Release().
     void HoldGreeting();
-    void SetFault(const std::string& verb, Fault fault);
+    // `times` 0: every command of that verb; else only the next `times` of them.
+    void SetFault(const std::string& verb, Fault fault, int times = 0);
     // The reply to a verb, in place of the usual one (lines joined by CR LF, no final CR LF).
     void SetReply(const std::string& verb, const std::string& reply);
     // The lines that LIST sends (each followed by CR LF) and what RETR and NLST send.
@@ -88,6 +89,8 @@ private:
     bool hold_greeting_ = false;
     bool released_ = false;
     std::map<std::string, Fault> faults_;
+    // Faults that end after this many more commands of their verb.
+    std::map<std::string, int> faults_left_;
     std::map<std::string, std::string> replies_;
     std::vector<std::string> listing_;
     std::map<std::string, std::vector<std::string>> listings_for_;
