@@ -361,7 +361,9 @@ std::string FtpIndyStorageDevice::ReadCurrentFolder()
         while (folder.size() > 1 && folder.back() == '\\') {
             folder.pop_back();
         }
-        return folder.empty() ? "\\" : folder;
+        // The server is in that folder now: changing to it needs no command.
+        current_folder_ = folder.empty() ? "\\" : folder;
+        return current_folder_;
     } catch (const Poco::Exception& failure) {
         last_error_ = LastErrorCodeOf(failure);
         return "\\";

@@ -138,6 +138,10 @@ TEST_F(FtpServerIndyDeviceTest, TheSameFolderIsEnteredOnce)
     ASSERT_TRUE(device_->ChangeWorkingFolder(site));
     ASSERT_TRUE(device_->ChangeWorkingFolder(site));
     EXPECT_EQ(CountCommands("CWD /site"), 1u);
+    // The login folder is where a connection starts: entering it first sends nothing.
+    ASSERT_TRUE(device_->Connect(true, ""));
+    ASSERT_TRUE(device_->ChangeWorkingFolder("ftp:\\\\127.0.0.1"));
+    EXPECT_EQ(CountCommands("CWD /"), 0u);
 }
 
 TEST_F(FtpServerIndyDeviceTest, NamesWithLineBreaksAreNotSent)
