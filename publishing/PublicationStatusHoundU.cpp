@@ -1,0 +1,224 @@
+#include "publishing/PublicationStatusHoundU.h"
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+
+#include "foundation/StringMatches.h"
+#include "publishing/PublicationInfo.h"
+#include "storage/QelDirectoryListUnit.h"
+
+namespace vantrel {
+namespace {
+
+// The checks whose thread has not yet released itself.
+struct Hounds
+{
+    std::mutex lock;
+    std::vector<TPublicationStatusHound*> running;  // Guarded by lock.
+};
+
+// Never destroyed: a check may still be ending while the program's static objects go.
+Hounds& Live()
+{
+    static Hounds* hounds = new Hounds;
+    return *hounds;
+}
+
+bool MatchesAny(const std::string& name, const std::vector<std::string>& patterns, bool ignore_case)
+{
+    return FindMatchingPattern(name, patterns, ignore_case) >= 0;
+}
+
+}  // namespace
+
+TPublicationStatusHound::TScanJob::TScanJob(const QelPublication& definition)
+    : Name(definition.GetName())
+    , Source(definition.Source)
+    , IgnoreFiles(definition.IgnoreFiles)
+    , ExcludeFiles(definition.ExcludeFiles)
+    , IgnoreFolders(definition.IgnoreFolders)
+    , ExcludeFolders(definition.ExcludeFolders)
+    , AsciiFiles(definition.AsciiFiles)
+{}
+
+bool TPublicationStatusHound::TScanJob::ScannedAsDefined(const QelPublication& definition) const
+{
+    return Source == definition.Source && IgnoreFiles == definition.IgnoreFiles &&
+           ExcludeFiles == definition.ExcludeFiles && IgnoreFolders == definition.IgnoreFolders &&
+           ExcludeFolders == definition.ExcludeFolders && AsciiFiles == definition.AsciiFiles;
+}
+
+bool TPublicationStatusHound::Create(IStatusHoundOwner& owner, QelPublicationList& list)
+{
+    auto* hound = new TPublicationStatusHound(owner, list);
+    // Started, the thread belongs to itself.
+    if (hound->Start(platform::kThreadPriorityBelowNormal, true)) {
+        return true;
+    }
+    delete hound;
+    return false;
+}
+
+void TPublicationStatusHound::Stop(IStatusHoundOwner& owner)
+{
+    Hounds& live = Live();
+    std::lock_guard<std::mutex> lock(live.lock);
+    for (TPublicationStatusHound* hound : live.running) {
+        if (&hound->owner_ == &owner) {
+            hound->stopped_ = true;
+        }
+    }
+}
+
+int TPublicationStatusHound::Running()
+{
+    Hounds& live = Live();
+    std::lock_guard<std::mutex> lock(live.lock);
+    return static_cast<int>(live.running.size());
+}
+
+TPublicationStatusHound::TPublicationStatusHound(IStatusHoundOwner& owner, QelPublicationList& list)
+    : owner_(owner)
+    , list_(list)
+{
+    Hounds& live = Live();
+    std::lock_guard<std::mutex> lock(live.lock);
+    live.running.push_back(this);
+}
+
+TPublicationStatusHound::~TPublicationStatusHound()
+{
+    Hounds& live = Live();
+    std::lock_guard<std::mutex> lock(live.lock);
+    live.running.erase(std::find(live.running.begin(), live.running.end(), this));
+}
+
+void TPublicationStatusHound::Execute()
+{
+    // Every web site is marked, disabled ones and those of any status included, so that the
+    // grid shows at once which results are still to come.
+    platform::Synchronize([this] {
+        if (stopped_) {
+            return;
+        }
+        NextIndex = 1;
+        while (QelPublication* p = NextPublication()) {
+            p->Checking = true;
+        }
+        owner_.RefreshPublicationsGrid();
+    });
+    for (;;) {
+        // A synchronised call that does not run (the program is ending) leaves Current empty.
+        Current.reset();
+        platform::Synchronize([this] { PickNext(); });
+        if (!Current || stopped_) {
+            break;
+        }
+        FileCount = 0;
+        DirCount = 0;
+        PageCount = 0;
+        Newest = 0;
+        // An empty source would list the root of the file system.
+        if (!Current->Source.empty()) {
+            path_ids_.clear();
+            FileCount = ScanFolder(Current->Source);
+        }
+        platform::Synchronize([this] { ApplyResult(); });
+    }
+    platform::Synchronize([this] {
+        if (!stopped_) {
+            owner_.StatusHoundFinished();
+        }
+    });
+}
+
+QelPublication* TPublicationStatusHound::NextPublication()
+{
+    if (NextIndex > list_.Count()) {
+        return nullptr;
+    }
+    return list_.Items(NextIndex++);
+}
+
+void TPublicationStatusHound::PickNext()
+{
+    if (stopped_) {
+        return;
+    }
+    const QelPublication* kept = nullptr;
+    NextIndex = 1;
+    while (const QelPublication* p = NextPublication()) {
+        if (p->Checking && (kept == nullptr || p->WebFileCount < kept->WebFileCount)) {
+            kept = p;
+        }
+    }
+    if (kept != nullptr) {
+        Current.emplace(*kept);
+    }
+}
+
+int32_t TPublicationStatusHound::ScanFolder(const std::string& path)
+{
+    const std::unique_ptr<QelDirectoryList> list = QelDirectoryList::CreateFromFolder(path, "");
+    const QelDirectoryEntry* self = list->Find(".", true);
+    if (self == nullptr) {
+        return 0;
+    }
+    path_ids_.emplace_back(self->VolumeId, self->FileId);
+    int32_t files = 0;
+    for (int32_t i = list->Count(); i >= 1 && !stopped_; --i) {
+        const QelDirectoryEntry& e = *list->Items(i);
+        if (!e.IsDirectory()) {
+            if (MatchesAny(e.Name, Current->IgnoreFiles, false) ||
+                MatchesAny(e.Name, Current->ExcludeFiles, false)) {
+                continue;
+            }
+            Newest = std::max(Newest, e.Date);
+            ++files;
+            if (MatchesAny(e.Name, Current->AsciiFiles, true)) {
+                ++PageCount;
+            }
+        } else if (!e.IsDotEntry() && !MatchesAny(e.Name, Current->IgnoreFolders, false) &&
+                   !MatchesAny(e.Name, Current->ExcludeFolders, false)) {
+            // A link to a folder that holds it would be entered again and again.
+            const bool on_path =
+                e.FileId != 0 && std::find(path_ids_.begin(), path_ids_.end(),
+                                           std::make_pair(e.VolumeId, e.FileId)) != path_ids_.end();
+            if (on_path) {
+                continue;
+            }
+            ++DirCount;
+            files += ScanFolder(path + "\\" + e.Name);
+        }
+    }
+    path_ids_.pop_back();
+    return files;
+}
+
+void TPublicationStatusHound::ApplyResult()
+{
+    if (stopped_) {
+        return;
+    }
+    QelPublication* p = list_.FindByName(Current->Name);
+    // Only the web site that was marked for this check gets the result, and only while it still
+    // has the source and patterns that were scanned; an edited one stays marked and is picked
+    // again.
+    if (p != nullptr && p->Checking && Current->ScannedAsDefined(*p)) {
+        p->Checking = false;
+        p->SrcFileCount = FileCount;
+        p->SrcDirsCount = DirCount;
+        p->SrcPageCount = PageCount;
+        p->SrcMostRecent = Newest;
+        if (p->Status == StatusPublished &&
+            (Newest > p->LastPublished || FileCount < p->WebFileCount)) {
+            p->Status = StatusNeedsPublishing;
+            (void)list_.Update(p->GetName(), *p);
+        }
+    }
+    owner_.RefreshPublicationsGrid();
+    owner_.UpdateConfigEnabled(0);
+}
+
+}  // namespace vantrel
