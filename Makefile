@@ -2,9 +2,11 @@
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 
-# Debian packages the build, the tests and the program need.
+# Debian packages the build, the tests and the program need. qt6-base-dev brings Qt Widgets,
+# Network and Test with the platform plugins (xcb for the desktop, offscreen for the tests and
+# the screenshots); a font package gives offscreen rendering its glyphs.
 PACKAGES := cmake ninja-build g++ libgtest-dev libgmock-dev qt6-base-dev libpoco-dev \
-            libsqlite3-dev python3-pyftpdlib python3-openssl openssl vsftpd
+            libsqlite3-dev python3-pyftpdlib python3-openssl openssl vsftpd fonts-dejavu-core
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <system_error>
 #include <unistd.h>
@@ -37,6 +39,7 @@ struct SyncState
     std::deque<PendingCall*> calls;    // Guarded by lock.
     uint64_t generation = 0;           // Guarded by lock. Moves on with every call and wake-up.
     std::function<void()> dispatcher;  // Guarded by lock.
+    bool shut_down = false;            // Guarded by lock.
 };
 
 // Never destroyed: a self-releasing thread may still wake the main thread while the program's
@@ -65,6 +68,18 @@ void ApplyPriority(int priority)
     (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice);
 }
 
+// A synchronised call is a boundary of its own: whatever it throws ends there.
+void RunCaught(const std::function<void()>& fn)
+{
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Synchronised call failed: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "Synchronised call failed with an unknown exception\n");
+    }
+}
+
 }  // namespace
 
 bool IsMainThread()
@@ -74,15 +89,24 @@ bool IsMainThread()
 
 void Synchronize(const std::function<void()>& fn)
 {
+    SyncState& s = State();
     if (IsMainThread()) {
-        fn();
+        {
+            std::lock_guard<std::mutex> lock(s.lock);
+            if (s.shut_down) {
+                return;
+            }
+        }
+        RunCaught(fn);
         return;
     }
-    SyncState& s = State();
     PendingCall call{&fn};
     std::function<void()> dispatcher;
     {
         std::lock_guard<std::mutex> lock(s.lock);
+        if (s.shut_down) {
+            return;
+        }
         s.calls.push_back(&call);
         ++s.generation;
         dispatcher = s.dispatcher;
@@ -92,7 +116,37 @@ void Synchronize(const std::function<void()>& fn)
         dispatcher();
     }
     std::unique_lock<std::mutex> lock(s.lock);
+    s.call_done.wait(lock, [&] { return call.done || s.shut_down; });
+    if (call.done) {
+        return;
+    }
+    // Still queued: it will never run now. Already taken by the main thread: it is running or
+    // about to be dropped, and the call record must outlive that.
+    const auto queued = std::find(s.calls.begin(), s.calls.end(), &call);
+    if (queued != s.calls.end()) {
+        s.calls.erase(queued);
+        return;
+    }
     s.call_done.wait(lock, [&] { return call.done; });
+}
+
+void SetSynchronizeShutdown(bool begun)
+{
+    SyncState& s = State();
+    {
+        std::lock_guard<std::mutex> lock(s.lock);
+        s.shut_down = begun;
+        ++s.generation;
+    }
+    s.call_done.notify_all();
+    s.main_wake.notify_all();
+}
+
+bool SynchronizeShutdownBegun()
+{
+    SyncState& s = State();
+    std::lock_guard<std::mutex> lock(s.lock);
+    return s.shut_down;
 }
 
 bool CheckSynchronize()
@@ -102,12 +156,16 @@ bool CheckSynchronize()
     }
     SyncState& s = State();
     std::deque<PendingCall*> calls;
+    bool shut_down;
     {
         std::lock_guard<std::mutex> lock(s.lock);
         calls.swap(s.calls);
+        shut_down = s.shut_down;
     }
     for (PendingCall* call : calls) {
-        (*call->fn)();
+        if (!shut_down) {
+            RunCaught(*call->fn);
+        }
         {
             std::lock_guard<std::mutex> lock(s.lock);
             call->done = true;

@@ -24,8 +24,17 @@ bool IsMainThread();
 
 // Runs fn on the main thread and waits until it has run; on the main thread itself fn runs at
 // once. The main thread runs waiting calls in CheckSynchronize, which the installed dispatcher
-// (the GUI's) or ServeSynchronizeUntil (tests, headless runners) gets it to call.
+// (the GUI's) or ServeSynchronizeUntil (tests, headless runners) gets it to call. Once shut-down
+// has begun it returns at once without running fn. An exception fn throws is reported on stderr
+// and goes no further.
 void Synchronize(const std::function<void()>& fn);
+
+// Shut-down of the synchronised calls: from then on nothing is run for another thread any more,
+// callers waiting for their turn return without their call running, and new calls return at
+// once, so that a thread that reaches the main thread while the program ends never waits for
+// ever. Programs only ever begin it; tests end it again.
+void SetSynchronizeShutdown(bool begun);
+bool SynchronizeShutdownBegun();
 
 // Main thread: runs the synchronised calls that are waiting now, oldest first (calls queued
 // while they run wait for the next time); true when it ran one. Elsewhere it does nothing.

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -111,6 +112,45 @@ TEST(ThreadsTest, ARoundOfCallsLeavesThoseQueuedMeanwhileToTheNextAndTheDispatch
     EXPECT_FALSE(CheckSynchronize());
     EXPECT_TRUE(first.Returned());
     EXPECT_TRUE(second->Returned());
+}
+
+TEST(ThreadsTest, AThrowingCallEndsThereAndItsCallerGoesOn)
+{
+    std::atomic<bool> ran{false};
+    BackgroundCall caller(
+        [&] {
+            Synchronize([&] {
+                ran = true;
+                throw std::runtime_error("broken");
+            });
+        },
+        [] { ServeSynchronizeUntil([] { return false; }, 100ms); });
+    EXPECT_TRUE(ServeSynchronizeUntil([&] { return ran.load(); }, kPatience));
+    EXPECT_TRUE(caller.Returned());
+    bool ran_after = false;
+    Synchronize([] { throw 7; });
+    Synchronize([&] { ran_after = true; });
+    EXPECT_TRUE(ran_after);
+}
+
+TEST(ThreadsTest, AfterShutdownHasBegunNoCallRunsAndWaitingCallersAreReleased)
+{
+    struct ShutdownScope
+    {
+        ~ShutdownScope() { SetSynchronizeShutdown(false); }
+    } scope;
+    std::atomic<bool> ran{false};
+    // Nobody serves the main thread: the caller waits until shut-down releases it.
+    BackgroundCall waiting([&] { Synchronize([&] { ran = true; }); },
+                           [] { SetSynchronizeShutdown(true); });
+    EXPECT_FALSE(waiting.Returned(50ms));
+    SetSynchronizeShutdown(true);
+    EXPECT_TRUE(waiting.Returned());
+    BackgroundCall late([&] { Synchronize([&] { ran = true; }); });
+    EXPECT_TRUE(late.Returned());
+    Synchronize([&] { ran = true; });
+    EXPECT_FALSE(CheckSynchronize());
+    EXPECT_FALSE(ran);
 }
 
 TEST(ThreadsTest, ServingEndsWhenWokenToAConditionThatHoldsOrAtItsTimeOut)

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Message boxes of the platform layer (platform/Ui.h) shown as QMessageBox.
+namespace vantrel::platform {
+
+// The caption a box without one shows.
+inline constexpr char kDefaultMessageBoxCaption[] = "Vantrel";
+
+// Box type bit that raises and activates the box.
+inline constexpr uint32_t kMbSetForeground = 0x10000;
+
+// Shows a box of the given type bits (buttons, icon, default button) and returns the id of the
+// button chosen (kIdOk, kIdCancel, kIdYes, ...). On the GUI thread it shows the box at once; from
+// another thread the box is shown on the GUI thread through a synchronised call while the caller
+// waits. Esc and the title bar's close answer Cancel where the box has one and OK in a box of OK
+// alone; otherwise they do nothing. Without a QApplication, or once shut-down has begun, the
+// box's default button answers at once.
+int32_t ShowQtMessageBox(const std::string& text, const std::string& caption, uint32_t type);
+
+}  // namespace vantrel::platform
