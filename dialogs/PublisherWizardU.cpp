@@ -133,8 +133,6 @@ void TPublisherWizard::BuildPages()
 {
     PageWizard = new QTabWidget(this);
     PageWizard->setObjectName(QStringLiteral("PageWizard"));
-    // Wide enough for the longest texts to wrap into a few lines.
-    PageWizard->setMinimumWidth(fontMetrics().averageCharWidth() * 80);
 
     // The bottom row of a page: "< Previous" at the left, "Next >" (or Finish) at the right.
     auto navigation = [this](QWidget* page, QPushButton* previous, QPushButton* next) {
@@ -365,11 +363,12 @@ void TPublisherWizard::BuildPages()
         row->addWidget(new QLabel(QStringLiteral("Test Status:"), page));
         lblTestStatus = new QLabel(page);
         lblTestStatus->setObjectName(QStringLiteral("lblTestStatus"));
-        lblTestStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        lblTestStatus->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
         lblTestStatus->setAlignment(Qt::AlignCenter);
         lblTestStatus->setMinimumWidth(
-            fontMetrics().horizontalAdvance(QStringLiteral("Connection not tested")) + 24);
-        row->addWidget(lblTestStatus, 1);
+            fontMetrics().horizontalAdvance(QStringLiteral("Connection not tested")) + 32);
+        row->addWidget(lblTestStatus);
+        row->addStretch(1);
         layout->addLayout(row);
         memoTestLog = new QPlainTextEdit(page);
         memoTestLog->setObjectName(QStringLiteral("memoTestLog"));
@@ -445,6 +444,10 @@ void TPublisherWizard::BuildPages()
         navigation(page, AddButton(page, "Button6", kPrevious), nullptr);
         connect(FinishButton, &QPushButton::clicked, this, &TPublisherWizard::FinishButtonClick);
     }
+
+    // Every page's caption stays in view, and the longest texts wrap into a few lines.
+    PageWizard->setMinimumWidth(std::max(fontMetrics().averageCharWidth() * 80,
+                                         PageWizard->tabBar()->sizeHint().width() + 8));
 }
 
 void TPublisherWizard::Execute(QelPublicationList& list, bool show_import)
