@@ -896,6 +896,7 @@ void TPublisherWizard::ConnectionTestDone(bool passed)
 
 void TPublisherWizard::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue)
 {
+    Q_ASSERT(platform::IsMainThread());
     switch (kind) {
         case kQueueError:
             AddLogLine(queue.ReadError());
