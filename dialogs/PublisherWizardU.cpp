@@ -1,0 +1,933 @@
+#include "dialogs/PublisherWizardU.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+#include <utility>
+
+#include "dialogs/BrowseForFolderU.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/Threads.h"
+#include "platform/Ui.h"
+#include "platform/qt/FileChoosers.h"
+#include "publishing/PublicationInfo.h"
+#include "publishing/qvr_functions.h"
+#include "storage/DUN.h"
+#include "storage/DiskStorage.h"
+#include "storage/FtpStorage.h"
+
+namespace vantrel {
+namespace {
+
+const QString kAnyConnection = QStringLiteral("Any/LAN connection");
+const QString kLanOnly = QStringLiteral("LAN only");
+const QString kPrevious = QStringLiteral("< Previous");
+const QString kNext = QStringLiteral("Next >");
+
+const QColor kPassedColour(0, 128, 0);
+const QColor kFailedColour(255, 0, 0);
+
+// How long a finished test waits for its last lines to reach the log before it reports.
+constexpr auto kLogDrainPatience = std::chrono::seconds(2);
+
+std::string Text(const QLineEdit* edit)
+{
+    return edit->text().toStdString();
+}
+
+// The name as the list compares it: trailing blanks and control characters do not count.
+std::string WithoutTrailingBlanks(std::string name)
+{
+    while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ') {
+        name.pop_back();
+    }
+    return name;
+}
+
+QLabel* AddText(QWidget* page, QBoxLayout* layout, const QString& text)
+{
+    auto* label = new QLabel(text, page);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    return label;
+}
+
+void SetTextColour(QWidget* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+}  // namespace
+
+// Reached by the worker's queued call on the GUI thread only; the destructor cuts the link.
+struct TPublisherWizard::TestLink
+{
+    TPublisherWizard* wizard = nullptr;
+};
+
+TPublisherWizard::TPublisherWizard(QWidget* parent)
+    : VDialog(parent)
+    , test_link_(std::make_shared<TestLink>())
+{
+    test_link_->wizard = this;
+    setObjectName(QStringLiteral("PublisherWizard"));
+    setWindowTitle(QStringLiteral("Vantrel - New web site Wizard"));
+    // There is no Cancel: Esc does nothing, the title bar's close leaves without adding.
+    SetSwallowEscape(true);
+    BuildPages();
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(PageWizard);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    setMinimumSize(401, 209);
+    connect(PageWizard, &QTabWidget::currentChanged, this, &TPublisherWizard::PageWizardChange);
+}
+
+TPublisherWizard::~TPublisherWizard()
+{
+    test_link_->wizard = nullptr;
+    // Closing the queue first makes a test's waiting writes fail at once; that test then ends
+    // on its own with the queue and output it shares.
+    test_listener_.reset();
+    if (test_thread_.joinable()) {
+        test_thread_.detach();
+    }
+}
+
+QWidget* TPublisherWizard::AddPage(const char* name, const QString& caption)
+{
+    auto* page = new QWidget(PageWizard);
+    page->setObjectName(QString::fromLatin1(name));
+    auto* layout = new QVBoxLayout(page);
+    layout->setAlignment(Qt::AlignTop);
+    PageWizard->addTab(page, caption);
+    return page;
+}
+
+QPushButton* TPublisherWizard::AddButton(QWidget* page, const char* name, const QString& text)
+{
+    auto* button = new QPushButton(text, page);
+    button->setObjectName(QString::fromLatin1(name));
+    return button;
+}
+
+void TPublisherWizard::BuildPages()
+{
+    PageWizard = new QTabWidget(this);
+    PageWizard->setObjectName(QStringLiteral("PageWizard"));
+
+    // The bottom row of a page: "< Previous" at the left, "Next >" (or Finish) at the right.
+    auto navigation = [this](QWidget* page, QPushButton* previous, QPushButton* next) {
+        auto* layout = static_cast<QVBoxLayout*>(page->layout());
+        layout->addStretch(1);
+        auto* row = new QHBoxLayout;
+        if (previous != nullptr) {
+            row->addWidget(previous);
+            connect(previous, &QPushButton::clicked, this, &TPublisherWizard::SelectPreviousPage);
+        }
+        row->addStretch(1);
+        if (next != nullptr) {
+            row->addWidget(next);
+        }
+        layout->addLayout(row);
+    };
+    auto plain_next = [this](QPushButton* next) {
+        connect(next, &QPushButton::clicked, this, &TPublisherWizard::SelectNextPage);
+    };
+
+    // 0: Welcome.
+    {
+        QWidget* page = AddPage("TabWelcome", QStringLiteral("Welcome"));
+        auto* layout = static_cast<QVBoxLayout*>(page->layout());
+        AddText(page, layout,
+                QStringLiteral("This is the Vantrel Wizard. It will guide you through the process "
+                               "of setting up everything needed to publish a web site.\n\n"
+                               "Click on 'Next >' to start the wizard."));
+        ImportPanel = new QFrame(page);
+        ImportPanel->setObjectName(QStringLiteral("ImportPanel"));
+        static_cast<QFrame*>(ImportPanel)->setFrameShape(QFrame::StyledPanel);
+        auto* panel = new QHBoxLayout(ImportPanel);
+        auto* import_text = new QLabel(
+            QStringLiteral("Alternately, if you have previously exported your web site settings "
+                           "from another machine then you can by-pass this wizard by import them "
+                           "now."),
+            ImportPanel);
+        import_text->setWordWrap(true);
+        panel->addWidget(import_text, 1);
+        btnImport = AddButton(ImportPanel, "btnImport", QStringLiteral("Import ..."));
+        btnImport->setToolTip(QStringLiteral("Import previously saved settings."));
+        btnImport->setToolTipDuration(10000);
+        panel->addWidget(btnImport, 0, Qt::AlignVCenter);
+        layout->addSpacing(8);
+        layout->addWidget(ImportPanel);
+        WelcomeNextButton = AddButton(page, "WelcomeNextButton", kNext);
+        plain_next(WelcomeNextButton);
+        navigation(page, nullptr, WelcomeNextButton);
+        connect(btnImport, &QPushButton::clicked, this, &TPublisherWizard::BtnImportClick);
+    }
+
+    // 1: Web Site Name.
+    {
+        QWidget* page = AddPage("TabName", QStringLiteral("Web Site Name"));
+        auto* layout = static_cast<QVBoxLayout*>(page->layout());
+        AddText(page, layout,
+                QStringLiteral("Enter the name of the web site. This is the name that Vantrel will "
+                               "use when referring to your website. The website address is "
+                               "probably simplest."));
+        PublicationName = new QLineEdit(page);
+        PublicationName->setObjectName(QStringLiteral("PublicationName"));
+        layout->addWidget(PublicationName);
+        AddText(page, layout,
+                QStringLiteral("Each web site must have a unique name. It is probably best to "
+                               "select a name which you naturally associate with your website - "
+                               "and the address (i.e. its URL) is therefore a natural choice."));
+        NameNextButton = AddButton(page, "NameNextButton", kNext);
+        plain_next(NameNextButton);
+        navigation(page, AddButton(page, "Button11", kPrevious), NameNextButton);
+        connect(PublicationName, &QLineEdit::textChanged, this,
+                &TPublisherWizard::PublicationNameChange);
+        connect(PublicationName, &QLineEdit::returnPressed, this, &TPublisherWizard::NameNext);
+    }
+
+    // 2: Source.
+    {
+        QWidget* page = AddPage("TabSource", QStringLiteral("Source"));
+        auto* layout = static_cast<QVBoxLayout*>(page->layout());
+        AddText(page, layout,
+                QStringLiteral("Please enter the full directory path to the folder that contains "
+                               "your web site or browse for the folder."));
+        auto* row = new QHBoxLayout;
+        SourceDirectory = new QLineEdit(page);
+        SourceDirectory->setObjectName(QStringLiteral("SourceDirectory"));
+        BrowseButton = AddButton(page, "BrowseButton", QStringLiteral("Browse ..."));
+        row->addWidget(SourceDirectory, 1);
+        row->addWidget(BrowseButton);
+        layout->addLayout(row);
+        AddText(page, layout,
+                QStringLiteral("Everything in this folder (including any sub-folders) will be "
+                               "published to your web site."));
+        SourceNextButton = AddButton(page, "SourceNextButton", kNext);
+        navigation(page, AddButton(page, "Button1", kPrevious), SourceNextButton);
+        connect(SourceDirectory, &QLineEdit::textChanged, this,
+                &TPublisherWizard::SourceDirectoryChange);
+        connect(SourceDirectory, &QLineEdit::returnPressed, this,
+                &TPublisherWizard::SourceNextButtonClick);
+        connect(SourceNextButton, &QPushButton::clicked, this,
+                &TPublisherWizard::SourceNextButtonClick);
+        connect(BrowseButton, &QPushButton::clicked, this, &TPublisherWizard::BrowseButtonClick);
+    }
+
+    // 3: FTP  Server.
+    {
+        QWidget* page = AddPage("TabServer", QStringLiteral("FTP  Server"));
+        auto* layout = static_cast<QVBoxLayout*>(page->layout());
+        AddText(page, layout,
+                QStringLiteral("Enter the FTP address that your provider has given you for "
+                               "uploading your web site to."));
+        FtpServer = new QLineEdit(page);
+        FtpServer->setObjectName(QStringLiteral("FtpServer"));
+        layout->addWidget(FtpServer);
+        AddText(page, layout,
+                QStringLiteral("Your internet or web space provider gives you this address. It "
+                               "usually differs from the address other people use to view your "
+                               "web site: where visitors see www.example.com you may have to "
+                               "enter ftp.example.com, or an address with a folder such as "
+                               "ftp://upload.example.net/www."));
+        ServerNextButton = AddButton(page, "ServerNextButton", kNext);
+        plain_next(ServerNextButton);
+        navigation(page, AddButton(page, "Button5", kPrevious), ServerNextButton);
+        connect(FtpServer, &QLineEdit::textChanged, this, &TPublisherWizard::FtpServerChange);
+        connect(FtpServer, &QLineEdit::returnPressed, this, &TPublisherWizard::SelectNextPage);
+    }
+
+    // 4: Username && Password.
+    {
+        QWidget* page = AddPage("TabAuthentication", QStringLiteral("Username && Password"));
+        auto* layout = static_cast<QVBoxLayout*>(page->layout());
+        auto* fields = new QHBoxLayout;
+        auto* user_column = new QVBoxLayout;
+        auto* password_column = new QVBoxLayout;
+        user_column->addWidget(new QLabel(QStringLiteral("Enter your user or account name"), page));
+        Username = new QLineEdit(page);
+        Username->setObjectName(QStringLiteral("Username"));
+        user_column->addWidget(Username);
+        password_column->addWidget(new QLabel(QStringLiteral("and your password."), page));
+        edt_password = new QLineEdit(page);
+        edt_password->setObjectName(QStringLiteral("edt_password"));
+        edt_password->setEchoMode(QLineEdit::Password);
+        password_column->addWidget(edt_password);
+        fields->addLayout(user_column, 1);
+        fields->addLayout(password_column, 1);
+        layout->addLayout(fields);
+        AddText(page, layout,
+                QStringLiteral("This is the user (or account) name that your ISP or Web Space "
+                               "provider has given you and the password that you need to connect "
+                               "with. The password will be either what your provider originally "
+                               "allocated to you or one that you have selected. It must be the "
+                               "same as the one your provider has on record."));
+        auto* retype = new QHBoxLayout;
+        auto* retype_text = new QLabel(QStringLiteral("As a precaution, against typing mistakes, "
+                                                      "please retype your password again here:"),
+                                       page);
+        retype_text->setWordWrap(true);
+        edt_password2 = new QLineEdit(page);
+        edt_password2->setObjectName(QStringLiteral("edt_password2"));
+        edt_password2->setEchoMode(QLineEdit::Password);
+        retype->addWidget(retype_text, 1);
+        retype->addWidget(edt_password2, 1, Qt::AlignVCenter);
+        layout->addLayout(retype);
+        lbl_password_error =
+            new QLabel(QStringLiteral("Retyped password differs. Please reenter."), page);
+        lbl_password_error->setObjectName(QStringLiteral("lbl_password_error"));
+        QFont bold = lbl_password_error->font();
+        bold.setBold(true);
+        lbl_password_error->setFont(bold);
+        SetTextColour(lbl_password_error, kFailedColour);
+        // Its room is kept while hidden, so the page does not jump when it shows.
+        QSizePolicy keep = lbl_password_error->sizePolicy();
+        keep.setRetainSizeWhenHidden(true);
+        lbl_password_error->setSizePolicy(keep);
+        layout->addWidget(lbl_password_error, 0, Qt::AlignRight);
+        AuthenticationNextButton = AddButton(page, "AuthenticationNextButton", kNext);
+        plain_next(AuthenticationNextButton);
+        navigation(page, AddButton(page, "Button9", kPrevious), AuthenticationNextButton);
+        connect(Username, &QLineEdit::textChanged, this, &TPublisherWizard::UsernameChange);
+        connect(edt_password, &QLineEdit::textChanged, this, [this] { CheckCredentials(false); });
+        connect(edt_password2, &QLineEdit::textChanged, this, [this] { CheckCredentials(true); });
+        connect(Username, &QLineEdit::returnPressed, edt_password,
+                [this] { edt_password->setFocus(); });
+        connect(edt_password, &QLineEdit::returnPressed, edt_password2,
+                [this] { edt_password2->setFocus(); });
+        connect(edt_password2, &QLineEdit::returnPressed, this,
+                &TPublisherWizard::EdtPassword2Return);
+    }
+
+    // 5: Internet Connection.
+    {
+        QWidget* page = AddPage("TabConnection", QStringLiteral("Internet Connection"));
+        auto* layout = static_cast<QVBoxLayout*>(page->layout());
+        AddText(page, layout, QStringLiteral("Which dial up internet connection should be used?"));
+        ConnectionCombo = new QComboBox(page);
+        ConnectionCombo->setObjectName(QStringLiteral("ConnectionCombo"));
+        ConnectionCombo->setEditable(true);
+        // Typed text is a connection name of its own; it never becomes an item.
+        ConnectionCombo->setInsertPolicy(QComboBox::NoInsert);
+        layout->addWidget(ConnectionCombo);
+        AddText(page, layout,
+                QStringLiteral("Some ISPs only allow you to update your web space if you are "
+                               "connected to the internet via them. For other providers it may not "
+                               "matter how you connect to the internet."));
+        AddText(page, layout,
+                QStringLiteral("If it does not matter how you connect to the internet or if you "
+                               "connect via a LAN, then leave this as 'Any/LAN connection'."));
+        AddText(page, layout,
+                QStringLiteral("If you have dial-up connections but can only publish your web site "
+                               "via your LAN then select 'LAN only'."));
+        QPushButton* next = AddButton(page, "Button3", kNext);
+        plain_next(next);
+        navigation(page, AddButton(page, "Button7", kPrevious), next);
+    }
+
+    // 6: Test Connection.
+    {
+        QWidget* page = AddPage("TestConnection", QStringLiteral("Test Connection"));
+        auto* layout = static_cast<QVBoxLayout*>(page->layout());
+        AddText(
+            page, layout,
+            QStringLiteral("Whilst this step is optional, it is strongly suggested that you use "
+                           "this opportunity to test the FTP server configuration parameters "
+                           "that you have entered. Clickng the button below will verify that a "
+                           "connection can be made to your server."));
+        auto* row = new QHBoxLayout;
+        btnTestConnection = AddButton(page, "btnTestConnection", QStringLiteral("Test Connection"));
+        row->addWidget(btnTestConnection);
+        row->addSpacing(16);
+        row->addWidget(new QLabel(QStringLiteral("Test Status:"), page));
+        lblTestStatus = new QLabel(page);
+        lblTestStatus->setObjectName(QStringLiteral("lblTestStatus"));
+        lblTestStatus->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        lblTestStatus->setAlignment(Qt::AlignCenter);
+        lblTestStatus->setMinimumWidth(
+            fontMetrics().horizontalAdvance(QStringLiteral("Connection not tested")) + 32);
+        row->addWidget(lblTestStatus);
+        row->addStretch(1);
+        layout->addLayout(row);
+        memoTestLog = new QPlainTextEdit(page);
+        memoTestLog->setObjectName(QStringLiteral("memoTestLog"));
+        memoTestLog->setReadOnly(true);
+        memoTestLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        memoTestLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+        QPalette face = memoTestLog->palette();
+        face.setColor(QPalette::Base, face.color(QPalette::Window));
+        memoTestLog->setPalette(face);
+        memoTestLog->setFixedHeight(fontMetrics().lineSpacing() * 5 + 8);
+        QSizePolicy keep = memoTestLog->sizePolicy();
+        keep.setRetainSizeWhenHidden(true);
+        memoTestLog->setSizePolicy(keep);
+        layout->addWidget(memoTestLog);
+        lblFailedMessage =
+            new QLabel(QStringLiteral("You should go back and review the entered server address, "
+                                      "username, password and connection settings."),
+                       page);
+        lblFailedMessage->setObjectName(QStringLiteral("lblFailedMessage"));
+        lblFailedMessage->setWordWrap(true);
+        keep = lblFailedMessage->sizePolicy();
+        keep.setRetainSizeWhenHidden(true);
+        lblFailedMessage->setSizePolicy(keep);
+        layout->addWidget(lblFailedMessage);
+        Button8 = AddButton(page, "Button8", kPrevious);
+        Button10 = AddButton(page, "Button10", kNext);
+        plain_next(Button10);
+        navigation(page, Button8, Button10);
+        connect(btnTestConnection, &QPushButton::clicked, this,
+                &TPublisherWizard::BtnTestConnectionClick);
+    }
+
+    // 7: Behaviour.
+    {
+        QWidget* page = AddPage("TabBehaviour", QStringLiteral("Behaviour"));
+        auto* layout = static_cast<QVBoxLayout*>(page->layout());
+        AddText(page, layout,
+                QStringLiteral("Would you like Vantrel to delete files from the FTP server that no "
+                               "longer exist in the local copy of your website? "));
+        rdoDeleteYes =
+            new QRadioButton(QStringLiteral("Yes - Delete files that no longer exist."), page);
+        rdoDeleteYes->setObjectName(QStringLiteral("rdoDeleteYes"));
+        rdoDeleteList =
+            new QRadioButton(QStringLiteral("No - but show me where files no longer exist."), page);
+        rdoDeleteList->setObjectName(QStringLiteral("rdoDeleteList"));
+        rdoDeleteNo = new QRadioButton(QStringLiteral("No - do not delete files."), page);
+        rdoDeleteNo->setObjectName(QStringLiteral("rdoDeleteNo"));
+        rdoDeleteList->setChecked(true);
+        layout->addWidget(rdoDeleteYes);
+        layout->addWidget(rdoDeleteList);
+        layout->addWidget(rdoDeleteNo);
+        QPushButton* next = AddButton(page, "Button4", kNext);
+        plain_next(next);
+        navigation(page, AddButton(page, "Button2", kPrevious), next);
+    }
+
+    // 8: Completed.
+    {
+        QWidget* page = AddPage("TabSheet1", QStringLiteral("Completed"));
+        auto* layout = static_cast<QVBoxLayout*>(page->layout());
+        AddText(page, layout,
+                QStringLiteral("You have now entered all the information required to create a new "
+                               "website."));
+        AddText(page, layout,
+                QStringLiteral("You can review the information you have entered by going back to "
+                               "any of the previous tabs."));
+        AddText(page, layout,
+                QStringLiteral("If you are happy with the information you have entered then click "
+                               "the \"Finish\" button below."));
+        layout->addStretch(1);
+        FinishButton = AddButton(page, "FinishButton", QStringLiteral("Finish"));
+        layout->addWidget(FinishButton, 0, Qt::AlignHCenter);
+        navigation(page, AddButton(page, "Button6", kPrevious), nullptr);
+        connect(FinishButton, &QPushButton::clicked, this, &TPublisherWizard::FinishButtonClick);
+    }
+
+    // Every page's caption stays in view, and the longest texts wrap into a few lines.
+    PageWizard->setMinimumWidth(std::max(fontMetrics().averageCharWidth() * 80,
+                                         PageWizard->tabBar()->sizeHint().width() + 8));
+}
+
+void TPublisherWizard::Execute(QelPublicationList& list, bool show_import)
+{
+    list_ = &list;
+    for (QLineEdit* edit :
+         {PublicationName, SourceDirectory, FtpServer, Username, edt_password, edt_password2}) {
+        edit->clear();
+    }
+    memoTestLog->clear();
+    memoTestLog->hide();
+    lblFailedMessage->hide();
+    lblTestStatus->setText(QStringLiteral("Connection not tested"));
+    reachable_page_ = kPageName;
+    for (QPushButton* next :
+         {NameNextButton, SourceNextButton, ServerNextButton, AuthenticationNextButton}) {
+        next->setEnabled(false);
+    }
+    lbl_password_error->hide();
+
+    ConnectionCombo->clear();
+    ConnectionCombo->addItem(kAnyConnection);
+    ConnectionCombo->addItem(kLanOnly);
+    ConnectionCombo->setCurrentIndex(0);
+    if (const auto names = GetDialUpEntryNames()) {
+        for (const std::string& name : *names) {
+            ConnectionCombo->addItem(QString::fromStdString(name));
+        }
+    }
+
+    ImportPanel->setVisible(show_import);
+    PageWizard->setCurrentIndex(kPageWelcome);
+    previous_page_ = kPageWelcome;
+    first_activation_ = true;
+    exec();
+}
+
+void TPublisherWizard::showEvent(QShowEvent* event)
+{
+    VDialog::showEvent(event);
+    if (first_activation_) {
+        first_activation_ = false;
+        WelcomeNextButton->setFocus();
+    }
+}
+
+void TPublisherWizard::closeEvent(QCloseEvent* event)
+{
+    // The test's worker reports back to this window: it stays until the test has ended.
+    if (testing_) {
+        event->ignore();
+        return;
+    }
+    VDialog::closeEvent(event);
+}
+
+void TPublisherWizard::PageWizardChange(int index)
+{
+    // A page past the highest reachable one (or any other page while a test runs) is left
+    // again at once, as if it had never been entered.
+    if (index > reachable_page_ || (testing_ && index != kPageTestConnection)) {
+        const QSignalBlocker block(PageWizard);
+        PageWizard->setCurrentIndex(previous_page_);
+    }
+    previous_page_ = PageWizard->currentIndex();
+    FocusFirstControl();
+}
+
+void TPublisherWizard::FocusFirstControl()
+{
+    QWidget* first = nullptr;
+    switch (PageWizard->currentIndex()) {
+        case kPageWelcome:
+            first = WelcomeNextButton;
+            break;
+        case kPageName:
+            first = PublicationName;
+            break;
+        case kPageSource:
+            first = SourceDirectory;
+            break;
+        case kPageServer:
+            first = FtpServer;
+            break;
+        case kPageAuthentication:
+            first = Username;
+            break;
+        case kPageConnection:
+            first = ConnectionCombo;
+            break;
+        case kPageBehaviour:
+            first = rdoDeleteNo;
+            break;
+        case kPageCompleted:
+            first = FinishButton;
+            break;
+        default:
+            break;
+    }
+    if (first != nullptr) {
+        first->setFocus();
+    }
+}
+
+void TPublisherWizard::SelectNextPage()
+{
+    const int next = PageWizard->currentIndex() + 1;
+    if (next < PageWizard->count()) {
+        PageWizard->setCurrentIndex(next);
+    }
+}
+
+void TPublisherWizard::SelectPreviousPage()
+{
+    const int previous = PageWizard->currentIndex() - 1;
+    if (previous >= 0) {
+        PageWizard->setCurrentIndex(previous);
+    }
+}
+
+void TPublisherWizard::Reach(int page)
+{
+    reachable_page_ = std::max(reachable_page_, page);
+}
+
+bool TPublisherWizard::TrimLeft(QLineEdit* edit)
+{
+    const QString text = edit->text();
+    qsizetype cut = 0;
+    while (cut < text.size() && text[cut].unicode() <= ' ') {
+        ++cut;
+    }
+    if (cut == 0) {
+        return false;
+    }
+    const qsizetype caret = edit->cursorPosition();
+    edit->setText(text.mid(cut));
+    edit->setCursorPosition(static_cast<int>(std::max<qsizetype>(0, caret - cut)));
+    return true;
+}
+
+void TPublisherWizard::PublicationNameChange()
+{
+    if (TrimLeft(PublicationName)) {
+        return;
+    }
+    const std::string name = Text(PublicationName);
+    if (name.empty() || list_ == nullptr || list_->Exists(WithoutTrailingBlanks(name))) {
+        NameNextButton->setEnabled(false);
+        return;
+    }
+    NameNextButton->setEnabled(true);
+    Reach(kPageCompleted);
+}
+
+// Enter moves on even while Next is disabled: a name that was valid once has opened every page.
+void TPublisherWizard::NameNext()
+{
+    SelectNextPage();
+}
+
+void TPublisherWizard::SourceDirectoryChange()
+{
+    if (TrimLeft(SourceDirectory)) {
+        return;
+    }
+    SourceNextButton->setEnabled(!SourceDirectory->text().isEmpty());
+}
+
+void TPublisherWizard::SourceNextButtonClick()
+{
+    if (platform::DirectoryExists(Text(SourceDirectory))) {
+        Reach(kPageServer);
+        SelectNextPage();
+        return;
+    }
+    platform::MessageBox(
+        "The source directory you have specified does not exist or is inaccessible. Please "
+        "check and reenter.",
+        "Directory does not exist", platform::kMbIconExclamation | platform::kMbOk);
+    reachable_page_ = kPageSource;
+    SourceDirectory->setFocus();
+}
+
+void TPublisherWizard::BrowseButtonClick()
+{
+    std::string path;
+    BrowseForFolder("Source directory", "", false, path);
+    if (!path.empty()) {
+        SourceDirectory->setText(QString::fromStdString(path));
+    }
+}
+
+void TPublisherWizard::FtpServerChange()
+{
+    if (TrimLeft(FtpServer)) {
+        return;
+    }
+    const bool given = !FtpServer->text().isEmpty();
+    ServerNextButton->setEnabled(given);
+    if (given) {
+        Reach(kPageAuthentication);
+    }
+}
+
+void TPublisherWizard::UsernameChange()
+{
+    if (TrimLeft(Username)) {
+        return;
+    }
+    if (Username->text().isEmpty()) {
+        AuthenticationNextButton->setEnabled(false);
+        return;
+    }
+    CheckCredentials(false);
+}
+
+bool TPublisherWizard::CheckCredentials(bool show_mismatch)
+{
+    const bool same = edt_password->text() == edt_password2->text();
+    AuthenticationNextButton->setEnabled(!Username->text().isEmpty() && same);
+    if (same) {
+        lbl_password_error->hide();
+    } else if (show_mismatch) {
+        lbl_password_error->show();
+    }
+    if (AuthenticationNextButton->isEnabled()) {
+        Reach(kPageConnection);
+    }
+    return AuthenticationNextButton->isEnabled();
+}
+
+void TPublisherWizard::EdtPassword2Return()
+{
+    if (CheckCredentials(true)) {
+        SelectNextPage();
+    }
+}
+
+TPublisherWizard::ConnectionChoice TPublisherWizard::Connection() const
+{
+    // Typed text leaves the current index where it was: the text alone says what is chosen.
+    const QString text = ConnectionCombo->currentText();
+    if (text == ConnectionCombo->itemText(0)) {
+        return {};
+    }
+    if (text == ConnectionCombo->itemText(1)) {
+        return {"", 1};
+    }
+    return {text.toStdString(), 0};
+}
+
+std::string TPublisherWizard::NameProblem() const
+{
+    const std::string name = WithoutTrailingBlanks(Text(PublicationName));
+    if (name.empty()) {
+        return "The web site has no name. Please enter a name for it on the \"Web Site Name\" "
+               "page.";
+    }
+    if (list_->Exists(name)) {
+        return "A web site called \"" + name +
+               "\" already exists. Each web site must have a unique name: please enter another "
+               "one on the \"Web Site Name\" page.";
+    }
+    return "";
+}
+
+void TPublisherWizard::FinishButtonClick()
+{
+    // The name may have changed since it opened every page; an empty one would be the key of
+    // every web site, a used one would add nothing.
+    const std::string problem = NameProblem();
+    if (!problem.empty()) {
+        platform::MessageBox(problem, "Web site name",
+                             platform::kMbIconExclamation | platform::kMbOk);
+        PageWizard->setCurrentIndex(kPageName);
+        PublicationName->setFocus();
+        return;
+    }
+    const ConnectionChoice connection = Connection();
+    if (!list_->AddNew(Text(PublicationName), Text(SourceDirectory), Text(FtpServer),
+                       Text(Username), Text(edt_password), connection.name, connection.type,
+                       rdoDeleteYes->isChecked(), rdoDeleteList->isChecked())) {
+        // The web site is listed but its settings did not reach the store.
+        platform::MessageBox(
+            "The new web site could not be saved: " + list_->Store()->LastErrorText(),
+            "Web site not saved", platform::kMbIconExclamation | platform::kMbOk);
+    }
+    accept();
+}
+
+void TPublisherWizard::BtnImportClick()
+{
+    platform::FileChooserRequest request;
+    request.mode = platform::FileChooserRequest::Mode::kOpen;
+    request.title = QStringLiteral("Import web site settings from file");
+    request.filter = QStringLiteral("Vantrel settings file (*.qvr)|*.qvr");
+    request.default_suffix = QStringLiteral("qvr");
+    QString file_name;
+    if (!platform::FileChooser().ChooseFile(this, request, file_name)) {
+        return;
+    }
+    std::string problem;
+    if (ImportSettingsFile(*list_, file_name.toStdString(), &problem)) {
+        accept();
+        return;
+    }
+    if (!problem.empty()) {
+        platform::MessageBox(problem, "Import web site settings from file",
+                             platform::kMbIconExclamation | platform::kMbOk);
+    }
+}
+
+void TPublisherWizard::SetDeviceFactory(ConnectionTestDeviceFactory factory)
+{
+    device_factory_ = std::move(factory);
+}
+
+std::unique_ptr<QelStorageDevice> TPublisherWizard::MakeTestDevice(
+    const ConnectionTestDevice& device, QelSyncBaseOutput& output)
+{
+    if (device.disk) {
+        return std::make_unique<DiskStorageDevice>(&output);
+    }
+    auto ftp = std::make_unique<FtpStorageDevice>(&output, 0, nullptr, 0, nullptr, 0, 0, nullptr,
+                                                  nullptr, false);
+    ftp->SetFlags(device.ftp_flags);
+    return ftp;
+}
+
+bool TPublisherWizard::MakeTestObjects()
+{
+    test_queue_ = std::make_shared<TPublisherMessageQueue>();
+    test_output_ = std::make_shared<TOutputToPipe>(*test_queue_);
+    test_listener_ = TListenOnQueue::Create(*test_queue_, *this);
+    if (test_listener_ == nullptr) {
+        // Nobody would read the queue: the next test tries again.
+        const uint32_t error = platform::GetLastError();
+        test_output_.reset();
+        test_queue_.reset();
+        AddLogLine("The connection test could not start: " + platform::ErrorMessageText(error));
+        return false;
+    }
+    return true;
+}
+
+void TPublisherWizard::SetTestRunning(bool running)
+{
+    testing_ = running;
+    btnTestConnection->setEnabled(!running);
+    PageWizard->tabBar()->setEnabled(!running);
+    Button8->setEnabled(!running);
+    Button10->setEnabled(!running);
+}
+
+void TPublisherWizard::BtnTestConnectionClick()
+{
+    if (testing_) {
+        return;
+    }
+    memoTestLog->clear();
+    lblFailedMessage->hide();
+    memoTestLog->show();
+    if (test_queue_ == nullptr && !MakeTestObjects()) {
+        ConnectionTestDone(false);
+        return;
+    }
+    lblTestStatus->setText(QStringLiteral("Testing..."));
+
+    const std::string server = Text(FtpServer);
+    const std::string user = Text(Username);
+    const std::string password = Text(edt_password);
+    std::string connection_name;
+    ConnectionTestDevice device;
+    device.disk = DiskStorageDevice::IsDiskPath(server);
+    if (!device.disk) {
+        // Quiet about time-outs, and SYST asked whatever the dot-file treatment; "LAN only" also
+        // asks before publishing over a modem, as the published web site will.
+        device.ftp_flags = FtpStorageDevice::kFlagQuietTimeout | FtpStorageDevice::kFlagAskSyst;
+        const ConnectionChoice connection = Connection();
+        if (connection.type == 1) {
+            device.ftp_flags |= FtpStorageDevice::kFlagAskOnModem;
+        }
+        connection_name = connection.name;
+    }
+
+    ConnectionTestDeviceFactory factory = device_factory_ ? device_factory_ : MakeTestDevice;
+    std::shared_ptr<TestLink> link = test_link_;
+    std::shared_ptr<TPublisherMessageQueue> queue = test_queue_;
+    std::shared_ptr<TOutputToPipe> output = test_output_;
+    SetTestRunning(true);
+    auto work = [=] {
+        bool passed = false;
+        {
+            std::unique_ptr<QelStorageDevice> opened = factory(device, *output);
+            if (opened != nullptr) {
+                passed = opened->Open(server, user, password, connection_name);
+                // A local folder opens without being looked at; the test looks, so that a
+                // folder that is not there does not pass.
+                if (passed && device.disk && !opened->ChangeDirectory(server)) {
+                    const uint32_t error = opened->GetLastError();
+                    output->Write(kMsgError, "Failed to open folder " + server);
+                    output->Write(kMsgError, "Error code: " + std::to_string(error));
+                    output->Write(kMsgError, "Description: " + opened->GetLastErrorText());
+                    passed = false;
+                }
+            }
+        }
+        // The result follows the device's last lines into the window, unless the window is
+        // gone (the queue is then closed and shows nothing waiting).
+        const auto give_up = std::chrono::steady_clock::now() + kLogDrainPatience;
+        while (queue->BytesAvailable() > 0 && !platform::SynchronizeShutdownBegun() &&
+               std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            QMetaObject::invokeMethod(
+                app,
+                [link, passed] {
+                    if (link->wizard != nullptr) {
+                        link->wizard->ConnectionTestDone(passed);
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+    };
+    try {
+        test_thread_ = std::thread(work);
+    } catch (const std::system_error& error) {
+        AddLogLine(std::string("The connection test could not start: ") + error.what());
+        ConnectionTestDone(false);
+    }
+}
+
+void TPublisherWizard::ConnectionTestDone(bool passed)
+{
+    if (test_thread_.joinable()) {
+        // It has nothing left to do but return.
+        test_thread_.join();
+    }
+    SetTestRunning(false);
+    lblTestStatus->setText(passed ? QStringLiteral("Passed") : QStringLiteral("Failed"));
+    SetTextColour(lblTestStatus, passed ? kPassedColour : kFailedColour);
+    lblFailedMessage->setVisible(!passed);
+}
+
+void TPublisherWizard::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue)
+{
+    Q_ASSERT(platform::IsMainThread());
+    switch (kind) {
+        case kQueueError:
+            AddLogLine(queue.ReadError());
+            break;
+        case kQueueLogText:
+            AddLogLine(queue.ReadMessage());
+            break;
+        case kQueueProgress:
+        case kQueueFinalStatus: {
+            QelSyncStatus ignored;
+            queue.ReadStatus(&ignored);
+            break;
+        }
+        default:
+            break;
+    }
+    QTextDocument* document = memoTestLog->document();
+    if (document->blockCount() > 1 && document->lastBlock().text().isEmpty()) {
+        QTextCursor cursor(document);
+        cursor.movePosition(QTextCursor::End);
+        cursor.deletePreviousChar();
+    }
+}
+
+void TPublisherWizard::AddLogLine(const std::string& text)
+{
+    // The devices join the lines of one message with CR LF.
+    QString line = QString::fromStdString(text);
+    line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    line.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    memoTestLog->appendPlainText(line);
+}
+
+}  // namespace vantrel
