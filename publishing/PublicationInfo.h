@@ -9,7 +9,7 @@
 
 #include "foundation/QelDateFunctions.h"
 #include "foundation/QelRegistryU.h"
-#include "storage/FtpStorage.h"
+#include "storage/DotFileState.h"
 
 // Web site definitions and their list: TPublicationStatus, TDotFileState, QelPublication (one
 // web site, read from and written to a section of a settings store) and QelPublicationList

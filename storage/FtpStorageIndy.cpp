@@ -345,10 +345,10 @@ bool FtpIndyStorageDevice::Connect(bool passive, const std::string& connection_n
     const std::string folder = ReadCurrentFolder();
     login_root_ = folder == "\\" ? "" : folder;
     if (dot_file_state_ != nullptr &&
-        (dot_file_state_->Treatment != 2 || (flags_ & kFlagAskSyst) != 0)) {
+        (dot_file_state_->Treatment != kDotFilesListed || (flags_ & kFlagAskSyst) != 0)) {
         unix_ = AskSystemType().find("UNIX") != std::string::npos;
-        if (dot_file_state_->Treatment != 2 && !unix_) {
-            dot_file_state_->Treatment = 2;
+        if (dot_file_state_->Treatment != kDotFilesListed && !unix_) {
+            dot_file_state_->Treatment = kDotFilesListed;
         }
     }
     return true;
@@ -465,12 +465,7 @@ bool FtpIndyStorageDevice::PutFile(const std::string& local_path,
     if (!drift_settled_) {
         MeasureTimeOffset(folder, name, start, false);
     }
-    if (dot_file_state_ != nullptr && name[0] == '.') {
-        ++dot_file_state_->DotFilesFound;
-        if (dot_file_state_->Treatment == 0) {
-            dot_file_state_->Treatment = 1;
-        }
-    }
+    CountUploadedDotFile(dot_file_state_, name);
     return true;
 }
 
@@ -603,6 +598,24 @@ std::vector<std::string> FtpIndyStorageDevice::ReadListing(const std::string& ma
     return lines;
 }
 
+std::unique_ptr<QelDirectoryEntry> FtpIndyStorageDevice::ListedEntryOf(
+    const platform::FindData& data, const std::string& line)
+{
+    auto entry = QelDirectoryEntry::Create();
+    entry->Name = data.file_name;
+    entry->Date = FileTimeToDateTime(data.last_write_time) - (time_drift_ ? *time_drift_ : 0);
+    entry->SizeHigh = data.size_high;
+    entry->SizeLow = data.size_low;
+    entry->Attributes = data.attributes & platform::kFileAttributeDirectory;
+    // Only the owner's write permission counts; a listing without permission texts (DOS, IIS)
+    // shows nothing writable.
+    const std::string_view permissions = platform::ListingPermissionText(line);
+    if (permissions.size() < 3 || permissions[2] != 'w') {
+        entry->Attributes |= platform::kFileAttributeReadOnly;
+    }
+    return entry;
+}
+
 bool FtpIndyStorageDevice::AddClientEntry(QelDirectoryList* list,
                                           const std::string& line,
                                           bool first,
@@ -614,22 +627,17 @@ bool FtpIndyStorageDevice::AddClientEntry(QelDirectoryList* list,
     if (!platform::ParseListingLine(line, now, &data)) {
         return false;
     }
-    auto entry = QelDirectoryEntry::Create();
-    entry->Name = data.file_name;
-    entry->Date = FileTimeToDateTime(data.last_write_time) - (time_drift_ ? *time_drift_ : 0);
-    entry->SizeHigh = data.size_high;
-    entry->SizeLow = data.size_low;
-    entry->Attributes = data.attributes & platform::kFileAttributeDirectory;
+    auto entry = ListedEntryOf(data, line);
+    // A VMS line has read its own bits (and its header must not look like an entry with bits
+    // before the fix-up has seen it).
+    const bool read_only = entry->IsReadOnly();
+    entry->SetReadOnly(false);
     ParseVmsListing(entry.get(), first);
     if (entry->Name.empty()) {
         return true;
     }
-    // Only the owner's write permission counts; a listing without permission texts (DOS, IIS)
-    // shows nothing writable. A VMS line has read its own bits (and its header must not look
-    // like an entry with bits before the fix-up has seen it).
-    const std::string_view permissions = platform::ListingPermissionText(line);
-    if (vms_mode_ != 1 && (permissions.size() < 3 || permissions[2] != 'w')) {
-        entry->Attributes |= platform::kFileAttributeReadOnly;
+    if (vms_mode_ != 1 && read_only) {
+        entry->SetReadOnly(true);
     }
     AddCountedEntry(list, std::move(entry), mask);
     return true;
@@ -655,7 +663,7 @@ std::unique_ptr<QelDirectoryList> FtpIndyStorageDevice::ListDirectory(const std:
                 return list;
             }
             Write(kMsgWarning, "Renegotiating connection " + failure.displayText());
-            retry_state_ = 1;
+            retry_state_ = kRetryRenegotiating;
             if (!MayReconnect(0)) {
                 return list;
             }

@@ -133,6 +133,9 @@ protected:
                        const std::string& name,
                        const std::string& permission) override;
     std::string RemoteFolderOf(const std::string& folder) const override;
+    // The read-only bit from the owner's write permission of the line.
+    std::unique_ptr<QelDirectoryEntry> ListedEntryOf(const platform::FindData& data,
+                                                     const std::string& line) override;
 
 private:
     // One connection and log-in, plain or over TLS; the client's failures are thrown.

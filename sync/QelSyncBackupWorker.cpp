@@ -240,7 +240,7 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
         return;
     }
     // With a local source the patterns compare letter case, as its file names do.
-    ignore_case_ = SourceDevice->GetDeviceType() != 1;
+    ignore_case_ = SourceDevice->GetDeviceType() != kDeviceLocalDisk;
 
     if (!SourceDevice->ChangeDirectory(SourceRoot)) {
         Report(kMsgError, "Source directory " + source_root + " does not exist");
