@@ -247,6 +247,12 @@ protected:
     }
 
     std::map<std::string, std::string> Server() const { return TreeOf(server_->SiteLocalPath()); }
+    // The server that hides dot files from a plain listing, or null.
+    testing::PyftpdlibServer* HidingServer() const
+    {
+        auto* server = dynamic_cast<testing::PyftpdlibServer*>(server_.get());
+        return server != nullptr && server->HidesDotFiles() ? server : nullptr;
+    }
 
     static constexpr std::time_t kOld = 1'500'000'000;
     static constexpr const char* kRoot = "ftp:\\\\127.0.0.1\\site";
@@ -276,12 +282,21 @@ TEST_P(FtpServerPublishTest, ASitePublishesExactlyAndAnUnchangedOneCopiesNothing
     const int32_t files = worker_.Status().FilesCopied;
     EXPECT_EQ(78, files);
 
+    const size_t commands_before = HidingServer() ? HidingServer()->Commands().size() : 0;
     Publish();
     EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
     EXPECT_EQ(files, worker_.Status().FilesProcessed);
-    if (server_->Family() == "vsftpd") {
-        // vsftpd hides dot files: they come through "NLST -a .*".
-        EXPECT_EQ(3, dots_.Treatment);
+    if (server_->Family() == "vsftpd" || HidingServer() != nullptr) {
+        // Both hide dot files: they come through "NLST -a .*", or "LIST -a" where that is
+        // refused.
+        EXPECT_EQ(kDotFilesHidden, dots_.Treatment);
+    }
+    if (HidingServer() != nullptr) {
+        const std::vector<std::string> commands = HidingServer()->Commands();
+        EXPECT_EQ(1, std::count_if(commands.begin() + static_cast<ptrdiff_t>(commands_before),
+                                   commands.end(),
+                                   [](const std::string& c) { return c.rfind("NLST", 0) == 0; }))
+            << "one refused pattern a run";
     }
     EXPECT_LE(2, dots_.DotFilesFound);
 }
@@ -309,9 +324,12 @@ TEST_P(FtpServerPublishTest, ChangesAndDeletionsFollowEachChoice)
     Publish(2);
     EXPECT_EQ(0, worker_.Status().FilesCopied);
     EXPECT_TRUE(fs::exists(deleted));
+    // A folder whose dot file a hiding server leaves out of its listing goes too.
+    fs::remove_all(sandbox_.Path("src/area1"));
     Publish(1);
     EXPECT_FALSE(fs::exists(deleted));
     EXPECT_FALSE(fs::exists(server_->SiteLocalPath(".htaccess")));
+    EXPECT_FALSE(fs::exists(server_->SiteLocalPath("area1")));
     EXPECT_SAME_TREE(Source(), Server());
 }
 
@@ -408,8 +426,10 @@ INSTANTIATE_TEST_SUITE_P(Servers,
                          FtpServerPublishTest,
                          ::testing::Values(PublishTarget{"pyftpdlib", false},
                                            PublishTarget{"vsftpd", false},
+                                           PublishTarget{"pyftpdlib_hiding", false},
                                            PublishTarget{"pyftpdlib", true},
-                                           PublishTarget{"vsftpd", true}),
+                                           PublishTarget{"vsftpd", true},
+                                           PublishTarget{"pyftpdlib_hiding", true}),
                          [](const auto& info) {
                              return info.param.server +
                                     (info.param.client_library ? "_client_library" : "");
