@@ -264,17 +264,34 @@ std::string FtpIndyStorageDevice::AskSystemType()
     try {
         client_->sendCommand("SYST", reply);
     } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
+        StoreFailure(failure);
         reply.clear();
     }
     return reply;
+}
+
+void FtpIndyStorageDevice::StoreFailure(const Poco::Exception& failure)
+{
+    last_error_ = LastErrorCodeOf(failure);
+    const bool refused =
+        dynamic_cast<const Poco::Net::FTPException*>(&failure) != nullptr && failure.code() >= 400;
+    refused_reply_ = refused ? ReplyOf(failure) : "";
+}
+
+std::string FtpIndyStorageDevice::GetLastErrorText()
+{
+    // A reply code has no text of the system's: what the server said describes it.
+    if (!refused_reply_.empty() && last_error_ >= 400 && last_error_ < 600) {
+        return refused_reply_;
+    }
+    return FtpStorageDevice::GetLastErrorText();
 }
 
 void FtpIndyStorageDevice::Report(uint8_t type,
                                   const std::string& first,
                                   const Poco::Exception& failure)
 {
-    last_error_ = LastErrorCodeOf(failure);
+    StoreFailure(failure);
     Write(type, first + "\r\nCode: " + std::to_string(last_error_) +
                     "\r\nDescription: " + failure.displayText());
 }
@@ -294,7 +311,7 @@ bool FtpIndyStorageDevice::Connect(bool passive, const std::string& connection_n
     try {
         ConnectClient(false);
     } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
+        StoreFailure(failure);
         if (!IsSocketFailure(failure)) {
             ReportConnectFailure(refused, last_error_, failure.displayText());
             return false;
@@ -333,7 +350,7 @@ bool FtpIndyStorageDevice::Connect(bool passive, const std::string& connection_n
             if (IsSocketFailure(failure)) {
                 ReportConnectFailure(unresolved, SocketErrorCodeOf(failure), failure.displayText());
             } else {
-                last_error_ = LastErrorCodeOf(failure);
+                StoreFailure(failure);
                 ReportConnectFailure(refused, last_error_, failure.displayText());
             }
             return false;
@@ -365,7 +382,7 @@ std::string FtpIndyStorageDevice::ReadCurrentFolder()
         current_folder_ = folder.empty() ? "\\" : folder;
         return current_folder_;
     } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
+        StoreFailure(failure);
         return "\\";
     }
 }
@@ -401,7 +418,7 @@ bool FtpIndyStorageDevice::ChangeWorkingFolder(const std::string& folder)
         current_folder_ = path;
         return true;
     } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
+        StoreFailure(failure);
         Write(kMsgError, "Cannot change directory to " + folder + " (error " +
                              std::to_string(last_error_) + ")." + failure.displayText() +
                              " root: " + login_root_ + " cwd: " + current_folder_);
@@ -485,7 +502,7 @@ bool FtpIndyStorageDevice::DeleteFile(const std::string& folder,
         client_->remove(file);
         return true;
     } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
+        StoreFailure(failure);
         if (report_errors) {
             Report(kMsgWarning,
                    "Failed to delete file " + file + " in " +
@@ -526,7 +543,7 @@ bool FtpIndyStorageDevice::RunFolderRequest(
         (client_.get()->*request)(name);
         return true;
     } catch (const Poco::Exception& error) {
-        last_error_ = LastErrorCodeOf(error);
+        StoreFailure(error);
         Write(kMsgError, failure + path + " (error " + std::to_string(last_error_) + "). " +
                              GetLastErrorText());
         return false;
@@ -568,7 +585,7 @@ std::string FtpIndyStorageDevice::GetFile(const std::string& folder, const std::
         }
         last_error_ = 29;
     } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
+        StoreFailure(failure);
     }
     platform::DeleteFile(local_path);
     return "";
@@ -657,7 +674,7 @@ std::unique_ptr<QelDirectoryList> FtpIndyStorageDevice::ListDirectory(const std:
             lines = ReadListing(mask);
             break;
         } catch (const Poco::Exception& failure) {
-            last_error_ = LastErrorCodeOf(failure);
+            StoreFailure(failure);
             if (retried || !ServerClosedConnection(failure)) {
                 Write(kMsgWarning, "Listing " + folder + " failed: " + failure.displayText());
                 return list;

@@ -125,6 +125,8 @@ public:
                      bool expect_data) override;
     // The reply to the last raw command on this device's connection.
     std::string GetLastResponse() override;
+    // A command the server refused is described by the server's reply.
+    std::string GetLastErrorText() override;
 
 protected:
     // "SITE CHMOD" over this device's connection; a reply other than 250 is written as a
@@ -149,6 +151,9 @@ private:
     // Splits path at its last "\" and changes to the folder part; false on an empty name, an
     // unsafe name or a failed change.
     bool EnterFolderOf(const std::string& path, std::string* name);
+    // Keeps the code of a failure of the client as the last error, and the server's reply when
+    // it refused the command.
+    void StoreFailure(const Poco::Exception& failure);
     void Report(uint8_t type, const std::string& first, const Poco::Exception& failure);
     // Makes or removes the folder named by the last part of path; a failure writes failure
     // followed by the path, the code and its text.
@@ -177,6 +182,8 @@ private:
     // Made at the first fall-back to TLS, kept for the device's life.
     Poco::Net::Context::Ptr tls_context_;
     std::string last_response_;
+    // The reply of the command the server refused last; empty after any other failure.
+    std::string refused_reply_;
 };
 
 }  // namespace vantrel

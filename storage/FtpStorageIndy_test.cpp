@@ -852,6 +852,18 @@ TEST_F(ScriptedIndyDeviceTest, ARefusedDeletionWritesTheThreeLineWarningOnlyWhen
     EXPECT_NE(first.find("a.txt"), std::string::npos) << first;
     EXPECT_NE(first.find(kBase), std::string::npos) << first;
     EXPECT_NE(warning.find("No such file", code), std::string::npos) << warning;
+    EXPECT_EQ(device_->GetLastErrorText(), "550 a.txt: No such file.");
+}
+
+TEST_F(ScriptedIndyDeviceTest, ARefusedFolderRemovalIsDescribedByTheServersReply)
+{
+    server_.SetReply("RMD", "550 Can't remove directory: Directory not empty");
+    Open();
+    EXPECT_FALSE(device_->RemoveDirectory(std::string(kBase) + "\\sub"));
+    ASSERT_EQ(output_.lines.size(), 1u);
+    EXPECT_EQ(output_.lines[0], std::string("Failed to delete directory ") + kBase +
+                                    "\\sub (error 550). 550 Can't remove directory: Directory "
+                                    "not empty");
 }
 
 TEST_F(ScriptedIndyDeviceTest, UploadsGoInTheirOwnModeEvenRightAfterAListing)
