@@ -682,6 +682,7 @@ bool FtpStorageDevice::ChangeWorkingFolder(const std::string& folder)
             return ChangeWorkingFolder(folder);
         }
         Write(kMsgError, "Failed to renegotiate connection");
+        KeepCause(code);
         return false;
     }
     Write(kMsgError, report);
@@ -709,13 +710,23 @@ bool FtpStorageDevice::MayReconnect(int reconnects)
     return false;
 }
 
-bool FtpStorageDevice::Reconnect(bool passive, const char* failure)
+bool FtpStorageDevice::Reconnect(bool passive, const char* failure, uint32_t cause)
 {
     if (Connect(passive, "")) {
         return true;
     }
     Write(kMsgError, failure);
+    KeepCause(cause);
     return false;
+}
+
+void FtpStorageDevice::KeepCause(uint32_t cause)
+{
+    // A connection refused on the connect thread leaves no code of its own; the operation's
+    // failure must still read as one, not as "completed successfully".
+    if (last_error_ == 0) {
+        last_error_ = static_cast<int32_t>(cause);
+    }
 }
 
 std::string FtpStorageDevice::FourLines(const std::string& first, const std::string& code_label)
@@ -819,7 +830,8 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
             Write(kMsgWarning, FourLines(failed, "Error code: "));
             Write(kMsgWarning, "Renegotiating connection");
             retry_state_ = kRetryRenegotiating;
-            const bool reconnected = Reconnect(passive_ != 0, "Failed to renegotiate connection");
+            const bool reconnected =
+                Reconnect(passive_ != 0, "Failed to renegotiate connection", code);
             Disarm();
             if (!reconnected) {
                 return false;
@@ -827,7 +839,7 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
         } else if (timed_out) {
             Write(kMsgWarning, "Timedout - Retrying");
             retry_state_ = kRetryAfterTimeout;
-            if (!Reconnect(passive_ != 0, "Failed to reconnect")) {
+            if (!Reconnect(passive_ != 0, "Failed to reconnect", code)) {
                 return false;
             }
         } else {
@@ -836,7 +848,7 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
             retry_state_ = kRetryModeSwitched;
             passive_ = passive_ != 0 ? 0 : 1;
             Write(kMsgWarning, "Renegotiating connection type");
-            if (!Reconnect(passive_ != 0, "Failed to renegotiate connection")) {
+            if (!Reconnect(passive_ != 0, "Failed to renegotiate connection", code)) {
                 return false;
             }
         }
@@ -1389,7 +1401,7 @@ std::unique_ptr<QelDirectoryList> FtpStorageDevice::ListDirectory(const std::str
                 retry_state_ = kRetryModeSwitched;
                 passive_ = passive_ != 0 ? 0 : 1;
                 Write(kMsgWarning, "Renegotiating connection type");
-                if (!Reconnect(passive_ != 0, "Failed to renegotiate connection")) {
+                if (!Reconnect(passive_ != 0, "Failed to renegotiate connection", code)) {
                     return QelDirectoryList::Create();
                 }
                 list = QelDirectoryList::Create();
@@ -1446,7 +1458,7 @@ std::unique_ptr<QelDirectoryList> FtpStorageDevice::ListDirectory(const std::str
             Write(kMsgWarning, "Renegotiating connection");
             retry_state_ = kRetryRenegotiating;
         }
-        if (!Reconnect(passive_ != 0, "Failed to renegotiate connection")) {
+        if (!Reconnect(passive_ != 0, "Failed to renegotiate connection", code)) {
             last_error_ = static_cast<int32_t>(platform::kErrorInternetTimeout);
             return list;
         }

@@ -285,8 +285,10 @@ protected:
     // False, with "Failed to reconnect" and 12002, once an operation used up its reconnections;
     // false with 12017 once a stop was requested.
     bool MayReconnect(int reconnects);
-    // Connect for a retry; a failure writes `failure`.
-    bool Reconnect(bool passive, const char* failure);
+    // Connect for a retry; a failure writes `failure` and keeps `cause`, the code that led to
+    // the retry, when the connection left none.
+    bool Reconnect(bool passive, const char* failure, uint32_t cause);
+    void KeepCause(uint32_t cause);
     std::string FourLines(const std::string& first, const std::string& code_label);
     std::shared_ptr<THandleTimeout> Watchdog() const;
     void Watch();

@@ -273,16 +273,19 @@ std::string FtpIndyStorageDevice::AskSystemType()
 void FtpIndyStorageDevice::StoreFailure(const Poco::Exception& failure)
 {
     last_error_ = LastErrorCodeOf(failure);
+    failure_code_ = last_error_;
     const bool refused =
         dynamic_cast<const Poco::Net::FTPException*>(&failure) != nullptr && failure.code() >= 400;
-    refused_reply_ = refused ? ReplyOf(failure) : "";
+    failure_text_ = refused ? ReplyOf(failure)
+                            : failure.displayText() + " (#" + std::to_string(last_error_) + ")";
 }
 
 std::string FtpIndyStorageDevice::GetLastErrorText()
 {
-    // A reply code has no text of the system's: what the server said describes it.
-    if (!refused_reply_.empty() && last_error_ >= 400 && last_error_ < 600) {
-        return refused_reply_;
+    // Neither a reply code nor the client's socket codes have a text of the system's: what the
+    // server said, or what the client saw, describes them.
+    if (last_error_ != 0 && last_error_ == failure_code_) {
+        return failure_text_;
     }
     return FtpStorageDevice::GetLastErrorText();
 }

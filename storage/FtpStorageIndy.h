@@ -125,7 +125,7 @@ public:
                      bool expect_data) override;
     // The reply to the last raw command on this device's connection.
     std::string GetLastResponse() override;
-    // A command the server refused is described by the server's reply.
+    // A failure of the client is described by the server's reply or the client's own text.
     std::string GetLastErrorText() override;
 
 protected:
@@ -151,8 +151,7 @@ private:
     // Splits path at its last "\" and changes to the folder part; false on an empty name, an
     // unsafe name or a failed change.
     bool EnterFolderOf(const std::string& path, std::string* name);
-    // Keeps the code of a failure of the client as the last error, and the server's reply when
-    // it refused the command.
+    // Keeps the code of a failure of the client as the last error, and its description.
     void StoreFailure(const Poco::Exception& failure);
     void Report(uint8_t type, const std::string& first, const Poco::Exception& failure);
     // Makes or removes the folder named by the last part of path; a failure writes failure
@@ -182,8 +181,10 @@ private:
     // Made at the first fall-back to TLS, kept for the device's life.
     Poco::Net::Context::Ptr tls_context_;
     std::string last_response_;
-    // The reply of the command the server refused last; empty after any other failure.
-    std::string refused_reply_;
+    // The description of the last failure of the client: the server's reply to a refused
+    // command, else the client's own text; and its code.
+    std::string failure_text_;
+    int32_t failure_code_ = 0;
 };
 
 }  // namespace vantrel

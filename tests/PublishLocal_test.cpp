@@ -152,6 +152,11 @@ TEST_F(PublishLocalTest, ChangesArePublishedAndObsoleteFilesFollowTheDeletionCho
     ASSERT_EQ(0, chmod(sandbox_.Path("src/locked.html").c_str(), 0444));
     fs::remove(sandbox_.Path("src/area1/part1/page1.html"));
     fs::remove_all(sandbox_.Path("src/area2"));
+    // A copy cut short by a killed run; a file of the same form that stands for no source file;
+    // a source name that no folder path can hold.
+    sandbox_.WriteFile("dst/area0/part0/.vantrel-4242-0-77.tmp-page0.html", "half");
+    sandbox_.WriteFile("dst/.vantrel-4242-1-78.tmp-gone.html", "not ours");
+    sandbox_.WriteFile("src/back\\slash.html", "x", kOld);
 
     Publish(0);
     EXPECT_FALSE(flags_.Failed);
@@ -159,6 +164,13 @@ TEST_F(PublishLocalTest, ChangesArePublishedAndObsoleteFilesFollowTheDeletionCho
     EXPECT_EQ("changed", sandbox_.ReadFile("dst/area0/part0/page0.html"));
     EXPECT_EQ("changed too", sandbox_.ReadFile("dst/locked.html"));
     EXPECT_TRUE(fs::exists(sandbox_.Path("dst/area1/part1/page1.html")));
+    EXPECT_FALSE(fs::exists(sandbox_.Path("dst/area0/part0/.vantrel-4242-0-77.tmp-page0.html")));
+    EXPECT_TRUE(fs::exists(sandbox_.Path("dst/.vantrel-4242-1-78.tmp-gone.html")));
+    EXPECT_TRUE(Said("The name of " + sandbox_.SystemPath("src") +
+                     "\\back\\slash.html cannot be used at the destination; it is not published."))
+        << ::testing::PrintToString(output_.lines);
+    fs::remove(sandbox_.Path("dst/.vantrel-4242-1-78.tmp-gone.html"));
+    fs::remove(sandbox_.Path("src/back\\slash.html"));
 
     Publish(2);
     EXPECT_TRUE(Said("Obsolete file \\area1\\part1\\page1.html"));
