@@ -477,6 +477,43 @@ std::string QelPublication::ScramblePassword(const std::string& text, bool encod
     return encode ? Scramble(text) : Unscramble(text);
 }
 
+void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags)
+{
+    flags->Reset();
+    flags->CreateDestinationRoot = true;
+    flags->ContinueAfterErrors = false;
+    flags->DeleteObsolete = site.DeleteOldFiles == 1;
+    flags->ListObsoleteOnly = site.DeleteOldFiles == 2;
+    flags->DeleteImmediately = site.DeleteOldFilesNow;
+    flags->Recurse = true;
+    flags->KeepIgnoredOldFiles = true;
+    flags->DatesOnly = false;
+    flags->ExplainCopy = site.LogExplainCopy;
+    flags->ClearReadOnly = true;
+    flags->FreeSourceDevice = true;
+    flags->FreeDestinationDevice = true;
+    flags->FreeOutput = false;
+    flags->ExcludeFiles = site.ExcludeFiles;
+    flags->IgnoreFiles = site.IgnoreFiles;
+    flags->ExcludeFolders = site.ExcludeFolders;
+    flags->IgnoreFolders = site.IgnoreFolders;
+    flags->TextFiles = site.AsciiFiles;
+    flags->FilePermissions = site.FilePermissions;
+    flags->DefaultFilePermission = site.DefaultFilePermission;
+    flags->TempNameTag = site.UploadViaIntermediary ? kTemporaryNameTag : "";
+    flags->TurboFolderDate = 0;
+    flags->TurboEntryDate = 0;
+    if (turbo) {
+        // A site published since (or only found changed since) compares folder times; any
+        // other compares every entry too.
+        if (site.Status == StatusPublished || site.Status == StatusNeedsPublishing) {
+            flags->TurboFolderDate = site.LastPublished;
+        } else {
+            flags->TurboEntryDate = site.LastPublished;
+        }
+    }
+}
+
 QelPublicationList::QelPublicationList()
 {
     {

@@ -18,6 +18,7 @@
 
 #include "foundation/QelDateFunctions.h"
 #include "platform/Files.h"
+#include "publishing/PublicationInfo.h"
 #include "storage/DiskStorage.h"
 #include "storage/FtpStorage.h"
 #include "storage/FtpStorageIndy.h"
@@ -155,18 +156,9 @@ protected:
     void Publish(int delete_old_files = 0, bool succeeds = true)
     {
         output_.lines.clear();
-        flags_.Reset();
-        flags_.CreateDestinationRoot = true;
-        flags_.ClearReadOnly = true;
-        flags_.DatesOnly = false;
-        flags_.DeleteObsolete = delete_old_files == 1;
-        flags_.ListObsoleteOnly = delete_old_files == 2;
-        flags_.TextFiles = {"*.html", "*.txt"};
-        flags_.FilePermissions = permissions_;
-        flags_.TurboFolderDate = turbo_folder_date_;
-        flags_.TempNameTag = temp_name_tag_;
-        flags_.FreeSourceDevice = true;
-        flags_.FreeDestinationDevice = true;
+        site_.DeleteOldFiles = static_cast<uint8_t>(delete_old_files);
+        site_.AsciiFiles = {"*.html", "*.txt"};
+        FillSyncFlags(site_, turbo_, &flags_);
         dots_.DotFilesFound = 0;
         std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output_);
         std::unique_ptr<FtpStorageDevice> ftp = MakeDevice();
@@ -268,9 +260,9 @@ protected:
     QelSyncBackupWorker worker_{&output_};
     TDotFileState dots_;
     TDateTime drift_ = 0;
-    std::vector<std::string> permissions_;
-    TDateTime turbo_folder_date_ = 0;
-    std::string temp_name_tag_;
+    // The web site's options; the Turbo button.
+    QelPublication site_;
+    bool turbo_ = false;
 };
 
 TEST_P(FtpServerPublishTest, ASitePublishesExactlyAndAnUnchangedOneCopiesNothing)
@@ -339,10 +331,12 @@ TEST_P(FtpServerPublishTest, TurboIntermediaryNamesAndPermissions)
     Publish();
     // Every source folder as of before the last publish, as Turbo sees a site unchanged since.
     sandbox_.SetFolderTimes("src", kOld);
-    turbo_folder_date_ = FileTimeToLocalDateTime(
+    turbo_ = true;
+    site_.Status = StatusPublished;
+    site_.LastPublished = FileTimeToLocalDateTime(
         platform::FileTime::FromValue((kOld + 500 + 11'644'473'600ULL) * 10'000'000ULL));
-    temp_name_tag_ = "qvr";
-    permissions_ = {"*.cgi=755"};
+    site_.UploadViaIntermediary = true;
+    site_.FilePermissions = {"*.cgi=755"};
     sandbox_.WriteFile("src/area2/part2/page3.html", "<p>changed under a temporary name</p>\n");
     sandbox_.WriteFile("src/run.cgi", "#!/bin/sh\n");
     Publish(1);
@@ -374,7 +368,7 @@ TEST_P(FtpServerPublishTest, AServerKilledDuringAnUploadLosesNothing)
     Publish();
     std::string big(64 << 20, 'b');
     sandbox_.WriteFile("src/big.bin", big);
-    temp_name_tag_ = "qvr";
+    site_.UploadViaIntermediary = true;
     std::string why;
     const uint16_t port = server_->Port();
     auto* vsftpd = dynamic_cast<testing::VsftpdServer*>(server_.get());

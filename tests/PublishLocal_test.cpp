@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "foundation/QelDateFunctions.h"
+#include "publishing/PublicationInfo.h"
 #include "storage/DiskStorage.h"
 #include "sync/QelSyncBackupWorker.h"
 #include "tests/support/RecordingOutput.h"
@@ -55,15 +56,11 @@ protected:
     void Publish(int delete_old_files = 0, TDateTime turbo_folder_date = 0)
     {
         output_.lines.clear();
-        flags_.Reset();
-        flags_.CreateDestinationRoot = true;
-        flags_.ClearReadOnly = true;
-        flags_.DatesOnly = false;
-        flags_.DeleteObsolete = delete_old_files == 1;
-        flags_.ListObsoleteOnly = delete_old_files == 2;
-        flags_.TurboFolderDate = turbo_folder_date;
-        flags_.FreeSourceDevice = true;
-        flags_.FreeDestinationDevice = true;
+        QelPublication site;
+        site.DeleteOldFiles = static_cast<uint8_t>(delete_old_files);
+        site.Status = StatusPublished;
+        site.LastPublished = turbo_folder_date;
+        FillSyncFlags(site, turbo_folder_date != 0, &flags_);
         std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output_);
         std::unique_ptr<QelStorageDevice> destination =
             std::make_unique<DiskStorageDevice>(&output_);
