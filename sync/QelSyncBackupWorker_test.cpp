@@ -52,7 +52,7 @@ protected:
     // clock for uploads.
     void DestinationIsAServer()
     {
-        dst_->device_type = 2;
+        dst_->device_type = kDeviceFtp;
         dst_->lists_dot_entries = false;
         dst_->transfer_modes = true;
         dst_->permissions = true;
@@ -281,7 +281,7 @@ TEST_F(QelSyncBackupWorkerTest, FloorsIncludesExcludesAndIgnoresKeepFilesBack)
 
 TEST_F(QelSyncBackupWorkerTest, PatternsIgnoreCaseWhenTheSourceIsNotLocal)
 {
-    src_->device_type = 2;
+    src_->device_type = kDeviceFtp;
     flags_.ExcludeFiles = {"*.HTM"};
     src_->AddFile("\\src\\page.htm", "x", 20);
     src_->AddFile("\\src\\page.gif", "x", 20);
