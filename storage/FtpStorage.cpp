@@ -1277,26 +1277,26 @@ void FtpStorageDevice::AddDotFiles(QelDirectoryList* list,
     if (!LooksForHiddenDotFiles(dot_file_state_, unix_) || list_all_refused_) {
         return;
     }
+    std::vector<std::string> names;
     if (!nlst_pattern_refused_) {
-        const std::vector<std::string> names = ListDotFiles(folder);
-        if (!nlst_pattern_refused_) {
-            for (const std::string& name : names) {
-                CountFetchedDotFile(dot_file_state_);
-                // "NLST -a" names the folder and its parent too; the worker must never see them
-                // as entries.
-                if (name == "." || name == "..") {
-                    continue;
-                }
-                const std::unique_ptr<QelDirectoryList> sub =
-                    ListDirectory(folder, name, cache_allowed);
-                if (sub->Count() == 1) {
-                    list->Add(QelDirectoryEntry::CreateCopy(*sub->Items(1)));
-                }
-            }
-            return;
+        names = ListDotFiles(folder);
+    }
+    if (nlst_pattern_refused_) {
+        AddDotFilesOfFullListing(list, folder);
+        return;
+    }
+    for (const std::string& name : names) {
+        CountFetchedDotFile(dot_file_state_);
+        // "NLST -a" names the folder and its parent too; the worker must never see them as
+        // entries.
+        if (name == "." || name == "..") {
+            continue;
+        }
+        const std::unique_ptr<QelDirectoryList> sub = ListDirectory(folder, name, cache_allowed);
+        if (sub->Count() == 1) {
+            list->Add(QelDirectoryEntry::CreateCopy(*sub->Items(1)));
         }
     }
-    AddDotFilesOfFullListing(list, folder);
 }
 
 void FtpStorageDevice::AddDotFilesOfFullListing(QelDirectoryList* list, const std::string& folder)
