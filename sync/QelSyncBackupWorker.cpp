@@ -539,9 +539,6 @@ void QelSyncBackupWorker::ReportUntravelled(const std::string& path)
 std::string QelSyncBackupWorker::LeftoverTarget(const std::string& name,
                                                 const QelDirectoryList& src) const
 {
-    if (src.Find(name, true) != nullptr) {
-        return "";
-    }
     std::vector<std::string> targets;
     const std::string tag = Flags->TempNameTag.empty() ? "" : Flags->TempNameTag + "_";
     if (!tag.empty() && name.compare(0, tag.size(), tag) == 0) {
@@ -556,8 +553,13 @@ std::string QelSyncBackupWorker::LeftoverTarget(const std::string& name,
     if (DestinationDevice->GetDeviceType() == kDeviceLocalDisk) {
         targets.push_back(platform::TemporaryCopyTarget(name));
     }
+    // Only names of those forms are looked up, so a large folder costs no search per entry.
+    std::erase(targets, std::string());
+    if (targets.empty() || src.Find(name, true) != nullptr) {
+        return "";
+    }
     for (const std::string& target : targets) {
-        const QelDirectoryEntry* s = target.empty() ? nullptr : src.Find(target, true);
+        const QelDirectoryEntry* s = src.Find(target, true);
         if (s != nullptr && !s->IsDirectory()) {
             return target;
         }
