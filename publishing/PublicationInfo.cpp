@@ -336,8 +336,8 @@ bool QelPublication::LoadFrom(const std::string& section, TQelRegistry& store, b
     FtpUseIndy = store.ReadBool(section, "FtpUseIndy", false);
     ConnectionTimeout = ClampSetting(read_integer("ConnectionTimeout"), 10, 30, 60);
     GeneralTimeout = ClampSetting(read_integer("GeneralTimeout"), 10, 20, 60);
-    DotFileState.Treatment =
-        static_cast<uint8_t>(ClampSetting(read_integer("DotFileTreatment"), 0, 0, 3));
+    DotFileState.Treatment = static_cast<uint8_t>(ClampSetting(
+        read_integer("DotFileTreatment"), kDotFilesUnknown, kDotFilesUnknown, kDotFilesHidden));
     LogExplainCopy = read_integer("LogExplainCopy") == 1;
     LogListFiles = store.ReadBool(section, "LogListFiles", false);
     DeleteOldFilesNow = store.ReadBool(section, "DeleteOldFilesNow", false);
@@ -398,7 +398,8 @@ bool QelPublication::SaveTo(TQelRegistry& store, bool as_export)
     w.Bool("FtpUseIndy", FtpUseIndy);
     w.IntegerOrDelete("ConnectionTimeout", ConnectionTimeout, ConnectionTimeout != 30);
     w.IntegerOrDelete("GeneralTimeout", GeneralTimeout, GeneralTimeout != 20);
-    w.IntegerOrDelete("DotFileTreatment", DotFileState.Treatment, DotFileState.Treatment != 0);
+    w.IntegerOrDelete("DotFileTreatment", DotFileState.Treatment,
+                      DotFileState.Treatment != kDotFilesUnknown);
     w.IntegerOrDelete("LogExplainCopy", 1, LogExplainCopy);
     w.TrueOrDelete("LogListFiles", LogListFiles);
     w.TrueOrDelete("DeleteOldFilesNow", DeleteOldFilesNow);
