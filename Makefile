@@ -1,6 +1,8 @@
 # Vantrel: set-up, build and test.
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
+# Further options for CMake's configure step (CI adds -DCMAKE_COMPILE_WARNING_AS_ERROR=ON).
+CMAKE_ARGS ?=
 
 # Debian packages the build, the tests and the program need. qt6-base-dev brings Qt Widgets,
 # Network and Test with the platform plugins (xcb for the desktop, offscreen for the tests and
@@ -24,7 +26,7 @@ deps:
 	fi
 
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) > /dev/null
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS) > /dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR)

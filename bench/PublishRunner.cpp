@@ -28,6 +28,7 @@
 #include "foundation/QelDateFunctions.h"
 #include "foundation/QelStringFunctions.h"
 #include "platform/Inet.h"
+#include "publishing/PublicationInfo.h"
 #include "storage/DiskStorage.h"
 #include "storage/FtpStorage.h"
 #include "storage/FtpStorageIndy.h"
@@ -254,35 +255,28 @@ int Main(int argc, char** argv)
     }
 
     PrintingOutput output;
-    QelSyncFlags flags;
-    // As the main window fills them for a web site.
-    flags.CreateDestinationRoot = true;
-    flags.Recurse = true;
-    flags.ClearReadOnly = true;
-    flags.DatesOnly = false;
-    flags.DeleteObsolete = delete_choice == 1;
-    flags.ListObsoleteOnly = delete_choice == 2;
-    flags.DeleteImmediately = delete_now;
-    flags.ExplainCopy = explain;
-    flags.TextFiles = text_files;
-    flags.FilePermissions = permissions;
-    flags.DefaultFilePermission = default_permission;
-    flags.TempNameTag = temp_names ? "qvr" : "";
-    flags.TurboFolderDate = turbo_folder;
-    flags.TurboEntryDate = turbo_entry;
-    flags.FreeSourceDevice = true;
-    flags.FreeDestinationDevice = true;
-
     SiteState state;
     if (!state_path.empty()) {
         state = ReadState(state_path);
-        // As the main window with Turbo on: a site published (or needing it) compares folder
-        // times only; any other compares every entry too.
-        if (turbo && (state.Status == 2 || state.Status == 3)) {
-            flags.TurboFolderDate = state.LastPublished;
-        } else if (turbo) {
-            flags.TurboEntryDate = state.LastPublished;
-        }
+    }
+    // The web site these options stand for, and the run options the main window makes of it.
+    QelPublication site;
+    site.DeleteOldFiles = static_cast<uint8_t>(delete_choice);
+    site.DeleteOldFilesNow = delete_now;
+    site.UploadViaIntermediary = temp_names;
+    site.LogExplainCopy = explain;
+    site.AsciiFiles = text_files;
+    site.FilePermissions = permissions;
+    site.DefaultFilePermission = default_permission;
+    site.Status = static_cast<TPublicationStatus>(state.Status);
+    site.LastPublished = state.LastPublished;
+    QelSyncFlags flags;
+    FillSyncFlags(site, turbo && !state_path.empty(), &flags);
+    if (turbo_folder != 0) {
+        flags.TurboFolderDate = turbo_folder;
+    }
+    if (turbo_entry != 0) {
+        flags.TurboEntryDate = turbo_entry;
     }
 
     const std::string source_root = platform::ToSystemPath(positional[0]);
@@ -359,8 +353,8 @@ int Main(int argc, char** argv)
             state.Status = 2;
             state.LastPublished = start_time;
             // A dot file announced but never seen: detect afresh next time.
-            if (dots.Treatment == 1 && dots.DotFilesFound == 0) {
-                dots.Treatment = 0;
+            if (dots.Treatment == kDotFilesUploaded && dots.DotFilesFound == 0) {
+                dots.Treatment = kDotFilesUnknown;
             }
         }
         state.DotFileTreatment = dots.Treatment;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -20,8 +21,9 @@
 
 namespace vantrel::platform {
 
-FindSearch::FindSearch(std::vector<FindData> records)
+FindSearch::FindSearch(std::vector<FindData> records, std::vector<std::string> unlisted)
     : records_(std::move(records))
+    , unlisted_(std::move(unlisted))
 {}
 
 bool FindSearch::Next(FindData* data)
@@ -224,16 +226,21 @@ bool MayReplace(int dir_fd, const std::string& name)
     return true;
 }
 
-// A new file of a name no one else uses in the open folder; -1 with errno on failure. O_EXCL and
-// O_NOFOLLOW make a planted file or link of the same name fail instead of being written to.
-int CreateTemporaryFile(int dir_fd, mode_t mode, std::string* name)
+// A new file of a name no one else uses in the open folder, made for a copy to `target`; -1 with
+// errno on failure. O_EXCL and O_NOFOLLOW make a planted file or link of the same name fail
+// instead of being written to. The name ends with the target's, so that a copy cut short (the
+// program killed) can be told from a user's file later (TemporaryCopyTarget).
+int CreateTemporaryFile(int dir_fd, mode_t mode, const std::string& target, std::string* name)
 {
     static std::atomic<uint64_t> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         timespec now{};
         clock_gettime(CLOCK_REALTIME, &now);
-        *name = ".vantrel-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" +
-                std::to_string(now.tv_nsec) + ".tmp";
+        *name = std::string(kTemporaryCopyPrefix) + std::to_string(getpid()) + "-" +
+                std::to_string(counter++) + "-" + std::to_string(now.tv_nsec) + ".tmp";
+        if (name->size() + 1 + target.size() <= NAME_MAX) {
+            *name += "-" + target;
+        }
         const int fd = openat(dir_fd, name->c_str(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
@@ -272,6 +279,28 @@ bool CopyContent(int in, int out)
 constexpr int64_t kFileTimeEpochOffsetTicks = kFileTimeEpochOffsetSeconds * 10'000'000;
 
 }  // namespace
+
+std::string TemporaryCopyTarget(const std::string& name)
+{
+    constexpr std::string_view kPrefix = kTemporaryCopyPrefix;
+    if (name.compare(0, kPrefix.size(), kPrefix) != 0) {
+        return "";
+    }
+    // <pid>-<counter>-<nanoseconds>.tmp-<target>
+    size_t at = kPrefix.size();
+    for (const char separator : {'-', '-', '.'}) {
+        const size_t digits = name.find_first_not_of("0123456789", at);
+        if (digits == at || digits == std::string::npos || name[digits] != separator) {
+            return "";
+        }
+        at = digits + 1;
+    }
+    constexpr std::string_view kSuffix = "tmp-";
+    if (name.compare(at, kSuffix.size(), kSuffix) != 0) {
+        return "";
+    }
+    return name.substr(at + kSuffix.size());
+}
 
 // Iterative with one backtracking point, so no mask can make a listing slow.
 bool MaskMatches(const std::string& name, const std::string& mask)
@@ -357,6 +386,7 @@ std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern, FindData* 
     FdCloser dir_fd_closer(dir_fd);
 
     std::vector<std::string> names;
+    std::vector<std::string> unlisted;
     if (!HasWildcard(mask)) {
         names.push_back(mask);
     } else {
@@ -380,7 +410,13 @@ std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern, FindData* 
         errno = 0;
         while (const dirent* entry = readdir(dir)) {
             const std::string name = entry->d_name;
-            if (name == "." || name == ".." || name.find('\\') != std::string::npos) {
+            if (name == "." || name == "..") {
+                continue;
+            }
+            if (name.find('\\') != std::string::npos) {
+                if (MaskMatches(name, mask)) {
+                    unlisted.push_back(name);
+                }
                 continue;
             }
             if (MaskMatches(name, mask)) {
@@ -405,7 +441,8 @@ std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern, FindData* 
         SetLastError(kErrorFileNotFound);
         return nullptr;
     }
-    auto search = std::make_unique<FindSearch>(std::move(records));
+    std::sort(unlisted.begin(), unlisted.end());
+    auto search = std::make_unique<FindSearch>(std::move(records), std::move(unlisted));
     search->Next(data);
     return search;
 }
@@ -493,7 +530,7 @@ bool CopyFile(const std::string& existing_path, const std::string& new_path)
     }
 
     std::string temp_name;
-    const int out = CreateTemporaryFile(dir_fd, source_st.st_mode & 0777, &temp_name);
+    const int out = CreateTemporaryFile(dir_fd, source_st.st_mode & 0777, name, &temp_name);
     if (out < 0) {
         return FailWithErrno(errno, true);
     }

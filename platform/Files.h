@@ -55,12 +55,16 @@ std::string HomeFolder();
 class FindSearch
 {
 public:
-    explicit FindSearch(std::vector<FindData> records);
+    explicit FindSearch(std::vector<FindData> records, std::vector<std::string> unlisted = {});
     bool Next(FindData* data);
+    // Names the folder holds that match the mask but cannot be listed: a "\" in a name would
+    // read as a folder separator.
+    const std::vector<std::string>& Unlisted() const { return unlisted_; }
 
 private:
     std::vector<FindData> records_;
     size_t next_ = 0;
+    std::vector<std::string> unlisted_;
 };
 
 // Starts a listing of `pattern`: a folder, "\", and a mask of "*" and "?" wildcards (or one exact
@@ -90,6 +94,12 @@ bool DirectoryExists(const std::string& path);
 // a half-written file under that name, and a symbolic link there is replaced, never written
 // through.
 bool CopyFile(const std::string& existing_path, const std::string& new_path);
+
+// The temporary name of a copy begins with this, then "<pid>-<n>-<nanoseconds>.tmp-" and the name
+// it is copied to (left out when the whole would be too long for a file name).
+inline constexpr char kTemporaryCopyPrefix[] = ".vantrel-";
+// The name a copy's temporary file was made for; empty when `name` is no such temporary file.
+std::string TemporaryCopyTarget(const std::string& name);
 
 // Renames a file or folder; fails with 183 when new_path exists.
 bool MoveFile(const std::string& existing_path, const std::string& new_path);

@@ -460,5 +460,26 @@ TEST_F(TempPathTest, WithoutARuntimeFolderTheSharedTmpGetsAPerUserFolder)
     EXPECT_EQ("\\tmp\\vantrel-" + std::to_string(geteuid()) + "\\", path);
 }
 
+TEST(TemporaryCopyTargetTest, OnlyACopysOwnTemporaryNameGivesItsTarget)
+{
+    const struct
+    {
+        const char* name;
+        const char* target;
+    } kCases[] = {
+        {".vantrel-12-3-456.tmp-page.html", "page.html"},
+        {".vantrel-12-3-456.tmp-.htaccess", ".htaccess"},
+        {".vantrel-12-3-456.tmp", ""},
+        {".vantrel-12-3-456.tmp-", ""},
+        {".vantrel-12-3.tmp-page.html", ""},
+        {".vantrel-1x-3-456.tmp-page.html", ""},
+        {"vantrel-12-3-456.tmp-page.html", ""},
+        {"page.html", ""},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(c.target, TemporaryCopyTarget(c.name)) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace vantrel::platform

@@ -336,8 +336,8 @@ bool QelPublication::LoadFrom(const std::string& section, TQelRegistry& store, b
     FtpUseIndy = store.ReadBool(section, "FtpUseIndy", false);
     ConnectionTimeout = ClampSetting(read_integer("ConnectionTimeout"), 10, 30, 60);
     GeneralTimeout = ClampSetting(read_integer("GeneralTimeout"), 10, 20, 60);
-    DotFileState.Treatment =
-        static_cast<uint8_t>(ClampSetting(read_integer("DotFileTreatment"), 0, 0, 3));
+    DotFileState.Treatment = static_cast<uint8_t>(ClampSetting(
+        read_integer("DotFileTreatment"), kDotFilesUnknown, kDotFilesUnknown, kDotFilesHidden));
     LogExplainCopy = read_integer("LogExplainCopy") == 1;
     LogListFiles = store.ReadBool(section, "LogListFiles", false);
     DeleteOldFilesNow = store.ReadBool(section, "DeleteOldFilesNow", false);
@@ -398,7 +398,8 @@ bool QelPublication::SaveTo(TQelRegistry& store, bool as_export)
     w.Bool("FtpUseIndy", FtpUseIndy);
     w.IntegerOrDelete("ConnectionTimeout", ConnectionTimeout, ConnectionTimeout != 30);
     w.IntegerOrDelete("GeneralTimeout", GeneralTimeout, GeneralTimeout != 20);
-    w.IntegerOrDelete("DotFileTreatment", DotFileState.Treatment, DotFileState.Treatment != 0);
+    w.IntegerOrDelete("DotFileTreatment", DotFileState.Treatment,
+                      DotFileState.Treatment != kDotFilesUnknown);
     w.IntegerOrDelete("LogExplainCopy", 1, LogExplainCopy);
     w.TrueOrDelete("LogListFiles", LogListFiles);
     w.TrueOrDelete("DeleteOldFilesNow", DeleteOldFilesNow);
@@ -475,6 +476,43 @@ bool QelPublication::SameSettings(const QelPublication& a, const QelPublication&
 std::string QelPublication::ScramblePassword(const std::string& text, bool encode)
 {
     return encode ? Scramble(text) : Unscramble(text);
+}
+
+void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags)
+{
+    flags->Reset();
+    flags->CreateDestinationRoot = true;
+    flags->ContinueAfterErrors = false;
+    flags->DeleteObsolete = site.DeleteOldFiles == 1;
+    flags->ListObsoleteOnly = site.DeleteOldFiles == 2;
+    flags->DeleteImmediately = site.DeleteOldFilesNow;
+    flags->Recurse = true;
+    flags->KeepIgnoredOldFiles = true;
+    flags->DatesOnly = false;
+    flags->ExplainCopy = site.LogExplainCopy;
+    flags->ClearReadOnly = true;
+    flags->FreeSourceDevice = true;
+    flags->FreeDestinationDevice = true;
+    flags->FreeOutput = false;
+    flags->ExcludeFiles = site.ExcludeFiles;
+    flags->IgnoreFiles = site.IgnoreFiles;
+    flags->ExcludeFolders = site.ExcludeFolders;
+    flags->IgnoreFolders = site.IgnoreFolders;
+    flags->TextFiles = site.AsciiFiles;
+    flags->FilePermissions = site.FilePermissions;
+    flags->DefaultFilePermission = site.DefaultFilePermission;
+    flags->TempNameTag = site.UploadViaIntermediary ? kTemporaryNameTag : "";
+    flags->TurboFolderDate = 0;
+    flags->TurboEntryDate = 0;
+    if (turbo) {
+        // A site published since (or only found changed since) compares folder times; any
+        // other compares every entry too.
+        if (site.Status == StatusPublished || site.Status == StatusNeedsPublishing) {
+            flags->TurboFolderDate = site.LastPublished;
+        } else {
+            flags->TurboEntryDate = site.LastPublished;
+        }
+    }
 }
 
 QelPublicationList::QelPublicationList()

@@ -9,11 +9,13 @@
 
 #include "foundation/QelDateFunctions.h"
 #include "foundation/QelRegistryU.h"
-#include "storage/FtpStorage.h"
+#include "storage/DotFileState.h"
+#include "sync/QelSyncFlags.h"
 
-// Web site definitions and their list: TPublicationStatus, TDotFileState, QelPublication (one
-// web site, read from and written to a section of a settings store) and QelPublicationList
-// (every web site of the user, each under its own registry sub-key).
+// Web site definitions and their list: TPublicationStatus, QelPublication (one web site, read
+// from and written to a section of a settings store, with its TDotFileState), the run options a
+// web site gives (FillSyncFlags) and QelPublicationList (every web site of the user, each under
+// its own registry sub-key).
 namespace vantrel {
 
 enum TPublicationStatus : uint8_t
@@ -34,6 +36,8 @@ inline constexpr char kSettingsFileSection[] = "Vantrel";
 inline constexpr char kDefaultAsciiFiles[] =
     "*.asp,*.aspx,*.cfm,*.cfml,*.csv,*.htm,*.html,*.php,*.pl,*.shtml,*.txt,*.xml";
 inline constexpr char kDefaultIgnoreFiles[] = "thumbs.db";
+// The tag of the temporary names of a web site that uploads under them.
+inline constexpr char kTemporaryNameTag[] = "qvr";
 
 // A list in its comma-separated form: items joined by ",", an item holding a blank, a control
 // character, a comma or a double quote written in double quotes (quotes inside doubled); a list
@@ -120,6 +124,11 @@ private:
     std::string name_;
     std::string key_name_;
 };
+
+// The run options of one publish of the web site, as the main window fills them before each run:
+// Reset, then every option the definition decides. `turbo`: the Turbo button is down, so an
+// earlier publish's date lets the run skip what has not changed since.
+void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags);
 
 // Every web site definition of the user, in registry order, each saved at once on every change
 // under the sub-key KeyName() of "\SOFTWARE\Velko\Vantrel". Names compare exactly. Main thread

@@ -46,6 +46,43 @@ protected:
     TQelRegistry store_{kRoot, kBase};
 };
 
+TEST(FillSyncFlagsTest, TheRunOptionsFollowTheDefinitionAndTurboByStatus)
+{
+    QelPublication site;
+    site.DeleteOldFiles = 2;
+    site.DeleteOldFilesNow = true;
+    site.UploadViaIntermediary = true;
+    site.AsciiFiles = {"*.html"};
+    site.FilePermissions = {"*.cgi=755"};
+    site.IgnoreFolders = {"*\\stats"};
+    site.LastPublished = 45000;
+    QelSyncFlags flags;
+    flags.IncludeFiles = {"left from before"};
+    flags.DateFloor = 1;
+    FillSyncFlags(site, false, &flags);
+    EXPECT_TRUE(flags.ListObsoleteOnly);
+    EXPECT_FALSE(flags.DeleteObsolete);
+    EXPECT_TRUE(flags.DeleteImmediately);
+    EXPECT_FALSE(flags.DatesOnly);
+    EXPECT_TRUE(flags.ClearReadOnly && flags.CreateDestinationRoot && flags.FreeSourceDevice &&
+                flags.FreeDestinationDevice);
+    EXPECT_EQ("qvr", flags.TempNameTag);
+    EXPECT_EQ(site.AsciiFiles, flags.TextFiles);
+    EXPECT_EQ(site.FilePermissions, flags.FilePermissions);
+    EXPECT_EQ(site.IgnoreFolders, flags.IgnoreFolders);
+    EXPECT_TRUE(flags.IncludeFiles.empty());
+    EXPECT_EQ(0, flags.DateFloor);
+    EXPECT_EQ(0, flags.TurboFolderDate + flags.TurboEntryDate);
+    for (const auto status : {StatusNeverPublished, StatusFailed, StatusPublished,
+                              StatusNeedsPublishing, StatusInterrupted}) {
+        site.Status = status;
+        FillSyncFlags(site, true, &flags);
+        const bool by_folder = status == StatusPublished || status == StatusNeedsPublishing;
+        EXPECT_EQ(by_folder ? 45000 : 0, flags.TurboFolderDate) << int{status};
+        EXPECT_EQ(by_folder ? 0 : 45000, flags.TurboEntryDate) << int{status};
+    }
+}
+
 TEST_F(PublicationInfoTest, KeyNamesEscapeUnderscoresAndSlashesOneToOne)
 {
     const std::pair<const char*, const char*> kCases[] = {

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "publishing/PublicationInfo.h"
 #include "publishing/PublisherMessageQueue.h"
 #include "storage/DiskStorage.h"
 #include "sync/SyncDualOutput.h"
@@ -275,15 +276,10 @@ protected:
                const std::string& destination_root = "\\dst",
                bool create_destination_root = true)
     {
-        flags_.Reset();
+        QelPublication site;
+        site.DeleteOldFiles = 1;
+        FillSyncFlags(site, false, &flags_);
         flags_.CreateDestinationRoot = create_destination_root;
-        flags_.DeleteObsolete = true;
-        flags_.Recurse = true;
-        flags_.DatesOnly = false;
-        flags_.ClearReadOnly = true;
-        flags_.FreeSourceDevice = true;
-        flags_.FreeDestinationDevice = true;
-        flags_.FreeOutput = false;
         return PublisherThread::Create(*worker_, source_root, source_, destination_root,
                                        destination_, flags_);
     }

@@ -36,7 +36,7 @@ bool DiskStorageDevice::IsDiskPath(const std::string& path)
 
 uint8_t DiskStorageDevice::GetDeviceType()
 {
-    return 1;
+    return kDeviceLocalDisk;
 }
 
 bool DiskStorageDevice::SetPermissions(const std::string& /*folder*/,

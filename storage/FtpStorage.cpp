@@ -5,8 +5,10 @@
 #include <utility>
 
 #include "foundation/QelStringFunctions.h"
+#include "platform/DateTime.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/FtpListing.h"
 #include "platform/Ui.h"
 #include "storage/SimplePortIO.h"
 #include "storage/WinInetAddOns.h"
@@ -312,7 +314,7 @@ void FtpStorageDevice::SetFlags(uint8_t bits)
 
 uint8_t FtpStorageDevice::GetDeviceType()
 {
-    return 2;
+    return kDeviceFtp;
 }
 
 bool FtpStorageDevice::SupportsTransferModes()
@@ -414,7 +416,7 @@ bool FtpStorageDevice::Open(const std::string& address,
     const size_t separator = text.find('\\');
     host_ = text.substr(0, separator);
     base_folder_ = separator == std::string::npos ? "" : text.substr(separator + 1);
-    retry_state_ = 1;
+    retry_state_ = kRetryRenegotiating;
     return Connect(passive_ != 0, connection_name);
 }
 
@@ -484,13 +486,13 @@ bool FtpStorageDevice::Connect(bool passive, const std::string& connection_name)
     if (dot_file_state_ == nullptr) {
         return true;
     }
-    if (dot_file_state_->Treatment != 2 || (flags_ & kFlagAskSyst) != 0) {
+    if (dot_file_state_->Treatment != kDotFilesListed || (flags_ & kFlagAskSyst) != 0) {
         std::string reply;
         SendCommand("SYST", "", &reply, {}, false);
         unix_ = reply.find("UNIX") != std::string::npos;
     }
-    if (dot_file_state_->Treatment != 2 && !unix_) {
-        dot_file_state_->Treatment = 2;
+    if (dot_file_state_->Treatment != kDotFilesListed && !unix_) {
+        dot_file_state_->Treatment = kDotFilesListed;
     }
     return true;
 }
@@ -672,14 +674,15 @@ bool FtpStorageDevice::ChangeWorkingFolder(const std::string& folder)
     const std::string report = "Cannot change directory to " + folder + " (error " +
                                std::to_string(code) + ")." + GetLastErrorText() +
                                " root: " + login_root_ + " cwd: " + current_folder_;
-    if (code == platform::kErrorFtpDropped && retry_state_ == 0) {
+    if (code == platform::kErrorFtpDropped && retry_state_ == kRetryNone) {
         Write(kMsgWarning, report);
         Write(kMsgWarning, "Renegotiating connection");
-        retry_state_ = 1;
+        retry_state_ = kRetryRenegotiating;
         if (Connect(passive_ != 0, "")) {
             return ChangeWorkingFolder(folder);
         }
         Write(kMsgError, "Failed to renegotiate connection");
+        KeepCause(code);
         return false;
     }
     Write(kMsgError, report);
@@ -707,13 +710,23 @@ bool FtpStorageDevice::MayReconnect(int reconnects)
     return false;
 }
 
-bool FtpStorageDevice::Reconnect(bool passive, const char* failure)
+bool FtpStorageDevice::Reconnect(bool passive, const char* failure, uint32_t cause)
 {
     if (Connect(passive, "")) {
         return true;
     }
     Write(kMsgError, failure);
+    KeepCause(cause);
     return false;
+}
+
+void FtpStorageDevice::KeepCause(uint32_t cause)
+{
+    // A connection refused on the connect thread leaves no code of its own; the operation's
+    // failure must still read as one, not as "completed successfully".
+    if (last_error_ == 0) {
+        last_error_ = static_cast<int32_t>(cause);
+    }
 }
 
 std::string FtpStorageDevice::FourLines(const std::string& first, const std::string& code_label)
@@ -768,12 +781,7 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
             if (!drift_settled_) {
                 MeasureTimeOffset(folder, name, start, (flags_ & kFlagVerbose) != 0);
             }
-            if (dot_file_state_ != nullptr && StartsWith(name, ".", false)) {
-                ++dot_file_state_->DotFilesFound;
-                if (dot_file_state_->Treatment == 0) {
-                    dot_file_state_->Treatment = 1;
-                }
-            }
+            CountUploadedDotFile(dot_file_state_, name);
             return true;
         }
         uint32_t code = platform::GetLastError();
@@ -797,7 +805,7 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
         }
         const bool renegotiate = (code == platform::kErrorInternetConnectionAborted ||
                                   code == platform::kErrorFtpDropped) &&
-                                 retry_state_ == 0;
+                                 retry_state_ == kRetryNone;
         const bool timed_out = !renegotiate &&
                                (code == platform::kErrorInternetOperationCancelled ||
                                 code == platform::kErrorInternetConnectionAborted) &&
@@ -808,7 +816,7 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
             !renegotiate && !timed_out &&
             ((code != platform::kErrorInternetTimeout && code != platform::kErrorFtpDropped &&
               code != platform::kErrorInternetExtendedError && code != kCodeUnknown) ||
-             retry_state_ != 0);
+             retry_state_ != kRetryNone);
         if (give_up) {
             last_error_ = static_cast<int32_t>(code);
             Write(kMsgError, FourLines(failed, "Error code: "));
@@ -821,25 +829,26 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
             last_error_ = static_cast<int32_t>(code);
             Write(kMsgWarning, FourLines(failed, "Error code: "));
             Write(kMsgWarning, "Renegotiating connection");
-            retry_state_ = 1;
-            const bool reconnected = Reconnect(passive_ != 0, "Failed to renegotiate connection");
+            retry_state_ = kRetryRenegotiating;
+            const bool reconnected =
+                Reconnect(passive_ != 0, "Failed to renegotiate connection", code);
             Disarm();
             if (!reconnected) {
                 return false;
             }
         } else if (timed_out) {
             Write(kMsgWarning, "Timedout - Retrying");
-            retry_state_ = 2;
-            if (!Reconnect(passive_ != 0, "Failed to reconnect")) {
+            retry_state_ = kRetryAfterTimeout;
+            if (!Reconnect(passive_ != 0, "Failed to reconnect", code)) {
                 return false;
             }
         } else {
             last_error_ = static_cast<int32_t>(code);
             Write(kMsgWarning, FourLines(failed + ".", "Error code: "));
-            retry_state_ = 3;
+            retry_state_ = kRetryModeSwitched;
             passive_ = passive_ != 0 ? 0 : 1;
             Write(kMsgWarning, "Renegotiating connection type");
-            if (!Reconnect(passive_ != 0, "Failed to renegotiate connection")) {
+            if (!Reconnect(passive_ != 0, "Failed to renegotiate connection", code)) {
                 return false;
             }
         }
@@ -1222,20 +1231,12 @@ void FtpStorageDevice::AddCountedEntry(QelDirectoryList* list,
                                        std::unique_ptr<QelDirectoryEntry> entry,
                                        const std::string& mask)
 {
-    if (dot_file_state_ != nullptr && StartsWith(entry->Name, ".", false) && !entry->IsDotEntry()) {
-        ++dot_file_state_->DotFilesFound;
-        if (mask.empty() && dot_file_state_->Treatment != 2) {
-            dot_file_state_->Treatment = 2;
-        }
-    }
+    CountListedDotFile(dot_file_state_, entry->Name, mask.empty());
     list->Add(std::move(entry));
 }
 
-void FtpStorageDevice::AddListedEntry(QelDirectoryList* list,
-                                      const platform::FindData& data,
-                                      bool first,
-                                      const std::string& folder,
-                                      const std::string& mask)
+std::unique_ptr<QelDirectoryEntry> FtpStorageDevice::ListedEntryOf(const platform::FindData& data,
+                                                                   const std::string& /*line*/)
 {
     auto entry = QelDirectoryEntry::Create();
     entry->Name = data.file_name;
@@ -1246,7 +1247,16 @@ void FtpStorageDevice::AddListedEntry(QelDirectoryList* list,
     entry->Attributes =
         data.attributes & (platform::kFileAttributeDirectory | platform::kFileAttributeReadOnly |
                            platform::kFileAttributeHidden);
-    if (!KeepListedEntry(list, std::move(entry), first, mask)) {
+    return entry;
+}
+
+void FtpStorageDevice::AddListedEntry(QelDirectoryList* list,
+                                      const platform::FindData& data,
+                                      bool first,
+                                      const std::string& folder,
+                                      const std::string& mask)
+{
+    if (!KeepListedEntry(list, ListedEntryOf(data, ""), first, mask)) {
         return;
     }
     if ((flags_ & kFlagVerbose) != 0) {
@@ -1264,13 +1274,19 @@ void FtpStorageDevice::AddDotFiles(QelDirectoryList* list,
                                    const std::string& folder,
                                    bool cache_allowed)
 {
-    if (dot_file_state_ == nullptr || !unix_ ||
-        (dot_file_state_->Treatment != 1 && dot_file_state_->Treatment != 3)) {
+    if (!LooksForHiddenDotFiles(dot_file_state_, unix_) || list_all_refused_) {
         return;
     }
-    for (const std::string& name : ListDotFiles(folder)) {
-        dot_file_state_->Treatment = 3;
-        ++dot_file_state_->DotFilesFound;
+    std::vector<std::string> names;
+    if (!nlst_pattern_refused_) {
+        names = ListDotFiles(folder);
+    }
+    if (nlst_pattern_refused_) {
+        AddDotFilesOfFullListing(list, folder);
+        return;
+    }
+    for (const std::string& name : names) {
+        CountFetchedDotFile(dot_file_state_);
         // "NLST -a" names the folder and its parent too; the worker must never see them as
         // entries.
         if (name == "." || name == "..") {
@@ -1280,6 +1296,35 @@ void FtpStorageDevice::AddDotFiles(QelDirectoryList* list,
         if (sub->Count() == 1) {
             list->Add(QelDirectoryEntry::CreateCopy(*sub->Items(1)));
         }
+    }
+}
+
+void FtpStorageDevice::AddDotFilesOfFullListing(QelDirectoryList* list, const std::string& folder)
+{
+    std::string reply;
+    SendCommand("LIST -a", folder, &reply, {platform::kErrorInternetExtendedError}, true);
+    if (last_error_ != 0) {
+        // Without either command the dot files stay unseen, as on any server that hides them.
+        list_all_refused_ =
+            last_error_ == static_cast<int32_t>(platform::kErrorInternetExtendedError);
+        return;
+    }
+    platform::SystemTime now{};
+    platform::GetLocalTime(&now);
+    size_t start = 0;
+    while (start < reply.size()) {
+        size_t end = reply.find('\n', start);
+        if (end == std::string::npos) {
+            end = reply.size();
+        }
+        const std::string line = reply.substr(start, end - start);
+        start = end + 1;
+        platform::FindData data;
+        if (!platform::ParseListingLine(line, now, &data) || !IsDotFileName(data.file_name)) {
+            continue;
+        }
+        CountFetchedDotFile(dot_file_state_);
+        list->Add(ListedEntryOf(data, line));
     }
 }
 
@@ -1296,6 +1341,8 @@ std::vector<std::string> FtpStorageDevice::ListDotFiles(const std::string& folde
     SendCommand("NLST -a .*", folder, &reply, {platform::kErrorInternetExtendedError}, true);
     // A refusal leaves the server's reply in place of the names; it names no dot file.
     if (last_error_ != 0) {
+        nlst_pattern_refused_ =
+            last_error_ == static_cast<int32_t>(platform::kErrorInternetExtendedError);
         return {};
     }
     const bool skip_quota =
@@ -1343,18 +1390,18 @@ std::unique_ptr<QelDirectoryList> FtpStorageDevice::ListDirectory(const std::str
             code = platform::GetLastError();
             const bool timed_out =
                 code == platform::kErrorInternetTimeout || code == platform::kErrorFtpDropped;
-            if ((timed_out && retry_state_ == 0) ||
+            if ((timed_out && retry_state_ == kRetryNone) ||
                 (code == platform::kErrorInternetConnectionAborted && WatchdogFired())) {
                 // The retry below.
             } else if ((timed_out || code == platform::kErrorInternetExtendedError) &&
-                       retry_state_ != 3) {
+                       retry_state_ != kRetryModeSwitched) {
                 if (!MayReconnect(reconnects++)) {
                     return list;
                 }
-                retry_state_ = 3;
+                retry_state_ = kRetryModeSwitched;
                 passive_ = passive_ != 0 ? 0 : 1;
                 Write(kMsgWarning, "Renegotiating connection type");
-                if (!Reconnect(passive_ != 0, "Failed to renegotiate connection")) {
+                if (!Reconnect(passive_ != 0, "Failed to renegotiate connection", code)) {
                     return QelDirectoryList::Create();
                 }
                 list = QelDirectoryList::Create();
@@ -1376,7 +1423,7 @@ std::unique_ptr<QelDirectoryList> FtpStorageDevice::ListDirectory(const std::str
             }
         } else {
             Watch();
-            retry_state_ = 0;
+            retry_state_ = kRetryNone;
             bool first = true;
             do {
                 AddListedEntry(list.get(), data, first, folder, mask);
@@ -1405,13 +1452,13 @@ std::unique_ptr<QelDirectoryList> FtpStorageDevice::ListDirectory(const std::str
         if (code == platform::kErrorInternetConnectionAborted) {
             last_error_ = static_cast<int32_t>(platform::kErrorInternetTimeout);
             Write(kMsgWarning, "Timedout - retrying");
-            retry_state_ = 2;
+            retry_state_ = kRetryAfterTimeout;
         } else {
             last_error_ = static_cast<int32_t>(code);
             Write(kMsgWarning, "Renegotiating connection");
-            retry_state_ = 1;
+            retry_state_ = kRetryRenegotiating;
         }
-        if (!Reconnect(passive_ != 0, "Failed to renegotiate connection")) {
+        if (!Reconnect(passive_ != 0, "Failed to renegotiate connection", code)) {
             last_error_ = static_cast<int32_t>(platform::kErrorInternetTimeout);
             return list;
         }

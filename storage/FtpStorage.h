@@ -10,6 +10,7 @@
 
 #include "foundation/QelDateFunctions.h"
 #include "platform/Inet.h"
+#include "storage/DotFileState.h"
 #include "storage/HandleTimeout.h"
 #include "storage/QelStorage.h"
 
@@ -21,18 +22,6 @@
 // internet library (FtpStorageDevice).
 namespace vantrel {
 class QelSyncBaseOutput;
-
-// How the web site's server treats files whose names begin with a dot; kept in the web site
-// definition, read and updated by the FTP device.
-struct TDotFileState
-{
-    // 0 automatic detection, passive; 1 automatic detection, active; 2 the server lists dot
-    // files normally; 3 the server hides them. The FTP device also sets 1 once it uploaded a dot
-    // file that no listing has shown yet.
-    uint8_t Treatment = 0;
-    // Dot files found in the current run; not stored.
-    int32_t DotFilesFound = 0;
-};
 
 // Told while a connection shows activity. The main window's implementation puts an alive message
 // into the message queue. Called on the thread of the FTP call (the publisher thread, or the main
@@ -166,6 +155,12 @@ class FtpStorageDevice : public QelStorageDevice
 public:
     static constexpr int kMaxReconnects = 3;
 
+    // Retry states: what the ladders of an operation last did.
+    static constexpr uint8_t kRetryNone = 0;
+    static constexpr uint8_t kRetryRenegotiating = 1;
+    static constexpr uint8_t kRetryAfterTimeout = 2;
+    static constexpr uint8_t kRetryModeSwitched = 3;
+
     // Flag bits of SetFlags.
     static constexpr uint8_t kFlagQuietTimeout = 1;
     static constexpr uint8_t kFlagAskSyst = 2;
@@ -290,8 +285,10 @@ protected:
     // False, with "Failed to reconnect" and 12002, once an operation used up its reconnections;
     // false with 12017 once a stop was requested.
     bool MayReconnect(int reconnects);
-    // Connect for a retry; a failure writes `failure`.
-    bool Reconnect(bool passive, const char* failure);
+    // Connect for a retry; a failure writes `failure` and keeps `cause`, the code that led to
+    // the retry, when the connection left none.
+    bool Reconnect(bool passive, const char* failure, uint32_t cause);
+    void KeepCause(uint32_t cause);
     std::string FourLines(const std::string& first, const std::string& code_label);
     std::shared_ptr<THandleTimeout> Watchdog() const;
     void Watch();
@@ -324,12 +321,18 @@ protected:
                         bool first,
                         const std::string& folder,
                         const std::string& mask);
+    // The dot files a UNIX server may be hiding from the folder's listing: by "NLST -a .*" and a
+    // listing of each name, or, from a server that refuses the pattern, from "LIST -a".
     void AddDotFiles(QelDirectoryList* list, const std::string& folder, bool cache_allowed);
+    void AddDotFilesOfFullListing(QelDirectoryList* list, const std::string& folder);
+    // The entry of one parsed line of a listing, as this device's own listings make it.
+    virtual std::unique_ptr<QelDirectoryEntry> ListedEntryOf(const platform::FindData& data,
+                                                             const std::string& line);
 
     // The unit that counts this device; its watchdog is the one Watch and Disarm act on.
     FtpUnitState* const unit_;
     platform::InternetHandle connection_;
-    uint8_t retry_state_ = 0;
+    uint8_t retry_state_ = kRetryNone;
     std::unique_ptr<TFtpPersistentInformation> own_state_;
     TFtpPersistentInformation* state_ = nullptr;
     bool chmod_supported_ = false;
@@ -357,6 +360,10 @@ protected:
     TDotFileState* dot_file_state_ = nullptr;
     bool unix_ = false;
     const std::atomic<bool>* stop_ = nullptr;
+    // The server refused "NLST -a .*" (it refuses it in every folder): dot files come from
+    // "LIST -a" for the rest of the device's life. Refused that too: they are not looked for.
+    bool nlst_pattern_refused_ = false;
+    bool list_all_refused_ = false;
 };
 
 }  // namespace vantrel

@@ -264,17 +264,37 @@ std::string FtpIndyStorageDevice::AskSystemType()
     try {
         client_->sendCommand("SYST", reply);
     } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
+        StoreFailure(failure);
         reply.clear();
     }
     return reply;
+}
+
+void FtpIndyStorageDevice::StoreFailure(const Poco::Exception& failure)
+{
+    last_error_ = LastErrorCodeOf(failure);
+    failure_code_ = last_error_;
+    const bool refused =
+        dynamic_cast<const Poco::Net::FTPException*>(&failure) != nullptr && failure.code() >= 400;
+    failure_text_ = refused ? ReplyOf(failure)
+                            : failure.displayText() + " (#" + std::to_string(last_error_) + ")";
+}
+
+std::string FtpIndyStorageDevice::GetLastErrorText()
+{
+    // Neither a reply code nor the client's socket codes have a text of the system's: what the
+    // server said, or what the client saw, describes them.
+    if (last_error_ != 0 && last_error_ == failure_code_) {
+        return failure_text_;
+    }
+    return FtpStorageDevice::GetLastErrorText();
 }
 
 void FtpIndyStorageDevice::Report(uint8_t type,
                                   const std::string& first,
                                   const Poco::Exception& failure)
 {
-    last_error_ = LastErrorCodeOf(failure);
+    StoreFailure(failure);
     Write(type, first + "\r\nCode: " + std::to_string(last_error_) +
                     "\r\nDescription: " + failure.displayText());
 }
@@ -294,7 +314,7 @@ bool FtpIndyStorageDevice::Connect(bool passive, const std::string& connection_n
     try {
         ConnectClient(false);
     } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
+        StoreFailure(failure);
         if (!IsSocketFailure(failure)) {
             ReportConnectFailure(refused, last_error_, failure.displayText());
             return false;
@@ -333,7 +353,7 @@ bool FtpIndyStorageDevice::Connect(bool passive, const std::string& connection_n
             if (IsSocketFailure(failure)) {
                 ReportConnectFailure(unresolved, SocketErrorCodeOf(failure), failure.displayText());
             } else {
-                last_error_ = LastErrorCodeOf(failure);
+                StoreFailure(failure);
                 ReportConnectFailure(refused, last_error_, failure.displayText());
             }
             return false;
@@ -345,10 +365,10 @@ bool FtpIndyStorageDevice::Connect(bool passive, const std::string& connection_n
     const std::string folder = ReadCurrentFolder();
     login_root_ = folder == "\\" ? "" : folder;
     if (dot_file_state_ != nullptr &&
-        (dot_file_state_->Treatment != 2 || (flags_ & kFlagAskSyst) != 0)) {
+        (dot_file_state_->Treatment != kDotFilesListed || (flags_ & kFlagAskSyst) != 0)) {
         unix_ = AskSystemType().find("UNIX") != std::string::npos;
-        if (dot_file_state_->Treatment != 2 && !unix_) {
-            dot_file_state_->Treatment = 2;
+        if (dot_file_state_->Treatment != kDotFilesListed && !unix_) {
+            dot_file_state_->Treatment = kDotFilesListed;
         }
     }
     return true;
@@ -365,7 +385,7 @@ std::string FtpIndyStorageDevice::ReadCurrentFolder()
         current_folder_ = folder.empty() ? "\\" : folder;
         return current_folder_;
     } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
+        StoreFailure(failure);
         return "\\";
     }
 }
@@ -401,7 +421,7 @@ bool FtpIndyStorageDevice::ChangeWorkingFolder(const std::string& folder)
         current_folder_ = path;
         return true;
     } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
+        StoreFailure(failure);
         Write(kMsgError, "Cannot change directory to " + folder + " (error " +
                              std::to_string(last_error_) + ")." + failure.displayText() +
                              " root: " + login_root_ + " cwd: " + current_folder_);
@@ -465,12 +485,7 @@ bool FtpIndyStorageDevice::PutFile(const std::string& local_path,
     if (!drift_settled_) {
         MeasureTimeOffset(folder, name, start, false);
     }
-    if (dot_file_state_ != nullptr && name[0] == '.') {
-        ++dot_file_state_->DotFilesFound;
-        if (dot_file_state_->Treatment == 0) {
-            dot_file_state_->Treatment = 1;
-        }
-    }
+    CountUploadedDotFile(dot_file_state_, name);
     return true;
 }
 
@@ -490,7 +505,7 @@ bool FtpIndyStorageDevice::DeleteFile(const std::string& folder,
         client_->remove(file);
         return true;
     } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
+        StoreFailure(failure);
         if (report_errors) {
             Report(kMsgWarning,
                    "Failed to delete file " + file + " in " +
@@ -531,7 +546,7 @@ bool FtpIndyStorageDevice::RunFolderRequest(
         (client_.get()->*request)(name);
         return true;
     } catch (const Poco::Exception& error) {
-        last_error_ = LastErrorCodeOf(error);
+        StoreFailure(error);
         Write(kMsgError, failure + path + " (error " + std::to_string(last_error_) + "). " +
                              GetLastErrorText());
         return false;
@@ -573,7 +588,7 @@ std::string FtpIndyStorageDevice::GetFile(const std::string& folder, const std::
         }
         last_error_ = 29;
     } catch (const Poco::Exception& failure) {
-        last_error_ = LastErrorCodeOf(failure);
+        StoreFailure(failure);
     }
     platform::DeleteFile(local_path);
     return "";
@@ -603,6 +618,24 @@ std::vector<std::string> FtpIndyStorageDevice::ReadListing(const std::string& ma
     return lines;
 }
 
+std::unique_ptr<QelDirectoryEntry> FtpIndyStorageDevice::ListedEntryOf(
+    const platform::FindData& data, const std::string& line)
+{
+    auto entry = QelDirectoryEntry::Create();
+    entry->Name = data.file_name;
+    entry->Date = FileTimeToDateTime(data.last_write_time) - (time_drift_ ? *time_drift_ : 0);
+    entry->SizeHigh = data.size_high;
+    entry->SizeLow = data.size_low;
+    entry->Attributes = data.attributes & platform::kFileAttributeDirectory;
+    // Only the owner's write permission counts; a listing without permission texts (DOS, IIS)
+    // shows nothing writable.
+    const std::string_view permissions = platform::ListingPermissionText(line);
+    if (permissions.size() < 3 || permissions[2] != 'w') {
+        entry->Attributes |= platform::kFileAttributeReadOnly;
+    }
+    return entry;
+}
+
 bool FtpIndyStorageDevice::AddClientEntry(QelDirectoryList* list,
                                           const std::string& line,
                                           bool first,
@@ -614,22 +647,17 @@ bool FtpIndyStorageDevice::AddClientEntry(QelDirectoryList* list,
     if (!platform::ParseListingLine(line, now, &data)) {
         return false;
     }
-    auto entry = QelDirectoryEntry::Create();
-    entry->Name = data.file_name;
-    entry->Date = FileTimeToDateTime(data.last_write_time) - (time_drift_ ? *time_drift_ : 0);
-    entry->SizeHigh = data.size_high;
-    entry->SizeLow = data.size_low;
-    entry->Attributes = data.attributes & platform::kFileAttributeDirectory;
+    auto entry = ListedEntryOf(data, line);
+    // A VMS line has read its own bits (and its header must not look like an entry with bits
+    // before the fix-up has seen it).
+    const bool read_only = entry->IsReadOnly();
+    entry->SetReadOnly(false);
     ParseVmsListing(entry.get(), first);
     if (entry->Name.empty()) {
         return true;
     }
-    // Only the owner's write permission counts; a listing without permission texts (DOS, IIS)
-    // shows nothing writable. A VMS line has read its own bits (and its header must not look
-    // like an entry with bits before the fix-up has seen it).
-    const std::string_view permissions = platform::ListingPermissionText(line);
-    if (vms_mode_ != 1 && (permissions.size() < 3 || permissions[2] != 'w')) {
-        entry->Attributes |= platform::kFileAttributeReadOnly;
+    if (vms_mode_ != 1 && read_only) {
+        entry->SetReadOnly(true);
     }
     AddCountedEntry(list, std::move(entry), mask);
     return true;
@@ -649,13 +677,13 @@ std::unique_ptr<QelDirectoryList> FtpIndyStorageDevice::ListDirectory(const std:
             lines = ReadListing(mask);
             break;
         } catch (const Poco::Exception& failure) {
-            last_error_ = LastErrorCodeOf(failure);
+            StoreFailure(failure);
             if (retried || !ServerClosedConnection(failure)) {
                 Write(kMsgWarning, "Listing " + folder + " failed: " + failure.displayText());
                 return list;
             }
             Write(kMsgWarning, "Renegotiating connection " + failure.displayText());
-            retry_state_ = 1;
+            retry_state_ = kRetryRenegotiating;
             if (!MayReconnect(0)) {
                 return list;
             }

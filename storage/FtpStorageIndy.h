@@ -125,6 +125,8 @@ public:
                      bool expect_data) override;
     // The reply to the last raw command on this device's connection.
     std::string GetLastResponse() override;
+    // A failure of the client is described by the server's reply or the client's own text.
+    std::string GetLastErrorText() override;
 
 protected:
     // "SITE CHMOD" over this device's connection; a reply other than 250 is written as a
@@ -133,6 +135,9 @@ protected:
                        const std::string& name,
                        const std::string& permission) override;
     std::string RemoteFolderOf(const std::string& folder) const override;
+    // The read-only bit from the owner's write permission of the line.
+    std::unique_ptr<QelDirectoryEntry> ListedEntryOf(const platform::FindData& data,
+                                                     const std::string& line) override;
 
 private:
     // One connection and log-in, plain or over TLS; the client's failures are thrown.
@@ -146,6 +151,8 @@ private:
     // Splits path at its last "\" and changes to the folder part; false on an empty name, an
     // unsafe name or a failed change.
     bool EnterFolderOf(const std::string& path, std::string* name);
+    // Keeps the code of a failure of the client as the last error, and its description.
+    void StoreFailure(const Poco::Exception& failure);
     void Report(uint8_t type, const std::string& first, const Poco::Exception& failure);
     // Makes or removes the folder named by the last part of path; a failure writes failure
     // followed by the path, the code and its text.
@@ -174,6 +181,10 @@ private:
     // Made at the first fall-back to TLS, kept for the device's life.
     Poco::Net::Context::Ptr tls_context_;
     std::string last_response_;
+    // The description of the last failure of the client: the server's reply to a refused
+    // command, else the client's own text; and its code.
+    std::string failure_text_;
+    int32_t failure_code_ = 0;
 };
 
 }  // namespace vantrel

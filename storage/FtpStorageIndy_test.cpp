@@ -778,11 +778,23 @@ TEST_F(ScriptedIndyDeviceTest, QuotaIsDroppedOnlyAtTheBaseFolderOfAUnixServerWit
     EXPECT_TRUE(boxes_.Shown().empty());
 }
 
-TEST_F(ScriptedIndyDeviceTest, ARefusedNameListGivesNoDotFilesAndNoBox)
+TEST_F(ScriptedIndyDeviceTest, ARefusedNameListTakesTheDotFilesFromAFullListingOnce)
 {
-    server_.SetReply("NLST", "550 No files found.");
-    Open();
-    EXPECT_TRUE(device_->ListDotFiles(kBase).empty());
+    server_.SetListing({"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"});
+    server_.SetListingFor("-a", {"-rw-rw-r-- 1 u g 14 Jan 02 2004 .htaccess",
+                                 "-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"});
+    server_.SetReply("NLST -a .*", "550 Can't check for file existence");
+    TDotFileState dots{kDotFilesUploaded, 0};
+    Open(&dots);
+    for (int listing = 0; listing < 2; ++listing) {
+        const auto list = device_->ListDirectory(kBase, "", false);
+        ASSERT_EQ(2, list->Count());
+        EXPECT_FALSE(list->Find(".htaccess", true)->IsReadOnly());
+    }
+    EXPECT_EQ(1u, CountCommands("NLST -a .*"));
+    EXPECT_EQ(2u, CountCommands("LIST -a"));
+    EXPECT_EQ(kDotFilesHidden, dots.Treatment);
+    EXPECT_EQ(2, dots.DotFilesFound);
     EXPECT_TRUE(boxes_.Shown().empty());
 }
 
@@ -840,6 +852,18 @@ TEST_F(ScriptedIndyDeviceTest, ARefusedDeletionWritesTheThreeLineWarningOnlyWhen
     EXPECT_NE(first.find("a.txt"), std::string::npos) << first;
     EXPECT_NE(first.find(kBase), std::string::npos) << first;
     EXPECT_NE(warning.find("No such file", code), std::string::npos) << warning;
+    EXPECT_EQ(device_->GetLastErrorText(), "550 a.txt: No such file.");
+}
+
+TEST_F(ScriptedIndyDeviceTest, ARefusedFolderRemovalIsDescribedByTheServersReply)
+{
+    server_.SetReply("RMD", "550 Can't remove directory: Directory not empty");
+    Open();
+    EXPECT_FALSE(device_->RemoveDirectory(std::string(kBase) + "\\sub"));
+    ASSERT_EQ(output_.lines.size(), 1u);
+    EXPECT_EQ(output_.lines[0], std::string("Failed to delete directory ") + kBase +
+                                    "\\sub (error 550). 550 Can't remove directory: Directory "
+                                    "not empty");
 }
 
 TEST_F(ScriptedIndyDeviceTest, UploadsGoInTheirOwnModeEvenRightAfterAListing)

@@ -962,18 +962,37 @@ TEST_F(FtpStorageDeviceTest, TheVerboseLogListsEveryEntryUnderItsFolder)
     }
 }
 
-TEST_F(FtpStorageDeviceTest, ARefusedNlstNamesNoDotFile)
+TEST_F(FtpStorageDeviceTest, ARefusedNlstTakesTheDotFilesFromAFullListingOncePerDevice)
 {
     server_.SetListing({"-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"});
-    server_.SetReply("NLST", "550 No such file or directory.");
-    dots_.Treatment = 1;
-    auto device = Opened();
-    for (int listing = 0; listing < 2; ++listing) {
-        EXPECT_EQ(1, device->ListDirectory("ftp:127.0.0.1", "", false)->Count());
+    server_.SetListingFor(
+        "-a",
+        {"drwxr-xr-x 2 u g 4096 Jan 02 2004 .", "drwxr-xr-x 2 u g 4096 Jan 02 2004 ..",
+         "-rw-r--r-- 1 u g 14 Jan 02 2004 .htaccess", "-rw-r--r-- 1 u g 5 Jan 02 2004 a.txt"});
+    server_.SetReply("NLST -a .*", "550 Can't check for file existence");
+    for (const bool full_listing_refused : {false, true}) {
+        SCOPED_TRACE(full_listing_refused ? "LIST -a refused" : "LIST -a answered");
+        if (full_listing_refused) {
+            server_.SetReply("LIST -a", "550 Can't check for file existence");
+        }
+        const size_t before = server_.Commands().size();
+        dots_ = TDotFileState{kDotFilesUploaded, 0};
+        auto device = Opened();
+        for (int listing = 0; listing < 2; ++listing) {
+            const auto list = device->ListDirectory("ftp:127.0.0.1", "", false);
+            ASSERT_EQ(full_listing_refused ? 1 : 2, list->Count());
+            if (!full_listing_refused) {
+                EXPECT_EQ(14u, list->Find(".htaccess", true)->SizeLow);
+            }
+        }
+        const std::vector<std::string> all = server_.Commands();
+        const std::vector<std::string> commands(all.begin() + static_cast<ptrdiff_t>(before),
+                                                all.end());
+        EXPECT_EQ(1, CountCommands(commands, "NLST -a .*"));
+        EXPECT_EQ(full_listing_refused ? 1 : 2, CountCommands(commands, "LIST -a"));
+        EXPECT_EQ(full_listing_refused ? kDotFilesUploaded : kDotFilesHidden, dots_.Treatment);
+        EXPECT_EQ(full_listing_refused ? 0 : 2, dots_.DotFilesFound);
     }
-    EXPECT_EQ(2, CountCommands(server_.Commands(), "NLST -a .*"));
-    EXPECT_EQ(1, dots_.Treatment);
-    EXPECT_EQ(0, dots_.DotFilesFound);
     EXPECT_TRUE(boxes_.Shown().empty()) << "a refusal is no reason to stop the run";
 }
 

@@ -52,6 +52,7 @@ std::unique_ptr<QelDirectoryList> QelDirectoryList::CreateFromFolder(const std::
     if (search == nullptr) {
         return list;
     }
+    list->Unlisted = search->Unlisted();
     do {
         list->Add(QelDirectoryEntry::CreateFromFindData(data));
     } while (platform::FindNextFile(*search, &data));

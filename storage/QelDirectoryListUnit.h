@@ -84,6 +84,10 @@ public:
     // The last entry whose name equals name ignoring ASCII case, and how many do; null if none.
     QelDirectoryEntry* FindLast(std::string_view name, int32_t* count) const;
 
+    // Names the listed folder holds that no entry can stand for (a local name holding "\"); a
+    // device that lists every name leaves it empty.
+    std::vector<std::string> Unlisted;
+
 private:
     std::vector<std::unique_ptr<QelDirectoryEntry>> entries_;
 };

@@ -11,6 +11,10 @@
 // and changes the destination tree, whatever the medium.
 namespace vantrel {
 
+// What GetDeviceType answers.
+inline constexpr uint8_t kDeviceLocalDisk = 1;
+inline constexpr uint8_t kDeviceFtp = 2;
+
 // Folder arguments are device paths (the run's root plus the relative path, "\" separated);
 // names are bare. Open runs on the main thread, every later operation on the publisher thread;
 // a device is used by one thread at a time and freed once, by the worker or the wizard. No
@@ -22,7 +26,7 @@ class QelStorageDevice
 public:
     virtual ~QelStorageDevice() = default;
 
-    // 1 local disk, 2 FTP.
+    // kDeviceLocalDisk or kDeviceFtp.
     virtual uint8_t GetDeviceType() = 0;
     // Text and binary transfers differ.
     virtual bool SupportsTransferModes();

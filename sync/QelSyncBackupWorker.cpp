@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <string_view>
 
 #include "foundation/QelStringFunctions.h"
 #include "foundation/StringMatches.h"
@@ -85,6 +86,66 @@ std::string SizeText(const char* format, const QelDirectoryEntry& s, const QelDi
     char text[160];
     std::snprintf(text, sizeof text, format, s.SizeHigh, s.SizeLow, d.SizeHigh, d.SizeLow);
     return text;
+}
+
+// Well-formed UTF-8: no stray continuation bytes, overlong forms, surrogates or code points above
+// U+10FFFF.
+bool IsUtf8(std::string_view text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t length = 0;
+        uint32_t code = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) {
+            return false;
+        }
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (next & 0x3F);
+        }
+        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+            (length == 4 && (code < 0x10000 || code > 0x10FFFF))) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// The name as a log line can show it: line breaks, NUL and bytes that are not UTF-8 as "?".
+std::string Printable(const std::string& name)
+{
+    std::string shown;
+    for (size_t i = 0; i < name.size();) {
+        size_t length = 1;
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c >= 0xC0) {
+            length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        }
+        const std::string_view piece = std::string_view(name).substr(i, length);
+        const bool plain = c >= 0x20 && c != 0x7F && piece.size() == length && IsUtf8(piece);
+        shown += plain ? std::string(piece) : std::string("?");
+        i += plain ? length : 1;
+    }
+    return shown;
 }
 
 std::string NormaliseRoot(const std::string& root)
@@ -240,7 +301,7 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
         return;
     }
     // With a local source the patterns compare letter case, as its file names do.
-    ignore_case_ = SourceDevice->GetDeviceType() != 1;
+    ignore_case_ = SourceDevice->GetDeviceType() != kDeviceLocalDisk;
 
     if (!SourceDevice->ChangeDirectory(SourceRoot)) {
         Report(kMsgError, "Source directory " + source_root + " does not exist");
@@ -391,6 +452,10 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
         ~PathGuard() { ids.pop_back(); }
     } path_guard{source_path_ids_};
 
+    for (const std::string& name : src->Unlisted) {
+        ReportUntravelled(folder + "\\" + name);
+    }
+
     std::unique_ptr<QelDirectoryList> dst;
     if (ScanDestination(*src)) {
         Report(kMsgScanTargetFolder, DestinationRoot + folder);
@@ -398,6 +463,7 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
         if (dst == nullptr) {
             dst = QelDirectoryList::Create();
         }
+        RemoveLeftovers(folder, *src, dst.get());
         if (dst->Count() == static_cast<int32_t>(kFoldersListedAtMost) &&
             src->Count() > static_cast<int32_t>(kFoldersListedAtMost) + 2) {
             Report(kMsgWarning,
@@ -430,6 +496,13 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
             return SyncStopped;
         }
         const QelDirectoryEntry& s = *src->Items(i);
+        if (!s.IsDotEntry() && !NameCanTravel(s.Name)) {
+            ReportUntravelled(folder + "\\" + s.Name);
+            if (!s.IsDirectory()) {
+                ++status_.FilesProcessed;
+            }
+            continue;
+        }
         QelDirectoryEntry* d = PairFor(s, dst_index, src_index);
         const SyncResult r = s.IsDirectory() ? HandleSourceFolder(folder, s, d, *dst)
                                              : HandleSourceFile(folder, s, d, *dst);
@@ -445,6 +518,74 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
     ++status_.FoldersProcessed;
     UpdateStatus();
     return SyncOk;
+}
+
+bool QelSyncBackupWorker::NameCanTravel(const std::string& name) const
+{
+    if (DestinationDevice->GetDeviceType() != kDeviceFtp) {
+        return true;
+    }
+    // A line break or NUL would end the command that names the file; a server stores bytes that
+    // are not UTF-8 under another name, which the next run would take for an obsolete file.
+    return name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos && IsUtf8(name);
+}
+
+void QelSyncBackupWorker::ReportUntravelled(const std::string& path)
+{
+    Report(kMsgWarning, "The name of " + SourceRoot + Printable(path) +
+                            " cannot be used at the destination; it is not published.");
+}
+
+std::string QelSyncBackupWorker::LeftoverTarget(const std::string& name,
+                                                const QelDirectoryList& src) const
+{
+    std::vector<std::string> targets;
+    const std::string tag = Flags->TempNameTag.empty() ? "" : Flags->TempNameTag + "_";
+    if (!tag.empty() && name.compare(0, tag.size(), tag) == 0) {
+        // tag_name, or tag_<n>_name when tag_name was taken (UniqueTempName).
+        const std::string rest = name.substr(tag.size());
+        targets.push_back(rest);
+        const size_t digits = rest.find_first_not_of("0123456789");
+        if (digits != std::string::npos && digits > 0 && rest[digits] == '_') {
+            targets.push_back(rest.substr(digits + 1));
+        }
+    }
+    if (DestinationDevice->GetDeviceType() == kDeviceLocalDisk) {
+        targets.push_back(platform::TemporaryCopyTarget(name));
+    }
+    // Only names of those forms are looked up, so a large folder costs no search per entry.
+    std::erase(targets, std::string());
+    if (targets.empty() || src.Find(name, true) != nullptr) {
+        return "";
+    }
+    for (const std::string& target : targets) {
+        const QelDirectoryEntry* s = src.Find(target, true);
+        if (s != nullptr && !s->IsDirectory()) {
+            return target;
+        }
+    }
+    return "";
+}
+
+void QelSyncBackupWorker::RemoveLeftovers(const std::string& folder,
+                                          const QelDirectoryList& src,
+                                          QelDirectoryList* dst)
+{
+    for (int32_t i = 1; i <= dst->Count();) {
+        const QelDirectoryEntry& d = *dst->Items(i);
+        if (d.IsDirectory() || LeftoverTarget(d.Name, src).empty()) {
+            ++i;
+            continue;
+        }
+        const std::string path = DestinationRoot + folder + "\\" + d.Name;
+        Report(kMsgDeletingFile, path);
+        if (DestinationDevice->DeleteFile(DestinationRoot + folder, d.Name, false)) {
+            dst->Delete(i);
+        } else {
+            Report(kMsgWarning, "Failed to delete the temporary file " + path);
+            ++i;
+        }
+    }
 }
 
 SyncResult QelSyncBackupWorker::HandleSourceFolder(const std::string& folder,

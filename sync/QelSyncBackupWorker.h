@@ -102,6 +102,20 @@ private:
                       const QelDirectoryList& src,
                       const QelDirectoryList& dst);
     bool LinksBackIntoItsPath(const QelDirectoryEntry& s) const;
+    // A name that the destination could never hold as it is (a line break or NUL, or bytes that
+    // are not UTF-8, for an FTP server); a name holding "\" never reaches the worker.
+    bool NameCanTravel(const std::string& name) const;
+    // Warns of a source entry that cannot be published; the run goes on without it.
+    void ReportUntravelled(const std::string& path);
+    // The source file that a destination file is a temporary upload of: a run cut short left it.
+    // Empty for any other name.
+    std::string LeftoverTarget(const std::string& name, const QelDirectoryList& src) const;
+    // Deletes the leftovers of a run cut short from the folder and from dst, whatever the
+    // deletion choice: they would stay on the web site for good, and push the next temporary
+    // name aside.
+    void RemoveLeftovers(const std::string& folder,
+                         const QelDirectoryList& src,
+                         QelDirectoryList* dst);
     // Removes a destination folder whose content has gone (or a link to a folder).
     SyncResult RemoveEmptiedFolder(const std::string& path);
 

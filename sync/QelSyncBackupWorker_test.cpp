@@ -52,7 +52,7 @@ protected:
     // clock for uploads.
     void DestinationIsAServer()
     {
-        dst_->device_type = 2;
+        dst_->device_type = kDeviceFtp;
         dst_->lists_dot_entries = false;
         dst_->transfer_modes = true;
         dst_->permissions = true;
@@ -281,7 +281,7 @@ TEST_F(QelSyncBackupWorkerTest, FloorsIncludesExcludesAndIgnoresKeepFilesBack)
 
 TEST_F(QelSyncBackupWorkerTest, PatternsIgnoreCaseWhenTheSourceIsNotLocal)
 {
-    src_->device_type = 2;
+    src_->device_type = kDeviceFtp;
     flags_.ExcludeFiles = {"*.HTM"};
     src_->AddFile("\\src\\page.htm", "x", 20);
     src_->AddFile("\\src\\page.gif", "x", 20);
@@ -408,17 +408,26 @@ TEST_F(QelSyncBackupWorkerTest, ACopyOverAnEntryOfAnotherCaseReplacesThatEntry)
     EXPECT_FALSE(flags_.Failed);
 }
 
-TEST_F(QelSyncBackupWorkerTest, TemporaryNamesAvoidEveryListedName)
+TEST_F(QelSyncBackupWorkerTest, LeftoverTemporaryUploadsGoFirstAndNewNamesAvoidEveryOtherName)
 {
     flags_.TempNameTag = "qvr";
     src_->AddFile("\\src\\page.html", "new", 20);
     src_->AddFile("\\src\\fresh.html", "new", 20);
+    src_->AddFile("\\src\\kept.html", "mine", 20);
+    src_->AddFile("\\src\\qvr_kept.html", "mine", 20);
     dst_->AddFile("\\dst\\page.html", "old", 10);
+    dst_->AddFile("\\dst\\QVR_page.html", "not ours", 10);
     dst_->AddFile("\\dst\\qvr_page.html", "junk", 10);
+    dst_->AddFile("\\dst\\qvr_2_fresh.html", "junk", 10);
+    dst_->AddFile("\\dst\\qvr_other.html", "not ours", 10);
+    dst_->AddFile("\\dst\\kept.html", "mine", 20);
+    dst_->AddFile("\\dst\\qvr_kept.html", "mine", 20);
     Run();
     const std::vector<std::string> expected = {
         "dst.PutFile(mem:src:\\src\\fresh.html, \\dst, fresh.html, binary)",
         "dst.PutFile(mem:src:\\src\\page.html, \\dst, qvr_1_page.html, binary)",
+        "dst.DeleteFile(\\dst, qvr_2_fresh.html, quiet)",
+        "dst.DeleteFile(\\dst, qvr_page.html, quiet)",
         "dst.DeleteFile(\\dst, page.html, report)",
         "dst.RenameFile(\\dst, qvr_1_page.html, page.html)",
     };
@@ -429,7 +438,30 @@ TEST_F(QelSyncBackupWorkerTest, TemporaryNamesAvoidEveryListedName)
     }
     EXPECT_EQ(expected, calls);
     EXPECT_EQ("new", dst_->Node("\\dst\\page.html")->content);
-    EXPECT_EQ("junk", dst_->Node("\\dst\\qvr_page.html")->content);
+    EXPECT_EQ((std::vector<std::string>{"QVR_page.html", "fresh.html", "kept.html", "page.html",
+                                        "qvr_kept.html", "qvr_other.html"}),
+              dst_->Tree("\\dst"));
+    EXPECT_FALSE(flags_.Failed);
+}
+
+TEST_F(QelSyncBackupWorkerTest, NamesAServerCannotHoldAreSkippedWithAWarning)
+{
+    DestinationIsAServer();
+    src_->AddFile("\\src\\a\nb.html", "x", 20);
+    src_->AddFile("\\src\\caf\xE9.html", "x", 20);
+    src_->AddFolder("\\src\\bad\rdir", 20);
+    src_->AddFile("\\src\\bad\rdir\\in.html", "x", 20);
+    src_->AddFile("\\src\\caf\xC3\xA9.html", "x", 20);
+    Run();
+    for (const char* shown : {"a?b.html", "caf?.html", "bad?dir"}) {
+        EXPECT_TRUE(Logged(std::string("msg 24 The name of \\src\\") + shown +
+                           " cannot be used at the destination; it is not published."))
+            << shown;
+    }
+    EXPECT_EQ(1, Count("dst.PutFile"));
+    EXPECT_EQ(0, Count("dst.CreateDirectory"));
+    EXPECT_EQ(3, worker_.Status().FilesProcessed);
+    EXPECT_FALSE(flags_.Failed);
 }
 
 TEST_F(QelSyncBackupWorkerTest, AFailedSwapUnderATemporaryNameIsAFailedCopy)
@@ -471,7 +503,8 @@ TEST_F(QelSyncBackupWorkerTest, AFailedSwapUnderATemporaryNameIsAFailedCopy)
     EXPECT_TRUE(flags_.Failed);
     EXPECT_EQ(0, worker_.Status().FilesCopied);
     EXPECT_EQ("new", dst_->Node("\\dst\\page.html")->content);
-    EXPECT_TRUE(Logged("dst.DeleteFile(\\dst, qvr_1_page.html, quiet)"));
+    // The first run's temporary upload went as a leftover; this one's as junk.
+    EXPECT_EQ(std::vector<std::string>{"page.html"}, dst_->Tree("\\dst"));
 }
 
 TEST_F(QelSyncBackupWorkerTest, ADestinationFolderNamedLikeASourceFileGoesAloneThenTheFileComes)

@@ -18,6 +18,7 @@
 
 #include "foundation/QelDateFunctions.h"
 #include "platform/Files.h"
+#include "publishing/PublicationInfo.h"
 #include "storage/DiskStorage.h"
 #include "storage/FtpStorage.h"
 #include "storage/FtpStorageIndy.h"
@@ -155,18 +156,9 @@ protected:
     void Publish(int delete_old_files = 0, bool succeeds = true)
     {
         output_.lines.clear();
-        flags_.Reset();
-        flags_.CreateDestinationRoot = true;
-        flags_.ClearReadOnly = true;
-        flags_.DatesOnly = false;
-        flags_.DeleteObsolete = delete_old_files == 1;
-        flags_.ListObsoleteOnly = delete_old_files == 2;
-        flags_.TextFiles = {"*.html", "*.txt"};
-        flags_.FilePermissions = permissions_;
-        flags_.TurboFolderDate = turbo_folder_date_;
-        flags_.TempNameTag = temp_name_tag_;
-        flags_.FreeSourceDevice = true;
-        flags_.FreeDestinationDevice = true;
+        site_.DeleteOldFiles = static_cast<uint8_t>(delete_old_files);
+        site_.AsciiFiles = {"*.html", "*.txt"};
+        FillSyncFlags(site_, turbo_, &flags_);
         dots_.DotFilesFound = 0;
         std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output_);
         std::unique_ptr<FtpStorageDevice> ftp = MakeDevice();
@@ -247,6 +239,12 @@ protected:
     }
 
     std::map<std::string, std::string> Server() const { return TreeOf(server_->SiteLocalPath()); }
+    // The server that hides dot files from a plain listing, or null.
+    testing::PyftpdlibServer* HidingServer() const
+    {
+        auto* server = dynamic_cast<testing::PyftpdlibServer*>(server_.get());
+        return server != nullptr && server->HidesDotFiles() ? server : nullptr;
+    }
 
     static constexpr std::time_t kOld = 1'500'000'000;
     static constexpr const char* kRoot = "ftp:\\\\127.0.0.1\\site";
@@ -262,9 +260,9 @@ protected:
     QelSyncBackupWorker worker_{&output_};
     TDotFileState dots_;
     TDateTime drift_ = 0;
-    std::vector<std::string> permissions_;
-    TDateTime turbo_folder_date_ = 0;
-    std::string temp_name_tag_;
+    // The web site's options; the Turbo button.
+    QelPublication site_;
+    bool turbo_ = false;
 };
 
 TEST_P(FtpServerPublishTest, ASitePublishesExactlyAndAnUnchangedOneCopiesNothing)
@@ -276,12 +274,21 @@ TEST_P(FtpServerPublishTest, ASitePublishesExactlyAndAnUnchangedOneCopiesNothing
     const int32_t files = worker_.Status().FilesCopied;
     EXPECT_EQ(78, files);
 
+    const size_t commands_before = HidingServer() ? HidingServer()->Commands().size() : 0;
     Publish();
     EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
     EXPECT_EQ(files, worker_.Status().FilesProcessed);
-    if (server_->Family() == "vsftpd") {
-        // vsftpd hides dot files: they come through "NLST -a .*".
-        EXPECT_EQ(3, dots_.Treatment);
+    if (server_->Family() == "vsftpd" || HidingServer() != nullptr) {
+        // Both hide dot files: they come through "NLST -a .*", or "LIST -a" where that is
+        // refused.
+        EXPECT_EQ(kDotFilesHidden, dots_.Treatment);
+    }
+    if (HidingServer() != nullptr) {
+        const std::vector<std::string> commands = HidingServer()->Commands();
+        EXPECT_EQ(1, std::count_if(commands.begin() + static_cast<ptrdiff_t>(commands_before),
+                                   commands.end(),
+                                   [](const std::string& c) { return c.rfind("NLST", 0) == 0; }))
+            << "one refused pattern a run";
     }
     EXPECT_LE(2, dots_.DotFilesFound);
 }
@@ -309,9 +316,12 @@ TEST_P(FtpServerPublishTest, ChangesAndDeletionsFollowEachChoice)
     Publish(2);
     EXPECT_EQ(0, worker_.Status().FilesCopied);
     EXPECT_TRUE(fs::exists(deleted));
+    // A folder whose dot file a hiding server leaves out of its listing goes too.
+    fs::remove_all(sandbox_.Path("src/area1"));
     Publish(1);
     EXPECT_FALSE(fs::exists(deleted));
     EXPECT_FALSE(fs::exists(server_->SiteLocalPath(".htaccess")));
+    EXPECT_FALSE(fs::exists(server_->SiteLocalPath("area1")));
     EXPECT_SAME_TREE(Source(), Server());
 }
 
@@ -321,10 +331,12 @@ TEST_P(FtpServerPublishTest, TurboIntermediaryNamesAndPermissions)
     Publish();
     // Every source folder as of before the last publish, as Turbo sees a site unchanged since.
     sandbox_.SetFolderTimes("src", kOld);
-    turbo_folder_date_ = FileTimeToLocalDateTime(
+    turbo_ = true;
+    site_.Status = StatusPublished;
+    site_.LastPublished = FileTimeToLocalDateTime(
         platform::FileTime::FromValue((kOld + 500 + 11'644'473'600ULL) * 10'000'000ULL));
-    temp_name_tag_ = "qvr";
-    permissions_ = {"*.cgi=755"};
+    site_.UploadViaIntermediary = true;
+    site_.FilePermissions = {"*.cgi=755"};
     sandbox_.WriteFile("src/area2/part2/page3.html", "<p>changed under a temporary name</p>\n");
     sandbox_.WriteFile("src/run.cgi", "#!/bin/sh\n");
     Publish(1);
@@ -356,7 +368,7 @@ TEST_P(FtpServerPublishTest, AServerKilledDuringAnUploadLosesNothing)
     Publish();
     std::string big(64 << 20, 'b');
     sandbox_.WriteFile("src/big.bin", big);
-    temp_name_tag_ = "qvr";
+    site_.UploadViaIntermediary = true;
     std::string why;
     const uint16_t port = server_->Port();
     auto* vsftpd = dynamic_cast<testing::VsftpdServer*>(server_.get());
@@ -385,6 +397,12 @@ TEST_P(FtpServerPublishTest, AServerKilledDuringAnUploadLosesNothing)
     Publish(1, false);
     killer.join();
     ASSERT_TRUE(killed);
+    for (const std::string& line : output_.lines) {
+        if (line.rfind("Failed to copy file", 0) == 0 &&
+            line.find("Stopping") != std::string::npos) {
+            EXPECT_EQ(std::string::npos, line.find("(#0)")) << "the failure keeps its code";
+        }
+    }
     EXPECT_EQ("small", ReadAll(server_->SiteLocalPath("big.bin")));
     int partial = 0;
     for (const auto& entry : fs::directory_iterator(server_->SiteLocalPath())) {
@@ -400,7 +418,8 @@ TEST_P(FtpServerPublishTest, AServerKilledDuringAnUploadLosesNothing)
         // The port of the web site definition still reaches it.
         EXPECT_EQ(port, server_->Port());
     }
-    Publish(1);
+    // The partial upload goes whatever the deletion choice.
+    Publish(0);
     EXPECT_SAME_TREE(Source(), Server());
 }
 
@@ -408,8 +427,10 @@ INSTANTIATE_TEST_SUITE_P(Servers,
                          FtpServerPublishTest,
                          ::testing::Values(PublishTarget{"pyftpdlib", false},
                                            PublishTarget{"vsftpd", false},
+                                           PublishTarget{"pyftpdlib_hiding", false},
                                            PublishTarget{"pyftpdlib", true},
-                                           PublishTarget{"vsftpd", true}),
+                                           PublishTarget{"vsftpd", true},
+                                           PublishTarget{"pyftpdlib_hiding", true}),
                          [](const auto& info) {
                              return info.param.server +
                                     (info.param.client_library ? "_client_library" : "");

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "foundation/QelDateFunctions.h"
+#include "publishing/PublicationInfo.h"
 #include "storage/DiskStorage.h"
 #include "sync/QelSyncBackupWorker.h"
 #include "tests/support/RecordingOutput.h"
@@ -55,15 +56,11 @@ protected:
     void Publish(int delete_old_files = 0, TDateTime turbo_folder_date = 0)
     {
         output_.lines.clear();
-        flags_.Reset();
-        flags_.CreateDestinationRoot = true;
-        flags_.ClearReadOnly = true;
-        flags_.DatesOnly = false;
-        flags_.DeleteObsolete = delete_old_files == 1;
-        flags_.ListObsoleteOnly = delete_old_files == 2;
-        flags_.TurboFolderDate = turbo_folder_date;
-        flags_.FreeSourceDevice = true;
-        flags_.FreeDestinationDevice = true;
+        QelPublication site;
+        site.DeleteOldFiles = static_cast<uint8_t>(delete_old_files);
+        site.Status = StatusPublished;
+        site.LastPublished = turbo_folder_date;
+        FillSyncFlags(site, turbo_folder_date != 0, &flags_);
         std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output_);
         std::unique_ptr<QelStorageDevice> destination =
             std::make_unique<DiskStorageDevice>(&output_);
@@ -152,6 +149,11 @@ TEST_F(PublishLocalTest, ChangesArePublishedAndObsoleteFilesFollowTheDeletionCho
     ASSERT_EQ(0, chmod(sandbox_.Path("src/locked.html").c_str(), 0444));
     fs::remove(sandbox_.Path("src/area1/part1/page1.html"));
     fs::remove_all(sandbox_.Path("src/area2"));
+    // A copy cut short by a killed run; a file of the same form that stands for no source file;
+    // a source name that no folder path can hold.
+    sandbox_.WriteFile("dst/area0/part0/.vantrel-4242-0-77.tmp-page0.html", "half");
+    sandbox_.WriteFile("dst/.vantrel-4242-1-78.tmp-gone.html", "not ours");
+    sandbox_.WriteFile("src/back\\slash.html", "x", kOld);
 
     Publish(0);
     EXPECT_FALSE(flags_.Failed);
@@ -159,6 +161,13 @@ TEST_F(PublishLocalTest, ChangesArePublishedAndObsoleteFilesFollowTheDeletionCho
     EXPECT_EQ("changed", sandbox_.ReadFile("dst/area0/part0/page0.html"));
     EXPECT_EQ("changed too", sandbox_.ReadFile("dst/locked.html"));
     EXPECT_TRUE(fs::exists(sandbox_.Path("dst/area1/part1/page1.html")));
+    EXPECT_FALSE(fs::exists(sandbox_.Path("dst/area0/part0/.vantrel-4242-0-77.tmp-page0.html")));
+    EXPECT_TRUE(fs::exists(sandbox_.Path("dst/.vantrel-4242-1-78.tmp-gone.html")));
+    EXPECT_TRUE(Said("The name of " + sandbox_.SystemPath("src") +
+                     "\\back\\slash.html cannot be used at the destination; it is not published."))
+        << ::testing::PrintToString(output_.lines);
+    fs::remove(sandbox_.Path("dst/.vantrel-4242-1-78.tmp-gone.html"));
+    fs::remove(sandbox_.Path("src/back\\slash.html"));
 
     Publish(2);
     EXPECT_TRUE(Said("Obsolete file \\area1\\part1\\page1.html"));

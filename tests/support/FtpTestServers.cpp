@@ -266,6 +266,9 @@ bool PyftpdlibServer::Run(const std::vector<std::string>& extra, std::string* wh
         "--ready-file",     ready,
         "--command-log",    sandbox_.Path("commands.log")};
     argv.insert(argv.end(), extra.begin(), extra.end());
+    if (hides_dot_files_) {
+        argv.push_back("--hide-dot-files");
+    }
     return Spawn(argv, 0, ready, why);
 }
 
@@ -399,8 +402,9 @@ uint16_t UnusedLoopbackPort()
 
 std::unique_ptr<FtpTestServer> StartFtpTestServer(const std::string& family, std::string* why)
 {
-    if (family == "pyftpdlib") {
+    if (family == "pyftpdlib" || family == "pyftpdlib_hiding") {
         auto server = std::make_unique<PyftpdlibServer>();
+        server->SetHidesDotFiles(family == "pyftpdlib_hiding");
         return server->Start(why) ? std::move(server) : nullptr;
     }
     if (family == "vsftpd") {

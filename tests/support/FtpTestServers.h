@@ -89,9 +89,15 @@ public:
     std::string Password() const override { return "s3cret-Pass"; }
     // Every command the server received so far, as "VERB argument" (PASS masked).
     std::vector<std::string> Commands() const;
+    // From the next start on, as many shared web hosts: a plain LIST leaves dot files out,
+    // "LIST -a" shows them, and NLST of a pattern or a dot-file name is refused with 550.
+    void SetHidesDotFiles(bool hides) { hides_dot_files_ = hides; }
+    bool HidesDotFiles() const { return hides_dot_files_; }
 
 private:
     bool Run(const std::vector<std::string>& extra, std::string* why);
+
+    bool hides_dot_files_ = false;
 };
 
 // vsftpd with a configuration of its own in the sandbox, anonymous log-in with write rights.
@@ -116,7 +122,8 @@ public:
 // A loopback port where nothing listens (it was free a moment ago).
 uint16_t UnusedLoopbackPort();
 
-// The family by name, started; null with the reason when it cannot run here.
+// The family by name ("pyftpdlib", "vsftpd", or "pyftpdlib_hiding": pyftpdlib hiding dot
+// files), started; null with the reason when it cannot run here.
 std::unique_ptr<FtpTestServer> StartFtpTestServer(const std::string& family, std::string* why);
 
 }  // namespace vantrel::testing

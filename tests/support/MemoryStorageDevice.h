@@ -48,7 +48,7 @@ public:
     std::function<bool(const std::string& call)> fail_when;
     // Called with each log line before the call runs, e.g. to request a stop mid-run.
     std::function<void(const std::string& call)> on_call;
-    uint8_t device_type = 1;
+    uint8_t device_type = kDeviceLocalDisk;
     bool transfer_modes = false;
     bool permissions = false;
     bool keeps_file_dates = true;

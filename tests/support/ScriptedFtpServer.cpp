@@ -94,8 +94,11 @@ private:
                         server_.faults_.erase(it);
                     }
                 }
-                if (const auto it = server_.replies_.find(verb); it != server_.replies_.end()) {
+                if (const auto it = server_.replies_.find(line); it != server_.replies_.end()) {
                     reply = it->second;
+                } else if (const auto verb_reply = server_.replies_.find(verb);
+                           verb_reply != server_.replies_.end()) {
+                    reply = verb_reply->second;
                 }
             }
             server_.changed_.notify_all();

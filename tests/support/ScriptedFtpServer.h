@@ -50,7 +50,8 @@ public:
     void HoldGreeting();
     // `times` 0: every command of that verb; else only the next `times` of them.
     void SetFault(const std::string& verb, Fault fault, int times = 0);
-    // The reply to a verb, in place of the usual one (lines joined by CR LF, no final CR LF).
+    // The reply to a verb, or to one command line ("VERB argument"), in place of the usual one
+    // (lines joined by CR LF, no final CR LF).
     void SetReply(const std::string& verb, const std::string& reply);
     // The lines that LIST sends (each followed by CR LF) and what RETR and NLST send.
     void SetListing(const std::vector<std::string>& lines);

@@ -3,7 +3,7 @@
 
     ftp_server.py --root DIR --user U --password P --ready-file FILE
                   [--host 127.0.0.1] [--command-log FILE]
-                  [--tls-cert CERT --tls-key KEY [--reset plain|all]]
+                  [--tls-cert CERT --tls-key KEY [--reset plain|all]] [--hide-dot-files]
 
 Binds a free port on the host, writes the port number to the ready file once it listens
 (written whole: under another name first, then renamed), and serves until SIGTERM or until
@@ -13,6 +13,10 @@ the process that started it is gone. The command log gets one line per received 
 With --tls-cert the server offers explicit TLS (AUTH TLS). --reset plain resets (RST, not a
 close) every connection whose first command is not AUTH; --reset all resets every connection
 at its first command.
+
+With --hide-dot-files the server behaves as many shared web hosts do: a plain LIST leaves out
+names that begin with a dot, "LIST -a" shows them, and NLST of a pattern or of a dot-file name
+is refused with "550 Can't check for file existence".
 """
 import argparse
 import os
@@ -23,6 +27,7 @@ import threading
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
@@ -32,6 +37,9 @@ def logging_handler(base):
         command_log_fd = None
         reset = None
         first_seen = False
+        hide_dot_files = False
+        # The command being served lists dot files.
+        listing_all = True
 
         def pre_process_command(self, line, cmd, arg):
             if self.command_log_fd is not None:
@@ -46,9 +54,22 @@ def logging_handler(base):
                                            struct.pack("ii", 1, 0))
                     self.close()
                     return None
+            if self.hide_dot_files:
+                if cmd == "NLST" and (arg.startswith("-") or arg.startswith(".") or "*" in arg):
+                    self.respond("550 Can't check for file existence")
+                    return None
+                self.listing_all = cmd != "LIST" or arg.lower() in ("-a", "-al", "-la")
             return super().pre_process_command(line, cmd, arg)
 
     return LoggingHandler
+
+
+class DotFileHidingFS(AbstractedFS):
+    def listdir(self, path):
+        names = super().listdir(path)
+        if getattr(self.cmd_channel, "listing_all", True):
+            return names
+        return [n for n in names if not n.startswith(".")]
 
 
 def watch_parent(parent):
@@ -69,6 +90,7 @@ def main():
     ap.add_argument("--tls-cert")
     ap.add_argument("--tls-key")
     ap.add_argument("--reset", choices=["plain", "all"])
+    ap.add_argument("--hide-dot-files", action="store_true")
     a = ap.parse_args()
 
     authorizer = DummyAuthorizer()
@@ -81,6 +103,9 @@ def main():
     else:
         handler = logging_handler(FTPHandler)
     handler.reset = a.reset
+    if a.hide_dot_files:
+        handler.hide_dot_files = True
+        handler.abstracted_fs = DotFileHidingFS
     handler.authorizer = authorizer
     handler.banner = "vantrel test pyftpdlib ready"
     # No pause after a refused log-in: the tests refuse on purpose.
