@@ -181,15 +181,6 @@ private slots:
         QCOMPARE(box_text, boxes);
         QCOMPARE(got, result);
     }
-
-    void TheDialogHasNoTitleBarButtonsAndAnswersEnterWithOk()
-    {
-        TChmodForm form;
-        QCOMPARE(form.windowTitle(), QStringLiteral("File Permissions"));
-        QVERIFY(!form.windowFlags().testFlag(Qt::WindowCloseButtonHint));
-        QVERIFY(!form.windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
-        QCOMPARE(form.DefaultButton(), form.findChild<QPushButton*>(QStringLiteral("btnOk")));
-    }
 };
 
 }  // namespace vantrel
