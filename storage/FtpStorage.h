@@ -251,6 +251,7 @@ public:
                      bool read_only,
                      bool force) override;
     bool SetFileDate(const std::string& folder, const std::string& name, TDateTime date) override;
+    bool TakeListingFailure() override;
 
     // The outcome is in *reply and the last error; a code not accepted shows a message box.
     virtual void SendCommand(const std::string& command,
@@ -282,6 +283,9 @@ public:
 
 protected:
     void Write(uint8_t type, const std::string& text);
+    // False, with last error 87 and a message naming the field (never its text), when the host,
+    // user name, password or base folder holds CR, LF or NUL.
+    bool SettingsAreSafe();
     // Removes or makes the folder named by the last part of path; a failure writes failure,
     // the path, the code and its text.
     bool FolderOperation(const std::string& path,
@@ -357,6 +361,8 @@ protected:
     TDotFileState* dot_file_state_ = nullptr;
     bool unix_ = false;
     const std::atomic<bool>* stop_ = nullptr;
+    // Set by a listing that could not read its whole folder, cleared by TakeListingFailure.
+    bool listing_failed_ = false;
 };
 
 }  // namespace vantrel
