@@ -52,7 +52,7 @@ inline constexpr uint32_t kFtpTransferTypeBinary = 2;
 // with 12152 (kErrorInternetInvalidServerResponse).
 inline constexpr size_t kFtpReplyBytesAtMost = 64 * 1024;
 inline constexpr int kFtpPreliminaryRepliesAtMost = 16;
-inline constexpr size_t kFtpListingBytesAtMost = 256 * 1024 * 1024;
+inline constexpr size_t kFtpListingBytesAtMost = 32 * 1024 * 1024;
 
 // Status callback codes. Each command to the server reports 30 and 31 around sending it, 40
 // while its reply is awaited and 41 when the reply is complete; a preliminary (1xx) reply

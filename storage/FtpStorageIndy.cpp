@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <fstream>
 #include <istream>
 #include <ostream>
@@ -49,6 +50,11 @@ int32_t SocketErrorCodeOf(const Poco::Exception& failure)
         return kSocketHostNotFound;
     }
     if (dynamic_cast<const Poco::TimeoutException*>(&failure) != nullptr) {
+        return kSocketTimedOut;
+    }
+    // A write that the send time-out ended reports that it would block.
+    if (dynamic_cast<const Poco::IOException*>(&failure) != nullptr &&
+        (failure.code() == EAGAIN || failure.code() == EWOULDBLOCK)) {
         return kSocketTimedOut;
     }
     return kSocketNetworkDown;
