@@ -6,6 +6,7 @@
 #include <fstream>
 #include <istream>
 #include <ostream>
+#include <type_traits>
 #include <utility>
 
 #include <Poco/Exception.h>
@@ -101,9 +102,37 @@ constexpr int kCodeInvalidReply = static_cast<int>(platform::kErrorInternetInval
 // Lines of one reply at most; with the byte bound, a reply that never ends fails.
 constexpr size_t kReplyLinesAtMost = 1000;
 
-// The socket of a control connection: what arrives after each command is one reply, and one
-// longer than any FTP reply (in bytes or in lines) fails the request that waits for it.
-// Poco's reader would otherwise collect a reply that never ends for as long as it comes.
+// What arrives on a control connection after each command is one reply; one longer than any
+// FTP reply (in bytes or in lines) fails the request that waits for it. Poco's reader would
+// otherwise collect a reply that never ends for as long as it comes.
+class ReplyBound
+{
+public:
+    void CommandSent()
+    {
+        received_ = 0;
+        lines_ = 0;
+    }
+    void Received(const void* buffer, int got)
+    {
+        if (got <= 0) {
+            return;
+        }
+        const char* bytes = static_cast<const char*>(buffer);
+        received_ += static_cast<size_t>(got);
+        lines_ += static_cast<size_t>(std::count(bytes, bytes + got, '\n'));
+        if (received_ > platform::kFtpReplyBytesAtMost || lines_ > kReplyLinesAtMost) {
+            throw Poco::Net::FTPException("The server's reply is longer than any FTP reply",
+                                          kCodeInvalidReply);
+        }
+    }
+
+private:
+    size_t received_ = 0;
+    size_t lines_ = 0;
+};
+
+// The socket of a plain control connection, its replies bounded.
 class BoundedReplySocketImpl : public Poco::Net::StreamSocketImpl
 {
 public:
@@ -112,29 +141,51 @@ public:
 
     int sendBytes(const void* buffer, int length, int flags) override
     {
-        received_ = 0;
-        lines_ = 0;
+        bound_.CommandSent();
         return Poco::Net::StreamSocketImpl::sendBytes(buffer, length, flags);
     }
-
     int receiveBytes(void* buffer, int length, int flags) override
     {
         const int got = Poco::Net::StreamSocketImpl::receiveBytes(buffer, length, flags);
-        if (got > 0) {
-            const char* bytes = static_cast<const char*>(buffer);
-            received_ += static_cast<size_t>(got);
-            lines_ += static_cast<size_t>(std::count(bytes, bytes + got, '\n'));
-            if (received_ > platform::kFtpReplyBytesAtMost || lines_ > kReplyLinesAtMost) {
-                throw Poco::Net::FTPException("The server's reply is longer than any FTP reply",
-                                              kCodeInvalidReply);
-            }
-        }
+        bound_.Received(buffer, got);
         return got;
     }
 
 private:
-    size_t received_ = 0;
-    size_t lines_ = 0;
+    ReplyBound bound_;
+};
+
+// The TLS layer of a control connection, its replies bounded (counted after decryption).
+class BoundedReplySecureImpl : public Poco::Net::SecureStreamSocketImpl
+{
+public:
+    using Poco::Net::SecureStreamSocketImpl::SecureStreamSocketImpl;
+    using Poco::Net::SecureStreamSocketImpl::receiveBytes;
+    using Poco::Net::SecureStreamSocketImpl::sendBytes;
+
+    int sendBytes(const void* buffer, int length, int flags) override
+    {
+        bound_.CommandSent();
+        return Poco::Net::SecureStreamSocketImpl::sendBytes(buffer, length, flags);
+    }
+    int receiveBytes(void* buffer, int length, int flags) override
+    {
+        const int got = Poco::Net::SecureStreamSocketImpl::receiveBytes(buffer, length, flags);
+        bound_.Received(buffer, got);
+        return got;
+    }
+    void Handshake() { connectSSL(); }
+
+private:
+    ReplyBound bound_;
+};
+
+// Poco makes a secure socket of a given layer only for its own kinds.
+struct BoundedReplySecureSocket : Poco::Net::SecureStreamSocket
+{
+    explicit BoundedReplySecureSocket(BoundedReplySecureImpl* layer)
+        : Poco::Net::SecureStreamSocket(layer)
+    {}
 };
 
 // The port that a reply to PASV ("227 ... (h1,h2,h3,h4,p1,p2)") or EPSV ("229 ... (|||p|)")
@@ -199,17 +250,43 @@ template <class Session>
 class ConnectedSession : public Session
 {
 public:
-    template <class... Arguments>
-    explicit ConnectedSession(const Poco::Net::StreamSocket& control,
-                              Poco::Timespan connect_limit,
-                              Arguments&&... arguments)
-        : Session(std::forward<Arguments>(arguments)...)
-        , connect_limit_(connect_limit)
+    // `host`: the server as the user named it, whose name its certificate must give;
+    // `context`: the TLS context of a TLS session, null for a plain one.
+    ConnectedSession(const Poco::Net::StreamSocket& control,
+                     Poco::Timespan connect_limit,
+                     std::string host,
+                     Poco::Net::Context::Ptr context)
+        : connect_limit_(connect_limit)
+        , host_(std::move(host))
+        , context_(std::move(context))
     {
         this->_pControlSocket = new Poco::Net::DialogSocket(control);
     }
 
 protected:
+    // After the greeting, a TLS session asks for TLS itself (AUTH TLS), so that the control
+    // connection's TLS layer bounds its replies like a plain one.
+    void receiveServerReadyReply() override
+    {
+        if constexpr (std::is_same_v<Session, Poco::Net::FTPSClientSession>) {
+            Poco::Net::FTPClientSession::receiveServerReadyReply();
+            std::string response;
+            if (this->sendCommand("AUTH TLS", response) / 100 != 2) {
+                // The caller finds the connection plain and refuses it.
+                return;
+            }
+            auto* layer = new BoundedReplySecureImpl(
+                static_cast<Poco::Net::StreamSocketImpl*>(this->_pControlSocket->impl()),
+                context_);
+            BoundedReplySecureSocket secure(layer);
+            secure.setPeerHostName(host_);
+            layer->Handshake();
+            *this->_pControlSocket = secure;
+        } else {
+            Session::receiveServerReadyReply();
+        }
+    }
+
     Poco::Net::StreamSocket establishDataConnection(const std::string& command,
                                                     const std::string& argument) override
     {
@@ -285,6 +362,8 @@ private:
     }
 
     Poco::Timespan connect_limit_;
+    std::string host_;
+    Poco::Net::Context::Ptr context_;
     bool extended_passive_ = true;
     bool data_protected_ = false;
 };
@@ -413,10 +492,10 @@ void FtpIndyStorageDevice::ConnectClient(bool secure)
         control.connect(address, connect_limit);
         if (secure) {
             client_ = std::make_unique<ConnectedSession<Poco::Net::FTPSClientSession>>(
-                control, connect_limit, tls_context_);
+                control, connect_limit, host_, tls_context_);
         } else {
             client_ = std::make_unique<ConnectedSession<Poco::Net::FTPClientSession>>(
-                control, connect_limit);
+                control, connect_limit, host_, nullptr);
         }
         // The connection time-out also bounds the greeting, the TLS handshake and the log-in:
         // a server that accepts and then says nothing fails as one that does not answer.
