@@ -423,9 +423,9 @@ bool FtpStorageDevice::SettingsAreSafe()
     // A CR or LF would end the command that carries the setting and start another one of the
     // text's choosing on the server (a NUL cuts it short); nothing is sent at all.
     const std::string unsafe("\r\n\0", 3);
-    const char* field = host_.find_first_of(unsafe) != std::string::npos        ? "host name"
-                        : user_name_.find_first_of(unsafe) != std::string::npos ? "user name"
-                        : password_.find_first_of(unsafe) != std::string::npos  ? "password"
+    const char* field = host_.find_first_of(unsafe) != std::string::npos          ? "host name"
+                        : user_name_.find_first_of(unsafe) != std::string::npos   ? "user name"
+                        : password_.find_first_of(unsafe) != std::string::npos    ? "password"
                         : base_folder_.find_first_of(unsafe) != std::string::npos ? "folder"
                                                                                   : nullptr;
     if (field == nullptr) {
@@ -434,9 +434,9 @@ bool FtpStorageDevice::SettingsAreSafe()
     last_error_ = static_cast<int32_t>(platform::kErrorInvalidParameter);
     platform::SetLastError(platform::kErrorInvalidParameter);
     const std::string server = field == std::string("host name") ? "" : " " + host_;
-    Write(kMsgError, "Failed to connect to server" + server + ".\r\nError code: " +
-                         std::to_string(last_error_) + "\r\nDescription: The " + field +
-                         " holds a line break or NUL character.");
+    Write(kMsgError, "Failed to connect to server" + server +
+                         ".\r\nError code: " + std::to_string(last_error_) +
+                         "\r\nDescription: The " + field + " holds a line break or NUL character.");
     return false;
 }
 

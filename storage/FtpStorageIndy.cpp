@@ -159,8 +159,8 @@ private:
 class BoundedReplySecureImpl : public Poco::Net::SecureStreamSocketImpl
 {
 public:
-    using Poco::Net::SecureStreamSocketImpl::SecureStreamSocketImpl;
     using Poco::Net::SecureStreamSocketImpl::receiveBytes;
+    using Poco::Net::SecureStreamSocketImpl::SecureStreamSocketImpl;
     using Poco::Net::SecureStreamSocketImpl::sendBytes;
 
     int sendBytes(const void* buffer, int length, int flags) override
@@ -276,8 +276,7 @@ protected:
                 return;
             }
             auto* layer = new BoundedReplySecureImpl(
-                static_cast<Poco::Net::StreamSocketImpl*>(this->_pControlSocket->impl()),
-                context_);
+                static_cast<Poco::Net::StreamSocketImpl*>(this->_pControlSocket->impl()), context_);
             BoundedReplySecureSocket secure(layer);
             secure.setPeerHostName(host_);
             layer->Handshake();
@@ -460,6 +459,27 @@ bool FtpIndyStorageDevice::IsSecure() const
 {
     const auto* secure = dynamic_cast<const Poco::Net::FTPSClientSession*>(client_.get());
     return secure != nullptr && secure->isSecure();
+}
+
+void FtpIndyStorageDevice::DropBrokenConnection(const Poco::Exception& failure)
+{
+    if (!client_ || dynamic_cast<const Poco::Net::FTPException*>(&failure) != nullptr) {
+        return;
+    }
+    // The transfer broke or stalled: the server may never answer on this connection again,
+    // and a polite close would wait for it once more per reply it expects.
+    try {
+        ((*client_).*(&RawTransfer::_pControlSocket))->shutdown();
+    } catch (const Poco::Exception&) {
+        // Already gone.
+    }
+    try {
+        client_->close();
+    } catch (const Poco::Exception&) {
+        // Nothing comes back from a connection shut down.
+    }
+    client_.reset();
+    DoStatus(kStatusDisconnected, "Disconnected.");
 }
 
 void FtpIndyStorageDevice::CloseClient()
@@ -730,6 +750,7 @@ bool FtpIndyStorageDevice::PutFile(const std::string& local_path,
         DoStatus(kStatusReady, "Transfer complete.");
     } catch (const Poco::Exception& failure) {
         Report(kMsgWarning, "Mishap copying file " + local_path + " to " + folder, failure);
+        DropBrokenConnection(failure);
         return false;
     }
     if (!drift_settled_) {
@@ -845,6 +866,7 @@ std::string FtpIndyStorageDevice::GetFile(const std::string& folder, const std::
         last_error_ = 29;
     } catch (const Poco::Exception& failure) {
         last_error_ = LastErrorCodeOf(failure);
+        DropBrokenConnection(failure);
     }
     platform::DeleteFile(local_path);
     return "";
@@ -870,7 +892,8 @@ std::vector<std::string> FtpIndyStorageDevice::ReadListing(const std::string& ma
     std::string text;
     std::string buffer(kDataBufferSize, '\0');
     while (listing.read(buffer.data(), kDataBufferSize) || listing.gcount() > 0) {
-        if (text.size() + static_cast<size_t>(listing.gcount()) > platform::kFtpListingBytesAtMost) {
+        if (text.size() + static_cast<size_t>(listing.gcount()) >
+            platform::kFtpListingBytesAtMost) {
             throw Poco::Net::FTPException("The listing is longer than " +
                                               std::to_string(platform::kFtpListingBytesAtMost) +
                                               " bytes",
@@ -909,8 +932,8 @@ bool FtpIndyStorageDevice::AddClientEntry(QelDirectoryList* list,
     entry->SizeHigh = data.size_high;
     entry->SizeLow = data.size_low;
     // The link bit tells the worker never to enter or write through a link on the server.
-    entry->Attributes =
-        data.attributes & (platform::kFileAttributeDirectory | platform::kFileAttributeReparsePoint);
+    entry->Attributes = data.attributes &
+                        (platform::kFileAttributeDirectory | platform::kFileAttributeReparsePoint);
     ParseVmsListing(entry.get(), first);
     if (entry->Name.empty()) {
         return true;
@@ -947,6 +970,7 @@ std::unique_ptr<QelDirectoryList> FtpIndyStorageDevice::ListDirectory(const std:
                 // read as an empty folder.
                 Write(kMsgWarning, "Listing " + folder + " failed: " + failure.displayText());
                 listing_failed_ = true;
+                DropBrokenConnection(failure);
                 return list;
             }
             Write(kMsgWarning, "Renegotiating connection " + failure.displayText());

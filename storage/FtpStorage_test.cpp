@@ -1305,8 +1305,8 @@ TEST(FtpStorageDeviceHostileTest, EachListingFailsWithinItsBound)
     const Case cases[] = {
         {"a multi-line reply without end", "CWD", ScriptedFtpServer::Fault::kEndlessReply, "",
          platform::kErrorInternetInvalidServerResponse, 3},
-        {"preliminary replies without end", "CWD", ScriptedFtpServer::Fault::kNone,
-         preliminaries, platform::kErrorInternetInvalidServerResponse, 1},
+        {"preliminary replies without end", "CWD", ScriptedFtpServer::Fault::kNone, preliminaries,
+         platform::kErrorInternetInvalidServerResponse, 1},
         {"a listing without end", "LIST", ScriptedFtpServer::Fault::kEndlessData, "",
          platform::kErrorInternetInvalidServerResponse, 10},
         {"a refused listing", "LIST", ScriptedFtpServer::Fault::kNone, "550 No access.",
@@ -1326,8 +1326,8 @@ TEST(FtpStorageDeviceHostileTest, EachListingFailsWithinItsBound)
             server.SetReply(c.verb, c.reply);
         }
         LinesOutput output;
-        FtpStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 1, 1, nullptr,
-                                nullptr, false);
+        FtpStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 1, 1, nullptr, nullptr,
+                                false);
         ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", "")) << output.All();
         const auto start = steady_clock::now();
         EXPECT_EQ(0, device.ListDirectory("sub", "", false)->Count());

@@ -105,8 +105,8 @@ bool TSimplePortIO::ReadReply(int32_t total_ms, int32_t poll_ms, std::string* re
         }
         if (reply->size() + arrived.size() > kReplyBytesAtMost) {
             reply->append(arrived, 0, kReplyBytesAtMost - reply->size());
-            error_message_ = "The server's reply is longer than " +
-                             std::to_string(kReplyBytesAtMost) + " bytes";
+            error_message_ =
+                "The server's reply is longer than " + std::to_string(kReplyBytesAtMost) + " bytes";
             return false;
         }
         if (!arrived.empty()) {

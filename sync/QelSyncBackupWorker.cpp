@@ -330,8 +330,8 @@ bool QelSyncBackupWorker::ListDestinationFolder(const std::string& path,
     if (!DestinationDevice->TakeListingFailure()) {
         return true;
     }
-    const std::string text = "Failed to read destination folder " + path + ". " +
-                             DestinationDevice->GetLastErrorText();
+    const std::string text =
+        "Failed to read destination folder " + path + ". " + DestinationDevice->GetLastErrorText();
     if (deleting) {
         status_.DeleteErrorOccurred = true;
         Report(kMsgError, text);
