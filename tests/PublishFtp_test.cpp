@@ -464,6 +464,10 @@ TEST_P(FtpServerPublishTest, ALineBreakOrNulInASettingSendsNothing)
         const std::string text = ::testing::PrintToString(output_.lines);
         EXPECT_NE(std::string::npos, text.find("The " + c.field + " holds")) << text;
         EXPECT_EQ(std::string::npos, text.find(c.password.substr(0, 6))) << text;
+        // The raw probe refuses them too (it has no folder to send).
+        if (c.field != "folder") {
+            EXPECT_EQ(0u, ftp->ProbeServer().find("The server was not probed")) << c.field;
+        }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(std::vector<std::string>{}, pyftpdlib->Commands());
