@@ -572,10 +572,13 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
     }
 
     if (copy) {
+        // An upload over a link would write into what it points to: the link goes first, and
+        // while it stands nothing is uploaded.
+        bool link_stands = false;
         if (d != nullptr && d->IsLink() && !d->IsDirectory()) {
-            // An upload over a link would write into what it points to.
             Report(kMsgDeletingFile, DestinationRoot + folder + "\\" + d->Name);
-            if (RemoveLink(folder + "\\" + d->Name)) {
+            link_stands = !RemoveLink(folder + "\\" + d->Name);
+            if (!link_stands) {
                 d = nullptr;
             }
         }
@@ -590,7 +593,7 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
             d->SetDirectory(false);
         }
         Report(kMsgCopyingFile, s.Name);
-        if (CopyFile(folder, s, DestinationRoot, d, dst)) {
+        if (!link_stands && CopyFile(folder, s, DestinationRoot, d, dst)) {
             ++status_.FilesCopied;
             if (d != nullptr && d->Name != s.Name) {
                 d->Name = s.Name;

@@ -424,10 +424,14 @@ TEST_P(FtpServerPublishTest, LinksOnTheServerAreRemovedNeverFollowed)
     fs::create_directory_symlink(outside + "/three", server_->SiteLocalPath("area0"));
     fs::remove_all(server_->SiteLocalPath("area1/part1"));
     fs::create_directory_symlink("../../outside/four/", server_->SiteLocalPath("area1/part1"));
+    // A link in place of a changed file is never written through.
+    fs::remove(server_->SiteLocalPath("Index.html"));
+    fs::create_symlink("../outside/one/keep.txt", server_->SiteLocalPath("Index.html"));
+    sandbox_.WriteFile("src/Index.html", "upper, changed\n", kOld + 86400);
 
     Publish(1);
     EXPECT_SAME_TREE(before, TreeOf(outside));
-    for (const std::string name : {"www", "logs", "area0", "area1/part1"}) {
+    for (const std::string name : {"www", "logs", "area0", "area1/part1", "Index.html"}) {
         EXPECT_FALSE(fs::is_symlink(server_->SiteLocalPath(name))) << name;
     }
     EXPECT_SAME_TREE(Source(), Server());
