@@ -376,6 +376,7 @@ public:
         std::string line;
         std::string code_text;
         bool multi_line = false;
+        size_t lines = 0;
         do {
             if (const uint32_t error = ReadLine(&line)) {
                 return error;
@@ -393,7 +394,8 @@ public:
                 reply->text += "\r\n";
                 multi_line = !(line == code_text || line.starts_with(code_text + " "));
             }
-            if (reply->text.size() + line.size() > kMaxReplyBytes) {
+            if (reply->text.size() + line.size() > kMaxReplyBytes ||
+                ++lines > kFtpReplyLinesAtMost) {
                 return kErrorInternetInvalidServerResponse;
             }
             reply->text += line;

@@ -99,8 +99,6 @@ namespace {
 
 // The code of a server's answer that is not FTP: too long, or without the port it must name.
 constexpr int kCodeInvalidReply = static_cast<int>(platform::kErrorInternetInvalidServerResponse);
-// Lines of one reply at most; with the byte bound, a reply that never ends fails.
-constexpr size_t kReplyLinesAtMost = 1000;
 
 // What arrives on a control connection after each command is one reply; one longer than any
 // FTP reply (in bytes or in lines) fails the request that waits for it. Poco's reader would
@@ -121,7 +119,7 @@ public:
         const char* bytes = static_cast<const char*>(buffer);
         received_ += static_cast<size_t>(got);
         lines_ += static_cast<size_t>(std::count(bytes, bytes + got, '\n'));
-        if (received_ > platform::kFtpReplyBytesAtMost || lines_ > kReplyLinesAtMost) {
+        if (received_ > platform::kFtpReplyBytesAtMost || lines_ > platform::kFtpReplyLinesAtMost) {
             throw Poco::Net::FTPException("The server's reply is longer than any FTP reply",
                                           kCodeInvalidReply);
         }

@@ -232,6 +232,21 @@ TEST(FtpStorageIndyHostile, EachRequestFailsWithinItsBound)
     }
 }
 
+// A listing that takes about twice the general time-out but keeps moving is not cut off.
+TEST(FtpStorageIndyHostile, ASlowListingThatProgressesIsNotCutOff)
+{
+    testing::ScriptedFtpServer server;
+    server.SetListing(
+        std::vector<std::string>(100, "-rw-r--r-- 1 owner group 5 Jan 12 2005 listed.txt"));
+    server.SetFault("LIST", testing::ScriptedFtpServer::Fault::kSlowData);
+    testing::CollectingOutput output;
+    FtpIndyStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 1, 1, nullptr, nullptr,
+                                false);
+    ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", ""));
+    EXPECT_EQ(device.ListDirectory("", "", false)->Count(), 100);
+    EXPECT_FALSE(device.TakeListingFailure()) << ::testing::PrintToString(output.lines);
+}
+
 // A PASV reply that names another address: the data connection goes to the server's own
 // address all the same (127.0.0.2 would refuse it).
 TEST(FtpStorageIndyHostile, APassiveReplyGivesOnlyThePort)

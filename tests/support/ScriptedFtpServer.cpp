@@ -230,6 +230,14 @@ private:
             Send("426 Connection closed; transfer aborted.");
             return;
         }
+        if (fault == Fault::kSlowData) {
+            const size_t piece = content.size() / 6 + 1;
+            for (size_t at = 0; at < content.size(); at += piece) {
+                std::this_thread::sleep_for(milliseconds(300));
+                data.SendAll(content.substr(at, piece), kDataConnectMs, &server_.stop_);
+            }
+            content.clear();
+        }
         if (fault == Fault::kResetData) {
             data.SendAll(content.substr(0, std::min<size_t>(content.size(), 8)), kDataConnectMs,
                          &server_.stop_);

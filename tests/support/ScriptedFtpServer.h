@@ -41,6 +41,8 @@ public:
         kEndlessReply,
         // Transfers: listing lines without end on the data connection, until the client goes.
         kEndlessData,
+        // Transfers (LIST, NLST, RETR): the content in six pieces, 300 ms apart.
+        kSlowData,
     };
 
     ScriptedFtpServer();
