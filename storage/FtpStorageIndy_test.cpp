@@ -189,7 +189,8 @@ TEST(FtpStorageIndyHostile, EachRequestFailsWithinItsBound)
         {"a refused listing", "LIST", Fault::kNone, "550 No access.", Request::kList, 550, 1},
         {"a stalled listing", "LIST", Fault::kStallData, "", Request::kList, 10060, 2.5},
         {"a stalled download", "RETR", Fault::kStallData, "", Request::kGet, 10060, 2.5},
-        {"a stalled upload", "STOR", Fault::kStallData, "", Request::kPut, 10060, 2.5},
+        // The upload moves until the socket buffers are full, which takes a while under load.
+        {"a stalled upload", "STOR", Fault::kStallData, "", Request::kPut, 10060, 6},
     };
     testing::TestSandbox local;
     local.WriteFile("big.bin", std::string(16 << 20, 'u'));
