@@ -40,8 +40,8 @@ void CountCommand(std::string_view command)
 constexpr size_t kChunkSize = 64 * 1024;
 // A server that sends more than this in one reply, or one listing, is not speaking FTP.
 constexpr size_t kMaxReplyLineBytes = 8 * 1024;
-constexpr size_t kMaxReplyBytes = 64 * 1024;
-constexpr size_t kMaxListingBytes = 256 * 1024 * 1024;
+constexpr size_t kMaxReplyBytes = kFtpReplyBytesAtMost;
+constexpr size_t kMaxListingBytes = kFtpListingBytesAtMost;
 constexpr char kLanConnectionName[] = "LAN";
 
 thread_local std::string last_response;
@@ -376,6 +376,7 @@ public:
         std::string line;
         std::string code_text;
         bool multi_line = false;
+        size_t lines = 0;
         do {
             if (const uint32_t error = ReadLine(&line)) {
                 return error;
@@ -393,7 +394,8 @@ public:
                 reply->text += "\r\n";
                 multi_line = !(line == code_text || line.starts_with(code_text + " "));
             }
-            if (reply->text.size() + line.size() > kMaxReplyBytes) {
+            if (reply->text.size() + line.size() > kMaxReplyBytes ||
+                ++lines > kFtpReplyLinesAtMost) {
                 return kErrorInternetInvalidServerResponse;
             }
             reply->text += line;
@@ -410,12 +412,19 @@ public:
 
     uint32_t ReadFinalReply(Reply* reply)
     {
-        do {
+        // Each preliminary reply is bounded on its own; a server that sends them without end
+        // must not hold the call for ever either.
+        for (int replies = 0;; ++replies) {
+            if (replies > kFtpPreliminaryRepliesAtMost) {
+                return kErrorInternetInvalidServerResponse;
+            }
             if (const uint32_t error = ReadReply(reply)) {
                 return error;
             }
-        } while (reply->Preliminary());
-        return 0;
+            if (!reply->Preliminary()) {
+                return 0;
+            }
+        }
     }
 
     uint32_t Exchange(std::string_view command, Reply* reply)

@@ -47,6 +47,14 @@ inline constexpr uint32_t kInternetFlagReload = 0x80000000;
 inline constexpr uint32_t kFtpTransferTypeAscii = 1;
 inline constexpr uint32_t kFtpTransferTypeBinary = 2;
 
+// A server that sends more bytes or lines than these in one reply, more preliminary replies
+// before the final one, or more bytes in one listing, is not speaking FTP: the call fails with
+// 12152 (kErrorInternetInvalidServerResponse).
+inline constexpr size_t kFtpReplyBytesAtMost = 64 * 1024;
+inline constexpr size_t kFtpReplyLinesAtMost = 1000;
+inline constexpr int kFtpPreliminaryRepliesAtMost = 16;
+inline constexpr size_t kFtpListingBytesAtMost = 32 * 1024 * 1024;
+
 // Status callback codes. Each command to the server reports 30 and 31 around sending it, 40
 // while its reply is awaited and 41 when the reply is complete; a preliminary (1xx) reply
 // reports 120. Data moving on a data connection reports 31 for every piece sent and 40 for

@@ -1,5 +1,6 @@
 #include "platform/Sockets.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -374,13 +375,15 @@ SocketResult Socket::Receive(
     }
 }
 
-SocketResult Socket::ReceiveAvailable(std::string* text)
+SocketResult Socket::ReceiveAvailable(std::string* text, size_t at_most)
 {
     char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    for (size_t taken = 0; taken < at_most;) {
+        const ssize_t got =
+            ::recv(fd_, buffer, std::min(sizeof buffer, at_most - taken), MSG_DONTWAIT);
         if (got > 0) {
             text->append(buffer, static_cast<size_t>(got));
+            taken += static_cast<size_t>(got);
             continue;
         }
         if (got == 0) {
@@ -394,6 +397,7 @@ SocketResult Socket::ReceiveAvailable(std::string* text)
         }
         return {SocketOutcome::kFailed, errno};
     }
+    return {};
 }
 
 void Socket::SendWithoutWaiting(std::string_view data)

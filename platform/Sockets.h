@@ -129,7 +129,9 @@ public:
                          const Canceller* canceller,
                          size_t* received);
     // Appends what has arrived, without waiting; kClosed when the stream has ended.
-    SocketResult ReceiveAvailable(std::string* text);
+    // At most `at_most` bytes: a sender faster than the reader would otherwise never let the
+    // call end.
+    SocketResult ReceiveAvailable(std::string* text, size_t at_most);
     // Queues what fits without waiting (a parting word); the rest is dropped.
     void SendWithoutWaiting(std::string_view data);
     // Closes so that the peer sees the stream broken (a reset), not ended.

@@ -420,11 +420,36 @@ bool FtpStorageDevice::Open(const std::string& address,
     return Connect(passive_ != 0, connection_name);
 }
 
+bool FtpStorageDevice::SettingsAreSafe()
+{
+    // A CR or LF would end the command that carries the setting and start another one of the
+    // text's choosing on the server (a NUL cuts it short); nothing is sent at all.
+    const std::string unsafe("\r\n\0", 3);
+    const char* field = host_.find_first_of(unsafe) != std::string::npos          ? "host name"
+                        : user_name_.find_first_of(unsafe) != std::string::npos   ? "user name"
+                        : password_.find_first_of(unsafe) != std::string::npos    ? "password"
+                        : base_folder_.find_first_of(unsafe) != std::string::npos ? "folder"
+                                                                                  : nullptr;
+    if (field == nullptr) {
+        return true;
+    }
+    last_error_ = static_cast<int32_t>(platform::kErrorInvalidParameter);
+    platform::SetLastError(platform::kErrorInvalidParameter);
+    const std::string server = field == std::string("host name") ? "" : " " + host_;
+    Write(kMsgError, "Failed to connect to server" + server +
+                         ".\r\nError code: " + std::to_string(last_error_) +
+                         "\r\nDescription: The " + field + " holds a line break or NUL character.");
+    return false;
+}
+
 bool FtpStorageDevice::Connect(bool passive, const std::string& connection_name)
 {
     if (connection_) {
         platform::InternetCloseHandle(connection_);
         connection_ = platform::InternetHandle{};
+    }
+    if (!SettingsAreSafe()) {
+        return false;
     }
     if (!CheckInternetConnection(connection_name)) {
         return false;
@@ -499,6 +524,14 @@ bool FtpStorageDevice::Connect(bool passive, const std::string& connection_name)
 
 std::string FtpStorageDevice::ProbeServer()
 {
+    // The probe writes the user name and password into its dialogue as they stand.
+    const std::string unsafe("\r\n\0", 3);
+    if (host_.find_first_of(unsafe) != std::string::npos ||
+        user_name_.find_first_of(unsafe) != std::string::npos ||
+        password_.find_first_of(unsafe) != std::string::npos) {
+        last_error_ = static_cast<int32_t>(platform::kErrorInvalidParameter);
+        return "The server was not probed: a setting holds a line break or NUL character.";
+    }
     state_->CloseSession();
     std::string result;
     TSimplePortIO port;
@@ -692,6 +725,13 @@ bool FtpStorageDevice::ChangeWorkingFolder(const std::string& folder)
 bool FtpStorageDevice::ChangeDirectory(const std::string& path)
 {
     return ChangeWorkingFolder(path);
+}
+
+bool FtpStorageDevice::TakeListingFailure()
+{
+    const bool failed = listing_failed_;
+    listing_failed_ = false;
+    return failed;
 }
 
 bool FtpStorageDevice::MayReconnect(int reconnects)
@@ -1244,9 +1284,10 @@ std::unique_ptr<QelDirectoryEntry> FtpStorageDevice::ListedEntryOf(const platfor
     entry->Date = entry->Date2 - (time_drift_ ? *time_drift_ : 0);
     entry->SizeHigh = data.size_high;
     entry->SizeLow = data.size_low;
+    // The link bit tells the worker never to enter or write through a link on the server.
     entry->Attributes =
         data.attributes & (platform::kFileAttributeDirectory | platform::kFileAttributeReadOnly |
-                           platform::kFileAttributeHidden);
+                           platform::kFileAttributeHidden | platform::kFileAttributeReparsePoint);
     return entry;
 }
 
@@ -1375,6 +1416,7 @@ std::unique_ptr<QelDirectoryList> FtpStorageDevice::ListDirectory(const std::str
 {
     auto list = QelDirectoryList::Create();
     if (!ChangeWorkingFolder(folder)) {
+        listing_failed_ = true;
         return list;
     }
     bool reload = !cache_allowed;
@@ -1396,16 +1438,19 @@ std::unique_ptr<QelDirectoryList> FtpStorageDevice::ListDirectory(const std::str
             } else if ((timed_out || code == platform::kErrorInternetExtendedError) &&
                        retry_state_ != kRetryModeSwitched) {
                 if (!MayReconnect(reconnects++)) {
+                    listing_failed_ = true;
                     return list;
                 }
                 retry_state_ = kRetryModeSwitched;
                 passive_ = passive_ != 0 ? 0 : 1;
                 Write(kMsgWarning, "Renegotiating connection type");
                 if (!Reconnect(passive_ != 0, "Failed to renegotiate connection", code)) {
+                    listing_failed_ = true;
                     return QelDirectoryList::Create();
                 }
                 list = QelDirectoryList::Create();
                 if (!ChangeWorkingFolder(folder)) {
+                    listing_failed_ = true;
                     return list;
                 }
                 reload = true;
@@ -1419,6 +1464,7 @@ std::unique_ptr<QelDirectoryList> FtpStorageDevice::ListDirectory(const std::str
                 last_error_ = static_cast<int32_t>(code);
                 Write(kMsgError, "Error listing files in " + folder + " (error " +
                                      std::to_string(code) + "). " + GetLastErrorText());
+                listing_failed_ = true;
                 return list;
             }
         } else {
@@ -1447,6 +1493,7 @@ std::unique_ptr<QelDirectoryList> FtpStorageDevice::ListDirectory(const std::str
             code = platform::kErrorInternetConnectionAborted;
         }
         if (!MayReconnect(reconnects++)) {
+            listing_failed_ = true;
             return list;
         }
         if (code == platform::kErrorInternetConnectionAborted) {
@@ -1460,11 +1507,13 @@ std::unique_ptr<QelDirectoryList> FtpStorageDevice::ListDirectory(const std::str
         }
         if (!Reconnect(passive_ != 0, "Failed to renegotiate connection", code)) {
             last_error_ = static_cast<int32_t>(platform::kErrorInternetTimeout);
+            listing_failed_ = true;
             return list;
         }
         // The retry keeps the mask: a single-name listing must not come back as the whole folder.
         list = QelDirectoryList::Create();
         if (!ChangeWorkingFolder(folder)) {
+            listing_failed_ = true;
             return list;
         }
         reload = true;

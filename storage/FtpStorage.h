@@ -246,6 +246,7 @@ public:
                      bool read_only,
                      bool force) override;
     bool SetFileDate(const std::string& folder, const std::string& name, TDateTime date) override;
+    bool TakeListingFailure() override;
 
     // The outcome is in *reply and the last error; a code not accepted shows a message box.
     virtual void SendCommand(const std::string& command,
@@ -277,6 +278,9 @@ public:
 
 protected:
     void Write(uint8_t type, const std::string& text);
+    // False, with last error 87 and a message naming the field (never its text), when the host,
+    // user name, password or base folder holds CR, LF or NUL.
+    bool SettingsAreSafe();
     // Removes or makes the folder named by the last part of path; a failure writes failure,
     // the path, the code and its text.
     bool FolderOperation(const std::string& path,
@@ -364,6 +368,8 @@ protected:
     // "LIST -a" for the rest of the device's life. Refused that too: they are not looked for.
     bool nlst_pattern_refused_ = false;
     bool list_all_refused_ = false;
+    // Set by a listing that could not read its whole folder, cleared by TakeListingFailure.
+    bool listing_failed_ = false;
 };
 
 }  // namespace vantrel

@@ -1,9 +1,12 @@
 #include "storage/FtpStorageIndy.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <fstream>
 #include <istream>
 #include <ostream>
+#include <type_traits>
 #include <utility>
 
 #include <Poco/Exception.h>
@@ -13,8 +16,11 @@
 #include <Poco/Net/IPAddress.h>
 #include <Poco/Net/NetException.h>
 #include <Poco/Net/SSLException.h>
+#include <Poco/Net/SecureStreamSocket.h>
+#include <Poco/Net/SecureStreamSocketImpl.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/Net/StreamSocket.h>
+#include <Poco/Net/StreamSocketImpl.h>
 #include <Poco/StreamCopier.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
@@ -26,6 +32,7 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/FtpListing.h"
+#include "platform/Inet.h"
 #include "platform/Ui.h"
 #include "storage/QelDirectoryListUnit.h"
 #include "sync/QelSyncBaseOutput.h"
@@ -44,6 +51,11 @@ int32_t SocketErrorCodeOf(const Poco::Exception& failure)
         return kSocketHostNotFound;
     }
     if (dynamic_cast<const Poco::TimeoutException*>(&failure) != nullptr) {
+        return kSocketTimedOut;
+    }
+    // A write that the send time-out ended reports that it would block.
+    if (dynamic_cast<const Poco::IOException*>(&failure) != nullptr &&
+        (failure.code() == EAGAIN || failure.code() == EWOULDBLOCK)) {
         return kSocketTimedOut;
     }
     return kSocketNetworkDown;
@@ -85,18 +97,272 @@ void IndyConnectionStatusCallback(platform::InternetHandle handle,
 
 namespace {
 
+// The code of a server's answer that is not FTP: too long, or without the port it must name.
+constexpr int kCodeInvalidReply = static_cast<int>(platform::kErrorInternetInvalidServerResponse);
+
+// What arrives on a control connection after each command is one reply; one longer than any
+// FTP reply (in bytes or in lines) fails the request that waits for it. Poco's reader would
+// otherwise collect a reply that never ends for as long as it comes.
+class ReplyBound
+{
+public:
+    void CommandSent()
+    {
+        received_ = 0;
+        lines_ = 0;
+    }
+    void Received(const void* buffer, int got)
+    {
+        if (got <= 0) {
+            return;
+        }
+        const char* bytes = static_cast<const char*>(buffer);
+        received_ += static_cast<size_t>(got);
+        lines_ += static_cast<size_t>(std::count(bytes, bytes + got, '\n'));
+        if (received_ > platform::kFtpReplyBytesAtMost || lines_ > platform::kFtpReplyLinesAtMost) {
+            throw Poco::Net::FTPException("The server's reply is longer than any FTP reply",
+                                          kCodeInvalidReply);
+        }
+    }
+
+private:
+    size_t received_ = 0;
+    size_t lines_ = 0;
+};
+
+// The socket of a plain control connection, its replies bounded.
+class BoundedReplySocketImpl : public Poco::Net::StreamSocketImpl
+{
+public:
+    using Poco::Net::StreamSocketImpl::receiveBytes;
+    using Poco::Net::StreamSocketImpl::sendBytes;
+
+    int sendBytes(const void* buffer, int length, int flags) override
+    {
+        bound_.CommandSent();
+        return Poco::Net::StreamSocketImpl::sendBytes(buffer, length, flags);
+    }
+    int receiveBytes(void* buffer, int length, int flags) override
+    {
+        const int got = Poco::Net::StreamSocketImpl::receiveBytes(buffer, length, flags);
+        bound_.Received(buffer, got);
+        return got;
+    }
+
+private:
+    ReplyBound bound_;
+};
+
+// The TLS layer of a control connection, its replies bounded (counted after decryption).
+class BoundedReplySecureImpl : public Poco::Net::SecureStreamSocketImpl
+{
+public:
+    using Poco::Net::SecureStreamSocketImpl::receiveBytes;
+    using Poco::Net::SecureStreamSocketImpl::SecureStreamSocketImpl;
+    using Poco::Net::SecureStreamSocketImpl::sendBytes;
+
+    int sendBytes(const void* buffer, int length, int flags) override
+    {
+        bound_.CommandSent();
+        return Poco::Net::SecureStreamSocketImpl::sendBytes(buffer, length, flags);
+    }
+    int receiveBytes(void* buffer, int length, int flags) override
+    {
+        const int got = Poco::Net::SecureStreamSocketImpl::receiveBytes(buffer, length, flags);
+        bound_.Received(buffer, got);
+        return got;
+    }
+    void Handshake() { connectSSL(); }
+
+private:
+    ReplyBound bound_;
+};
+
+// Poco makes a secure socket of a given layer only for its own kinds.
+struct BoundedReplySecureSocket : Poco::Net::SecureStreamSocket
+{
+    explicit BoundedReplySecureSocket(BoundedReplySecureImpl* layer)
+        : Poco::Net::SecureStreamSocket(layer)
+    {}
+};
+
+// The port that a reply to PASV ("227 ... (h1,h2,h3,h4,p1,p2)") or EPSV ("229 ... (|||p|)")
+// names; 0 when it names none.
+uint16_t PortOfPassiveReply(const std::string& reply, bool extended)
+{
+    const size_t open = reply.find('(');
+    if (extended) {
+        const size_t end = reply.find(')', open == std::string::npos ? 0 : open);
+        if (open == std::string::npos || end == std::string::npos || end < open + 5) {
+            return 0;
+        }
+        // "(|||port|)": the delimiter may be any character, the same four times.
+        const std::string inner = reply.substr(open + 1, end - open - 1);
+        const char d = inner[0];
+        if (inner.size() < 5 || inner[1] != d || inner[2] != d || inner.back() != d) {
+            return 0;
+        }
+        const std::string digits = inner.substr(3, inner.size() - 4);
+        if (digits.empty() || digits.size() > 5 ||
+            digits.find_first_not_of("0123456789") != std::string::npos) {
+            return 0;
+        }
+        const unsigned long port = std::stoul(digits);
+        return port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : 0;
+    }
+    // Six numbers after the code, with or without the brackets.
+    size_t i = open == std::string::npos ? std::min<size_t>(reply.size(), 4) : open + 1;
+    while (i < reply.size() && !std::isdigit(static_cast<unsigned char>(reply[i]))) {
+        ++i;
+    }
+    unsigned numbers[6] = {};
+    for (int n = 0; n < 6; ++n) {
+        if (n > 0) {
+            if (i >= reply.size() || reply[i] != ',') {
+                return 0;
+            }
+            ++i;
+        }
+        size_t digits = 0;
+        while (i < reply.size() && std::isdigit(static_cast<unsigned char>(reply[i])) &&
+               digits < 3) {
+            numbers[n] = numbers[n] * 10 + static_cast<unsigned>(reply[i] - '0');
+            ++i;
+            ++digits;
+        }
+        if (digits == 0 || numbers[n] > 255) {
+            return 0;
+        }
+    }
+    const unsigned port = numbers[4] * 256 + numbers[5];
+    return port > 0 ? static_cast<uint16_t>(port) : 0;
+}
+
 // A session whose control connection is connected by the device, so that connecting keeps to
-// the web site's connection time-out: Poco's own open connects without a limit.
+// the web site's connection time-out: Poco's own open connects without a limit. Its passive
+// data connections go to the host of the control connection, whatever address the server's
+// reply names (a hostile or misconfigured server could otherwise have the content of a file
+// sent anywhere), are connected within the connection time-out, and every read and write on
+// them is bounded like those of the control connection.
 template <class Session>
 class ConnectedSession : public Session
 {
 public:
-    template <class... Arguments>
-    explicit ConnectedSession(const Poco::Net::StreamSocket& control, Arguments&&... arguments)
-        : Session(std::forward<Arguments>(arguments)...)
+    // `host`: the server as the user named it, whose name its certificate must give;
+    // `context`: the TLS context of a TLS session, null for a plain one.
+    ConnectedSession(const Poco::Net::StreamSocket& control,
+                     Poco::Timespan connect_limit,
+                     std::string host,
+                     Poco::Net::Context::Ptr context)
+        : connect_limit_(connect_limit)
+        , host_(std::move(host))
+        , context_(std::move(context))
     {
         this->_pControlSocket = new Poco::Net::DialogSocket(control);
     }
+
+protected:
+    // After the greeting, a TLS session asks for TLS itself (AUTH TLS), so that the control
+    // connection's TLS layer bounds its replies like a plain one.
+    void receiveServerReadyReply() override
+    {
+        if constexpr (std::is_same_v<Session, Poco::Net::FTPSClientSession>) {
+            Poco::Net::FTPClientSession::receiveServerReadyReply();
+            std::string response;
+            if (this->sendCommand("AUTH TLS", response) / 100 != 2) {
+                // The caller finds the connection plain and refuses it.
+                return;
+            }
+            auto* layer = new BoundedReplySecureImpl(
+                static_cast<Poco::Net::StreamSocketImpl*>(this->_pControlSocket->impl()), context_);
+            BoundedReplySecureSocket secure(layer);
+            secure.setPeerHostName(host_);
+            layer->Handshake();
+            *this->_pControlSocket = secure;
+        } else {
+            Session::receiveServerReadyReply();
+        }
+    }
+
+    Poco::Net::StreamSocket establishDataConnection(const std::string& command,
+                                                    const std::string& argument) override
+    {
+        if (!this->getPassive()) {
+            Poco::Net::StreamSocket data = Session::establishDataConnection(command, argument);
+            BoundTransfers(&data);
+            return data;
+        }
+        const bool secure = this->_pControlSocket->secure();
+        std::string response;
+        if (secure && !data_protected_) {
+            int status = this->sendCommand("PBSZ 0", response);
+            if (status / 100 == 2) {
+                status = this->sendCommand("PROT P", response);
+            }
+            if (status / 100 != 2) {
+                throw Poco::Net::FTPException("The server does not protect data connections",
+                                              response, status);
+            }
+            data_protected_ = true;
+        }
+        uint16_t port = 0;
+        if (extended_passive_) {
+            const int status = this->sendCommand("EPSV", response);
+            if (status / 100 == 2) {
+                port = PortOfPassiveReply(response, true);
+            } else if (status / 100 == 5) {
+                extended_passive_ = false;
+            } else {
+                throw Poco::Net::FTPException("EPSV command failed", response, status);
+            }
+        }
+        if (!extended_passive_) {
+            const int status = this->sendCommand("PASV", response);
+            if (status / 100 != 2) {
+                throw Poco::Net::FTPException("PASV command failed", response, status);
+            }
+            port = PortOfPassiveReply(response, false);
+        }
+        if (port == 0) {
+            throw Poco::Net::FTPException("The server named no port for the data connection",
+                                          response, kCodeInvalidReply);
+        }
+        Poco::Net::StreamSocket data;
+        data.connect(Poco::Net::SocketAddress(this->_pControlSocket->peerAddress().host(), port),
+                     connect_limit_);
+        BoundTransfers(&data);
+        const int status = this->sendCommand(command, argument, response);
+        if (status / 100 != 1) {
+            throw Poco::Net::FTPException(command + " command failed", response, status);
+        }
+        if (secure) {
+            auto* control =
+                dynamic_cast<Poco::Net::SecureStreamSocketImpl*>(this->_pControlSocket->impl());
+            if (control == nullptr) {
+                throw Poco::Net::SSLException("The control connection lost its TLS layer");
+            }
+            // The control connection's TLS session is reused, as servers ask.
+            data = Poco::Net::SecureStreamSocket::attach(data, control->context(),
+                                                         control->currentSession());
+            BoundTransfers(&data);
+        }
+        return data;
+    }
+
+private:
+    // A read or write that moves nothing for the session's time-out fails; one that moves
+    // something starts the wait again, so a slow transfer that progresses goes on.
+    void BoundTransfers(Poco::Net::StreamSocket* data) const
+    {
+        data->setReceiveTimeout(this->getTimeout());
+        data->setSendTimeout(this->getTimeout());
+    }
+
+    Poco::Timespan connect_limit_;
+    std::string host_;
+    Poco::Net::Context::Ptr context_;
+    bool extended_passive_ = true;
+    bool data_protected_ = false;
 };
 
 // Poco sends names as given; a CR, LF or NUL would end the command early and start another.
@@ -117,6 +383,8 @@ constexpr int32_t kCodeRefused = static_cast<int32_t>(platform::kErrorInternetEx
 constexpr int32_t kSocketNotConnected = 10057;
 constexpr int32_t kErrorInvalidName = 123;
 constexpr int kDataBufferSize = 32000;
+// The internet library's time-out where the web site gives none.
+constexpr int32_t kDefaultTimeoutSeconds = 60;
 
 // The server's reply that Poco put after the message of its exception.
 std::string ReplyOf(const Poco::Exception& failure)
@@ -191,6 +459,27 @@ bool FtpIndyStorageDevice::IsSecure() const
     return secure != nullptr && secure->isSecure();
 }
 
+void FtpIndyStorageDevice::DropBrokenConnection(const Poco::Exception& failure)
+{
+    if (!client_ || dynamic_cast<const Poco::Net::FTPException*>(&failure) != nullptr) {
+        return;
+    }
+    // The transfer broke or stalled: the server may never answer on this connection again,
+    // and a polite close would wait for it once more per reply it expects.
+    try {
+        ((*client_).*(&RawTransfer::_pControlSocket))->shutdown();
+    } catch (const Poco::Exception&) {
+        // Already gone.
+    }
+    try {
+        client_->close();
+    } catch (const Poco::Exception&) {
+        // Nothing comes back from a connection shut down.
+    }
+    client_.reset();
+    DoStatus(kStatusDisconnected, "Disconnected.");
+}
+
 void FtpIndyStorageDevice::CloseClient()
 {
     if (!client_) {
@@ -208,37 +497,34 @@ void FtpIndyStorageDevice::CloseClient()
 
 void FtpIndyStorageDevice::ConnectClient(bool secure)
 {
-    const Poco::Timespan connect_limit(connection_timeout_, 0);
+    // Without a time-out of its own, a wait is bounded by the internet library's default.
+    const Poco::Timespan connect_limit(
+        connection_timeout_ > 0 ? connection_timeout_ : kDefaultTimeoutSeconds, 0);
+    const Poco::Timespan general_limit(
+        general_timeout_ > 0 ? general_timeout_ : kDefaultTimeoutSeconds, 0);
     try {
         DoStatus(kStatusResolving, "Resolving hostname " + host_ + ".");
         const Poco::Net::SocketAddress address(host_, port_);
         DoStatus(kStatusConnecting, "Connecting to " + address.host().toString() + ".");
-        Poco::Net::StreamSocket control;
-        if (connection_timeout_ > 0) {
-            control.connect(address, connect_limit);
-        } else {
-            control.connect(address);
-        }
+        Poco::Net::StreamSocket control(new BoundedReplySocketImpl);
+        control.connect(address, connect_limit);
         if (secure) {
             client_ = std::make_unique<ConnectedSession<Poco::Net::FTPSClientSession>>(
-                control, tls_context_);
+                control, connect_limit, host_, tls_context_);
         } else {
-            client_ = std::make_unique<ConnectedSession<Poco::Net::FTPClientSession>>(control);
+            client_ = std::make_unique<ConnectedSession<Poco::Net::FTPClientSession>>(
+                control, connect_limit, host_, nullptr);
         }
         // The connection time-out also bounds the greeting, the TLS handshake and the log-in:
         // a server that accepts and then says nothing fails as one that does not answer.
-        if (connection_timeout_ > 0) {
-            client_->setTimeout(connect_limit);
-        }
+        client_->setTimeout(connect_limit);
         client_->open(host_, port_);
         if (secure && !IsSecure()) {
             throw Poco::Net::FTPException("The server does not accept AUTH TLS", 504);
         }
         DoStatus(kStatusConnected, "Connected.");
         client_->login(user_name_, password_);
-        if (general_timeout_ > 0) {
-            client_->setTimeout(Poco::Timespan(general_timeout_, 0));
-        }
+        client_->setTimeout(general_limit);
         client_->setPassive(secure || passive_ == 1);
         DoStatus(kStatusReady, "Logged in.");
     } catch (const Poco::Exception&) {
@@ -301,7 +587,7 @@ void FtpIndyStorageDevice::Report(uint8_t type,
 
 bool FtpIndyStorageDevice::Connect(bool passive, const std::string& connection_name)
 {
-    if (!CheckInternetConnection(connection_name)) {
+    if (!SettingsAreSafe() || !CheckInternetConnection(connection_name)) {
         return false;
     }
     passive_ = passive ? 1 : 0;
@@ -475,11 +761,14 @@ bool FtpIndyStorageDevice::PutFile(const std::string& local_path,
                            : Poco::Net::FTPClientSession::TYPE_TEXT);
         DoStatus(kStatusTransferStarting, "Transfer starting.");
         std::ostream& upload = client_->beginUpload(name);
+        // A failed write (a time-out among them) fails the upload at once, not as a short file.
+        upload.exceptions(std::ios::badbit);
         Poco::StreamCopier::copyStream(input, upload);
         client_->endUpload();
         DoStatus(kStatusReady, "Transfer complete.");
     } catch (const Poco::Exception& failure) {
         Report(kMsgWarning, "Mishap copying file " + local_path + " to " + folder, failure);
+        DropBrokenConnection(failure);
         return false;
     }
     if (!drift_settled_) {
@@ -579,6 +868,7 @@ std::string FtpIndyStorageDevice::GetFile(const std::string& folder, const std::
         UseFileType(Poco::Net::FTPClientSession::TYPE_BINARY);
         DoStatus(kStatusTransferStarting, "Transfer starting.");
         std::istream& download = client_->beginDownload(name);
+        download.exceptions(std::ios::badbit);
         Poco::StreamCopier::copyStream(download, output);
         client_->endDownload();
         DoStatus(kStatusReady, "Transfer complete.");
@@ -589,6 +879,7 @@ std::string FtpIndyStorageDevice::GetFile(const std::string& folder, const std::
         last_error_ = 29;
     } catch (const Poco::Exception& failure) {
         StoreFailure(failure);
+        DropBrokenConnection(failure);
     }
     platform::DeleteFile(local_path);
     return "";
@@ -609,11 +900,30 @@ std::vector<std::string> FtpIndyStorageDevice::ReadListing(const std::string& ma
     UseFileType(Poco::Net::FTPClientSession::TYPE_TEXT);
     DoStatus(kStatusTransferStarting, "Transfer starting.");
     std::istream& listing = client_->beginList(mask, true);
-    std::string line;
-    while (std::getline(listing, line)) {
-        lines.push_back(line);
+    // A read that fails (a time-out among them) fails the listing: a part is not the folder.
+    listing.exceptions(std::ios::badbit);
+    std::string text;
+    std::string buffer(kDataBufferSize, '\0');
+    while (listing.read(buffer.data(), kDataBufferSize) || listing.gcount() > 0) {
+        if (text.size() + static_cast<size_t>(listing.gcount()) >
+            platform::kFtpListingBytesAtMost) {
+            throw Poco::Net::FTPException("The listing is longer than " +
+                                              std::to_string(platform::kFtpListingBytesAtMost) +
+                                              " bytes",
+                                          kCodeInvalidReply);
+        }
+        text.append(buffer.data(), static_cast<size_t>(listing.gcount()));
     }
     client_->endList();
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
     DoStatus(kStatusReady, "Transfer complete.");
     return lines;
 }
@@ -626,7 +936,9 @@ std::unique_ptr<QelDirectoryEntry> FtpIndyStorageDevice::ListedEntryOf(
     entry->Date = FileTimeToDateTime(data.last_write_time) - (time_drift_ ? *time_drift_ : 0);
     entry->SizeHigh = data.size_high;
     entry->SizeLow = data.size_low;
-    entry->Attributes = data.attributes & platform::kFileAttributeDirectory;
+    // The link bit tells the worker never to enter or write through a link on the server.
+    entry->Attributes = data.attributes &
+                        (platform::kFileAttributeDirectory | platform::kFileAttributeReparsePoint);
     // Only the owner's write permission counts; a listing without permission texts (DOS, IIS)
     // shows nothing writable.
     const std::string_view permissions = platform::ListingPermissionText(line);
@@ -669,6 +981,7 @@ std::unique_ptr<QelDirectoryList> FtpIndyStorageDevice::ListDirectory(const std:
 {
     auto list = QelDirectoryList::Create();
     if (!IsSafeName(mask) || !ChangeWorkingFolder(folder)) {
+        listing_failed_ = true;
         return list;
     }
     std::vector<std::string> lines;
@@ -679,22 +992,29 @@ std::unique_ptr<QelDirectoryList> FtpIndyStorageDevice::ListDirectory(const std:
         } catch (const Poco::Exception& failure) {
             StoreFailure(failure);
             if (retried || !ServerClosedConnection(failure)) {
+                // The caller learns that this folder could not be read; an empty list alone would
+                // read as an empty folder.
                 Write(kMsgWarning, "Listing " + folder + " failed: " + failure.displayText());
+                listing_failed_ = true;
+                DropBrokenConnection(failure);
                 return list;
             }
             Write(kMsgWarning, "Renegotiating connection " + failure.displayText());
             retry_state_ = kRetryRenegotiating;
             if (!MayReconnect(0)) {
+                listing_failed_ = true;
                 return list;
             }
             if (!Connect(passive_ != 0, "")) {
                 Write(kMsgError, "Failed to renegotiate connection");
                 last_error_ = static_cast<int32_t>(platform::kErrorInternetTimeout);
+                listing_failed_ = true;
                 return list;
             }
             // The retry keeps the mask: a single-name listing must not come back as the whole
             // folder.
             if (!ChangeWorkingFolder(folder)) {
+                listing_failed_ = true;
                 return list;
             }
         }
@@ -731,10 +1051,15 @@ int FtpIndyStorageDevice::ReadCommandData(const std::string& command, std::strin
     Poco::Net::StreamSocket socket =
         ((*client_).*(&RawTransfer::establishDataConnection))(verb, argument);
     std::string buffer(kDataBufferSize, '\0');
+    bool too_long = false;
     try {
         for (;;) {
             const int got = socket.receiveBytes(buffer.data(), kDataBufferSize);
             if (got <= 0) {
+                break;
+            }
+            if (data->size() + static_cast<size_t>(got) > platform::kFtpListingBytesAtMost) {
+                too_long = true;
                 break;
             }
             data->append(buffer.data(), static_cast<size_t>(got));
@@ -744,7 +1069,12 @@ int FtpIndyStorageDevice::ReadCommandData(const std::string& command, std::strin
     }
     socket.close();
     Poco::Net::DialogSocket* control = (*client_).*(&RawTransfer::_pControlSocket);
-    return control->receiveStatusMessage(last_response_);
+    const int status = control->receiveStatusMessage(last_response_);
+    if (too_long) {
+        data->clear();
+        throw Poco::Net::FTPException("The answer is longer than any listing", kCodeInvalidReply);
+    }
+    return status;
 }
 
 void FtpIndyStorageDevice::SendCommand(const std::string& command,

@@ -144,6 +144,9 @@ private:
     void ConnectClient(bool secure);
     // Ends the connection, if any, reporting the statuses; the session is freed.
     void CloseClient();
+    // After a transfer that failed on the network (not a refusal by the server): ends the
+    // connection at once, without waiting for replies that may never come.
+    void DropBrokenConnection(const Poco::Exception& failure);
     // The three-line error of a failed connection, the first line naming what failed.
     void ReportConnectFailure(const std::string& first, int32_t code, const std::string& why);
     // The server's reply to SYST; empty when the server refuses it or the connection fails.

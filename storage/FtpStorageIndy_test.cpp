@@ -159,21 +159,113 @@ TEST_F(FtpServerIndyDeviceTest, NamesWithLineBreaksAreNotSent)
     }
 }
 
-TEST(FtpStorageIndyStall, AStalledDownloadFailsWithinTheGeneralTimeOut)
+// Each misbehaviour that a real server will not show on demand ends within its bound (general
+// and connection time-outs of 1 s) with a failure, and nothing the server sends is kept without
+// limit. A stall ends the run (the device's close included) within about twice the general
+// time-out.
+TEST(FtpStorageIndyHostile, EachRequestFailsWithinItsBound)
+{
+    using Fault = testing::ScriptedFtpServer::Fault;
+    enum class Request
+    {
+        kList,
+        kGet,
+        kPut,
+    };
+    struct Case
+    {
+        const char* label;
+        const char* verb;
+        Fault fault;
+        std::string reply;
+        Request request;
+        uint32_t error;
+        double seconds;
+    };
+    const Case cases[] = {
+        {"a multi-line reply without end", "CWD", Fault::kEndlessReply, "", Request::kList, 12152,
+         3},
+        {"a listing without end", "LIST", Fault::kEndlessData, "", Request::kList, 12152, 10},
+        {"a refused listing", "LIST", Fault::kNone, "550 No access.", Request::kList, 550, 1},
+        {"a stalled listing", "LIST", Fault::kStallData, "", Request::kList, 10060, 2.5},
+        {"a stalled download", "RETR", Fault::kStallData, "", Request::kGet, 10060, 2.5},
+        // The upload moves until the socket buffers are full, which takes a while under load.
+        {"a stalled upload", "STOR", Fault::kStallData, "", Request::kPut, 10060, 6},
+    };
+    testing::TestSandbox local;
+    local.WriteFile("big.bin", std::string(16 << 20, 'u'));
+    testing::ScopedEnv runtime_folder{"XDG_RUNTIME_DIR", local.Path()};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        testing::ScriptedFtpServer server;
+        server.SetListing(
+            std::vector<std::string>(2000, "-rw-r--r-- 1 owner group 5 Jan 12 2005 listed.txt"));
+        server.SetFileContent(std::string(200000, 'd'));
+        if (c.fault != Fault::kNone) {
+            server.SetFault(c.verb, c.fault);
+        }
+        if (!c.reply.empty()) {
+            server.SetReply(c.verb, c.reply);
+        }
+        testing::CollectingOutput output;
+        auto device = std::make_unique<FtpIndyStorageDevice>(
+            &output, server.Port(), nullptr, 0, nullptr, 1, 1, nullptr, nullptr, false);
+        ASSERT_TRUE(device->Open("ftp:\\\\127.0.0.1", "u", "p", ""));
+        const auto start = std::chrono::steady_clock::now();
+        switch (c.request) {
+            case Request::kList:
+                EXPECT_EQ(device->ListDirectory("sub", "", false)->Count(), 0);
+                EXPECT_TRUE(device->TakeListingFailure());
+                break;
+            case Request::kGet:
+                EXPECT_EQ(device->GetFile("", "f"), "");
+                break;
+            case Request::kPut:
+                EXPECT_FALSE(device->PutFile(local.SystemPath("big.bin"), "", "big.bin", true));
+                break;
+        }
+        EXPECT_EQ(device->GetLastError(), c.error) << ::testing::PrintToString(output.lines);
+        // The run ends with the device: closing the connection is part of the bound.
+        device.reset();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took.count(), c.seconds);
+        server.Release();
+    }
+}
+
+// A listing that takes about twice the general time-out but keeps moving is not cut off.
+TEST(FtpStorageIndyHostile, ASlowListingThatProgressesIsNotCutOff)
 {
     testing::ScriptedFtpServer server;
-    server.SetFileContent(std::string(200000, 'd'));
-    server.SetFault("RETR", testing::ScriptedFtpServer::Fault::kStallData);
+    server.SetListing(
+        std::vector<std::string>(100, "-rw-r--r-- 1 owner group 5 Jan 12 2005 listed.txt"));
+    server.SetFault("LIST", testing::ScriptedFtpServer::Fault::kSlowData);
     testing::CollectingOutput output;
     FtpIndyStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 1, 1, nullptr, nullptr,
                                 false);
     ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", ""));
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(device.GetFile("", "f"), "");
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(device.GetLastError(), 10060u);
-    EXPECT_LT(took.count(), 3.0);
-    server.Release();
+    EXPECT_EQ(device.ListDirectory("", "", false)->Count(), 100);
+    EXPECT_FALSE(device.TakeListingFailure()) << ::testing::PrintToString(output.lines);
+}
+
+// A PASV reply that names another address: the data connection goes to the server's own
+// address all the same (127.0.0.2 would refuse it).
+TEST(FtpStorageIndyHostile, APassiveReplyGivesOnlyThePort)
+{
+    testing::ScriptedFtpServer server;
+    server.SetPassiveHost("127,0,0,2");
+    server.SetListing({"-rw-r--r-- 1 owner group 5 Jan 12 2005 listed.txt"});
+    testing::TestSandbox local;
+    local.WriteFile("up.txt", "content");
+    testing::CollectingOutput output;
+    FtpIndyStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 1, 1, nullptr, nullptr,
+                                false);
+    ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", ""));
+    EXPECT_EQ(device.ListDirectory("", "", false)->Count(), 1);
+    EXPECT_FALSE(device.TakeListingFailure());
+    EXPECT_TRUE(device.PutFile(local.SystemPath("up.txt"), "", "up.txt", true))
+        << ::testing::PrintToString(output.lines);
+    EXPECT_EQ(server.Uploaded(), "content");
 }
 
 // The connection of the client-library device: statuses, the fall-back to TLS, time-outs and the

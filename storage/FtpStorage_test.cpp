@@ -1302,5 +1302,61 @@ TEST(FtpServerFtpStorageDeviceTest, FilesAndFoldersRoundTripOnPyftpdlib)
     EXPECT_FALSE(device.ChangeWorkingFolder(site + "\\sub"));
 }
 
+// Each misbehaviour that a real server will not show on demand ends within its bound (general
+// and connection time-outs of 1 s) with a failed listing, and nothing the server sends is kept
+// without limit. A stall costs a watchdog close and reconnections, each ended by the watchdog.
+TEST(FtpStorageDeviceHostileTest, EachListingFailsWithinItsBound)
+{
+    struct Case
+    {
+        const char* label;
+        const char* verb;
+        ScriptedFtpServer::Fault fault;
+        std::string reply;
+        uint32_t error;
+        double seconds;
+    };
+    std::string preliminaries;
+    for (int i = 0; i < 40; ++i) {
+        preliminaries += "150 Still working.\r\n";
+    }
+    preliminaries += "250 Okay.";
+    const Case cases[] = {
+        {"a multi-line reply without end", "CWD", ScriptedFtpServer::Fault::kEndlessReply, "",
+         platform::kErrorInternetInvalidServerResponse, 3},
+        {"preliminary replies without end", "CWD", ScriptedFtpServer::Fault::kNone, preliminaries,
+         platform::kErrorInternetInvalidServerResponse, 1},
+        {"a listing without end", "LIST", ScriptedFtpServer::Fault::kEndlessData, "",
+         platform::kErrorInternetInvalidServerResponse, 10},
+        {"a refused listing", "LIST", ScriptedFtpServer::Fault::kNone, "550 No access.",
+         platform::kErrorInternetExtendedError, 2},
+        {"a stalled listing", "LIST", ScriptedFtpServer::Fault::kStallData, "",
+         platform::kErrorInternetTimeout, 10},
+    };
+    testing::ScriptedMessageBoxes boxes;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ScriptedFtpServer server;
+        server.SetListing(std::vector<std::string>(2000, "-rw-r--r-- 1 u g 5 Jan 12 2005 a.txt"));
+        if (c.fault != ScriptedFtpServer::Fault::kNone) {
+            server.SetFault(c.verb, c.fault);
+        }
+        if (!c.reply.empty()) {
+            server.SetReply(c.verb, c.reply);
+        }
+        LinesOutput output;
+        FtpStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 1, 1, nullptr, nullptr,
+                                false);
+        ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", "")) << output.All();
+        const auto start = steady_clock::now();
+        EXPECT_EQ(0, device.ListDirectory("sub", "", false)->Count());
+        EXPECT_TRUE(device.TakeListingFailure());
+        EXPECT_FALSE(device.TakeListingFailure());
+        EXPECT_EQ(c.error, device.GetLastError()) << output.All();
+        EXPECT_LT(SecondsSince(start), c.seconds);
+        server.Release();
+    }
+}
+
 }  // namespace
 }  // namespace vantrel

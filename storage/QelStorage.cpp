@@ -19,4 +19,9 @@ std::string QelStorageDevice::GetLastErrorText()
     return platform::ErrorMessageText(GetLastError());
 }
 
+bool QelStorageDevice::TakeListingFailure()
+{
+    return false;
+}
+
 }  // namespace vantrel

@@ -74,6 +74,11 @@ public:
     virtual bool SetFileDate(const std::string& folder,
                              const std::string& name,
                              TDateTime date) = 0;
+
+    // True when a listing since the last call could not read its whole folder (refused, cut
+    // short or too long); the empty or partial list it gave must not be taken for the folder's
+    // content. Clears the mark. A device whose listings cannot fail that way always says false.
+    virtual bool TakeListingFailure();
 };
 
 }  // namespace vantrel

@@ -91,7 +91,7 @@ void TSimplePortIO::Close()
     connected_ = false;
 }
 
-void TSimplePortIO::ReadReply(int32_t total_ms, int32_t poll_ms, std::string* reply)
+bool TSimplePortIO::ReadReply(int32_t total_ms, int32_t poll_ms, std::string* reply)
 {
     reply->clear();
     int32_t wait = std::max(poll_ms / 10, 5);
@@ -101,7 +101,13 @@ void TSimplePortIO::ReadReply(int32_t total_ms, int32_t poll_ms, std::string* re
         std::string arrived;
         if (socket_.IsOpen()) {
             // An ended or broken stream only means that nothing more comes.
-            socket_.ReceiveAvailable(&arrived);
+            socket_.ReceiveAvailable(&arrived, kReplyBytesAtMost + 1 - reply->size());
+        }
+        if (reply->size() + arrived.size() > kReplyBytesAtMost) {
+            reply->append(arrived, 0, kReplyBytesAtMost - reply->size());
+            error_message_ =
+                "The server's reply is longer than " + std::to_string(kReplyBytesAtMost) + " bytes";
+            return false;
         }
         if (!arrived.empty()) {
             reply->append(arrived);
@@ -113,6 +119,7 @@ void TSimplePortIO::ReadReply(int32_t total_ms, int32_t poll_ms, std::string* re
             sleeper_(wait);
         }
     }
+    return true;
 }
 
 }  // namespace vantrel

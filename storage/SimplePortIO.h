@@ -34,8 +34,12 @@ public:
     // Collects what arrives: it polls, a tenth of `poll_ms` apart (at least 5 ms) until the first
     // text comes and `poll_ms` apart after it, and ends once `total_ms` have passed without text
     // (since the start when none comes). Text that arrived before the call is part of it; a
-    // total of 0 or less returns empty at once.
-    void ReadReply(int32_t total_ms, int32_t poll_ms, std::string* reply);
+    // total of 0 or less returns empty at once. A reply that grows beyond kReplyBytesAtMost
+    // ends the call at once: false, the reply cut there, and a message; a server that keeps
+    // sending would otherwise keep the call (and its memory) growing for ever.
+    bool ReadReply(int32_t total_ms, int32_t poll_ms, std::string* reply);
+
+    static constexpr size_t kReplyBytesAtMost = 64 * 1024;
 
     // The message of the last failure.
     const std::string& ErrorMessage() const { return error_message_; }

@@ -1,5 +1,7 @@
 #include "storage/SimplePortIO.h"
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <poll.h>
@@ -71,6 +73,19 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return false;
+    }
+
+    // Sends the text again and again until the client stops taking it or `stop` is set.
+    void SendEndlessly(const std::string& text, const std::atomic<bool>& stop)
+    {
+        while (!stop) {
+            pollfd p = {peer_, POLLOUT, 0};
+            if (poll(&p, 1, 100) == 1 &&
+                send(peer_, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+                errno != EAGAIN) {
+                return;
+            }
+        }
     }
 
     std::string Receive()
@@ -173,6 +188,20 @@ TEST_F(TSimplePortIOTest, AServerThatKeepsSendingKeepsTheCallGoing)
     // Each piece comes within the 30 ms of silence the call allows.
     EXPECT_EQ("1;2;3;4;5;6;7;8;9;10;11;12;", Read(30, 20));
     EXPECT_EQ(14u, sleeps_.size());
+}
+
+TEST_F(TSimplePortIOTest, AReplyThatNeverEndsIsCutAtItsBound)
+{
+    std::atomic<bool> stop{false};
+    std::thread sender([&] { server_.SendEndlessly(std::string(4096, 'x'), stop); });
+    port_.SetSleeper(
+        [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
+    std::string reply;
+    EXPECT_FALSE(port_.ReadReply(500, 100, &reply));
+    stop = true;
+    sender.join();
+    EXPECT_EQ(TSimplePortIO::kReplyBytesAtMost, reply.size());
+    EXPECT_NE(std::string::npos, port_.ErrorMessage().find("65536")) << port_.ErrorMessage();
 }
 
 TEST_F(TSimplePortIOTest, SentTextReachesTheServer)

@@ -379,6 +379,31 @@ bool QelSyncBackupWorker::ListSourceFolder(const std::string& folder,
     return false;
 }
 
+bool QelSyncBackupWorker::ListDestinationFolder(const std::string& path,
+                                                std::unique_ptr<QelDirectoryList>* dst,
+                                                bool deleting)
+{
+    DestinationDevice->TakeListingFailure();
+    *dst = DestinationDevice->ListDirectory(path, "", false);
+    if (*dst == nullptr) {
+        *dst = QelDirectoryList::Create();
+    }
+    if (!DestinationDevice->TakeListingFailure()) {
+        return true;
+    }
+    const std::string text =
+        "Failed to read destination folder " + path + ". " + DestinationDevice->GetLastErrorText();
+    if (deleting) {
+        status_.DeleteErrorOccurred = true;
+        Report(kMsgError, text);
+    } else {
+        status_.ErrorOccurred = true;
+        Report(Flags->ContinueAfterErrors ? kMsgWarning : kMsgError,
+               text + (Flags->ContinueAfterErrors ? " Continuing" : " Stopping"));
+    }
+    return false;
+}
+
 bool QelSyncBackupWorker::ScanDestination(const QelDirectoryList& src) const
 {
     if (Flags->TurboFolderDate == 0 && Flags->TurboEntryDate == 0) {
@@ -459,9 +484,10 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
     std::unique_ptr<QelDirectoryList> dst;
     if (ScanDestination(*src)) {
         Report(kMsgScanTargetFolder, DestinationRoot + folder);
-        dst = DestinationDevice->ListDirectory(DestinationRoot + folder, "", false);
-        if (dst == nullptr) {
-            dst = QelDirectoryList::Create();
+        if (!ListDestinationFolder(DestinationRoot + folder, &dst, false)) {
+            // What the folder holds is unknown: uploading into it blind could never find its
+            // obsolete entries, and the run must not end as a success.
+            return Flags->ContinueAfterErrors ? SyncOk : SyncCopyFailed;
         }
         RemoveLeftovers(folder, *src, dst.get());
         if (dst->Count() == static_cast<int32_t>(kFoldersListedAtMost) &&
@@ -603,7 +629,22 @@ SyncResult QelSyncBackupWorker::HandleSourceFolder(const std::string& folder,
         return SyncOk;
     }
     const std::string target = DestinationRoot + folder + "\\" + s.Name;
-    if (d != nullptr && !d->IsDirectory()) {
+    if (d != nullptr && d->IsLink()) {
+        // The server's link leads out of the published copy: it is never entered, but replaced
+        // by a real folder.
+        Report(kMsgDeletingFile, target);
+        if (!RemoveLink(folder + "\\" + d->Name)) {
+            status_.ErrorOccurred = true;
+            const std::string text = "Failed to delete link " + target + ".";
+            if (!Flags->ContinueAfterErrors) {
+                Report(kMsgError, text + " Stopping");
+                return SyncCopyFailed;
+            }
+            Report(kMsgWarning, text + " Continuing");
+            return SyncOk;
+        }
+        d = nullptr;
+    } else if (d != nullptr && !d->IsDirectory()) {
         // A destination file of the folder's name would stand in the way of every upload into
         // the folder, on every run.
         Report(kMsgDeletingFile, DestinationRoot + folder + "\\" + d->Name);
@@ -638,8 +679,9 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
     bool copy = false;
     if (s.Date < Flags->DateFloor || !FileIncluded(path)) {
         included = false;
-    } else if (d == nullptr || d->IsDirectory()) {
-        // A folder of the file's name is never a copy of it, whatever its date and size.
+    } else if (d == nullptr || d->IsDirectory() || d->IsLink()) {
+        // A folder of the file's name is never a copy of it, whatever its date and size; nor is
+        // a link, which lists its own date and size.
         copy = true;
         if (Flags->ExplainCopy) {
             Report(kMsgInformation, "File does not exist at server");
@@ -671,6 +713,16 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
     }
 
     if (copy) {
+        // An upload over a link would write into what it points to: the link goes first, and
+        // while it stands nothing is uploaded.
+        bool link_stands = false;
+        if (d != nullptr && d->IsLink() && !d->IsDirectory()) {
+            Report(kMsgDeletingFile, DestinationRoot + folder + "\\" + d->Name);
+            link_stands = !RemoveLink(folder + "\\" + d->Name);
+            if (!link_stands) {
+                d = nullptr;
+            }
+        }
         if (d != nullptr && d->IsDirectory()) {
             // Only this folder's tree goes now; the rest of the deletion queue waits for its turn.
             const std::string blocking = folder + "\\" + d->Name;
@@ -682,7 +734,7 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
             d->SetDirectory(false);
         }
         Report(kMsgCopyingFile, s.Name);
-        if (CopyFile(folder, s, DestinationRoot, d, dst)) {
+        if (!link_stands && CopyFile(folder, s, DestinationRoot, d, dst)) {
             ++status_.FilesCopied;
             if (d != nullptr && d->Name != s.Name) {
                 d->Name = s.Name;
@@ -925,7 +977,15 @@ SyncResult QelSyncBackupWorker::DeleteFolderTree(const std::string& r)
     SyncResult result;
     if (linked_folders_.count(r) != 0) {
         // A link is removed as itself: what it points to is not part of the published copy.
-        result = RemoveEmptiedFolder(path);
+        Report(kMsgDeletingFolder, path);
+        if (RemoveLink(r)) {
+            ++status_.FoldersDeleted;
+            result = SyncOk;
+        } else {
+            Report(kMsgError, "Failed to delete directory: " + path);
+            status_.DeleteErrorOccurred = true;
+            result = SyncDeleteFailed;
+        }
         UpdateStatus();
         return result;
     }
@@ -948,8 +1008,11 @@ SyncResult QelSyncBackupWorker::DeleteFolderTree(const std::string& r)
     int kept = 0;
     Report(kMsgScanFolderBeforeDelete, path);
     {
-        const auto list = DestinationDevice->ListDirectory(path, "", false);
-        for (int32_t i = 1; list != nullptr && i <= list->Count(); ++i) {
+        std::unique_ptr<QelDirectoryList> list;
+        if (!ListDestinationFolder(path, &list, true)) {
+            return SyncDeleteFailed;
+        }
+        for (int32_t i = 1; i <= list->Count(); ++i) {
             if (Flags->StopRequested) {
                 Report(kMsgWarning, "Stopped");
                 return SyncStopped;
@@ -992,6 +1055,14 @@ SyncResult QelSyncBackupWorker::DeleteFolderTree(const std::string& r)
     }
     UpdateStatus();
     return result;
+}
+
+bool QelSyncBackupWorker::RemoveLink(const std::string& r)
+{
+    // FTP removes a link by its name, as a file; a local link to a folder may need the folder
+    // call.
+    return DestinationDevice->DeleteFile(DestinationRoot, r, false) ||
+           DestinationDevice->RemoveDirectory(DestinationRoot + r);
 }
 
 SyncResult QelSyncBackupWorker::RemoveEmptiedFolder(const std::string& path)

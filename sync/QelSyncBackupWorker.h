@@ -118,6 +118,12 @@ private:
                          QelDirectoryList* dst);
     // Removes a destination folder whose content has gone (or a link to a folder).
     SyncResult RemoveEmptiedFolder(const std::string& path);
+    // Removes a destination link as itself (r: relative path of the link).
+    bool RemoveLink(const std::string& r);
+    // Lists a destination folder; false (reported) when the listing could not read it whole.
+    bool ListDestinationFolder(const std::string& path,
+                               std::unique_ptr<QelDirectoryList>* dst,
+                               bool deleting);
 
     bool Matches(const std::vector<std::string>& patterns, const std::string& path) const;
     void Report(QelSyncMessageType type, const std::string& text);

@@ -464,6 +464,36 @@ TEST_F(QelSyncBackupWorkerTest, NamesAServerCannotHoldAreSkippedWithAWarning)
     EXPECT_FALSE(flags_.Failed);
 }
 
+TEST_F(QelSyncBackupWorkerTest, ADestinationFolderThatCannotBeListedIsNeitherFilledNorEmptied)
+{
+    DestinationIsAServer();
+    flags_.DeleteObsolete = true;
+    for (const char* folder : {"\\src\\sub", "\\src\\tail", "\\dst\\sub", "\\dst\\gone"}) {
+        (folder[1] == 's' ? src_ : dst_)->AddFolder(folder, 100);
+    }
+    src_->AddFile("\\src\\sub\\page.html", "new", 20);
+    src_->AddFile("\\src\\tail\\page.html", "new", 20);
+    dst_->AddFile("\\dst\\sub\\obsolete.html", "old", 10);
+    dst_->AddFile("\\dst\\gone\\kept.html", "old", 10);
+    dst_->fail_when = [](const std::string& call) {
+        return call.find("ListDirectory(\\dst\\sub,") != std::string::npos ||
+               call.find("ListDirectory(\\dst\\gone,") != std::string::npos;
+    };
+    for (const bool go_on : {false, true}) {
+        SCOPED_TRACE(go_on);
+        flags_.ContinueAfterErrors = go_on;
+        Run();
+        EXPECT_TRUE(flags_.Failed);
+        EXPECT_EQ(1, Count("msg " + std::to_string(go_on ? 24 : 27) +
+                           " Failed to read destination folder \\dst\\sub."));
+        EXPECT_EQ(nullptr, dst_->Node("\\dst\\sub\\page.html"));
+        EXPECT_NE(nullptr, dst_->Node("\\dst\\sub\\obsolete.html"));
+        EXPECT_NE(nullptr, dst_->Node("\\dst\\gone\\kept.html"));
+        // Going on after errors, the other folders are published all the same.
+        EXPECT_EQ(go_on, dst_->Node("\\dst\\tail\\page.html") != nullptr);
+    }
+}
+
 TEST_F(QelSyncBackupWorkerTest, AFailedSwapUnderATemporaryNameIsAFailedCopy)
 {
     flags_.TempNameTag = "qvr";

@@ -423,6 +423,79 @@ TEST_P(FtpServerPublishTest, AServerKilledDuringAnUploadLosesNothing)
     EXPECT_SAME_TREE(Source(), Server());
 }
 
+TEST_P(FtpServerPublishTest, LinksOnTheServerAreRemovedNeverFollowed)
+{
+    GenerateSite();
+    Publish();
+    // Folders beside the site, as a host's "www" or "logs" would be.
+    const std::string outside = server_->SiteLocalPath("../outside");
+    for (const std::string folder : {"one", "two", "three", "four"}) {
+        fs::create_directories(outside + "/" + folder + "/inner");
+        std::ofstream(outside + "/" + folder + "/keep.txt") << "keep\n";
+        std::ofstream(outside + "/" + folder + "/inner/keep.bin") << "keep\n";
+    }
+    const Tree before = TreeOf(outside);
+    // Absolute and relative, with and without the trailing "/"; obsolete, or named like a
+    // source folder.
+    fs::create_directory_symlink(outside + "/one/", server_->SiteLocalPath("www"));
+    fs::create_directory_symlink("../outside/two", server_->SiteLocalPath("logs"));
+    fs::remove_all(server_->SiteLocalPath("area0"));
+    fs::create_directory_symlink(outside + "/three", server_->SiteLocalPath("area0"));
+    fs::remove_all(server_->SiteLocalPath("area1/part1"));
+    fs::create_directory_symlink("../../outside/four/", server_->SiteLocalPath("area1/part1"));
+    // A link in place of a changed file is never written through.
+    fs::remove(server_->SiteLocalPath("Index.html"));
+    fs::create_symlink("../outside/one/keep.txt", server_->SiteLocalPath("Index.html"));
+    sandbox_.WriteFile("src/Index.html", "upper, changed\n", kOld + 86400);
+
+    Publish(1);
+    EXPECT_SAME_TREE(before, TreeOf(outside));
+    for (const std::string name : {"www", "logs", "area0", "area1/part1", "Index.html"}) {
+        EXPECT_FALSE(fs::is_symlink(server_->SiteLocalPath(name))) << name;
+    }
+    EXPECT_SAME_TREE(Source(), Server());
+}
+
+TEST_P(FtpServerPublishTest, ALineBreakOrNulInASettingSendsNothing)
+{
+    auto* pyftpdlib = dynamic_cast<testing::PyftpdlibServer*>(server_.get());
+    if (pyftpdlib == nullptr) {
+        GTEST_SKIP() << "only pyftpdlib logs the commands it receives";
+    }
+    const std::string user = server_->User();
+    const std::string password = server_->Password();
+    const std::string host = "ftp:\\\\127.0.0.1";
+    struct Case
+    {
+        std::string field;
+        std::string address;
+        std::string user;
+        std::string password;
+    };
+    const Case cases[] = {
+        {"user name", host + "\\site", user + "\r\nDELE site/x", password},
+        {"password", host + "\\site", user, password + "\nDELE site/x"},
+        {"password", host + "\\site", user, std::string("pass\0word", 9)},
+        {"host name", "ftp:\\\\127.0.0.1\r\nDELE x\\site", user, password},
+        {"folder", host + "\\site\r\nDELE x", user, password},
+    };
+    for (const Case& c : cases) {
+        output_.lines.clear();
+        const std::unique_ptr<FtpStorageDevice> ftp = MakeDevice();
+        EXPECT_FALSE(ftp->Open(c.address, c.user, c.password, "")) << c.field;
+        EXPECT_EQ(87u, ftp->GetLastError()) << c.field;
+        const std::string text = ::testing::PrintToString(output_.lines);
+        EXPECT_NE(std::string::npos, text.find("The " + c.field + " holds")) << text;
+        EXPECT_EQ(std::string::npos, text.find(c.password.substr(0, 6))) << text;
+        // The raw probe refuses them too (it has no folder to send).
+        if (c.field != "folder") {
+            EXPECT_EQ(0u, ftp->ProbeServer().find("The server was not probed")) << c.field;
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(std::vector<std::string>{}, pyftpdlib->Commands());
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers,
                          FtpServerPublishTest,
                          ::testing::Values(PublishTarget{"pyftpdlib", false},

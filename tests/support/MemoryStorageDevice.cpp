@@ -318,6 +318,13 @@ std::unique_ptr<QelDirectoryEntry> MemoryStorageDevice::EntryFor(const std::stri
     return entry;
 }
 
+bool MemoryStorageDevice::TakeListingFailure()
+{
+    const bool failed = listing_failed_;
+    listing_failed_ = false;
+    return failed;
+}
+
 std::unique_ptr<QelDirectoryList> MemoryStorageDevice::ListDirectory(const std::string& folder,
                                                                      const std::string& mask,
                                                                      bool cache_allowed)
@@ -325,6 +332,7 @@ std::unique_ptr<QelDirectoryList> MemoryStorageDevice::ListDirectory(const std::
     auto list = QelDirectoryList::Create();
     if (!Call("ListDirectory(" + folder + ", " + mask + ", " +
               (cache_allowed ? "cached" : "fresh") + ")")) {
+        listing_failed_ = true;
         return list;
     }
     const MemoryNode* self = Node(folder);

@@ -90,6 +90,8 @@ public:
     std::unique_ptr<QelDirectoryList> ListDirectory(const std::string& folder,
                                                     const std::string& mask,
                                                     bool cache_allowed) override;
+    // A listing failed by fail_when counts as one that could not read its folder.
+    bool TakeListingFailure() override;
     bool RenameFile(const std::string& folder,
                     const std::string& old_name,
                     const std::string& new_name) override;
@@ -111,6 +113,7 @@ private:
     // Keyed by the folded path when case does not count; the node keeps the path as written.
     std::map<std::string, std::pair<std::string, MemoryNode>> nodes_;
     uint32_t last_error_ = 0;
+    bool listing_failed_ = false;
 };
 
 }  // namespace vantrel::testing

@@ -116,6 +116,9 @@ private:
                 case Fault::kResetControl:
                     control_.Abort();
                     return;
+                case Fault::kEndlessReply:
+                    SendEndlessly(control_, "211-and one more line of a reply that never ends");
+                    return;
                 default:
                     break;
             }
@@ -150,7 +153,12 @@ private:
             passive_.Listen(LoopbackAddress(0));
             platform::SocketAddress local;
             passive_.Local(&local);
-            Send("227 Entering Passive Mode (127,0,0,1," + std::to_string(local.Port() / 256) +
+            std::string host;
+            {
+                std::lock_guard<std::mutex> lock(server_.lock_);
+                host = server_.passive_host_;
+            }
+            Send("227 Entering Passive Mode (" + host + "," + std::to_string(local.Port() / 256) +
                  "," + std::to_string(local.Port() % 256) + ").");
         } else if (verb == "PORT") {
             have_active_ = ParsePortArgument(argument, &active_);
@@ -219,6 +227,20 @@ private:
                 }
             }
         }
+        if (fault == Fault::kEndlessData) {
+            SendEndlessly(data, "-rw-r--r-- 1 owner group 5 Jan 12 2005 endless.txt");
+            data.Abort();
+            Send("426 Connection closed; transfer aborted.");
+            return;
+        }
+        if (fault == Fault::kSlowData) {
+            const size_t piece = content.size() / 6 + 1;
+            for (size_t at = 0; at < content.size(); at += piece) {
+                std::this_thread::sleep_for(milliseconds(300));
+                data.SendAll(content.substr(at, piece), kDataConnectMs, &server_.stop_);
+            }
+            content.clear();
+        }
         if (fault == Fault::kResetData) {
             data.SendAll(content.substr(0, std::min<size_t>(content.size(), 8)), kDataConnectMs,
                          &server_.stop_);
@@ -279,6 +301,17 @@ private:
                 return false;
             }
             input_.append(buffer, got);
+        }
+    }
+
+    // The line, again and again, until the peer stops taking it (or the server stops).
+    void SendEndlessly(platform::Socket& socket, const std::string& line)
+    {
+        std::string block;
+        while (block.size() < 64 * 1024) {
+            block += line + "\r\n";
+        }
+        while (socket.SendAll(block, kDataConnectMs, &server_.stop_).ok()) {
         }
     }
 
@@ -394,6 +427,12 @@ void ScriptedFtpServer::SetFileContent(const std::string& content)
 {
     std::lock_guard<std::mutex> lock(lock_);
     file_content_ = content;
+}
+
+void ScriptedFtpServer::SetPassiveHost(const std::string& address)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    passive_host_ = address;
 }
 
 void ScriptedFtpServer::Release()

@@ -37,6 +37,12 @@ public:
         kStallData,
         // Transfers: move a little, then reset the data connection and reply 426.
         kResetData,
+        // A multi-line reply ("211-" lines) that never ends, until the client goes.
+        kEndlessReply,
+        // Transfers: listing lines without end on the data connection, until the client goes.
+        kEndlessData,
+        // Transfers (LIST, NLST, RETR): the content in six pieces, 300 ms apart.
+        kSlowData,
     };
 
     ScriptedFtpServer();
@@ -60,6 +66,9 @@ public:
     void SetFileContent(const std::string& content);
     // What NLST sends in place of the listing (each name followed by CR LF).
     void SetNameList(const std::vector<std::string>& names);
+    // The address that replies to PASV name ("h1,h2,h3,h4"); the data connection is still
+    // accepted on the loopback listener that the port names.
+    void SetPassiveHost(const std::string& address);
     // Ends every hold, hang and stall.
     void Release();
 
@@ -97,6 +106,7 @@ private:
     std::map<std::string, std::vector<std::string>> listings_for_;
     std::vector<std::string> name_list_;
     std::string file_content_;
+    std::string passive_host_ = "127,0,0,1";
     std::string uploaded_;
     std::vector<std::string> commands_;
     int sessions_accepted_ = 0;
