@@ -36,6 +36,7 @@ void TMessageTimeout::Tick()
     }
     --seconds_;
     button_->setText(QStringLiteral("%1 [%2]").arg(first_text_).arg(seconds_));
+    emit Ticked(seconds_);
     if (seconds_ > 0) {
         return;
     }

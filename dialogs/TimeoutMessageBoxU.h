@@ -29,6 +29,10 @@ class TMessageTimeout : public QObject
 public:
     TMessageTimeout(QMessageBox& box, int32_t seconds, std::chrono::milliseconds tick);
 
+signals:
+    // Each tick, once the button shows the seconds left and before it is clicked at 0.
+    void Ticked(int32_t seconds_left);
+
 private:
     void Tick();
 

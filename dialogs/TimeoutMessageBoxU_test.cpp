@@ -25,8 +25,9 @@ QMessageBox* ShownBox()
     return box != nullptr && box->isVisible() ? box : nullptr;
 }
 
-// Watches the boxes while one is open: records every text the default button of the box of the
-// given caption shows, and hands each box once to `act` (which may answer it).
+// Watches the boxes while one is open: records the text of the default button of the box of
+// the given caption when the box is first seen and after every tick of its count-down, and hands
+// that box once to `act` (which may answer it).
 class BoxWatch
 {
 public:
@@ -34,7 +35,6 @@ public:
         : caption_(std::move(caption))
         , act_(std::move(act))
     {
-        poll_.setTimerType(Qt::PreciseTimer);
         poll_.setInterval(1);
         QObject::connect(&poll_, &QTimer::timeout, [this] { Look(); });
         poll_.start();
@@ -51,18 +51,17 @@ private:
         if (box == nullptr || box->windowTitle() != caption_) {
             return;
         }
-        const QString text = box->defaultButton()->text();
-        if (texts.isEmpty()) {
-            first_text = text;
-            default_id = box->standardButton(box->defaultButton());
-        }
-        if (texts.isEmpty() || texts.last() != text) {
-            texts << text;
+        poll_.stop();
+        QPushButton* button = box->defaultButton();
+        first_text = button->text();
+        default_id = box->standardButton(button);
+        texts << first_text;
+        if (auto* count_down = box->findChild<TMessageTimeout*>()) {
+            QObject::connect(count_down, &TMessageTimeout::Ticked,
+                             [this, button] { texts << button->text(); });
         }
         if (act_) {
-            auto act = std::move(act_);
-            act_ = nullptr;
-            act(box);
+            act_(box);
         }
     }
 
@@ -85,15 +84,23 @@ private slots:
         QTest::addColumn<int>("default_button");
         QTest::addColumn<QStringList>("suffixes");
         QTest::addColumn<int>("result");
+        QTest::addColumn<int>("text_length");
 
-        QTest::newRow("OK, 3 seconds") << 0x40u << 3 << int(QMessageBox::Ok)
-                                       << QStringList{"", " [2]", " [1]"} << platform::kIdOk;
+        QTest::newRow("OK, 3 seconds")
+            << 0x40u << 3 << int(QMessageBox::Ok) << QStringList{"", " [2]", " [1]", " [0]"}
+            << platform::kIdOk << 20;
+        QTest::newRow("a text of 600 characters")
+            << 0x40u << 2 << int(QMessageBox::Ok) << QStringList{"", " [1]", " [0]"}
+            << platform::kIdOk << 600;
         QTest::newRow("OK, 1 second: plain, then closed")
-            << 0x30u << 1 << int(QMessageBox::Ok) << QStringList{""} << platform::kIdOk;
+            << 0x30u << 1 << int(QMessageBox::Ok) << QStringList{"", " [0]"} << platform::kIdOk
+            << 20;
         QTest::newRow("YESNO: the first button")
-            << 0x24u << 2 << int(QMessageBox::Yes) << QStringList{"", " [1]"} << platform::kIdYes;
+            << 0x24u << 2 << int(QMessageBox::Yes) << QStringList{"", " [1]", " [0]"}
+            << platform::kIdYes << 20;
         QTest::newRow("YESNO, second default")
-            << 0x124u << 2 << int(QMessageBox::No) << QStringList{"", " [1]"} << platform::kIdNo;
+            << 0x124u << 2 << int(QMessageBox::No) << QStringList{"", " [1]", " [0]"}
+            << platform::kIdNo << 20;
     }
 
     void CountsDownOnTheDefaultButtonThenAnswersWithIt()
@@ -103,10 +110,11 @@ private slots:
         QFETCH(int, default_button);
         QFETCH(QStringList, suffixes);
         QFETCH(int, result);
+        QFETCH(int, text_length);
 
         BoxWatch watch(QStringLiteral("Done"));
         const int32_t answer =
-            ShowTimedMessageBox("Publishing finished.", "Done", seconds, type, kTick);
+            ShowTimedMessageBox(std::string(text_length, 'x'), "Done", seconds, type, kTick);
 
         QCOMPARE(answer, result);
         QCOMPARE(watch.default_id, default_button);
@@ -114,7 +122,7 @@ private slots:
         for (const QString& suffix : suffixes) {
             expected << watch.first_text + suffix;
         }
-        QCOMPARE(watch.texts, expected);
+        QCOMPARE(watch.texts.join(QLatin1Char('|')), expected.join(QLatin1Char('|')));
         QVERIFY(!watch.first_text.contains(QLatin1Char('[')));
     }
 
@@ -147,7 +155,10 @@ private slots:
     {
         QString text_when_answered;
         BoxWatch watch(QStringLiteral("Done"), [&](QMessageBox* box) {
-            QTest::qWait(2 * int(kTick.count()));
+            const QString first = box->defaultButton()->text();
+            if (!QTest::qWaitFor([&] { return box->defaultButton()->text() != first; }, 5000)) {
+                return;
+            }
             text_when_answered = box->defaultButton()->text();
             box->button(QMessageBox::No)->click();
         });
@@ -156,20 +167,22 @@ private slots:
         QTest::qWait(6 * int(kTick.count()));
 
         QCOMPARE(answer, platform::kIdNo);
-        QVERIFY2(text_when_answered.startsWith(watch.first_text + QStringLiteral(" [")),
-                 qPrintable(text_when_answered));
+        QCOMPARE(text_when_answered, watch.first_text + QStringLiteral(" [4]"));
     }
 
     void ABoxOfAnotherCaptionIsLeftAlone()
     {
         // While the timed box counts down, another box opens over it; the count-down closes its
-        // own box and does not touch the other one.
+        // own box and leaves the other one as it was.
         bool other_open = false;
         bool timed_open = true;
         QString other_text;
         int32_t other_answer = 0;
         BoxWatch watch(QStringLiteral("Done"), [&](QMessageBox* timed) {
-            QTimer::singleShot(8 * int(kTick.count()), [&, timed] {
+            QTimer::singleShot(0, [&, timed] {
+                if (!QTest::qWaitFor([timed] { return !timed->isVisible(); }, 5000)) {
+                    return;
+                }
                 QMessageBox* other = ShownBox();
                 if (other == nullptr) {
                     return;
@@ -198,7 +211,7 @@ private slots:
             [&] { answer = ShowTimedMessageBox("Publishing finished.", "Done", 2, 0x40, kTick); });
         QTRY_COMPARE_WITH_TIMEOUT(answer.load(), platform::kIdOk, 5000);
         worker.join();
-        QCOMPARE(watch.texts.size(), 2);
+        QCOMPARE(watch.texts.join(QLatin1Char('|')), QStringLiteral("OK|OK [1]|OK [0]"));
     }
 
     void ScriptedAnswersTakeTheBoxAndLaterBoxesCountNothingDown()
