@@ -146,6 +146,7 @@ int32_t ShowOnGuiThread(const std::string& text, const std::string& caption, uin
     // Both are set explicitly: left unset, Qt picks its own (the No of a Yes/No box answers Esc).
     box.setDefaultButton(default_button);
     box.setEscapeButton(escape_button != nullptr ? escape_button : default_button);
+    QtMessageBoxAttachment::AttachTo(box);
     box.exec();
 
     for (const auto& [button, id] : buttons) {
@@ -156,7 +157,38 @@ int32_t ShowOnGuiThread(const std::string& text, const std::string& caption, uin
     return escape_id != 0 ? escape_id : default_id;
 }
 
+// The attachment waiting for the next box; GUI thread only.
+QtMessageBoxAttachment* pending_attachment = nullptr;
+
 }  // namespace
+
+QtMessageBoxAttachment::QtMessageBoxAttachment(std::function<void(QMessageBox& box)> attach)
+    : attach_(std::move(attach))
+    , previous_(pending_attachment)
+{
+    pending_attachment = this;
+}
+
+QtMessageBoxAttachment::~QtMessageBoxAttachment()
+{
+    if (pending_attachment == this) {
+        pending_attachment = previous_;
+    }
+}
+
+void QtMessageBoxAttachment::AttachTo(QMessageBox& box)
+{
+    QtMessageBoxAttachment* attachment = pending_attachment;
+    if (attachment == nullptr) {
+        return;
+    }
+    // Taken before the call: a box the attachment itself opens gets nothing.
+    pending_attachment = attachment->previous_;
+    auto attach = std::move(attachment->attach_);
+    if (attach) {
+        attach(box);
+    }
+}
 
 int32_t ShowQtMessageBox(const std::string& text, const std::string& caption, uint32_t type)
 {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+class QMessageBox;
 
 // Message boxes of the platform layer (platform/Ui.h) shown as QMessageBox.
 namespace vantrel::platform {
@@ -19,5 +22,26 @@ inline constexpr uint32_t kMbSetForeground = 0x10000;
 // alone; otherwise they do nothing. Without a QApplication, or once shut-down has begun, the
 // box's default button answers at once.
 int32_t ShowQtMessageBox(const std::string& text, const std::string& caption, uint32_t type);
+
+// While one lives, the next box ShowQtMessageBox builds on the GUI thread is handed to `attach`
+// once its buttons, default and escape button are set, just before it is shown; later boxes are
+// left alone, and when boxes go elsewhere (a test's scripted answers) nothing is attached. The
+// self-closing box hangs its count-down on its own box this way. GUI thread only; made and
+// destroyed around the one box it is meant for.
+class QtMessageBoxAttachment
+{
+public:
+    explicit QtMessageBoxAttachment(std::function<void(QMessageBox& box)> attach);
+    ~QtMessageBoxAttachment();
+    QtMessageBoxAttachment(const QtMessageBoxAttachment&) = delete;
+    QtMessageBoxAttachment& operator=(const QtMessageBoxAttachment&) = delete;
+
+    // Hands the box to the attachment in force, once; called by the box's builder.
+    static void AttachTo(QMessageBox& box);
+
+private:
+    std::function<void(QMessageBox& box)> attach_;
+    QtMessageBoxAttachment* previous_;
+};
 
 }  // namespace vantrel::platform
