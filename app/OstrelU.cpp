@@ -242,7 +242,7 @@ TOstrel::~TOstrel()
 
 void TOstrel::BuildWindow()
 {
-    resize(560, 360);
+    resize(640, 460);
     tool_bar_ = addToolBar("ToolBar");
     tool_bar_->setObjectName("ToolBar");
     tool_bar_->setMovable(false);
@@ -337,6 +337,8 @@ void TOstrel::BuildWindow()
     LogSplitter->setHandleWidth(5);
     LogSplitter->addWidget(PublicationsPanel);
     LogSplitter->addWidget(PublicationLogFrame);
+    LogSplitter->setStretchFactor(0, 0);
+    LogSplitter->setStretchFactor(1, 1);
     setCentralWidget(LogSplitter);
 
     statusBar()->setObjectName("StatusBar");
@@ -512,10 +514,15 @@ void TOstrel::chkShowLogClick()
         }
     }
     if (checked) {
+        // The list keeps its least height and the log takes the rest; the window grows when
+        // both would not fit.
+        const int needed = kPanelMinHeight + LogSplitter->handleWidth() + kLogFrameMinHeight;
+        if (LogSplitter->height() < needed && isVisible()) {
+            resize(width(), height() + needed - LogSplitter->height());
+        }
         PublicationLogFrame->show();
-        const int total = LogSplitter->height();
-        LogSplitter->setSizes({std::max(kPanelMinHeight, total - kLogFrameMinHeight * 2),
-                               std::max(kLogFrameMinHeight, kLogFrameMinHeight * 2)});
+        const int total = std::max(LogSplitter->height(), needed);
+        LogSplitter->setSizes({kPanelMinHeight, total - kPanelMinHeight});
     } else {
         PublicationLogFrame->hide();
     }
