@@ -346,6 +346,20 @@ private slots:
         QCOMPARE(ReadBack("Off").status, int(StatusNeverPublished));
     }
 
+    void PublishAllOfDisabledSitesOnlyRunsNothing()
+    {
+        AddSite("Off", files_->SystemPath("src"), files_->SystemPath("off"),
+                [](QelPublication& d) { d.Disabled = true; });
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.tbnPublishAllClick();
+        QCOMPARE(boxes.Shown().size(), size_t(1));
+        QCOMPARE(boxes.LastText(), std::string("Publish All - Completed"));
+        QVERIFY(Action(w, "tbnPublish")->isEnabled());
+        QVERIFY(!Action(w, "tbnStop")->isEnabled());
+        QCOMPARE(ReadBack("Off").status, int(StatusNeverPublished));
+    }
+
     void PublishAllRunsEverySiteInTurn()
     {
         files_->WriteFile("src/a.txt", "a");
