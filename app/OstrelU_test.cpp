@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -486,17 +487,53 @@ private slots:
         QVERIFY(Action(again, "tbnTurbo")->isChecked());
     }
 
-    void RestoredSizeOfAHundredOrLessIsIgnored()
+    void RestoreWindowPosition_data()
     {
+        QTest::addColumn<QRect>("stored");  // outer bounds as saved
+        QTest::addColumn<bool>("restored");
+        QTest::newRow("too narrow") << QRect(10, 10, 100, 500) << false;
+        QTest::newRow("too low") << QRect(10, 10, 500, 100) << false;
+        QTest::newRow("inside") << QRect(30, 40, 500, 400) << true;
+        QTest::newRow("off the top left") << QRect(-300, -200, 500, 400) << true;
+        QTest::newRow("off the bottom right") << QRect(5000, 4000, 500, 400) << true;
+    }
+    void RestoreWindowPosition()
+    {
+        QFETCH(QRect, stored);
+        QFETCH(bool, restored);
         {
             QelPublicationList list;
-            QVERIFY(list.Store()->WriteRootInteger("Width", 100));
-            QVERIFY(list.Store()->WriteRootInteger("Height", 500));
+            QVERIFY(list.Store()->WriteRootInteger("Left", stored.left()));
+            QVERIFY(list.Store()->WriteRootInteger("Top", stored.top()));
+            QVERIFY(list.Store()->WriteRootInteger("Width", stored.width()));
+            QVERIFY(list.Store()->WriteRootInteger("Height", stored.height()));
         }
         TOstrel w;
         const QSize before = w.size();
         w.RestoreWindowPosition();
-        QCOMPARE(w.size(), before);
+        if (!restored) {
+            QCOMPARE(w.size(), before);
+            return;
+        }
+        QCOMPARE(w.frameGeometry().size(), stored.size());
+        const QRect desktop = QGuiApplication::primaryScreen()->geometry();
+        QVERIFY2(desktop.contains(w.frameGeometry()), "kept inside the desktop");
+        if (desktop.contains(stored)) {
+            QCOMPARE(w.frameGeometry().topLeft(), stored.topLeft());
+        }
+    }
+
+    void MovesAreSaved()
+    {
+        AddSite("Site", "/src", "/dst");
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.show();
+        QTest::qWait(50);  // the first show restores the (missing) position
+        w.move(70, 80);
+        QTRY_COMPARE(w.Publications().Store()->ReadRootInteger("Left"), w.frameGeometry().left());
+        QCOMPARE(w.Publications().Store()->ReadRootInteger("Top"), w.frameGeometry().top());
+        QCOMPARE(w.Publications().Store()->ReadRootInteger("Width"), w.frameGeometry().width());
     }
 
     void MakeSafeFileNameJoinsTheWords_data()
