@@ -1158,6 +1158,9 @@ void TOstrel::tbnDeleteClick()
     if (platform::MessageBox("Are you sure you wish to delete the publication \"" + name +
                                  "\".\r\nThis cannot be undone.",
                              "Confirm Delete", 35) == 6) {
+        if (current_publication_ == publications_->FindByName(name)) {
+            current_publication_ = nullptr;
+        }
         publications_->Delete(name);
         SetupPublicationsGrid();
     }
