@@ -3,7 +3,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -193,6 +195,19 @@ private slots:
         TSingleInstance second(name);
         QVERIFY(!second.Claim());
         QTRY_COMPARE(raised.count(), 1);
+    }
+
+    void AStaleSocketIsTakenOver()
+    {
+        const QString name = TSingleInstance::DefaultName() + "-stale";
+        // What an instance that died leaves: the socket's file with nobody listening.
+        QFile stale(QDir::tempPath() + "/" + name);
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.close();
+        TSingleInstance instance(name);
+        QVERIFY(instance.Claim());
+        TSingleInstance second(name);
+        QVERIFY(!second.Claim());
     }
 
     void PublishToAFolderEndToEnd()
