@@ -1100,8 +1100,12 @@ void TOstrel::RefreshPublicationsGrid()
                                           : Q(platform::FormatDateTime("c", d.LastPublished)));
         FitGridRowHeight(grid, i);
     }
+    // The style draws each cell's text inside margins of its own, which the text widths leave
+    // out; without them a text that just fits would be cut short.
+    const int margins =
+        2 * (grid.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &grid) + 1);
     for (int c = 0; c < grid.ColCount(); ++c) {
-        grid.SetColWidth(c, std::max(grid.ColWidth(c), GetColumnTextWidth(grid, c)));
+        grid.SetColWidth(c, std::max(grid.ColWidth(c), GetColumnTextWidth(grid, c) + margins));
     }
     SetGridScrollPage(grid);
 }
