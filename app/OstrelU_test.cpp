@@ -246,8 +246,16 @@ private slots:
         QVERIFY(stored.last_published > 0);
     }
 
+    // A server written with its own "ftp:" prefix, in any letter case, gets no second one.
+    void PublishToTheFtpFixture_data()
+    {
+        QTest::addColumn<QString>("prefix");
+        QTest::newRow("host alone") << "";
+        QTest::newRow("ftp:// written") << "Ftp://";
+    }
     void PublishToTheFtpFixture()
     {
+        QFETCH(QString, prefix);
         testing::PyftpdlibServer server;
         std::string why;
         if (!server.Start(&why)) {
@@ -255,13 +263,14 @@ private slots:
         }
         files_->WriteFile("src/a.html", "a");
         files_->WriteFile("src/sub/b.txt", "b");
-        AddSite("Ftp", files_->SystemPath("src"), server.Host() + "/site", [&](QelPublication& d) {
-            d.Username = server.User();
-            d.Password = server.Password();
-            d.FtpPort = server.Port();
-            d.ConnectionTimeout = 10;
-            d.GeneralTimeout = 10;
-        });
+        AddSite("Ftp", files_->SystemPath("src"), prefix.toStdString() + server.Host() + "/site",
+                [&](QelPublication& d) {
+                    d.Username = server.User();
+                    d.Password = server.Password();
+                    d.FtpPort = server.Port();
+                    d.ConnectionTimeout = 10;
+                    d.GeneralTimeout = 10;
+                });
         testing::FakeMessageBoxes boxes;
         TOstrel w;
         w.tbnPublishClick();
