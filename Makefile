@@ -12,7 +12,7 @@ PACKAGES := cmake ninja-build g++ libgtest-dev libgmock-dev qt6-base-dev libpoco
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build test clean
+.PHONY: deps configure build test run install clean
 
 deps:
 	@missing=""; \
@@ -33,6 +33,15 @@ build: configure
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure --timeout 600 -j$$(nproc)
+
+# Builds and starts the program from the build folder; it finds its help pages in docs/.
+run: build
+	@$(BUILD_DIR)/app/vantrel
+
+# The program, its help pages, icon and desktop entry under PREFIX (default /usr/local).
+PREFIX ?= /usr/local
+install: build
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD_DIR)

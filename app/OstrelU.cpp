@@ -1,0 +1,1326 @@
+#include "app/OstrelU.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMetaObject>
+#include <QPainter>
+#include <QPointer>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTextBlock>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
+
+#include "dialogs/AboutBoxU.h"
+#include "dialogs/ChmodFormU.h"
+#include "dialogs/DebugOutput.h"
+#include "dialogs/FormWidthU.h"
+#include "dialogs/MemoEx.h"
+#include "dialogs/PublisherWizardU.h"
+#include "dialogs/QVRPropertiesU.h"
+#include "dialogs/StringGridUtils.h"
+#include "dialogs/TimeoutMessageBoxU.h"
+#include "dialogs/VStringGrid.h"
+#include "foundation/ApiWrappers.h"
+#include "foundation/ApplicationVersion.h"
+#include "foundation/QelStringFunctions.h"
+#include "platform/DateTime.h"
+#include "platform/Files.h"
+#include "platform/Inet.h"
+#include "platform/Threads.h"
+#include "platform/Ui.h"
+#include "platform/qt/FileChoosers.h"
+#include "platform/qt/QtMessageBox.h"
+#include "publishing/PublicationInfo.h"
+#include "publishing/PublisherThreadU.h"
+#include "publishing/qvr_functions.h"
+#include "storage/DiskStorage.h"
+#include "storage/FtpStorageIndy.h"
+#include "sync/QelSyncBackupWorker.h"
+#include "sync/SyncDualOutput.h"
+#include "sync/SyncFilterOutput.h"
+#include "sync/SyncLogFileOutput.h"
+
+static void InitVantrelResources()
+{
+    Q_INIT_RESOURCE(vantrel);
+}
+
+namespace vantrel {
+namespace {
+
+constexpr char kCaption[] = "Vantrel";
+constexpr int kPanelMinHeight = 116;
+constexpr int kLogFrameMinHeight = 60;
+// How long a closing waits for a run to end before the program ends without it.
+constexpr int kCloseWaitMs = 15000;
+constexpr uint32_t kLastErrorTimeout = 12002;
+
+std::function<void(int)>& ProcessExit()
+{
+    static std::function<void(int)> exit_process = [](int code) { std::_Exit(code); };
+    return exit_process;
+}
+
+QString Q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+void TAliveCallback::Alive()
+{
+    pipe_->SendAlive();
+}
+
+TActivityPanel::TActivityPanel(TOstrel& owner)
+    : QWidget(&owner)
+    , owner_(owner)
+{
+    setObjectName("ActivityPanel");
+    setMinimumHeight(fontMetrics().height() + 6);
+}
+
+void TActivityPanel::SetText(const QString& text)
+{
+    text_ = text;
+    update();
+}
+
+void TActivityPanel::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const QRect r = rect();
+    const QColor background = palette().color(QPalette::Window);
+    const QColor lime(0, 255, 0);
+    const int baseline = r.top() + 2 + fontMetrics().ascent();
+    p.fillRect(r, background);
+    if (owner_.ProgressMax <= 0) {
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(r.left() + 10, baseline, text_);
+        return;
+    }
+    const QRect frame = r.adjusted(1, 1, -1, -1);
+    p.setPen(Qt::black);
+    p.drawRect(frame.adjusted(0, 0, -1, -1));
+    const QRect inner = frame.adjusted(1, 1, -1, -1);
+    const int64_t filled = static_cast<int64_t>(inner.width()) *
+                           std::clamp(owner_.ProgressPosition, 0, owner_.ProgressMax) /
+                           owner_.ProgressMax;
+    p.fillRect(QRect(inner.left(), inner.top(), static_cast<int>(filled), inner.height()), lime);
+    const int a = r.width() > 0 ? owner_.ActivityCount % r.width() : 0;
+    if (a > 0) {
+        p.setPen(lime);
+        const QPoint points[] = {{r.left() + a, r.top()},
+                                 {r.left(), r.top()},
+                                 {r.left(), r.bottom()},
+                                 {r.left() + a + 1, r.bottom()}};
+        p.drawPolyline(points, 4);
+    }
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(r.left() + 4, baseline, text_);
+    p.setPen(background);
+    p.drawLine(r.right(), r.top(), r.right(), r.bottom());
+}
+
+std::string MakeSafeFileName(const std::string& name)
+{
+    std::string result;
+    bool gap = false;
+    for (char c : name) {
+        const bool keep =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        if (!keep) {
+            gap = true;
+            continue;
+        }
+        if (gap && !result.empty()) {
+            result += '_';
+        }
+        gap = false;
+        result += c;
+    }
+    return result;
+}
+
+// One attempt to open the destination: the devices belong to it until the publisher thread
+// takes them, and the opener thread hands it back to the window when the open returns.
+struct TOstrel::OpenAttempt
+{
+    std::unique_ptr<QelStorageDevice> source;
+    std::unique_ptr<QelStorageDevice> destination;
+    std::string address;
+    std::string user_name;
+    std::string password;
+    std::string connection;
+    bool opened = false;
+    uint32_t last_error = 0;
+};
+
+void TOstrel::SetProcessExit(std::function<void(int)> exit_process)
+{
+    ProcessExit() = std::move(exit_process);
+}
+
+TOstrel::TOstrel(QWidget* parent)
+    : QMainWindow(parent)
+{
+    InitVantrelResources();
+    setObjectName("TOstrel");
+    // The queue, its listener and the output chain: every message of a run reaches the error
+    // log first and the queue second.
+    queue_ = std::make_unique<TPublisherMessageQueue>();
+    listener_ = TListenOnQueue::Create(*queue_, *this);
+    auto pipe = std::make_unique<TOutputToPipe>(*queue_);
+    alive_callback_ = std::make_shared<TAliveCallback>(pipe.get());
+    std::unique_ptr<QelSyncBaseOutput> chain =
+        std::make_unique<TQelSyncFilterOutputByType>(std::move(pipe), 1u << 5);
+    auto error_log =
+        std::make_unique<QelSyncLogFileOutput>(GetTempFolder() + "Vantrel.Error.log", 0);
+    error_log_ = error_log.get();
+    output_chain_ = std::make_unique<QelSyncDualOutput>(
+        std::make_unique<TQelSyncFilterOutputByClass>(std::move(error_log), 2), std::move(chain));
+    publications_ = std::make_unique<QelPublicationList>();
+    setWindowTitle(kCaption);
+    sync_flags_ = std::make_unique<QelSyncFlags>();
+
+    BuildWindow();
+    about_box_ = new TAboutBox(this);
+    wizard_ = new TPublisherWizard(this);
+    // Hidden until something is reported to it.
+    new TDebugOutputForm(this);
+    chmod_form_ = new TChmodForm(this);
+    options_form_ = new TQVRPropertiesForm(this);
+
+    SetupPublicationsGrid();
+    activated_ = false;
+    memoLog->clear();
+    SetStatusPanel(1, "");
+    SetStatusPanel(0, "");
+    connection_state_ = std::make_unique<TFtpPersistentInformation>();
+    hang_up_mode_ = 0;
+    EnableControls();
+    options_.LoadFromRegistry(*publications_->Store());
+    chkShowLog->setChecked(options_.OpenLog);
+    chkShowLogClick();
+    tbnTurbo->setChecked(publications_->Store()->ReadRootBool("TurboOn", false));
+    // The position is restored once the window is mapped (first show).
+    AppendLog("Vantrel v" + GetApplicationVersionString() + " started.");
+}
+
+TOstrel::~TOstrel()
+{
+    TPublicationStatusHound::Stop(*this);
+    if (Publishing()) {
+        sync_flags_->StopRequested = true;
+        closing_ = true;
+        QElapsedTimer waited;
+        waited.start();
+        while ((Publishing() || PublisherThread::Running() > 0) &&
+               waited.elapsed() < kCloseWaitMs) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+    }
+    listener_.reset();
+}
+
+void TOstrel::BuildWindow()
+{
+    resize(640, 460);
+    tool_bar_ = addToolBar("ToolBar");
+    tool_bar_->setObjectName("ToolBar");
+    tool_bar_->setMovable(false);
+    tool_bar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    tool_bar_->setIconSize(QSize(24, 23));
+    auto add_button = [this](const char* name, const char* text, QStyle::StandardPixmap icon,
+                             const char* hint, void (TOstrel::*handler)()) {
+        QAction* action = tool_bar_->addAction(style()->standardIcon(icon), text);
+        action->setObjectName(name);
+        action->setToolTip(hint);
+        connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+        return action;
+    };
+    tbnPublish = add_button("tbnPublish", "Publish", QStyle::SP_ArrowUp,
+                            "Publish the currently selected web site.", &TOstrel::tbnPublishClick);
+    tbnPublishAll = add_button(
+        "tbnPublishAll", "All", QStyle::SP_FileDialogToParent,
+        "Publish all the web sites that can be published on the current internet connection.",
+        &TOstrel::tbnPublishAllClick);
+    tbnStop = add_button("tbnStop", "Stop", QStyle::SP_BrowserStop,
+                         "Immediatly stop publishing web site(s).", &TOstrel::tbnStopClick);
+    tbnStop->setCheckable(true);
+    tbnStop->setEnabled(false);
+    tbnTurbo = add_button("tbnTurbo", "Turbo", QStyle::SP_MediaSeekForward,
+                          "Turbo boost - works faster by using knowledge of when it last updated "
+                          "the website (but might miss updates done by third party tools).",
+                          &TOstrel::tbnTurboClick);
+    tbnTurbo->setCheckable(true);
+    tool_bar_->addSeparator();
+    tbnNew = add_button("tbnNew", "New...", QStyle::SP_FileIcon, "Add a new web site.",
+                        &TOstrel::tbnNewClick);
+    tbnDelete = add_button("tbnDelete", "Delete", QStyle::SP_TrashIcon,
+                           "Remove the currently selected web site.", &TOstrel::tbnDeleteClick);
+    tbnProperties = add_button("tbnProperties", "Config...", QStyle::SP_FileDialogDetailedView,
+                               "Display the configuration settings of the currently selected web "
+                               "site.",
+                               &TOstrel::tbnPropertiesClick);
+    for (QWidget* button : tool_bar_->findChildren<QWidget*>()) {
+        button->setToolTipDuration(10000);
+    }
+
+    PublicationsPanel = new QWidget;
+    PublicationsPanel->setObjectName("PublicationsPanel");
+    PublicationsPanel->setMinimumHeight(kPanelMinHeight);
+    auto* panel_layout = new QVBoxLayout(PublicationsPanel);
+    auto* current = new QLabel("You currently have the following web sites defined:");
+    current->setObjectName("lblCurrentWebSites");
+    PublicationsGrid = new VStringGrid;
+    PublicationsGrid->setObjectName("PublicationsGrid");
+    PublicationsGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    PublicationsGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    PublicationsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    PublicationsGrid->verticalHeader()->hide();
+    PublicationsGrid->horizontalHeader()->setStretchLastSection(true);
+    connect(PublicationsGrid, &QTableWidget::currentCellChanged, this,
+            [this](int row, int, int, int) {
+                if (row >= 0) {
+                    UpdateConfigEnabled(VStringGrid::GridRow(row));
+                }
+            });
+    connect(PublicationsGrid, &QTableWidget::cellDoubleClicked, this,
+            [this](int, int) { tbnPropertiesClick(); });
+    lblInstructions = new QLabel("To publish a web site select it and then click 'Publish'.");
+    lblInstructions->setObjectName("lblInstructions");
+    chkShowLog = new QCheckBox(
+        "Show publication log. (This shows more information on what is being published.)");
+    chkShowLog->setObjectName("chkShowLog");
+    chkShowLog->setToolTip(
+        "Check to show (or hide) the publication log. This shows a record of "
+        "what Vantrel has been doing.");
+    chkShowLog->setToolTipDuration(10000);
+    connect(chkShowLog, &QCheckBox::toggled, this, [this] { chkShowLogClick(); });
+    panel_layout->addWidget(current);
+    panel_layout->addWidget(PublicationsGrid, 1);
+    panel_layout->addWidget(lblInstructions);
+    panel_layout->addWidget(chkShowLog);
+
+    PublicationLogFrame = new QGroupBox("Publication Log");
+    PublicationLogFrame->setObjectName("PublicationLogFrame");
+    PublicationLogFrame->setMinimumHeight(kLogFrameMinHeight);
+    auto* log_layout = new QVBoxLayout(PublicationLogFrame);
+    memoLog = new TMemoEx;
+    memoLog->setObjectName("memoLog");
+    memoLog->setReadOnly(true);
+    memoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    log_layout->addWidget(memoLog);
+    PublicationLogFrame->hide();
+
+    LogSplitter = new QSplitter(Qt::Vertical);
+    LogSplitter->setObjectName("LogSplitter");
+    LogSplitter->setChildrenCollapsible(false);
+    LogSplitter->setHandleWidth(5);
+    LogSplitter->addWidget(PublicationsPanel);
+    LogSplitter->addWidget(PublicationLogFrame);
+    LogSplitter->setStretchFactor(0, 0);
+    LogSplitter->setStretchFactor(1, 1);
+    setCentralWidget(LogSplitter);
+
+    statusBar()->setObjectName("StatusBar");
+    statusBar()->setSizeGripEnabled(true);
+    activity_panel_ = new TActivityPanel(*this);
+    message_panel_ = new QLabel;
+    message_panel_->setObjectName("MessagePanel");
+    statusBar()->addWidget(activity_panel_, 1);
+    statusBar()->addWidget(message_panel_, 1);
+
+    BuildMenus();
+}
+
+void TOstrel::BuildMenus()
+{
+    auto item = [this](QMenu* menu, const char* name, const char* text, QKeySequence key,
+                       const char* hint, std::function<void()> handler) {
+        QAction* action = menu->addAction(text);
+        action->setObjectName(name);
+        if (!key.isEmpty()) {
+            action->setShortcut(key);
+        }
+        if (hint != nullptr) {
+            action->setToolTip(hint);
+        }
+        connect(action, &QAction::triggered, this, std::move(handler));
+        return action;
+    };
+    mnuPublishHighlighted = menuBar()->addMenu("File");
+    mnuPublishHighlighted->setObjectName("mnuPublishHighlighted");
+    mnuPublishHighlighted->setToolTipsVisible(true);
+    QMenu* file = mnuPublishHighlighted;
+    item(file, "mnuExportToFile", "Export to file ...", QKeySequence("Ctrl+E"),
+         "Export web site settings to a file.", [this] { mnuExportToFileClick(); });
+    item(file, "mnuImportFromFile", "Import from file ...", QKeySequence("Ctrl+I"),
+         "Import web site settings from a file.", [this] { mnuImportFromFileClick(); });
+    item(file, "mnuNewWebSite", "New Web Site...", QKeySequence("Ctrl+N"), "Create a new web site.",
+         [this] { tbnNewClick(); });
+    mnu_Properties = item(file, "mnu_Properties", "Site Configuration...", QKeySequence("F9"),
+                          nullptr, [this] { tbnPropertiesClick(); });
+    file->addSeparator();
+    mnuRecheckStatus = item(file, "mnuRecheckStatus", "Recheck Status", QKeySequence("F8"),
+                            "Check whether any web sites have been changed and need to be "
+                            "published. Use this if you have made a change since starting and "
+                            "the status is listed as published.",
+                            [this] { mnuRecheckStatusClick(); });
+    file->addSeparator();
+    item(file, "mnu_PublishHighlighted", "Publish Highlighted Site", QKeySequence("F4"), nullptr,
+         [this] {
+             if (tbnPublish->isEnabled()) {
+                 tbnPublishClick();
+             }
+         });
+    mnu_PublishAll = item(file, "mnu_PublishAll", "Publish All", QKeySequence("F5"), nullptr,
+                          [this] { tbnPublishAllClick(); });
+    file->addSeparator();
+    item(file, "MenuExit", "Exit", QKeySequence(), nullptr, [this] { close(); });
+
+    QMenu* tools = menuBar()->addMenu("Tools");
+    item(tools, "mnuOptions", "Options", QKeySequence(), nullptr, [this] { mnuOptionsClick(); });
+
+    QMenu* help = menuBar()->addMenu("Help");
+    QMenu* online = help->addMenu("Online Help");
+    item(online, "FrequentlyAskedQuestions1", "Frequently Asked Questions ", QKeySequence(),
+         nullptr, [this] { OpenHelpPage("faq.html"); });
+    item(online, "mnuGiveYourSupport1", "Your Support", QKeySequence(), nullptr,
+         [this] { OpenHelpPage("support.html"); });
+    item(online, "mnuTroubleshooting", "Troubleshooting", QKeySequence(), nullptr,
+         [this] { OpenHelpPage("troubleshooting.html"); });
+    item(help, "About2", "About", QKeySequence("F1"), nullptr, [this] { about_box_->Execute(); });
+}
+
+bool TOstrel::ArePublications() const
+{
+    return publications_->Count() > 0;
+}
+
+void TOstrel::AppendLog(const std::string& text)
+{
+    QTextCursor caret = memoLog->textCursor();
+    const bool at_end = caret.atEnd();
+    memoLog->Append(Q(text));
+    QTextDocument* document = memoLog->document();
+    if (document->blockCount() > 1 && document->lastBlock().text().isEmpty()) {
+        QTextCursor last(document->lastBlock());
+        last.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
+        last.removeSelectedText();
+    }
+    if (at_end) {
+        memoLog->moveCursor(QTextCursor::End);
+    } else {
+        // The user is reading further up: stay there.
+        memoLog->setTextCursor(caret);
+    }
+    memoLog->ensureCursorVisible();
+}
+
+QString TOstrel::StatusPanelText(int panel) const
+{
+    return panel == 0 ? activity_panel_->Text() : message_panel_->text();
+}
+
+void TOstrel::SetStatusPanel(int panel, const QString& text)
+{
+    if (panel == 0) {
+        activity_panel_->SetText(text);
+    } else {
+        message_panel_->setText(text);
+    }
+}
+
+void TOstrel::RepaintStatusBar()
+{
+    activity_panel_->update();
+}
+
+void TOstrel::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!first_shown_) {
+        first_shown_ = true;
+        QTimer::singleShot(0, this, [this] { FirstShow(); });
+    }
+}
+
+void TOstrel::FirstShow()
+{
+    RestoreWindowPosition();
+    if (!ArePublications()) {
+        platform::MessageBox(
+            "There are no web sites defined.\r\n\r\nThis probably indicates that this is the "
+            "first time you have used Vantrel.\r\nThe first thing you must do is to define a web "
+            "site for publishing.\r\n\r\nThe wizard will now run automatically.\r\n\r\nThis "
+            "dialog only appears if you do not have any web sites defined.",
+            "You need to create a web site definition", 64);
+        wizard_->Execute(*publications_, true);
+        if (!ArePublications()) {
+            close();
+            QCoreApplication::quit();
+            return;
+        }
+        SetupPublicationsGrid();
+    }
+    FirstActivation();
+}
+
+void TOstrel::FirstActivation()
+{
+    if (activated_) {
+        return;
+    }
+    activated_ = true;
+    mnuRecheckStatusClick();
+    publications_->ClearMarks();
+}
+
+void TOstrel::StatusHoundFinished()
+{
+    Q_ASSERT(platform::IsMainThread());
+    if (status_hound_running_) {
+        status_hound_running_ = false;
+        mnuRecheckStatus->setEnabled(mnu_PublishAll->isEnabled());
+    }
+}
+
+void TOstrel::chkShowLogClick()
+{
+    const bool checked = chkShowLog->isChecked();
+    if (checked != options_.OpenLog) {
+        options_.OpenLog = checked;
+        if (!options_.SaveToRegistry(*publications_->Store())) {
+            AppendLog("The options could not be saved: " + publications_->Store()->LastErrorText());
+        }
+    }
+    if (checked) {
+        // The list keeps its least height and the log takes the rest; the window grows when
+        // both would not fit.
+        const int needed = kPanelMinHeight + LogSplitter->handleWidth() + kLogFrameMinHeight;
+        if (LogSplitter->height() < needed && isVisible()) {
+            resize(width(), height() + needed - LogSplitter->height());
+        }
+        PublicationLogFrame->show();
+        const int total = std::max(LogSplitter->height(), needed);
+        LogSplitter->setSizes({kPanelMinHeight, total - kPanelMinHeight});
+    } else {
+        PublicationLogFrame->hide();
+    }
+}
+
+// --- Publishing ---
+
+void TOstrel::tbnPublishClick()
+{
+    current_publication_ = SelectedPublication();
+    if (current_publication_ == nullptr) {
+        return;
+    }
+    if (current_publication_->Disabled &&
+        platform::MessageBox("This website (" + current_publication_->GetName() +
+                                 ") has been disabled. Are you sure you want to publish it?",
+                             "Publication Disabled - Confirm publication", 35) != 6) {
+        return;
+    }
+    publishing_all_ = false;
+    publications_->ClearMarks();
+    DisableControls();
+    StartPublishing();
+}
+
+void TOstrel::tbnPublishAllClick()
+{
+    if (!publications_->MarkAll(tbnTurbo->isChecked())) {
+        platform::MessageBox(
+            publications_->Count() == 1
+                ? "Your website does not need publishing, because it is already up to "
+                  "date.\r\n\r\nIf you want to force it to be published then uncheck the turbo "
+                  "button."
+                : "None of your websites need publishing, because they are all up to "
+                  "date.\r\n\r\nIf you want to force them to be published then uncheck the turbo "
+                  "button\r\nor highlight a website and publish it individually.",
+            "No websites need publishing", 64);
+        return;
+    }
+    publishing_all_ = publications_->CountMarked() > 1;
+    DisableControls();
+    PublishNext();
+}
+
+void TOstrel::tbnStopClick()
+{
+    sync_flags_->StopRequested = true;
+    tbnStop->setEnabled(false);
+    tbnStop->setChecked(true);
+    AppendLog("User initiated STOP");
+}
+
+void TOstrel::PublishNext()
+{
+    if (tbnStop->isChecked()) {
+        platform::MessageBox("Publish All - Stopped", "Publishing Interrupted", 64);
+        EnableControls();
+        return;
+    }
+    // The previous run's thread may still be freeing its devices, which write to the output
+    // chain; the next devices are made only once it has gone.
+    if (PublisherThread::Running() > 0) {
+        QTimer::singleShot(10, this, [this] { PublishNext(); });
+        return;
+    }
+    current_publication_ = publications_->NextMarked();
+    if (current_publication_ != nullptr) {
+        StartPublishing();
+        return;
+    }
+    if (options_.DisplayCompletedMessage) {
+        uint32_t type = 64;
+        if (options_.CompletedMessageGrabsAttention) {
+            QApplication::alert(this);
+            type |= platform::kMbSetForeground;
+        }
+        ShowCompletionBox("Publish All - Completed", type,
+                          options_.CompletedMessageTimesout ? options_.CompletedMessageTimeout : 0);
+    }
+    EnableControls();
+}
+
+void TOstrel::StartPublishing()
+{
+    QelPublication* d = current_publication_;
+    SelectGridRow(*PublicationsGrid, FindGridRow(*PublicationsGrid, 0, Q(d->GetName())));
+    PublicationsGrid->repaint();
+
+    auto attempt = std::make_shared<OpenAttempt>();
+    if (DiskStorageDevice::IsDiskPath(d->Server)) {
+        attempt->destination = std::make_unique<DiskStorageDevice>(output_chain_.get());
+        attempt->address = d->Server;
+    } else {
+        d->DotFileState.DotFilesFound = 0;
+        std::unique_ptr<FtpStorageDevice> ftp;
+        if (d->FtpUseIndy) {
+            ftp = std::make_unique<FtpIndyStorageDevice>(
+                output_chain_.get(), d->FtpPort, connection_state_.get(), 0, &d->DotFileState,
+                d->GeneralTimeout, d->ConnectionTimeout, alive_callback_, &d->ServerTimeDrift,
+                true);
+        } else {
+            ftp = std::make_unique<FtpStorageDevice>(output_chain_.get(), d->FtpPort,
+                                                     connection_state_.get(), 0, &d->DotFileState,
+                                                     d->GeneralTimeout, d->ConnectionTimeout,
+                                                     alive_callback_, &d->ServerTimeDrift, true);
+        }
+        uint8_t bits = FtpStorageDevice::kFlagQuietTimeout | FtpStorageDevice::kFlagAskSyst;
+        if (!publishing_all_ && d->ConnectionType == 1) {
+            bits |= FtpStorageDevice::kFlagAskOnModem;
+        }
+        if (d->LogListFiles) {
+            bits |= FtpStorageDevice::kFlagVerbose;
+        }
+        ftp->SetFlags(bits);
+        // The device's retries end once the user stops the run.
+        ftp->SetStopFlag(&sync_flags_->StopRequested);
+        attempt->destination = std::move(ftp);
+        // A server typed with its "ftp:" prefix already is taken as it is.
+        attempt->address = StartsWith(d->Server, "ftp:", true) ? d->Server : "ftp:\\\\" + d->Server;
+    }
+
+    if (!d->Connection.empty() && publishing_all_) {
+        if (!connection_state_->IsConnected() &&
+            (platform::InternetAttemptConnect(0) != 0 || !connection_state_->IsConnected())) {
+            EnableControls();
+            return;
+        }
+        if (connection_state_->ConnectionName() != d->Connection) {
+            attempt.reset();
+            PublishNext();
+            return;
+        }
+    }
+
+    FillSyncFlags(*d, tbnTurbo->isChecked(), sync_flags_.get());
+    ProgressMax = 0;
+    ProgressPosition = 0;
+    ActivityCount = 0;
+    first_error_shown_ = false;
+    SetStatusPanel(1, Q("Publishing ... " + d->GetName()));
+    SetStatusPanel(0, "Connecting ...");
+    AppendLog("Publishing " + d->GetName());
+    activity_panel_->repaint();
+
+    d->Status = StatusPublishing;
+    RefreshPublicationsGrid();
+    UpdateConfigEnabled(0);
+    if (worker_ == nullptr) {
+        worker_ = std::make_unique<QelSyncBackupWorker>(output_chain_.get());
+    }
+
+    attempt->source = std::make_unique<DiskStorageDevice>(output_chain_.get());
+    if (!attempt->source->Open(d->Source, "", "", "")) {
+        output_chain_->Write(kMsgError, "Failed to connect to source " + d->Source + ".");
+        d->Status = StatusFailed;
+        RefreshPublicationsGrid();
+        // The error log holds the last run alone: the next run starts it afresh.
+        error_log_->Close();
+        EnableControls();
+        return;
+    }
+    attempt->user_name = d->Username;
+    attempt->password = d->Password;
+    attempt->connection = d->Connection;
+    OpenDestination(attempt);
+}
+
+void TOstrel::SetConnectingLock(bool locked)
+{
+    tool_bar_->setEnabled(!locked);
+    menuBar()->setEnabled(!locked);
+}
+
+// The open may wait for the whole connection time-out (a dead host, a slow log-in): it runs
+// on a thread of its own, so that the window keeps painting, and the rest of the start runs
+// back on the GUI thread. The window takes no command meanwhile.
+void TOstrel::OpenDestination(std::shared_ptr<OpenAttempt> attempt)
+{
+    AppendLog("Connecting to " + current_publication_->Server);
+    connecting_ = true;
+    SetConnectingLock(true);
+    QPointer<TOstrel> self(this);
+    std::thread([self, attempt] {
+        attempt->opened = attempt->destination->Open(attempt->address, attempt->user_name,
+                                                     attempt->password, attempt->connection);
+        attempt->last_error = attempt->destination->GetLastError();
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, attempt] {
+                if (self != nullptr) {
+                    self->DestinationOpened(attempt);
+                }
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void TOstrel::DestinationOpened(std::shared_ptr<OpenAttempt> attempt)
+{
+    Q_ASSERT(platform::IsMainThread());
+    connecting_ = false;
+    SetConnectingLock(false);
+    QelPublication* d = current_publication_;
+    if (closing_) {
+        return;
+    }
+    if (!attempt->opened) {
+        if (attempt->last_error == kLastErrorTimeout &&
+            platform::MessageBox("Timeout while trying to connect to " + d->Server + ". Try again?",
+                                 "Connection attempt has timedout", 51) == 6) {
+            OpenDestination(attempt);
+            return;
+        }
+        FailedToConnect(attempt);
+        return;
+    }
+    SetStatusPanel(0, "Publishing ...");
+    AppendLog("Connected ... starting to publish");
+    ProgressMax = d->SrcFileCount;
+    activity_panel_->repaint();
+    start_time_ = NowDateTime();
+    DisableControls();
+    // Status 4 is stored before the thread starts: from then on the thread's device writes the
+    // definition's time offset and dot-file state.
+    publications_->Update(d->GetName(), *d);
+    if (!PublisherThread::Create(*worker_, d->Source, attempt->source, attempt->address,
+                                 attempt->destination, *sync_flags_)) {
+        AppendLog("Publishing failed.");
+        d->Status = StatusFailed;
+        d->LastErrorText = "The publishing thread could not be started.";
+        publications_->Update(d->GetName(), *d);
+        RefreshPublicationsGrid();
+        error_log_->Close();
+        EnableControls();
+        return;
+    }
+    publisher_running_ = true;
+    RefreshPublicationsGrid();
+}
+
+void TOstrel::FailedToConnect(std::shared_ptr<OpenAttempt> attempt)
+{
+    QelPublication* d = current_publication_;
+    AppendLog("Failed to connect to destination " + d->Server + ".");
+    d->Status = StatusFailed;
+    d->LastErrorText = "Failed to connect";
+    RefreshPublicationsGrid();
+    SetStatusPanel(0, "Failed to connect.");
+    error_log_->Close();
+    attempt->source.reset();
+    attempt->destination.reset();
+    EnableControls();
+}
+
+void TOstrel::DisableControls()
+{
+    for (QAction* a : {tbnPublish, tbnPublishAll, tbnTurbo, tbnNew, tbnDelete, tbnProperties}) {
+        a->setEnabled(false);
+    }
+    mnu_Properties->setEnabled(false);
+    mnuPublishHighlighted->setEnabled(false);
+    for (QAction* a : mnuPublishHighlighted->actions()) {
+        a->setEnabled(a->objectName() == "MenuExit");
+    }
+    tbnStop->setChecked(false);
+    tbnStop->setEnabled(true);
+    PublicationsGrid->setEnabled(false);
+    UpdateConfigEnabled(0);
+}
+
+void TOstrel::EnableControls()
+{
+    PublicationsGrid->setEnabled(true);
+    for (QAction* a : {tbnPublish, tbnPublishAll, tbnTurbo, tbnNew, tbnDelete, tbnProperties}) {
+        a->setEnabled(true);
+    }
+    mnuPublishHighlighted->setEnabled(true);
+    for (QAction* a : mnuPublishHighlighted->actions()) {
+        a->setEnabled(true);
+    }
+    mnuRecheckStatus->setEnabled(!status_hound_running_);
+    tbnStop->setChecked(false);
+    tbnStop->setEnabled(false);
+}
+
+// --- Queue messages ---
+
+void TOstrel::SetPercentTitle(const QString& percent)
+{
+    if (percent != last_percent_text_) {
+        setWindowTitle(percent + "% " + kCaption);
+        last_percent_text_ = percent;
+    }
+}
+
+void TOstrel::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue)
+{
+    Q_ASSERT(platform::IsMainThread());
+    QelPublication* d = current_publication_;
+    switch (kind) {
+        case kQueueError: {
+            const std::string text = queue.ReadError();
+            AppendLog("Error: " + text);
+            SetStatusPanel(0, Q(text));
+            if (d != nullptr) {
+                d->LastErrorText = text;
+            }
+            if (!first_error_shown_ && !closing_) {
+                first_error_shown_ = true;
+                platform::MessageBox(text, "", 48);
+            }
+            break;
+        }
+        case kQueueLogText: {
+            ++ActivityCount;
+            const std::string text = queue.ReadMessage();
+            AppendLog(text);
+            SetStatusPanel(0, Q(text));
+            break;
+        }
+        case kQueueProgress: {
+            ++ActivityCount;
+            QelSyncStatus status;
+            queue.ReadStatus(&status);
+            if (status.FilesTotal < 1) {
+                break;
+            }
+            ProgressMax = std::max(ProgressMax, status.FilesTotal);
+            ProgressPosition = status.FilesProcessed;
+            RepaintStatusBar();
+            SetPercentTitle(
+                QString::number(static_cast<int64_t>(status.FilesProcessed) * 100 / ProgressMax));
+            break;
+        }
+        case kQueueFinalStatus: {
+            QelSyncStatus status;
+            queue.ReadStatus(&status);
+            RunFinished(status);
+            break;
+        }
+        case kQueueAlive:
+            ++ActivityCount;
+            RepaintStatusBar();
+            break;
+        default:
+            break;
+    }
+}
+
+std::string TOstrel::SummaryLine(int32_t count, const char* noun, const char* verb) const
+{
+    const QString number = PadLeftToTextWidth(fontMetrics(), QString::number(count), "0", 6, " ");
+    return number.toStdString() + noun + IfNotOne(count, "s") + verb;
+}
+
+int TOstrel::ShowCompletionBox(const std::string& text, uint32_t type, int seconds)
+{
+    // With no count-down the self-closing box is an ordinary box.
+    return ShowTimedMessageBox(text, "Publishing Completed", seconds, type);
+}
+
+void TOstrel::RunFinished(const QelSyncStatus& st)
+{
+    QelPublication* d = current_publication_;
+    if (d == nullptr) {
+        return;
+    }
+    if (connection_state_->DialName == d->Connection && d->ConnectionBehaviour != 0 &&
+        hang_up_mode_ != 1) {
+        hang_up_mode_ = d->ConnectionBehaviour;
+    }
+    if (st.FilesTotal > 0) {
+        ProgressMax = std::max(ProgressMax, st.FilesTotal);
+        ProgressPosition = st.FilesProcessed;
+        RepaintStatusBar();
+    }
+    setWindowTitle(kCaption);
+    // The next run shows its first percentage even when it equals this run's last.
+    last_percent_text_.clear();
+    publisher_running_ = false;
+    ActivityCount = 0;
+    SetStatusPanel(1, "Idle.");
+
+    const std::string& name = d->GetName();
+    const bool stopped = sync_flags_->StopRequested;
+    const bool failed = sync_flags_->Failed;
+    if (stopped || failed) {
+        d->Status = StatusFailed;
+        if (stopped) {
+            SetStatusPanel(0, Q("Stopped: " + name));
+            AppendLog("Publishing was stopped by user.");
+            d->LastErrorText = "Cancelled by user.";
+            d->Status = StatusInterrupted;
+        } else {
+            SetStatusPanel(0, Q("Failed: " + name));
+            AppendLog("Publishing failed.");
+        }
+    } else {
+        d->LastPublished = start_time_;
+        d->LastSuccessfullyPublished = start_time_;
+        d->WebFileCount = st.SourceFiles;
+        d->SrcFileCount = st.SourceFiles;
+        d->WebDirsCount = st.SourceFolders;
+        d->SrcDirsCount = st.SourceFolders;
+        d->WebPageCount = d->SrcPageCount;
+        if (st.FilesProcessed != st.FilesTotal) {
+            AppendLog(
+                "Warning: Files exist at destination which have been removed from the source.");
+        }
+        ProgressMax = st.FilesProcessed;
+        d->Status = StatusPublished;
+        d->LastErrorText.clear();
+        SetStatusPanel(0, Q("Published: " + name));
+        AppendLog("Summary:-");
+        AppendLog(SummaryLine(st.FilesProcessed, " file", " scanned"));
+        AppendLog(SummaryLine(st.FoldersProcessed, " folder", " scanned"));
+        AppendLog(SummaryLine(st.FilesCopied, " file", " copied"));
+        AppendLog(SummaryLine(st.FoldersCreated, " folder", " created"));
+        AppendLog(SummaryLine(st.FilesDeleted, " file", " deleted"));
+        AppendLog(SummaryLine(st.FoldersDeleted, " folder", " deleted"));
+        AppendLog("Publishing completed successfully.");
+        if (d->DotFileState.Treatment == 1 && d->DotFileState.DotFilesFound == 0) {
+            d->DotFileState.Treatment = 0;
+        }
+    }
+    publications_->Update(name, *d);
+    RefreshPublicationsGrid();
+    error_log_->Flush();
+
+    if (closing_) {
+        return;
+    }
+    if (publishing_all_) {
+        PublishNext();
+    } else {
+        bool show = options_.DisplayCompletedMessage;
+        std::string text;
+        uint32_t type = 0;
+        int seconds = 0;
+        if (stopped) {
+            text = "Publishing of " + name + " was interrupted and has now stopped.";
+            type = 16;
+            show = true;
+        } else if (failed) {
+            text = "An error was encountered while publishing " + name;
+            type = 48;
+            show = true;
+        } else {
+            text = "Website " + name + " has been published.\r\n\r\nSummary:-\r\n" +
+                   SummaryLine(st.FilesCopied, " file", " copied") + "\r\n" +
+                   SummaryLine(st.FilesDeleted, " file", " deleted") + "\r\n";
+            type = 64;
+            seconds = options_.CompletedMessageTimesout ? options_.CompletedMessageTimeout : 0;
+        }
+        if (options_.CompletedMessageGrabsAttention) {
+            QApplication::alert(this);
+            type |= platform::kMbSetForeground;
+        }
+        bool ask_hang_up = false;
+        if (hang_up_mode_ == 2) {
+            connection_state_->HangUp();
+            hang_up_mode_ = 0;
+        } else if (hang_up_mode_ == 1 && connection_state_->DialConnection != 0) {
+            text += "\r\nDo you want to hang up the connection?";
+            type = ((type | 4) & ~0x40u) | 0x20;
+            show = true;
+            ask_hang_up = true;
+            hang_up_mode_ = 0;
+        }
+        if (show) {
+            if (ShowCompletionBox(text, type, seconds) == 6 && ask_hang_up) {
+                connection_state_->HangUp();
+            }
+        }
+        EnableControls();
+    }
+    UpdateConfigEnabled(0);
+}
+
+// --- The grid and the commands ---
+
+QString TOstrel::StatusText(const QelPublication& d)
+{
+    const bool checking = d.Checking;
+    switch (d.Status) {
+        case StatusNeverPublished:
+            return "Never published";
+        case StatusFailed:
+            return "Failed!";
+        case StatusPublished:
+            return checking ? "Checking" : "Published";
+        case StatusNeedsPublishing:
+            return "Needs publishing";
+        case StatusPublishing:
+            return "Publishing";
+        case StatusInterrupted:
+            return "Interrupted";
+        default:
+            return checking ? "Checking" : "Unknown";
+    }
+}
+
+void TOstrel::SetupPublicationsGrid()
+{
+    VStringGrid& grid = *PublicationsGrid;
+    grid.SetColCount(3);
+    grid.SetRowCount(2);
+    grid.SetCell(0, 0, "Web Site");
+    grid.SetCell(1, 0, "Status");
+    grid.SetCell(2, 0, "Last Published");
+    if (publications_->Count() == 0) {
+        for (int c = 0; c < 3; ++c) {
+            grid.SetCell(c, 1, "");
+        }
+    } else {
+        grid.SetRowCount(publications_->Count() + 1);
+        RefreshPublicationsGrid();
+    }
+    SelectGridRow(grid, 1);
+}
+
+void TOstrel::RefreshPublicationsGrid()
+{
+    Q_ASSERT(platform::IsMainThread());
+    VStringGrid& grid = *PublicationsGrid;
+    if (grid.RowCount() < publications_->Count() + 1) {
+        grid.SetRowCount(publications_->Count() + 1);
+    }
+    for (int32_t i = 1; i <= publications_->Count(); ++i) {
+        const QelPublication& d = *publications_->Items(i);
+        grid.SetCell(0, i, Q(d.GetName()));
+        grid.SetCell(1, i, StatusText(d));
+        grid.SetCell(2, i,
+                     d.LastPublished == 0 ? QString("Never")
+                                          : Q(platform::FormatDateTime("c", d.LastPublished)));
+        FitGridRowHeight(grid, i);
+    }
+    // The style draws each cell's text inside margins of its own, which the text widths leave
+    // out; without them a text that just fits would be cut short.
+    const int margins =
+        2 * (grid.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &grid) + 1);
+    for (int c = 0; c < grid.ColCount(); ++c) {
+        grid.SetColWidth(c, std::max(grid.ColWidth(c), GetColumnTextWidth(grid, c) + margins));
+    }
+    SetGridScrollPage(grid);
+}
+
+QelPublication* TOstrel::PublicationAtRow(int row) const
+{
+    if (row < 1 || row >= PublicationsGrid->RowCount()) {
+        return nullptr;
+    }
+    return publications_->FindByName(PublicationsGrid->Cell(0, row).toStdString());
+}
+
+QelPublication* TOstrel::SelectedPublication() const
+{
+    return PublicationAtRow(PublicationsGrid->Selection().top);
+}
+
+bool TOstrel::CanConfigure(const QelPublication& d) const
+{
+    if (d.Checking) {
+        return false;
+    }
+    if (tbnPublish->isEnabled()) {
+        return true;
+    }
+    return !d.Marked && d.Status != StatusPublishing;
+}
+
+void TOstrel::UpdateConfigEnabled(int32_t row)
+{
+    Q_ASSERT(platform::IsMainThread());
+    const QelPublication* d = row == 0 ? SelectedPublication() : PublicationAtRow(row);
+    if (d == nullptr) {
+        return;
+    }
+    const bool enabled = CanConfigure(*d);
+    mnu_Properties->setEnabled(enabled);
+    tbnProperties->setEnabled(enabled);
+}
+
+void TOstrel::tbnNewClick()
+{
+    wizard_->Execute(*publications_, false);
+    SetupPublicationsGrid();
+}
+
+void TOstrel::tbnDeleteClick()
+{
+    const std::string name =
+        PublicationsGrid->Cell(0, PublicationsGrid->Selection().top).toStdString();
+    if (name.empty() || !publications_->Exists(name)) {
+        return;
+    }
+    if (platform::MessageBox("Are you sure you wish to delete the publication \"" + name +
+                                 "\".\r\nThis cannot be undone.",
+                             "Confirm Delete", 35) == 6) {
+        if (current_publication_ == publications_->FindByName(name)) {
+            current_publication_ = nullptr;
+        }
+        publications_->Delete(name);
+        SetupPublicationsGrid();
+    }
+}
+
+// The configuration dialog comes with its own unit; until then the command only follows the
+// enabled state.
+void TOstrel::tbnPropertiesClick() {}
+
+void TOstrel::tbnTurboClick()
+{
+    if (!publications_->Store()->WriteRootBool("TurboOn", tbnTurbo->isChecked())) {
+        AppendLog("The Turbo setting could not be saved: " +
+                  publications_->Store()->LastErrorText());
+    }
+}
+
+void TOstrel::mnuOptionsClick()
+{
+    options_form_->Execute(options_);
+    if (!options_.SaveToRegistry(*publications_->Store())) {
+        platform::MessageBox(
+            "The options could not be saved: " + publications_->Store()->LastErrorText(), "", 48);
+    }
+    chkShowLog->setChecked(options_.OpenLog);
+}
+
+void TOstrel::mnuRecheckStatusClick()
+{
+    if (status_hound_running_ || publications_->Count() == 0) {
+        return;
+    }
+    if (TPublicationStatusHound::Create(*this, *publications_)) {
+        status_hound_running_ = true;
+        mnuRecheckStatus->setEnabled(false);
+    }
+}
+
+void TOstrel::mnuExportToFileClick()
+{
+    QelPublication* d = PublicationAtRow(PublicationsGrid->Selection().top);
+    if (d == nullptr) {
+        return;
+    }
+    current_publication_ = d;
+    platform::FileChooserRequest request;
+    request.mode = platform::FileChooserRequest::Mode::kSave;
+    request.title = "Export web site settings to file";
+    request.filter = "Vantrel settings file (*.qvr)|*.qvr";
+    request.default_suffix = "qvr";
+    request.file_name = Q(MakeSafeFileName(d->GetName()));
+    QString path;
+    if (!platform::FileChooser().ChooseFile(this, request, path)) {
+        return;
+    }
+    QelIniReg store(platform::ToSystemPath(path.toStdString()));
+    if (!d->SaveTo(store, true)) {
+        platform::MessageBox("The settings could not be written to " + path.toStdString() + ": " +
+                                 store.LastErrorText(),
+                             "", 48);
+    }
+}
+
+void TOstrel::mnuImportFromFileClick()
+{
+    platform::FileChooserRequest request;
+    request.mode = platform::FileChooserRequest::Mode::kOpen;
+    request.title = "Import web site settings from file";
+    request.filter = "Vantrel settings file (*.qvr)|*.qvr";
+    QString path;
+    if (!platform::FileChooser().ChooseFile(this, request, path)) {
+        return;
+    }
+    std::string problem;
+    if (ImportSettingsFile(*publications_, platform::ToSystemPath(path.toStdString()), &problem)) {
+        SetupPublicationsGrid();
+    } else if (!problem.empty()) {
+        platform::MessageBox(problem, "", 48);
+    }
+}
+
+void TOstrel::OpenHelpPage(const char* file_name)
+{
+    // Installed beside the program, or, when run from the build folder, the sources' copy.
+    const QString app_dir = QCoreApplication::applicationDirPath();
+    const QStringList folders = {app_dir + "/../share/vantrel/docs", app_dir + "/docs",
+                                 QStringLiteral(VANTREL_SOURCE_DOCS_DIR)};
+    for (const QString& folder : folders) {
+        const QFileInfo page(QDir(folder).filePath(file_name));
+        if (page.exists()) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(page.absoluteFilePath()));
+            return;
+        }
+    }
+    platform::MessageBox(std::string("The help page ") + file_name + " was not found.", "", 48);
+}
+
+// --- Window position ---
+
+void TOstrel::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    if (position_restored_) {
+        SaveWindowPosition();
+    }
+}
+
+void TOstrel::SaveWindowPosition()
+{
+    if (publications_ == nullptr) {
+        return;
+    }
+    TQelRegistry& store = *publications_->Store();
+    const QRect outer = frameGeometry();
+    const bool saved = store.WriteRootInteger("Top", outer.top()) &&
+                       store.WriteRootInteger("Left", outer.left()) &&
+                       store.WriteRootInteger("Width", outer.width()) &&
+                       store.WriteRootInteger("Height", outer.height()) &&
+                       store.WriteRootInteger("PHeight", PublicationsPanel->height());
+    if (!saved) {
+        qWarning("The window position could not be saved: %s", store.LastErrorText().c_str());
+    }
+}
+
+void TOstrel::RestoreWindowPosition()
+{
+    TQelRegistry& store = *publications_->Store();
+    const int top = store.ReadRootInteger("Top");
+    const int left = store.ReadRootInteger("Left");
+    const int width = store.ReadRootInteger("Width");
+    const int height = store.ReadRootInteger("Height");
+    const int panel_height = store.ReadRootInteger("PHeight");
+    if (width > 100 && height > 100) {
+        // The outer bounds were saved; the frame's share is what the window manager adds now.
+        const QSize frame_extra = frameGeometry().size() - geometry().size();
+        QRect outer(left, top, width, height);
+        QRect desktop;
+        for (QScreen* screen : QGuiApplication::screens()) {
+            desktop = desktop.united(screen->geometry());
+        }
+        // Kept inside the desktop, right and bottom last, so that a window larger than the
+        // desktop lies against its right and bottom edges.
+        if (!desktop.isEmpty()) {
+            if (outer.left() < desktop.left())
+                outer.moveLeft(desktop.left());
+            if (outer.top() < desktop.top())
+                outer.moveTop(desktop.top());
+            if (outer.right() > desktop.right())
+                outer.moveRight(desktop.right());
+            if (outer.bottom() > desktop.bottom())
+                outer.moveBottom(desktop.bottom());
+        }
+        resize(outer.size() - frame_extra);
+        // Wayland lets a program neither set nor read its window's position.
+        if (QGuiApplication::platformName() != "wayland") {
+            move(outer.topLeft());
+        }
+        if (panel_height > 0 && PublicationLogFrame->isVisible()) {
+            const int total = LogSplitter->height();
+            LogSplitter->setSizes(
+                {panel_height, std::max(kLogFrameMinHeight, total - panel_height)});
+        }
+    }
+    position_restored_ = true;
+}
+
+// --- Closing ---
+
+void TOstrel::closeEvent(QCloseEvent* event)
+{
+    if (!Publishing()) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    // Nothing of a run is lost by stopping it: the stopped run is recorded as interrupted, and
+    // an upload under a temporary name leaves the published file as it was.
+    closing_ = true;
+    sync_flags_->StopRequested = true;
+    AppendLog("User initiated STOP");
+    QElapsedTimer waited;
+    waited.start();
+    while ((Publishing() || PublisherThread::Running() > 0) && waited.elapsed() < kCloseWaitMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    if (Publishing() || PublisherThread::Running() > 0) {
+        // A device call that hangs: the threads still use the window's objects, so the program
+        // ends without destroying them.
+        error_log_->Flush();
+        platform::SetSynchronizeShutdown(true);
+        ProcessExit()(0);
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,663 @@
+#include "app/OstrelU.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+#include <QTimer>
+#include <fstream>
+#include <memory>
+#include <optional>
+
+#include "app/SingleInstance.h"
+#include "dialogs/VStringGrid.h"
+#include "foundation/QelDateFunctions.h"
+#include "platform/Files.h"
+#include "publishing/PublicationInfo.h"
+#include "publishing/PublicationStatusHoundU.h"
+#include "publishing/PublisherThreadU.h"
+#include "tests/support/FtpTestServers.h"
+#include "tests/support/SettingsSandbox.h"
+#include "tests/support/TestSandbox.h"
+#include "tests/support/qt/GuiFakes.h"
+#include "tests/support/qt/GuiTestMain.h"
+
+namespace vantrel {
+namespace {
+
+// A web site definition in the settings store, as the wizard would add it.
+void AddSite(const std::string& name,
+             const std::string& source,
+             const std::string& server,
+             const std::function<void(QelPublication&)>& edit = nullptr)
+{
+    QelPublicationList list;
+    QVERIFY(list.AddNew(name, source, server, "", "", "", 0, false, false));
+    if (edit) {
+        QelPublication* d = list.FindByName(name);
+        edit(*d);
+        QVERIFY(list.Update(name, *d));
+    }
+}
+
+// The stored definition, read back as the next start would.
+struct Stored
+{
+    int status = -1;
+    std::string last_error;
+    int32_t files = 0;
+    TDateTime last_published = 0;
+};
+Stored ReadBack(const std::string& name)
+{
+    QelPublicationList list;
+    const QelPublication* d = list.FindByName(name);
+    if (d == nullptr) {
+        return {};
+    }
+    return {d->Status, d->LastErrorText, d->WebFileCount, d->LastPublished};
+}
+
+QAction* Action(TOstrel& w, const char* name)
+{
+    return w.findChild<QAction*>(name);
+}
+VStringGrid* Grid(TOstrel& w)
+{
+    return w.findChild<VStringGrid*>("PublicationsGrid");
+}
+QStringList LogLines(TOstrel& w)
+{
+    return w.findChild<QPlainTextEdit*>("memoLog")->toPlainText().split('\n');
+}
+
+bool WaitIdle(TOstrel& w, int ms = 30000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        if (!w.Publishing() && PublisherThread::Running() == 0 &&
+            Action(w, "tbnPublish")->isEnabled()) {
+            return true;
+        }
+        QTest::qWait(10);
+    }
+    return false;
+}
+
+std::vector<testing::RecordedMessageBox> BoxesCaptioned(const testing::FakeMessageBoxes& boxes,
+                                                        const std::string& caption)
+{
+    std::vector<testing::RecordedMessageBox> found;
+    for (const auto& box : boxes.Shown()) {
+        if (box.caption == caption) {
+            found.push_back(box);
+        }
+    }
+    return found;
+}
+
+// A main window that presses Stop (or closes) when the run's first log text arrives, while the
+// run is surely still going.
+class StoppingWindow : public TOstrel
+{
+public:
+    enum class Action
+    {
+        kStop,
+        kClose
+    };
+    explicit StoppingWindow(Action action)
+        : action_(action)
+    {}
+    void HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue) override
+    {
+        TOstrel::HandleQueueMessage(kind, queue);
+        if (kind == kQueueLogText && !done_) {
+            done_ = true;
+            if (action_ == Action::kStop) {
+                tbnStopClick();
+            } else {
+                QTimer::singleShot(0, this, [this] { close(); });
+            }
+        }
+    }
+
+private:
+    const Action action_;
+    bool done_ = false;
+};
+
+}  // namespace
+
+class TOstrelTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        home_ = std::make_unique<testing::ScopedConfigHome>();
+        files_ = std::make_unique<testing::TestSandbox>();
+    }
+    void cleanup()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(TPublicationStatusHound::Running(), 0, 20000);
+        files_.reset();
+        home_.reset();
+    }
+
+    void FirstLogLineNamesTheVersion()
+    {
+        TOstrel w;
+        QVERIFY(LogLines(w).first().startsWith("Vantrel v"));
+        QVERIFY(LogLines(w).first().endsWith(" started."));
+        QVERIFY(LogLines(w).first().contains("(Build "));
+    }
+
+    void EmptyListAndAWizardThatAddsNothingEndTheProgram()
+    {
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        bool wizard_seen = false;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                wizard_seen = modal->objectName() == "PublisherWizard";
+                static_cast<QDialog*>(modal)->reject();
+            }
+        });
+        closer.start(20);
+        QTimer::singleShot(20000, [] { QCoreApplication::exit(1); });
+        w.show();
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(wizard_seen);
+        QVERIFY(!w.isVisible());
+        QCOMPARE(boxes.Shown().size(), size_t(1));
+        QCOMPARE(boxes.Shown()[0].caption, std::string("You need to create a web site definition"));
+        QCOMPARE(boxes.Shown()[0].type, 64u);
+    }
+
+    void SecondInstanceIsRefusedAndAsksTheFirstToRaise()
+    {
+        const QString name = TSingleInstance::DefaultName() + "-test";
+        TSingleInstance first(name);
+        QVERIFY(first.Claim());
+        QSignalSpy raised(&first, &TSingleInstance::RaiseRequested);
+        TSingleInstance second(name);
+        QVERIFY(!second.Claim());
+        QTRY_COMPARE(raised.count(), 1);
+    }
+
+    void AStaleSocketIsTakenOver()
+    {
+        const QString name = TSingleInstance::DefaultName() + "-stale";
+        // What an instance that died leaves: the socket's file with nobody listening.
+        QFile stale(QDir::tempPath() + "/" + name);
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.close();
+        TSingleInstance instance(name);
+        QVERIFY(instance.Claim());
+        TSingleInstance second(name);
+        QVERIFY(!second.Claim());
+    }
+
+    void PublishToAFolderEndToEnd()
+    {
+        files_->WriteFile("src/index.html", "<html>home</html>");
+        files_->MakeFolder("dst");
+        AddSite("Home", files_->SystemPath("src"), files_->SystemPath("dst"));
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.Options().CompletedMessageGrabsAttention = false;
+        w.tbnPublishClick();
+        QVERIFY(WaitIdle(w));
+
+        QCOMPARE(files_->ReadFile("dst/index.html"), std::string("<html>home</html>"));
+        QCOMPARE(Grid(w)->Cell(1, 1), QString("Published"));
+        QVERIFY(Grid(w)->Cell(2, 1) != "Never");
+        const QStringList log = LogLines(w);
+        QVERIFY(log.contains("Publishing completed successfully."));
+        const int summary = log.indexOf("Summary:-");
+        QVERIFY(summary > 0);
+        QVERIFY(log[summary + 3].endsWith(" file copied"));
+        QVERIFY(log[summary + 3].startsWith(" "));  // padded to six digits' width
+        QVERIFY(log[summary + 5].endsWith(" files deleted"));
+        const auto done = BoxesCaptioned(boxes, "Publishing Completed");
+        QCOMPARE(done.size(), size_t(1));
+        QCOMPARE(done[0].type, 64u);
+        QVERIFY(done[0].text.starts_with("Website Home has been published.\r\n\r\nSummary:-\r\n"));
+        QVERIFY(done[0].text.ends_with(" files deleted\r\n"));
+        QCOMPARE(w.StatusPanelText(1), QString("Idle."));
+        QCOMPARE(w.StatusPanelText(0), QString("Published: Home"));
+        QCOMPARE(w.windowTitle(), QString("Vantrel"));
+
+        const Stored stored = ReadBack("Home");
+        QCOMPARE(stored.status, int(StatusPublished));
+        QCOMPARE(stored.files, 1);
+        QVERIFY(stored.last_published > 0);
+    }
+
+    // A server written with its own "ftp:" prefix, in any letter case, gets no second one.
+    void PublishToTheFtpFixture_data()
+    {
+        QTest::addColumn<QString>("prefix");
+        QTest::newRow("host alone") << "";
+        QTest::newRow("ftp:// written") << "Ftp://";
+    }
+    void PublishToTheFtpFixture()
+    {
+        QFETCH(QString, prefix);
+        testing::PyftpdlibServer server;
+        std::string why;
+        if (!server.Start(&why)) {
+            QSKIP(why.c_str());
+        }
+        files_->WriteFile("src/a.html", "a");
+        files_->WriteFile("src/sub/b.txt", "b");
+        AddSite("Ftp", files_->SystemPath("src"), prefix.toStdString() + server.Host() + "/site",
+                [&](QelPublication& d) {
+                    d.Username = server.User();
+                    d.Password = server.Password();
+                    d.FtpPort = server.Port();
+                    d.ConnectionTimeout = 10;
+                    d.GeneralTimeout = 10;
+                });
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.tbnPublishClick();
+        QVERIFY(WaitIdle(w));
+        QCOMPARE(Grid(w)->Cell(1, 1), QString("Published"));
+        std::ifstream published(server.SiteLocalPath("sub/b.txt"));
+        std::string content;
+        std::getline(published, content);
+        QCOMPARE(content, std::string("b"));
+        QCOMPARE(ReadBack("Ftp").status, int(StatusPublished));
+    }
+
+    void StopDuringARunIsInterruptedAndAlwaysTold()
+    {
+        for (int i = 0; i < 1500; ++i) {
+            files_->WriteFile("src/f" + std::to_string(i) + ".txt", "x");
+        }
+        AddSite("Big", files_->SystemPath("src"), files_->SystemPath("dst"));
+        testing::FakeMessageBoxes boxes;
+        StoppingWindow w(StoppingWindow::Action::kStop);
+        w.Options().DisplayCompletedMessage = false;
+        w.tbnPublishClick();
+        QVERIFY(WaitIdle(w));
+        QCOMPARE(Grid(w)->Cell(1, 1), QString("Interrupted"));
+        QVERIFY(LogLines(w).contains("Publishing was stopped by user."));
+        const auto done = BoxesCaptioned(boxes, "Publishing Completed");
+        QCOMPARE(done.size(), size_t(1));
+        QCOMPARE(done[0].text,
+                 std::string("Publishing of Big was interrupted and has now stopped."));
+        QCOMPARE(done[0].type & 0xFFFF, 16u);
+        const Stored stored = ReadBack("Big");
+        QCOMPARE(stored.status, int(StatusInterrupted));
+        QCOMPARE(stored.last_error, std::string("Cancelled by user."));
+    }
+
+    void AFailedRunShowsOneErrorBoxAndTheFailure()
+    {
+        // A destination below a file cannot be made: every entry fails.
+        files_->WriteFile("src/a.txt", "a");
+        files_->WriteFile("src/b.txt", "b");
+        files_->WriteFile("blocker", "not a folder");
+        AddSite("Bad", files_->SystemPath("src"), files_->SystemPath("blocker/dst"));
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.Options().DisplayCompletedMessage = false;
+        w.tbnPublishClick();
+        QVERIFY(WaitIdle(w));
+        QCOMPARE(Grid(w)->Cell(1, 1), QString("Failed!"));
+        QVERIFY(LogLines(w).contains("Publishing failed."));
+        const auto errors = BoxesCaptioned(boxes, "");
+        QCOMPARE(errors.size(), size_t(1));
+        QCOMPARE(errors[0].type, 48u);
+        const auto done = BoxesCaptioned(boxes, "Publishing Completed");
+        QCOMPARE(done.size(), size_t(1));
+        QCOMPARE(done[0].text, std::string("An error was encountered while publishing Bad"));
+        QCOMPARE(done[0].type & 0xFFFF, 48u);
+        QCOMPARE(ReadBack("Bad").status, int(StatusFailed));
+    }
+
+    void PublishAllWithNothingToDo_data()
+    {
+        QTest::addColumn<int>("sites");
+        QTest::addColumn<QString>("opening");
+        QTest::newRow("one") << 1 << "Your website does not need publishing";
+        QTest::newRow("several") << 2 << "None of your websites need publishing";
+    }
+    void PublishAllWithNothingToDo()
+    {
+        QFETCH(int, sites);
+        QFETCH(QString, opening);
+        for (int i = 0; i < sites; ++i) {
+            AddSite("S" + std::to_string(i), files_->SystemPath("src"), files_->SystemPath("dst"),
+                    [](QelPublication& d) { d.Status = StatusPublished; });
+        }
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        Action(w, "tbnTurbo")->setChecked(true);
+        w.tbnPublishAllClick();
+        QCOMPARE(boxes.Shown().size(), size_t(1));
+        QCOMPARE(boxes.Shown()[0].caption, std::string("No websites need publishing"));
+        QVERIFY(QString::fromStdString(boxes.Shown()[0].text).startsWith(opening));
+        QVERIFY(Action(w, "tbnPublish")->isEnabled());
+    }
+
+    void PublishAllOfOneEnabledSiteIsASinglePublish()
+    {
+        files_->WriteFile("src/a.txt", "a");
+        AddSite("Off", files_->SystemPath("src"), files_->SystemPath("off"),
+                [](QelPublication& d) { d.Disabled = true; });
+        AddSite("On", files_->SystemPath("src"), files_->SystemPath("on"));
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.tbnPublishAllClick();
+        QVERIFY(WaitIdle(w));
+        const auto done = BoxesCaptioned(boxes, "Publishing Completed");
+        QCOMPARE(done.size(), size_t(1));
+        QVERIFY(done[0].text.starts_with("Website On has been published."));
+        QCOMPARE(ReadBack("Off").status, int(StatusNeverPublished));
+    }
+
+    void PublishAllOfDisabledSitesOnlyRunsNothing()
+    {
+        AddSite("Off", files_->SystemPath("src"), files_->SystemPath("off"),
+                [](QelPublication& d) { d.Disabled = true; });
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.tbnPublishAllClick();
+        QCOMPARE(boxes.Shown().size(), size_t(1));
+        QCOMPARE(boxes.LastText(), std::string("Publish All - Completed"));
+        QVERIFY(Action(w, "tbnPublish")->isEnabled());
+        QVERIFY(!Action(w, "tbnStop")->isEnabled());
+        QCOMPARE(ReadBack("Off").status, int(StatusNeverPublished));
+    }
+
+    void PublishAllRunsEverySiteInTurn()
+    {
+        files_->WriteFile("src/a.txt", "a");
+        for (const char* name : {"A", "B", "C"}) {
+            AddSite(name, files_->SystemPath("src"), files_->SystemPath(std::string("dst") + name));
+        }
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        int most_threads = 0;
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout,
+                [&] { most_threads = std::max(most_threads, PublisherThread::Running()); });
+        sampler.start(1);
+        w.tbnPublishAllClick();
+        QVERIFY(WaitIdle(w));
+        QVERIFY(most_threads <= 1);
+        for (const char* name : {"A", "B", "C"}) {
+            QCOMPARE(ReadBack(name).status, int(StatusPublished));
+            QCOMPARE(files_->ReadFile(std::string("dst") + name + "/a.txt"), std::string("a"));
+        }
+        const auto done = BoxesCaptioned(boxes, "Publishing Completed");
+        QCOMPARE(done.size(), size_t(1));
+        QCOMPARE(done[0].text, std::string("Publish All - Completed"));
+    }
+
+    void StopDuringPublishAllLeavesTheRestMarked()
+    {
+        for (int i = 0; i < 1500; ++i) {
+            files_->WriteFile("src/f" + std::to_string(i) + ".txt", "x");
+        }
+        for (const char* name : {"A", "B", "C"}) {
+            AddSite(name, files_->SystemPath("src"), files_->SystemPath(std::string("dst") + name));
+        }
+        testing::FakeMessageBoxes boxes;
+        StoppingWindow w(StoppingWindow::Action::kStop);
+        w.tbnPublishAllClick();
+        QVERIFY(WaitIdle(w));
+        const auto stopped = BoxesCaptioned(boxes, "Publishing Interrupted");
+        QCOMPARE(stopped.size(), size_t(1));
+        QCOMPARE(stopped[0].text, std::string("Publish All - Stopped"));
+        QCOMPARE(ReadBack("A").status, int(StatusInterrupted));
+        QVERIFY(w.Publications().FindByName("B")->Marked);
+        QVERIFY(w.Publications().FindByName("C")->Marked);
+    }
+
+    // Answered Yes, the whole open is tried again; answered No, the run fails.
+    void DestinationTimeOut()
+    {
+        // A listener that accepts and never greets.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        files_->WriteFile("src/a.txt", "a");
+        AddSite("Slow", files_->SystemPath("src"), "127.0.0.1", [&](QelPublication& d) {
+            d.FtpPort = silent.serverPort();
+            d.ConnectionTimeout = 1;
+            d.GeneralTimeout = 1;
+        });
+        testing::FakeMessageBoxes boxes({6, 7});
+        TOstrel w;
+        w.tbnPublishClick();
+        QVERIFY(WaitIdle(w, 60000));
+        QCOMPARE(BoxesCaptioned(boxes, "Connection attempt has timedout").size(), size_t(2));
+        QVERIFY(LogLines(w).contains("Failed to connect to destination 127.0.0.1."));
+        QCOMPARE(w.StatusPanelText(0), QString("Failed to connect."));
+        QCOMPARE(Grid(w)->Cell(1, 1), QString("Failed!"));
+        QCOMPARE(w.Publications().FindByName("Slow")->LastErrorText,
+                 std::string("Failed to connect"));
+    }
+
+    void GridTexts()
+    {
+        AddSite("Pub", "/src", "/dst", [](QelPublication& d) {
+            d.Status = StatusPublished;
+            d.LastPublished = 45000.5;
+        });
+        AddSite("Needs", "/src", "/dst",
+                [](QelPublication& d) { d.Status = StatusNeedsPublishing; });
+        TOstrel w;
+        QCOMPARE(Grid(w)->Cell(1, 1), QString("Needs publishing"));
+        QCOMPARE(Grid(w)->Cell(2, 1), QString("Never"));
+        QCOMPARE(Grid(w)->Cell(1, 2), QString("Published"));
+        QVERIFY(Grid(w)->Cell(2, 2) != "Never");
+        for (int i = 1; i <= 2; ++i) {
+            w.Publications().Items(i)->Checking = true;
+        }
+        w.RefreshPublicationsGrid();
+        QCOMPARE(Grid(w)->Cell(1, 1), QString("Needs publishing"));
+        QCOMPARE(Grid(w)->Cell(1, 2), QString("Checking"));
+    }
+
+    void DeleteAsksOnce_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("Yes") << 6 << false;
+        QTest::newRow("No") << 7 << true;
+        QTest::newRow("Cancel") << 2 << true;
+    }
+    void DeleteAsksOnce()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, kept);
+        AddSite("Gone", "/src", "/dst");
+        testing::FakeMessageBoxes boxes({answer});
+        TOstrel w;
+        w.tbnDeleteClick();
+        QCOMPARE(boxes.Shown().size(), size_t(1));
+        QCOMPARE(boxes.Shown()[0].text,
+                 std::string("Are you sure you wish to delete the publication \"Gone\".\r\nThis "
+                             "cannot be undone."));
+        QCOMPARE(boxes.Shown()[0].type, 35u);
+        QCOMPARE(ReadBack("Gone").status >= 0, kept);
+        QCOMPARE(w.Publications().Exists("Gone"), kept);
+    }
+
+    void TurboSurvivesARestart()
+    {
+        {
+            TOstrel w;
+            QVERIFY(!Action(w, "tbnTurbo")->isChecked());
+            Action(w, "tbnTurbo")->trigger();
+        }
+        TOstrel again;
+        QVERIFY(Action(again, "tbnTurbo")->isChecked());
+    }
+
+    void RestoreWindowPosition_data()
+    {
+        QTest::addColumn<QRect>("stored");  // outer bounds as saved
+        QTest::addColumn<bool>("restored");
+        QTest::newRow("too narrow") << QRect(10, 10, 100, 500) << false;
+        QTest::newRow("too low") << QRect(10, 10, 500, 100) << false;
+        QTest::newRow("inside") << QRect(30, 40, 500, 400) << true;
+        QTest::newRow("off the top left") << QRect(-300, -200, 500, 400) << true;
+        QTest::newRow("off the bottom right") << QRect(5000, 4000, 500, 400) << true;
+    }
+    void RestoreWindowPosition()
+    {
+        QFETCH(QRect, stored);
+        QFETCH(bool, restored);
+        {
+            QelPublicationList list;
+            QVERIFY(list.Store()->WriteRootInteger("Left", stored.left()));
+            QVERIFY(list.Store()->WriteRootInteger("Top", stored.top()));
+            QVERIFY(list.Store()->WriteRootInteger("Width", stored.width()));
+            QVERIFY(list.Store()->WriteRootInteger("Height", stored.height()));
+        }
+        TOstrel w;
+        const QSize before = w.size();
+        w.RestoreWindowPosition();
+        if (!restored) {
+            QCOMPARE(w.size(), before);
+            return;
+        }
+        QCOMPARE(w.frameGeometry().size(), stored.size());
+        const QRect desktop = QGuiApplication::primaryScreen()->geometry();
+        QVERIFY2(desktop.contains(w.frameGeometry()), "kept inside the desktop");
+        if (desktop.contains(stored)) {
+            QCOMPARE(w.frameGeometry().topLeft(), stored.topLeft());
+        }
+    }
+
+    void MovesAreSaved()
+    {
+        AddSite("Site", "/src", "/dst");
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.show();
+        QTest::qWait(50);  // the first show restores the (missing) position
+        w.move(70, 80);
+        QTRY_COMPARE(w.Publications().Store()->ReadRootInteger("Left"), w.frameGeometry().left());
+        QCOMPARE(w.Publications().Store()->ReadRootInteger("Top"), w.frameGeometry().top());
+        QCOMPARE(w.Publications().Store()->ReadRootInteger("Width"), w.frameGeometry().width());
+    }
+
+    void MakeSafeFileNameJoinsTheWords_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("words") << "My web site"
+                               << "My_web_site";
+        QTest::newRow("punctuation runs") << "  a -- b!!c  "
+                                          << "a_b_c";
+        QTest::newRow("nothing usable") << " -!- "
+                                        << "";
+        QTest::newRow("non-ASCII") << "Caf\u00e9 2"
+                                   << "Caf_2";
+    }
+    void MakeSafeFileNameJoinsTheWords()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, file);
+        QCOMPARE(QString::fromStdString(MakeSafeFileName(name.toStdString())), file);
+    }
+
+    void ExportThenImportGivesAnEqualDefinition()
+    {
+        AddSite("Site one", "/src", "ftp.example.org/www", [](QelPublication& d) {
+            d.Username = "me";
+            d.Password = "pw";
+            d.IgnoreFiles = {"*.bak"};
+            d.DeleteOldFiles = 1;
+        });
+        const std::string file = files_->Path("exported.qvr");
+        testing::FakeMessageBoxes boxes;
+        testing::FakeFileChooser chooser(
+            {QString::fromStdString(file), QString::fromStdString(file)});
+        TOstrel w;
+        w.mnuExportToFileClick();
+        QCOMPARE(chooser.Requests().at(0).file_name, QString("Site_one"));
+        QCOMPARE(chooser.Requests().at(0).default_suffix, QString("qvr"));
+        // Imported into a list that does not hold the name.
+        QelPublication exported;
+        exported.Assign(*w.Publications().FindByName("Site one"));
+        QVERIFY(w.Publications().Delete("Site one"));
+        w.mnuImportFromFileClick();
+        const QelPublication* imported = w.Publications().FindByName("Site one");
+        QVERIFY(imported != nullptr);
+        QVERIFY(QelPublication::SameSettings(exported, *imported));
+        QCOMPARE(imported->Password, std::string("pw"));
+        QCOMPARE(Grid(w)->Cell(0, 1), QString("Site one"));
+        QVERIFY(boxes.Shown().empty());
+    }
+
+    void ProgressPanelIsLimeToItsPosition()
+    {
+        TOstrel w;
+        auto* panel = w.findChild<TActivityPanel*>("ActivityPanel");
+        panel->resize(202, 20);
+        w.ProgressMax = 10;
+        w.ProgressPosition = 5;
+        w.ActivityCount = 0;
+        const QImage image = panel->grab().toImage();
+        const QColor lime(0, 255, 0);
+        // The bar lies inside a 1-pixel margin and a 1-pixel black frame.
+        const int inner = image.width() - 4;
+        const int middle = 2 + inner / 2;
+        QCOMPARE(image.pixelColor(2, 10), lime);
+        QCOMPARE(image.pixelColor(middle - 1, 10), lime);
+        QVERIFY(image.pixelColor(middle + 1, 10) != lime);
+        QCOMPARE(image.pixelColor(1, 10), QColor(Qt::black));
+    }
+
+    void ClosingDuringARunStoresItInterrupted()
+    {
+        for (int i = 0; i < 1500; ++i) {
+            files_->WriteFile("src/f" + std::to_string(i) + ".txt", "x");
+        }
+        AddSite("Closed", files_->SystemPath("src"), files_->SystemPath("dst"));
+        testing::FakeMessageBoxes boxes;
+        bool forced_exit = false;
+        TOstrel::SetProcessExit([&](int) { forced_exit = true; });
+        QElapsedTimer took;
+        {
+            StoppingWindow w(StoppingWindow::Action::kClose);
+            w.show();
+            w.tbnPublishClick();
+            took.start();
+            QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 20000);
+            QVERIFY(!w.Publishing());
+        }
+        QVERIFY(took.elapsed() < 16000);
+        QVERIFY(!forced_exit);
+        QCOMPARE(ReadBack("Closed").status, int(StatusInterrupted));
+        QVERIFY(BoxesCaptioned(boxes, "Publishing Completed").empty());
+    }
+
+private:
+    std::unique_ptr<testing::ScopedConfigHome> home_;
+    std::unique_ptr<testing::TestSandbox> files_;
+};
+
+}  // namespace vantrel
+
+VANTREL_QTEST_MAIN(vantrel::TOstrelTest)
+#include "OstrelU_test.moc"
