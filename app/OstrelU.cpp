@@ -322,6 +322,13 @@ void TOstrel::BuildWindow()
     panel_layout->addWidget(PublicationsGrid, 1);
     panel_layout->addWidget(lblInstructions);
     panel_layout->addWidget(chkShowLog);
+    // Linux fonts need more room than the documented 116 pixels: the list keeps at least its
+    // header and three rows in view beside its texts.
+    PublicationsGrid->setMinimumHeight(PublicationsGrid->horizontalHeader()->sizeHint().height() +
+                                       3 * PublicationsGrid->verticalHeader()->defaultSectionSize() +
+                                       2 * PublicationsGrid->frameWidth());
+    PublicationsPanel->setMinimumHeight(
+        std::max(kPanelMinHeight, PublicationsPanel->minimumSizeHint().height()));
 
     PublicationLogFrame = new QGroupBox("Publication Log");
     PublicationLogFrame->setObjectName("PublicationLogFrame");
@@ -519,13 +526,14 @@ void TOstrel::chkShowLogClick()
     if (checked) {
         // The list keeps its least height and the log takes the rest; the window grows when
         // both would not fit.
-        const int needed = kPanelMinHeight + LogSplitter->handleWidth() + kLogFrameMinHeight;
+        const int panel = PublicationsPanel->minimumHeight();
+        const int needed = panel + LogSplitter->handleWidth() + kLogFrameMinHeight;
         if (LogSplitter->height() < needed && isVisible()) {
             resize(width(), height() + needed - LogSplitter->height());
         }
         PublicationLogFrame->show();
         const int total = std::max(LogSplitter->height(), needed);
-        LogSplitter->setSizes({kPanelMinHeight, total - kPanelMinHeight});
+        LogSplitter->setSizes({panel, total - panel});
     } else {
         PublicationLogFrame->hide();
     }
