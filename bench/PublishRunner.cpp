@@ -15,6 +15,7 @@
 // time offset and the dot-file treatment) and sets the Turbo thresholds from them as the main
 // window does with Turbo on (--no-turbo: as with Turbo off). The exit status is 0 unless the run
 // failed.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -285,6 +286,7 @@ int Main(int argc, char** argv)
     std::unique_ptr<QelStorageDevice> destination;
     TDotFileState dots;
     dots.Treatment = static_cast<uint8_t>(state.DotFileTreatment);
+    std::atomic<TDateTime> drift{state.ServerTimeDrift};
     const bool ftp = StartsWith(positional[1], "ftp:", true);
     bool opened = source->Open(source_root, "", "", "");
     if (ftp) {
@@ -293,11 +295,11 @@ int Main(int argc, char** argv)
         if (client_library) {
             device = std::make_unique<FtpIndyStorageDevice>(&output, static_cast<uint16_t>(port),
                                                             nullptr, 0, &dots, 60, 30, nullptr,
-                                                            &state.ServerTimeDrift, true);
+                                                            &drift, true);
         } else {
-            auto made = std::make_unique<RunnerFtpDevice>(&output, static_cast<uint16_t>(port),
-                                                          nullptr, 0, &dots, 60, 30, nullptr,
-                                                          &state.ServerTimeDrift, true);
+            auto made =
+                std::make_unique<RunnerFtpDevice>(&output, static_cast<uint16_t>(port), nullptr, 0,
+                                                  &dots, 60, 30, nullptr, &drift, true);
             internet_device = made.get();
             device = std::move(made);
         }
@@ -358,6 +360,7 @@ int Main(int argc, char** argv)
             }
         }
         state.DotFileTreatment = dots.Treatment;
+        state.ServerTimeDrift = drift;
         WriteState(state_path, state);
     }
     return flags.Failed ? 1 : 0;

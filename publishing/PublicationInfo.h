@@ -104,14 +104,14 @@ public:
     int32_t SrcPageCount = 0;
     int32_t SrcDirsCount = 0;
     TDateTime SrcMostRecent = 0;
-    TDateTime ServerTimeDrift = 0;      // days
-    uint8_t ConnectionType = 0;         // 1 LAN only
-    uint8_t ConnectionBehaviour = 0;    // 0 leave up, 1 ask, 2 hang up
-    std::string Connection;             // dial-up entry; empty for any connection or LAN
-    bool Marked = false;                // run time only: chosen for the current Publish All
-    std::atomic<bool> Checking{false};  // run time only: the status check is about to look
-    int32_t ConnectionTimeout = 0;      // seconds
-    int32_t GeneralTimeout = 0;         // seconds
+    std::atomic<TDateTime> ServerTimeDrift{0};  // days
+    uint8_t ConnectionType = 0;                 // 1 LAN only
+    uint8_t ConnectionBehaviour = 0;            // 0 leave up, 1 ask, 2 hang up
+    std::string Connection;                     // dial-up entry; empty for any connection or LAN
+    bool Marked = false;                        // run time only: chosen for the current Publish All
+    std::atomic<bool> Checking{false};          // run time only: the status check is about to look
+    int32_t ConnectionTimeout = 0;              // seconds
+    int32_t GeneralTimeout = 0;                 // seconds
     TDotFileState DotFileState;
     bool FtpUseIndy = false;
     bool Disabled = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -21,12 +22,30 @@ enum TDotFileTreatment : uint8_t
     kDotFilesHidden = 3,
 };
 
+// The publisher thread's FTP device updates it while the main thread may read the definition
+// (the grid, an export): both fields are atomic.
 struct TDotFileState
 {
+    TDotFileState() = default;
+    TDotFileState(uint8_t treatment, int32_t found)
+        : Treatment(treatment)
+        , DotFilesFound(found)
+    {}
+    TDotFileState(const TDotFileState& other)
+        : Treatment(other.Treatment.load())
+        , DotFilesFound(other.DotFilesFound.load())
+    {}
+    TDotFileState& operator=(const TDotFileState& other)
+    {
+        Treatment = other.Treatment.load();
+        DotFilesFound = other.DotFilesFound.load();
+        return *this;
+    }
+
     // A TDotFileTreatment; stored with the web site.
-    uint8_t Treatment = kDotFilesUnknown;
+    std::atomic<uint8_t> Treatment{kDotFilesUnknown};
     // Dot files found in the current run; not stored.
-    int32_t DotFilesFound = 0;
+    std::atomic<int32_t> DotFilesFound{0};
 };
 
 // Begins with a dot and is neither "." nor "..".

@@ -269,7 +269,7 @@ FtpStorageDevice::FtpStorageDevice(QelSyncBaseOutput* output,
                                    int32_t general_timeout,
                                    int32_t connection_timeout,
                                    std::shared_ptr<IFtpAliveInterface> alive,
-                                   TDateTime* time_drift,
+                                   std::atomic<TDateTime>* time_drift,
                                    bool use_drift,
                                    FtpUnitState* unit,
                                    platform::InternetStatusCallback status_callback)
@@ -920,7 +920,7 @@ void FtpStorageDevice::MeasureTimeOffset(const std::string& folder,
     const QelDirectoryEntry& entry = *list->Items(1);
     // A device whose entries keep no listed time gives it back from the compare time.
     const TDateTime listed =
-        entry.Date2 != 0 ? entry.Date2 : entry.Date + (time_drift_ ? *time_drift_ : 0);
+        entry.Date2 != 0 ? entry.Date2 : entry.Date + (time_drift_ ? time_drift_->load() : 0.0);
     const double diff = LatestListedTime(listed, entry.Date) - start;
     if (report) {
         const auto seconds = static_cast<int64_t>(std::nearbyint(std::fabs(diff) * 24 * 60 * 60));
@@ -1241,7 +1241,7 @@ void FtpStorageDevice::ParseVmsListing(QelDirectoryEntry* entry, bool first)
     }
     const std::string date = Before(rest, " ");
     const std::string time = NthField(rest, 2, " ");
-    entry->Date = ParseVmsDateTime(date + " " + time) - (time_drift_ ? *time_drift_ : 0);
+    entry->Date = ParseVmsDateTime(date + " " + time) - (time_drift_ ? time_drift_->load() : 0.0);
     entry->SizeHigh = kSizeMissing;
     entry->SizeLow = kSizeMissing;
     const bool folder = EndsWith(name, ".DIR", false);
@@ -1281,7 +1281,7 @@ std::unique_ptr<QelDirectoryEntry> FtpStorageDevice::ListedEntryOf(const platfor
     auto entry = QelDirectoryEntry::Create();
     entry->Name = data.file_name;
     entry->Date2 = ListedFileTimeToDateTime(data);
-    entry->Date = entry->Date2 - (time_drift_ ? *time_drift_ : 0);
+    entry->Date = entry->Date2 - (time_drift_ ? time_drift_->load() : 0.0);
     entry->SizeHigh = data.size_high;
     entry->SizeLow = data.size_low;
     // The link bit tells the worker never to enter or write through a link on the server.

@@ -178,7 +178,7 @@ public:
                      int32_t general_timeout,
                      int32_t connection_timeout,
                      std::shared_ptr<IFtpAliveInterface> alive,
-                     TDateTime* time_drift,
+                     std::atomic<TDateTime>* time_drift,
                      bool use_drift,
                      FtpUnitState* unit = &FtpStorageUnit(),
                      platform::InternetStatusCallback status_callback = ConnectionStatusCallback);
@@ -352,7 +352,7 @@ protected:
     uint8_t passive_ = 1;
     uint8_t flags_ = 0;
     uintptr_t owner_window_ = 0;
-    TDateTime* time_drift_ = nullptr;
+    std::atomic<TDateTime>* time_drift_ = nullptr;
     bool drift_settled_ = true;
     bool session_reopened_ = false;
     bool compensating_ = false;

@@ -421,7 +421,7 @@ FtpIndyStorageDevice::FtpIndyStorageDevice(QelSyncBaseOutput* output,
                                            int32_t general_timeout,
                                            int32_t connection_timeout,
                                            std::shared_ptr<IFtpAliveInterface> alive,
-                                           TDateTime* time_drift,
+                                           std::atomic<TDateTime>* time_drift,
                                            bool use_drift)
     : FtpStorageDevice(output,
                        port,
@@ -933,7 +933,8 @@ std::unique_ptr<QelDirectoryEntry> FtpIndyStorageDevice::ListedEntryOf(
 {
     auto entry = QelDirectoryEntry::Create();
     entry->Name = data.file_name;
-    entry->Date = FileTimeToDateTime(data.last_write_time) - (time_drift_ ? *time_drift_ : 0);
+    entry->Date =
+        FileTimeToDateTime(data.last_write_time) - (time_drift_ ? time_drift_->load() : 0.0);
     entry->SizeHigh = data.size_high;
     entry->SizeLow = data.size_low;
     // The link bit tells the worker never to enter or write through a link on the server.

@@ -80,7 +80,7 @@ public:
                          int32_t general_timeout,
                          int32_t connection_timeout,
                          std::shared_ptr<IFtpAliveInterface> alive,
-                         TDateTime* time_drift,
+                         std::atomic<TDateTime>* time_drift,
                          bool use_drift);
     ~FtpIndyStorageDevice() override;
 

@@ -628,7 +628,7 @@ class ScriptedIndyDeviceTest : public ::testing::Test
 protected:
     static constexpr const char* kBase = "ftp:\\\\127.0.0.1\\base";
 
-    void Open(TDotFileState* dots = nullptr, TDateTime* drift = nullptr)
+    void Open(TDotFileState* dots = nullptr, std::atomic<TDateTime>* drift = nullptr)
     {
         device_ = std::make_unique<ScriptedIndyDevice>(&output_, server_.Port(), nullptr, 0, dots,
                                                        5, 5, nullptr, drift, drift != nullptr);
@@ -695,7 +695,7 @@ TEST_F(ScriptedIndyDeviceTest, ListedItemsGiveSizesFolderAndReadOnlyBits)
         lines.push_back(c.line);
     }
     server_.SetListing(lines);
-    TDateTime drift = 0.25;
+    std::atomic<TDateTime> drift{0.25};
     Open(nullptr, &drift);
     const auto list = device_->ListDirectory(kBase, "", false);
     ASSERT_EQ(list->Count(), static_cast<int32_t>(cases.size()));
@@ -814,7 +814,7 @@ TEST_F(ScriptedIndyDeviceTest, TheFirstUploadMeasuresTheServersClockOffset)
         const std::string stamp =
             platform::FormatDateTime("yyyy-mm-dd hh:nn", NowDateTime() + c.ahead);
         server.SetListing({"-rw-r--r--   1 u g 1 " + stamp + " up.txt"});
-        TDateTime drift = 0;
+        std::atomic<TDateTime> drift{0};
         ScriptedIndyDevice device(&output_, server.Port(), nullptr, 0, nullptr, 5, 5, nullptr,
                                   &drift, true);
         ASSERT_TRUE(device.Open(kBase, "u", "p", ""));

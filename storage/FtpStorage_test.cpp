@@ -392,7 +392,7 @@ protected:
     testing::TestSandbox sandbox_;
     LinesOutput output_;
     TDotFileState dots_;
-    TDateTime drift_ = 0;
+    std::atomic<TDateTime> drift_{0};
 };
 
 TEST_F(FtpStorageDeviceTest, AddressesGiveHostAndBaseFolder)
@@ -723,7 +723,7 @@ TEST_F(FtpStorageDeviceTest, TheFirstUploadMeasuresTheServerTimeOffset)
         ScriptedFtpServer server;
         server.SetListing({LineDatedFromNow("a.txt", c.hours / 24)});
         LinesOutput output;
-        TDateTime drift = 0;
+        std::atomic<TDateTime> drift{0};
         FtpStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 5, 0, nullptr, &drift,
                                 true);
         device.SetFlags(FtpStorageDevice::kFlagVerbose);
@@ -751,7 +751,7 @@ TEST_F(FtpStorageDeviceTest, AnOffsetReadFromAWholeMinuteNeverDatesCopiesLate)
     ScriptedFtpServer server;
     server.SetListing({LineDatedFromNow("a.txt", 0)});
     LinesOutput output;
-    TDateTime drift = 0;
+    std::atomic<TDateTime> drift{0};
     FtpStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 5, 0, nullptr, &drift,
                             true);
     ASSERT_TRUE(device.Open("ftp:127.0.0.1", "u", "p", ""));

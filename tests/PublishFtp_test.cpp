@@ -259,7 +259,7 @@ protected:
     QelSyncFlags flags_;
     QelSyncBackupWorker worker_{&output_};
     TDotFileState dots_;
-    TDateTime drift_ = 0;
+    std::atomic<TDateTime> drift_{0};
     // The web site's options; the Turbo button.
     QelPublication site_;
     bool turbo_ = false;
