@@ -105,7 +105,7 @@ private slots:
 
         Strings permissions = {"*\\x.pl=755", "*.cgi=700", "odd"};
         const Rows shown = PermissionRows(permissions);
-        const Rows expected_shown = {{"*.cgi", "700"}, {"odd", ""}, {"x.pl", "755"}};
+        const Rows expected_shown = {{"*.cgi", "700"}, {"x.pl", "755"}, {"odd", ""}};
         QVERIFY(shown == expected_shown);
     }
 
