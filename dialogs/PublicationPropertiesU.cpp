@@ -268,6 +268,10 @@ TPublicationProperties::TPublicationProperties(QWidget* parent)
     PropertiesControl->addTab(BuildFilesPage(), QStringLiteral("Files"));
     PropertiesControl->addTab(BuildFoldersPage(), QStringLiteral("Folders"));
 
+    // The tab widget would take the height its current page asks for its width, so that the
+    // dialog changed size from page to page; it keeps the height of the tallest page instead.
+    PropertiesControl->setMinimumHeight(PropertiesControl->sizeHint().height());
+
     SaveButton = Named(new QPushButton(QStringLiteral("Save"), this), "SaveButton");
     CancelButton = Named(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton");
     auto* buttons = new QHBoxLayout;
