@@ -793,7 +793,11 @@ std::unique_ptr<QelPublication> TPublicationProperties::Execute(const QelPublica
         FilesPageControl->setCurrentIndex(0);
     }
     PropertiesControl->setFocus();
-    exec();
+    // Cancel, Esc and the title-bar close leave the copy as the definition was: the filling
+    // has sorted two of its lists in place.
+    if (exec() != QDialog::Accepted) {
+        copy_->Assign(definition);
+    }
 
     DeferFreeControl(nullptr);
     given_ = nullptr;

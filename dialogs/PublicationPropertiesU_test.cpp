@@ -144,6 +144,7 @@ private slots:
         TPublicationProperties dialog;
         QelPublication site;
         FillEverything(site);
+        site.AsciiFiles = {"*.txt", "*.htm"};  // Unsorted: the filling sorts the copy's list.
         std::unique_ptr<QelPublication> copy;
         const auto run = testing::RunModal(
             [&](QWidget* w) {
@@ -264,6 +265,42 @@ private slots:
         QCOMPARE(copy->Connection, std::string("Dial A"));
         QCOMPARE(int(copy->ConnectionType), 0);
         QCOMPARE(int(copy->ConnectionBehaviour), 1);
+    }
+
+    void BrowseDefaultsAndDefaultPermission()
+    {
+        testing::FakeFolderChooser folders({QString("/srv/new"), std::nullopt});
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        site.Source = "/srv/old";
+        site.ConnectionTimeout = 50;
+        site.GeneralTimeout = 11;
+        site.DefaultFilePermission = "600";
+        QStringList sources;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                Find<QLineEdit>(w, "EditName")->setText("Named");
+                Click(w, "btn_browse_source");
+                sources << Find<QLineEdit>(w, "edt_source_directory")->text();
+                Click(w, "btn_browse_source");  // Cancelled: the text stays.
+                sources << Find<QLineEdit>(w, "edt_source_directory")->text();
+                Click(w, "btn_DefaultConnectionTimeout");
+                Click(w, "btn_DefaultTimeouts");
+                testing::RunModal([&](QWidget* chmod) { Click(chmod, "btnDelete"); },
+                                  [&] { Click(w, "btnChangeDefFilePermission"); });
+                Click(w, "SaveButton");
+            },
+            [&] { copy = dialog.Execute(site); });
+        QCOMPARE(sources, (QStringList{"/srv/new", "/srv/new"}));
+        QCOMPARE(folders.Requests().size(), size_t(2));
+        QCOMPARE(folders.Requests()[0].title, QString("Select source directory for Named"));
+        QCOMPARE(folders.Requests()[0].initial_folder, QString("/srv/old"));
+        QCOMPARE(copy->Source, std::string("/srv/new"));
+        QCOMPARE(copy->ConnectionTimeout, 30);
+        QCOMPARE(copy->GeneralTimeout, 20);
+        QCOMPARE(copy->DefaultFilePermission, std::string());
     }
 
     void WarnAfterDeleteDisablesTheDeleteTimes()
