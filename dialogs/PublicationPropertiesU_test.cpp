@@ -109,24 +109,30 @@ private slots:
         TPublicationProperties dialog;
         QelPublication site;
         FillEverything(site);
-        QString caption;
-        QString connection;
-        bool dial_up_enabled = false;
-        std::unique_ptr<QelPublication> copy;
-        const auto run = testing::RunModal(
-            [&](QWidget* w) {
-                caption = w->windowTitle();
-                connection = Find<QComboBox>(w, "combo_connection")->currentText();
-                dial_up_enabled = Find<QWidget>(w, "grpDialUp")->isEnabled();
-                Click(w, "SaveButton");
-            },
-            [&] { copy = dialog.Execute(site); });
-        QVERIFY(run.script_ran && !run.left_open);
-        QCOMPARE(caption, QString("Properties for Site one"));
-        QCOMPARE(connection, QString("Dial B"));
-        QVERIFY(dial_up_enabled);
-        QVERIFY(copy != nullptr);
-        QVERIFY(QelPublication::SameSettings(*copy, site));
+        // The dialog is made once and reused: the second showing refills every control.
+        for (int showing = 0; showing < 2; ++showing) {
+            QString caption;
+            QString connection;
+            bool dial_up_enabled = false;
+            std::unique_ptr<QelPublication> copy;
+            const auto run = testing::RunModal(
+                [&](QWidget* w) {
+                    caption = w->windowTitle();
+                    connection = Find<QComboBox>(w, "combo_connection")->currentText();
+                    dial_up_enabled = Find<QWidget>(w, "grpDialUp")->isEnabled();
+                    Click(w, "SaveButton");
+                },
+                [&] { copy = dialog.Execute(site); });
+            QVERIFY(run.script_ran && !run.left_open);
+            QCOMPARE(caption, QString::fromStdString("Properties for " + site.GetName()));
+            QCOMPARE(connection, QString("Dial B"));
+            QVERIFY(dial_up_enabled);
+            QVERIFY(copy != nullptr);
+            QVERIFY(QelPublication::SameSettings(*copy, site));
+            site.SetName("Site two");
+            site.FilePermissions = {"*.cgi=711"};
+            site.ConnectionBehaviour = 1;
+        }
     }
 
     void CancelEscAndCloseReturnAnEqualCopy_data()
