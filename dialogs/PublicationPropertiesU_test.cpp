@@ -1,0 +1,563 @@
+#include "dialogs/PublicationPropertiesU.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include "dialogs/ControlStringGrid.h"
+#include "platform/Ras.h"
+#include "publishing/PublicationInfo.h"
+#include "tests/support/qt/DialogDriver.h"
+#include "tests/support/qt/GuiFakes.h"
+#include "tests/support/qt/GuiTestMain.h"
+
+namespace vantrel {
+namespace {
+
+template <typename T>
+T* Find(QWidget* window, const char* name)
+{
+    return window->findChild<T*>(QString::fromLatin1(name));
+}
+
+void Click(QWidget* window, const char* name)
+{
+    Find<QAbstractButton>(window, name)->click();
+}
+
+class FakePhoneBook : public platform::RasPhoneBook
+{
+public:
+    explicit FakePhoneBook(std::vector<std::string> names)
+        : names_(std::move(names))
+    {
+        previous_ = platform::SetRasPhoneBook(this);
+    }
+    ~FakePhoneBook() override { platform::SetRasPhoneBook(previous_); }
+    std::vector<std::string> EntryNames() override { return names_; }
+
+private:
+    std::vector<std::string> names_;
+    platform::RasPhoneBook* previous_ = nullptr;
+};
+
+// A definition with every setting away from its default, its lists in their stored form.
+void FillEverything(QelPublication& site)
+{
+    site.SetName("Site one");
+    site.Source = "/home/u/site";
+    site.Server = "ftp://ftp.example.com/www";
+    site.Username = "user";
+    site.Password = "p a,ss";
+    site.Connection = "Dial B";
+    site.ConnectionType = 0;
+    site.ConnectionBehaviour = 2;
+    site.DeleteOldFiles = 1;
+    site.DeleteOldFilesNow = true;
+    site.DotFileState.Treatment = 3;
+    site.ConnectionTimeout = 45;
+    site.GeneralTimeout = 15;
+    site.LogExplainCopy = true;
+    site.LogListFiles = true;
+    site.UploadViaIntermediary = true;
+    site.Disabled = true;
+    site.FtpPort = 2121;
+    site.FtpUseIndy = true;
+    site.UploadModifiedNow = true;
+    site.DefaultFilePermission = "644";
+    site.IgnoreFiles = {"*\\thumbs.db"};
+    site.ExcludeFiles = {"*.bak", "*\\old\\x.htm"};
+    site.IgnoreFolders = {"\\private"};
+    site.ExcludeFolders = {"*\\logs\\*"};
+    site.AsciiFiles = {"*.htm", "index.php"};
+    site.FilePermissions = {"*.cgi=755", "x.pl=700"};
+}
+
+// The editor of a grid cell, opened as a click would.
+QWidget* OpenEditor(VStringGrid* grid, int col, int row)
+{
+    grid->SetCurrentCell(col, row);
+    const QModelIndex index = grid->model()->index(VStringGrid::TableRow(row), col);
+    grid->edit(index);
+    return grid->indexWidget(index);
+}
+
+QStringList Column(const VStringGrid* grid, int col)
+{
+    QStringList cells;
+    for (int row = 1; row < grid->RowCount(); ++row) {
+        cells << grid->Cell(col, row);
+    }
+    return cells;
+}
+
+}  // namespace
+
+class TPublicationPropertiesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void SaveWithNothingTouchedKeepsEverySetting()
+    {
+        FakePhoneBook phone_book({"Dial A", "Dial B"});
+        TPublicationProperties dialog;
+        QelPublication site;
+        FillEverything(site);
+        // The dialog is made once and reused: the second showing refills every control.
+        for (int showing = 0; showing < 2; ++showing) {
+            QString caption;
+            QString connection;
+            bool dial_up_enabled = false;
+            std::unique_ptr<QelPublication> copy;
+            const auto run = testing::RunModal(
+                [&](QWidget* w) {
+                    caption = w->windowTitle();
+                    connection = Find<QComboBox>(w, "combo_connection")->currentText();
+                    dial_up_enabled = Find<QWidget>(w, "grpDialUp")->isEnabled();
+                    Click(w, "SaveButton");
+                },
+                [&] { copy = dialog.Execute(site); });
+            QVERIFY(run.script_ran && !run.left_open);
+            QCOMPARE(caption, QString::fromStdString("Properties for " + site.GetName()));
+            QCOMPARE(connection, QString("Dial B"));
+            QVERIFY(dial_up_enabled);
+            QVERIFY(copy != nullptr);
+            QVERIFY(QelPublication::SameSettings(*copy, site));
+            site.SetName("Site two");
+            site.FilePermissions = {"*.cgi=711"};
+            site.ConnectionBehaviour = 1;
+        }
+    }
+
+    void CancelEscAndCloseReturnAnEqualCopy_data()
+    {
+        QTest::addColumn<int>("how");
+        QTest::newRow("Cancel") << 0;
+        QTest::newRow("Esc") << 1;
+        QTest::newRow("close") << 2;
+    }
+
+    void CancelEscAndCloseReturnAnEqualCopy()
+    {
+        QFETCH(int, how);
+        FakePhoneBook phone_book({"Dial A", "Dial B"});
+        TPublicationProperties dialog;
+        QelPublication site;
+        FillEverything(site);
+        site.AsciiFiles = {"*.txt", "*.htm"};  // Unsorted: the filling sorts the copy's list.
+        std::unique_ptr<QelPublication> copy;
+        const auto run = testing::RunModal(
+            [&](QWidget* w) {
+                Find<QLineEdit>(w, "EditName")->setText("Changed");
+                Find<QCheckBox>(w, "chkDisable")->setChecked(false);
+                auto* grid = Find<VStringGrid>(w, "FilesGrid");
+                QTest::keyClicks(OpenEditor(grid, 0, grid->RowCount() - 1), "new.txt");
+                if (how == 0) {
+                    Click(w, "CancelButton");
+                } else if (how == 1) {
+                    QTest::keyClick(Find<QWidget>(w, "PropertiesControl"), Qt::Key_Escape);
+                } else {
+                    w->close();
+                }
+            },
+            [&] { copy = dialog.Execute(site); });
+        QVERIFY(run.script_ran && !run.left_open);
+        QVERIFY(QelPublication::SameSettings(*copy, site));
+        QCOMPARE(copy->GetName(), std::string("Site one"));
+    }
+
+    void PortRules_data()
+    {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<QString>("typed");  // Null: nothing typed.
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("saved");
+
+        QTest::newRow("21 is the default") << 21 << QString() << "21" << 0;
+        QTest::newRow("0 is the default") << 0 << QString() << "21" << 0;
+        QTest::newRow("custom kept") << 2121 << QString() << "2121" << 2121;
+        QTest::newRow("70000 leaves 0") << 2121 << "70000"
+                                        << "0" << 0;
+        QTest::newRow("65536 gives 5536") << 2121 << "65536"
+                                          << "5536" << 5536;
+        QTest::newRow("123456 gives 23456") << 2121 << "123456"
+                                            << "23456" << 23456;
+        QTest::newRow("letters dropped") << 2121 << "2a1b"
+                                         << "21" << 0;
+        QTest::newRow("empty stores 0") << 2121 << ""
+                                        << "" << 0;
+    }
+
+    void PortRules()
+    {
+        QFETCH(int, stored);
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QFETCH(int, saved);
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        site.FtpPort = static_cast<uint16_t>(stored);
+        QString seen;
+        bool default_checked = false;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                auto* edit = Find<QLineEdit>(w, "EditPortNumber");
+                default_checked = Find<QRadioButton>(w, "rdoFtpPortDefault")->isChecked();
+                if (!typed.isNull()) {
+                    edit->selectAll();
+                    QTest::keyClick(edit, Qt::Key_Delete);
+                    QTest::keyClicks(edit, typed);
+                }
+                seen = edit->text();
+                Click(w, "SaveButton");
+            },
+            [&] { copy = dialog.Execute(site); });
+        QCOMPARE(seen, shown);
+        QCOMPARE(default_checked, stored == 0 || stored == 21);
+        QCOMPARE(int(copy->FtpPort), saved);
+    }
+
+    void ConnectionChoiceRules()
+    {
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        site.ConnectionBehaviour = 1;
+        {
+            // No dial-up entries: "LAN only" alone, chosen, stored as LAN only.
+            FakePhoneBook none({});
+            QStringList items;
+            std::unique_ptr<QelPublication> copy;
+            testing::RunModal(
+                [&](QWidget* w) {
+                    auto* combo = Find<QComboBox>(w, "combo_connection");
+                    for (int i = 0; i < combo->count(); ++i) {
+                        items << combo->itemText(i);
+                    }
+                    Click(w, "SaveButton");
+                },
+                [&] { copy = dialog.Execute(site); });
+            QCOMPARE(items, QStringList{"LAN only"});
+            QCOMPARE(int(copy->ConnectionType), 1);
+            QCOMPARE(copy->Connection, std::string());
+            QCOMPARE(int(copy->ConnectionBehaviour), 0);
+        }
+        FakePhoneBook book({"Dial A"});
+        site.Connection = "Dial A";
+        site.ConnectionType = 1;
+        bool enabled_on_lan = true;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                auto* combo = Find<QComboBox>(w, "combo_connection");
+                QCOMPARE(combo->currentText(), QString("Dial A"));
+                combo->setCurrentIndex(0);
+                emit combo->activated(0);
+                enabled_on_lan = Find<QWidget>(w, "grpDialUp")->isEnabled();
+                combo->setCurrentIndex(1);
+                emit combo->activated(1);
+                Click(w, "SaveButton");
+            },
+            [&] { copy = dialog.Execute(site); });
+        QVERIFY(!enabled_on_lan);
+        QCOMPARE(copy->Connection, std::string("Dial A"));
+        QCOMPARE(int(copy->ConnectionType), 0);
+        QCOMPARE(int(copy->ConnectionBehaviour), 1);
+    }
+
+    void BrowseDefaultsAndDefaultPermission()
+    {
+        testing::FakeFolderChooser folders({QString("/srv/new"), std::nullopt});
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        site.Source = "/srv/old";
+        site.ConnectionTimeout = 50;
+        site.GeneralTimeout = 11;
+        site.DefaultFilePermission = "600";
+        QStringList sources;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                Find<QLineEdit>(w, "EditName")->setText("Named");
+                Click(w, "btn_browse_source");
+                sources << Find<QLineEdit>(w, "edt_source_directory")->text();
+                Click(w, "btn_browse_source");  // Cancelled: the text stays.
+                sources << Find<QLineEdit>(w, "edt_source_directory")->text();
+                Click(w, "btn_DefaultConnectionTimeout");
+                Click(w, "btn_DefaultTimeouts");
+                testing::RunModal([&](QWidget* chmod) { Click(chmod, "btnDelete"); },
+                                  [&] { Click(w, "btnChangeDefFilePermission"); });
+                Click(w, "SaveButton");
+            },
+            [&] { copy = dialog.Execute(site); });
+        QCOMPARE(sources, (QStringList{"/srv/new", "/srv/new"}));
+        QCOMPARE(folders.Requests().size(), size_t(2));
+        QCOMPARE(folders.Requests()[0].title, QString("Select source directory for Named"));
+        QCOMPARE(folders.Requests()[0].initial_folder, QString("/srv/old"));
+        QCOMPARE(copy->Source, std::string("/srv/new"));
+        QCOMPARE(copy->ConnectionTimeout, 30);
+        QCOMPARE(copy->GeneralTimeout, 20);
+        QCOMPARE(copy->DefaultFilePermission, std::string());
+    }
+
+    void WarnAfterDeleteDisablesTheDeleteTimes()
+    {
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        bool delete_checked = true;
+        bool times_enabled_before = false;
+        bool times_enabled_after = true;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                Find<QCheckBox>(w, "chkDeleteOldFiles")->click();
+                times_enabled_before = Find<QWidget>(w, "rdoDeleteLater")->isEnabled();
+                Find<QCheckBox>(w, "chkWarnOldFiles")->click();
+                delete_checked = Find<QCheckBox>(w, "chkDeleteOldFiles")->isChecked();
+                times_enabled_after = Find<QWidget>(w, "rdoDeleteStraightAway")->isEnabled() ||
+                                      Find<QWidget>(w, "rdoDeleteLater")->isEnabled();
+                Click(w, "SaveButton");
+            },
+            [&] { copy = dialog.Execute(site); });
+        QVERIFY(times_enabled_before);
+        QVERIFY(!delete_checked);
+        QVERIFY(!times_enabled_after);
+        QCOMPARE(int(copy->DeleteOldFiles), 2);
+    }
+
+    void InformationPage_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("status_text");
+        QTest::addColumn<QString>("error_text");
+        QTest::addColumn<QString>("files");
+        QTest::addColumn<QString>("published");
+
+        QTest::newRow("never") << 0 << "Never published"
+                               << "boom"
+                               << "unknown"
+                               << "never";
+        QTest::newRow("error") << 1 << "Error"
+                               << "boom"
+                               << "12"
+                               << "dated";
+        QTest::newRow("published") << 2 << "Published"
+                                   << "No error."
+                                   << "12"
+                                   << "dated";
+        QTest::newRow("needs") << 3 << "Needs publishing"
+                               << "boom"
+                               << "12"
+                               << "dated";
+        QTest::newRow("publishing") << 4 << "Unknown"
+                                    << "boom"
+                                    << "12"
+                                    << "dated";
+        QTest::newRow("interrupted") << 5 << "Interrupted"
+                                     << "boom"
+                                     << "12"
+                                     << "dated";
+    }
+
+    void InformationPage()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, status_text);
+        QFETCH(QString, error_text);
+        QFETCH(QString, files);
+        QFETCH(QString, published);
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        site.Status = static_cast<TPublicationStatus>(status);
+        site.LastErrorText = "boom";
+        site.WebFileCount = 12;
+        site.WebPageCount = 0;
+        site.LastPublished = 45000.5;
+        site.SrcFileCount = 0;
+        site.SrcMostRecent = 45000.5;
+        QStringList seen;
+        testing::RunModal(
+            [&](QWidget* w) {
+                for (const char* name :
+                     {"edt_publication_status", "edt_website_files", "edt_website_published",
+                      "edt_web_pages", "edt_source_latest"}) {
+                    seen << Find<QLineEdit>(w, name)->text();
+                }
+                seen << Find<QPlainTextEdit>(w, "mmo_last_error")->toPlainText();
+                Click(w, "CancelButton");
+            },
+            [&] { (void)dialog.Execute(site); });
+        QCOMPARE(seen[0], status_text);
+        QCOMPARE(seen[1], files);
+        QCOMPARE(seen[2] == "never", published == "never");
+        QVERIFY(!seen[2].isEmpty());
+        QCOMPARE(seen[3], QString());  // No pages counted: empty.
+        QCOMPARE(seen[4], QString());  // No source files: no date.
+        QCOMPARE(seen[5], error_text);
+    }
+
+    void SaveRefusesNamesThatAreEmptyOrTaken_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("another site's name") << "Other" << true;
+        QTest::newRow("blanks only") << "   " << true;
+        QTest::newRow("own name") << "Mine" << false;
+        QTest::newRow("free name") << "Fresh" << false;
+    }
+
+    void SaveRefusesNamesThatAreEmptyOrTaken()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, refused);
+        testing::FakeMessageBoxes boxes;
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("Mine");
+        bool open_after_save = false;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                Find<QLineEdit>(w, "EditName")->setText(typed);
+                Click(w, "SaveButton");
+                open_after_save = w->isVisible();
+                if (open_after_save) {
+                    Click(w, "CancelButton");
+                }
+            },
+            [&] {
+                copy = dialog.Execute(site, [](const std::string& name) {
+                    return name == "Other" || name == "Mine";
+                });
+            });
+        QCOMPARE(open_after_save, refused);
+        QCOMPARE(boxes.Shown().size(), size_t(refused ? 1 : 0));
+        if (refused) {
+            QCOMPARE(boxes.Shown()[0].type, 48u);
+            QCOMPARE(copy->GetName(), std::string("Mine"));
+        } else {
+            QCOMPARE(copy->GetName(), typed.toStdString());
+        }
+    }
+
+    void DifferingPasswordsKeepTheDialogOpen()
+    {
+        testing::FakeMessageBoxes boxes;
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        site.Password = "a";
+        bool open = false;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                Find<QLineEdit>(w, "edt_password2")->setText("b");
+                Click(w, "SaveButton");
+                open = w->isVisible();
+                Click(w, "CancelButton");
+            },
+            [&] { copy = dialog.Execute(site); });
+        QVERIFY(open);
+        QCOMPARE(boxes.LastText(), std::string("The password and the re-typed password are not "
+                                               "the same. Please re-enter the password."));
+        QCOMPARE(boxes.Shown()[0].caption, std::string("Please retype password"));
+    }
+
+    void FileGridsAreEditedKeyByKey()
+    {
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        site.ExcludeFiles = {"*\\a.txt", "*\\b.txt", "*\\c.txt"};
+        QStringList after_typing, actions, after_clearing, ascii;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                auto* files = Find<VStringGrid>(w, "FilesGrid");
+                // Typing into the empty last row adds a row at once and sets "Ignore".
+                QTest::keyClicks(OpenEditor(files, 0, 4), "n,ew.log");
+                after_typing << Column(files, 0) << Column(files, 1);
+                // "Delete" then x stays "Delete"; then i gives "Ignore".
+                auto* combo = qobject_cast<QComboBox*>(OpenEditor(files, 1, 1));
+                QTest::keyClick(combo, Qt::Key_X);
+                actions << files->Cell(1, 1);
+                QTest::keyClick(combo, Qt::Key_I);
+                actions << files->Cell(1, 1);
+                // Clearing a middle row removes it.
+                auto* edit = qobject_cast<QLineEdit*>(OpenEditor(files, 0, 2));
+                edit->selectAll();
+                QTest::keyClick(edit, Qt::Key_Backspace);
+                after_clearing << Column(files, 0);
+                auto* text_files = Find<VStringGrid>(w, "AsciiFileGrid");
+                QTest::keyClicks(OpenEditor(text_files, 0, 1), "index.htm");
+                ascii << Column(text_files, 0);
+                Click(w, "SaveButton");
+            },
+            [&] { copy = dialog.Execute(site); });
+        QCOMPARE(after_typing, (QStringList{"a.txt", "b.txt", "c.txt", "new.log", "", "Delete",
+                                            "Delete", "Delete", "Ignore", ""}));
+        QCOMPARE(actions, (QStringList{"Delete", "Ignore"}));
+        QCOMPARE(after_clearing, (QStringList{"a.txt", "c.txt", "new.log", ""}));
+        QCOMPARE(ascii, (QStringList{"index.htm", ""}));
+        QCOMPARE(copy->IgnoreFiles, (std::vector<std::string>{"*\\a.txt", "*\\new.log"}));
+        QCOMPARE(copy->ExcludeFiles, (std::vector<std::string>{"*\\c.txt"}));
+        QCOMPARE(copy->AsciiFiles, (std::vector<std::string>{"index.htm"}));
+    }
+
+    void PermissionRowsAndTheirButtons()
+    {
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        site.FilePermissions = {"*\\a.pl=700", "b.pl=711", "c.pl=755"};
+        QString typed_permission;
+        bool new_row_has_button = false;
+        bool button_gone = false;
+        bool next_button_in_place = false;
+        QStringList names;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                auto* grid = Find<TControlStringGrid>(w, "FilePermissionsGrid");
+                QTest::keyClicks(OpenEditor(grid, 0, 4), "d.pl");
+                new_row_has_button =
+                    grid->GetCellControl(2, 4) != nullptr && grid->GetCellControl(2, 5) == nullptr;
+                QTest::keyClicks(OpenEditor(grid, 1, 4), "0755");
+                typed_permission = grid->Cell(1, 4);
+                // "Delete" in the permission dialog of row 2 removes the row and its button.
+                QPointer<QWidget> button = grid->GetCellControl(2, 2);
+                QWidget* next = grid->GetCellControl(2, 3);
+                testing::RunModal([&](QWidget* chmod) { Click(chmod, "btnDelete"); },
+                                  [&] { qobject_cast<QPushButton*>(button.data())->click(); });
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                button_gone = button == nullptr || !button->isVisible();
+                next_button_in_place = grid->GetCellControl(2, 2) == next;
+                names << Column(grid, 0);
+                Click(w, "SaveButton");
+            },
+            [&] { copy = dialog.Execute(site); });
+        QVERIFY(new_row_has_button);
+        QCOMPARE(typed_permission, QString("755"));
+        QVERIFY(button_gone);
+        QVERIFY(next_button_in_place);
+        QCOMPARE(names, (QStringList{"a.pl", "c.pl", "d.pl", ""}));
+        QCOMPARE(copy->FilePermissions,
+                 (std::vector<std::string>{"a.pl=700", "c.pl=755", "d.pl=755"}));
+    }
+};
+
+}  // namespace vantrel
+
+VANTREL_QTEST_MAIN(vantrel::TPublicationPropertiesTest)
+#include "PublicationPropertiesU_test.moc"
