@@ -34,6 +34,7 @@
 #include "dialogs/DebugOutput.h"
 #include "dialogs/FormWidthU.h"
 #include "dialogs/MemoEx.h"
+#include "dialogs/PublicationPropertiesU.h"
 #include "dialogs/PublisherWizardU.h"
 #include "dialogs/QVRPropertiesU.h"
 #include "dialogs/StringGridUtils.h"
@@ -206,6 +207,7 @@ TOstrel::TOstrel(QWidget* parent)
     BuildWindow();
     about_box_ = new TAboutBox(this);
     wizard_ = new TPublisherWizard(this);
+    properties_form_ = new TPublicationProperties(this);
     // Hidden until something is reported to it.
     new TDebugOutputForm(this);
     chmod_form_ = new TChmodForm(this);
@@ -324,9 +326,10 @@ void TOstrel::BuildWindow()
     panel_layout->addWidget(chkShowLog);
     // Linux fonts need more room than the documented 116 pixels: the list keeps at least its
     // header and three rows in view beside its texts.
-    PublicationsGrid->setMinimumHeight(PublicationsGrid->horizontalHeader()->sizeHint().height() +
-                                       3 * PublicationsGrid->verticalHeader()->defaultSectionSize() +
-                                       2 * PublicationsGrid->frameWidth());
+    PublicationsGrid->setMinimumHeight(
+        PublicationsGrid->horizontalHeader()->sizeHint().height() +
+        3 * PublicationsGrid->verticalHeader()->defaultSectionSize() +
+        2 * PublicationsGrid->frameWidth());
     PublicationsPanel->setMinimumHeight(
         std::max(kPanelMinHeight, PublicationsPanel->minimumSizeHint().height()));
 
@@ -1141,9 +1144,31 @@ void TOstrel::tbnDeleteClick()
     }
 }
 
-// The configuration dialog comes with its own unit; until then the command only follows the
-// enabled state.
-void TOstrel::tbnPropertiesClick() {}
+void TOstrel::tbnPropertiesClick()
+{
+    const QelPublication* d = SelectedPublication();
+    if (d == nullptr || !CanConfigure(*d)) {
+        return;
+    }
+    const std::string old_name = d->GetName();
+    const std::unique_ptr<QelPublication> edited = properties_form_->Execute(
+        *d, [this](const std::string& name) { return publications_->Exists(name); });
+    // The dialog's own event loop let the status check and a running Publish All go on: look
+    // the web site up again rather than trust the pointer.
+    d = publications_->FindByName(old_name);
+    if (d == nullptr || QelPublication::SameSettings(*edited, *d)) {
+        return;
+    }
+    if (!publications_->Update(old_name, *edited)) {
+        platform::MessageBox("The web site's settings could not be saved: " +
+                                 publications_->Store()->LastErrorText(),
+                             "Site Configuration", 48);
+    }
+    SetupPublicationsGrid();
+    SelectGridRow(*PublicationsGrid,
+                  FindGridRow(*PublicationsGrid, 0, QString::fromStdString(edited->GetName())));
+    UpdateConfigEnabled(0);
+}
 
 void TOstrel::tbnTurboClick()
 {

@@ -34,6 +34,7 @@ class TAboutBox;
 class TChmodForm;
 class TMemoEx;
 class TOstrel;
+class TPublicationProperties;
 class TPublisherWizard;
 class TQVRPropertiesForm;
 class VStringGrid;
@@ -190,6 +191,7 @@ private:
     TPublisherWizard* wizard_ = nullptr;
     TChmodForm* chmod_form_ = nullptr;
     TQVRPropertiesForm* options_form_ = nullptr;
+    TPublicationProperties* properties_form_ = nullptr;
 
     QToolBar* tool_bar_ = nullptr;
     QAction* tbnPublish = nullptr;

@@ -7,7 +7,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -18,6 +20,7 @@
 #include <optional>
 
 #include "app/SingleInstance.h"
+#include "dialogs/StringGridUtils.h"
 #include "dialogs/VStringGrid.h"
 #include "foundation/QelDateFunctions.h"
 #include "platform/Files.h"
@@ -27,6 +30,7 @@
 #include "tests/support/FtpTestServers.h"
 #include "tests/support/SettingsSandbox.h"
 #include "tests/support/TestSandbox.h"
+#include "tests/support/qt/DialogDriver.h"
 #include "tests/support/qt/GuiFakes.h"
 #include "tests/support/qt/GuiTestMain.h"
 
@@ -498,6 +502,43 @@ private slots:
         QCOMPARE(boxes.Shown()[0].type, 35u);
         QCOMPARE(ReadBack("Gone").status >= 0, kept);
         QCOMPARE(w.Publications().Exists("Gone"), kept);
+    }
+
+    void ConfigRenamesTheSiteAndSelectsIt()
+    {
+        AddSite("Alpha", "/srv/a", "/dst");
+        AddSite("Beta", "/srv/b", "/dst");
+        TOstrel w;
+        SelectGridRow(*Grid(w), 2);
+        const testing::ModalRun run = testing::RunModal(
+            [](QWidget* dialog) {
+                dialog->findChild<QLineEdit*>("EditName")->setText("Gamma");
+                dialog->findChild<QLineEdit*>("edt_source_directory")->setText("/srv/g");
+                dialog->findChild<QPushButton*>("SaveButton")->click();
+            },
+            [&] { Action(w, "tbnProperties")->trigger(); });
+        QVERIFY(run.script_ran && !run.left_open);
+        QCOMPARE(Grid(w)->Cell(0, Grid(w)->Selection().top), QString("Gamma"));
+        QelPublicationList stored;
+        QVERIFY(!stored.Exists("Beta"));
+        QVERIFY(stored.Exists("Alpha"));
+        QCOMPARE(stored.FindByName("Gamma")->Source, std::string("/srv/g"));
+    }
+
+    void ConfigIsRefusedForASiteBeingChecked()
+    {
+        AddSite("Busy", "/srv/a", "/dst");
+        TOstrel w;
+        SelectGridRow(*Grid(w), 1);
+        QVERIFY(Action(w, "tbnProperties")->isEnabled());
+        w.Publications().Items(1)->Checking = true;
+        w.UpdateConfigEnabled(0);
+        QVERIFY(!Action(w, "tbnProperties")->isEnabled());
+        QVERIFY(!Action(w, "mnu_Properties")->isEnabled());
+        // The double click reaches the command even so: it must not open the dialog.
+        const testing::ModalRun run =
+            testing::RunModal([](QWidget*) {}, [&] { w.tbnPropertiesClick(); });
+        QVERIFY(!run.script_ran);
     }
 
     void TurboSurvivesARestart()
