@@ -39,19 +39,6 @@ const QString kLanOnly = QStringLiteral("LAN only");
 constexpr int kDefaultConnectionTimeout = 30;
 constexpr int kDefaultGeneralTimeout = 20;
 
-template <typename T>
-T* Named(T* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-void SetHint(QWidget* widget, const QString& hint)
-{
-    widget->setToolTip(hint);
-    widget->setToolTipDuration(10000);
-}
-
 QString Q(const std::string& text)
 {
     return QString::fromStdString(text);

@@ -14,19 +14,6 @@
 namespace vantrel {
 namespace {
 
-template <typename T>
-T* Named(T* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-void SetHint(QWidget* widget, const QString& hint)
-{
-    widget->setToolTip(hint);
-    widget->setToolTipDuration(10000);
-}
-
 // Checks one of a pair of exclusive radio buttons: Qt will not uncheck the checked one itself.
 void CheckEither(bool first, QRadioButton* first_button, QRadioButton* second_button)
 {

@@ -42,4 +42,19 @@ private:
     bool swallow_escape_ = false;
 };
 
+// Gives a control its documented name, so tests and screenshots find it, and returns it.
+template <typename T>
+T* Named(T* widget, const char* name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+// A control's hint, shown for ten seconds as the system's hints are.
+inline void SetHint(QWidget* widget, const QString& hint)
+{
+    widget->setToolTip(hint);
+    widget->setToolTipDuration(10000);
+}
+
 }  // namespace vantrel
