@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "app/OstrelU.h"
@@ -252,10 +253,27 @@ void PublishFigures(const std::string& work, const std::string& runner, bool sho
         }
         WaitFor([] { return TPublicationStatusHound::Running() == 0; }, "the status check");
         w.findChild<QCheckBox*>("chkShowLog")->setChecked(show_log);
-        const RunFigures first = PublishThroughWindow(w, meter);
-        const RunFigures second = PublishThroughWindow(w, meter);
-        const double runner_first = RunProgram(QString::fromStdString(runner), runner_arguments);
-        const double runner_second = RunProgram(QString::fromStdString(runner), runner_arguments);
+        // Deleting and writing the trees leaves the disk busy for a while: the window and the
+        // runner take turns at going first, and each initial publish starts after a sync.
+        RunFigures first, second;
+        double runner_first = 0, runner_second = 0;
+        auto through_window = [&] {
+            ::sync();
+            first = PublishThroughWindow(w, meter);
+            second = PublishThroughWindow(w, meter);
+        };
+        auto through_runner = [&] {
+            ::sync();
+            runner_first = RunProgram(QString::fromStdString(runner), runner_arguments);
+            runner_second = RunProgram(QString::fromStdString(runner), runner_arguments);
+        };
+        if (run % 2 == 0) {
+            through_window();
+            through_runner();
+        } else {
+            through_runner();
+            through_window();
+        }
         initial.Add(first, runner_first);
         unchanged.Add(second, runner_second);
     }
