@@ -74,6 +74,11 @@ constexpr int kLogFrameMinHeight = 60;
 // How long a closing waits for a run to end before the program ends without it.
 constexpr int kCloseWaitMs = 15000;
 constexpr uint32_t kLastErrorTimeout = 12002;
+// The longest a run's log text waits for the log pane, and the shortest time between two
+// repaints of the activity panel: a run sends thousands of messages a second, and painting each
+// would take the GUI thread's time from the run without the eye seeing any difference.
+constexpr int kLogBatchMs = 40;
+constexpr int kPanelRepaintMs = 30;
 
 std::function<void(int)>& ProcessExit()
 {
@@ -99,16 +104,33 @@ TActivityPanel::TActivityPanel(TOstrel& owner)
 {
     setObjectName("ActivityPanel");
     setMinimumHeight(fontMetrics().height() + 6);
+    repaint_timer_ = new QTimer(this);
+    repaint_timer_->setSingleShot(true);
+    connect(repaint_timer_, &QTimer::timeout, this, [this] { update(); });
 }
 
 void TActivityPanel::SetText(const QString& text)
 {
     text_ = text;
-    update();
+    ScheduleRepaint();
+}
+
+void TActivityPanel::ScheduleRepaint()
+{
+    if (repaint_timer_->isActive()) {
+        return;
+    }
+    const qint64 since = painted_.isValid() ? painted_.elapsed() : kPanelRepaintMs;
+    if (since >= kPanelRepaintMs) {
+        update();
+    } else {
+        repaint_timer_->start(static_cast<int>(kPanelRepaintMs - since));
+    }
 }
 
 void TActivityPanel::paintEvent(QPaintEvent*)
 {
+    painted_.start();
     QPainter p(this);
     const QRect r = rect();
     const QColor background = palette().color(QPalette::Window);
@@ -202,6 +224,10 @@ TOstrel::TOstrel(QWidget* parent)
         std::make_unique<TQelSyncFilterOutputByClass>(std::move(error_log), 2), std::move(chain));
     publications_ = std::make_unique<QelPublicationList>();
     setWindowTitle(kCaption);
+    log_timer_ = new QTimer(this);
+    log_timer_->setSingleShot(true);
+    log_timer_->setInterval(kLogBatchMs);
+    connect(log_timer_, &QTimer::timeout, this, [this] { FlushLog(); });
     sync_flags_ = std::make_unique<QelSyncFlags>();
 
     BuildWindow();
@@ -431,11 +457,48 @@ bool TOstrel::ArePublications() const
 
 void TOstrel::AppendLog(const std::string& text)
 {
+    FlushLog();
+    WriteLog(Q(text), true);
+}
+
+void TOstrel::QueueLogText(const std::string& text)
+{
+    // As its own line, a text loses one closing line break (the empty last line it leaves is
+    // removed), and an empty text adds nothing.
+    QString line = Q(text);
+    if (line.isEmpty()) {
+        return;
+    }
+    if (line.endsWith(QLatin1String("\r\n"))) {
+        line.chop(2);
+    } else if (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r'))) {
+        line.chop(1);
+    }
+    pending_log_.append(line);
+    if (!log_timer_->isActive()) {
+        log_timer_->start();
+    }
+}
+
+void TOstrel::FlushLog()
+{
+    log_timer_->stop();
+    if (pending_log_.isEmpty()) {
+        return;
+    }
+    const QString lines = pending_log_.join(QLatin1Char('\n'));
+    pending_log_.clear();
+    WriteLog(lines, false);
+}
+
+void TOstrel::WriteLog(const QString& text, bool drop_empty_last_line)
+{
     QTextCursor caret = memoLog->textCursor();
     const bool at_end = caret.atEnd();
-    memoLog->Append(Q(text));
+    memoLog->Append(text);
     QTextDocument* document = memoLog->document();
-    if (document->blockCount() > 1 && document->lastBlock().text().isEmpty()) {
+    if (drop_empty_last_line && document->blockCount() > 1 &&
+        document->lastBlock().text().isEmpty()) {
         QTextCursor last(document->lastBlock());
         last.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
         last.removeSelectedText();
@@ -465,7 +528,7 @@ void TOstrel::SetStatusPanel(int panel, const QString& text)
 
 void TOstrel::RepaintStatusBar()
 {
-    activity_panel_->update();
+    activity_panel_->ScheduleRepaint();
 }
 
 void TOstrel::showEvent(QShowEvent* event)
@@ -853,7 +916,7 @@ void TOstrel::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQu
         case kQueueLogText: {
             ++ActivityCount;
             const std::string text = queue.ReadMessage();
-            AppendLog(text);
+            QueueLogText(text);
             SetStatusPanel(0, Q(text));
             break;
         }

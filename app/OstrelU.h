@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -20,6 +22,7 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QSplitter;
+class QTimer;
 class QToolBar;
 
 // The main window (TOstrel) with its alive callback (TAliveCallback) and the owner-drawn
@@ -62,6 +65,9 @@ public:
     explicit TActivityPanel(TOstrel& owner);
     QString Text() const { return text_; }
     void SetText(const QString& text);
+    // Repaints soon: at once when the last paint is a while ago, else when that while is over,
+    // so that a run's stream of messages repaints the panel a few tens of times a second at most.
+    void ScheduleRepaint();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -69,6 +75,8 @@ protected:
 private:
     TOstrel& owner_;
     QString text_;
+    QElapsedTimer painted_;
+    QTimer* repaint_timer_ = nullptr;
 };
 
 // The file name an export proposes: the name's ASCII letters and digits, each run of other
@@ -159,6 +167,11 @@ private:
     int ShowCompletionBox(const std::string& text, uint32_t type, int seconds);
     void SetConnectingLock(bool locked);
     void OpenHelpPage(const char* file_name);
+    // A run's log texts reach the log pane in batches: each waits at most a few tens of
+    // milliseconds, and every other log line flushes the waiting ones first, keeping the order.
+    void QueueLogText(const std::string& text);
+    void FlushLog();
+    void WriteLog(const QString& text, bool drop_empty_last_line);
 
     // Built in OnCreate's order.
     std::unique_ptr<TPublisherMessageQueue> queue_;
@@ -183,6 +196,8 @@ private:
     QelPublication* current_publication_ = nullptr;
     bool publishing_all_ = false;
     QString last_percent_text_;
+    QStringList pending_log_;
+    QTimer* log_timer_ = nullptr;
     uint8_t hang_up_mode_ = 0;
     bool first_error_shown_ = false;
 

@@ -669,6 +669,28 @@ private slots:
         QCOMPARE(image.pixelColor(1, 10), QColor(Qt::black));
     }
 
+    // A run's log texts may reach the pane late, but in order, each as its own line as a direct
+    // line would be, and never lost.
+    void RunLogTextsKeepTheirOrderAndLines()
+    {
+        TOstrel w;
+        TPublisherMessageQueue queue;
+        auto deliver = [&](const std::string& text) {
+            queue.SendMessage(text);
+            w.HandleQueueMessage(queue.ReadKind(), queue);
+        };
+        deliver("one");
+        deliver("two\r\n");
+        deliver("");      // adds nothing
+        deliver("\r\n");  // an empty line
+        QCOMPARE(w.StatusPanelText(0), QString("\r\n"));
+        w.AppendLog("three");
+        deliver("four");
+        QTRY_COMPARE(LogLines(w).last(), QString("four"));
+        const QStringList log = LogLines(w);
+        QCOMPARE(log.mid(log.size() - 5), QStringList({"one", "two", "", "three", "four"}));
+    }
+
     void ClosingDuringARunStoresItInterrupted()
     {
         for (int i = 0; i < 1500; ++i) {

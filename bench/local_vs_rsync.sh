@@ -18,17 +18,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # 10,000 files in 500 folders (20 each, two levels deep), sizes from 100 bytes to about 40 KB.
-python3 - "$work/src" <<'PY'
-import os, random, sys
-root = sys.argv[1]
-random.seed(1)
-for f in range(500):
-    folder = os.path.join(root, "d%02d" % (f // 25), "s%03d" % f)
-    os.makedirs(folder, exist_ok=True)
-    for i in range(20):
-        with open(os.path.join(folder, "file%02d.html" % i), "wb") as out:
-            out.write(os.urandom(random.randint(100, 40000)))
-PY
+python3 bench/make_tree.py "$work/src"
 
 # Seconds of wall time of one command.
 wall() {
