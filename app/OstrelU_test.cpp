@@ -180,9 +180,17 @@ private slots:
             }
         });
         closer.start(20);
-        QTimer::singleShot(20000, [] { QCoreApplication::exit(1); });
+        // A timer of the test's own: a left-over single shot would end the event loops of a
+        // later test.
+        QTimer give_up;
+        give_up.setSingleShot(true);
+        connect(&give_up, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        give_up.start(20000);
         w.show();
         QCOMPARE(QApplication::exec(), 0);
+        // Closing the last window also posted a quit of its own; delivered in a later test it
+        // would end every event loop of that test, its dialogs' too.
+        QCoreApplication::removePostedEvents(qApp, QEvent::Quit);
         QVERIFY(wizard_seen);
         QVERIFY(!w.isVisible());
         QCOMPARE(boxes.Shown().size(), size_t(1));
@@ -517,7 +525,8 @@ private slots:
                 dialog->findChild<QPushButton*>("SaveButton")->click();
             },
             [&] { Action(w, "tbnProperties")->trigger(); });
-        QVERIFY(run.script_ran && !run.left_open);
+        QVERIFY2(run.script_ran, "no dialog");
+        QVERIFY2(!run.left_open, "left open");
         QCOMPARE(Grid(w)->Cell(0, Grid(w)->Selection().top), QString("Gamma"));
         QelPublicationList stored;
         QVERIFY(!stored.Exists("Beta"));
