@@ -39,11 +39,13 @@
 #include "dialogs/QVRPropertiesU.h"
 #include "dialogs/StringGridUtils.h"
 #include "dialogs/TimeoutMessageBoxU.h"
+#include "dialogs/VDialog.h"
 #include "dialogs/VStringGrid.h"
 #include "foundation/ApiWrappers.h"
 #include "foundation/ApplicationVersion.h"
 #include "foundation/QelStringFunctions.h"
 #include "platform/DateTime.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Inet.h"
 #include "platform/Threads.h"
@@ -73,7 +75,6 @@ constexpr int kPanelMinHeight = 116;
 constexpr int kLogFrameMinHeight = 60;
 // How long a closing waits for a run to end before the program ends without it.
 constexpr int kCloseWaitMs = 15000;
-constexpr uint32_t kLastErrorTimeout = 12002;
 // The longest a run's log text waits for the log pane, and the shortest time between two
 // repaints of the activity panel: a run sends thousands of messages a second, and painting each
 // would take the GUI thread's time from the run without the eye seeing any difference.
@@ -341,10 +342,9 @@ void TOstrel::BuildWindow()
     chkShowLog = new QCheckBox(
         "Show publication log. (This shows more information on what is being published.)");
     chkShowLog->setObjectName("chkShowLog");
-    chkShowLog->setToolTip(
-        "Check to show (or hide) the publication log. This shows a record of "
-        "what Vantrel has been doing.");
-    chkShowLog->setToolTipDuration(10000);
+    SetHint(chkShowLog,
+            "Check to show (or hide) the publication log. This shows a record of "
+            "what Vantrel has been doing.");
     connect(chkShowLog, &QCheckBox::toggled, this, [this] { chkShowLogClick(); });
     panel_layout->addWidget(current);
     panel_layout->addWidget(PublicationsGrid, 1);
@@ -807,7 +807,7 @@ void TOstrel::DestinationOpened(std::shared_ptr<OpenAttempt> attempt)
         return;
     }
     if (!attempt->opened) {
-        if (attempt->last_error == kLastErrorTimeout &&
+        if (attempt->last_error == platform::kErrorInternetTimeout &&
             platform::MessageBox("Timeout while trying to connect to " + d->Server + ". Try again?",
                                  "Connection attempt has timedout", 51) == 6) {
             OpenDestination(attempt);

@@ -173,8 +173,7 @@ void TPublisherWizard::BuildPages()
         import_text->setWordWrap(true);
         panel->addWidget(import_text, 1);
         btnImport = AddButton(ImportPanel, "btnImport", QStringLiteral("Import ..."));
-        btnImport->setToolTip(QStringLiteral("Import previously saved settings."));
-        btnImport->setToolTipDuration(10000);
+        SetHint(btnImport, QStringLiteral("Import previously saved settings."));
         panel->addWidget(btnImport, 0, Qt::AlignVCenter);
         layout->addSpacing(8);
         layout->addWidget(ImportPanel);

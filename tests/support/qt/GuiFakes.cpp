@@ -56,6 +56,24 @@ int32_t FakeMessageBoxes::Show(const std::string& text, const std::string& capti
     return result;
 }
 
+namespace {
+
+// The chooser's next scripted answer: false when none is left or it is a cancel.
+bool NextAnswer(std::deque<std::optional<QString>>& answers, QString& path)
+{
+    if (answers.empty()) {
+        return false;
+    }
+    const std::optional<QString> answer = answers.front();
+    answers.pop_front();
+    if (answer) {
+        path = *answer;
+    }
+    return answer.has_value();
+}
+
+}  // namespace
+
 FakeFileChooser::FakeFileChooser(std::vector<std::optional<QString>> answers)
     : answers_(answers.begin(), answers.end())
     , previous_(platform::SetFileChooser(this))
@@ -71,16 +89,7 @@ bool FakeFileChooser::ChooseFile(QWidget*,
                                  QString& path)
 {
     requests_.push_back(request);
-    if (answers_.empty()) {
-        return false;
-    }
-    const std::optional<QString> answer = answers_.front();
-    answers_.pop_front();
-    if (!answer) {
-        return false;
-    }
-    path = *answer;
-    return true;
+    return NextAnswer(answers_, path);
 }
 
 FakeFolderChooser::FakeFolderChooser(std::vector<std::optional<QString>> answers)
@@ -99,16 +108,7 @@ bool FakeFolderChooser::ChooseFolder(QWidget*,
                                      QString& path)
 {
     requests_.push_back({title, initial_folder});
-    if (answers_.empty()) {
-        return false;
-    }
-    const std::optional<QString> answer = answers_.front();
-    answers_.pop_front();
-    if (!answer) {
-        return false;
-    }
-    path = *answer;
-    return true;
+    return NextAnswer(answers_, path);
 }
 
 }  // namespace vantrel::testing
