@@ -29,6 +29,7 @@
 #include "platform/Ui.h"
 #include "publishing/PublicationInfo.h"
 #include "storage/DUN.h"
+#include "storage/DiskStorage.h"
 
 namespace vantrel {
 namespace {
@@ -961,11 +962,22 @@ void TPublicationProperties::SaveButtonClick()
         EditName->setFocus();
         return;
     }
+    // Said now, not at the first Publish, which would fail on it.
+    const std::string server = EditFTP->text().toStdString();
+    if (DiskStorageDevice::IsDiskPath(server)) {
+        const std::string overlap =
+            DiskStorageDevice::OverlapError(edt_source_directory->text().toStdString(), server);
+        if (!overlap.empty()) {
+            platform::MessageBox(overlap, "Source and destination", kMbExclamationOk);
+            EditFTP->setFocus();
+            return;
+        }
+    }
 
     QelPublication& site = *copy_;
     site.SetName(name);
     site.Source = edt_source_directory->text().toStdString();
-    site.Server = EditFTP->text().toStdString();
+    site.Server = server;
     site.Username = EditUsername->text().toStdString();
     site.Password = edt_password->text().toStdString();
     site.UploadViaIntermediary = chkUploadViaTemp->isChecked();

@@ -12,6 +12,7 @@
 #include "dialogs/ControlStringGrid.h"
 #include "platform/Ras.h"
 #include "publishing/PublicationInfo.h"
+#include "tests/support/TestSandbox.h"
 #include "tests/support/qt/DialogDriver.h"
 #include "tests/support/qt/GuiFakes.h"
 #include "tests/support/qt/GuiTestMain.h"
@@ -407,29 +408,47 @@ private slots:
         QCOMPARE(seen[5], error_text);
     }
 
-    void SaveRefusesNamesThatAreEmptyOrTaken_data()
+    // Destinations are folders of a sandbox whose "src" is the web site's source.
+    void SaveRefusesNamesThatAreEmptyOrTakenAndFoldersThatOverlap_data()
     {
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("destination");
         QTest::addColumn<bool>("refused");
-        QTest::newRow("another site's name") << "Other" << true;
-        QTest::newRow("blanks only") << "   " << true;
-        QTest::newRow("own name") << "Mine" << false;
-        QTest::newRow("free name") << "Fresh" << false;
+        QTest::newRow("another site's name") << "Other"
+                                             << "dst" << true;
+        QTest::newRow("blanks only") << "   "
+                                     << "dst" << true;
+        QTest::newRow("own name") << "Mine"
+                                  << "dst" << false;
+        QTest::newRow("free name") << "Fresh"
+                                   << "dst" << false;
+        QTest::newRow("destination inside the source") << "Mine"
+                                                       << "src/out" << true;
+        QTest::newRow("destination holding the source") << "Mine"
+                                                        << "." << true;
+        QTest::newRow("destination beside the source") << "Mine"
+                                                       << "src-copy" << false;
     }
 
-    void SaveRefusesNamesThatAreEmptyOrTaken()
+    void SaveRefusesNamesThatAreEmptyOrTakenAndFoldersThatOverlap()
     {
         QFETCH(QString, typed);
+        QFETCH(QString, destination);
         QFETCH(bool, refused);
         testing::FakeMessageBoxes boxes;
+        testing::TestSandbox folders;
+        folders.MakeFolder("src");
         TPublicationProperties dialog;
         QelPublication site;
         site.SetName("Mine");
+        site.Source = folders.Path("src");
         bool open_after_save = false;
         std::unique_ptr<QelPublication> copy;
         testing::RunModal(
             [&](QWidget* w) {
                 Find<QLineEdit>(w, "EditName")->setText(typed);
+                Find<QLineEdit>(w, "EditFTP")
+                    ->setText(QString::fromStdString(folders.Path(destination.toStdString())));
                 Click(w, "SaveButton");
                 open_after_save = w->isVisible();
                 if (open_after_save) {
@@ -446,6 +465,9 @@ private slots:
         if (refused) {
             QCOMPARE(boxes.Shown()[0].type, 48u);
             QCOMPARE(copy->GetName(), std::string("Mine"));
+            QCOMPARE(copy->Server, std::string());
+            QCOMPARE(boxes.Shown()[0].text.rfind("Source directory ", 0) == 0,
+                     destination != "dst");
         } else {
             QCOMPARE(copy->GetName(), typed.toStdString());
         }

@@ -817,6 +817,7 @@ void TPublisherWizard::BtnTestConnectionClick()
     lblTestStatus->setText(QStringLiteral("Testing..."));
 
     const std::string server = Text(FtpServer);
+    const std::string source = Text(SourceDirectory);
     const std::string user = Text(Username);
     const std::string password = Text(edt_password);
     std::string connection_name;
@@ -851,6 +852,14 @@ void TPublisherWizard::BtnTestConnectionClick()
                     output->Write(kMsgError, "Failed to open folder " + server);
                     output->Write(kMsgError, "Error code: " + std::to_string(error));
                     output->Write(kMsgError, "Description: " + opened->GetLastErrorText());
+                    passed = false;
+                }
+                // Found here, before the first Publish could copy the site into itself or
+                // delete its master copy.
+                const std::string overlap =
+                    passed && device.disk ? DiskStorageDevice::OverlapError(source, server) : "";
+                if (!overlap.empty()) {
+                    output->Write(kMsgError, overlap);
                     passed = false;
                 }
             }

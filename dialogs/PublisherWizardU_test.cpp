@@ -579,21 +579,30 @@ private slots:
     void ConnectionTestWithRealDevices_data()
     {
         QTest::addColumn<QString>("destination");
+        QTest::addColumn<QString>("source");
         QTest::addColumn<bool>("passed");
         QTest::addColumn<QString>("logged");
-        QTest::newRow("existing folder") << "site" << true << "";
-        QTest::newRow("missing folder") << "missing" << false << "Failed to open folder ";
-        QTest::newRow("no FTP server") << "ftp" << false << "Failed to connect to server 127.0.0.1";
+        QTest::newRow("existing folder") << "site"
+                                         << "" << true << "";
+        QTest::newRow("missing folder") << "missing"
+                                        << "" << false << "Failed to open folder ";
+        QTest::newRow("no FTP server") << "ftp"
+                                       << "" << false << "Failed to connect to server 127.0.0.1";
+        QTest::newRow("inside the source") << "site/out"
+                                           << "site" << false << "Source directory ";
+        QTest::newRow("holding the source") << "site"
+                                            << "site/out" << false << "Source directory ";
     }
 
     void ConnectionTestWithRealDevices()
     {
         QFETCH(QString, destination);
+        QFETCH(QString, source);
         QFETCH(bool, passed);
         QFETCH(QString, logged);
         Fixture f;
         testing::TestSandbox folder;
-        folder.MakeFolder("site");
+        folder.MakeFolder("site/out");
         QString server = QString::fromStdString(folder.Path(destination.toStdString()));
         if (destination == "ftp") {
             // The wizard tests the standard port; the device here knocks on a free one.
@@ -614,6 +623,10 @@ private slots:
         QStringList lines;
         const auto started = std::chrono::steady_clock::now();
         f.Run([&] {
+            if (!source.isEmpty()) {
+                f.Type("SourceDirectory",
+                       QString::fromStdString(folder.Path(source.toStdString())));
+            }
             f.Type("FtpServer", server);
             f.Type("PublicationName", "Site");
             f.ClickTab(TPublisherWizard::kPageTestConnection);

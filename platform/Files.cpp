@@ -165,6 +165,78 @@ std::string HomeFolder()
 
 namespace {
 
+using FolderIdentity = std::pair<dev_t, ino_t>;
+
+// Deeper than any real tree; ends the walk should ".." somehow never reach the root.
+constexpr int kFolderLevelsAtMost = 4096;
+
+// The folder a path names (or, for a path that does not exist yet, its nearest existing parent)
+// and every folder above it, by identity; *whole tells whether the path itself exists.
+bool FolderChain(const std::string& system_path, std::vector<FolderIdentity>* chain, bool* whole)
+{
+    std::string posix;
+    if (!ResolvePath(system_path, &posix)) {
+        return false;
+    }
+    posix = WithoutTrailingSlashes(posix);
+    if (posix.empty()) {
+        SetLastError(kErrorPathNotFound);
+        return false;
+    }
+    *whole = true;
+    int fd;
+    while ((fd = open(posix.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) < 0) {
+        if (errno != ENOENT || posix == "." || posix == "/") {
+            return FailWithErrno(errno, true);
+        }
+        const size_t slash = posix.rfind('/');
+        posix = slash == std::string::npos ? "." : slash == 0 ? "/" : posix.substr(0, slash);
+        *whole = false;
+    }
+    for (int level = 0; level < kFolderLevelsAtMost; ++level) {
+        struct stat st = {};
+        if (fstat(fd, &st) != 0) {
+            const int error = errno;
+            close(fd);
+            return FailWithErrno(error);
+        }
+        const FolderIdentity id{st.st_dev, st.st_ino};
+        // The file system root is its own parent.
+        if (!chain->empty() && chain->back() == id) {
+            break;
+        }
+        chain->push_back(id);
+        const int parent = openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        if (parent < 0) {
+            return FailWithErrno(errno, true);
+        }
+        fd = parent;
+    }
+    close(fd);
+    return true;
+}
+
+}  // namespace
+
+bool FoldersOverlap(const std::string& first, const std::string& second)
+{
+    std::vector<FolderIdentity> first_chain, second_chain;
+    bool first_whole = false, second_whole = false;
+    if (!FolderChain(first, &first_chain, &first_whole) ||
+        !FolderChain(second, &second_chain, &second_whole)) {
+        return false;
+    }
+    const auto holds = [](const std::vector<FolderIdentity>& chain, const FolderIdentity& id) {
+        return std::find(chain.begin(), chain.end(), id) != chain.end();
+    };
+    // A folder not made yet holds nothing, but lies inside whatever holds its parent.
+    return (second_whole && holds(first_chain, second_chain.front())) ||
+           (first_whole && holds(second_chain, first_chain.front()));
+}
+
+namespace {
+
 // Folder and last name of a POSIX path: "/a/b" gives "/a" and "b", "b" gives "." and "b".
 std::pair<std::string, std::string> SplitParent(const std::string& posix_path)
 {

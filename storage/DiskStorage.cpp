@@ -34,6 +34,17 @@ bool DiskStorageDevice::IsDiskPath(const std::string& path)
     return path.size() > 1 && (path[1] == ':' || path[0] == '\\' || path[0] == '/');
 }
 
+std::string DiskStorageDevice::OverlapError(const std::string& source,
+                                            const std::string& destination)
+{
+    if (!platform::FoldersOverlap(source, destination)) {
+        return "";
+    }
+    return "Source directory " + source + " and destination directory " + destination +
+           " are the same folder or one lies inside the other: publishing would copy the web "
+           "site into itself or delete its master copy";
+}
+
 uint8_t DiskStorageDevice::GetDeviceType()
 {
     return kDeviceLocalDisk;

@@ -727,6 +727,11 @@ bool FtpStorageDevice::ChangeDirectory(const std::string& path)
     return ChangeWorkingFolder(path);
 }
 
+bool FtpStorageDevice::StoresTextWithLineFeeds()
+{
+    return unix_;
+}
+
 bool FtpStorageDevice::TakeListingFailure()
 {
     const bool failed = listing_failed_;

@@ -247,6 +247,8 @@ public:
                      bool force) override;
     bool SetFileDate(const std::string& folder, const std::string& name, TDateTime date) override;
     bool TakeListingFailure() override;
+    // The reply to "SYST" named UNIX.
+    bool StoresTextWithLineFeeds() override;
 
     // The outcome is in *reply and the last error; a code not accepted shows a message box.
     virtual void SendCommand(const std::string& command,

@@ -24,4 +24,9 @@ bool QelStorageDevice::TakeListingFailure()
     return false;
 }
 
+bool QelStorageDevice::StoresTextWithLineFeeds()
+{
+    return false;
+}
+
 }  // namespace vantrel

@@ -79,6 +79,11 @@ public:
     // short or too long); the empty or partial list it gave must not be taken for the folder's
     // content. Clears the mark. A device whose listings cannot fail that way always says false.
     virtual bool TakeListingFailure();
+
+    // Text with LF line ends is what the destination keeps (an FTP server whose system type is
+    // UNIX): a text file that holds no CR is already in the server's form and travels as binary,
+    // byte for byte. False unless a kind knows better.
+    virtual bool StoresTextWithLineFeeds();
 };
 
 }  // namespace vantrel

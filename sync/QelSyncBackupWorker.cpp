@@ -1,5 +1,6 @@
 #include "sync/QelSyncBackupWorker.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string_view>
@@ -8,11 +9,15 @@
 #include "foundation/StringMatches.h"
 #include "platform/DateTime.h"
 #include "platform/Files.h"
+#include "storage/DiskStorage.h"
 
 namespace vantrel {
 namespace {
 
 constexpr uint32_t kFoldersListedAtMost = 2000;
+// Deeper than any real tree: ends the walk above the source root should ".." never reach the
+// file system root.
+constexpr int kSourceLevelsAtMost = 4096;
 
 // Entries of one listing by ASCII-folded name, each bucket in listing order, so that pairing a
 // folder of thousands of entries takes linear time. Renames during a pass change only letter
@@ -221,26 +226,41 @@ bool QelSyncBackupWorker::FileIncluded(const std::string& path) const
     return !MatchesExcludeFiles(path) && !MatchesIgnoreFiles(path);
 }
 
-uint64_t QelSyncBackupWorker::SourceBareLineFeeds(const std::string& folder,
-                                                  const std::string& name)
+QelSyncBackupWorker::LineEnds QelSyncBackupWorker::SourceLineEnds(const std::string& folder,
+                                                                  const std::string& name)
 {
+    const std::string key = folder + "\\" + name;
+    if (line_ends_of_ == key) {
+        return line_ends_;
+    }
+    LineEnds ends;
     const std::string local = SourceDevice->GetFile(SourceRoot + folder, name);
-    if (local.empty()) {
-        return 0;
-    }
-    uint64_t count = 0;
-    // A copy that cannot be read counts none, so the file is uploaded as before.
-    std::ifstream in(platform::ToPosixPath(local), std::ios::binary);
-    char previous = 0;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        for (std::streamsize i = 0; i < in.gcount(); ++i) {
-            count += buffer[i] == '\n' && previous != '\r' ? 1 : 0;
-            previous = buffer[i];
+    if (!local.empty()) {
+        std::ifstream in(platform::ToPosixPath(local), std::ios::binary);
+        ends.read = static_cast<bool>(in);
+        char previous = 0;
+        char buffer[65536];
+        while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+            for (std::streamsize i = 0; i < in.gcount(); ++i) {
+                if (buffer[i] == '\n') {
+                    ++(previous == '\r' ? ends.crlf : ends.bare_lf);
+                } else if (buffer[i] == '\r') {
+                    ++ends.cr;
+                }
+                previous = buffer[i];
+            }
         }
+        ends.read = ends.read && in.eof() && !in.bad();
+        SourceDevice->ReleaseFile(local);
     }
-    SourceDevice->ReleaseFile(local);
-    return count;
+    line_ends_ = ends;
+    line_ends_of_ = key;
+    return ends;
+}
+
+bool QelSyncBackupWorker::SendsAsBinary(const LineEnds& ends)
+{
+    return ends.read && ends.cr == 0 && DestinationDevice->StoresTextWithLineFeeds();
 }
 
 bool QelSyncBackupWorker::IsTextFile(const std::string& name) const
@@ -308,6 +328,21 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
         Flags->Failed = true;
         Finish();
         return;
+    }
+    // A source link to the root or to a folder above it would publish the root's surroundings
+    // (a home folder, the whole file system): such links are never followed.
+    FindSourceAncestors();
+    if (SourceDevice->GetDeviceType() == kDeviceLocalDisk &&
+        DestinationDevice->GetDeviceType() == kDeviceLocalDisk) {
+        // Checked before the destination is made or listed: a run into its own source would
+        // copy the site into itself without end, or delete the master copy as obsolete.
+        const std::string overlap = DiskStorageDevice::OverlapError(source_root, destination_root);
+        if (!overlap.empty()) {
+            Report(kMsgError, overlap);
+            Flags->Failed = true;
+            Finish();
+            return;
+        }
     }
     if (!DestinationDevice->ChangeDirectory(DestinationRoot)) {
         if (!Flags->CreateDestinationRoot) {
@@ -451,12 +486,43 @@ bool QelSyncBackupWorker::LinksBackIntoItsPath(const QelDirectoryEntry& s) const
     if (s.FileId == 0) {
         return false;
     }
-    for (const auto& [volume, file] : source_path_ids_) {
-        if (volume == s.VolumeId && file == s.FileId) {
-            return true;
+    const std::pair<uint64_t, uint64_t> id{s.VolumeId, s.FileId};
+    return std::find(source_path_ids_.begin(), source_path_ids_.end(), id) !=
+               source_path_ids_.end() ||
+           std::find(source_ancestor_ids_.begin(), source_ancestor_ids_.end(), id) !=
+               source_ancestor_ids_.end();
+}
+
+void QelSyncBackupWorker::FindSourceAncestors()
+{
+    source_ancestor_ids_.clear();
+    const auto identity = [this](const std::string& path) {
+        const auto list = SourceDevice->ListDirectory(path, ".", false);
+        const QelDirectoryEntry* self = list != nullptr ? list->Find(".", true) : nullptr;
+        return self != nullptr && self->FileId != 0
+                   ? std::pair<uint64_t, uint64_t>{self->VolumeId, self->FileId}
+                   : std::pair<uint64_t, uint64_t>{0, 0};
+    };
+    // The folders above the root as the user named it, through its links...
+    for (std::string path = SourceRoot;
+         path.rfind('\\') != std::string::npos && path.rfind('\\') > 0;) {
+        path.resize(path.rfind('\\'));
+        if (const auto id = identity(path); id.second != 0) {
+            source_ancestor_ids_.push_back(id);
         }
     }
-    return false;
+    // ...and as they lie on disk, up to the file system root, which is its own parent.
+    std::pair<uint64_t, uint64_t> previous = identity(SourceRoot);
+    std::string path = SourceRoot;
+    for (int level = 0; level < kSourceLevelsAtMost && previous.second != 0; ++level) {
+        path += "\\..";
+        const auto id = identity(path);
+        if (id == previous || id.second == 0) {
+            break;
+        }
+        source_ancestor_ids_.push_back(id);
+        previous = id;
+    }
 }
 
 SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
@@ -675,6 +741,7 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
                                                  const QelDirectoryList& dst)
 {
     const std::string path = folder + "\\" + s.Name;
+    line_ends_of_.clear();
     bool included = true;
     bool copy = false;
     if (s.Date < Flags->DateFloor || !FileIncluded(path)) {
@@ -696,13 +763,22 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
     } else if (Flags->DatesOnly) {
         copy = false;
     } else if (DestinationDevice->SupportsTransferModes() && IsTextFile(s.Name)) {
-        // A text upload changes line ends, so only a larger server copy shows a change; a server
-        // that stores CR LF makes every bare LF of the source one byte longer.
-        copy = SizeKnown(s) && SizeKnown(*d) && Size(*d) > Size(s) &&
-               Size(*d) > Size(s) + SourceBareLineFeeds(folder, s.Name);
-        if (copy && Flags->ExplainCopy) {
-            Report(kMsgInformation,
-                   SizeText("File size (0x%x%.8x) less than server size (0x%x%.8x)", s, *d));
+        // A text upload may change line ends, so a copy of another size can still be right:
+        // from one LF for each CR LF (a server that converts) to one CR LF for each bare LF (a
+        // server that stores what travels). Outside that span the copy is wrong: larger, or cut
+        // short by a broken upload. Equal sizes need no reading of the file; one that cannot be
+        // read is only known wrong when larger.
+        if (SizeKnown(s) && SizeKnown(*d) && Size(*d) != Size(s)) {
+            const LineEnds ends = SourceLineEnds(folder, s.Name);
+            const bool larger = Size(*d) > Size(s) + ends.bare_lf;
+            copy = SendsAsBinary(ends) || larger || (ends.read && Size(*d) + ends.crlf < Size(s));
+            if (copy && Flags->ExplainCopy) {
+                Report(kMsgInformation,
+                       SizeText(larger ? "File size (0x%x%.8x) less than server size (0x%x%.8x)"
+                                       : "File size (0x%x%.8x) different to server size "
+                                         "(0x%x%.8x)",
+                                s, *d));
+            }
         }
     } else {
         copy = SizeKnown(s) && SizeKnown(*d) && Size(s) != Size(*d);
@@ -774,7 +850,9 @@ bool QelSyncBackupWorker::CopyFile(const std::string& folder,
         }
         DestinationDevice->SetReadOnly(path, d->Name, false, false);
     }
-    const bool binary = !(DestinationDevice->SupportsTransferModes() && IsTextFile(s.Name));
+    const bool binary = !(DestinationDevice->SupportsTransferModes() && IsTextFile(s.Name)) ||
+                        (DestinationDevice->StoresTextWithLineFeeds() &&
+                         SendsAsBinary(SourceLineEnds(folder, s.Name)));
     bool ok;
     if (Flags->TempNameTag.empty() || d == nullptr) {
         if (d != nullptr && d->Name != s.Name && !DeleteRemoteFile(path, d->Name, true)) {

@@ -43,8 +43,17 @@ public:
     bool FileIncluded(const std::string& path) const;
     bool FolderIncluded(const std::string& path) const;
     bool IsTextFile(const std::string& name) const;
-    // The LFs without a CR before them in a source file; 0 when its copy cannot be read.
-    uint64_t SourceBareLineFeeds(const std::string& folder, const std::string& name);
+    // The line ends of a source text file; all 0 and not read when its copy cannot be read.
+    struct LineEnds
+    {
+        bool read = false;
+        uint64_t crlf = 0;     // CR LF pairs
+        uint64_t bare_lf = 0;  // LFs without a CR before them
+        uint64_t cr = 0;       // every CR, paired or not
+    };
+    LineEnds SourceLineEnds(const std::string& folder, const std::string& name);
+    // A text file that already has the destination's line ends goes byte for byte.
+    bool SendsAsBinary(const LineEnds& ends);
     bool MatchesExcludeFiles(const std::string& path) const;
     bool MatchesIgnoreFiles(const std::string& path) const;
     bool MatchesExcludeFolders(const std::string& path) const;
@@ -101,7 +110,11 @@ private:
     void ObsoletePass(const std::string& folder,
                       const QelDirectoryList& src,
                       const QelDirectoryList& dst);
+    // A source folder that is the root, a folder above it (the file system root included) or a
+    // folder on the path being passed: following it would publish without end, or publish what
+    // lies around the site.
     bool LinksBackIntoItsPath(const QelDirectoryEntry& s) const;
+    void FindSourceAncestors();
     // A name that the destination could never hold as it is (a line break or NUL, or bytes that
     // are not UTF-8, for an FTP server); a name holding "\" never reaches the worker.
     bool NameCanTravel(const std::string& name) const;
@@ -137,6 +150,12 @@ private:
     // Source folders from the root down to the one being passed, by volume and file number, so a
     // link back into its own path is never entered.
     std::vector<std::pair<uint64_t, uint64_t>> source_path_ids_;
+    // The line ends of the source file being handled, once read for its size test, so that
+    // its upload need not read them again.
+    LineEnds line_ends_;
+    std::string line_ends_of_;
+    // The folders above the source root, as named and as they lie on disk.
+    std::vector<std::pair<uint64_t, uint64_t>> source_ancestor_ids_;
     // Queued destination folders that are links: removed as links, never listed through.
     std::unordered_set<std::string> linked_folders_;
 };

@@ -112,6 +112,8 @@ TEST_F(QelSyncBackupWorkerTest, ASmallTreeIsPublishedInThisExactOrder)
     Run();
     const std::vector<std::string> expected = {
         "src.ChangeDirectory(\\src)",
+        // Where the root lies: a source link to it or above it is never followed.
+        "src.ListDirectory(\\src, ., fresh)",
         "dst.ChangeDirectory(\\dst)",
         "msg 3 Scanning folder: .",
         "msg 1 Scanning source folder: \\src",
@@ -203,7 +205,8 @@ TEST_F(QelSyncBackupWorkerTest, FilesAreCopiedWhenMissingNewerOrOfAnotherSize)
         {"resized.bin", "xx", 10, "x", 10, false, true},
         {"same.bin", "xx", 10, "yy", 10, false, false},
         {"unknown.bin", "xx", 10, "x", 10, true, false},
-        // Text uploads grow by their line ends: only a larger server copy counts.
+        // Text uploads change line ends; with line ends that cannot be read (a file of the
+        // memory device) only a larger server copy counts.
         {"smaller.txt", "a\nb\n", 10, "a\nb", 10, false, false},
         {"larger.txt", "a\n", 10, "a\r\nbbbb", 10, false, true},
         {"larger-unknown.txt", "a\n", 10, "a\r\nbbbb", 10, true, false},

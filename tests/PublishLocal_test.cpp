@@ -53,7 +53,10 @@ protected:
     }
 
     // Publishes src to dst as the main window would for a web site.
-    void Publish(int delete_old_files = 0, TDateTime turbo_folder_date = 0)
+    void Publish(int delete_old_files = 0,
+                 TDateTime turbo_folder_date = 0,
+                 const std::string& src = "src",
+                 const std::string& dst = "dst")
     {
         output_.lines.clear();
         QelPublication site;
@@ -64,8 +67,8 @@ protected:
         std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output_);
         std::unique_ptr<QelStorageDevice> destination =
             std::make_unique<DiskStorageDevice>(&output_);
-        worker_.Synchronise(sandbox_.SystemPath("src"), source, sandbox_.SystemPath("dst"),
-                            destination, flags_);
+        worker_.Synchronise(sandbox_.SystemPath(src), source, sandbox_.SystemPath(dst), destination,
+                            flags_);
         EXPECT_EQ(nullptr, source);
         EXPECT_EQ(nullptr, destination);
     }
@@ -215,6 +218,66 @@ TEST_F(PublishLocalTest, ASourceLinkBackIntoItsOwnPathIsNotFollowed)
     // A link to a folder outside the site is published as the folder it points to.
     EXPECT_EQ("shared", sandbox_.ReadFile("dst/linked/shared.html"));
     EXPECT_FALSE(flags_.Failed);
+}
+
+TEST_F(PublishLocalTest, OverlappingRootsFailTheRunAndTouchNothing)
+{
+    sandbox_.WriteFile("outer/src/page.html", "x", kOld);
+    sandbox_.WriteFile("outer/src/excluded.tmp", "kept only here", kOld);
+    sandbox_.WriteFile("outer/other.html", "y", kOld);
+    sandbox_.MakeFolder("outer/src/out");
+    fs::create_directory_symlink(sandbox_.Path("outer"), sandbox_.Path("alias"));
+    struct Case
+    {
+        const char* src;
+        const char* dst;
+    };
+    const Case kCases[] = {
+        {"outer/src", "outer"},             // the destination holds the source
+        {"outer/src", "outer/src/out"},     // the source holds the destination
+        {"outer/src", "outer/src/new"},     // ...one not made yet
+        {"outer/src", "outer/src"},         // one folder
+        {"outer/src", "alias/src/../src"},  // through a link and ".."
+        {"alias", "outer/src"},
+    };
+    const auto before = TreeOf(".");
+    for (const auto& c : kCases) {
+        Publish(1, 0, c.src, c.dst);
+        EXPECT_TRUE(flags_.Failed) << c.dst;
+        EXPECT_TRUE(Said("Source directory " + sandbox_.SystemPath(c.src) +
+                         " and destination directory " + sandbox_.SystemPath(c.dst) +
+                         " are the same folder or one lies inside the other: publishing would "
+                         "copy the web site into itself or delete its master copy"))
+            << ::testing::PrintToString(output_.lines);
+        EXPECT_EQ(0, CountStarting("Scanning")) << c.dst;
+        EXPECT_EQ(before, TreeOf(".")) << c.src << " -> " << c.dst;
+    }
+    // Beside each other is no overlap.
+    Publish(1, 0, "outer/src", "beside");
+    EXPECT_FALSE(flags_.Failed) << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ("x", sandbox_.ReadFile("beside/page.html"));
+}
+
+TEST_F(PublishLocalTest, SourceLinksToTheRootOrAboveItAreSkippedWithAWarning)
+{
+    sandbox_.WriteFile("site/src/page.html", "x", kOld);
+    sandbox_.WriteFile("site/secret.key", "never published", kOld);
+    sandbox_.WriteFile("beside/shared.html", "shared", kOld);
+    const char* const kLinks[][2] = {
+        {"self", "."}, {"up", "../.."}, {"parent", ".."}, {"top", "/"}, {"beside", "../../beside"}};
+    for (const auto& [name, target] : kLinks) {
+        fs::create_directory_symlink(target, sandbox_.Path(std::string("site/src/") + name));
+    }
+    Publish(0, 0, "site/src", "dst");
+    EXPECT_FALSE(flags_.Failed) << ::testing::PrintToString(output_.lines);
+    for (const char* skipped : {"self", "up", "parent", "top"}) {
+        EXPECT_EQ(1, CountStarting("Folder " + sandbox_.SystemPath("site/src") + "\\" + skipped +
+                                   " links back to a folder that holds it"))
+            << skipped;
+    }
+    EXPECT_EQ((std::map<std::string, std::string>{
+                  {"beside", "<folder>"}, {"beside/shared.html", "shared"}, {"page.html", "x"}}),
+              TreeOf("dst"));
 }
 
 TEST_F(PublishLocalTest, DeletingAnObsoleteFolderRemovesLinksNotWhatTheyPointTo)
