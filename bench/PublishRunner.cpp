@@ -303,6 +303,8 @@ int Main(int argc, char** argv)
             internet_device = made.get();
             device = std::move(made);
         }
+        // As the main window does: the server type decides how text files travel.
+        device->SetFlags(FtpStorageDevice::kFlagAskSyst);
         device->SetPassive(!active);
         device->SetStopFlag(&flags.StopRequested);
         opened = opened && device->Open(positional[1], user_name, password, "");

@@ -162,6 +162,8 @@ protected:
         dots_.DotFilesFound = 0;
         std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output_);
         std::unique_ptr<FtpStorageDevice> ftp = MakeDevice();
+        // As the main window sets them: the server type is asked at every connection.
+        ftp->SetFlags(FtpStorageDevice::kFlagQuietTimeout | FtpStorageDevice::kFlagAskSyst);
         ASSERT_TRUE(ftp->Open(kRoot, server_->User(), server_->Password(), ""))
             << ::testing::PrintToString(output_.lines);
         std::unique_ptr<QelStorageDevice> destination = std::move(ftp);
@@ -421,6 +423,43 @@ TEST_P(FtpServerPublishTest, AServerKilledDuringAnUploadLosesNothing)
     // The partial upload goes whatever the deletion choice.
     Publish(0);
     EXPECT_SAME_TREE(Source(), Server());
+}
+
+TEST_P(FtpServerPublishTest, TextFilesArriveWholeAndACopyCutShortIsSentAgain)
+{
+    std::string lf, crlf;
+    for (int i = 0; i < 20000; ++i) {
+        lf += "line " + std::to_string(i) + "\n";
+        crlf += "line " + std::to_string(i) + "\r\n";
+    }
+    sandbox_.WriteFile("src/lf.html", lf, kOld);
+    sandbox_.WriteFile("src/stored-with-crlf.html", lf, kOld);
+    sandbox_.WriteFile("src/crlf.txt", crlf, kOld);
+    // LF text already has a UNIX server's line ends and travels byte for byte; CR LF text is
+    // converted where the server converts (pyftpdlib) and stored as sent where it does not.
+    const std::string crlf_on_server = server_->Family() == "vsftpd" ? crlf : lf;
+    const auto on_server = [&](const char* name) { return ReadAll(server_->SiteLocalPath(name)); };
+    Publish();
+    EXPECT_EQ(lf, on_server("lf.html"));
+    EXPECT_EQ(crlf_on_server, on_server("crlf.txt"));
+
+    // Uploads cut short, dated after the source as a broken upload leaves them, and a copy
+    // that an earlier text upload stored with CR LF.
+    const auto now = fs::file_time_type::clock::now();
+    for (const char* name : {"lf.html", "crlf.txt"}) {
+        fs::resize_file(server_->SiteLocalPath(name), 98'304);
+        fs::last_write_time(server_->SiteLocalPath(name), now);
+    }
+    std::ofstream(server_->SiteLocalPath("stored-with-crlf.html"), std::ios::binary) << crlf;
+    fs::last_write_time(server_->SiteLocalPath("stored-with-crlf.html"), now);
+    Publish();
+    EXPECT_EQ(3, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ(lf, on_server("lf.html"));
+    EXPECT_EQ(lf, on_server("stored-with-crlf.html"));
+    EXPECT_EQ(crlf_on_server, on_server("crlf.txt"));
+
+    Publish();
+    EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
 }
 
 TEST_P(FtpServerPublishTest, LinksOnTheServerAreRemovedNeverFollowed)
