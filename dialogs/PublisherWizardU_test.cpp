@@ -589,7 +589,7 @@ private slots:
         QTest::newRow("no FTP server") << "ftp"
                                        << "" << false << "Failed to connect to server 127.0.0.1";
         QTest::newRow("inside the source") << "site/out"
-                                           << "site" << false << "Source directory ";
+                                           << "site" << false << "Destination directory ";
         QTest::newRow("holding the source") << "site"
                                             << "site/out" << false << "Source directory ";
     }

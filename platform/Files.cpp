@@ -219,20 +219,28 @@ bool FolderChain(const std::string& system_path, std::vector<FolderIdentity>* ch
 
 }  // namespace
 
-bool FoldersOverlap(const std::string& first, const std::string& second)
+FolderRelation RelationOfFolders(const std::string& first, const std::string& second)
 {
     std::vector<FolderIdentity> first_chain, second_chain;
     bool first_whole = false, second_whole = false;
     if (!FolderChain(first, &first_chain, &first_whole) ||
         !FolderChain(second, &second_chain, &second_whole)) {
-        return false;
+        return FolderRelation::kApart;
     }
     const auto holds = [](const std::vector<FolderIdentity>& chain, const FolderIdentity& id) {
         return std::find(chain.begin(), chain.end(), id) != chain.end();
     };
+    if (first_whole && second_whole && first_chain.front() == second_chain.front()) {
+        return FolderRelation::kSame;
+    }
     // A folder not made yet holds nothing, but lies inside whatever holds its parent.
-    return (second_whole && holds(first_chain, second_chain.front())) ||
-           (first_whole && holds(second_chain, first_chain.front()));
+    if (second_whole && holds(first_chain, second_chain.front())) {
+        return FolderRelation::kFirstInsideSecond;
+    }
+    if (first_whole && holds(second_chain, first_chain.front())) {
+        return FolderRelation::kSecondInsideFirst;
+    }
+    return FolderRelation::kApart;
 }
 
 namespace {

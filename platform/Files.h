@@ -51,12 +51,18 @@ bool ResolvePath(const std::string& system_path, std::string* posix_path);
 // The user's home folder in POSIX form: $HOME when it is absolute, else the password database's.
 std::string HomeFolder();
 
-// Whether two folders are one and the same or one holds the other, however they are named: each
-// is compared by the identity of its folder and of every folder above it up to the file system
-// root, so links, ".." and a tree mounted twice are seen through. A path that does not exist yet
-// stands for a new folder in its nearest existing parent. False when either path cannot be
-// resolved or names no folder.
-bool FoldersOverlap(const std::string& first, const std::string& second);
+// How two folders lie to each other, however they are named: each is compared by the identity of
+// its folder and of every folder above it up to the file system root, so links, ".." and a tree
+// mounted twice are seen through. A path that does not exist yet stands for a new folder in its
+// nearest existing parent. Apart when either path cannot be resolved or names no folder.
+enum class FolderRelation
+{
+    kApart,
+    kSame,
+    kFirstInsideSecond,
+    kSecondInsideFirst,
+};
+FolderRelation RelationOfFolders(const std::string& first, const std::string& second);
 
 // An open listing: the records of one FindFirstFile, handed out in order by FindNextFile.
 class FindSearch

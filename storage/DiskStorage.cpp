@@ -37,12 +37,20 @@ bool DiskStorageDevice::IsDiskPath(const std::string& path)
 std::string DiskStorageDevice::OverlapError(const std::string& source,
                                             const std::string& destination)
 {
-    if (!platform::FoldersOverlap(source, destination)) {
-        return "";
+    switch (platform::RelationOfFolders(source, destination)) {
+        case platform::FolderRelation::kSame:
+            return "Source directory " + source + " and destination directory " + destination +
+                   " are the same folder";
+        case platform::FolderRelation::kFirstInsideSecond:
+            return "Source directory " + source + " lies inside destination directory " +
+                   destination;
+        case platform::FolderRelation::kSecondInsideFirst:
+            return "Destination directory " + destination + " lies inside source directory " +
+                   source;
+        case platform::FolderRelation::kApart:
+            break;
     }
-    return "Source directory " + source + " and destination directory " + destination +
-           " are the same folder or one lies inside the other: publishing would copy the web "
-           "site into itself or delete its master copy";
+    return "";
 }
 
 uint8_t DiskStorageDevice::GetDeviceType()

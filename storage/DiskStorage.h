@@ -24,8 +24,8 @@ public:
     // "/home/me/site"); never a one-character path.
     static bool IsDiskPath(const std::string& path);
     // The error for a source and a local destination that are one folder, or of which one holds
-    // the other (through links and ".." too): publishing would copy the site into itself or
-    // delete its master copy. Empty when they are apart.
+    // the other (through links and ".." too), naming both: publishing would copy the site into
+    // itself or delete its master copy. Empty when they are apart.
     static std::string OverlapError(const std::string& source, const std::string& destination);
 
     uint8_t GetDeviceType() override;
