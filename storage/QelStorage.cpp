@@ -24,4 +24,6 @@ bool QelStorageDevice::TakeListingFailure()
     return false;
 }
 
+void QelStorageDevice::KeepWithin(const std::string& /*root*/) {}
+
 }  // namespace vantrel

@@ -79,6 +79,8 @@ public:
     // short or too long); the empty or partial list it gave must not be taken for the folder's
     // content. Clears the mark. A device whose listings cannot fail that way always says false.
     virtual bool TakeListingFailure();
+    // From now on no operation on a path below root passes through a link below root.
+    virtual void KeepWithin(const std::string& root);
 };
 
 }  // namespace vantrel
