@@ -969,6 +969,11 @@ void TPublicationProperties::SaveButtonClick()
             DiskStorageDevice::OverlapError(edt_source_directory->text().toStdString(), server);
         if (!overlap.empty()) {
             platform::MessageBox(overlap, "Source and destination", kMbExclamationOk);
+            for (int i = 0; i < PropertiesControl->count(); ++i) {
+                if (PropertiesControl->widget(i)->isAncestorOf(EditFTP)) {
+                    PropertiesControl->setCurrentIndex(i);
+                }
+            }
             EditFTP->setFocus();
             return;
         }

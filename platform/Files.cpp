@@ -275,22 +275,129 @@ bool Fail(uint32_t code)
     return false;
 }
 
+// A folder on the way that cannot be entered: missing, no folder, or a link that is not
+// followed; all of them leave the path without a folder to reach (3).
+bool FailOnTheWay(int errno_value)
+{
+    return errno_value == ELOOP ? Fail(kErrorPathNotFound) : FailWithErrno(errno_value, true);
+}
+
 bool IsReadOnlyFile(const struct stat& st)
 {
     return S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
 }
 
-// Resolves a path and reads the entry it names, a link itself rather than what it points to.
-// Trailing separators are dropped: "dir\" names the folder, and with the slash a link would be
-// followed.
-bool LstatResolved(const std::string& path, std::string* posix, struct stat* st)
+// The names of `posix_path` below the confining folder `within` (see Files.h), empty names and
+// "." left out, and that folder resolved; false when there is no such folder or the path does not
+// lie below it (the folder itself does not).
+bool NamesBelow(const std::string& posix_path,
+                const std::string& within,
+                std::string* root,
+                std::vector<std::string>* names)
 {
-    if (!ResolvePath(path, posix)) {
+    if (within.empty() || !ResolvePath(within, root)) {
         return false;
     }
-    *posix = WithoutTrailingSlashes(*posix);
-    return lstat(posix->c_str(), st) == 0 || FailMissingAware(errno, *posix);
+    *root = WithoutTrailingSlashes(*root);
+    // Without its slash, "/" is a prefix like any other.
+    const std::string prefix = *root == "/" ? "" : *root;
+    if (posix_path.size() <= prefix.size() || posix_path.compare(0, prefix.size(), prefix) != 0 ||
+        posix_path[prefix.size()] != '/') {
+        return false;
+    }
+    names->clear();
+    size_t begin = prefix.size() + 1;
+    while (begin <= posix_path.size()) {
+        const size_t end = std::min(posix_path.find('/', begin), posix_path.size());
+        const std::string name = posix_path.substr(begin, end - begin);
+        if (!name.empty() && name != ".") {
+            names->push_back(name);
+        }
+        begin = end + 1;
+    }
+    return !names->empty();
 }
+
+// The folder that holds a path's last name, open for the *at calls, and that name; the fd is
+// O_PATH, so reaching a name needs only the right to search the folders, as a path does. Plainly
+// the folder is opened by its path, links followed. Below a confining folder it is reached from
+// there one folder at a time with O_NOFOLLOW, so no link below it is passed through, however the
+// tree changed since it was listed. Every call below is written once over this folder.
+class ParentFolder
+{
+public:
+    ParentFolder() = default;
+    ~ParentFolder()
+    {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    ParentFolder(const ParentFolder&) = delete;
+    ParentFolder& operator=(const ParentFolder&) = delete;
+
+    // Trailing separators are dropped: "dir\" names the folder, and with the slash a link would
+    // be followed. False with the last error set: 3 for a folder on the way that is missing or
+    // no folder, or, when confined, a link or "..".
+    bool Open(const std::string& path, const std::string& within)
+    {
+        std::string posix;
+        return ResolvePath(path, &posix) && OpenResolved(posix, within);
+    }
+
+    bool OpenResolved(const std::string& posix_path, const std::string& within)
+    {
+        const std::string path = WithoutTrailingSlashes(posix_path);
+        std::string root;
+        std::vector<std::string> names;
+        if (NamesBelow(path, within, &root, &names)) {
+            confined_ = true;
+            return OpenBelow(root, names);
+        }
+        auto [folder, name] = SplitParent(path);
+        name_ = path == "/" ? "." : name;
+        fd_ = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        return fd_ >= 0 || FailWithErrno(errno, true);
+    }
+
+    int Fd() const { return fd_; }
+    const std::string& Name() const { return name_; }
+    // Reads the entry the last name stands for, a link itself rather than what it points to.
+    bool Lstat(struct stat* st) const
+    {
+        return fstatat(fd_, name_.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0 || FailWithErrno(errno);
+    }
+    // Reached below a confining folder: the last name, too, must not be followed where that
+    // would leave it.
+    bool Confined() const { return confined_; }
+
+private:
+    bool OpenBelow(const std::string& root, const std::vector<std::string>& names)
+    {
+        if (std::find(names.begin(), names.end(), "..") != names.end()) {
+            return Fail(kErrorPathNotFound);
+        }
+        // Links in the confining folder's own path are the user's choice and are followed.
+        int fd = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            return FailWithErrno(errno, true);
+        }
+        for (size_t i = 0; i + 1 < names.size(); ++i) {
+            FdCloser closer(fd);
+            fd = openat(fd, names[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0) {
+                return FailOnTheWay(errno);
+            }
+        }
+        fd_ = fd;
+        name_ = names.back();
+        return true;
+    }
+
+    int fd_ = -1;
+    std::string name_;
+    bool confined_ = false;
+};
 
 // Whether a copy may take `name` in the open folder. Root could overwrite a read-only file; the
 // system relies on the refusal, which makes the worker clear the bit first or report the file.
@@ -441,7 +548,9 @@ bool ResolvePath(const std::string& system_path, std::string* posix_path)
     return true;
 }
 
-std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern, FindData* data)
+std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern,
+                                          FindData* data,
+                                          const std::string& within)
 {
     std::string posix;
     if (!ResolvePath(pattern, &posix)) {
@@ -458,9 +567,20 @@ std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern, FindData* 
         return nullptr;
     }
 
-    const int dir_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ParentFolder parent;
+    if (!parent.OpenResolved(folder, within)) {
+        return nullptr;
+    }
+    // A confined folder that is now a link holds nothing of the tree it was listed in.
+    const int dir_fd =
+        openat(parent.Fd(), parent.Name().c_str(),
+               O_RDONLY | O_DIRECTORY | O_CLOEXEC | (parent.Confined() ? O_NOFOLLOW : 0));
     if (dir_fd < 0) {
-        FailWithErrno(errno, true);
+        if (parent.Confined()) {
+            FailOnTheWay(errno);
+        } else {
+            FailWithErrno(errno, true);
+        }
         return nullptr;
     }
     FdCloser dir_fd_closer(dir_fd);
@@ -558,14 +678,14 @@ bool FileExists(const std::string& path)
     return true;
 }
 
-bool DirectoryExists(const std::string& path)
+bool DirectoryExists(const std::string& path, const std::string& within)
 {
-    std::string posix;
-    if (!ResolvePath(path, &posix)) {
+    ParentFolder parent;
+    if (!parent.Open(path, within)) {
         return false;
     }
     struct stat st = {};
-    if (stat(posix.c_str(), &st) != 0) {
+    if (fstatat(parent.Fd(), parent.Name().c_str(), &st, 0) != 0) {
         return FailWithErrno(errno, true);
     }
     if (!S_ISDIR(st.st_mode)) {
@@ -575,7 +695,9 @@ bool DirectoryExists(const std::string& path)
     return true;
 }
 
-bool CopyFile(const std::string& existing_path, const std::string& new_path)
+bool CopyFile(const std::string& existing_path,
+              const std::string& new_path,
+              const std::string& within)
 {
     std::string source, target;
     if (!ResolvePath(existing_path, &source) || !ResolvePath(new_path, &target)) {
@@ -595,15 +717,15 @@ bool CopyFile(const std::string& existing_path, const std::string& new_path)
         return Fail(kErrorAccessDenied);
     }
 
-    const auto [folder, name] = SplitParent(target);
-    if (name.empty()) {
+    if (SplitParent(target).second.empty()) {
         return Fail(kErrorPathNotFound);
     }
-    const int dir_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir_fd < 0) {
-        return FailWithErrno(errno, true);
+    ParentFolder parent;
+    if (!parent.OpenResolved(target, within)) {
+        return false;
     }
-    FdCloser dir_closer(dir_fd);
+    const int dir_fd = parent.Fd();
+    const std::string& name = parent.Name();
     // Checked before the copy too, so a refused file costs no transfer.
     if (!MayReplace(dir_fd, name)) {
         return false;
@@ -635,106 +757,110 @@ bool CopyFile(const std::string& existing_path, const std::string& new_path)
     return Fail(code);
 }
 
-bool MoveFile(const std::string& existing_path, const std::string& new_path)
+bool MoveFile(const std::string& existing_path,
+              const std::string& new_path,
+              const std::string& within)
 {
-    std::string from, to;
-    if (!ResolvePath(existing_path, &from) || !ResolvePath(new_path, &to)) {
+    ParentFolder from, to;
+    if (!from.Open(existing_path, within)) {
         return false;
     }
-    int result = renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    struct stat st = {};
+    if (!to.Open(new_path, within)) {
+        // A missing file is told before a missing folder for its new name, as rename does.
+        if (fstatat(from.Fd(), from.Name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+            errno == ENOENT) {
+            SetLastError(kErrorFileNotFound);
+        }
+        return false;
+    }
+    const char* from_name = from.Name().c_str();
+    const char* to_name = to.Name().c_str();
+    int result = renameat2(from.Fd(), from_name, to.Fd(), to_name, RENAME_NOREPLACE);
     if (result != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
         // The file system cannot refuse a replacement itself (some network file systems): look
         // first. Another program could create the name in between; nothing here would.
-        struct stat st = {};
-        if (lstat(to.c_str(), &st) == 0) {
+        if (fstatat(to.Fd(), to_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
             return Fail(kErrorAlreadyExists);
         }
-        result = rename(from.c_str(), to.c_str());
+        result = renameat(from.Fd(), from_name, to.Fd(), to_name);
     }
-    if (result == 0) {
-        return true;
-    }
-    struct stat st = {};
-    if (errno == ENOENT && lstat(from.c_str(), &st) == 0) {
-        return Fail(kErrorPathNotFound);  // the new name's folder is missing
-    }
-    return FailMissingAware(errno, from);
+    return result == 0 || FailWithErrno(errno);
 }
 
-bool DeleteFile(const std::string& path)
+bool DeleteFile(const std::string& path, const std::string& within)
 {
-    std::string posix;
+    ParentFolder parent;
     struct stat st = {};
-    if (!LstatResolved(path, &posix, &st)) {
+    if (!parent.Open(path, within) || !parent.Lstat(&st)) {
         return false;
     }
     if (S_ISDIR(st.st_mode) || IsReadOnlyFile(st)) {
         return Fail(kErrorAccessDenied);
     }
-    if (unlink(posix.c_str()) != 0) {
-        return FailMissingAware(errno, posix);
-    }
-    return true;
+    return unlinkat(parent.Fd(), parent.Name().c_str(), 0) == 0 || FailWithErrno(errno);
 }
 
-bool CreateDirectory(const std::string& path)
+bool CreateDirectory(const std::string& path, const std::string& within)
 {
-    std::string posix;
-    if (!ResolvePath(path, &posix)) {
+    ParentFolder parent;
+    if (!parent.Open(path, within)) {
         return false;
     }
-    if (mkdir(posix.c_str(), 0777) != 0) {
-        return FailWithErrno(errno, true);
-    }
-    return true;
+    return mkdirat(parent.Fd(), parent.Name().c_str(), 0777) == 0 || FailWithErrno(errno, true);
 }
 
-bool RemoveDirectory(const std::string& path)
+bool RemoveDirectory(const std::string& path, const std::string& within)
 {
-    std::string posix;
+    ParentFolder parent;
     struct stat st = {};
-    if (!LstatResolved(path, &posix, &st)) {
+    if (!parent.Open(path, within) || !parent.Lstat(&st)) {
         return false;
     }
+    const int fd = parent.Fd();
+    const char* name = parent.Name().c_str();
     if (S_ISLNK(st.st_mode)) {
+        // Confined, the name was a folder when it was listed; whatever the link put in its place
+        // points to, even nothing, it is no part of the tree and goes as a link.
         struct stat target = {};
-        if (stat(posix.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
+        if (!parent.Confined() &&
+            (fstatat(fd, name, &target, 0) != 0 || !S_ISDIR(target.st_mode))) {
             return Fail(kErrorDirectory);
         }
-        return unlink(posix.c_str()) == 0 || FailMissingAware(errno, posix);
+        return unlinkat(fd, name, 0) == 0 || FailWithErrno(errno);
     }
     if (!S_ISDIR(st.st_mode)) {
         return Fail(kErrorDirectory);
     }
-    if (rmdir(posix.c_str()) != 0) {
+    if (unlinkat(fd, name, AT_REMOVEDIR) != 0) {
         // Some file systems say EEXIST for a folder that is not empty.
-        return errno == EEXIST ? Fail(kErrorDirNotEmpty) : FailMissingAware(errno, posix);
+        return errno == EEXIST ? Fail(kErrorDirNotEmpty) : FailWithErrno(errno);
     }
     return true;
 }
 
-uint32_t GetFileAttributes(const std::string& path)
+uint32_t GetFileAttributes(const std::string& path, const std::string& within)
 {
-    std::string posix;
+    ParentFolder parent;
     struct stat st = {};
-    if (!LstatResolved(path, &posix, &st)) {
+    if (!parent.Open(path, within) || !parent.Lstat(&st)) {
         return kInvalidFileAttributes;
     }
     const bool is_link = S_ISLNK(st.st_mode);
     if (is_link) {
         struct stat target = {};
-        if (stat(posix.c_str(), &target) == 0) {
+        if (fstatat(parent.Fd(), parent.Name().c_str(), &target, 0) == 0) {
             st = target;
         }
     }
-    return AttributesOf(st.st_mode, SplitParent(posix).second, is_link);
+    return AttributesOf(st.st_mode, parent.Name(), is_link);
 }
 
-bool SetFileAttributes(const std::string& path, uint32_t attributes)
+bool SetFileAttributes(const std::string& path, uint32_t attributes, const std::string& within)
 {
-    std::string posix;
+    ParentFolder parent;
     struct stat st = {};
-    if (!LstatResolved(path, &posix, &st)) {
+    if (!parent.Open(path, within) || !parent.Lstat(&st)) {
         return false;
     }
     if (S_ISLNK(st.st_mode)) {
@@ -750,13 +876,15 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes)
         return true;
     }
     // AT_SYMLINK_NOFOLLOW: a link put in the file's place meanwhile is refused, not followed.
-    if (fchmodat(AT_FDCWD, posix.c_str(), mode & 07777, AT_SYMLINK_NOFOLLOW) != 0) {
-        return FailMissingAware(errno, posix);
+    if (fchmodat(parent.Fd(), parent.Name().c_str(), mode & 07777, AT_SYMLINK_NOFOLLOW) != 0) {
+        return FailWithErrno(errno);
     }
     return true;
 }
 
-bool SetFileLastWriteTime(const std::string& path, const FileTime& last_write_time)
+bool SetFileLastWriteTime(const std::string& path,
+                          const FileTime& last_write_time,
+                          const std::string& within)
 {
     std::string posix;
     if (!ResolvePath(path, &posix)) {
@@ -766,9 +894,14 @@ bool SetFileLastWriteTime(const std::string& path, const FileTime& last_write_ti
     if (value >= (uint64_t{1} << 63)) {
         return Fail(kErrorInvalidParameter);
     }
-    const int fd = open(posix.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    ParentFolder parent;
+    if (!parent.OpenResolved(posix, within)) {
+        return false;
+    }
+    const int fd = openat(parent.Fd(), parent.Name().c_str(),
+                          O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        return FailMissingAware(errno, posix);
+        return FailWithErrno(errno);
     }
     FdCloser closer(fd);
     struct stat st = {};

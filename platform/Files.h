@@ -10,6 +10,16 @@
 // Files and folders as the system sees them. Paths inside the system use "\" separators; this
 // layer turns each "\" into "/" before it asks the file system, so an absolute local path is
 // "\home\me\site". Every call that fails sets the calling thread's last error (platform/Errors.h).
+//
+// The calls that take `within` can be kept inside a tree, so that a link put in place of one of
+// its folders after the folder was listed never leads outside. With `within` empty, or for a path
+// that is not below that folder (the folder itself is not), a call acts as it always does. For a
+// path below it, the folder `within` is opened (resolved like any path; links in it are the user's
+// choice and are followed), then each folder below it on the way to the path's last name is entered
+// one at a time without following a link: a link there, or "..", fails with 3 like a missing
+// folder. Empty names (doubled separators) and "." are skipped. The last name is treated as without
+// `within`, except that a listing of a folder that is a link lists nothing (3) and RemoveDirectory
+// removes a link as a link, whatever it points to, even nothing.
 namespace vantrel::platform {
 
 inline constexpr uint32_t kFileAttributeReadOnly = 0x1;
@@ -85,7 +95,9 @@ private:
 // name. Records come in a fixed order: "." and ".." first, then by name with ASCII letters
 // folded, then by exact name. Names holding "\" cannot be named inside the system and are
 // skipped. Null on failure: last error 3 when the folder is missing, 2 when nothing matches.
-std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern, FindData* data);
+std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern,
+                                          FindData* data,
+                                          const std::string& within = {});
 
 // The next record; false with last error 18 when there are no more.
 bool FindNextFile(FindSearch& search, FindData* data);
@@ -98,15 +110,17 @@ void FindClose(std::unique_ptr<FindSearch>& search);
 bool MaskMatches(const std::string& name, const std::string& mask);
 
 bool FileExists(const std::string& path);
-bool DirectoryExists(const std::string& path);
+bool DirectoryExists(const std::string& path, const std::string& within = {});
 
 // CopyFile with fail-if-exists off: copies a regular file to new_path, replacing a file of that
 // name, and keeps the source's last-write time and read-only bit. Fails with 5 when new_path is a
 // read-only file (also for root) or a folder. The copy is written under a temporary name in the
 // destination folder and renamed over new_path only when complete, so a broken copy never leaves
 // a half-written file under that name, and a symbolic link there is replaced, never written
-// through.
-bool CopyFile(const std::string& existing_path, const std::string& new_path);
+// through. `within` applies to new_path.
+bool CopyFile(const std::string& existing_path,
+              const std::string& new_path,
+              const std::string& within = {});
 
 // The temporary name of a copy begins with this, then "<pid>-<n>-<nanoseconds>.tmp-" and the name
 // it is copied to (left out when the whole would be too long for a file name).
@@ -115,31 +129,37 @@ inline constexpr char kTemporaryCopyPrefix[] = ".vantrel-";
 std::string TemporaryCopyTarget(const std::string& name);
 
 // Renames a file or folder; fails with 183 when new_path exists.
-bool MoveFile(const std::string& existing_path, const std::string& new_path);
+bool MoveFile(const std::string& existing_path,
+              const std::string& new_path,
+              const std::string& within = {});
 
 // Deletes a file; a symbolic link is removed itself. Fails with 5 for a read-only file (also for
 // root) and for a folder.
-bool DeleteFile(const std::string& path);
+bool DeleteFile(const std::string& path, const std::string& within = {});
 
 // Fails with 183 when the path exists, 3 when its parent folder is missing.
-bool CreateDirectory(const std::string& path);
+bool CreateDirectory(const std::string& path, const std::string& within = {});
 
 // Removes an empty folder, or a symbolic link to a folder as a link. Fails with 145 when the
 // folder is not empty, 267 when the path is no folder.
-bool RemoveDirectory(const std::string& path);
+bool RemoveDirectory(const std::string& path, const std::string& within = {});
 
 // The attribute bits as a listing gives them (see FindData); kInvalidFileAttributes on failure.
-uint32_t GetFileAttributes(const std::string& path);
+uint32_t GetFileAttributes(const std::string& path, const std::string& within = {});
 
 // Applies the read-only bit to a file: set, every write permission is taken away; cleared, the
 // owner may write. The other bits follow from the name and the kind of entry and cannot be set;
 // a folder keeps its permissions (its read-only bit means nothing here). A symbolic link has no
 // permissions of its own and fails with 50: what it points to is never changed through it.
-bool SetFileAttributes(const std::string& path, uint32_t attributes);
+bool SetFileAttributes(const std::string& path,
+                       uint32_t attributes,
+                       const std::string& within = {});
 
 // Sets the last-write time (UTC) of a regular file, which must be open to writing as on Windows:
 // a read-only file fails with 5 (also for root); a symbolic link is not followed (1921).
-bool SetFileLastWriteTime(const std::string& path, const FileTime& last_write_time);
+bool SetFileLastWriteTime(const std::string& path,
+                          const FileTime& last_write_time,
+                          const std::string& within = {});
 
 // The user's private temporary folder in system form, ending with "\": $XDG_RUNTIME_DIR\vantrel
 // when XDG_RUNTIME_DIR is set, else \tmp\vantrel-<uid>. /tmp is shared, so the folder is made

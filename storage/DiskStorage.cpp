@@ -98,24 +98,24 @@ bool DiskStorageDevice::PutFile(const std::string& local_path,
                                 const std::string& name,
                                 bool /*binary*/)
 {
-    return platform::CopyFile(local_path, PlainJoin(folder, name));
+    return platform::CopyFile(local_path, PlainJoin(folder, name), root_);
 }
 
 bool DiskStorageDevice::CreateDirectory(const std::string& path)
 {
-    return platform::CreateDirectory(path);
+    return platform::CreateDirectory(path, root_);
 }
 
 bool DiskStorageDevice::DeleteFile(const std::string& folder,
                                    const std::string& name,
                                    bool /*report_errors*/)
 {
-    return platform::DeleteFile(SeparatorJoin(folder, name));
+    return platform::DeleteFile(SeparatorJoin(folder, name), root_);
 }
 
 bool DiskStorageDevice::RemoveDirectory(const std::string& path)
 {
-    if (platform::RemoveDirectory(path)) {
+    if (platform::RemoveDirectory(path, root_)) {
         return true;
     }
     const uint32_t code = GetLastError();
@@ -136,7 +136,7 @@ bool DiskStorageDevice::SupportsPermissions()
 
 bool DiskStorageDevice::ChangeDirectory(const std::string& path)
 {
-    return platform::DirectoryExists(path);
+    return platform::DirectoryExists(path, root_);
 }
 
 bool DiskStorageDevice::ReleaseFile(const std::string& /*local_path*/)
@@ -154,14 +154,15 @@ std::unique_ptr<QelDirectoryList> DiskStorageDevice::ListDirectory(const std::st
                                                                    const std::string& mask,
                                                                    bool /*cache_allowed*/)
 {
-    return QelDirectoryList::CreateFromFolder(folder, mask);
+    return QelDirectoryList::CreateFromFolder(folder, mask, root_);
 }
 
 bool DiskStorageDevice::RenameFile(const std::string& folder,
                                    const std::string& old_name,
                                    const std::string& new_name)
 {
-    return platform::MoveFile(SeparatorJoin(folder, old_name), SeparatorJoin(folder, new_name));
+    return platform::MoveFile(SeparatorJoin(folder, old_name), SeparatorJoin(folder, new_name),
+                              root_);
 }
 
 bool DiskStorageDevice::SetReadOnly(const std::string& folder,
@@ -170,7 +171,7 @@ bool DiskStorageDevice::SetReadOnly(const std::string& folder,
                                     bool force)
 {
     const std::string path = PlainJoin(folder, name);
-    const uint32_t old_attributes = platform::GetFileAttributes(path);
+    const uint32_t old_attributes = platform::GetFileAttributes(path, root_);
     // Attributes that could not be read are not written back altered.
     if (old_attributes == platform::kInvalidFileAttributes) {
         return true;
@@ -178,7 +179,7 @@ bool DiskStorageDevice::SetReadOnly(const std::string& folder,
     const uint32_t new_attributes = read_only ? old_attributes | platform::kFileAttributeReadOnly
                                               : old_attributes & ~platform::kFileAttributeReadOnly;
     if (force || new_attributes != old_attributes) {
-        platform::SetFileAttributes(path, new_attributes);
+        platform::SetFileAttributes(path, new_attributes, root_);
     }
     return true;
 }
@@ -192,7 +193,12 @@ bool DiskStorageDevice::SetFileDate(const std::string& folder,
     return platform::DateTimeToDosDateTime(date, &dos_date, &dos_time) &&
            platform::DosDateTimeToFileTime(dos_date, dos_time, &local) &&
            platform::LocalFileTimeToFileTime(local, &utc) &&
-           platform::SetFileLastWriteTime(PlainJoin(folder, name), utc);
+           platform::SetFileLastWriteTime(PlainJoin(folder, name), utc, root_);
+}
+
+void DiskStorageDevice::KeepWithin(const std::string& root)
+{
+    root_ = root;
 }
 
 void DiskStorageDevice::WriteError(const std::string& text)

@@ -71,11 +71,18 @@ public:
     // Sets the last-write time at the two-second resolution of the packed file date; false
     // outside years 1980 to 2107.
     bool SetFileDate(const std::string& folder, const std::string& name, TDateTime date) override;
+    // root: a system path without a trailing "\". From now on every operation but GetFile acts
+    // on a path below root as platform/Files.h describes for `within`: a link (or "..") in place
+    // of a folder on the way fails with 3 (path not found); a listing of a folder that is now a
+    // link is empty, without even "."; RemoveDirectory of it removes the link.
+    void KeepWithin(const std::string& root) override;
 
 private:
     void WriteError(const std::string& text);
 
     QelSyncBaseOutput* output_;
+    // Empty until KeepWithin.
+    std::string root_;
 };
 
 }  // namespace vantrel

@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -112,11 +113,16 @@ TEST_F(DiskStorageDeviceTest, OpenOnAMountedShareIsReadyAndFilesLandInTheMount)
         "//Server/Share " + sandbox_.Path("mnt/share") + " cifs rw 0 0\n", "");
     ASSERT_TRUE(device_.Open("\\\\server\\share\\site", "me", "secret", ""));
     EXPECT_TRUE(output_.lines.empty());
+    device_.KeepWithin("\\\\server\\share\\site");
     ASSERT_TRUE(device_.CreateDirectory("\\\\server\\share\\site\\www"));
     ASSERT_TRUE(
         device_.PutFile(P("src/index.htm"), "\\\\server\\share\\site\\www", "index.htm", true));
     EXPECT_EQ("hello", sandbox_.ReadFile("mnt/share/site/www/index.htm"));
     EXPECT_EQ(3, device_.ListDirectory("\\\\server\\share\\site\\www", "", false)->Count());
+    // A root on a share is kept through the share's mount: a link below it is not followed.
+    std::filesystem::create_directory_symlink(sandbox_.Path("src"),
+                                              sandbox_.Path("mnt/share/site/linked"));
+    EXPECT_EQ(0, device_.ListDirectory("\\\\server\\share\\site\\linked", "", false)->Count());
 }
 
 TEST_F(DiskStorageDeviceTest, PutFileReplacesAnOrdinaryFileButNotAReadOnlyOne)
@@ -245,6 +251,49 @@ TEST_F(DiskStorageDeviceTest, ListDirectoryReturnsANewListEachCall)
     first.reset();
     ASSERT_EQ(3, second->Count());
     EXPECT_EQ("a.htm", second->Items(3)->Name);
+}
+
+TEST_F(DiskStorageDeviceTest, AFolderSwappedForALinkAfterItsListingLeadsNowhereOutsideTheRoot)
+{
+    // The root may itself be a link: that one the user chose, and it is followed.
+    sandbox_.WriteFile("real/old/page.htm", "site");
+    std::filesystem::create_directory_symlink(sandbox_.Path("real"), sandbox_.Path("root"));
+    sandbox_.WriteFile("outside/page.htm", "keep");
+    sandbox_.MakeFolder("outside/sub");
+    sandbox_.WriteFile("src/page.htm", "new");
+    device_.KeepWithin(P("root"));
+    ASSERT_EQ(3, device_.ListDirectory(P("root/old"), "", false)->Count());
+
+    std::filesystem::remove_all(sandbox_.Path("real/old"));
+    std::filesystem::create_directory_symlink(sandbox_.Path("outside"), sandbox_.Path("real/old"));
+    const std::string old = P("root/old");
+    const std::pair<const char*, std::function<bool()>> kRefused[] = {
+        {"DeleteFile", [&] { return device_.DeleteFile(P("root"), "\\old\\page.htm", true); }},
+        {"PutFile", [&] { return device_.PutFile(P("src/page.htm"), old, "page.htm", true); }},
+        {"CreateDirectory", [&] { return device_.CreateDirectory(old + "\\new"); }},
+        {"RemoveDirectory", [&] { return device_.RemoveDirectory(old + "\\sub"); }},
+        {"RenameFile", [&] { return device_.RenameFile(old, "page.htm", "moved.htm"); }},
+        {"SetFileDate", [&] { return device_.SetFileDate(old, "page.htm", Date(2021, 0)); }},
+        {"ChangeDirectory", [&] { return device_.ChangeDirectory(old + "\\sub"); }},
+    };
+    for (const auto& [operation, call] : kRefused) {
+        EXPECT_FALSE(call()) << operation;
+        EXPECT_EQ(platform::kErrorPathNotFound, device_.GetLastError()) << operation;
+    }
+    EXPECT_TRUE(device_.SetReadOnly(old, "page.htm", true, true));
+    EXPECT_EQ(0, device_.ListDirectory(old, "", false)->Count());
+
+    // The worker then removes the folder it listed: the link goes, what it points to stays.
+    EXPECT_TRUE(device_.RemoveDirectory(old));
+    EXPECT_EQ(0u, Mode("real/old"));
+    EXPECT_EQ("keep", sandbox_.ReadFile("outside/page.htm"));
+    EXPECT_NE(0u, Mode("outside/page.htm") & S_IWUSR);
+    // Outside the root the device acts as without one.
+    EXPECT_EQ(4, device_.ListDirectory(P("outside"), "", false)->Count());
+    // A link goes as a link even when it leads nowhere.
+    std::filesystem::create_directory_symlink(sandbox_.Path("nowhere"), sandbox_.Path("real/gone"));
+    EXPECT_TRUE(device_.RemoveDirectory(P("root/gone")));
+    EXPECT_EQ(0u, Mode("real/gone"));
 }
 
 }  // namespace

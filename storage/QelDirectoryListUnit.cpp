@@ -43,12 +43,13 @@ std::unique_ptr<QelDirectoryList> QelDirectoryList::Create()
 }
 
 std::unique_ptr<QelDirectoryList> QelDirectoryList::CreateFromFolder(const std::string& folder,
-                                                                     const std::string& mask)
+                                                                     const std::string& mask,
+                                                                     const std::string& within)
 {
     auto list = Create();
     const std::string pattern = folder + "\\" + (mask.empty() ? std::string("*") : mask);
     platform::FindData data;
-    std::unique_ptr<platform::FindSearch> search = platform::FindFirstFile(pattern, &data);
+    std::unique_ptr<platform::FindSearch> search = platform::FindFirstFile(pattern, &data, within);
     if (search == nullptr) {
         return list;
     }

@@ -69,8 +69,10 @@ public:
     static std::unique_ptr<QelDirectoryList> Create();
     // The local folder (given without a trailing "\") narrowed by mask, "." and ".." included.
     // A folder that is missing or unreadable, or a mask that matches nothing, gives an empty list.
+    // within: see platform::FindFirstFile.
     static std::unique_ptr<QelDirectoryList> CreateFromFolder(const std::string& folder,
-                                                              const std::string& mask);
+                                                              const std::string& mask,
+                                                              const std::string& within = {});
 
     int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
     // The entry at a position from 1 to Count(); null for any other position (a caller error).

@@ -29,4 +29,6 @@ bool QelStorageDevice::StoresTextWithLineFeeds()
     return false;
 }
 
+void QelStorageDevice::KeepWithin(const std::string& /*root*/) {}
+
 }  // namespace vantrel

@@ -84,6 +84,8 @@ public:
     // UNIX): a text file that holds no CR is already in the server's form and travels as binary,
     // byte for byte. False unless a kind knows better.
     virtual bool StoresTextWithLineFeeds();
+    // From now on no operation on a path below root passes through a link below root.
+    virtual void KeepWithin(const std::string& root);
 };
 
 }  // namespace vantrel

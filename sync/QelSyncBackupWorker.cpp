@@ -359,6 +359,7 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
             return;
         }
     }
+    DestinationDevice->KeepWithin(DestinationRoot);
 
     const SyncResult r = SyncFolder("");
     if (r == SyncOk && Flags->DeleteObsolete &&

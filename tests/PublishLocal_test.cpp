@@ -21,6 +21,34 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Another program at work in the published copy: right after the main pass listed the
+// destination root, its folder "old" is replaced by a link to the folder "outside".
+class SwappingDiskDevice : public DiskStorageDevice
+{
+public:
+    SwappingDiskDevice(QelSyncBaseOutput* output, const testing::TestSandbox& sandbox)
+        : DiskStorageDevice(output)
+        , sandbox_(sandbox)
+    {}
+
+    std::unique_ptr<QelDirectoryList> ListDirectory(const std::string& folder,
+                                                    const std::string& mask,
+                                                    bool cache_allowed) override
+    {
+        auto list = DiskStorageDevice::ListDirectory(folder, mask, cache_allowed);
+        if (!swapped_ && folder == sandbox_.SystemPath("dst")) {
+            swapped_ = true;
+            fs::remove_all(sandbox_.Path("dst/old"));
+            fs::create_directory_symlink(sandbox_.Path("outside"), sandbox_.Path("dst/old"));
+        }
+        return list;
+    }
+
+private:
+    const testing::TestSandbox& sandbox_;
+    bool swapped_ = false;
+};
+
 class PublishLocalTest : public ::testing::Test
 {
 protected:
@@ -56,7 +84,8 @@ protected:
     void Publish(int delete_old_files = 0,
                  TDateTime turbo_folder_date = 0,
                  const std::string& src = "src",
-                 const std::string& dst = "dst")
+                 const std::string& dst = "dst",
+                 std::unique_ptr<QelStorageDevice> destination = nullptr)
     {
         output_.lines.clear();
         QelPublication site;
@@ -65,8 +94,9 @@ protected:
         site.LastPublished = turbo_folder_date;
         FillSyncFlags(site, turbo_folder_date != 0, &flags_);
         std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output_);
-        std::unique_ptr<QelStorageDevice> destination =
-            std::make_unique<DiskStorageDevice>(&output_);
+        if (destination == nullptr) {
+            destination = std::make_unique<DiskStorageDevice>(&output_);
+        }
         worker_.Synchronise(sandbox_.SystemPath(src), source, sandbox_.SystemPath(dst), destination,
                             flags_);
         EXPECT_EQ(nullptr, source);
@@ -296,6 +326,18 @@ TEST_F(PublishLocalTest, DeletingAnObsoleteFolderRemovesLinksNotWhatTheyPointTo)
     EXPECT_EQ("precious", sandbox_.ReadFile("precious/data.html"));
     EXPECT_FALSE(fs::exists(fs::symlink_status(sandbox_.Path("dst/alias"))));
     EXPECT_FALSE(fs::exists(sandbox_.Path("dst/gone")));
+    EXPECT_EQ((std::map<std::string, std::string>{{"keep.html", "x"}}), TreeOf("dst"));
+}
+
+TEST_F(PublishLocalTest, AnObsoleteFolderSwappedForALinkAfterItWasListedLosesOnlyTheLink)
+{
+    sandbox_.WriteFile("src/keep.html", "x", kOld);
+    sandbox_.WriteFile("dst/old/page.html", "obsolete", kOld);
+    sandbox_.WriteFile("outside/page.html", "precious", kOld);
+    Publish(1, 0, "src", "dst", std::make_unique<SwappingDiskDevice>(&output_, sandbox_));
+    EXPECT_FALSE(flags_.Failed) << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ("precious", sandbox_.ReadFile("outside/page.html"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(sandbox_.Path("dst/old"))));
     EXPECT_EQ((std::map<std::string, std::string>{{"keep.html", "x"}}), TreeOf("dst"));
 }
 
