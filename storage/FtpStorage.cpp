@@ -51,6 +51,60 @@ bool IsVmsHeader(const QelDirectoryEntry& entry)
            device.find(' ') == std::string::npos;
 }
 
+constexpr double kSecondsPerDay = 24.0 * 60 * 60;
+
+// "213 YYYYMMDDHHMMSS[.sss]": a file's modification time in UTC, to the second or finer.
+bool ParseModificationTimeReply(const std::string& reply, TDateTime* utc)
+{
+    if (!StartsWith(reply, "213 ", false)) {
+        return false;
+    }
+    size_t at = 4;
+    // The next `digits` digits as a number; -1 when one of them is not a digit.
+    const auto number = [&](size_t digits) {
+        int value = 0;
+        for (const size_t end = at + digits; at < end; ++at) {
+            if (at >= reply.size() || reply[at] < '0' || reply[at] > '9') {
+                return -1;
+            }
+            value = value * 10 + (reply[at] - '0');
+        }
+        return value;
+    };
+    const int year = number(4), month = number(2), day = number(2);
+    const int hour = number(2), minute = number(2), second = number(2);
+    int milliseconds = 0;
+    if (at < reply.size() && reply[at] == '.') {
+        const size_t first = ++at;
+        for (int scale = 100; at < reply.size() && reply[at] >= '0' && reply[at] <= '9';
+             ++at, scale /= 10) {
+            milliseconds += (reply[at] - '0') * scale;
+        }
+        if (at == first) {
+            return false;
+        }
+    }
+    return reply.find_first_not_of(" \r\n", at) == std::string::npos &&
+           platform::TryEncodeDateTime(year, month, day, hour, minute, second, milliseconds, utc);
+}
+
+// The listed time to the second: the modification time moved into the listing's zone (the
+// server's own, or GMT). The listing cuts its time to the minute, so it lies within a minute
+// below the modification time moved by the zone's shift, a whole number of quarter hours. False
+// when the two do not describe one moment.
+bool ListedTimeToTheSecond(TDateTime listed, TDateTime modified_utc, TDateTime* result)
+{
+    constexpr double kQuarterHour = 15 * 60 / kSecondsPerDay;
+    const double shift = std::nearbyint((listed - modified_utc) / kQuarterHour) * kQuarterHour;
+    const double exact = modified_utc + shift;
+    const double past_listed = (exact - listed) * kSecondsPerDay;
+    if (past_listed < -1 || past_listed > 61) {
+        return false;
+    }
+    *result = exact;
+    return true;
+}
+
 bool Contains(const std::vector<uint32_t>& codes, uint32_t code)
 {
     for (const uint32_t c : codes) {
@@ -810,7 +864,6 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
         !ChangeWorkingFolder(folder)) {
         return false;
     }
-    const TDateTime start = drift_settled_ ? 0 : NowDateTime();
     const std::string failed = "Failed to copy file " + local_path + " to " + folder;
     bool transfer_binary = binary;
     int reconnects = 0;
@@ -824,7 +877,7 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
         Disarm();
         if (copied) {
             if (!drift_settled_) {
-                MeasureTimeOffset(folder, name, start, (flags_ & kFlagVerbose) != 0);
+                MeasureTimeOffset(folder, name, NowDateTime(), (flags_ & kFlagVerbose) != 0);
             }
             CountUploadedDotFile(dot_file_state_, name);
             return true;
@@ -907,7 +960,6 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
 
 TDateTime LatestListedTime(TDateTime listed, TDateTime compare_time)
 {
-    constexpr double kSecondsPerDay = 24.0 * 60 * 60;
     const double seconds = std::fmod(listed * kSecondsPerDay, 60.0);
     const bool whole_minute = seconds < 0.001 || seconds > 59.999;
     return whole_minute ? compare_time + 60 / kSecondsPerDay : compare_time;
@@ -915,34 +967,55 @@ TDateTime LatestListedTime(TDateTime listed, TDateTime compare_time)
 
 void FtpStorageDevice::MeasureTimeOffset(const std::string& folder,
                                          const std::string& name,
-                                         TDateTime start,
+                                         TDateTime uploaded_at,
                                          bool report)
 {
+    // Some servers refuse MDTM; the listing alone then gives the time, to the minute.
+    std::string reply;
+    TDateTime modified = 0;
+    const bool modified_known = SendQuietCommand("MDTM " + name, folder, &reply) &&
+                                ParseModificationTimeReply(reply, &modified);
     const std::unique_ptr<QelDirectoryList> list = ListDirectory(folder, name, false);
     if (list->Count() != 1) {
         return;
     }
-    const QelDirectoryEntry& entry = *list->Items(1);
-    // A device whose entries keep no listed time gives it back from the compare time.
-    const TDateTime listed =
-        entry.Date2 != 0 ? entry.Date2 : entry.Date + (time_drift_ ? time_drift_->load() : 0.0);
-    const double diff = LatestListedTime(listed, entry.Date) - start;
+    const TDateTime listed = list->Items(1)->Date2;
+    TDateTime server_time = 0;
+    if (!modified_known || !ListedTimeToTheSecond(listed, modified, &server_time)) {
+        server_time = LatestListedTime(listed, listed);
+    }
+    const double drift = server_time - uploaded_at;
     if (report) {
-        const auto seconds = static_cast<int64_t>(std::nearbyint(std::fabs(diff) * 24 * 60 * 60));
+        // As the change from the offset stored before, which the listing was read with.
+        const double diff = drift - (time_drift_ ? time_drift_->load() : 0.0);
+        const auto seconds = static_cast<int64_t>(std::nearbyint(std::fabs(diff) * kSecondsPerDay));
         char text[64];
         std::snprintf(text, sizeof(text), "%d:%.2d:%.2d", static_cast<int>(seconds / 3600),
                       static_cast<int>((seconds / 60) % 60), static_cast<int>(seconds % 60));
         Write(kMsgVerbose,
               std::string("Calculated server time offset ") + (diff < 0 ? "-" : "") + text);
     }
-    if (time_drift_ != nullptr) {
-        const double drift = diff + *time_drift_;
-        // An offset of a day or more is a wrong reading, not a clock: measure again next time.
-        if (drift > -1 && drift < 1) {
-            *time_drift_ = drift;
-            drift_settled_ = true;
-        }
+    // An offset of a day or more is a wrong reading, not a clock: measure again next time.
+    if (time_drift_ != nullptr && drift > -1 && drift < 1) {
+        *time_drift_ = drift;
+        drift_settled_ = true;
     }
+}
+
+bool FtpStorageDevice::SendQuietCommand(const std::string& command,
+                                        const std::string& folder,
+                                        std::string* reply)
+{
+    if (!folder.empty()) {
+        ChangeWorkingFolder(folder);
+    }
+    platform::InternetHandle data;
+    Watch();
+    const bool sent = platform::FtpCommand(connection_, false, platform::kFtpTransferTypeAscii,
+                                           command, kContextCommand, &data);
+    Disarm();
+    *reply = GetLastResponse();
+    return sent;
 }
 
 bool FtpStorageDevice::DeleteFile(const std::string& folder,
@@ -1246,7 +1319,8 @@ void FtpStorageDevice::ParseVmsListing(QelDirectoryEntry* entry, bool first)
     }
     const std::string date = Before(rest, " ");
     const std::string time = NthField(rest, 2, " ");
-    entry->Date = ParseVmsDateTime(date + " " + time) - (time_drift_ ? time_drift_->load() : 0.0);
+    entry->Date2 = ParseVmsDateTime(date + " " + time);
+    entry->Date = entry->Date2 - (time_drift_ ? time_drift_->load() : 0.0);
     entry->SizeHigh = kSizeMissing;
     entry->SizeLow = kSizeMissing;
     const bool folder = EndsWith(name, ".DIR", false);

@@ -300,11 +300,19 @@ protected:
     void Watch();
     void Disarm();
     bool WatchdogFired() const;
-    // `report` writes the offset measured when the verbose flag is set.
+    // The offset of the server's listing times from our clock, read from the file just
+    // uploaded: `uploaded_at` is our clock when the upload completed, about when the server
+    // wrote its last bytes. `report` writes the offset measured when the verbose flag is set.
     void MeasureTimeOffset(const std::string& folder,
                            const std::string& name,
-                           TDateTime start,
+                           TDateTime uploaded_at,
                            bool report);
+    // A command answered on the control connection, for what the device can do without: false
+    // when it fails or the server refuses it, with nothing written or shown. *reply holds what
+    // the server said.
+    virtual bool SendQuietCommand(const std::string& command,
+                                  const std::string& folder,
+                                  std::string* reply);
     // The VMS fix-up and the dot-file bookkeeping of a listed entry; false when the entry was
     // dropped.
     bool KeepListedEntry(QelDirectoryList* list,

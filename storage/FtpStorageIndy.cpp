@@ -755,7 +755,6 @@ bool FtpIndyStorageDevice::PutFile(const std::string& local_path,
                                "\r\nCode: 2\r\nDescription: " + GetLastErrorText());
         return false;
     }
-    const TDateTime start = drift_settled_ ? 0 : NowDateTime();
     try {
         UseFileType(binary ? Poco::Net::FTPClientSession::TYPE_BINARY
                            : Poco::Net::FTPClientSession::TYPE_TEXT);
@@ -772,7 +771,7 @@ bool FtpIndyStorageDevice::PutFile(const std::string& local_path,
         return false;
     }
     if (!drift_settled_) {
-        MeasureTimeOffset(folder, name, start, false);
+        MeasureTimeOffset(folder, name, NowDateTime(), false);
     }
     CountUploadedDotFile(dot_file_state_, name);
     return true;
@@ -933,8 +932,8 @@ std::unique_ptr<QelDirectoryEntry> FtpIndyStorageDevice::ListedEntryOf(
 {
     auto entry = QelDirectoryEntry::Create();
     entry->Name = data.file_name;
-    entry->Date =
-        FileTimeToDateTime(data.last_write_time) - (time_drift_ ? time_drift_->load() : 0.0);
+    entry->Date2 = ListedFileTimeToDateTime(data);
+    entry->Date = entry->Date2 - (time_drift_ ? time_drift_->load() : 0.0);
     entry->SizeHigh = data.size_high;
     entry->SizeLow = data.size_low;
     // The link bit tells the worker never to enter or write through a link on the server.
@@ -1125,6 +1124,26 @@ void FtpIndyStorageDevice::SendCommand(const std::string& command,
                                            std::to_string(kCodeRefused) + ")" + last_response_
                                      : GetLastErrorText();
         platform::MessageBox(text, "", platform::kMbOk);
+    }
+}
+
+bool FtpIndyStorageDevice::SendQuietCommand(const std::string& command,
+                                            const std::string& folder,
+                                            std::string* reply)
+{
+    if (!folder.empty()) {
+        ChangeWorkingFolder(folder);
+    }
+    reply->clear();
+    if (!client_ || !IsSafeName(command)) {
+        return false;
+    }
+    try {
+        const int status = client_->sendCommand(command, *reply);
+        return status > 0 && status < 400;
+    } catch (const Poco::Exception& failure) {
+        DropBrokenConnection(failure);
+        return false;
     }
 }
 

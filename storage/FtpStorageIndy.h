@@ -135,7 +135,13 @@ protected:
                        const std::string& name,
                        const std::string& permission) override;
     std::string RemoteFolderOf(const std::string& folder) const override;
-    // The read-only bit from the owner's write permission of the line.
+    // A failure of the network ends the connection: a reply that comes late would answer the
+    // next command.
+    bool SendQuietCommand(const std::string& command,
+                          const std::string& folder,
+                          std::string* reply) override;
+    // The read-only bit from the owner's write permission of the line; Date2 is the listed time
+    // as ListedFileTimeToDateTime reads it.
     std::unique_ptr<QelDirectoryEntry> ListedEntryOf(const platform::FindData& data,
                                                      const std::string& line) override;
 

@@ -712,7 +712,7 @@ TEST_F(ScriptedIndyDeviceTest, ListedItemsGiveSizesFolderAndReadOnlyBits)
         EXPECT_EQ(entry.IsReadOnly(), c.read_only);
         EXPECT_FALSE(entry.IsHidden());
         EXPECT_NEAR(entry.Date, listed - 0.25, 1e-6);
-        EXPECT_EQ(entry.Date2, 0);
+        EXPECT_NEAR(entry.Date2, listed, 1e-6);
         EXPECT_EQ(entry.FileTime.Value(), 0u);
     }
     EXPECT_EQ(drift, 0.25);

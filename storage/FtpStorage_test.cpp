@@ -13,6 +13,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
+#include "storage/FtpStorageIndy.h"
 #include "sync/QelSyncBaseOutput.h"
 #include "tests/support/FtpTestServers.h"
 #include "tests/support/PlatformFakes.h"
@@ -350,17 +351,22 @@ int CountCommands(const std::vector<std::string>& commands, const std::string& s
     return n;
 }
 
-// A UNIX listing line of a file of 5 bytes dated `days` from now, in the form without a year.
-std::string LineDatedFromNow(const std::string& name, double days)
+// A UNIX listing line of a file of 5 bytes, in the form without a year.
+std::string LineDated(const std::string& name, TDateTime date)
 {
     static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     platform::SystemTime fields;
-    platform::DecodeDateTime(NowDateTime() + days, &fields);
+    platform::DecodeDateTime(date, &fields);
     char line[200];
     std::snprintf(line, sizeof(line), "-rw-r--r-- 1 u g 5 %s %2d %.2d:%.2d %s",
                   kMonths[fields.month - 1], fields.day, fields.hour, fields.minute, name.c_str());
     return line;
+}
+
+std::string LineDatedFromNow(const std::string& name, double days)
+{
+    return LineDated(name, NowDateTime() + days);
 }
 
 class FtpStorageDeviceTest : public ::testing::Test
@@ -763,6 +769,60 @@ TEST_F(FtpStorageDeviceTest, AnOffsetReadFromAWholeMinuteNeverDatesCopiesLate)
     const auto list = device.ListDirectory("ftp:127.0.0.1", "a.txt", false);
     ASSERT_EQ(1, list->Count());
     EXPECT_LE(list->Items(1)->Date, list->Items(1)->Date2);
+}
+
+TEST_F(FtpStorageDeviceTest, BothDevicesReadTheOffsetFromTheModificationTimeInTheListingsZone)
+{
+    // MDTM replies, in FormatDateTime's form, of the server's clock, which stands `ahead` of
+    // ours; the listing is in a zone `zone_minutes` east of UTC, to the minute and without the
+    // year, which the listing's reader guesses.
+    const struct
+    {
+        const char* mdtm;
+        double zone_minutes;
+        double ahead_seconds;
+        bool to_the_second;
+    } kCases[] = {
+        {"'213 'yyyymmddhhnnss", 345, 0, true},
+        {"'213 'yyyymmddhhnnss'.'zzz", -210, 0, true},
+        {"'213 'yyyymmddhhnnss", 0, 2 * 3600 + 10 * 60, true},
+        {"'213 'yyyymmddhhnnss'.'zzz", 60, -7 * 60, true},
+        {"'550 Not a plain file.'", 120, 0, false},
+        {"'213 'yyyymmddhhnn", 120, 0, false},
+        {"'213 'yyyymmddhhnnss' and more'", 120, 0, false},
+    };
+    constexpr double kDay = 86400;
+    const double local_zone = static_cast<double>(platform::LocalOffsetSecondsNow());
+    for (const auto& c : kCases) {
+        for (const bool client_library : {false, true}) {
+            SCOPED_TRACE(std::string(c.mdtm) + " " + std::to_string(c.zone_minutes) +
+                         (client_library ? " client library" : ""));
+            const double utc_now = NowDateTime() - local_zone / kDay;
+            double server = utc_now + c.ahead_seconds / kDay;
+            // 20 s into the minute: the listing alone would be up to 40 s off.
+            server += (20 - std::fmod(server * kDay, 60)) / kDay;
+            server_.SetReply("MDTM", platform::FormatDateTime(c.mdtm, server));
+            server_.SetListing({LineDated("a.txt", server + c.zone_minutes * 60 / kDay)});
+            std::atomic<TDateTime> drift{0};
+            std::unique_ptr<FtpStorageDevice> device;
+            if (client_library) {
+                device = std::make_unique<FtpIndyStorageDevice>(
+                    &output_, server_.Port(), nullptr, 0, nullptr, 5, 5, nullptr, &drift, true);
+            } else {
+                device = std::make_unique<FtpStorageDevice>(&output_, server_.Port(), nullptr, 0,
+                                                            nullptr, 5, 0, nullptr, &drift, true);
+            }
+            ASSERT_TRUE(device->Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << output_.All();
+            ASSERT_TRUE(device->PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", true));
+            const double expected = (server - utc_now) * kDay + c.zone_minutes * 60 - local_zone;
+            // Without the modification time: the end of the listed minute, 40 s after the
+            // server's clock.
+            EXPECT_NEAR(c.to_the_second ? expected : expected + 40, drift * kDay, 2);
+        }
+    }
+    EXPECT_EQ(0u, boxes_.Shown().size());
+    EXPECT_EQ("", output_.Find(kMsgWarning, "")) << output_.All();
+    EXPECT_EQ("", output_.Find(kMsgError, "")) << output_.All();
 }
 
 TEST_F(FtpStorageDeviceTest, ARefusedChmodMakesPermissionsUnsupported)

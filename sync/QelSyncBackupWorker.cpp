@@ -759,7 +759,7 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
         if (Flags->ExplainCopy) {
             Report(kMsgInformation, "File (" + platform::FormatDateTime("c", s.Date) +
                                         ") is newer than at server (" +
-                                        platform::FormatDateTime("c", d->Date) + ")");
+                                        platform::FormatDateTime("c", d->Date2) + ")");
         }
     } else if (Flags->DatesOnly) {
         copy = false;

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 
 #include "foundation/QelDateFunctions.h"
+#include "platform/DateTime.h"
 #include "platform/Files.h"
 #include "publishing/PublicationInfo.h"
 #include "storage/DiskStorage.h"
@@ -293,6 +294,35 @@ TEST_P(FtpServerPublishTest, ASitePublishesExactlyAndAnUnchangedOneCopiesNothing
             << "one refused pattern a run";
     }
     EXPECT_LE(2, dots_.DotFilesFound);
+}
+
+TEST_P(FtpServerPublishTest, ASlowFirstUploadReadsTheServersClockAndTheNextRunCopiesNothing)
+{
+    // Edited a minute before the publish; the first file takes seconds to upload. pyftpdlib's
+    // throttle pauses after each whole limit's worth of bytes: a size short of a multiple keeps
+    // it from pausing between its last write and its reply.
+    constexpr uint32_t kMiB = 1 << 20;
+    const std::time_t edited = std::time(nullptr) - 60;
+    sandbox_.WriteFile("src/big.bin", std::string(11 * kMiB / 2, 'b'), edited);
+    sandbox_.WriteFile("src/index.html", "<p>index</p>\n", edited);
+    sandbox_.WriteFile("src/pages/page.html", "<p>page</p>\n", edited);
+    std::string why;
+    if (auto* vsftpd = dynamic_cast<testing::VsftpdServer*>(server_.get())) {
+        vsftpd->SetMaxRate(2 * kMiB);
+    } else {
+        dynamic_cast<testing::PyftpdlibServer&>(*server_).SetMaxUploadRate(kMiB);
+    }
+    ASSERT_TRUE(server_->Restart(&why)) << why;
+    site_.LogExplainCopy = true;
+    const auto start = std::chrono::steady_clock::now();
+    Publish();
+    ASSERT_EQ(3, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+    ASSERT_GT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "not slowed";
+    // The server's clock is ours, and both servers list in GMT.
+    const double offset_seconds = drift_ * 86400 + platform::LocalOffsetSecondsNow();
+    EXPECT_NEAR(0, offset_seconds, 2);
+    Publish();
+    EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
 }
 
 TEST_P(FtpServerPublishTest, ChangesAndDeletionsFollowEachChoice)

@@ -269,6 +269,9 @@ bool PyftpdlibServer::Run(const std::vector<std::string>& extra, std::string* wh
     if (hides_dot_files_) {
         argv.push_back("--hide-dot-files");
     }
+    if (max_upload_rate_ != 0) {
+        argv.insert(argv.end(), {"--max-upload-rate", std::to_string(max_upload_rate_)});
+    }
     return Spawn(argv, 0, ready, why);
 }
 

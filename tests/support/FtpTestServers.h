@@ -93,11 +93,15 @@ public:
     // "LIST -a" shows them, and NLST of a pattern or a dot-file name is refused with 550.
     void SetHidesDotFiles(bool hides) { hides_dot_files_ = hides; }
     bool HidesDotFiles() const { return hides_dot_files_; }
+    // From the next start on, the most bytes a second that each upload moves; 0 for no limit.
+    // Not with TLS.
+    void SetMaxUploadRate(uint32_t bytes_per_second) { max_upload_rate_ = bytes_per_second; }
 
 private:
     bool Run(const std::vector<std::string>& extra, std::string* why);
 
     bool hides_dot_files_ = false;
+    uint32_t max_upload_rate_ = 0;
 };
 
 // vsftpd with a configuration of its own in the sandbox, anonymous log-in with write rights.

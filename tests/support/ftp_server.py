@@ -4,6 +4,7 @@
     ftp_server.py --root DIR --user U --password P --ready-file FILE
                   [--host 127.0.0.1] [--command-log FILE]
                   [--tls-cert CERT --tls-key KEY [--reset plain|all]] [--hide-dot-files]
+                  [--max-upload-rate BYTES]
 
 Binds a free port on the host, writes the port number to the ready file once it listens
 (written whole: under another name first, then renamed), and serves until SIGTERM or until
@@ -17,6 +18,8 @@ at its first command.
 With --hide-dot-files the server behaves as many shared web hosts do: a plain LIST leaves out
 names that begin with a dot, "LIST -a" shows them, and NLST of a pattern or of a dot-file name
 is refused with "550 Can't check for file existence".
+
+With --max-upload-rate every upload moves at most that many bytes a second (plain FTP only).
 """
 import argparse
 import os
@@ -28,7 +31,7 @@ import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -91,6 +94,7 @@ def main():
     ap.add_argument("--tls-key")
     ap.add_argument("--reset", choices=["plain", "all"])
     ap.add_argument("--hide-dot-files", action="store_true")
+    ap.add_argument("--max-upload-rate", type=int)
     a = ap.parse_args()
 
     authorizer = DummyAuthorizer()
@@ -106,6 +110,11 @@ def main():
     if a.hide_dot_files:
         handler.hide_dot_files = True
         handler.abstracted_fs = DotFileHidingFS
+    if a.max_upload_rate:
+        class ThrottledUploads(ThrottledDTPHandler):
+            read_limit = a.max_upload_rate
+
+        handler.dtp_handler = ThrottledUploads
     handler.authorizer = authorizer
     handler.banner = "vantrel test pyftpdlib ready"
     # No pause after a refused log-in: the tests refuse on purpose.
