@@ -549,7 +549,8 @@ void TOstrel::FirstShow()
             "first time you have used Vantrel.\r\nThe first thing you must do is to define a web "
             "site for publishing.\r\n\r\nThe wizard will now run automatically.\r\n\r\nThis "
             "dialog only appears if you do not have any web sites defined.",
-            "You need to create a web site definition", 64);
+            "You need to create a web site definition",
+            platform::kMbIconInformation | platform::kMbOk);
         wizard_->Execute(*publications_, true);
         if (!ArePublications()) {
             close();
@@ -616,7 +617,9 @@ void TOstrel::tbnPublishClick()
     if (current_publication_->Disabled &&
         platform::MessageBox("This website (" + current_publication_->GetName() +
                                  ") has been disabled. Are you sure you want to publish it?",
-                             "Publication Disabled - Confirm publication", 35) != 6) {
+                             "Publication Disabled - Confirm publication",
+                             platform::kMbIconQuestion | platform::kMbYesNoCancel) !=
+            platform::kIdYes) {
         return;
     }
     publishing_all_ = false;
@@ -636,7 +639,7 @@ void TOstrel::tbnPublishAllClick()
                 : "None of your websites need publishing, because they are all up to "
                   "date.\r\n\r\nIf you want to force them to be published then uncheck the turbo "
                   "button\r\nor highlight a website and publish it individually.",
-            "No websites need publishing", 64);
+            "No websites need publishing", platform::kMbIconInformation | platform::kMbOk);
         return;
     }
     publishing_all_ = publications_->CountMarked() > 1;
@@ -655,7 +658,8 @@ void TOstrel::tbnStopClick()
 void TOstrel::PublishNext()
 {
     if (tbnStop->isChecked()) {
-        platform::MessageBox("Publish All - Stopped", "Publishing Interrupted", 64);
+        platform::MessageBox("Publish All - Stopped", "Publishing Interrupted",
+                             platform::kMbIconInformation | platform::kMbOk);
         EnableControls();
         return;
     }
@@ -671,7 +675,7 @@ void TOstrel::PublishNext()
         return;
     }
     if (options_.DisplayCompletedMessage) {
-        uint32_t type = 64;
+        uint32_t type = platform::kMbIconInformation | platform::kMbOk;
         if (options_.CompletedMessageGrabsAttention) {
             QApplication::alert(this);
             type |= platform::kMbSetForeground;
@@ -809,7 +813,9 @@ void TOstrel::DestinationOpened(std::shared_ptr<OpenAttempt> attempt)
     if (!attempt->opened) {
         if (attempt->last_error == platform::kErrorInternetTimeout &&
             platform::MessageBox("Timeout while trying to connect to " + d->Server + ". Try again?",
-                                 "Connection attempt has timedout", 51) == 6) {
+                                 "Connection attempt has timedout",
+                                 platform::kMbIconExclamation | platform::kMbYesNoCancel) ==
+                platform::kIdYes) {
             OpenDestination(attempt);
             return;
         }
@@ -909,7 +915,7 @@ void TOstrel::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQu
             }
             if (!first_error_shown_ && !closing_) {
                 first_error_shown_ = true;
-                platform::MessageBox(text, "", 48);
+                platform::MessageBox(text, "", platform::kMbIconExclamation | platform::kMbOk);
             }
             break;
         }
@@ -1037,21 +1043,21 @@ void TOstrel::RunFinished(const QelSyncStatus& st)
     } else {
         bool show = options_.DisplayCompletedMessage;
         std::string text;
-        uint32_t type = 0;
+        uint32_t type = platform::kMbOk;
         int seconds = 0;
         if (stopped) {
             text = "Publishing of " + name + " was interrupted and has now stopped.";
-            type = 16;
+            type = platform::kMbIconStop | platform::kMbOk;
             show = true;
         } else if (failed) {
             text = "An error was encountered while publishing " + name;
-            type = 48;
+            type = platform::kMbIconExclamation | platform::kMbOk;
             show = true;
         } else {
             text = "Website " + name + " has been published.\r\n\r\nSummary:-\r\n" +
                    SummaryLine(st.FilesCopied, " file", " copied") + "\r\n" +
                    SummaryLine(st.FilesDeleted, " file", " deleted") + "\r\n";
-            type = 64;
+            type = platform::kMbIconInformation | platform::kMbOk;
             seconds = options_.CompletedMessageTimesout ? options_.CompletedMessageTimeout : 0;
         }
         if (options_.CompletedMessageGrabsAttention) {
@@ -1064,13 +1070,16 @@ void TOstrel::RunFinished(const QelSyncStatus& st)
             hang_up_mode_ = 0;
         } else if (hang_up_mode_ == 1 && connection_state_->DialConnection != 0) {
             text += "\r\nDo you want to hang up the connection?";
-            type = ((type | 4) & ~0x40u) | 0x20;
+            // The same box as a question: Yes and No, the question mark in place of the
+            // information sign.
+            type = ((type | platform::kMbYesNo) & ~platform::kMbIconInformation) |
+                   platform::kMbIconQuestion;
             show = true;
             ask_hang_up = true;
             hang_up_mode_ = 0;
         }
         if (show) {
-            if (ShowCompletionBox(text, type, seconds) == 6 && ask_hang_up) {
+            if (ShowCompletionBox(text, type, seconds) == platform::kIdYes && ask_hang_up) {
                 connection_state_->HangUp();
             }
         }
@@ -1198,7 +1207,9 @@ void TOstrel::tbnDeleteClick()
     }
     if (platform::MessageBox("Are you sure you wish to delete the publication \"" + name +
                                  "\".\r\nThis cannot be undone.",
-                             "Confirm Delete", 35) == 6) {
+                             "Confirm Delete",
+                             platform::kMbIconQuestion | platform::kMbYesNoCancel) ==
+        platform::kIdYes) {
         if (current_publication_ == publications_->FindByName(name)) {
             current_publication_ = nullptr;
         }
@@ -1225,7 +1236,7 @@ void TOstrel::tbnPropertiesClick()
     if (!publications_->Update(old_name, *edited)) {
         platform::MessageBox("The web site's settings could not be saved: " +
                                  publications_->Store()->LastErrorText(),
-                             "Site Configuration", 48);
+                             "Site Configuration", platform::kMbIconExclamation | platform::kMbOk);
     }
     SetupPublicationsGrid();
     SelectGridRow(*PublicationsGrid,
@@ -1246,7 +1257,8 @@ void TOstrel::mnuOptionsClick()
     options_form_->Execute(options_);
     if (!options_.SaveToRegistry(*publications_->Store())) {
         platform::MessageBox(
-            "The options could not be saved: " + publications_->Store()->LastErrorText(), "", 48);
+            "The options could not be saved: " + publications_->Store()->LastErrorText(), "",
+            platform::kMbIconExclamation | platform::kMbOk);
     }
     chkShowLog->setChecked(options_.OpenLog);
 }
@@ -1283,7 +1295,7 @@ void TOstrel::mnuExportToFileClick()
     if (!d->SaveTo(store, true)) {
         platform::MessageBox("The settings could not be written to " + path.toStdString() + ": " +
                                  store.LastErrorText(),
-                             "", 48);
+                             "", platform::kMbIconExclamation | platform::kMbOk);
     }
 }
 
@@ -1301,7 +1313,7 @@ void TOstrel::mnuImportFromFileClick()
     if (ImportSettingsFile(*publications_, platform::ToSystemPath(path.toStdString()), &problem)) {
         SetupPublicationsGrid();
     } else if (!problem.empty()) {
-        platform::MessageBox(problem, "", 48);
+        platform::MessageBox(problem, "", platform::kMbIconExclamation | platform::kMbOk);
     }
 }
 
@@ -1318,7 +1330,8 @@ void TOstrel::OpenHelpPage(const char* file_name)
             return;
         }
     }
-    platform::MessageBox(std::string("The help page ") + file_name + " was not found.", "", 48);
+    platform::MessageBox(std::string("The help page ") + file_name + " was not found.", "",
+                         platform::kMbIconExclamation | platform::kMbOk);
 }
 
 // --- Window position ---

@@ -34,7 +34,7 @@
 namespace vantrel {
 namespace {
 
-constexpr uint32_t kMbExclamationOk = 48;
+constexpr uint32_t kMbExclamationOk = platform::kMbIconExclamation | platform::kMbOk;
 const QString kAnyLan = QStringLiteral("Any/LAN connection");
 const QString kLanOnly = QStringLiteral("LAN only");
 constexpr int kDefaultConnectionTimeout = 30;

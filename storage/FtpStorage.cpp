@@ -623,7 +623,7 @@ bool FtpStorageDevice::CheckInternetConnection(const std::string& connection_nam
 {
     constexpr uint32_t kDialFlags =
         platform::kInternetDialForcePrompt + platform::kInternetAutodialForceOnline;
-    constexpr uint32_t kYesNoExclamation = 52;
+    constexpr uint32_t kYesNoExclamation = platform::kMbIconExclamation | platform::kMbYesNo;
     uint32_t code = 0;
     if (!connection_name.empty()) {
         state_->DialName = connection_name;
@@ -693,7 +693,7 @@ bool FtpStorageDevice::CheckInternetConnection(const std::string& connection_nam
 
 bool FtpStorageDevice::PromptGoOnline()
 {
-    constexpr uint32_t kYesNoCancelQuestion = 35;
+    constexpr uint32_t kYesNoCancelQuestion = platform::kMbIconQuestion | platform::kMbYesNoCancel;
     Write(kMsgVerbose, "Windows Internet Offline");
     const int32_t answer = platform::MessageBox(
         "You are working offline. In order to publish your site you must switch to working "
