@@ -698,18 +698,6 @@ void TOstrel::StartPublishing()
         attempt->address = d->Server;
     } else {
         d->DotFileState.DotFilesFound = 0;
-        std::unique_ptr<FtpStorageDevice> ftp;
-        if (d->FtpUseIndy) {
-            ftp = std::make_unique<FtpIndyStorageDevice>(
-                output_chain_.get(), d->FtpPort, connection_state_.get(), 0, &d->DotFileState,
-                d->GeneralTimeout, d->ConnectionTimeout, alive_callback_, &d->ServerTimeDrift,
-                true);
-        } else {
-            ftp = std::make_unique<FtpStorageDevice>(output_chain_.get(), d->FtpPort,
-                                                     connection_state_.get(), 0, &d->DotFileState,
-                                                     d->GeneralTimeout, d->ConnectionTimeout,
-                                                     alive_callback_, &d->ServerTimeDrift, true);
-        }
         uint8_t bits = FtpStorageDevice::kFlagQuietTimeout | FtpStorageDevice::kFlagAskSyst;
         if (!publishing_all_ && d->ConnectionType == 1) {
             bits |= FtpStorageDevice::kFlagAskOnModem;
@@ -717,9 +705,25 @@ void TOstrel::StartPublishing()
         if (d->LogListFiles) {
             bits |= FtpStorageDevice::kFlagVerbose;
         }
-        ftp->SetFlags(bits);
-        // The device's retries end once the user stops the run.
-        ftp->SetStopFlag(&sync_flags_->StopRequested);
+        const FtpDeviceSettings settings{
+            .port = d->FtpPort,
+            .general_timeout = d->GeneralTimeout,
+            .connection_timeout = d->ConnectionTimeout,
+            .connection_state = connection_state_.get(),
+            .dot_file_state = &d->DotFileState,
+            .time_drift = &d->ServerTimeDrift,
+            .use_drift = true,
+            .alive = alive_callback_,
+            .flags = bits,
+            // The device's retries end once the user stops the run.
+            .stop = &sync_flags_->StopRequested,
+        };
+        std::unique_ptr<FtpStorageDevice> ftp;
+        if (d->FtpUseIndy) {
+            ftp = std::make_unique<FtpIndyStorageDevice>(output_chain_.get(), settings);
+        } else {
+            ftp = std::make_unique<FtpStorageDevice>(output_chain_.get(), settings);
+        }
         attempt->destination = std::move(ftp);
         // A server typed with its "ftp:" prefix already is taken as it is.
         attempt->address = StartsWith(d->Server, "ftp:", true) ? d->Server : "ftp:\\\\" + d->Server;

@@ -292,21 +292,25 @@ int Main(int argc, char** argv)
     if (ftp) {
         std::unique_ptr<FtpStorageDevice> device;
         RunnerFtpDevice* internet_device = nullptr;
+        const FtpDeviceSettings settings{
+            .port = static_cast<uint16_t>(port),
+            .general_timeout = 60,
+            .connection_timeout = 30,
+            .dot_file_state = &dots,
+            .time_drift = &drift,
+            .use_drift = true,
+            // As the main window does: the server type decides how text files travel.
+            .flags = FtpStorageDevice::kFlagAskSyst,
+            .stop = &flags.StopRequested,
+            .passive = !active,
+        };
         if (client_library) {
-            device = std::make_unique<FtpIndyStorageDevice>(&output, static_cast<uint16_t>(port),
-                                                            nullptr, 0, &dots, 60, 30, nullptr,
-                                                            &drift, true);
+            device = std::make_unique<FtpIndyStorageDevice>(&output, settings);
         } else {
-            auto made =
-                std::make_unique<RunnerFtpDevice>(&output, static_cast<uint16_t>(port), nullptr, 0,
-                                                  &dots, 60, 30, nullptr, &drift, true);
+            auto made = std::make_unique<RunnerFtpDevice>(&output, settings);
             internet_device = made.get();
             device = std::move(made);
         }
-        // As the main window does: the server type decides how text files travel.
-        device->SetFlags(FtpStorageDevice::kFlagAskSyst);
-        device->SetPassive(!active);
-        device->SetStopFlag(&flags.StopRequested);
         opened = opened && device->Open(positional[1], user_name, password, "");
         destination_root = "ftp:\\\\" + device->Host() +
                            (device->BaseFolder().empty() ? "" : "\\" + device->BaseFolder());

@@ -53,9 +53,8 @@ private slots:
         const uint16_t port = server_->Port();
         wizard.SetDeviceFactory(
             [port](const ConnectionTestDevice& device, QelSyncBaseOutput& output) {
-                auto ftp = std::make_unique<FtpStorageDevice>(&output, port, nullptr, 0, nullptr, 0,
-                                                              0, nullptr, nullptr, false);
-                ftp->SetFlags(device.ftp_flags);
+                auto ftp = std::make_unique<FtpStorageDevice>(
+                    &output, FtpDeviceSettings{.port = port, .flags = device.ftp_flags});
                 return std::unique_ptr<QelStorageDevice>(std::move(ftp));
             });
         const QString password =

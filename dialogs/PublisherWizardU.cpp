@@ -771,10 +771,8 @@ std::unique_ptr<QelStorageDevice> TPublisherWizard::MakeTestDevice(
     if (device.disk) {
         return std::make_unique<DiskStorageDevice>(&output);
     }
-    auto ftp = std::make_unique<FtpStorageDevice>(&output, 0, nullptr, 0, nullptr, 0, 0, nullptr,
-                                                  nullptr, false);
-    ftp->SetFlags(device.ftp_flags);
-    return ftp;
+    return std::make_unique<FtpStorageDevice>(&output,
+                                              FtpDeviceSettings{.flags = device.ftp_flags});
 }
 
 bool TPublisherWizard::MakeTestObjects()

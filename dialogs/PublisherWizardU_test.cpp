@@ -610,8 +610,7 @@ private slots:
             f.wizard.SetDeviceFactory(
                 [port](const ConnectionTestDevice& device, QelSyncBaseOutput& output) {
                     auto ftp = std::make_unique<FtpStorageDevice>(
-                        &output, port, nullptr, 0, nullptr, 0, 0, nullptr, nullptr, false);
-                    ftp->SetFlags(device.ftp_flags);
+                        &output, FtpDeviceSettings{.port = port, .flags = device.ftp_flags});
                     return std::unique_ptr<QelStorageDevice>(std::move(ftp));
                 });
             server = QStringLiteral("ftp://127.0.0.1");

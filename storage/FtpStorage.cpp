@@ -316,35 +316,30 @@ void ConnectionStatusCallback(platform::InternetHandle /*handle*/,
 }
 
 FtpStorageDevice::FtpStorageDevice(QelSyncBaseOutput* output,
-                                   uint16_t port,
-                                   TFtpPersistentInformation* connection_state,
-                                   uintptr_t owner_window,
-                                   TDotFileState* dot_file_state,
-                                   int32_t general_timeout,
-                                   int32_t connection_timeout,
-                                   std::shared_ptr<IFtpAliveInterface> alive,
-                                   std::atomic<TDateTime>* time_drift,
-                                   bool use_drift,
+                                   const FtpDeviceSettings& settings,
                                    FtpUnitState* unit,
                                    platform::InternetStatusCallback status_callback)
     : unit_(unit)
     , output_(output)
 {
-    if (connection_state == nullptr) {
+    state_ = settings.connection_state;
+    if (state_ == nullptr) {
         own_state_ = std::make_unique<TFtpPersistentInformation>();
-        connection_state = own_state_.get();
+        state_ = own_state_.get();
     }
-    state_ = connection_state;
-    port_ = port == 0 ? platform::kInternetDefaultFtpPort : port;
-    alive_ = alive;
-    general_timeout_ = general_timeout;
-    connection_timeout_ = connection_timeout;
-    owner_window_ = owner_window;
-    unit_->DeviceCreated(std::move(alive), general_timeout);
+    port_ = settings.port == 0 ? platform::kInternetDefaultFtpPort : settings.port;
+    alive_ = settings.alive;
+    general_timeout_ = settings.general_timeout;
+    connection_timeout_ = settings.connection_timeout;
+    owner_window_ = settings.owner_window;
+    unit_->DeviceCreated(settings.alive, settings.general_timeout);
     state_->SetStatusCallback(status_callback);
-    dot_file_state_ = dot_file_state;
-    time_drift_ = use_drift ? time_drift : nullptr;
-    drift_settled_ = !use_drift;
+    dot_file_state_ = settings.dot_file_state;
+    time_drift_ = settings.use_drift ? settings.time_drift : nullptr;
+    drift_settled_ = !settings.use_drift;
+    flags_ = settings.flags;
+    stop_ = settings.stop;
+    passive_ = settings.passive ? 1 : 0;
 }
 
 FtpStorageDevice::~FtpStorageDevice()
@@ -359,11 +354,6 @@ FtpStorageDevice::~FtpStorageDevice()
         platform::InternetCloseHandle(connection_);
     }
     own_state_.reset();
-}
-
-void FtpStorageDevice::SetFlags(uint8_t bits)
-{
-    flags_ |= bits;
 }
 
 uint8_t FtpStorageDevice::GetDeviceType()

@@ -18,8 +18,9 @@
 // (TFtpPersistentInformation), the alive callback interface (IFtpAliveInterface), the state of
 // the device unit (FtpUnitState: its watchdog, alive callback and general time-out) and the
 // internet status callback (ConnectionStatusCallback) that turns the library's progress reports
-// into watchdog kicks and alive signals; and the storage device for an FTP server over the
-// internet library (FtpStorageDevice).
+// into watchdog kicks and alive signals; what a caller gives an FTP device when making it
+// (FtpDeviceSettings); and the storage device for an FTP server over the internet library
+// (FtpStorageDevice).
 namespace vantrel {
 class QelSyncBaseOutput;
 
@@ -144,12 +145,42 @@ void ConnectionStatusCallback(platform::InternetHandle handle,
 // too many instead.
 TDateTime LatestListedTime(TDateTime listed, TDateTime compare_time);
 
+// What the caller of an FTP device decides about it, given whole when the device is made. The
+// defaults are those of a device nobody configured. The pointers are borrowed and outlive the
+// device; the dot-file state and the time offset belong to the web site definition, which the
+// device updates through them.
+struct FtpDeviceSettings
+{
+    // 0 means 21.
+    uint16_t port = 0;
+    // Seconds.
+    int32_t general_timeout = 0;
+    int32_t connection_timeout = 0;
+    // Null: the device makes one of its own.
+    TFtpPersistentInformation* connection_state = nullptr;
+    uintptr_t owner_window = 0;
+    TDotFileState* dot_file_state = nullptr;
+    // The web site definition's ServerTimeDrift: listed times are corrected by it, and the first
+    // upload measures it. Without use_drift the device neither reads nor measures one.
+    std::atomic<TDateTime>* time_drift = nullptr;
+    bool use_drift = false;
+    // Given an initialiser like every field, so that a designated initialiser may leave it out
+    // without a warning.
+    std::shared_ptr<IFtpAliveInterface> alive = nullptr;
+    // FtpStorageDevice::kFlag... bits.
+    uint8_t flags = 0;
+    // The run's stop request (QelSyncFlags::StopRequested): once it is set, no operation
+    // reconnects for a retry.
+    const std::atomic<bool>* stop = nullptr;
+    // The mode Open connects in first; the retries may switch it.
+    bool passive = true;
+};
+
 // The storage device for an FTP server reached through the internet library. Open runs on the
 // main thread, every later operation on the publisher thread; one thread at a time, no lock. The
-// output, the connection state given, the dot-file state and the time drift are borrowed and
-// outlive the device (the last two belong to the web site definition, which they update). The
-// unit's watchdog may close the connection handle at any time; the operations read its fired flag
-// after each call. A reconnection is tried at most kMaxReconnects times in a row per operation.
+// output is borrowed and outlives the device, as do the settings' pointers. The unit's watchdog may
+// close the connection handle at any time; the operations read its fired flag after each call. A
+// reconnection is tried at most kMaxReconnects times in a row per operation.
 class FtpStorageDevice : public QelStorageDevice
 {
 public:
@@ -161,38 +192,20 @@ public:
     static constexpr uint8_t kRetryAfterTimeout = 2;
     static constexpr uint8_t kRetryModeSwitched = 3;
 
-    // Flag bits of SetFlags.
+    // Flag bits of FtpDeviceSettings::flags.
     static constexpr uint8_t kFlagQuietTimeout = 1;
     static constexpr uint8_t kFlagAskSyst = 2;
     static constexpr uint8_t kFlagVerbose = 4;
     static constexpr uint8_t kFlagAskOnModem = 8;
 
-    // port 0 means 21; connection_state null makes one of the device's own; time_drift is the web
-    // site definition's ServerTimeDrift, measured by the first upload when use_drift is true. The
-    // device is counted in `unit`, whose status callback goes on the session.
+    // The device is counted in `unit`, whose status callback goes on the session.
     FtpStorageDevice(QelSyncBaseOutput* output,
-                     uint16_t port,
-                     TFtpPersistentInformation* connection_state,
-                     uintptr_t owner_window,
-                     TDotFileState* dot_file_state,
-                     int32_t general_timeout,
-                     int32_t connection_timeout,
-                     std::shared_ptr<IFtpAliveInterface> alive,
-                     std::atomic<TDateTime>* time_drift,
-                     bool use_drift,
+                     const FtpDeviceSettings& settings,
                      FtpUnitState* unit = &FtpStorageUnit(),
                      platform::InternetStatusCallback status_callback = ConnectionStatusCallback);
     ~FtpStorageDevice() override;
     FtpStorageDevice(const FtpStorageDevice&) = delete;
     FtpStorageDevice& operator=(const FtpStorageDevice&) = delete;
-
-    // Bits are ORed in, never cleared.
-    void SetFlags(uint8_t bits);
-    // The run's stop request (QelSyncFlags::StopRequested), borrowed: once it is set, no
-    // operation reconnects for a retry.
-    void SetStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
-    // The mode Open connects in first (passive unless told); the retries may switch it.
-    void SetPassive(bool passive) { passive_ = passive ? 1 : 0; }
 
     uint8_t GetDeviceType() override;
     bool SupportsTransferModes() override;

@@ -414,27 +414,8 @@ std::string ToSlashes(std::string path)
 }  // namespace
 
 FtpIndyStorageDevice::FtpIndyStorageDevice(QelSyncBaseOutput* output,
-                                           uint16_t port,
-                                           TFtpPersistentInformation* connection_state,
-                                           uintptr_t owner_window,
-                                           TDotFileState* dot_file_state,
-                                           int32_t general_timeout,
-                                           int32_t connection_timeout,
-                                           std::shared_ptr<IFtpAliveInterface> alive,
-                                           std::atomic<TDateTime>* time_drift,
-                                           bool use_drift)
-    : FtpStorageDevice(output,
-                       port,
-                       connection_state,
-                       owner_window,
-                       dot_file_state,
-                       general_timeout,
-                       connection_timeout,
-                       std::move(alive),
-                       time_drift,
-                       use_drift,
-                       &FtpIndyStorageUnit(),
-                       IndyConnectionStatusCallback)
+                                           const FtpDeviceSettings& settings)
+    : FtpStorageDevice(output, settings, &FtpIndyStorageUnit(), IndyConnectionStatusCallback)
 {}
 
 // The client goes first; the unit's count, its status callback and the watchdog are the base's

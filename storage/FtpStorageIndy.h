@@ -71,17 +71,8 @@ public:
     static constexpr uint8_t kStatusReady = 7;
     static constexpr uint8_t kStatusTransferAborted = 8;
 
-    // The arguments of FtpStorageDevice; the device is counted in FtpIndyStorageUnit().
-    FtpIndyStorageDevice(QelSyncBaseOutput* output,
-                         uint16_t port,
-                         TFtpPersistentInformation* connection_state,
-                         uintptr_t owner_window,
-                         TDotFileState* dot_file_state,
-                         int32_t general_timeout,
-                         int32_t connection_timeout,
-                         std::shared_ptr<IFtpAliveInterface> alive,
-                         std::atomic<TDateTime>* time_drift,
-                         bool use_drift);
+    // The device is counted in FtpIndyStorageUnit().
+    FtpIndyStorageDevice(QelSyncBaseOutput* output, const FtpDeviceSettings& settings);
     ~FtpIndyStorageDevice() override;
 
     bool Connect(bool passive, const std::string& connection_name) override;

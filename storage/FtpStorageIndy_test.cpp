@@ -72,8 +72,9 @@ protected:
     {
         std::string why;
         ASSERT_TRUE(server_.Start(&why)) << why;
-        device_ = std::make_unique<FtpIndyStorageDevice>(&output_, server_.Port(), nullptr, 0,
-                                                         nullptr, 5, 5, nullptr, nullptr, false);
+        device_ = std::make_unique<FtpIndyStorageDevice>(
+            &output_, FtpDeviceSettings{
+                          .port = server_.Port(), .general_timeout = 5, .connection_timeout = 5});
         ASSERT_TRUE(
             device_->Open("ftp:\\\\127.0.0.1\\site", server_.User(), server_.Password(), ""))
             << (output_.lines.empty() ? "" : output_.lines.back());
@@ -209,7 +210,8 @@ TEST(FtpStorageIndyHostile, EachRequestFailsWithinItsBound)
         }
         testing::CollectingOutput output;
         auto device = std::make_unique<FtpIndyStorageDevice>(
-            &output, server.Port(), nullptr, 0, nullptr, 1, 1, nullptr, nullptr, false);
+            &output, FtpDeviceSettings{
+                         .port = server.Port(), .general_timeout = 1, .connection_timeout = 1});
         ASSERT_TRUE(device->Open("ftp:\\\\127.0.0.1", "u", "p", ""));
         const auto start = std::chrono::steady_clock::now();
         switch (c.request) {
@@ -241,8 +243,9 @@ TEST(FtpStorageIndyHostile, ASlowListingThatProgressesIsNotCutOff)
         std::vector<std::string>(100, "-rw-r--r-- 1 owner group 5 Jan 12 2005 listed.txt"));
     server.SetFault("LIST", testing::ScriptedFtpServer::Fault::kSlowData);
     testing::CollectingOutput output;
-    FtpIndyStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 1, 1, nullptr, nullptr,
-                                false);
+    FtpIndyStorageDevice device(
+        &output,
+        FtpDeviceSettings{.port = server.Port(), .general_timeout = 1, .connection_timeout = 1});
     ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", ""));
     EXPECT_EQ(device.ListDirectory("", "", false)->Count(), 100);
     EXPECT_FALSE(device.TakeListingFailure()) << ::testing::PrintToString(output.lines);
@@ -258,8 +261,9 @@ TEST(FtpStorageIndyHostile, APassiveReplyGivesOnlyThePort)
     testing::TestSandbox local;
     local.WriteFile("up.txt", "content");
     testing::CollectingOutput output;
-    FtpIndyStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 1, 1, nullptr, nullptr,
-                                false);
+    FtpIndyStorageDevice device(
+        &output,
+        FtpDeviceSettings{.port = server.Port(), .general_timeout = 1, .connection_timeout = 1});
     ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", ""));
     EXPECT_EQ(device.ListDirectory("", "", false)->Count(), 1);
     EXPECT_FALSE(device.TakeListingFailure());
@@ -275,10 +279,15 @@ class FtpIndyConnectTest : public ::testing::Test
 protected:
     std::unique_ptr<FtpIndyStorageDevice> Device(uint16_t port,
                                                  TDotFileState* dots = nullptr,
-                                                 int32_t connection_timeout = 5)
+                                                 int32_t connection_timeout = 5,
+                                                 uint8_t flags = 0)
     {
-        return std::make_unique<FtpIndyStorageDevice>(sink_.get(), port, nullptr, 0, dots, 5,
-                                                      connection_timeout, nullptr, nullptr, false);
+        return std::make_unique<FtpIndyStorageDevice>(
+            sink_.get(), FtpDeviceSettings{.port = port,
+                                           .general_timeout = 5,
+                                           .connection_timeout = connection_timeout,
+                                           .dot_file_state = dots,
+                                           .flags = flags});
     }
     // The texts written with that type so far.
     std::vector<std::string> Written(int type)
@@ -499,10 +508,8 @@ TEST_F(FtpIndyConnectTest, SystAtConnectDecidesUnixAndTheDotFileTreatment)
         server.SetReply("SYST", "215 Windows_NT");
         TDotFileState dots;
         dots.Treatment = c.treatment;
-        auto device = Device(server.Port(), &dots);
-        if (c.ask_syst) {
-            device->SetFlags(FtpStorageDevice::kFlagAskSyst);
-        }
+        auto device = Device(server.Port(), &dots, 5,
+                             c.ask_syst ? FtpStorageDevice::kFlagAskSyst : uint8_t{0});
         ASSERT_TRUE(device->Open("ftp:127.0.0.1", "u", "p", "")) << label;
         EXPECT_FALSE(device->IsUnix()) << label;
         EXPECT_EQ(dots.Treatment, c.treatment_after) << label;
@@ -571,12 +578,16 @@ TEST(FtpIndyUnitTest, DevicesAreCountedInTheirOwnUnitAndTheLastTearsItDown)
     testing::CollectingOutput output;
     TFtpPersistentInformation state;
     const uint16_t nothing_listens = testing::UnusedLoopbackPort();
-    auto first = std::make_unique<FtpIndyStorageDevice>(&output, nothing_listens, &state, 0,
-                                                        nullptr, 30, 5, nullptr, nullptr, false);
+    auto first = std::make_unique<FtpIndyStorageDevice>(
+        &output, FtpDeviceSettings{.port = nothing_listens,
+                                   .general_timeout = 30,
+                                   .connection_timeout = 5,
+                                   .connection_state = &state});
     const std::shared_ptr<THandleTimeout> watchdog = FtpIndyStorageUnit().Watchdog();
     ASSERT_NE(watchdog, nullptr);
-    auto second = std::make_unique<FtpIndyStorageDevice>(&output, 0, &state, 0, nullptr, 45, 5,
-                                                         nullptr, nullptr, false);
+    auto second = std::make_unique<FtpIndyStorageDevice>(
+        &output, FtpDeviceSettings{
+                     .general_timeout = 45, .connection_timeout = 5, .connection_state = &state});
     EXPECT_EQ(FtpIndyStorageUnit().DeviceCount(), 2);
     EXPECT_EQ(FtpStorageUnit().DeviceCount(), 0);
     EXPECT_EQ(FtpIndyStorageUnit().GeneralTimeout(), 45);
@@ -628,10 +639,18 @@ class ScriptedIndyDeviceTest : public ::testing::Test
 protected:
     static constexpr const char* kBase = "ftp:\\\\127.0.0.1\\base";
 
-    void Open(TDotFileState* dots = nullptr, std::atomic<TDateTime>* drift = nullptr)
+    void Open(TDotFileState* dots = nullptr,
+              std::atomic<TDateTime>* drift = nullptr,
+              uint8_t flags = 0)
     {
-        device_ = std::make_unique<ScriptedIndyDevice>(&output_, server_.Port(), nullptr, 0, dots,
-                                                       5, 5, nullptr, drift, drift != nullptr);
+        device_ = std::make_unique<ScriptedIndyDevice>(
+            &output_, FtpDeviceSettings{.port = server_.Port(),
+                                        .general_timeout = 5,
+                                        .connection_timeout = 5,
+                                        .dot_file_state = dots,
+                                        .time_drift = drift,
+                                        .use_drift = drift != nullptr,
+                                        .flags = flags});
         ASSERT_TRUE(device_->Open(kBase, "u", "p", "")) << ::testing::PrintToString(output_.lines);
     }
     size_t CountCommands(const std::string& command) const
@@ -815,8 +834,11 @@ TEST_F(ScriptedIndyDeviceTest, TheFirstUploadMeasuresTheServersClockOffset)
             platform::FormatDateTime("yyyy-mm-dd hh:nn", NowDateTime() + c.ahead);
         server.SetListing({"-rw-r--r--   1 u g 1 " + stamp + " up.txt"});
         std::atomic<TDateTime> drift{0};
-        ScriptedIndyDevice device(&output_, server.Port(), nullptr, 0, nullptr, 5, 5, nullptr,
-                                  &drift, true);
+        ScriptedIndyDevice device(&output_, FtpDeviceSettings{.port = server.Port(),
+                                                              .general_timeout = 5,
+                                                              .connection_timeout = 5,
+                                                              .time_drift = &drift,
+                                                              .use_drift = true});
         ASSERT_TRUE(device.Open(kBase, "u", "p", ""));
         ASSERT_TRUE(device.PutFile(local_.SystemPath("up.txt"), kBase, "up.txt", false));
         ASSERT_TRUE(device.PutFile(local_.SystemPath("up.txt"), kBase, "up.txt", false));
@@ -853,12 +875,9 @@ TEST_F(ScriptedIndyDeviceTest, QuotaIsDroppedOnlyAtTheBaseFolderOfAUnixServerWit
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder + (c.unix_server ? " unix" : "") + (c.flag ? " flag" : ""));
-        Open();
+        Open(nullptr, nullptr, c.flag ? FtpStorageDevice::kFlagAskSyst : uint8_t{0});
         if (c.unix_server) {
             device_->MarkUnix();
-        }
-        if (c.flag) {
-            device_->SetFlags(FtpStorageDevice::kFlagAskSyst);
         }
         std::vector<std::string> expected = {".", "..", ".htaccess"};
         if (c.quota_listed) {
@@ -898,8 +917,9 @@ TEST_F(ScriptedIndyDeviceTest, AListingReconnectsOnceWhenTheServerClosedAndKeeps
         server.SetListing({"-rw-r--r--   1 u g 3 Jan 12  2005 a.txt"});
         server.SetFault("LIST", fault, 1);
         output_.lines.clear();
-        ScriptedIndyDevice device(&output_, server.Port(), nullptr, 0, nullptr, 5, 5, nullptr,
-                                  nullptr, false);
+        ScriptedIndyDevice device(
+            &output_, FtpDeviceSettings{
+                          .port = server.Port(), .general_timeout = 5, .connection_timeout = 5});
         ASSERT_TRUE(device.Open(kBase, "u", "p", ""));
         const auto list = device.ListDirectory(kBase, "a.txt", false);
         ASSERT_EQ(list->Count(), 1);

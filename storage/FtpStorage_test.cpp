@@ -377,9 +377,13 @@ protected:
                                            bool use_drift = false,
                                            uint16_t port = 0)
     {
-        return std::make_unique<FtpStorageDevice>(&output_, port == 0 ? server_.Port() : port,
-                                                  nullptr, 0, &dots_, general_timeout,
-                                                  connection_timeout, nullptr, &drift_, use_drift);
+        return std::make_unique<FtpStorageDevice>(
+            &output_, FtpDeviceSettings{.port = port == 0 ? server_.Port() : port,
+                                        .general_timeout = general_timeout,
+                                        .connection_timeout = connection_timeout,
+                                        .dot_file_state = &dots_,
+                                        .time_drift = &drift_,
+                                        .use_drift = use_drift});
     }
     std::unique_ptr<FtpStorageDevice> Opened(int32_t general_timeout = 5, bool use_drift = false)
     {
@@ -438,8 +442,8 @@ TEST_F(FtpStorageDeviceTest, FoldersAreChangedBelowTheLoginFolder)
     for (const auto& c : kCases) {
         ScriptedFtpServer server;
         server.SetReply("PWD", c.pwd_reply);
-        FtpStorageDevice device(&output_, server.Port(), nullptr, 0, nullptr, 5, 0, nullptr,
-                                nullptr, false);
+        FtpStorageDevice device(&output_,
+                                FtpDeviceSettings{.port = server.Port(), .general_timeout = 5});
         ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << c.pwd_reply;
         EXPECT_EQ(c.login_root, device.LoginRoot()) << c.pwd_reply;
         EXPECT_TRUE(device.ChangeWorkingFolder("ftp:\\\\127.0.0.1\\base\\sub"));
@@ -482,11 +486,12 @@ TEST_F(FtpStorageDeviceTest, ATimedOutConnectIsSilentWithTheQuietFlag)
         ScriptedFtpServer server;
         server.HoldGreeting();
         LinesOutput output;
-        FtpStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 5, 1, nullptr, nullptr,
-                                false);
-        if (quiet) {
-            device.SetFlags(FtpStorageDevice::kFlagQuietTimeout);
-        }
+        FtpStorageDevice device(
+            &output,
+            FtpDeviceSettings{.port = server.Port(),
+                              .general_timeout = 5,
+                              .connection_timeout = 1,
+                              .flags = quiet ? FtpStorageDevice::kFlagQuietTimeout : uint8_t{0}});
         EXPECT_FALSE(device.Open("ftp:127.0.0.1", "u", "p", ""));
         EXPECT_EQ(platform::kErrorInternetTimeout, device.GetLastError());
         EXPECT_EQ(quiet ? 0 : 1, static_cast<int>(output.lines.size())) << output.All();
@@ -512,8 +517,9 @@ TEST_F(FtpStorageDeviceTest, ANonUnixServerTreatsDotFilesNormally)
         server.SetReply("SYST", c.syst);
         TDotFileState dots;
         dots.Treatment = c.before;
-        FtpStorageDevice device(&output_, server.Port(), nullptr, 0, &dots, 5, 0, nullptr, nullptr,
-                                false);
+        FtpStorageDevice device(
+            &output_, FtpDeviceSettings{
+                          .port = server.Port(), .general_timeout = 5, .dot_file_state = &dots});
         ASSERT_TRUE(device.Open("ftp:127.0.0.1", "u", "p", ""));
         EXPECT_EQ(c.after, dots.Treatment) << c.syst << " " << int{c.before};
     }
@@ -559,8 +565,8 @@ TEST_F(FtpStorageDeviceTest, ListingsDropPlaceholdersAndReadVms)
     for (const auto& c : kCases) {
         ScriptedFtpServer server;
         server.SetListing(c.lines);
-        FtpStorageDevice device(&output_, server.Port(), nullptr, 0, nullptr, 5, 0, nullptr,
-                                nullptr, false);
+        FtpStorageDevice device(&output_,
+                                FtpDeviceSettings{.port = server.Port(), .general_timeout = 5});
         ASSERT_TRUE(device.Open("ftp:127.0.0.1", "u", "p", ""));
         const auto list = device.ListDirectory("ftp:\\\\127.0.0.1", "", false);
         std::vector<std::string> names;
@@ -708,12 +714,16 @@ TEST_F(FtpStorageDeviceTest, StalledListingsAreRetriedAtMostThreeTimes)
 TEST_F(FtpStorageDeviceTest, AStopRequestEndsTheRetries)
 {
     server_.SetFault("STOR", ScriptedFtpServer::Fault::kStallData);
-    auto device = Opened(1);
-    std::atomic<bool> stop{true};
-    device->SetStopFlag(&stop);
-    EXPECT_FALSE(device->PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", true));
+    std::atomic<bool> stop{false};
+    FtpStorageDevice device(
+        &output_,
+        FtpDeviceSettings{
+            .port = server_.Port(), .general_timeout = 1, .dot_file_state = &dots_, .stop = &stop});
+    ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << output_.All();
+    stop = true;
+    EXPECT_FALSE(device.PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", true));
     server_.Release();
-    EXPECT_EQ(platform::kErrorInternetOperationCancelled, device->GetLastError());
+    EXPECT_EQ(platform::kErrorInternetOperationCancelled, device.GetLastError());
     EXPECT_EQ(1, CountCommands(server_.Commands(), "STOR a.txt"));
     EXPECT_EQ(0, output_.Count(kMsgWarning, "Timedout - Retrying")) << output_.All();
 }
@@ -730,9 +740,12 @@ TEST_F(FtpStorageDeviceTest, TheFirstUploadMeasuresTheServerTimeOffset)
         server.SetListing({LineDatedFromNow("a.txt", c.hours / 24)});
         LinesOutput output;
         std::atomic<TDateTime> drift{0};
-        FtpStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 5, 0, nullptr, &drift,
-                                true);
-        device.SetFlags(FtpStorageDevice::kFlagVerbose);
+        FtpStorageDevice device(&output,
+                                FtpDeviceSettings{.port = server.Port(),
+                                                  .general_timeout = 5,
+                                                  .time_drift = &drift,
+                                                  .use_drift = true,
+                                                  .flags = FtpStorageDevice::kFlagVerbose});
         ASSERT_TRUE(device.Open("ftp:127.0.0.1", "u", "p", ""));
         ASSERT_TRUE(device.PutFile(Local("a.txt"), "ftp:127.0.0.1", "a.txt", true));
         EXPECT_NE("", output.Find(kMsgVerbose, "Calculated server time offset ")) << c.hours;
@@ -758,8 +771,10 @@ TEST_F(FtpStorageDeviceTest, AnOffsetReadFromAWholeMinuteNeverDatesCopiesLate)
     server.SetListing({LineDatedFromNow("a.txt", 0)});
     LinesOutput output;
     std::atomic<TDateTime> drift{0};
-    FtpStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 5, 0, nullptr, &drift,
-                            true);
+    FtpStorageDevice device(
+        &output,
+        FtpDeviceSettings{
+            .port = server.Port(), .general_timeout = 5, .time_drift = &drift, .use_drift = true});
     ASSERT_TRUE(device.Open("ftp:127.0.0.1", "u", "p", ""));
     ASSERT_TRUE(device.PutFile(Local("a.txt"), "ftp:127.0.0.1", "a.txt", true));
     // Read from the start of the minute, the offset would be negative and every copy listed
@@ -807,10 +822,17 @@ TEST_F(FtpStorageDeviceTest, BothDevicesReadTheOffsetFromTheModificationTimeInTh
             std::unique_ptr<FtpStorageDevice> device;
             if (client_library) {
                 device = std::make_unique<FtpIndyStorageDevice>(
-                    &output_, server_.Port(), nullptr, 0, nullptr, 5, 5, nullptr, &drift, true);
+                    &output_, FtpDeviceSettings{.port = server_.Port(),
+                                                .general_timeout = 5,
+                                                .connection_timeout = 5,
+                                                .time_drift = &drift,
+                                                .use_drift = true});
             } else {
-                device = std::make_unique<FtpStorageDevice>(&output_, server_.Port(), nullptr, 0,
-                                                            nullptr, 5, 0, nullptr, &drift, true);
+                device = std::make_unique<FtpStorageDevice>(
+                    &output_, FtpDeviceSettings{.port = server_.Port(),
+                                                .general_timeout = 5,
+                                                .time_drift = &drift,
+                                                .use_drift = true});
             }
             ASSERT_TRUE(device->Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << output_.All();
             ASSERT_TRUE(device->PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", true));
@@ -926,11 +948,12 @@ TEST_F(FtpStorageDeviceTest, QuotaIsNoDotFileOnlyInTheBaseFolderOfAUnixServerWhe
         server.SetListingFor(".quota", {"-rw------- 1 u g 20 Jan 02 2004 .quota"});
         TDotFileState dots;
         dots.Treatment = 1;
-        FtpStorageDevice device(&output_, server.Port(), nullptr, 0, &dots, 5, 0, nullptr, nullptr,
-                                false);
-        if (c.ask_syst) {
-            device.SetFlags(FtpStorageDevice::kFlagAskSyst);
-        }
+        FtpStorageDevice device(
+            &output_,
+            FtpDeviceSettings{.port = server.Port(),
+                              .general_timeout = 5,
+                              .dot_file_state = &dots,
+                              .flags = c.ask_syst ? FtpStorageDevice::kFlagAskSyst : uint8_t{0}});
         ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << name;
         std::vector<std::string> expected = {".", "..", ".htaccess"};
         if (c.quota_listed) {
@@ -1010,11 +1033,12 @@ TEST_F(FtpStorageDeviceTest, TheVerboseLogListsEveryEntryUnderItsFolder)
         TDotFileState dots;
         dots.Treatment = c.treatment;
         LinesOutput output;
-        FtpStorageDevice device(&output, server.Port(), nullptr, 0, &dots, 5, 0, nullptr, nullptr,
-                                false);
-        if (c.verbose) {
-            device.SetFlags(FtpStorageDevice::kFlagVerbose);
-        }
+        FtpStorageDevice device(
+            &output,
+            FtpDeviceSettings{.port = server.Port(),
+                              .general_timeout = 5,
+                              .dot_file_state = &dots,
+                              .flags = c.verbose ? FtpStorageDevice::kFlagVerbose : uint8_t{0}});
         ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << c.name;
         output.lines.clear();
         device.ListDirectory("ftp:\\\\127.0.0.1\\base", c.mask, false);
@@ -1065,10 +1089,12 @@ protected:
         platform::InternetSetConnectedState(platform::kInternetStateConnected, 0);
     }
 
-    std::unique_ptr<FtpStorageDevice> Make(uint16_t port = 21)
+    std::unique_ptr<FtpStorageDevice> Make(uint16_t port = 21, uint8_t flags = 0)
     {
-        return std::make_unique<FtpStorageDevice>(&output_, port, &info_, 0, nullptr, 5, 0, nullptr,
-                                                  nullptr, false);
+        return std::make_unique<FtpStorageDevice>(
+            &output_,
+            FtpDeviceSettings{
+                .port = port, .general_timeout = 5, .connection_state = &info_, .flags = flags});
     }
     static bool SwitchedOffline()
     {
@@ -1124,10 +1150,7 @@ TEST_F(FtpStorageDeviceOnlineTest, WithoutAnEntryOnlyAModemConnectionIsQuestione
         }
         connectivity.SetAttemptResult(c.attempt_result);
         testing::ScriptedMessageBoxes boxes(c.answers);
-        auto device = Make();
-        if (c.ask_on_modem) {
-            device->SetFlags(FtpStorageDevice::kFlagAskOnModem);
-        }
+        auto device = Make(21, c.ask_on_modem ? FtpStorageDevice::kFlagAskOnModem : uint8_t{0});
         EXPECT_EQ(c.result, device->CheckInternetConnection("")) << c.name;
         EXPECT_EQ(c.attempts, connectivity.Attempts()) << c.name;
         EXPECT_TRUE(connectivity.Dials().empty()) << c.name;
@@ -1148,7 +1171,9 @@ TEST_F(FtpStorageDeviceOnlineTest, AConnectionSwitchedOfflineGoesOnlineOnlyOnYes
     testing::ScriptedConnectivity connectivity;
     for (const int32_t answer : {platform::kIdYes, platform::kIdNo, platform::kIdCancel}) {
         LinesOutput output;
-        FtpStorageDevice device(&output, 21, &info_, 0, nullptr, 5, 0, nullptr, nullptr, false);
+        FtpStorageDevice device(
+            &output,
+            FtpDeviceSettings{.port = 21, .general_timeout = 5, .connection_state = &info_});
         device.SetWorkOffline(true);
         ASSERT_TRUE(SwitchedOffline());
         testing::ScriptedMessageBoxes boxes({answer});
@@ -1213,7 +1238,9 @@ TEST_F(FtpStorageDeviceOnlineTest, ANamedEntryIsDialledAndAnotherConnectionQuest
         connectivity.ScriptDials(c.dials);
         testing::ScriptedMessageBoxes boxes(c.answers);
         TFtpPersistentInformation info;
-        FtpStorageDevice device(&output_, 21, &info, 0, nullptr, 5, 0, nullptr, nullptr, false);
+        FtpStorageDevice device(
+            &output_,
+            FtpDeviceSettings{.port = 21, .general_timeout = 5, .connection_state = &info});
         if (c.offline) {
             device.SetWorkOffline(true);
         }
@@ -1274,8 +1301,9 @@ TEST_F(FtpStorageDeviceOnlineTest, AConnectRefusedAsOfflineAsksToGoOnlineAndTrie
     for (const bool yes : {true, false}) {
         testing::ScriptedFtpServer server;
         LinesOutput output;
-        FtpStorageDevice device(&output, server.Port(), &info_, 0, nullptr, 5, 0, nullptr, nullptr,
-                                false);
+        FtpStorageDevice device(
+            &output, FtpDeviceSettings{
+                         .port = server.Port(), .general_timeout = 5, .connection_state = &info_});
         device.SetWorkOffline(true);
         testing::ScriptedMessageBoxes boxes({yes ? platform::kIdYes : platform::kIdNo});
         EXPECT_EQ(yes, device.Open("ftp:127.0.0.1", "u", "p", "")) << yes;
@@ -1305,8 +1333,10 @@ TEST(FtpServerFtpStorageDeviceTest, HiddenDotFilesComeThroughNlstOnVsftpd)
     local.WriteFile(".htaccess", "deny from all\n");
     LinesOutput output;
     TDotFileState dots;
-    FtpStorageDevice device(&output, server->Port(), nullptr, 0, &dots, 5, 5, nullptr, nullptr,
-                            false);
+    FtpStorageDevice device(&output, FtpDeviceSettings{.port = server->Port(),
+                                                       .general_timeout = 5,
+                                                       .connection_timeout = 5,
+                                                       .dot_file_state = &dots});
     const std::string site = "ftp:\\\\127.0.0.1\\site";
     ASSERT_TRUE(device.Open(site, server->User(), server->Password(), "")) << output.All();
     EXPECT_TRUE(device.IsUnix());
@@ -1334,8 +1364,10 @@ TEST(FtpServerFtpStorageDeviceTest, FilesAndFoldersRoundTripOnPyftpdlib)
     local.WriteFile("up.txt", "line one\nline two\n");
     LinesOutput output;
     TDotFileState dots;
-    FtpStorageDevice device(&output, server.Port(), nullptr, 0, &dots, 5, 5, nullptr, nullptr,
-                            false);
+    FtpStorageDevice device(&output, FtpDeviceSettings{.port = server.Port(),
+                                                       .general_timeout = 5,
+                                                       .connection_timeout = 5,
+                                                       .dot_file_state = &dots});
     const std::string site = "ftp:\\\\127.0.0.1\\site";
     ASSERT_TRUE(device.Open("ftp://127.0.0.1/site", server.User(), server.Password(), ""))
         << output.All();
@@ -1405,8 +1437,9 @@ TEST(FtpStorageDeviceHostileTest, EachListingFailsWithinItsBound)
             server.SetReply(c.verb, c.reply);
         }
         LinesOutput output;
-        FtpStorageDevice device(&output, server.Port(), nullptr, 0, nullptr, 1, 1, nullptr, nullptr,
-                                false);
+        FtpStorageDevice device(
+            &output, FtpDeviceSettings{
+                         .port = server.Port(), .general_timeout = 1, .connection_timeout = 1});
         ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", "")) << output.All();
         const auto start = steady_clock::now();
         EXPECT_EQ(0, device.ListDirectory("sub", "", false)->Count());

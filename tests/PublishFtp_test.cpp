@@ -144,14 +144,19 @@ protected:
     }
 
     // The web site's FTP device, with its dot-file state and server time drift.
-    std::unique_ptr<FtpStorageDevice> MakeDevice()
+    std::unique_ptr<FtpStorageDevice> MakeDevice(uint8_t flags = 0)
     {
+        const FtpDeviceSettings settings{.port = server_->Port(),
+                                         .general_timeout = 10,
+                                         .connection_timeout = 10,
+                                         .dot_file_state = &dots_,
+                                         .time_drift = &drift_,
+                                         .use_drift = true,
+                                         .flags = flags};
         if (GetParam().client_library) {
-            return std::make_unique<FtpIndyStorageDevice>(&output_, server_->Port(), nullptr, 0,
-                                                          &dots_, 10, 10, nullptr, &drift_, true);
+            return std::make_unique<FtpIndyStorageDevice>(&output_, settings);
         }
-        return std::make_unique<FtpStorageDevice>(&output_, server_->Port(), nullptr, 0, &dots_, 10,
-                                                  10, nullptr, &drift_, true);
+        return std::make_unique<FtpStorageDevice>(&output_, settings);
     }
 
     void Publish(int delete_old_files = 0, bool succeeds = true)
@@ -162,9 +167,9 @@ protected:
         FillSyncFlags(site_, turbo_, &flags_);
         dots_.DotFilesFound = 0;
         std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output_);
-        std::unique_ptr<FtpStorageDevice> ftp = MakeDevice();
         // As the main window sets them: the server type is asked at every connection.
-        ftp->SetFlags(FtpStorageDevice::kFlagQuietTimeout | FtpStorageDevice::kFlagAskSyst);
+        std::unique_ptr<FtpStorageDevice> ftp =
+            MakeDevice(FtpStorageDevice::kFlagQuietTimeout | FtpStorageDevice::kFlagAskSyst);
         ASSERT_TRUE(ftp->Open(kRoot, server_->User(), server_->Password(), ""))
             << ::testing::PrintToString(output_.lines);
         std::unique_ptr<QelStorageDevice> destination = std::move(ftp);
