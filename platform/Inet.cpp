@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -108,6 +109,7 @@ public:
 
     std::atomic<uint32_t> connect_ms{InternetTimeouts{}.connect_ms};
     std::atomic<uint32_t> receive_ms{InternetTimeouts{}.receive_ms};
+    std::atomic<uint32_t> reply_ms{0};
 };
 
 class DataTransfer;
@@ -119,10 +121,12 @@ public:
                InternetStatusCallback callback,
                uint32_t connect_ms,
                uint32_t receive_ms,
+               uint32_t reply_ms,
                bool passive)
         : Object(Kind::kConnection, context, callback)
         , connect_ms(connect_ms)
         , receive_ms(receive_ms)
+        , reply_ms(reply_ms != 0 ? reply_ms : receive_ms)
         , passive(passive)
     {}
 
@@ -132,6 +136,7 @@ public:
 
     const uint32_t connect_ms;
     const uint32_t receive_ms;
+    const uint32_t reply_ms;
     const bool passive;
     std::mutex op;  // one call at a time
     std::atomic<std::thread::id> op_owner{};
@@ -285,6 +290,19 @@ private:
     std::lock_guard<std::mutex> lock_;
 };
 
+// Milliseconds from now until `deadline`; 0 once it has passed.
+uint32_t MsUntil(Deadline deadline)
+{
+    if (deadline == Deadline::max()) {
+        return std::numeric_limits<uint32_t>::max();
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    return static_cast<uint32_t>(
+        std::clamp<int64_t>(left, 0, std::numeric_limits<uint32_t>::max()));
+}
+
 struct Reply
 {
     int code = 0;
@@ -368,9 +386,10 @@ public:
         return 0;
     }
 
-    // One reply, preliminary or final.
+    // One reply, preliminary or final, whole within the receive limit.
     uint32_t ReadReply(Reply* reply)
     {
+        const ReplyLimit limit(this);
         Notify(kInternetStatusReceivingResponse);
         *reply = Reply{};
         std::string line;
@@ -412,8 +431,9 @@ public:
 
     uint32_t ReadFinalReply(Reply* reply)
     {
-        // Each preliminary reply is bounded on its own; a server that sends them without end
-        // must not hold the call for ever either.
+        // The preliminary replies and the final one together within the receive limit; a
+        // server that sends them without end must not hold the call for ever either.
+        const ReplyLimit limit(this);
         for (int replies = 0;; ++replies) {
             if (replies > kFtpPreliminaryRepliesAtMost) {
                 return kErrorInternetInvalidServerResponse;
@@ -471,6 +491,36 @@ public:
     Connection& c;
 
 private:
+    // While one is alive, a reply that has begun to come must be whole by the reply limit from
+    // the moment the outermost one was made: a server that sends a byte or a line now and then
+    // would otherwise hold the call as long as it likes. Silence stays the receive limit's and
+    // the watchdog's.
+    class ReplyLimit
+    {
+    public:
+        explicit ReplyLimit(Call* call)
+            : call_(call)
+            , outermost_(call->reply_limit_ == Deadline::max())
+        {
+            if (outermost_) {
+                call_->reply_limit_ = DeadlineAfter(call_->c.reply_ms);
+                call_->reply_moved_ = false;
+            }
+        }
+        ~ReplyLimit()
+        {
+            if (outermost_) {
+                call_->reply_limit_ = Deadline::max();
+            }
+        }
+        ReplyLimit(const ReplyLimit&) = delete;
+        ReplyLimit& operator=(const ReplyLimit&) = delete;
+
+    private:
+        Call* call_;
+        bool outermost_;
+    };
+
     uint32_t ReadLine(std::string* line)
     {
         for (;;) {
@@ -486,7 +536,16 @@ private:
             if (c.input.size() > kMaxReplyLineBytes) {
                 return kErrorInternetInvalidServerResponse;
             }
-            const uint32_t silence = SilenceMs();
+            const bool overdue = reply_moved_ && reply_limit_ <= std::chrono::steady_clock::now();
+            if (overdue) {
+                // What has come of the reply cannot be told from the next one: the connection
+                // is of no more use.
+                c.dropped = true;
+                c.control.Abort();
+                return kErrorInternetTimeout;
+            }
+            const uint32_t silence =
+                reply_moved_ ? std::min(SilenceMs(), MsUntil(reply_limit_)) : SilenceMs();
             if (silence == 0) {
                 return kErrorInternetTimeout;
             }
@@ -495,14 +554,21 @@ private:
             const SocketResult r =
                 c.control.Receive(buffer, sizeof buffer, silence, &c.canceller, &got);
             if (!r.ok()) {
+                if (reply_moved_ && r.outcome == SocketOutcome::kTimedOut &&
+                    reply_limit_ <= std::chrono::steady_clock::now()) {
+                    continue;  // overdue, above
+                }
                 return ControlError(r);
             }
+            reply_moved_ = reply_moved_ || got > 0;
             c.input.append(buffer, got);
         }
     }
 
     uintptr_t context_;
     Deadline limit_;
+    Deadline reply_limit_ = Deadline::max();
+    bool reply_moved_ = false;
 };
 
 void Connection::Finish()
@@ -677,17 +743,32 @@ private:
 };
 
 // Every byte the data connection brings, handed to `sink` piece by piece; then the server's
-// confirmation.
+// confirmation. With `paced`, the whole must also come at kChunkSize bytes per receive limit at
+// least (a listing: no real one is that slow, and one that trickles a line at a time within the
+// limit would otherwise never end); without, only silence ends it (a file, which may be large).
 uint32_t ReceiveAll(Call& call,
                     Socket& data,
                     const Canceller& canceller,
-                    const std::function<uint32_t(std::string_view)>& sink)
+                    const std::function<uint32_t(std::string_view)>& sink,
+                    bool paced = false)
 {
     std::vector<char> buffer(kChunkSize);
+    Deadline budget = paced ? DeadlineAfter(call.c.reply_ms) : Deadline::max();
+    uint64_t received = 0;
     for (;;) {
+        // Silence is the receive limit's and the watchdog's, as for any transfer.
+        const bool moving = received > 0;
+        if (moving && budget <= std::chrono::steady_clock::now()) {
+            return kErrorInternetTimeout;
+        }
+        const uint32_t wait =
+            moving ? std::min(call.SilenceMs(), MsUntil(budget)) : call.SilenceMs();
         size_t got = 0;
-        const SocketResult r =
-            data.Receive(buffer.data(), buffer.size(), call.SilenceMs(), &canceller, &got);
+        const SocketResult r = data.Receive(buffer.data(), buffer.size(), wait, &canceller, &got);
+        if (moving && r.outcome == SocketOutcome::kTimedOut &&
+            budget <= std::chrono::steady_clock::now()) {
+            return kErrorInternetTimeout;
+        }
         if (r.outcome == SocketOutcome::kClosed) {
             break;
         }
@@ -698,6 +779,10 @@ uint32_t ReceiveAll(Call& call,
         if (const uint32_t error = sink(std::string_view(buffer.data(), got))) {
             return error;
         }
+        if (paced && (received + got) / kChunkSize > received / kChunkSize) {
+            budget += std::chrono::milliseconds(call.c.reply_ms);
+        }
+        received += got;
     }
     data.Close();
     Reply reply;
@@ -936,13 +1021,16 @@ uint32_t List(Call& call,
         return error;
     }
     std::string text;
-    error = ReceiveAll(call, channel.socket(), call.c.canceller, [&](std::string_view piece) {
-        if (text.size() + piece.size() > kMaxListingBytes) {
-            return kErrorInternetInvalidServerResponse;
-        }
-        text.append(piece);
-        return 0u;
-    });
+    error = ReceiveAll(
+        call, channel.socket(), call.c.canceller,
+        [&](std::string_view piece) {
+            if (text.size() + piece.size() > kMaxListingBytes) {
+                return kErrorInternetInvalidServerResponse;
+            }
+            text.append(piece);
+            return 0u;
+        },
+        true);
     if (error != 0) {
         call.c.drain = !call.c.dropped && !call.c.closed && channel.socket().IsOpen();
         return error;
@@ -1031,6 +1119,17 @@ bool InternetCloseHandle(InternetHandle handle)
     return true;
 }
 
+bool InternetSetReplyTimeout(InternetHandle session, uint32_t reply_ms)
+{
+    const auto object = Lookup(session, Kind::kSession);
+    if (object == nullptr) {
+        return false;
+    }
+    static_cast<Session&>(*object).reply_ms = reply_ms;
+    SetLastError(kErrorSuccess);
+    return true;
+}
+
 bool InternetSetStatusCallback(InternetHandle handle,
                                InternetStatusCallback callback,
                                InternetStatusCallback* previous)
@@ -1086,9 +1185,9 @@ InternetHandle InternetConnect(InternetHandle session,
         return {};
     }
     auto& s = static_cast<Session&>(*object);
-    const auto connection =
-        std::make_shared<Connection>(context, s.callback.load(), s.connect_ms.load(),
-                                     s.receive_ms.load(), (flags & kInternetFlagPassive) != 0);
+    const auto connection = std::make_shared<Connection>(
+        context, s.callback.load(), s.connect_ms.load(), s.receive_ms.load(), s.reply_ms.load(),
+        (flags & kInternetFlagPassive) != 0);
     // Made on the session at once, so that closing the session cuts this attempt short.
     const InternetHandle handle = Register(connection, &s);
     if (!handle) {

@@ -118,6 +118,12 @@ bool InternetSetStatusCallback(InternetHandle handle,
                                InternetStatusCallback callback,
                                InternetStatusCallback* previous = nullptr);
 bool InternetSetTimeouts(InternetHandle session, const InternetTimeouts& timeouts);
+// The limit, for connections made on the session from now on, of one whole reply (the greeting
+// included, and a final reply with the preliminary ones before it) and of each 64 KB of a
+// listing, however the server spaces what it sends: a reply or listing that takes longer fails
+// with 12002 and ends the connection. 0: the session's receive limit. Transfers of files are
+// bounded by silence alone, so a large file on a slow line still goes.
+bool InternetSetReplyTimeout(InternetHandle session, uint32_t reply_ms);
 
 // A logged-in FTP connection: port 0 means 21, an empty user name "anonymous"; flags
 // kInternetFlagPassive for passive data connections (PASV, EPSV over IPv6), else active ones

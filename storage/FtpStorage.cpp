@@ -500,6 +500,10 @@ bool FtpStorageDevice::Connect(bool passive, const std::string& connection_name)
     }
     passive_ = passive ? 1 : 0;
     Disarm();
+    // The watchdog ends a wait in which nothing moves; this ends a reply or a listing that
+    // keeps moving, a byte or a line at a time, for longer than the general time-out.
+    platform::InternetSetReplyTimeout(state_->Session,
+                                      static_cast<uint32_t>(std::max(general_timeout_, 0)) * 1000);
     platform::SetLastError(0);
     connection_ = InternetConnectWithTimeout(
         state_->Session, host_, port_, user_name_, password_, platform::kInternetServiceFtp,

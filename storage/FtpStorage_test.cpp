@@ -1424,6 +1424,11 @@ TEST(FtpStorageDeviceHostileTest, EachListingFailsWithinItsBound)
          platform::kErrorInternetExtendedError, 2},
         {"a stalled listing", "LIST", ScriptedFtpServer::Fault::kStallData, "",
          platform::kErrorInternetTimeout, 10},
+        // Each byte or line comes within the time-out, but the whole never does.
+        {"a reply dripped a byte at a time", "CWD", ScriptedFtpServer::Fault::kDripReply, "",
+         platform::kErrorInternetTimeout, 10},
+        {"a listing dripped a line at a time", "LIST", ScriptedFtpServer::Fault::kDripData, "",
+         platform::kErrorInternetTimeout, 10},
     };
     testing::ScriptedMessageBoxes boxes;
     for (const Case& c : cases) {
@@ -1449,6 +1454,15 @@ TEST(FtpStorageDeviceHostileTest, EachListingFailsWithinItsBound)
         EXPECT_LT(SecondsSince(start), c.seconds);
         server.Release();
     }
+
+    ScriptedFtpServer dripping;
+    dripping.DripGreeting();
+    LinesOutput output;
+    FtpStorageDevice device(&output, dripping.Port(), nullptr, 0, nullptr, 1, 1, nullptr, nullptr,
+                            false);
+    const auto start = steady_clock::now();
+    EXPECT_FALSE(device.Open("ftp:\\127.0.0.1", "u", "p", ""));
+    EXPECT_LT(SecondsSince(start), 10) << "a greeting dripped a byte at a time";
 }
 
 }  // namespace

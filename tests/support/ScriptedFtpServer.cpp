@@ -55,13 +55,17 @@ public:
     void Run()
     {
         bool hold = false;
+        bool drip = false;
         {
             std::lock_guard<std::mutex> lock(server_.lock_);
             ++server_.sessions_accepted_;
             hold = server_.hold_greeting_;
+            drip = server_.drip_greeting_;
         }
         server_.changed_.notify_all();
-        if (!hold || WaitReleased()) {
+        if (drip) {
+            Drip(control_, "220-welcome, slowly\r\n", 1);
+        } else if (!hold || WaitReleased()) {
             Send("220 scripted server ready");
             Serve();
         }
@@ -118,6 +122,9 @@ private:
                     return;
                 case Fault::kEndlessReply:
                     SendEndlessly(control_, "211-and one more line of a reply that never ends");
+                    return;
+                case Fault::kDripReply:
+                    Drip(control_, "211-and one more line, slowly\r\n", 1);
                     return;
                 default:
                     break;
@@ -233,6 +240,12 @@ private:
             Send("426 Connection closed; transfer aborted.");
             return;
         }
+        if (fault == Fault::kDripData) {
+            Drip(data, "-rw-r--r-- 1 owner group 5 Jan 12 2005 drip.txt\r\n", 0);
+            data.Abort();
+            Send("426 Connection closed; transfer aborted.");
+            return;
+        }
         if (fault == Fault::kSlowData) {
             const size_t piece = content.size() / 6 + 1;
             for (size_t at = 0; at < content.size(); at += piece) {
@@ -315,6 +328,24 @@ private:
         }
     }
 
+    // `text` over and over, `piece` bytes at a time (0: all of it), 100 ms apart, until the
+    // client goes or the server stops; at most 60 s, so that a client that never gives up
+    // fails its test rather than hanging it.
+    void Drip(platform::Socket& socket, const std::string& text, size_t piece)
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (size_t at = 0; std::chrono::steady_clock::now() < until && !server_.stop_.Cancelled();
+             at = piece == 0 ? 0 : (at + piece) % text.size()) {
+            std::this_thread::sleep_for(milliseconds(100));
+            if (!socket
+                     .SendAll(piece == 0 ? text : text.substr(at, piece), kDataConnectMs,
+                              &server_.stop_)
+                     .ok()) {
+                return;
+            }
+        }
+    }
+
     void Send(const std::string& reply)
     {
         control_.SendAll(reply + "\r\n", kDataConnectMs, &server_.stop_);
@@ -379,6 +410,12 @@ void ScriptedFtpServer::AcceptLoop()
         std::lock_guard<std::mutex> lock(lock_);
         session_threads_.emplace_back([session] { session->Run(); });
     }
+}
+
+void ScriptedFtpServer::DripGreeting()
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    drip_greeting_ = true;
 }
 
 void ScriptedFtpServer::HoldGreeting()

@@ -43,6 +43,10 @@ public:
         kEndlessData,
         // Transfers (LIST, NLST, RETR): the content in six pieces, 300 ms apart.
         kSlowData,
+        // A multi-line reply that never ends, one byte at a time, 100 ms apart.
+        kDripReply,
+        // Transfers: listing lines without end, one every 100 ms.
+        kDripData,
     };
 
     ScriptedFtpServer();
@@ -54,6 +58,8 @@ public:
 
     // Accepted connections get no greeting until Release().
     void HoldGreeting();
+    // Accepted connections get a greeting that never ends, one byte at a time, 100 ms apart.
+    void DripGreeting();
     // `times` 0: every command of that verb; else only the next `times` of them.
     void SetFault(const std::string& verb, Fault fault, int times = 0);
     // The reply to a verb, or to one command line ("VERB argument"), in place of the usual one
@@ -97,6 +103,7 @@ private:
     std::condition_variable changed_;
     // Guarded by lock_.
     bool hold_greeting_ = false;
+    bool drip_greeting_ = false;
     bool released_ = false;
     std::map<std::string, Fault> faults_;
     // Faults that end after this many more commands of their verb.
