@@ -8,7 +8,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -290,19 +289,6 @@ private:
     std::lock_guard<std::mutex> lock_;
 };
 
-// Milliseconds from now until `deadline`; 0 once it has passed.
-uint32_t MsUntil(Deadline deadline)
-{
-    if (deadline == Deadline::max()) {
-        return std::numeric_limits<uint32_t>::max();
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    return static_cast<uint32_t>(
-        std::clamp<int64_t>(left, 0, std::numeric_limits<uint32_t>::max()));
-}
-
 struct Reply
 {
     int code = 0;
@@ -491,10 +477,10 @@ public:
     Connection& c;
 
 private:
-    // While one is alive, a reply that has begun to come must be whole by the reply limit from
-    // the moment the outermost one was made: a server that sends a byte or a line now and then
-    // would otherwise hold the call as long as it likes. Silence stays the receive limit's and
-    // the watchdog's.
+    // While one is alive, the reply being read must be whole by the reply limit from the moment
+    // the outermost one was made: a server that sends a byte or a line now and then would
+    // otherwise hold the call as long as it likes. Silence stays the receive limit's and the
+    // watchdog's.
     class ReplyLimit
     {
     public:
@@ -504,7 +490,6 @@ private:
         {
             if (outermost_) {
                 call_->reply_limit_ = DeadlineAfter(call_->c.reply_ms);
-                call_->reply_moved_ = false;
             }
         }
         ~ReplyLimit()
@@ -536,16 +521,7 @@ private:
             if (c.input.size() > kMaxReplyLineBytes) {
                 return kErrorInternetInvalidServerResponse;
             }
-            const bool overdue = reply_moved_ && reply_limit_ <= std::chrono::steady_clock::now();
-            if (overdue) {
-                // What has come of the reply cannot be told from the next one: the connection
-                // is of no more use.
-                c.dropped = true;
-                c.control.Abort();
-                return kErrorInternetTimeout;
-            }
-            const uint32_t silence =
-                reply_moved_ ? std::min(SilenceMs(), MsUntil(reply_limit_)) : SilenceMs();
+            const uint32_t silence = SilenceMs();
             if (silence == 0) {
                 return kErrorInternetTimeout;
             }
@@ -554,13 +530,16 @@ private:
             const SocketResult r =
                 c.control.Receive(buffer, sizeof buffer, silence, &c.canceller, &got);
             if (!r.ok()) {
-                if (reply_moved_ && r.outcome == SocketOutcome::kTimedOut &&
-                    reply_limit_ <= std::chrono::steady_clock::now()) {
-                    continue;  // overdue, above
-                }
                 return ControlError(r);
             }
-            reply_moved_ = reply_moved_ || got > 0;
+            // Checked as the bytes come, so that silence stays the watchdog's, as before.
+            if (got > 0 && reply_limit_ <= std::chrono::steady_clock::now()) {
+                // What has come of the reply cannot be told from the next one: the connection
+                // is of no more use.
+                c.dropped = true;
+                c.control.Abort();
+                return kErrorInternetTimeout;
+            }
             c.input.append(buffer, got);
         }
     }
@@ -568,7 +547,6 @@ private:
     uintptr_t context_;
     Deadline limit_;
     Deadline reply_limit_ = Deadline::max();
-    bool reply_moved_ = false;
 };
 
 void Connection::Finish()
@@ -756,17 +734,12 @@ uint32_t ReceiveAll(Call& call,
     Deadline budget = paced ? DeadlineAfter(call.c.reply_ms) : Deadline::max();
     uint64_t received = 0;
     for (;;) {
-        // Silence is the receive limit's and the watchdog's, as for any transfer.
-        const bool moving = received > 0;
-        if (moving && budget <= std::chrono::steady_clock::now()) {
-            return kErrorInternetTimeout;
-        }
-        const uint32_t wait =
-            moving ? std::min(call.SilenceMs(), MsUntil(budget)) : call.SilenceMs();
         size_t got = 0;
-        const SocketResult r = data.Receive(buffer.data(), buffer.size(), wait, &canceller, &got);
-        if (moving && r.outcome == SocketOutcome::kTimedOut &&
-            budget <= std::chrono::steady_clock::now()) {
+        const SocketResult r =
+            data.Receive(buffer.data(), buffer.size(), call.SilenceMs(), &canceller, &got);
+        // Checked as the data comes: silence is the receive limit's and the watchdog's, as for
+        // any transfer.
+        if (got > 0 && budget <= std::chrono::steady_clock::now()) {
             return kErrorInternetTimeout;
         }
         if (r.outcome == SocketOutcome::kClosed) {

@@ -583,6 +583,7 @@ std::string FtpStorageDevice::ProbeServer()
     state_->CloseSession();
     std::string result;
     TSimplePortIO port;
+    port.SetReplyLimit(std::max(general_timeout_, 1) * 1000);
     std::string piece;
     const bool ok = [&] {
         if (!port.Open(host_, port_)) {

@@ -22,6 +22,7 @@
 #include <Poco/Net/StreamSocket.h>
 #include <Poco/Net/StreamSocketImpl.h>
 #include <Poco/StreamCopier.h>
+#include <Poco/Timestamp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
@@ -101,24 +102,64 @@ namespace {
 constexpr int kCodeInvalidReply = static_cast<int>(platform::kErrorInternetInvalidServerResponse);
 
 // What arrives on a control connection after each command is one reply; one longer than any
-// FTP reply (in bytes or in lines) fails the request that waits for it. Poco's reader would
-// otherwise collect a reply that never ends for as long as it comes.
+// FTP reply (in bytes or in lines) fails the request that waits for it, and so does one that is
+// not whole within the limit from its first byte (a server that sends a byte or a line now and
+// then would otherwise hold the request as long as it likes; silence stays the socket's time-out).
+// The end of the connection ends a reply too: Poco's reader would otherwise read nothing, take it
+// for a line without a code, and go round again for ever.
 class ReplyBound
 {
 public:
+    explicit ReplyBound(Poco::Timespan limit)
+        : limit_(limit)
+    {}
+
     void CommandSent()
     {
         received_ = 0;
         lines_ = 0;
     }
-    void Received(const void* buffer, int got)
+    // How long the next read may wait; the socket's own time-out between replies. Throws once a
+    // reply that has begun is overdue.
+    Poco::Timespan WaitBeforeRead(Poco::Timespan silence) const
     {
+        if (!within_reply_) {
+            return silence;
+        }
+        const Poco::Timespan left = limit_ - Poco::Timespan(started_.elapsed());
+        if (left <= 0) {
+            throw Poco::TimeoutException("The server's reply took longer than the time-out");
+        }
+        return std::min(silence, left);
+    }
+    void Received(const void* buffer, int got, int wanted)
+    {
+        if (got == 0 && wanted > 0) {
+            // Code 0, as Poco gives a reply that never came.
+            throw Poco::Net::FTPException("The server closed the connection", 0);
+        }
         if (got <= 0) {
             return;
         }
         const char* bytes = static_cast<const char*>(buffer);
         received_ += static_cast<size_t>(got);
-        lines_ += static_cast<size_t>(std::count(bytes, bytes + got, '\n'));
+        for (int i = 0; i < got; ++i) {
+            if (!within_reply_) {
+                within_reply_ = true;
+                started_.update();
+            }
+            if (bytes[i] == '\n') {
+                ++lines_;
+                // "123 " ends a reply; "123-" and any other line go on.
+                within_reply_ = !(head_.size() == 4 && head_[3] == ' ' &&
+                                  std::isdigit(static_cast<unsigned char>(head_[0])) &&
+                                  std::isdigit(static_cast<unsigned char>(head_[1])) &&
+                                  std::isdigit(static_cast<unsigned char>(head_[2])));
+                head_.clear();
+            } else if (head_.size() < 4) {
+                head_ += bytes[i];
+            }
+        }
         if (received_ > platform::kFtpReplyBytesAtMost || lines_ > platform::kFtpReplyLinesAtMost) {
             throw Poco::Net::FTPException("The server's reply is longer than any FTP reply",
                                           kCodeInvalidReply);
@@ -126,56 +167,73 @@ public:
     }
 
 private:
+    Poco::Timespan limit_;
     size_t received_ = 0;
     size_t lines_ = 0;
+    // A reply has begun and not ended; since when; the first bytes of its current line.
+    bool within_reply_ = false;
+    Poco::Timestamp started_;
+    std::string head_;
 };
 
-// The socket of a plain control connection, its replies bounded.
-class BoundedReplySocketImpl : public Poco::Net::StreamSocketImpl
+// A control connection's socket layer, its replies bounded.
+template <class Base>
+class BoundedReplyImpl : public Base
 {
 public:
-    using Poco::Net::StreamSocketImpl::receiveBytes;
-    using Poco::Net::StreamSocketImpl::sendBytes;
+    template <class... Args>
+    explicit BoundedReplyImpl(Poco::Timespan limit, Args&&... args)
+        : Base(std::forward<Args>(args)...)
+        , bound_(limit)
+    {}
+
+    using Base::receiveBytes;
+    using Base::sendBytes;
 
     int sendBytes(const void* buffer, int length, int flags) override
     {
         bound_.CommandSent();
-        return Poco::Net::StreamSocketImpl::sendBytes(buffer, length, flags);
+        return Base::sendBytes(buffer, length, flags);
     }
     int receiveBytes(void* buffer, int length, int flags) override
     {
-        const int got = Poco::Net::StreamSocketImpl::receiveBytes(buffer, length, flags);
-        bound_.Received(buffer, got);
+        const Poco::Timespan silence = Base::getReceiveTimeout();
+        const Poco::Timespan wait = bound_.WaitBeforeRead(silence);
+        if (wait != silence) {
+            Base::setReceiveTimeout(wait);
+        }
+        int got = 0;
+        try {
+            got = Base::receiveBytes(buffer, length, flags);
+        } catch (const Poco::TimeoutException&) {
+            RestoreTimeout(wait, silence);
+            bound_.WaitBeforeRead(silence);
+            throw;
+        }
+        RestoreTimeout(wait, silence);
+        bound_.Received(buffer, got, length);
         return got;
     }
 
 private:
+    void RestoreTimeout(Poco::Timespan wait, Poco::Timespan silence)
+    {
+        if (wait != silence) {
+            Base::setReceiveTimeout(silence);
+        }
+    }
+
     ReplyBound bound_;
 };
+
+using BoundedReplySocketImpl = BoundedReplyImpl<Poco::Net::StreamSocketImpl>;
 
 // The TLS layer of a control connection, its replies bounded (counted after decryption).
-class BoundedReplySecureImpl : public Poco::Net::SecureStreamSocketImpl
+class BoundedReplySecureImpl : public BoundedReplyImpl<Poco::Net::SecureStreamSocketImpl>
 {
 public:
-    using Poco::Net::SecureStreamSocketImpl::receiveBytes;
-    using Poco::Net::SecureStreamSocketImpl::SecureStreamSocketImpl;
-    using Poco::Net::SecureStreamSocketImpl::sendBytes;
-
-    int sendBytes(const void* buffer, int length, int flags) override
-    {
-        bound_.CommandSent();
-        return Poco::Net::SecureStreamSocketImpl::sendBytes(buffer, length, flags);
-    }
-    int receiveBytes(void* buffer, int length, int flags) override
-    {
-        const int got = Poco::Net::SecureStreamSocketImpl::receiveBytes(buffer, length, flags);
-        bound_.Received(buffer, got);
-        return got;
-    }
+    using BoundedReplyImpl<Poco::Net::SecureStreamSocketImpl>::BoundedReplyImpl;
     void Handshake() { connectSSL(); }
-
-private:
-    ReplyBound bound_;
 };
 
 // Poco makes a secure socket of a given layer only for its own kinds.
@@ -252,9 +310,11 @@ public:
     // `context`: the TLS context of a TLS session, null for a plain one.
     ConnectedSession(const Poco::Net::StreamSocket& control,
                      Poco::Timespan connect_limit,
+                     Poco::Timespan reply_limit,
                      std::string host,
                      Poco::Net::Context::Ptr context)
         : connect_limit_(connect_limit)
+        , reply_limit_(reply_limit)
         , host_(std::move(host))
         , context_(std::move(context))
     {
@@ -274,6 +334,7 @@ protected:
                 return;
             }
             auto* layer = new BoundedReplySecureImpl(
+                reply_limit_,
                 static_cast<Poco::Net::StreamSocketImpl*>(this->_pControlSocket->impl()), context_);
             BoundedReplySecureSocket secure(layer);
             secure.setPeerHostName(host_);
@@ -359,6 +420,7 @@ private:
     }
 
     Poco::Timespan connect_limit_;
+    Poco::Timespan reply_limit_;
     std::string host_;
     Poco::Net::Context::Ptr context_;
     bool extended_passive_ = true;
@@ -487,14 +549,14 @@ void FtpIndyStorageDevice::ConnectClient(bool secure)
         DoStatus(kStatusResolving, "Resolving hostname " + host_ + ".");
         const Poco::Net::SocketAddress address(host_, port_);
         DoStatus(kStatusConnecting, "Connecting to " + address.host().toString() + ".");
-        Poco::Net::StreamSocket control(new BoundedReplySocketImpl);
+        Poco::Net::StreamSocket control(new BoundedReplySocketImpl(general_limit));
         control.connect(address, connect_limit);
         if (secure) {
             client_ = std::make_unique<ConnectedSession<Poco::Net::FTPSClientSession>>(
-                control, connect_limit, host_, tls_context_);
+                control, connect_limit, general_limit, host_, tls_context_);
         } else {
             client_ = std::make_unique<ConnectedSession<Poco::Net::FTPClientSession>>(
-                control, connect_limit, host_, nullptr);
+                control, connect_limit, general_limit, host_, nullptr);
         }
         // The connection time-out also bounds the greeting, the TLS handshake and the log-in:
         // a server that accepts and then says nothing fails as one that does not answer.

@@ -235,6 +235,56 @@ TEST(FtpStorageIndyHostile, EachRequestFailsWithinItsBound)
     }
 }
 
+// A greeting that the server cuts short by closing the connection, or sends a byte at a time
+// without end, fails the connection, and such a reply to PWD ends; each within its bound,
+// through either device (general and
+// connection time-outs of 2 s: above the watchdog's tick, so only the reply limit ends a drip).
+TEST(FtpStorageIndyHostile, ARepliesCutOrDrippedFailOpenWithinItsBound)
+{
+    using Fault = testing::ScriptedFtpServer::Fault;
+    struct Case
+    {
+        const char* label;
+        bool cut_greeting;
+        bool drip_greeting;
+        Fault pwd;
+    };
+    const Case cases[] = {
+        {"a greeting cut by the server's close", true, false, Fault::kNone},
+        {"a greeting dripped", false, true, Fault::kNone},
+        {"a PWD reply cut by the server's close", false, false, Fault::kCutReply},
+        {"a PWD reply dripped", false, false, Fault::kDripReply},
+    };
+    for (const bool client_library : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.label) + (client_library ? ", client library" : ""));
+            testing::ScriptedFtpServer server;
+            if (c.cut_greeting) {
+                server.CutGreeting();
+            }
+            if (c.drip_greeting) {
+                server.DripGreeting();
+            }
+            if (c.pwd != Fault::kNone) {
+                server.SetFault("PWD", c.pwd);
+            }
+            testing::CollectingOutput output;
+            const FtpDeviceSettings settings{
+                .port = server.Port(), .general_timeout = 2, .connection_timeout = 2};
+            std::unique_ptr<FtpStorageDevice> device =
+                client_library ? std::make_unique<FtpIndyStorageDevice>(&output, settings)
+                               : std::make_unique<FtpStorageDevice>(&output, settings);
+            const auto start = std::chrono::steady_clock::now();
+            // A folder that cannot be read after the log-in leaves the connection in use.
+            const bool opened = device->Open("ftp:\\\\127.0.0.1", "u", "p", "");
+            EXPECT_TRUE(!opened || c.pwd != Fault::kNone);
+            device.reset();
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+            EXPECT_LT(took.count(), 15);
+        }
+    }
+}
+
 // A listing that takes about twice the general time-out but keeps moving is not cut off.
 TEST(FtpStorageIndyHostile, ASlowListingThatProgressesIsNotCutOff)
 {

@@ -1,6 +1,7 @@
 #include "storage/SimplePortIO.h"
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -96,7 +97,12 @@ bool TSimplePortIO::ReadReply(int32_t total_ms, int32_t poll_ms, std::string* re
     reply->clear();
     int32_t wait = std::max(poll_ms / 10, 5);
     int32_t idle = 0;
-    while (idle < total_ms) {
+    const auto started = std::chrono::steady_clock::now();
+    const auto overdue = [&] {
+        return reply_limit_ms_ > 0 && std::chrono::steady_clock::now() - started >=
+                                          std::chrono::milliseconds(reply_limit_ms_);
+    };
+    while (idle < total_ms && !overdue()) {
         idle += wait;
         std::string arrived;
         if (socket_.IsOpen()) {

@@ -40,6 +40,10 @@ public:
     bool ReadReply(int32_t total_ms, int32_t poll_ms, std::string* reply);
 
     static constexpr size_t kReplyBytesAtMost = 64 * 1024;
+    // No ReadReply lasts longer than this from its start, however the text keeps coming: a
+    // server that sends a byte now and then would otherwise hold the dialogue as long as it
+    // likes. 0, as at the start: no limit but the silence.
+    void SetReplyLimit(int32_t milliseconds) { reply_limit_ms_ = milliseconds; }
 
     // The message of the last failure.
     const std::string& ErrorMessage() const { return error_message_; }
@@ -63,6 +67,7 @@ private:
     std::string trace_;
     std::string error_message_;
     Sleeper sleeper_;
+    int32_t reply_limit_ms_ = 0;
 };
 
 }  // namespace vantrel

@@ -56,15 +56,19 @@ public:
     {
         bool hold = false;
         bool drip = false;
+        bool cut = false;
         {
             std::lock_guard<std::mutex> lock(server_.lock_);
             ++server_.sessions_accepted_;
             hold = server_.hold_greeting_;
             drip = server_.drip_greeting_;
+            cut = server_.cut_greeting_;
         }
         server_.changed_.notify_all();
         if (drip) {
             Drip(control_, "220-welcome, slowly\r\n", 1);
+        } else if (cut) {
+            Send("220-welcome\r\nand the server goes");
         } else if (!hold || WaitReleased()) {
             Send("220 scripted server ready");
             Serve();
@@ -125,6 +129,9 @@ private:
                     return;
                 case Fault::kDripReply:
                     Drip(control_, "211-and one more line, slowly\r\n", 1);
+                    return;
+                case Fault::kCutReply:
+                    Send("257-the start of a reply\r\nand the server goes");
                     return;
                 default:
                     break;
@@ -410,6 +417,12 @@ void ScriptedFtpServer::AcceptLoop()
         std::lock_guard<std::mutex> lock(lock_);
         session_threads_.emplace_back([session] { session->Run(); });
     }
+}
+
+void ScriptedFtpServer::CutGreeting()
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    cut_greeting_ = true;
 }
 
 void ScriptedFtpServer::DripGreeting()

@@ -47,6 +47,8 @@ public:
         kDripReply,
         // Transfers: listing lines without end, one every 100 ms.
         kDripData,
+        // The first two lines of a multi-line reply, then the end of the control connection.
+        kCutReply,
     };
 
     ScriptedFtpServer();
@@ -60,6 +62,9 @@ public:
     void HoldGreeting();
     // Accepted connections get a greeting that never ends, one byte at a time, 100 ms apart.
     void DripGreeting();
+    // Accepted connections get the first two lines of a multi-line greeting, then the end of the
+    // connection.
+    void CutGreeting();
     // `times` 0: every command of that verb; else only the next `times` of them.
     void SetFault(const std::string& verb, Fault fault, int times = 0);
     // The reply to a verb, or to one command line ("VERB argument"), in place of the usual one
@@ -104,6 +109,7 @@ private:
     // Guarded by lock_.
     bool hold_greeting_ = false;
     bool drip_greeting_ = false;
+    bool cut_greeting_ = false;
     bool released_ = false;
     std::map<std::string, Fault> faults_;
     // Faults that end after this many more commands of their verb.
