@@ -18,6 +18,7 @@
 #include <Poco/Net/SSLException.h>
 #include <Poco/Net/SecureStreamSocket.h>
 #include <Poco/Net/SecureStreamSocketImpl.h>
+#include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/Net/StreamSocket.h>
 #include <Poco/Net/StreamSocketImpl.h>
@@ -349,9 +350,7 @@ protected:
                                                     const std::string& argument) override
     {
         if (!this->getPassive()) {
-            Poco::Net::StreamSocket data = Session::establishDataConnection(command, argument);
-            BoundTransfers(&data);
-            return data;
+            return ActiveDataConnection(command, argument);
         }
         const bool secure = this->_pControlSocket->secure();
         std::string response;
@@ -411,6 +410,54 @@ protected:
     }
 
 private:
+    // The server connects to us (PORT, or EPRT over IPv6). Only a connection from the server's
+    // own address is taken: anyone else who reaches the port first would otherwise receive an
+    // upload, or hand the device a listing of his own making. Others are closed and the wait
+    // goes on, within the connection time-out.
+    Poco::Net::StreamSocket ActiveDataConnection(const std::string& command,
+                                                 const std::string& argument)
+    {
+        const Poco::Net::IPAddress server = this->_pControlSocket->peerAddress().host();
+        Poco::Net::ServerSocket listener(
+            Poco::Net::SocketAddress(this->_pControlSocket->address().host(), 0), 1);
+        const Poco::Net::SocketAddress local = listener.address();
+        std::string response;
+        int status = 0;
+        if (local.family() == Poco::Net::SocketAddress::IPv4) {
+            std::string numbers = local.host().toString();
+            std::replace(numbers.begin(), numbers.end(), '.', ',');
+            status = this->sendCommand("PORT",
+                                       numbers + "," + std::to_string(local.port() / 256) + "," +
+                                           std::to_string(local.port() % 256),
+                                       response);
+        } else {
+            status = this->sendCommand(
+                "EPRT", "|2|" + local.host().toString() + "|" + std::to_string(local.port()) + "|",
+                response);
+        }
+        if (status / 100 != 2) {
+            throw Poco::Net::FTPException("PORT command failed", response, status);
+        }
+        status = this->sendCommand(command, argument, response);
+        if (status / 100 != 1) {
+            throw Poco::Net::FTPException(command + " command failed", response, status);
+        }
+        const Poco::Timestamp started;
+        for (;;) {
+            const Poco::Timespan left = connect_limit_ - Poco::Timespan(started.elapsed());
+            if (left <= 0 || !listener.poll(left, Poco::Net::Socket::SELECT_READ)) {
+                throw Poco::TimeoutException("The server did not open the data connection");
+            }
+            Poco::Net::SocketAddress peer;
+            Poco::Net::StreamSocket data = listener.acceptConnection(peer);
+            if (peer.host() == server) {
+                BoundTransfers(&data);
+                return data;
+            }
+            data.close();
+        }
+    }
+
     // A read or write that moves nothing for the session's time-out fails; one that moves
     // something starts the wait again, so a slow transfer that progresses goes on.
     void BoundTransfers(Poco::Net::StreamSocket* data) const

@@ -2,15 +2,21 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <Poco/Exception.h>
 #include <Poco/Net/NetException.h>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include "foundation/QelStringFunctions.h"
 #include "platform/DateTime.h"
@@ -283,6 +289,52 @@ TEST(FtpStorageIndyHostile, ARepliesCutOrDrippedFailOpenWithinItsBound)
             EXPECT_LT(took.count(), 15);
         }
     }
+}
+
+// In active mode a stranger who connects to the device's data port first, from another
+// address, gets nothing and gives nothing: the listing is the server's.
+TEST(FtpStorageIndyHostile, AnActiveDataConnectionIsTakenOnlyFromTheServer)
+{
+    testing::ScriptedFtpServer server;
+    server.SetListing({"-rw-r--r-- 1 owner group 5 Jan 12 2005 listed.txt"});
+    server.SetFault("LIST", testing::ScriptedFtpServer::Fault::kHang);
+    testing::CollectingOutput output;
+    FtpIndyStorageDevice device(&output, FtpDeviceSettings{.port = server.Port(),
+                                                           .general_timeout = 2,
+                                                           .connection_timeout = 2,
+                                                           .passive = false});
+    ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", ""));
+    std::thread stranger([&] {
+        ASSERT_TRUE(server.WaitForCommand("LIST", std::chrono::seconds(5)));
+        std::string port_argument;
+        for (const std::string& command : server.Commands()) {
+            if (command.rfind("PORT ", 0) == 0) {
+                port_argument = command.substr(5);
+            }
+        }
+        int n[6] = {};
+        ASSERT_EQ(6, std::sscanf(port_argument.c_str(), "%d,%d,%d,%d,%d,%d", &n[0], &n[1], &n[2],
+                                 &n[3], &n[4], &n[5]));
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(0x7F000002);  // 127.0.0.2
+        ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from));
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(0x7F000001);
+        to.sin_port = htons(static_cast<uint16_t>(n[4] * 256 + n[5]));
+        ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to));
+        const std::string planted = "-rw-r--r-- 1 owner group 5 Jan 12 2005 planted.txt\r\n";
+        (void)!write(fd, planted.data(), planted.size());
+        server.Release();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        close(fd);
+    });
+    const auto list = device.ListDirectory("", "", false);
+    stranger.join();
+    EXPECT_NE(nullptr, list->Find("listed.txt", true)) << ::testing::PrintToString(output.lines);
+    EXPECT_EQ(nullptr, list->Find("planted.txt", true));
 }
 
 // A listing that takes about twice the general time-out but keeps moving is not cut off.
