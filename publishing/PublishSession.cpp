@@ -76,6 +76,29 @@ void KeepForever(std::shared_ptr<void> object)
     kept->push_back(std::move(object));
 }
 
+uint8_t DestinationFtpFlags(const QelPublication& d, const DestinationOptions& options)
+{
+    // SYST is asked whatever the dot-file treatment: the server type decides how text travels.
+    uint8_t bits = FtpStorageDevice::kFlagAskSyst;
+    if (options.quiet_timeout) {
+        bits |= FtpStorageDevice::kFlagQuietTimeout;
+    }
+    if (!options.publishing_all && d.ConnectionType == 1) {
+        bits |= FtpStorageDevice::kFlagAskOnModem;
+    }
+    if (d.LogListFiles) {
+        bits |= FtpStorageDevice::kFlagVerbose;
+    }
+    return bits;
+}
+
+DestinationOptions ConnectionTestOptions()
+{
+    DestinationOptions options;
+    options.keeps_site_state = false;
+    return options;
+}
+
 Destination MakeDestinationDevice(QelPublication& d,
                                   QelSyncBaseOutput& output,
                                   const DestinationOptions& options)
@@ -103,17 +126,7 @@ Destination MakeDestinationDevice(QelPublication& d,
                                                  dots, d.GeneralTimeout, d.ConnectionTimeout,
                                                  options.alive, drift, options.keeps_site_state);
     }
-    uint8_t bits = FtpStorageDevice::kFlagAskSyst;
-    if (options.quiet_timeout) {
-        bits |= FtpStorageDevice::kFlagQuietTimeout;
-    }
-    if (!options.publishing_all && d.ConnectionType == 1) {
-        bits |= FtpStorageDevice::kFlagAskOnModem;
-    }
-    if (d.LogListFiles) {
-        bits |= FtpStorageDevice::kFlagVerbose;
-    }
-    ftp->SetFlags(bits);
+    ftp->SetFlags(DestinationFtpFlags(d, options));
     ftp->SetPassive(options.passive);
     ftp->SetStopFlag(options.stop);
     destination.ftp = ftp.get();

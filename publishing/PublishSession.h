@@ -53,6 +53,12 @@ struct Destination
     FtpStorageDevice* ftp = nullptr;
 };
 
+// The option bits an FTP device for the definition gets.
+uint8_t DestinationFtpFlags(const QelPublication& definition, const DestinationOptions& options);
+
+// The options of the wizard's connection test: it keeps and measures nothing.
+DestinationOptions ConnectionTestOptions();
+
 // The device for the definition's server: a disk device for a disk path, else the FTP device over
 // the internet library, or over the client library with FtpUseIndy, with the definition's port,
 // time-outs and (keeps_site_state) dot-file state, found afresh, and server time offset. The
