@@ -130,7 +130,6 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
     // The session's reports.
     void RunStarting(QelPublication& d) override;
     void Connecting(QelPublication& d) override;
@@ -142,6 +141,7 @@ private:
     void RunFinished(QelPublication& d, const QelSyncStatus& st, RunOutcome outcome) override;
     void SessionShutDown() override;
 
+private:
     void BuildWindow();
     void BuildMenus();
     void FirstShow();
