@@ -6,7 +6,6 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -15,7 +14,6 @@
 #include <QMenuBar>
 #include <QMetaObject>
 #include <QPainter>
-#include <QPointer>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
@@ -27,7 +25,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
-#include <thread>
 
 #include "dialogs/AboutBoxU.h"
 #include "dialogs/ChmodFormU.h"
@@ -47,20 +44,12 @@
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
-#include "platform/Inet.h"
 #include "platform/Threads.h"
 #include "platform/Ui.h"
 #include "platform/qt/FileChoosers.h"
 #include "platform/qt/QtMessageBox.h"
 #include "publishing/PublicationInfo.h"
-#include "publishing/PublisherThreadU.h"
 #include "publishing/qvr_functions.h"
-#include "storage/DiskStorage.h"
-#include "storage/FtpStorageIndy.h"
-#include "sync/QelSyncBackupWorker.h"
-#include "sync/SyncDualOutput.h"
-#include "sync/SyncFilterOutput.h"
-#include "sync/SyncLogFileOutput.h"
 
 static void InitVantrelResources()
 {
@@ -93,11 +82,6 @@ QString Q(const std::string& text)
 }
 
 }  // namespace
-
-void TAliveCallback::Alive()
-{
-    pipe_->SendAlive();
-}
 
 TActivityPanel::TActivityPanel(TOstrel& owner)
     : QWidget(&owner)
@@ -186,20 +170,6 @@ std::string MakeSafeFileName(const std::string& name)
     return result;
 }
 
-// One attempt to open the destination: the devices belong to it until the publisher thread
-// takes them, and the opener thread hands it back to the window when the open returns.
-struct TOstrel::OpenAttempt
-{
-    std::unique_ptr<QelStorageDevice> source;
-    std::unique_ptr<QelStorageDevice> destination;
-    std::string address;
-    std::string user_name;
-    std::string password;
-    std::string connection;
-    bool opened = false;
-    uint32_t last_error = 0;
-};
-
 void TOstrel::SetProcessExit(std::function<void(int)> exit_process)
 {
     ProcessExit() = std::move(exit_process);
@@ -210,26 +180,13 @@ TOstrel::TOstrel(QWidget* parent)
 {
     InitVantrelResources();
     setObjectName("TOstrel");
-    // The queue, its listener and the output chain: every message of a run reaches the error
-    // log first and the queue second.
-    queue_ = std::make_unique<TPublisherMessageQueue>();
-    listener_ = TListenOnQueue::Create(*queue_, *this);
-    auto pipe = std::make_unique<TOutputToPipe>(*queue_);
-    alive_callback_ = std::make_shared<TAliveCallback>(pipe.get());
-    std::unique_ptr<QelSyncBaseOutput> chain =
-        std::make_unique<TQelSyncFilterOutputByType>(std::move(pipe), 1u << 5);
-    auto error_log =
-        std::make_unique<QelSyncLogFileOutput>(GetTempFolder() + "Vantrel.Error.log", 0);
-    error_log_ = error_log.get();
-    output_chain_ = std::make_unique<QelSyncDualOutput>(
-        std::make_unique<TQelSyncFilterOutputByClass>(std::move(error_log), 2), std::move(chain));
     publications_ = std::make_unique<QelPublicationList>();
+    session_ = std::make_unique<PublishSession>(*this, *publications_);
     setWindowTitle(kCaption);
     log_timer_ = new QTimer(this);
     log_timer_->setSingleShot(true);
     log_timer_->setInterval(kLogBatchMs);
     connect(log_timer_, &QTimer::timeout, this, [this] { FlushLog(); });
-    sync_flags_ = std::make_unique<QelSyncFlags>();
 
     BuildWindow();
     about_box_ = new TAboutBox(this);
@@ -245,7 +202,6 @@ TOstrel::TOstrel(QWidget* parent)
     memoLog->clear();
     SetStatusPanel(1, "");
     SetStatusPanel(0, "");
-    connection_state_ = std::make_unique<TFtpPersistentInformation>();
     hang_up_mode_ = 0;
     EnableControls();
     options_.LoadFromRegistry(*publications_->Store());
@@ -259,17 +215,14 @@ TOstrel::TOstrel(QWidget* parent)
 TOstrel::~TOstrel()
 {
     TPublicationStatusHound::Stop(*this);
-    if (Publishing()) {
-        sync_flags_->StopRequested = true;
-        closing_ = true;
-        QElapsedTimer waited;
-        waited.start();
-        while ((Publishing() || PublisherThread::Running() > 0) &&
-               waited.elapsed() < kCloseWaitMs) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
+    if (session_->Busy()) {
+        // Closing waits for the session; a window destroyed without closing stops the run and
+        // leaves the threads what they use.
+        session_.reset();
+        KeepForever(std::move(publications_));
+        return;
     }
-    listener_.reset();
+    session_.reset();
 }
 
 void TOstrel::BuildWindow()
@@ -649,7 +602,7 @@ void TOstrel::tbnPublishAllClick()
 
 void TOstrel::tbnStopClick()
 {
-    sync_flags_->StopRequested = true;
+    session_->Stop();
     tbnStop->setEnabled(false);
     tbnStop->setChecked(true);
     AppendLog("User initiated STOP");
@@ -665,10 +618,11 @@ void TOstrel::PublishNext()
     }
     // The previous run's thread may still be freeing its devices, which write to the output
     // chain; the next devices are made only once it has gone.
-    if (PublisherThread::Running() > 0) {
-        QTimer::singleShot(10, this, [this] { PublishNext(); });
-        return;
-    }
+    session_->AfterRun([this] { StartNextMarked(); });
+}
+
+void TOstrel::StartNextMarked()
+{
     current_publication_ = publications_->NextMarked();
     if (current_publication_ != nullptr) {
         StartPublishing();
@@ -691,88 +645,34 @@ void TOstrel::StartPublishing()
     QelPublication* d = current_publication_;
     SelectGridRow(*PublicationsGrid, FindGridRow(*PublicationsGrid, 0, Q(d->GetName())));
     PublicationsGrid->repaint();
-
-    auto attempt = std::make_shared<OpenAttempt>();
-    if (DiskStorageDevice::IsDiskPath(d->Server)) {
-        attempt->destination = std::make_unique<DiskStorageDevice>(output_chain_.get());
-        attempt->address = d->Server;
-    } else {
-        d->DotFileState.DotFilesFound = 0;
-        uint8_t bits = FtpStorageDevice::kFlagQuietTimeout | FtpStorageDevice::kFlagAskSyst;
-        if (!publishing_all_ && d->ConnectionType == 1) {
-            bits |= FtpStorageDevice::kFlagAskOnModem;
-        }
-        if (d->LogListFiles) {
-            bits |= FtpStorageDevice::kFlagVerbose;
-        }
-        const FtpDeviceSettings settings{
-            .port = d->FtpPort,
-            .general_timeout = d->GeneralTimeout,
-            .connection_timeout = d->ConnectionTimeout,
-            .connection_state = connection_state_.get(),
-            .dot_file_state = &d->DotFileState,
-            .time_drift = &d->ServerTimeDrift,
-            .use_drift = true,
-            .alive = alive_callback_,
-            .flags = bits,
-            // The device's retries end once the user stops the run.
-            .stop = &sync_flags_->StopRequested,
-        };
-        std::unique_ptr<FtpStorageDevice> ftp;
-        if (d->FtpUseIndy) {
-            ftp = std::make_unique<FtpIndyStorageDevice>(output_chain_.get(), settings);
-        } else {
-            ftp = std::make_unique<FtpStorageDevice>(output_chain_.get(), settings);
-        }
-        attempt->destination = std::move(ftp);
-        // A server typed with its "ftp:" prefix already is taken as it is.
-        attempt->address = StartsWith(d->Server, "ftp:", true) ? d->Server : "ftp:\\\\" + d->Server;
-    }
-
-    if (!d->Connection.empty() && publishing_all_) {
-        if (!connection_state_->IsConnected() &&
-            (platform::InternetAttemptConnect(0) != 0 || !connection_state_->IsConnected())) {
+    switch (session_->Start(*d, publishing_all_, tbnTurbo->isChecked())) {
+        case PublishSession::StartResult::kOpening:
+            break;
+        case PublishSession::StartResult::kNotConnected:
             EnableControls();
-            return;
-        }
-        if (connection_state_->ConnectionName() != d->Connection) {
-            attempt.reset();
+            break;
+        case PublishSession::StartResult::kOtherConnection:
             PublishNext();
-            return;
-        }
+            break;
+        case PublishSession::StartResult::kSourceFailed:
+            RefreshPublicationsGrid();
+            EnableControls();
+            break;
     }
+}
 
-    FillSyncFlags(*d, tbnTurbo->isChecked(), sync_flags_.get());
+void TOstrel::RunStarting(QelPublication& d)
+{
     ProgressMax = 0;
     ProgressPosition = 0;
     ActivityCount = 0;
     first_error_shown_ = false;
-    SetStatusPanel(1, Q("Publishing ... " + d->GetName()));
+    SetStatusPanel(1, Q("Publishing ... " + d.GetName()));
     SetStatusPanel(0, "Connecting ...");
-    AppendLog("Publishing " + d->GetName());
+    AppendLog("Publishing " + d.GetName());
     activity_panel_->repaint();
-
-    d->Status = StatusPublishing;
     RefreshPublicationsGrid();
     UpdateConfigEnabled(0);
-    if (worker_ == nullptr) {
-        worker_ = std::make_unique<QelSyncBackupWorker>(output_chain_.get());
-    }
-
-    attempt->source = std::make_unique<DiskStorageDevice>(output_chain_.get());
-    if (!attempt->source->Open(d->Source, "", "", "")) {
-        output_chain_->Write(kMsgError, "Failed to connect to source " + d->Source + ".");
-        d->Status = StatusFailed;
-        RefreshPublicationsGrid();
-        // The error log holds the last run alone: the next run starts it afresh.
-        error_log_->Close();
-        EnableControls();
-        return;
-    }
-    attempt->user_name = d->Username;
-    attempt->password = d->Password;
-    attempt->connection = d->Connection;
-    OpenDestination(attempt);
 }
 
 void TOstrel::SetConnectingLock(bool locked)
@@ -781,87 +681,53 @@ void TOstrel::SetConnectingLock(bool locked)
     menuBar()->setEnabled(!locked);
 }
 
-// The open may wait for the whole connection time-out (a dead host, a slow log-in): it runs
-// on a thread of its own, so that the window keeps painting, and the rest of the start runs
-// back on the GUI thread. The window takes no command meanwhile.
-void TOstrel::OpenDestination(std::shared_ptr<OpenAttempt> attempt)
+// The window takes no command while the destination opens.
+void TOstrel::Connecting(QelPublication& d)
 {
-    AppendLog("Connecting to " + current_publication_->Server);
-    connecting_ = true;
+    AppendLog("Connecting to " + d.Server);
     SetConnectingLock(true);
-    QPointer<TOstrel> self(this);
-    std::thread([self, attempt] {
-        attempt->opened = attempt->destination->Open(attempt->address, attempt->user_name,
-                                                     attempt->password, attempt->connection);
-        attempt->last_error = attempt->destination->GetLastError();
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, attempt] {
-                if (self != nullptr) {
-                    self->DestinationOpened(attempt);
-                }
-            },
-            Qt::QueuedConnection);
-    }).detach();
 }
 
-void TOstrel::DestinationOpened(std::shared_ptr<OpenAttempt> attempt)
+void TOstrel::ConnectingEnded()
 {
     Q_ASSERT(platform::IsMainThread());
-    connecting_ = false;
     SetConnectingLock(false);
-    QelPublication* d = current_publication_;
-    if (closing_) {
-        return;
-    }
-    if (!attempt->opened) {
-        if (attempt->last_error == platform::kErrorInternetTimeout &&
-            platform::MessageBox("Timeout while trying to connect to " + d->Server + ". Try again?",
-                                 "Connection attempt has timedout",
-                                 platform::kMbIconExclamation | platform::kMbYesNoCancel) ==
-                platform::kIdYes) {
-            OpenDestination(attempt);
-            return;
-        }
-        FailedToConnect(attempt);
-        return;
-    }
+}
+
+bool TOstrel::RetryAfterTimeout(const QelPublication& d)
+{
+    return platform::MessageBox("Timeout while trying to connect to " + d.Server + ". Try again?",
+                                "Connection attempt has timedout",
+                                platform::kMbIconExclamation | platform::kMbYesNoCancel) ==
+           platform::kIdYes;
+}
+
+void TOstrel::ConnectFailed(QelPublication& d)
+{
+    AppendLog("Failed to connect to destination " + d.Server + ".");
+    RefreshPublicationsGrid();
+    SetStatusPanel(0, "Failed to connect.");
+    EnableControls();
+}
+
+void TOstrel::Connected(QelPublication& d)
+{
     SetStatusPanel(0, "Publishing ...");
     AppendLog("Connected ... starting to publish");
-    ProgressMax = d->SrcFileCount;
+    ProgressMax = d.SrcFileCount;
     activity_panel_->repaint();
-    start_time_ = NowDateTime();
     DisableControls();
-    // Status 4 is stored before the thread starts: from then on the thread's device writes the
-    // definition's time offset and dot-file state.
-    publications_->Update(d->GetName(), *d);
-    if (!PublisherThread::Create(*worker_, d->Source, attempt->source, attempt->address,
-                                 attempt->destination, *sync_flags_)) {
+}
+
+void TOstrel::PublisherStarted(QelPublication&, bool started)
+{
+    if (!started) {
         AppendLog("Publishing failed.");
-        d->Status = StatusFailed;
-        d->LastErrorText = "The publishing thread could not be started.";
-        publications_->Update(d->GetName(), *d);
         RefreshPublicationsGrid();
-        error_log_->Close();
         EnableControls();
         return;
     }
-    publisher_running_ = true;
     RefreshPublicationsGrid();
-}
-
-void TOstrel::FailedToConnect(std::shared_ptr<OpenAttempt> attempt)
-{
-    QelPublication* d = current_publication_;
-    AppendLog("Failed to connect to destination " + d->Server + ".");
-    d->Status = StatusFailed;
-    d->LastErrorText = "Failed to connect";
-    RefreshPublicationsGrid();
-    SetStatusPanel(0, "Failed to connect.");
-    error_log_->Close();
-    attempt->source.reset();
-    attempt->destination.reset();
-    EnableControls();
 }
 
 void TOstrel::DisableControls()
@@ -944,12 +810,6 @@ void TOstrel::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQu
                 QString::number(static_cast<int64_t>(status.FilesProcessed) * 100 / ProgressMax));
             break;
         }
-        case kQueueFinalStatus: {
-            QelSyncStatus status;
-            queue.ReadStatus(&status);
-            RunFinished(status);
-            break;
-        }
         case kQueueAlive:
             ++ActivityCount;
             RepaintStatusBar();
@@ -971,15 +831,11 @@ int TOstrel::ShowCompletionBox(const std::string& text, uint32_t type, int secon
     return ShowTimedMessageBox(text, "Publishing Completed", seconds, type);
 }
 
-void TOstrel::RunFinished(const QelSyncStatus& st)
+void TOstrel::RunFinished(QelPublication& d, const QelSyncStatus& st, RunOutcome outcome)
 {
-    QelPublication* d = current_publication_;
-    if (d == nullptr) {
-        return;
-    }
-    if (connection_state_->DialName == d->Connection && d->ConnectionBehaviour != 0 &&
-        hang_up_mode_ != 1) {
-        hang_up_mode_ = d->ConnectionBehaviour;
+    Q_ASSERT(platform::IsMainThread());
+    if (session_->DialName() == d.Connection && d.ConnectionBehaviour != 0 && hang_up_mode_ != 1) {
+        hang_up_mode_ = d.ConnectionBehaviour;
     }
     if (st.FilesTotal > 0) {
         ProgressMax = std::max(ProgressMax, st.FilesTotal);
@@ -989,39 +845,24 @@ void TOstrel::RunFinished(const QelSyncStatus& st)
     setWindowTitle(kCaption);
     // The next run shows its first percentage even when it equals this run's last.
     last_percent_text_.clear();
-    publisher_running_ = false;
     ActivityCount = 0;
     SetStatusPanel(1, "Idle.");
 
-    const std::string& name = d->GetName();
-    const bool stopped = sync_flags_->StopRequested;
-    const bool failed = sync_flags_->Failed;
-    if (stopped || failed) {
-        d->Status = StatusFailed;
-        if (stopped) {
-            SetStatusPanel(0, Q("Stopped: " + name));
-            AppendLog("Publishing was stopped by user.");
-            d->LastErrorText = "Cancelled by user.";
-            d->Status = StatusInterrupted;
-        } else {
-            SetStatusPanel(0, Q("Failed: " + name));
-            AppendLog("Publishing failed.");
-        }
+    const std::string& name = d.GetName();
+    const bool stopped = outcome == RunOutcome::kInterrupted;
+    const bool failed = outcome == RunOutcome::kFailed;
+    if (stopped) {
+        SetStatusPanel(0, Q("Stopped: " + name));
+        AppendLog("Publishing was stopped by user.");
+    } else if (failed) {
+        SetStatusPanel(0, Q("Failed: " + name));
+        AppendLog("Publishing failed.");
     } else {
-        d->LastPublished = start_time_;
-        d->LastSuccessfullyPublished = start_time_;
-        d->WebFileCount = st.SourceFiles;
-        d->SrcFileCount = st.SourceFiles;
-        d->WebDirsCount = st.SourceFolders;
-        d->SrcDirsCount = st.SourceFolders;
-        d->WebPageCount = d->SrcPageCount;
         if (st.FilesProcessed != st.FilesTotal) {
             AppendLog(
                 "Warning: Files exist at destination which have been removed from the source.");
         }
         ProgressMax = st.FilesProcessed;
-        d->Status = StatusPublished;
-        d->LastErrorText.clear();
         SetStatusPanel(0, Q("Published: " + name));
         AppendLog("Summary:-");
         AppendLog(SummaryLine(st.FilesProcessed, " file", " scanned"));
@@ -1031,13 +872,8 @@ void TOstrel::RunFinished(const QelSyncStatus& st)
         AppendLog(SummaryLine(st.FilesDeleted, " file", " deleted"));
         AppendLog(SummaryLine(st.FoldersDeleted, " folder", " deleted"));
         AppendLog("Publishing completed successfully.");
-        if (d->DotFileState.Treatment == 1 && d->DotFileState.DotFilesFound == 0) {
-            d->DotFileState.Treatment = 0;
-        }
     }
-    publications_->Update(name, *d);
     RefreshPublicationsGrid();
-    error_log_->Flush();
 
     if (closing_) {
         return;
@@ -1070,9 +906,9 @@ void TOstrel::RunFinished(const QelSyncStatus& st)
         }
         bool ask_hang_up = false;
         if (hang_up_mode_ == 2) {
-            connection_state_->HangUp();
+            session_->HangUp();
             hang_up_mode_ = 0;
-        } else if (hang_up_mode_ == 1 && connection_state_->DialConnection != 0) {
+        } else if (hang_up_mode_ == 1 && session_->DialConnectionUp()) {
             text += "\r\nDo you want to hang up the connection?";
             // The same box as a question: Yes and No, the question mark in place of the
             // information sign.
@@ -1084,7 +920,7 @@ void TOstrel::RunFinished(const QelSyncStatus& st)
         }
         if (show) {
             if (ShowCompletionBox(text, type, seconds) == platform::kIdYes && ask_hang_up) {
-                connection_state_->HangUp();
+                session_->HangUp();
             }
         }
         EnableControls();
@@ -1411,29 +1247,40 @@ void TOstrel::RestoreWindowPosition()
 
 void TOstrel::closeEvent(QCloseEvent* event)
 {
-    if (!Publishing()) {
+    if (!session_->Busy()) {
         QMainWindow::closeEvent(event);
         return;
     }
     // Nothing of a run is lost by stopping it: the stopped run is recorded as interrupted, and
-    // an upload under a temporary name leaves the published file as it was.
-    closing_ = true;
-    sync_flags_->StopRequested = true;
-    AppendLog("User initiated STOP");
-    QElapsedTimer waited;
-    waited.start();
-    while ((Publishing() || PublisherThread::Running() > 0) && waited.elapsed() < kCloseWaitMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    if (Publishing() || PublisherThread::Running() > 0) {
-        // A device call that hangs: the threads still use the window's objects, so the program
-        // ends without destroying them.
-        error_log_->Flush();
-        platform::SetSynchronizeShutdown(true);
-        ProcessExit()(0);
+    // an upload under a temporary name leaves the published file as it was. The window closes
+    // once the session has shut down.
+    event->ignore();
+    if (closing_) {
         return;
     }
-    QMainWindow::closeEvent(event);
+    closing_ = true;
+    AppendLog("User initiated STOP");
+    QTimer::singleShot(kCloseWaitMs, this, [this] { ForceExitIfStillRunning(); });
+    session_->Shutdown();
+}
+
+void TOstrel::SessionShutDown()
+{
+    Q_ASSERT(platform::IsMainThread());
+    // Not from inside the session's report.
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void TOstrel::ForceExitIfStillRunning()
+{
+    if (!session_->Busy()) {
+        return;
+    }
+    // A device call that hangs: the threads still use the session's objects, so the program
+    // ends without destroying them.
+    session_->FlushErrorLog();
+    platform::SetSynchronizeShutdown(true);
+    ProcessExit()(0);
 }
 
 }  // namespace vantrel

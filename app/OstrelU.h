@@ -11,10 +11,8 @@
 
 #include "foundation/QelDateFunctions.h"
 #include "publishing/PublicationStatusHoundU.h"
-#include "publishing/PublisherMessageQueue.h"
+#include "publishing/PublishSession.h"
 #include "publishing/QVRProperties.h"
-#include "storage/FtpStorage.h"
-#include "sync/QelSyncFlags.h"
 
 class QAction;
 class QCheckBox;
@@ -25,14 +23,11 @@ class QSplitter;
 class QTimer;
 class QToolBar;
 
-// The main window (TOstrel) with its alive callback (TAliveCallback) and the owner-drawn
-// activity panel of its status bar (TActivityPanel); MakeSafeFileName for the export.
+// The main window (TOstrel) with the owner-drawn activity panel of its status bar (TActivityPanel);
+// MakeSafeFileName for the export.
 namespace vantrel {
 class QelPublication;
 class QelPublicationList;
-class QelStorageDevice;
-class QelSyncBackupWorker;
-class QelSyncLogFileOutput;
 class TAboutBox;
 class TChmodForm;
 class TMemoEx;
@@ -41,20 +36,6 @@ class TPublicationProperties;
 class TPublisherWizard;
 class TQVRPropertiesForm;
 class VStringGrid;
-
-// Puts an alive message into the queue while an FTP connection shows activity. Called on the
-// thread of the FTP call; the pipe output is borrowed from the output chain, which outlives it.
-class TAliveCallback : public IFtpAliveInterface
-{
-public:
-    explicit TAliveCallback(TOutputToPipe* pipe)
-        : pipe_(pipe)
-    {}
-    void Alive() override;
-
-private:
-    TOutputToPipe* pipe_;
-};
 
 // Status panel 0: the progress bar of a run, its activity marker and the panel's text, drawn
 // from the main window's counters.
@@ -84,10 +65,10 @@ private:
 std::string MakeSafeFileName(const std::string& name);
 
 // The program's main window: the web site grid, publishing one or all web sites, the log pane
-// and the progress in the status bar. It owns the message queue with its listener thread, the
-// output chain, the run options, the worker and the web site list. Everything runs on the GUI
-// thread; the listener and the status check reach it through synchronised calls.
-class TOstrel : public QMainWindow, public IQueueListener, public IStatusHoundOwner
+// and the progress in the status bar. It owns the web site list and the publishing session, which
+// assembles and runs every publish and reports to it. Everything runs on the GUI thread; the
+// session's listener and the status check reach it through synchronised calls.
+class TOstrel : public QMainWindow, public IPublishSessionObserver, public IStatusHoundOwner
 {
     Q_OBJECT
 public:
@@ -131,11 +112,11 @@ public:
 
     QelPublicationList& Publications() { return *publications_; }
     TQVRProperties& Options() { return options_; }
-    QelSyncFlags& SyncFlags() { return *sync_flags_; }
+    QelSyncFlags& SyncFlags() { return session_->Flags(); }
     QString StatusPanelText(int panel) const;
     // Whether a run is on: devices being opened, or the publisher thread working.
-    bool Publishing() const { return connecting_ || publisher_running_; }
-    bool Connecting() const { return connecting_; }
+    bool Publishing() const { return session_->Publishing(); }
+    bool Connecting() const { return session_->Connecting(); }
 
     // How the program ends when a closing cannot wait for a run any longer; tests replace it.
     static void SetProcessExit(std::function<void(int)> exit_process);
@@ -149,9 +130,18 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
-    struct OpenAttempt;
+    // The session's reports.
+    void RunStarting(QelPublication& d) override;
+    void Connecting(QelPublication& d) override;
+    void ConnectingEnded() override;
+    bool RetryAfterTimeout(const QelPublication& d) override;
+    void ConnectFailed(QelPublication& d) override;
+    void Connected(QelPublication& d) override;
+    void PublisherStarted(QelPublication& d, bool started) override;
+    void RunFinished(QelPublication& d, const QelSyncStatus& st, RunOutcome outcome) override;
+    void SessionShutDown() override;
 
+private:
     void BuildWindow();
     void BuildMenus();
     void FirstShow();
@@ -159,10 +149,8 @@ private:
     void SetStatusPanel(int panel, const QString& text);
     void RepaintStatusBar();
     void SetPercentTitle(const QString& percent);
-    void OpenDestination(std::shared_ptr<OpenAttempt> attempt);
-    void DestinationOpened(std::shared_ptr<OpenAttempt> attempt);
-    void FailedToConnect(std::shared_ptr<OpenAttempt> attempt);
-    void RunFinished(const QelSyncStatus& status);
+    void StartNextMarked();
+    void ForceExitIfStillRunning();
     std::string SummaryLine(int32_t count, const char* noun, const char* verb) const;
     int ShowCompletionBox(const std::string& text, uint32_t type, int seconds);
     void SetConnectingLock(bool locked);
@@ -173,25 +161,15 @@ private:
     void FlushLog();
     void WriteLog(const QString& text, bool drop_empty_last_line);
 
-    // Built in OnCreate's order.
-    std::unique_ptr<TPublisherMessageQueue> queue_;
-    std::unique_ptr<TListenOnQueue> listener_;
-    std::shared_ptr<IFtpAliveInterface> alive_callback_;
-    QelSyncLogFileOutput* error_log_ = nullptr;  // owned by the output chain
-    std::unique_ptr<QelSyncBaseOutput> output_chain_;
     std::unique_ptr<QelPublicationList> publications_;
-    std::unique_ptr<QelSyncFlags> sync_flags_;
-    std::unique_ptr<TFtpPersistentInformation> connection_state_;
-    std::unique_ptr<QelSyncBackupWorker> worker_;
+    // Borrows the list, so it goes first.
+    std::unique_ptr<PublishSession> session_;
     TQVRProperties options_;
 
     bool status_hound_running_ = false;
     bool activated_ = false;
     bool first_shown_ = false;
     bool position_restored_ = false;
-    TDateTime start_time_ = 0;
-    bool publisher_running_ = false;
-    bool connecting_ = false;
     bool closing_ = false;
     QelPublication* current_publication_ = nullptr;
     bool publishing_all_ = false;

@@ -51,15 +51,25 @@ public:
     void HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue) override
     {
         ++messages;
-        if (kind == kQueueFinalStatus) {
-            finished = true;
-        }
         QElapsedTimer busy;
         busy.start();
         TOstrel::HandleQueueMessage(kind, queue);
         handler_ns += busy.nsecsElapsed();
     }
 
+protected:
+    // The run's final counters reach the window here, no longer as a queue message.
+    void RunFinished(QelPublication& d, const QelSyncStatus& st, RunOutcome outcome) override
+    {
+        ++messages;
+        finished = true;
+        QElapsedTimer busy;
+        busy.start();
+        TOstrel::RunFinished(d, st, outcome);
+        handler_ns += busy.nsecsElapsed();
+    }
+
+public:
     long messages = 0;
     // The GUI thread's time inside the handler, the end of the run included.
     qint64 handler_ns = 0;

@@ -30,43 +30,29 @@
 #include "foundation/QelStringFunctions.h"
 #include "platform/Inet.h"
 #include "publishing/PublicationInfo.h"
+#include "publishing/PublishSession.h"
 #include "storage/DiskStorage.h"
 #include "storage/FtpStorage.h"
-#include "storage/FtpStorageIndy.h"
 #include "sync/QelSyncBackupWorker.h"
 #include "sync/SyncLogFileOutput.h"
 
 namespace vantrel {
 namespace {
 
-// Prints each message as the log file would hold it, one line each.
+// Prints each message as the log file would hold it, one line each; quiet, it prints nothing.
 class PrintingOutput : public QelSyncBaseOutput
 {
 public:
     void Write(QelSyncMessageType type, const std::string& text) override
     {
+        if (quiet) {
+            return;
+        }
         std::fputs(QelSyncLogFileOutput::FormatLine(type, text).c_str(), stdout);
         std::fputc('\n', stdout);
     }
-};
 
-// The FTP device with one quiet question for the runner: does a folder exist on the server?
-class RunnerFtpDevice : public FtpStorageDevice
-{
-public:
-    using FtpStorageDevice::FtpStorageDevice;
-
-    // Enters folder (a device path) when the server has it, without writing to the output: a
-    // missing folder is an answer here, not a failure.
-    bool EntersQuietly(const std::string& folder)
-    {
-        const std::string path = login_root_ + "\\" + RemotePathOf(folder);
-        if (!platform::FtpSetCurrentDirectory(connection_, ReplaceAll(path, "\\", "/"))) {
-            return false;
-        }
-        current_folder_ = path;
-        return true;
-    }
+    bool quiet = false;
 };
 
 // The name of the first folder right below root, in name order; empty when it has none.
@@ -280,58 +266,55 @@ int Main(int argc, char** argv)
         flags.TurboEntryDate = turbo_entry;
     }
 
+    // The destination as the web site's server, with the time-outs the runner has always used.
+    site.Server = positional[1];
+    site.FtpPort = static_cast<uint16_t>(port);
+    site.FtpUseIndy = client_library;
+    site.GeneralTimeout = 60;
+    site.ConnectionTimeout = 30;
+    site.DotFileState.Treatment = static_cast<uint8_t>(state.DotFileTreatment);
+    site.ServerTimeDrift = state.ServerTimeDrift;
+
     const std::string source_root = platform::ToSystemPath(positional[0]);
-    std::string destination_root = platform::ToSystemPath(positional[1]);
     std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output);
-    std::unique_ptr<QelStorageDevice> destination;
-    TDotFileState dots;
-    dots.Treatment = static_cast<uint8_t>(state.DotFileTreatment);
-    std::atomic<TDateTime> drift{state.ServerTimeDrift};
-    const bool ftp = StartsWith(positional[1], "ftp:", true);
     bool opened = source->Open(source_root, "", "", "");
-    if (ftp) {
-        std::unique_ptr<FtpStorageDevice> device;
-        RunnerFtpDevice* internet_device = nullptr;
-        const FtpDeviceSettings settings{
-            .port = static_cast<uint16_t>(port),
-            .general_timeout = 60,
-            .connection_timeout = 30,
-            .dot_file_state = &dots,
-            .time_drift = &drift,
-            .use_drift = true,
-            // As the main window does: the server type decides how text files travel.
-            .flags = FtpStorageDevice::kFlagAskSyst,
-            .stop = &flags.StopRequested,
-            .passive = !active,
-        };
-        if (client_library) {
-            device = std::make_unique<FtpIndyStorageDevice>(&output, settings);
-        } else {
-            auto made = std::make_unique<RunnerFtpDevice>(&output, settings);
-            internet_device = made.get();
-            device = std::move(made);
-        }
-        opened = opened && device->Open(positional[1], user_name, password, "");
+    DestinationOptions options;
+    // Nobody sits at the runner: a connection time-out is an error line like any other.
+    options.quiet_timeout = false;
+    options.passive = !active;
+    options.stop = &flags.StopRequested;
+    const bool ftp = StartsWith(positional[1], "ftp:", true);
+    if (!ftp) {
+        // Any other destination is a folder, a relative one too.
+        std::error_code error;
+        site.Server =
+            platform::ToSystemPath(std::filesystem::absolute(positional[1], error).string());
+    }
+    Destination made = MakeDestinationDevice(site, output, options);
+    std::unique_ptr<QelStorageDevice> destination = std::move(made.device);
+    std::string destination_root = made.address;
+    opened = opened && destination->Open(made.address, user_name, password, "");
+    if (made.ftp != nullptr) {
+        FtpStorageDevice* device = made.ftp;
         destination_root = "ftp:\\\\" + device->Host() +
                            (device->BaseFolder().empty() ? "" : "\\" + device->BaseFolder());
         // A state kept for a remote copy that has since been emptied would make Turbo skip
         // everything: an empty destination root is published in full. Entering a folder the
-        // source has costs one command where a listing of the root costs four.
+        // source has costs one command where a listing of the root costs four; a missing folder
+        // is an answer here, not a failure, so the output is quiet meanwhile.
         if (opened && (flags.TurboFolderDate != 0 || flags.TurboEntryDate != 0)) {
             const std::string probe = FirstSubfolder(positional[0]);
+            output.quiet = true;
             const bool published =
-                probe.empty() || internet_device == nullptr
+                probe.empty() || client_library
                     ? device->ListDirectory(destination_root, "", true)->Count() != 0
-                    : internet_device->EntersQuietly(destination_root + "\\" + probe);
+                    : device->ChangeDirectory(destination_root + "\\" + probe);
+            output.quiet = false;
             if (!published) {
                 flags.TurboFolderDate = 0;
                 flags.TurboEntryDate = 0;
             }
         }
-        destination = std::move(device);
-    } else {
-        destination = std::make_unique<DiskStorageDevice>(&output);
-        opened = opened && destination->Open(destination_root, "", "", "");
     }
     if (!opened) {
         std::fputs("cannot open the source or the destination\n", stderr);
@@ -355,18 +338,11 @@ int Main(int argc, char** argv)
         PrintCommandCounts();
     }
     if (!state_path.empty()) {
-        if (flags.Failed) {
-            state.Status = 1;
-        } else {
-            state.Status = 2;
-            state.LastPublished = start_time;
-            // A dot file announced but never seen: detect afresh next time.
-            if (dots.Treatment == kDotFilesUploaded && dots.DotFilesFound == 0) {
-                dots.Treatment = kDotFilesUnknown;
-            }
-        }
-        state.DotFileTreatment = dots.Treatment;
-        state.ServerTimeDrift = drift;
+        RecordRunResult(site, st, OutcomeOf(flags), start_time);
+        state.Status = site.Status;
+        state.LastPublished = site.LastPublished;
+        state.DotFileTreatment = site.DotFileState.Treatment;
+        state.ServerTimeDrift = site.ServerTimeDrift;
         WriteState(state_path, state);
     }
     return flags.Failed ? 1 : 0;

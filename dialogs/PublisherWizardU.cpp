@@ -17,8 +17,6 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <chrono>
-#include <system_error>
 #include <utility>
 
 #include "dialogs/BrowseForFolderU.h"
@@ -31,7 +29,6 @@
 #include "publishing/qvr_functions.h"
 #include "storage/DUN.h"
 #include "storage/DiskStorage.h"
-#include "storage/FtpStorage.h"
 
 namespace vantrel {
 namespace {
@@ -43,9 +40,6 @@ const QString kNext = QStringLiteral("Next >");
 
 const QColor kPassedColour(0, 128, 0);
 const QColor kFailedColour(255, 0, 0);
-
-// How long a finished test waits for its last lines to reach the log before it reports.
-constexpr auto kLogDrainPatience = std::chrono::seconds(2);
 
 std::string Text(const QLineEdit* edit)
 {
@@ -78,17 +72,9 @@ void SetTextColour(QWidget* widget, const QColor& colour)
 
 }  // namespace
 
-// Reached by the worker's queued call on the GUI thread only; the destructor cuts the link.
-struct TPublisherWizard::TestLink
-{
-    TPublisherWizard* wizard = nullptr;
-};
-
 TPublisherWizard::TPublisherWizard(QWidget* parent)
     : VDialog(parent)
-    , test_link_(std::make_shared<TestLink>())
 {
-    test_link_->wizard = this;
     setObjectName(QStringLiteral("PublisherWizard"));
     setWindowTitle(QStringLiteral("Vantrel - New web site Wizard"));
     // There is no Cancel: Esc does nothing, the title bar's close leaves without adding.
@@ -101,16 +87,7 @@ TPublisherWizard::TPublisherWizard(QWidget* parent)
     connect(PageWizard, &QTabWidget::currentChanged, this, &TPublisherWizard::PageWizardChange);
 }
 
-TPublisherWizard::~TPublisherWizard()
-{
-    test_link_->wizard = nullptr;
-    // Closing the queue first makes a test's waiting writes fail at once; that test then ends
-    // on its own with the queue and output it shares.
-    test_listener_.reset();
-    if (test_thread_.joinable()) {
-        test_thread_.detach();
-    }
-}
+TPublisherWizard::~TPublisherWizard() = default;
 
 QWidget* TPublisherWizard::AddPage(const char* name, const QString& caption)
 {
@@ -768,23 +745,19 @@ void TPublisherWizard::SetDeviceFactory(ConnectionTestDeviceFactory factory)
 std::unique_ptr<QelStorageDevice> TPublisherWizard::MakeTestDevice(
     const ConnectionTestDevice& device, QelSyncBaseOutput& output)
 {
-    if (device.disk) {
-        return std::make_unique<DiskStorageDevice>(&output);
-    }
-    return std::make_unique<FtpStorageDevice>(&output,
-                                              FtpDeviceSettings{.flags = device.ftp_flags});
+    QelPublication site;
+    site.Server = device.server;
+    site.ConnectionType = device.connection_type;
+    return MakeDestinationDevice(site, output, ConnectionTestOptions()).device;
 }
 
 bool TPublisherWizard::MakeTestObjects()
 {
-    test_queue_ = std::make_shared<TPublisherMessageQueue>();
-    test_output_ = std::make_shared<TOutputToPipe>(*test_queue_);
-    test_listener_ = TListenOnQueue::Create(*test_queue_, *this);
-    if (test_listener_ == nullptr) {
+    test_session_ = std::make_unique<PublishSession>(*this, *list_);
+    if (!test_session_->Listening()) {
         // Nobody would read the queue: the next test tries again.
         const uint32_t error = platform::GetLastError();
-        test_output_.reset();
-        test_queue_.reset();
+        test_session_.reset();
         AddLogLine("The connection test could not start: " + platform::ErrorMessageText(error));
         return false;
     }
@@ -808,7 +781,7 @@ void TPublisherWizard::BtnTestConnectionClick()
     memoTestLog->clear();
     lblFailedMessage->hide();
     memoTestLog->show();
-    if (test_queue_ == nullptr && !MakeTestObjects()) {
+    if (test_session_ == nullptr && !MakeTestObjects()) {
         ConnectionTestDone(false);
         return;
     }
@@ -820,80 +793,62 @@ void TPublisherWizard::BtnTestConnectionClick()
     const std::string password = Text(edt_password);
     std::string connection_name;
     ConnectionTestDevice device;
+    device.server = server;
     device.disk = DiskStorageDevice::IsDiskPath(server);
     if (!device.disk) {
-        // Quiet about time-outs, and SYST asked whatever the dot-file treatment; "LAN only" also
-        // asks before publishing over a modem, as the published web site will.
-        device.ftp_flags = FtpStorageDevice::kFlagQuietTimeout | FtpStorageDevice::kFlagAskSyst;
+        // "LAN only" also asks before publishing over a modem, as the published web site will.
         const ConnectionChoice connection = Connection();
-        if (connection.type == 1) {
-            device.ftp_flags |= FtpStorageDevice::kFlagAskOnModem;
-        }
+        QelPublication site;
+        site.Server = server;
+        site.ConnectionType = connection.type;
+        device.connection_type = connection.type;
+        device.ftp_flags = DestinationFtpFlags(site, ConnectionTestOptions());
         connection_name = connection.name;
     }
 
     ConnectionTestDeviceFactory factory = device_factory_ ? device_factory_ : MakeTestDevice;
-    std::shared_ptr<TestLink> link = test_link_;
-    std::shared_ptr<TPublisherMessageQueue> queue = test_queue_;
-    std::shared_ptr<TOutputToPipe> output = test_output_;
     SetTestRunning(true);
-    auto work = [=] {
-        bool passed = false;
-        {
-            std::unique_ptr<QelStorageDevice> opened = factory(device, *output);
-            if (opened != nullptr) {
-                passed = opened->Open(server, user, password, connection_name);
-                // A local folder opens without being looked at; the test looks, so that a
-                // folder that is not there does not pass.
-                if (passed && device.disk && !opened->ChangeDirectory(server)) {
-                    const uint32_t error = opened->GetLastError();
-                    output->Write(kMsgError, "Failed to open folder " + server);
-                    output->Write(kMsgError, "Error code: " + std::to_string(error));
-                    output->Write(kMsgError, "Description: " + opened->GetLastErrorText());
-                    passed = false;
-                }
-                // Found here, before the first Publish could copy the site into itself or
-                // delete its master copy.
-                const std::string overlap =
-                    passed && device.disk ? DiskStorageDevice::OverlapError(source, server) : "";
-                if (!overlap.empty()) {
-                    output->Write(kMsgError, overlap);
-                    passed = false;
-                }
-            }
+    auto work = [=](QelSyncBaseOutput& output) {
+        std::unique_ptr<QelStorageDevice> opened = factory(device, output);
+        if (opened == nullptr) {
+            return false;
         }
-        // The result follows the device's last lines into the window, unless the window is
-        // gone (the queue is then closed and shows nothing waiting).
-        const auto give_up = std::chrono::steady_clock::now() + kLogDrainPatience;
-        while (queue->BytesAvailable() > 0 && !platform::SynchronizeShutdownBegun() &&
-               std::chrono::steady_clock::now() < give_up) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        bool passed = opened->Open(server, user, password, connection_name);
+        // A local folder opens without being looked at; the test looks, so that a folder that
+        // is not there does not pass.
+        if (passed && device.disk && !opened->ChangeDirectory(server)) {
+            const uint32_t error = opened->GetLastError();
+            output.Write(kMsgError, "Failed to open folder " + server);
+            output.Write(kMsgError, "Error code: " + std::to_string(error));
+            output.Write(kMsgError, "Description: " + opened->GetLastErrorText());
+            passed = false;
         }
-        if (QCoreApplication* app = QCoreApplication::instance()) {
-            QMetaObject::invokeMethod(
-                app,
-                [link, passed] {
-                    if (link->wizard != nullptr) {
-                        link->wizard->ConnectionTestDone(passed);
-                    }
-                },
-                Qt::QueuedConnection);
+        // Found here, before the first Publish could copy the site into itself or delete its
+        // master copy.
+        const std::string overlap =
+            passed && device.disk ? DiskStorageDevice::OverlapError(source, server) : "";
+        if (!overlap.empty()) {
+            output.Write(kMsgError, overlap);
+            passed = false;
         }
+        return passed;
     };
-    try {
-        test_thread_ = std::thread(work);
-    } catch (const std::system_error& error) {
-        AddLogLine(std::string("The connection test could not start: ") + error.what());
+    // The result follows the device's last lines into the window.
+    if (!test_session_->RunConnectionTest(work)) {
+        AddLogLine("The connection test could not start: " +
+                   platform::ErrorMessageText(platform::GetLastError()));
         ConnectionTestDone(false);
     }
 }
 
+void TPublisherWizard::ConnectionTestEnded(bool passed)
+{
+    Q_ASSERT(platform::IsMainThread());
+    ConnectionTestDone(passed);
+}
+
 void TPublisherWizard::ConnectionTestDone(bool passed)
 {
-    if (test_thread_.joinable()) {
-        // It has nothing left to do but return.
-        test_thread_.join();
-    }
     SetTestRunning(false);
     lblTestStatus->setText(passed ? QStringLiteral("Passed") : QStringLiteral("Failed"));
     SetTextColour(lblTestStatus, passed ? kPassedColour : kFailedColour);

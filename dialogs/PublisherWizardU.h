@@ -1,14 +1,12 @@
 #pragma once
 
-#include <QPointer>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "dialogs/VDialog.h"
-#include "publishing/PublisherMessageQueue.h"
+#include "publishing/PublishSession.h"
 
 class QComboBox;
 class QLabel;
@@ -27,11 +25,13 @@ class QelStorageDevice;
 class QelSyncBaseOutput;
 
 // The device a connection test opens: a disk device for a disk path, else an FTP device over
-// the internet library with these option bits.
+// the internet library with these option bits; the server and connection type it was chosen for.
 struct ConnectionTestDevice
 {
     bool disk = false;
     uint8_t ftp_flags = 0;
+    std::string server;
+    uint8_t connection_type = 0;
 };
 
 // Makes the device of a connection test; called on the test's worker thread. The output is the
@@ -44,11 +44,11 @@ using ConnectionTestDeviceFactory = std::function<std::unique_ptr<QelStorageDevi
 // Made once and reused: every Execute starts again on the Welcome page with empty fields. The
 // list is the caller's and must outlive the wizard's use of it.
 //
-// The connection test runs the device's creation, Open and release on a worker thread, so a
-// dead host or a question the device asks never freezes the window; its messages reach the log
-// through the wizard's own message queue, pipe output and listener thread, made at the first
-// test and kept while the wizard lives. GUI thread only, but for the factory.
-class TPublisherWizard : public VDialog, public IQueueListener
+// The connection test runs the device's creation, Open and release on a thread of the wizard's
+// own publishing session, so a dead host or a question the device asks never freezes the window;
+// its messages and then its end reach the log through the session's queue and listener thread,
+// made at the first test and kept while the wizard lives. GUI thread only, but for the factory.
+class TPublisherWizard : public VDialog, public IPublishSessionObserver
 {
     Q_OBJECT
 
@@ -65,7 +65,7 @@ public:
     static constexpr int kPageCompleted = 8;
 
     explicit TPublisherWizard(QWidget* parent = nullptr);
-    // Ends the listener; a test still running is left to finish on its own.
+    // Ends the session; a test still running is left to finish on its own.
     ~TPublisherWizard() override;
 
     // Resets the pages, shows the window modally and returns when it closes; the import panel
@@ -78,8 +78,9 @@ public:
 
     // Replaces the connection test's device maker (tests); an empty one puts the real one back.
     void SetDeviceFactory(ConnectionTestDeviceFactory factory);
-    // The real maker: DiskStorageDevice, or FtpStorageDevice with no connection state, alive
-    // callback, dot-file state or time drift of its own, port and time-outs 0.
+    // The real maker: the destination device of a definition of the server alone, with the
+    // connection test's options (no connection state, alive callback, dot-file state or time
+    // drift of its own, port and time-outs 0).
     static std::unique_ptr<QelStorageDevice> MakeTestDevice(const ConnectionTestDevice& device,
                                                             QelSyncBaseOutput& output);
 
@@ -87,7 +88,10 @@ public:
     int HighestReachablePage() const { return reachable_page_; }
     bool ConnectionTestRunning() const { return testing_; }
     // The test's listener thread, null before the first test.
-    const TListenOnQueue* TestListener() const { return test_listener_.get(); }
+    const TListenOnQueue* TestListener() const
+    {
+        return test_session_ != nullptr ? test_session_->Listener() : nullptr;
+    }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -100,9 +104,6 @@ private:
         std::string name;
         uint8_t type = 0;
     };
-    // What the worker thread shares with the wizard; it outlives a wizard destroyed mid-test.
-    struct TestLink;
-
     void BuildPages();
     QWidget* AddPage(const char* name, const QString& caption);
     QPushButton* AddButton(QWidget* page, const char* name, const QString& text);
@@ -134,7 +135,8 @@ private:
     void BtnTestConnectionClick();
     bool MakeTestObjects();
     void SetTestRunning(bool running);
-    // GUI thread, by the worker's queued call.
+    // GUI thread, behind the test's last message.
+    void ConnectionTestEnded(bool passed) override;
     void ConnectionTestDone(bool passed);
     void AddLogLine(const std::string& text);
 
@@ -172,13 +174,9 @@ private:
     QPushButton* FinishButton;
 
     ConnectionTestDeviceFactory device_factory_;
-    std::shared_ptr<TestLink> test_link_;
     bool testing_ = false;
-    std::thread test_thread_;
-    // Made at the first test, in this order, and kept; the worker shares the queue and output.
-    std::shared_ptr<TPublisherMessageQueue> test_queue_;
-    std::shared_ptr<TOutputToPipe> test_output_;
-    std::unique_ptr<TListenOnQueue> test_listener_;
+    // Made at the first test and kept.
+    std::unique_ptr<PublishSession> test_session_;
 };
 
 }  // namespace vantrel

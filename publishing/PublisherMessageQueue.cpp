@@ -60,6 +60,16 @@ void TPublisherMessageQueue::SendAlive()
     Send(kQueueAlive, std::string(), true);
 }
 
+void TPublisherMessageQueue::SendOpened()
+{
+    Send(kQueueOpened, std::string(), false);
+}
+
+void TPublisherMessageQueue::SendRunOver()
+{
+    Send(kQueueRunOver, std::string(), false);
+}
+
 TPublisherMessageKind TPublisherMessageQueue::ReadKind()
 {
     SkipToMessage();

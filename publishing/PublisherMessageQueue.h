@@ -22,6 +22,8 @@ enum TPublisherMessageKind : int32_t
     kQueueProgress = 2,     // the ten counters of a QelSyncStatus, in its order
     kQueueFinalStatus = 3,  // the same, at the end of a run
     kQueueAlive = 4,        // nothing
+    kQueueOpened = 5,       // nothing: a device open on a thread of its own has returned
+    kQueueRunOver = 6,      // nothing: a publisher thread has freed the devices of its run
 };
 
 // The messages of a run over a TSimplePipe: each is a kind and its payload, written as one unit.
@@ -37,6 +39,9 @@ public:
     // runs a device, a connect thread included: it never waits, and is dropped when another
     // writer is busy or the pipe has no room now.
     void SendAlive();
+    // Each follows every message its thread wrote before it.
+    void SendOpened();
+    void SendRunOver();
 
     // Skips what is left of the current message, then reads the next one's kind.
     TPublisherMessageKind ReadKind();

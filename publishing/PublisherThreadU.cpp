@@ -31,10 +31,12 @@ bool PublisherThread::Create(QelSyncBackupWorker& worker,
                              std::unique_ptr<QelStorageDevice>& source_device,
                              const std::string& destination_root,
                              std::unique_ptr<QelStorageDevice>& destination_device,
-                             QelSyncFlags& flags)
+                             QelSyncFlags& flags,
+                             std::function<void()> ended)
 {
-    auto* thread = new PublisherThread(worker, source_root, std::move(source_device),
-                                       destination_root, std::move(destination_device), flags);
+    auto* thread =
+        new PublisherThread(worker, source_root, std::move(source_device), destination_root,
+                            std::move(destination_device), flags, std::move(ended));
     RunOrder& order = Order();
     {
         std::lock_guard<std::mutex> lock(order.lock);
@@ -56,13 +58,15 @@ PublisherThread::PublisherThread(QelSyncBackupWorker& worker,
                                  std::unique_ptr<QelStorageDevice> source_device,
                                  const std::string& destination_root,
                                  std::unique_ptr<QelStorageDevice> destination_device,
-                                 QelSyncFlags& flags)
+                                 QelSyncFlags& flags,
+                                 std::function<void()> ended)
     : worker_(worker)
     , source_root_(source_root)
     , source_device_(std::move(source_device))
     , destination_root_(destination_root)
     , destination_device_(std::move(destination_device))
     , flags_(flags)
+    , ended_(std::move(ended))
 {
     RunOrder& order = Order();
     std::lock_guard<std::mutex> lock(order.lock);
@@ -105,6 +109,9 @@ void PublisherThread::Execute()
         ++order.serving;
     }
     order.turn_over.notify_all();
+    if (ended_) {
+        ended_();
+    }
 }
 
 }  // namespace vantrel

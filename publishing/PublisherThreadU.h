@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,13 +30,16 @@ public:
     // Main thread. On success the thread runs with the devices, taken from the caller's
     // variables; the worker frees them at the end of the run as the options ask, and the thread
     // frees what it leaves before the next run may begin. False, with the last error, when no
-    // thread can be made: the devices then stay the caller's.
+    // thread can be made: the devices then stay the caller's. `ended`, when given, is called on
+    // the thread once it has freed its devices and the next run may enter the worker; the thread
+    // touches nothing of the caller's afterwards.
     static bool Create(QelSyncBackupWorker& worker,
                        const std::string& source_root,
                        std::unique_ptr<QelStorageDevice>& source_device,
                        const std::string& destination_root,
                        std::unique_ptr<QelStorageDevice>& destination_device,
-                       QelSyncFlags& flags);
+                       QelSyncFlags& flags,
+                       std::function<void()> ended = nullptr);
 
     // Publisher threads that have not yet released themselves.
     static int Running();
@@ -53,7 +57,8 @@ private:
                     std::unique_ptr<QelStorageDevice> source_device,
                     const std::string& destination_root,
                     std::unique_ptr<QelStorageDevice> destination_device,
-                    QelSyncFlags& flags);
+                    QelSyncFlags& flags,
+                    std::function<void()> ended);
     ~PublisherThread() override;
 
     void Execute() override;
@@ -64,6 +69,7 @@ private:
     const std::string destination_root_;
     std::unique_ptr<QelStorageDevice> destination_device_;
     QelSyncFlags& flags_;
+    std::function<void()> ended_;
     // The run's place in the order of runs; set before the thread starts.
     uint64_t turn_ = 0;
 };

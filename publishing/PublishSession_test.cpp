@@ -1,0 +1,236 @@
+#include "publishing/PublishSession.h"
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/Threads.h"
+#include "publishing/PublicationInfo.h"
+#include "storage/FtpStorage.h"
+#include "tests/support/Concurrency.h"
+#include "tests/support/SettingsSandbox.h"
+#include "tests/support/TestSandbox.h"
+
+namespace vantrel {
+namespace {
+
+using testing::kPatience;
+
+// Enough pages that a run is still going when its first log text arrives.
+constexpr int kFiles = 200;
+
+// Notes what the session reports, and acts on it where a test asks.
+class RecordingObserver : public IPublishSessionObserver
+{
+public:
+    void HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue) override
+    {
+        (void)queue;
+        if (kind == kQueueLogText && on_first_log_text) {
+            auto act = std::move(on_first_log_text);
+            on_first_log_text = nullptr;
+            act();
+        }
+    }
+    void RunStarting(QelPublication& d) override { Note("starting " + d.GetName()); }
+    void Connecting(QelPublication&) override { Note("connecting"); }
+    void Connected(QelPublication&) override { Note("connected"); }
+    void PublisherStarted(QelPublication&, bool started) override
+    {
+        Note(started ? "thread" : "no thread");
+    }
+    void RunFinished(QelPublication& d, const QelSyncStatus&, RunOutcome outcome) override
+    {
+        outcomes.push_back(outcome);
+        Note("finished " + d.GetName());
+        if (on_finished) {
+            const std::function<void()> act = on_finished;
+            act();
+        }
+    }
+    void SessionShutDown() override { Note("shut down"); }
+
+    void Note(const std::string& event) { events.push_back(event); }
+    bool Saw(const std::string& event) const
+    {
+        return std::find(events.begin(), events.end(), event) != events.end();
+    }
+
+    std::vector<std::string> events;
+    std::vector<RunOutcome> outcomes;
+    std::function<void()> on_first_log_text;
+    std::function<void()> on_finished;
+};
+
+class PublishSessionTest : public ::testing::Test
+{
+protected:
+    PublishSessionTest()
+    {
+        for (int i = 0; i < kFiles; ++i) {
+            sandbox_.WriteFile("site/page" + std::to_string(i) + ".html",
+                               "<p>" + std::to_string(i));
+        }
+        sandbox_.MakeFolder("published");
+    }
+
+    QelPublication& AddSite(const std::string& name)
+    {
+        EXPECT_TRUE(list_.AddNew(name, sandbox_.SystemPath("site"),
+                                 sandbox_.SystemPath("published/" + name), "", "", "", 0, false,
+                                 false));
+        sandbox_.MakeFolder("published/" + name);
+        return *list_.FindByName(name);
+    }
+
+    bool ServeUntil(const std::function<bool()>& done)
+    {
+        return platform::ServeSynchronizeUntil(done, kPatience);
+    }
+
+    bool Idle() { return !session_.Busy(); }
+
+    testing::ScopedConfigHome config_;
+    testing::TestSandbox sandbox_;
+    QelPublicationList list_;
+    RecordingObserver observer_;
+    PublishSession session_{observer_, list_};
+};
+
+TEST_F(PublishSessionTest, ARunIsRecordedInTheDefinitionAndStoredOnceItsThreadHasGone)
+{
+    QelPublication& d = AddSite("One");
+    ASSERT_EQ(PublishSession::StartResult::kOpening, session_.Start(d, false, false));
+    ASSERT_TRUE(ServeUntil([&] { return Idle(); }));
+
+    EXPECT_EQ((std::vector<std::string>{"starting One", "connecting", "connected", "thread",
+                                        "finished One"}),
+              observer_.events);
+    EXPECT_EQ(std::vector<RunOutcome>{RunOutcome::kPublished}, observer_.outcomes);
+    QelPublicationList stored;
+    const QelPublication* read = stored.FindByName("One");
+    ASSERT_NE(nullptr, read);
+    EXPECT_EQ(StatusPublished, read->Status);
+    EXPECT_EQ(kFiles, read->WebFileCount);
+    EXPECT_NE(0, read->LastPublished);
+}
+
+TEST_F(PublishSessionTest, StopDuringARunRecordsItInterrupted)
+{
+    QelPublication& d = AddSite("One");
+    observer_.on_first_log_text = [&] { session_.Stop(); };
+    ASSERT_EQ(PublishSession::StartResult::kOpening, session_.Start(d, false, false));
+    ASSERT_TRUE(ServeUntil([&] { return Idle(); }));
+
+    EXPECT_EQ(std::vector<RunOutcome>{RunOutcome::kInterrupted}, observer_.outcomes);
+    EXPECT_EQ(StatusInterrupted, list_.FindByName("One")->Status);
+    EXPECT_EQ("Cancelled by user.", list_.FindByName("One")->LastErrorText);
+}
+
+TEST_F(PublishSessionTest, TheNextRunOfPublishAllStartsOnlyOnceThePreviousThreadHasFreedItsDevices)
+{
+    QelPublication& first = AddSite("A");
+    QelPublication& second = AddSite("B");
+    bool finishing = false;
+    bool next_ran_inside_the_finish = false;
+    bool busy_when_next_ran = true;
+    observer_.on_finished = [&] {
+        if (observer_.outcomes.size() > 1) {
+            return;
+        }
+        finishing = true;
+        session_.AfterRun([&] {
+            next_ran_inside_the_finish = finishing;
+            busy_when_next_ran = session_.Busy();
+            EXPECT_EQ(PublishSession::StartResult::kOpening, session_.Start(second, true, false));
+        });
+        finishing = false;
+    };
+    ASSERT_EQ(PublishSession::StartResult::kOpening, session_.Start(first, true, false));
+    ASSERT_TRUE(ServeUntil([&] { return observer_.outcomes.size() == 2 && Idle(); }));
+
+    EXPECT_FALSE(next_ran_inside_the_finish);
+    EXPECT_FALSE(busy_when_next_ran);
+    EXPECT_EQ("starting B", observer_.events[5]);
+}
+
+TEST_F(PublishSessionTest, ShutdownDuringARunReportsShutDownAfterTheRunAndStartsNothingMore)
+{
+    QelPublication& d = AddSite("One");
+    observer_.on_first_log_text = [&] { session_.Shutdown(); };
+    bool next_ran = false;
+    observer_.on_finished = [&] { session_.AfterRun([&] { next_ran = true; }); };
+    ASSERT_EQ(PublishSession::StartResult::kOpening, session_.Start(d, false, false));
+    ASSERT_TRUE(ServeUntil([&] { return observer_.Saw("shut down"); }));
+
+    EXPECT_FALSE(session_.Busy());
+    EXPECT_FALSE(next_ran);
+    EXPECT_EQ("shut down", observer_.events.back());
+    EXPECT_EQ(StatusInterrupted, d.Status);
+}
+
+TEST(RecordRunResultTest, EachOutcomeLeavesItsRecord)
+{
+    struct Case
+    {
+        RunOutcome outcome;
+        TPublicationStatus status;
+        std::string last_error;
+        bool dated;
+        uint8_t treatment;
+    };
+    const Case kCases[] = {
+        {RunOutcome::kPublished, StatusPublished, "", true, kDotFilesUnknown},
+        {RunOutcome::kInterrupted, StatusInterrupted, "Cancelled by user.", false,
+         kDotFilesUploaded},
+        {RunOutcome::kFailed, StatusFailed, "Lost the line", false, kDotFilesUploaded},
+    };
+    QelSyncStatus st;
+    st.SourceFiles = 7;
+    st.SourceFolders = 2;
+    for (const auto& c : kCases) {
+        QelPublication d;
+        d.LastErrorText = "Lost the line";
+        d.DotFileState.Treatment = kDotFilesUploaded;
+        RecordRunResult(d, st, c.outcome, 44000.5);
+        const int index = static_cast<int>(c.outcome);
+        EXPECT_EQ(c.status, d.Status) << index;
+        EXPECT_EQ(c.last_error, d.LastErrorText) << index;
+        EXPECT_EQ(c.dated ? 44000.5 : 0, d.LastPublished) << index;
+        EXPECT_EQ(c.dated ? 7 : 0, d.WebFileCount) << index;
+        EXPECT_EQ(c.treatment, d.DotFileState.Treatment) << index;
+    }
+}
+
+TEST(MakeDestinationDeviceTest, TheServerChoosesTheDeviceAndItsAddress)
+{
+    struct Case
+    {
+        std::string server;
+        bool disk;
+        std::string address;
+    };
+    const Case kCases[] = {
+        {"\\srv\\www", true, "\\srv\\www"},
+        {"example.org", false, "ftp:\\\\example.org"},
+        {"ftp:\\\\example.org\\www", false, "ftp:\\\\example.org\\www"},
+    };
+    QelSyncBaseOutput output;
+    for (const auto& c : kCases) {
+        QelPublication d;
+        d.Server = c.server;
+        d.DotFileState.DotFilesFound = 3;
+        const Destination destination = MakeDestinationDevice(d, output, {});
+        ASSERT_NE(nullptr, destination.device) << c.server;
+        EXPECT_EQ(c.disk, destination.ftp == nullptr) << c.server;
+        EXPECT_EQ(c.address, destination.address) << c.server;
+        // A run finds the dot files afresh.
+        EXPECT_EQ(c.disk ? 3 : 0, d.DotFileState.DotFilesFound) << c.server;
+    }
+}
+
+}  // namespace
+}  // namespace vantrel
