@@ -989,19 +989,29 @@ std::vector<std::string> FtpIndyStorageDevice::ReadListing(const std::string& ma
     UseFileType(Poco::Net::FTPClientSession::TYPE_TEXT);
     DoStatus(kStatusTransferStarting, "Transfer starting.");
     std::istream& listing = client_->beginList(mask, true);
-    // A read that fails (a time-out among them) fails the listing: a part is not the folder.
-    listing.exceptions(std::ios::badbit);
+    // Read as it comes, a receive at a time: a read that fails (a time-out among them) fails the
+    // listing, since a part is not the folder, and so does a listing that comes slower than
+    // 64 KB for each general time-out, which no real one does; one that trickles a line at a
+    // time within the time-out would otherwise never end.
+    std::streambuf& in = *listing.rdbuf();
+    const Poco::Timespan limit(general_timeout_ > 0 ? general_timeout_ : kDefaultTimeoutSeconds, 0);
+    const Poco::Timestamp started;
     std::string text;
     std::string buffer(kDataBufferSize, '\0');
-    while (listing.read(buffer.data(), kDataBufferSize) || listing.gcount() > 0) {
-        if (text.size() + static_cast<size_t>(listing.gcount()) >
-            platform::kFtpListingBytesAtMost) {
+    while (in.sgetc() != std::char_traits<char>::eof()) {
+        const std::streamsize got =
+            in.sgetn(buffer.data(), std::min<std::streamsize>(in.in_avail(), kDataBufferSize));
+        if (text.size() + static_cast<size_t>(got) > platform::kFtpListingBytesAtMost) {
             throw Poco::Net::FTPException("The listing is longer than " +
                                               std::to_string(platform::kFtpListingBytesAtMost) +
                                               " bytes",
                                           kCodeInvalidReply);
         }
-        text.append(buffer.data(), static_cast<size_t>(listing.gcount()));
+        text.append(buffer.data(), static_cast<size_t>(got));
+        const auto chunks = static_cast<Poco::Timestamp::TimeDiff>(text.size() / (64 * 1024));
+        if (started.elapsed() > limit.totalMicroseconds() * (1 + chunks)) {
+            throw Poco::TimeoutException("The listing comes slower than any listing");
+        }
     }
     client_->endList();
     size_t start = 0;

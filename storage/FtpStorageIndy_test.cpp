@@ -195,6 +195,8 @@ TEST(FtpStorageIndyHostile, EachRequestFailsWithinItsBound)
         {"a listing without end", "LIST", Fault::kEndlessData, "", Request::kList, 12152, 10},
         {"a refused listing", "LIST", Fault::kNone, "550 No access.", Request::kList, 550, 1},
         {"a stalled listing", "LIST", Fault::kStallData, "", Request::kList, 10060, 2.5},
+        {"a listing dripped a line at a time", "LIST", Fault::kDripData, "", Request::kList, 10060,
+         2.5},
         {"a stalled download", "RETR", Fault::kStallData, "", Request::kGet, 10060, 2.5},
         // The upload moves until the socket buffers are full, which takes a while under load.
         {"a stalled upload", "STOR", Fault::kStallData, "", Request::kPut, 10060, 6},
@@ -337,19 +339,20 @@ TEST(FtpStorageIndyHostile, AnActiveDataConnectionIsTakenOnlyFromTheServer)
     EXPECT_EQ(nullptr, list->Find("planted.txt", true));
 }
 
-// A listing that takes about twice the general time-out but keeps moving is not cut off.
+// A large listing that takes about twice the general time-out but keeps moving at more than
+// 64 KB a time-out is not cut off.
 TEST(FtpStorageIndyHostile, ASlowListingThatProgressesIsNotCutOff)
 {
     testing::ScriptedFtpServer server;
     server.SetListing(
-        std::vector<std::string>(100, "-rw-r--r-- 1 owner group 5 Jan 12 2005 listed.txt"));
+        std::vector<std::string>(3000, "-rw-r--r-- 1 owner group 5 Jan 12 2005 listed.txt"));
     server.SetFault("LIST", testing::ScriptedFtpServer::Fault::kSlowData);
     testing::CollectingOutput output;
     FtpIndyStorageDevice device(
         &output,
         FtpDeviceSettings{.port = server.Port(), .general_timeout = 1, .connection_timeout = 1});
     ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", ""));
-    EXPECT_EQ(device.ListDirectory("", "", false)->Count(), 100);
+    EXPECT_EQ(device.ListDirectory("", "", false)->Count(), 3000);
     EXPECT_FALSE(device.TakeListingFailure()) << ::testing::PrintToString(output.lines);
 }
 
