@@ -1534,6 +1534,11 @@ std::string InternetGetLastResponseInfo()
     return last_response;
 }
 
+void InternetSetLastResponseInfo(const std::string& response)
+{
+    last_response = response;
+}
+
 bool InternetGetConnectedStateEx(uint32_t* flags, std::string* connection_name)
 {
     const bool offline = Handles().offline;

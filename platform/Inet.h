@@ -190,6 +190,8 @@ bool InternetReadFile(InternetHandle data, void* buffer, uint32_t size, uint32_t
 
 // Every line of the last reply this thread received, joined by CR LF; empty when none.
 std::string InternetGetLastResponseInfo();
+// Makes `response` this thread's last reply: for a call made on another thread for this one.
+void InternetSetLastResponseInfo(const std::string& response);
 
 // Where the connected state, connecting and dialling come from: by default the process's own
 // (the LAN, nothing to dial); tests install one that plays a modem, a dial-up entry or a

@@ -1,5 +1,6 @@
 #include "storage/FtpStorage.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <utility>
@@ -540,7 +541,11 @@ bool FtpStorageDevice::Connect(bool passive, const std::string& connection_name)
     if (!connection_ && !response.empty()) {
         Write(kMsgWarning, response);
     }
-    if (!connection_ && passive) {
+    // A log-in the server refused is not tried again: the other mode would only send the same
+    // password once more, and many hosts lock an account after a few.
+    const bool login_refused =
+        code == platform::kErrorInternetExtendedError && ReplyHasCode("530", response);
+    if (!connection_ && passive && !login_refused) {
         Write(kMsgInformation, "Trying active rather than passive.");
         return Connect(false, "");
     }
@@ -849,6 +854,13 @@ bool FtpStorageDevice::ReplyHasCode(const std::string& code, const std::string& 
     return StartsWith(reply, code, false) || reply.find("\r\n" + code) != std::string::npos;
 }
 
+bool FtpStorageDevice::IsCompletionReply(const std::string& reply)
+{
+    return reply.size() >= 3 && reply[0] == '2' &&
+           std::isdigit(static_cast<unsigned char>(reply[1])) &&
+           std::isdigit(static_cast<unsigned char>(reply[2]));
+}
+
 bool FtpStorageDevice::PutFile(const std::string& local_path,
                                const std::string& folder,
                                const std::string& name,
@@ -894,6 +906,9 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
                 Write(kMsgWarning, "Failed...");
                 code = GetLastError();
                 compensating_ = false;
+                // The listing and SITE CHMOD of the attempt had replies of their own; the
+                // failure is the upload's, and its refusal is the reply to report.
+                platform::InternetSetLastResponseInfo(response);
             }
         }
         const bool renegotiate = (code == platform::kErrorInternetConnectionAborted ||
@@ -1102,7 +1117,8 @@ bool FtpStorageDevice::SetPermissions(const std::string& folder,
     SendCommand("SITE CHMOD " + permission + " " + name, folder, &reply,
                 {platform::kErrorFtpDropped, platform::kErrorInternetExtendedError}, false);
     const uint32_t code = GetLastError();
-    if (StartsWith(reply, "250", false)) {
+    // Any completion counts ("250", or proftpd's "200 SITE CHMOD command successful").
+    if (IsCompletionReply(reply)) {
         chmod_supported_ = true;
         chmod_known_ = true;
     } else if (code == platform::kErrorFtpDropped ||

@@ -270,6 +270,8 @@ public:
                              const std::vector<uint32_t>& accepted_codes,
                              bool expect_data);
     static bool ReplyHasCode(const std::string& code, const std::string& reply);
+    // A reply of the 2xx kind: the command was done.
+    static bool IsCompletionReply(const std::string& reply);
     // The "SITE CHMOD" mode that makes the entry read-only or writable.
     static const char* ReadOnlyPermission(const QelDirectoryEntry& entry, bool read_only);
     static bool SplitFolderAndName(const std::string& path, std::string* folder, std::string* name);

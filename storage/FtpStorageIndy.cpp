@@ -1137,7 +1137,7 @@ bool FtpIndyStorageDevice::ApplyReadOnly(const std::string& folder,
 {
     std::string reply;
     SendCommand("SITE CHMOD " + permission + " " + name, folder, &reply, {}, false);
-    if (!StartsWith(reply, "250", false)) {
+    if (!IsCompletionReply(reply)) {
         Write(kMsgWarning, "Rename mishap: " + reply);
     }
     return true;

@@ -293,6 +293,29 @@ TEST(FtpStorageIndyHostile, ARepliesCutOrDrippedFailOpenWithinItsBound)
     }
 }
 
+// A log-in refused by the server is sent once, and its reply is what the failure reports.
+TEST(FtpStorageIndyHostile, ARefusedLogInIsNotRetried)
+{
+    for (const bool client_library : {false, true}) {
+        SCOPED_TRACE(client_library ? "client library" : "internet library");
+        testing::ScriptedFtpServer server;
+        server.SetReply("PASS", "530 Login incorrect.");
+        testing::CollectingOutput output;
+        const FtpDeviceSettings settings{
+            .port = server.Port(), .general_timeout = 2, .connection_timeout = 2};
+        std::unique_ptr<FtpStorageDevice> device =
+            client_library ? std::make_unique<FtpIndyStorageDevice>(&output, settings)
+                           : std::make_unique<FtpStorageDevice>(&output, settings);
+        EXPECT_FALSE(device->Open("ftp:\\\\127.0.0.1", "u", "wrong", ""));
+        const auto commands = server.Commands();
+        EXPECT_EQ(1, std::count_if(commands.begin(), commands.end(),
+                                   [](const std::string& c) { return c.rfind("PASS", 0) == 0; }));
+        const std::string all = ::testing::PrintToString(output.lines);
+        EXPECT_NE(std::string::npos, all.find("530 Login incorrect.")) << all;
+        EXPECT_EQ(std::string::npos, all.find("(#0)")) << all;
+    }
+}
+
 // In active mode a stranger who connects to the device's data port first, from another
 // address, gets nothing and gives nothing: the listing is the server's.
 TEST(FtpStorageIndyHostile, AnActiveDataConnectionIsTakenOnlyFromTheServer)
@@ -900,22 +923,24 @@ TEST_F(ScriptedIndyDeviceTest, AnAcceptedSiteChmodKeepsPermissionsOn)
     EXPECT_TRUE(output_.lines.empty()) << ::testing::PrintToString(output_.lines);
 }
 
-TEST_F(ScriptedIndyDeviceTest, SetReadOnlySendsTheModeAndWarnsOnAnyReplyBut250)
+TEST_F(ScriptedIndyDeviceTest, SetReadOnlySendsTheModeAndWarnsOnAReplyThatIsNoCompletion)
 {
     server_.SetListing({"-r--r--r--   1 u g 5 Jan 12  2005 a.txt"});
     Open();
     // Already read-only: nothing to send unless forced.
     EXPECT_TRUE(device_->SetReadOnly(kBase, "a.txt", true, false));
     EXPECT_EQ(CountCommands("SITE CHMOD 444 a.txt"), 0u);
+    // "200 Okay.", as proftpd answers, is done as much as "250 Done.".
     EXPECT_TRUE(device_->SetReadOnly(kBase, "a.txt", false, false));
     EXPECT_EQ(CountCommands("SITE CHMOD 666 a.txt"), 1u);
-    EXPECT_EQ(output_.lines, std::vector<std::string>{"Rename mishap: 200 Okay."});
-
-    output_.lines.clear();
     server_.SetReply("SITE", "250 Done.");
     EXPECT_TRUE(device_->SetReadOnly(kBase, "a.txt", true, true));
     EXPECT_EQ(CountCommands("SITE CHMOD 444 a.txt"), 1u);
     EXPECT_TRUE(output_.lines.empty()) << ::testing::PrintToString(output_.lines);
+    server_.SetReply("SITE", "350 Pending.");
+    EXPECT_TRUE(device_->SetReadOnly(kBase, "a.txt", true, true));
+    EXPECT_EQ(output_.lines, std::vector<std::string>{"Rename mishap: 350 Pending."});
+    output_.lines.clear();
 
     server_.SetListing({"drwxr-xr-x   2 u g 4096 Jan 12  2005 docs"});
     EXPECT_TRUE(device_->SetReadOnly(kBase, "docs", true, false));

@@ -453,31 +453,34 @@ TEST_F(FtpStorageDeviceTest, FoldersAreChangedBelowTheLoginFolder)
     }
 }
 
-TEST_F(FtpStorageDeviceTest, ARefusedLoginTriesActiveOnceThenReportsFourLines)
+// A log-in refused by the server is not tried in the other mode: that would only send the
+// password again.
+TEST_F(FtpStorageDeviceTest, ARefusedLoginReportsFourLinesWithoutTryingActive)
 {
     server_.SetReply("PASS", "530 Login incorrect.");
     auto device = Make();
     EXPECT_FALSE(device->Open("ftp:\\\\127.0.0.1", "u", "p", ""));
     EXPECT_EQ(platform::kErrorInternetExtendedError, device->GetLastError());
-    EXPECT_EQ(1, output_.Count(kMsgInformation, "Trying active rather than passive."));
-    EXPECT_EQ(2, output_.Count(kMsgWarning, "530 Login incorrect.")) << output_.All();
+    EXPECT_EQ(0, output_.Count(kMsgInformation, "Trying active rather than passive."));
+    EXPECT_EQ(1, output_.Count(kMsgWarning, "530 Login incorrect.")) << output_.All();
     const std::string failure = output_.Find(kMsgError, "Failed to connect to server 127.0.0.1.");
     EXPECT_EQ(
         "Failed to connect to server 127.0.0.1.\r\nError code: 12003\r\nDescription: Internet "
         "extended error: 530 Login incorrect.\r\nLast response: 530 Login incorrect.",
         failure);
-    EXPECT_FALSE(device->Passive());
+    EXPECT_TRUE(device->Passive());
 }
 
-TEST_F(FtpStorageDeviceTest, AConnectWithNoCodeAndNoReplyProbesTheServer)
+// The connection attempt runs on a thread of its own (a connection time-out is set); its error
+// still names what went wrong, never "(#0)".
+TEST_F(FtpStorageDeviceTest, AConnectionRefusedIsReportedWithItsCode)
 {
-    // With a connection time-out the attempt runs on its own thread and leaves no code here.
     auto device = Make(5, 2, false, testing::UnusedLoopbackPort());
     // On a thread of its own, where no earlier reply is the last response.
     std::thread([&] { EXPECT_FALSE(device->Open("ftp:127.0.0.1", "u", "p", "")); }).join();
     const std::string failure = output_.Find(kMsgError, "Failed to connect to server");
-    EXPECT_NE(std::string::npos, failure.find("\r\nLast response: No FTP server listening"))
-        << output_.All();
+    EXPECT_NE(std::string::npos, failure.find("\r\nError code: 12029\r\n")) << output_.All();
+    EXPECT_EQ(std::string::npos, failure.find("(#0)")) << output_.All();
 }
 
 TEST_F(FtpStorageDeviceTest, ATimedOutConnectIsSilentWithTheQuietFlag)
@@ -611,6 +614,20 @@ TEST_F(FtpStorageDeviceTest, OnlyAGuessedYearIsCorrected)
     EXPECT_EQ(now.year, fields.year);
     EXPECT_EQ(year_ago.month, fields.month);
     EXPECT_EQ(year_ago.day, fields.day);
+}
+
+// A new file refused (nothing to make writable): the failure reports the refusal, not the reply
+// to the listing that looked for the file.
+TEST_F(FtpStorageDeviceTest, ARefusedUploadIsReportedWithTheRefusal)
+{
+    server_.SetReply("STOR", "550 Not enough privileges.");
+    server_.SetListing({});
+    auto device = Opened();
+    EXPECT_FALSE(device->PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", true));
+    EXPECT_EQ(1, output_.Count(kMsgWarning, "Failed..."));
+    EXPECT_EQ("Internet extended error: 550 Not enough privileges.", device->GetLastErrorText());
+    EXPECT_EQ(std::string::npos, output_.Find(kMsgError, "Failed to copy file").find("226"))
+        << output_.All();
 }
 
 TEST_F(FtpStorageDeviceTest, AnUploadRefusedWith553IsCompensatedByChmod)
@@ -857,6 +874,16 @@ TEST_F(FtpStorageDeviceTest, ARefusedChmodMakesPermissionsUnsupported)
     EXPECT_EQ(1, output_.Count(kMsgWarning, "500 SITE CHMOD not understood."));
     EXPECT_EQ(1, output_.Count(kMsgWarning, "CHMOD not supported by FTP server"));
     EXPECT_TRUE(boxes_.Shown().empty());
+}
+
+// proftpd answers a done SITE CHMOD with 200: no warning, and permissions stay supported.
+TEST_F(FtpStorageDeviceTest, AnyCompletionOfChmodIsSuccess)
+{
+    server_.SetReply("SITE", "200 SITE CHMOD command successful");
+    auto device = Opened();
+    EXPECT_TRUE(device->SetPermissions("ftp:\\\\127.0.0.1\\base", "a.cgi", "755"));
+    EXPECT_TRUE(device->SupportsPermissions());
+    EXPECT_EQ("", output_.Find(kMsgWarning, "")) << output_.All();
 }
 
 TEST_F(FtpStorageDeviceTest, SetReadOnlySendsNothingWhenTheBitIsRight)

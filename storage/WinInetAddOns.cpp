@@ -52,12 +52,15 @@ void InternetConnectThread::Run()
     const InternetConnectArguments& a = arguments_;
     const platform::InternetHandle handle = platform::InternetConnect(
         a.session, a.server, a.port, a.user_name, a.password, a.service, a.flags, a.context);
+    const uint32_t error = handle ? 0 : platform::GetLastError();
     bool abandoned = false;
     {
         std::lock_guard<std::mutex> lock(lock_);
         ended_ = true;
         abandoned = abandoned_;
         handle_ = handle;
+        error_ = error;
+        response_ = platform::InternetGetLastResponseInfo();
     }
     ended_changed_.notify_all();
     if (abandoned) {
@@ -90,7 +93,14 @@ platform::InternetHandle InternetConnectThread::GetHandle()
         thread_.join();
     }
     std::lock_guard<std::mutex> lock(lock_);
-    return abandoned_ ? platform::InternetHandle{} : handle_;
+    if (abandoned_) {
+        return platform::InternetHandle{};
+    }
+    if (!handle_) {
+        platform::InternetSetLastResponseInfo(response_);
+        platform::SetLastError(error_);
+    }
+    return handle_;
 }
 
 bool InternetConnectThread::WaitUntilNoneRuns(std::chrono::milliseconds limit)

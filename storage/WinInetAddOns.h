@@ -44,7 +44,9 @@ public:
     // True (and the attempt is left to end on its own) when it has not ended yet; false when it
     // has, and the handle is the caller's to take.
     bool Abandon();
-    // The handle, or none when abandoned. Waits for the thread to end first.
+    // The handle, or none when abandoned. Waits for the thread to end first. Without a handle,
+    // the attempt's last error and last response become the calling thread's, so that a refusal
+    // is reported with its reason.
     platform::InternetHandle GetHandle();
 
     // For an orderly end of the program and for the tests: waits until every attempt has ended
@@ -65,6 +67,8 @@ private:
     bool ended_ = false;
     bool abandoned_ = false;
     platform::InternetHandle handle_;
+    uint32_t error_ = 0;
+    std::string response_;
 };
 
 // Held by an internet status callback for its whole run. It is shut on the thread of an
