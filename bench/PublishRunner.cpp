@@ -5,7 +5,7 @@
 //           [--turbo-folder-date T | --turbo-entry-date T] [--text "*.html,*.css"]
 //           [--perm "*.cgi=755"] [--default-perm 644] [--explain]
 //           [--user U] [--password P] [--port N] [--active] [--client-library]
-//           [--state FILE [--no-turbo]]
+//           [--general-timeout S] [--connection-timeout S] [--state FILE [--no-turbo]]
 //
 // T is in seconds since 1970. A DESTINATION of "ftp:host/folder" publishes to an FTP server
 // (passive unless --active) and prints the commands sent, by verb; --client-library publishes
@@ -13,10 +13,12 @@
 // counted). With --state the runner keeps
 // what a web site keeps across runs in FILE (the start and status of the last run, the server
 // time offset and the dot-file treatment) and sets the Turbo thresholds from them as the main
-// window does with Turbo on (--no-turbo: as with Turbo off). The exit status is 0 unless the run
-// failed.
+// window does with Turbo on (--no-turbo: as with Turbo off). The time-outs are a web site's, in
+// seconds (60 and 30 unless given). SIGINT or SIGTERM stops the run as the Stop button does: the
+// run ends on its own, with its counters. The exit status is 0 unless the run failed.
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,6 +72,17 @@ std::string FirstSubfolder(const std::string& root)
     return first;
 }
 
+// Set by SIGINT and SIGTERM during the run; a lock-free atomic may be written from a handler.
+std::atomic<bool>* stop_request = nullptr;
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void RequestStop(int /*signal*/)
+{
+    if (stop_request != nullptr) {
+        *stop_request = true;
+    }
+}
+
 void Usage()
 {
     std::fputs(
@@ -77,7 +90,9 @@ void Usage()
         "               [--turbo-folder-date T | --turbo-entry-date T] [--text PATTERNS]\n"
         "               [--perm PATTERN=PERMISSION] [--default-perm PERMISSION] [--explain]\n"
         "               [--user U] [--password P] [--port N] [--active] [--client-library]\n"
-        "               [--state FILE [--no-turbo]]\n",
+        "               [--general-timeout S] [--connection-timeout S] [--state FILE "
+        "[--no-turbo]]\n"
+        "SIGINT or SIGTERM stops the run as Stop does; it then ends with its counters.\n",
         stderr);
 }
 
@@ -173,6 +188,8 @@ int Main(int argc, char** argv)
     std::string password;
     long port = 0;
     bool active = false;
+    int32_t general_timeout = 60;
+    int32_t connection_timeout = 30;
     bool client_library = false;
     std::string state_path;
     bool turbo = true;
@@ -221,6 +238,15 @@ int Main(int argc, char** argv)
                 Usage();
                 return 2;
             }
+        } else if ((arg == "--general-timeout" || arg == "--connection-timeout") && has_value) {
+            char* end = nullptr;
+            const long seconds = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || seconds < 0 || seconds > 86400) {
+                Usage();
+                return 2;
+            }
+            (arg == "--general-timeout" ? general_timeout : connection_timeout) =
+                static_cast<int32_t>(seconds);
         } else if (arg == "--no-turbo") {
             turbo = false;
         } else if (arg == "--active") {
@@ -266,12 +292,12 @@ int Main(int argc, char** argv)
         flags.TurboEntryDate = turbo_entry;
     }
 
-    // The destination as the web site's server, with the time-outs the runner has always used.
+    // The destination as the web site's server, with its time-outs.
     site.Server = positional[1];
     site.FtpPort = static_cast<uint16_t>(port);
     site.FtpUseIndy = client_library;
-    site.GeneralTimeout = 60;
-    site.ConnectionTimeout = 30;
+    site.GeneralTimeout = general_timeout;
+    site.ConnectionTimeout = connection_timeout;
     site.DotFileState.Treatment = static_cast<uint8_t>(state.DotFileTreatment);
     site.ServerTimeDrift = state.ServerTimeDrift;
 
@@ -320,6 +346,15 @@ int Main(int argc, char** argv)
         std::fputs("cannot open the source or the destination\n", stderr);
         return 1;
     }
+
+    // From here on a signal to end is a stop request: the run ends at its next step, and its
+    // waits end at once.
+    stop_request = &flags.StopRequested;
+    struct sigaction stop_action = {};
+    stop_action.sa_handler = RequestStop;
+    sigemptyset(&stop_action.sa_mask);
+    sigaction(SIGINT, &stop_action, nullptr);
+    sigaction(SIGTERM, &stop_action, nullptr);
 
     const TDateTime start_time = NowDateTime();
     QelSyncBackupWorker worker(&output);

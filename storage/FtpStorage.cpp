@@ -341,10 +341,20 @@ FtpStorageDevice::FtpStorageDevice(QelSyncBaseOutput* output,
     flags_ = settings.flags;
     stop_ = settings.stop;
     passive_ = settings.passive ? 1 : 0;
+    if (stop_ != nullptr) {
+        // A stop closes the connection, which ends whatever wait is under way on it (a reply, a
+        // listing, a transfer) at once; a connection being made gives up on its own.
+        stop_watcher_ = std::make_unique<StopWatcher>(stop_, [this] {
+            if (const uint64_t handle = watched_connection_.exchange(0)) {
+                platform::InternetCloseHandle(platform::InternetHandle{handle});
+            }
+        });
+    }
 }
 
 FtpStorageDevice::~FtpStorageDevice()
 {
+    stop_watcher_.reset();
     if (unit_->DeviceDestroyed()) {
         state_->SetStatusCallback(nullptr);
         if (connection_) {
@@ -490,6 +500,7 @@ bool FtpStorageDevice::SettingsAreSafe()
 bool FtpStorageDevice::Connect(bool passive, const std::string& connection_name)
 {
     if (connection_) {
+        watched_connection_ = 0;
         platform::InternetCloseHandle(connection_);
         connection_ = platform::InternetHandle{};
     }
@@ -509,7 +520,19 @@ bool FtpStorageDevice::Connect(bool passive, const std::string& connection_name)
     connection_ = InternetConnectWithTimeout(
         state_->Session, host_, port_, user_name_, password_, platform::kInternetServiceFtp,
         passive ? platform::kInternetFlagPassive : 0, passive ? kContextPassiveConnect : 0,
-        static_cast<uint32_t>(std::max(connection_timeout_, 0)));
+        static_cast<uint32_t>(std::max(connection_timeout_, 0)), stop_);
+    watched_connection_ = connection_.value;
+    if (stop_ != nullptr && *stop_) {
+        // Stopped while the connection was made: it is of no more use, and no other mode or
+        // session is tried.
+        if (connection_) {
+            watched_connection_ = 0;
+            platform::InternetCloseHandle(connection_);
+            connection_ = platform::InternetHandle{};
+        }
+        last_error_ = static_cast<int32_t>(platform::kErrorInternetOperationCancelled);
+        return false;
+    }
     last_error_ = connection_ ? 0 : static_cast<int32_t>(platform::GetLastError());
     const uint32_t code = GetLastError();
     if (!connection_ && code == 0 && !session_reopened_) {

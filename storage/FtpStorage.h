@@ -13,6 +13,7 @@
 #include "storage/DotFileState.h"
 #include "storage/HandleTimeout.h"
 #include "storage/QelStorage.h"
+#include "storage/StopWatcher.h"
 
 // What the FTP devices over the internet library share: the connection state
 // (TFtpPersistentInformation), the alive callback interface (IFtpAliveInterface), the state of
@@ -389,6 +390,9 @@ protected:
     TDotFileState* dot_file_state_ = nullptr;
     bool unix_ = false;
     const std::atomic<bool>* stop_ = nullptr;
+    // The connection handle as the stop watcher may close it from its thread.
+    std::atomic<uint64_t> watched_connection_{0};
+    std::unique_ptr<StopWatcher> stop_watcher_;
     // The server refused "NLST -a .*" (it refuses it in every folder): dot files come from
     // "LIST -a" for the rest of the device's life. Refused that too: they are not looked for.
     bool nlst_pattern_refused_ = false;

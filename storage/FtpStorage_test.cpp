@@ -728,21 +728,76 @@ TEST_F(FtpStorageDeviceTest, StalledListingsAreRetriedAtMostThreeTimes)
     EXPECT_EQ(5, CountCommands(server_.Commands(), "LIST"));
 }
 
-TEST_F(FtpStorageDeviceTest, AStopRequestEndsTheRetries)
+// A stop request ends every kind of wait at once, whatever the time-outs, and nothing is tried
+// again after it.
+TEST(FtpStorageDeviceStopTest, AStopEndsEveryWaitWithinTwoSecondsWithoutRetrying)
 {
-    server_.SetFault("STOR", ScriptedFtpServer::Fault::kStallData);
-    std::atomic<bool> stop{false};
-    FtpStorageDevice device(
-        &output_,
-        FtpDeviceSettings{
-            .port = server_.Port(), .general_timeout = 1, .dot_file_state = &dots_, .stop = &stop});
-    ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << output_.All();
-    stop = true;
-    EXPECT_FALSE(device.PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", true));
-    server_.Release();
-    EXPECT_EQ(platform::kErrorInternetOperationCancelled, device.GetLastError());
-    EXPECT_EQ(1, CountCommands(server_.Commands(), "STOR a.txt"));
-    EXPECT_EQ(0, output_.Count(kMsgWarning, "Timedout - Retrying")) << output_.All();
+    using Fault = ScriptedFtpServer::Fault;
+    enum class Wait
+    {
+        kConnect,
+        kReply,
+        kListing,
+        kUpload,
+    };
+    const struct
+    {
+        const char* label;
+        Wait wait;
+        const char* verb;
+        Fault fault;
+    } kCases[] = {
+        {"a greeting that never comes", Wait::kConnect, "", Fault::kNone},
+        {"a reply that never comes", Wait::kReply, "CWD", Fault::kHang},
+        {"a stalled listing", Wait::kListing, "LIST", Fault::kStallData},
+        {"a stalled upload", Wait::kUpload, "STOR", Fault::kStallData},
+    };
+    testing::TestSandbox local;
+    local.WriteFile("a.txt", "a");
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.label);
+        ScriptedFtpServer server;
+        if (c.wait == Wait::kConnect) {
+            server.HoldGreeting();
+        } else {
+            server.SetFault(c.verb, c.fault);
+        }
+        LinesOutput output;
+        std::atomic<bool> stop{false};
+        FtpStorageDevice device(&output, FtpDeviceSettings{.port = server.Port(),
+                                                           .general_timeout = 60,
+                                                           .connection_timeout = 60,
+                                                           .stop = &stop});
+        if (c.wait != Wait::kConnect) {
+            ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", "")) << output.All();
+        }
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            stop = true;
+        });
+        const auto start = steady_clock::now();
+        switch (c.wait) {
+            case Wait::kConnect:
+                EXPECT_FALSE(device.Open("ftp:\\\\127.0.0.1", "u", "p", ""));
+                break;
+            case Wait::kReply:
+                EXPECT_FALSE(device.ChangeWorkingFolder("sub"));
+                break;
+            case Wait::kListing:
+                EXPECT_EQ(0, device.ListDirectory("", "", false)->Count());
+                break;
+            case Wait::kUpload:
+                EXPECT_FALSE(device.PutFile(local.SystemPath("a.txt"), "", "a.txt", true));
+                break;
+        }
+        EXPECT_LT(SecondsSince(start), 2.0);
+        stopper.join();
+        server.Release();
+        EXPECT_EQ(0, output.Count(kMsgWarning, "Timedout - Retrying")) << output.All();
+        EXPECT_EQ(0, output.Count(kMsgInformation, "Trying active rather than passive."));
+        const std::string verb = c.wait == Wait::kConnect ? "USER" : c.verb;
+        EXPECT_GE(1, CountCommands(server.Commands(), verb));
+    }
 }
 
 TEST_F(FtpStorageDeviceTest, TheFirstUploadMeasuresTheServerTimeOffset)

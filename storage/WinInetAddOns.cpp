@@ -125,17 +125,31 @@ platform::InternetHandle InternetConnectWithTimeout(platform::InternetHandle ses
                                                     uint32_t service,
                                                     uint32_t flags,
                                                     uintptr_t context,
-                                                    uint32_t timeout_seconds)
+                                                    uint32_t timeout_seconds,
+                                                    const std::atomic<bool>* stop)
 {
-    if (timeout_seconds == 0) {
+    if (timeout_seconds == 0 && stop == nullptr) {
         return platform::InternetConnect(session, server, port, user_name, password, service, flags,
                                          context);
     }
     const auto attempt = InternetConnectThread::Start(
         {session, server, port, user_name, password, service, flags, context});
-    if (!attempt->WaitFor(std::chrono::seconds(timeout_seconds)) && attempt->Abandon()) {
-        platform::SetLastError(platform::kErrorInternetTimeout);
-        return {};
+    const auto deadline = timeout_seconds == 0 ? std::chrono::steady_clock::time_point::max()
+                                               : std::chrono::steady_clock::now() +
+                                                     std::chrono::seconds(timeout_seconds);
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        const auto wait = std::min<std::chrono::steady_clock::duration>(
+            deadline - now, std::chrono::milliseconds(100));
+        if (attempt->WaitFor(std::chrono::duration_cast<std::chrono::milliseconds>(wait))) {
+            break;
+        }
+        const bool stopped = stop != nullptr && stop->load();
+        if ((stopped || std::chrono::steady_clock::now() >= deadline) && attempt->Abandon()) {
+            platform::SetLastError(stopped ? platform::kErrorInternetOperationCancelled
+                                           : platform::kErrorInternetTimeout);
+            return {};
+        }
     }
     return attempt->GetHandle();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -89,11 +90,12 @@ private:
     bool open_ = true;
 };
 
-// InternetConnect with a time-out in seconds. 0 calls InternetConnect directly, on the calling
-// thread and within the session's own connect limit (platform/Inet.h: 60 s unless set). Else
-// the attempt runs on its own thread; when it does not end within the time-out the call
-// returns none with last error 12002, and the attempt closes its handle when it comes. An
-// attempt that fails sets no last error on the calling thread.
+// InternetConnect with a time-out in seconds. 0 without a stop request calls InternetConnect
+// directly, on the calling thread and within the session's own connect limit (platform/Inet.h:
+// 60 s unless set). Else the attempt runs on its own thread; when it does not end within the
+// time-out the call returns none with last error 12002, and when the stop request is set first,
+// within a tenth of a second, none with 12017; either way the attempt closes its handle when it
+// comes. An attempt that fails gives the calling thread its last error and last response.
 platform::InternetHandle InternetConnectWithTimeout(platform::InternetHandle session,
                                                     const std::string& server,
                                                     uint16_t port,
@@ -102,6 +104,7 @@ platform::InternetHandle InternetConnectWithTimeout(platform::InternetHandle ses
                                                     uint32_t service,
                                                     uint32_t flags,
                                                     uintptr_t context,
-                                                    uint32_t timeout_seconds);
+                                                    uint32_t timeout_seconds,
+                                                    const std::atomic<bool>* stop = nullptr);
 
 }  // namespace vantrel
