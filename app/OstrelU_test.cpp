@@ -610,26 +610,6 @@ private slots:
         QCOMPARE(w.Publications().Store()->ReadRootInteger("Width"), w.frameGeometry().width());
     }
 
-    void MakeSafeFileNameJoinsTheWords_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("file");
-        QTest::newRow("words") << "My web site"
-                               << "My_web_site";
-        QTest::newRow("punctuation runs") << "  a -- b!!c  "
-                                          << "a_b_c";
-        QTest::newRow("nothing usable") << " -!- "
-                                        << "";
-        QTest::newRow("non-ASCII") << "Caf\u00e9 2"
-                                   << "Caf_2";
-    }
-    void MakeSafeFileNameJoinsTheWords()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, file);
-        QCOMPARE(QString::fromStdString(MakeSafeFileName(name.toStdString())), file);
-    }
-
     void ExportThenImportGivesAnEqualDefinition()
     {
         AddSite("Site one", "/src", "ftp.example.org/www", [](QelPublication& d) {
