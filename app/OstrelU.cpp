@@ -4,28 +4,23 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDesktopServices>
-#include <QDir>
-#include <QFileInfo>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMetaObject>
-#include <QPainter>
-#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
-#include <QTextBlock>
 #include <QTimer>
 #include <QToolBar>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
 
+#include "app/HelpPages.h"
+#include "app/LogWriter.h"
+#include "app/WindowPlacement.h"
 #include "dialogs/AboutBoxU.h"
 #include "dialogs/ChmodFormU.h"
 #include "dialogs/DebugOutput.h"
@@ -64,11 +59,7 @@ constexpr int kPanelMinHeight = 116;
 constexpr int kLogFrameMinHeight = 60;
 // How long a closing waits for a run to end before the program ends without it.
 constexpr int kCloseWaitMs = 15000;
-// The longest a run's log text waits for the log pane, and the shortest time between two
-// repaints of the activity panel: a run sends thousands of messages a second, and painting each
-// would take the GUI thread's time from the run without the eye seeing any difference.
-constexpr int kLogBatchMs = 40;
-constexpr int kPanelRepaintMs = 30;
+constexpr char kSettingsFileFilter[] = "Vantrel settings file (*.qvr)|*.qvr";
 
 std::function<void(int)>& ProcessExit()
 {
@@ -83,93 +74,6 @@ QString Q(const std::string& text)
 
 }  // namespace
 
-TActivityPanel::TActivityPanel(TOstrel& owner)
-    : QWidget(&owner)
-    , owner_(owner)
-{
-    setObjectName("ActivityPanel");
-    setMinimumHeight(fontMetrics().height() + 6);
-    repaint_timer_ = new QTimer(this);
-    repaint_timer_->setSingleShot(true);
-    connect(repaint_timer_, &QTimer::timeout, this, [this] { update(); });
-}
-
-void TActivityPanel::SetText(const QString& text)
-{
-    text_ = text;
-    ScheduleRepaint();
-}
-
-void TActivityPanel::ScheduleRepaint()
-{
-    if (repaint_timer_->isActive()) {
-        return;
-    }
-    const qint64 since = painted_.isValid() ? painted_.elapsed() : kPanelRepaintMs;
-    if (since >= kPanelRepaintMs) {
-        update();
-    } else {
-        repaint_timer_->start(static_cast<int>(kPanelRepaintMs - since));
-    }
-}
-
-void TActivityPanel::paintEvent(QPaintEvent*)
-{
-    painted_.start();
-    QPainter p(this);
-    const QRect r = rect();
-    const QColor background = palette().color(QPalette::Window);
-    const QColor lime(0, 255, 0);
-    const int baseline = r.top() + 2 + fontMetrics().ascent();
-    p.fillRect(r, background);
-    if (owner_.ProgressMax <= 0) {
-        p.setPen(palette().color(QPalette::WindowText));
-        p.drawText(r.left() + 10, baseline, text_);
-        return;
-    }
-    const QRect frame = r.adjusted(1, 1, -1, -1);
-    p.setPen(Qt::black);
-    p.drawRect(frame.adjusted(0, 0, -1, -1));
-    const QRect inner = frame.adjusted(1, 1, -1, -1);
-    const int64_t filled = static_cast<int64_t>(inner.width()) *
-                           std::clamp(owner_.ProgressPosition, 0, owner_.ProgressMax) /
-                           owner_.ProgressMax;
-    p.fillRect(QRect(inner.left(), inner.top(), static_cast<int>(filled), inner.height()), lime);
-    const int a = r.width() > 0 ? owner_.ActivityCount % r.width() : 0;
-    if (a > 0) {
-        p.setPen(lime);
-        const QPoint points[] = {{r.left() + a, r.top()},
-                                 {r.left(), r.top()},
-                                 {r.left(), r.bottom()},
-                                 {r.left() + a + 1, r.bottom()}};
-        p.drawPolyline(points, 4);
-    }
-    p.setPen(palette().color(QPalette::WindowText));
-    p.drawText(r.left() + 4, baseline, text_);
-    p.setPen(background);
-    p.drawLine(r.right(), r.top(), r.right(), r.bottom());
-}
-
-std::string MakeSafeFileName(const std::string& name)
-{
-    std::string result;
-    bool gap = false;
-    for (char c : name) {
-        const bool keep =
-            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        if (!keep) {
-            gap = true;
-            continue;
-        }
-        if (gap && !result.empty()) {
-            result += '_';
-        }
-        gap = false;
-        result += c;
-    }
-    return result;
-}
-
 void TOstrel::SetProcessExit(std::function<void(int)> exit_process)
 {
     ProcessExit() = std::move(exit_process);
@@ -183,10 +87,6 @@ TOstrel::TOstrel(QWidget* parent)
     publications_ = std::make_unique<QelPublicationList>();
     session_ = std::make_unique<PublishSession>(*this, *publications_);
     setWindowTitle(kCaption);
-    log_timer_ = new QTimer(this);
-    log_timer_->setSingleShot(true);
-    log_timer_->setInterval(kLogBatchMs);
-    connect(log_timer_, &QTimer::timeout, this, [this] { FlushLog(); });
 
     BuildWindow();
     about_box_ = new TAboutBox(this);
@@ -207,7 +107,7 @@ TOstrel::TOstrel(QWidget* parent)
     options_.LoadFromRegistry(*publications_->Store());
     chkShowLog->setChecked(options_.OpenLog);
     chkShowLogClick();
-    tbnTurbo->setChecked(publications_->Store()->ReadRootBool("TurboOn", false));
+    tbnTurbo->setChecked(ReadTurboOn(*publications_->Store()));
     // The position is restored once the window is mapped (first show).
     AppendLog("Vantrel v" + GetApplicationVersionString() + " started.");
 }
@@ -321,6 +221,7 @@ void TOstrel::BuildWindow()
     memoLog->setReadOnly(true);
     memoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     log_layout->addWidget(memoLog);
+    log_ = std::make_unique<TLogWriter>(*memoLog);
     PublicationLogFrame->hide();
 
     LogSplitter = new QSplitter(Qt::Vertical);
@@ -335,7 +236,7 @@ void TOstrel::BuildWindow()
 
     statusBar()->setObjectName("StatusBar");
     statusBar()->setSizeGripEnabled(true);
-    activity_panel_ = new TActivityPanel(*this);
+    activity_panel_ = new TActivityPanel(*this, this);
     message_panel_ = new QLabel;
     message_panel_->setObjectName("MessagePanel");
     statusBar()->addWidget(activity_panel_, 1);
@@ -395,11 +296,11 @@ void TOstrel::BuildMenus()
     QMenu* help = menuBar()->addMenu("Help");
     QMenu* online = help->addMenu("Online Help");
     item(online, "FrequentlyAskedQuestions1", "Frequently Asked Questions ", QKeySequence(),
-         nullptr, [this] { OpenHelpPage("faq.html"); });
+         nullptr, [] { OpenHelpPage("faq.html"); });
     item(online, "mnuGiveYourSupport1", "Your Support", QKeySequence(), nullptr,
-         [this] { OpenHelpPage("support.html"); });
+         [] { OpenHelpPage("support.html"); });
     item(online, "mnuTroubleshooting", "Troubleshooting", QKeySequence(), nullptr,
-         [this] { OpenHelpPage("troubleshooting.html"); });
+         [] { OpenHelpPage("troubleshooting.html"); });
     item(help, "About2", "About", QKeySequence("F1"), nullptr, [this] { about_box_->Execute(); });
 }
 
@@ -410,59 +311,7 @@ bool TOstrel::ArePublications() const
 
 void TOstrel::AppendLog(const std::string& text)
 {
-    FlushLog();
-    WriteLog(Q(text), true);
-}
-
-void TOstrel::QueueLogText(const std::string& text)
-{
-    // As its own line, a text loses one closing line break (the empty last line it leaves is
-    // removed), and an empty text adds nothing.
-    QString line = Q(text);
-    if (line.isEmpty()) {
-        return;
-    }
-    if (line.endsWith(QLatin1String("\r\n"))) {
-        line.chop(2);
-    } else if (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r'))) {
-        line.chop(1);
-    }
-    pending_log_.append(line);
-    if (!log_timer_->isActive()) {
-        log_timer_->start();
-    }
-}
-
-void TOstrel::FlushLog()
-{
-    log_timer_->stop();
-    if (pending_log_.isEmpty()) {
-        return;
-    }
-    const QString lines = pending_log_.join(QLatin1Char('\n'));
-    pending_log_.clear();
-    WriteLog(lines, false);
-}
-
-void TOstrel::WriteLog(const QString& text, bool drop_empty_last_line)
-{
-    QTextCursor caret = memoLog->textCursor();
-    const bool at_end = caret.atEnd();
-    memoLog->Append(text);
-    QTextDocument* document = memoLog->document();
-    if (drop_empty_last_line && document->blockCount() > 1 &&
-        document->lastBlock().text().isEmpty()) {
-        QTextCursor last(document->lastBlock());
-        last.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
-        last.removeSelectedText();
-    }
-    if (at_end) {
-        memoLog->moveCursor(QTextCursor::End);
-    } else {
-        // The user is reading further up: stay there.
-        memoLog->setTextCursor(caret);
-    }
-    memoLog->ensureCursorVisible();
+    log_->WriteLine(Q(text));
 }
 
 QString TOstrel::StatusPanelText(int panel) const
@@ -792,7 +641,7 @@ void TOstrel::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQu
         case kQueueLogText: {
             ++ActivityCount;
             const std::string text = queue.ReadMessage();
-            QueueLogText(text);
+            log_->Queue(Q(text));
             SetStatusPanel(0, Q(text));
             break;
         }
@@ -1086,7 +935,7 @@ void TOstrel::tbnPropertiesClick()
 
 void TOstrel::tbnTurboClick()
 {
-    if (!publications_->Store()->WriteRootBool("TurboOn", tbnTurbo->isChecked())) {
+    if (!WriteTurboOn(*publications_->Store(), tbnTurbo->isChecked())) {
         AppendLog("The Turbo setting could not be saved: " +
                   publications_->Store()->LastErrorText());
     }
@@ -1124,7 +973,7 @@ void TOstrel::mnuExportToFileClick()
     platform::FileChooserRequest request;
     request.mode = platform::FileChooserRequest::Mode::kSave;
     request.title = "Export web site settings to file";
-    request.filter = "Vantrel settings file (*.qvr)|*.qvr";
+    request.filter = kSettingsFileFilter;
     request.default_suffix = "qvr";
     request.file_name = Q(MakeSafeFileName(d->GetName()));
     QString path;
@@ -1144,7 +993,7 @@ void TOstrel::mnuImportFromFileClick()
     platform::FileChooserRequest request;
     request.mode = platform::FileChooserRequest::Mode::kOpen;
     request.title = "Import web site settings from file";
-    request.filter = "Vantrel settings file (*.qvr)|*.qvr";
+    request.filter = kSettingsFileFilter;
     QString path;
     if (!platform::FileChooser().ChooseFile(this, request, path)) {
         return;
@@ -1155,23 +1004,6 @@ void TOstrel::mnuImportFromFileClick()
     } else if (!problem.empty()) {
         platform::MessageBox(problem, "", platform::kMbIconExclamation | platform::kMbOk);
     }
-}
-
-void TOstrel::OpenHelpPage(const char* file_name)
-{
-    // Installed beside the program, or, when run from the build folder, the sources' copy.
-    const QString app_dir = QCoreApplication::applicationDirPath();
-    const QStringList folders = {app_dir + "/../share/vantrel/docs", app_dir + "/docs",
-                                 QStringLiteral(VANTREL_SOURCE_DOCS_DIR)};
-    for (const QString& folder : folders) {
-        const QFileInfo page(QDir(folder).filePath(file_name));
-        if (page.exists()) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(page.absoluteFilePath()));
-            return;
-        }
-    }
-    platform::MessageBox(std::string("The help page ") + file_name + " was not found.", "",
-                         platform::kMbIconExclamation | platform::kMbOk);
 }
 
 // --- Window position ---
@@ -1190,50 +1022,16 @@ void TOstrel::SaveWindowPosition()
         return;
     }
     TQelRegistry& store = *publications_->Store();
-    const QRect outer = frameGeometry();
-    const bool saved = store.WriteRootInteger("Top", outer.top()) &&
-                       store.WriteRootInteger("Left", outer.left()) &&
-                       store.WriteRootInteger("Width", outer.width()) &&
-                       store.WriteRootInteger("Height", outer.height()) &&
-                       store.WriteRootInteger("PHeight", PublicationsPanel->height());
-    if (!saved) {
+    if (!SaveWindowPlacement(store, {frameGeometry(), PublicationsPanel->height()})) {
         qWarning("The window position could not be saved: %s", store.LastErrorText().c_str());
     }
 }
 
 void TOstrel::RestoreWindowPosition()
 {
-    TQelRegistry& store = *publications_->Store();
-    const int top = store.ReadRootInteger("Top");
-    const int left = store.ReadRootInteger("Left");
-    const int width = store.ReadRootInteger("Width");
-    const int height = store.ReadRootInteger("Height");
-    const int panel_height = store.ReadRootInteger("PHeight");
-    if (width > 100 && height > 100) {
-        // The outer bounds were saved; the frame's share is what the window manager adds now.
-        const QSize frame_extra = frameGeometry().size() - geometry().size();
-        QRect outer(left, top, width, height);
-        QRect desktop;
-        for (QScreen* screen : QGuiApplication::screens()) {
-            desktop = desktop.united(screen->geometry());
-        }
-        // Kept inside the desktop, right and bottom last, so that a window larger than the
-        // desktop lies against its right and bottom edges.
-        if (!desktop.isEmpty()) {
-            if (outer.left() < desktop.left())
-                outer.moveLeft(desktop.left());
-            if (outer.top() < desktop.top())
-                outer.moveTop(desktop.top());
-            if (outer.right() > desktop.right())
-                outer.moveRight(desktop.right());
-            if (outer.bottom() > desktop.bottom())
-                outer.moveBottom(desktop.bottom());
-        }
-        resize(outer.size() - frame_extra);
-        // Wayland lets a program neither set nor read its window's position.
-        if (QGuiApplication::platformName() != "wayland") {
-            move(outer.topLeft());
-        }
+    if (const auto placement = LoadWindowPlacement(*publications_->Store())) {
+        PlaceWindow(*this, KeepOnDesktop(placement->outer));
+        const int panel_height = placement->panel_height;
         if (panel_height > 0 && PublicationLogFrame->isVisible()) {
             const int total = LogSplitter->height();
             LogSplitter->setSizes(

@@ -1,15 +1,13 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
-#include <QStringList>
-#include <QWidget>
+#include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "foundation/QelDateFunctions.h"
+#include "app/ActivityPanel.h"
 #include "publishing/PublicationStatusHoundU.h"
 #include "publishing/PublishSession.h"
 #include "publishing/QVRProperties.h"
@@ -20,55 +18,30 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QSplitter;
-class QTimer;
 class QToolBar;
 
-// The main window (TOstrel) with the owner-drawn activity panel of its status bar (TActivityPanel);
-// MakeSafeFileName for the export.
+// The main window (TOstrel).
 namespace vantrel {
 class QelPublication;
 class QelPublicationList;
 class TAboutBox;
 class TChmodForm;
+class TLogWriter;
 class TMemoEx;
-class TOstrel;
 class TPublicationProperties;
 class TPublisherWizard;
 class TQVRPropertiesForm;
 class VStringGrid;
 
-// Status panel 0: the progress bar of a run, its activity marker and the panel's text, drawn
-// from the main window's counters.
-class TActivityPanel : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit TActivityPanel(TOstrel& owner);
-    QString Text() const { return text_; }
-    void SetText(const QString& text);
-    // Repaints soon: at once when the last paint is a while ago, else when that while is over,
-    // so that a run's stream of messages repaints the panel a few tens of times a second at most.
-    void ScheduleRepaint();
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    TOstrel& owner_;
-    QString text_;
-    QElapsedTimer painted_;
-    QTimer* repaint_timer_ = nullptr;
-};
-
-// The file name an export proposes: the name's ASCII letters and digits, each run of other
-// characters between two of them as one "_", none at either end.
-std::string MakeSafeFileName(const std::string& name);
-
 // The program's main window: the web site grid, publishing one or all web sites, the log pane
 // and the progress in the status bar. It owns the web site list and the publishing session, which
 // assembles and runs every publish and reports to it. Everything runs on the GUI thread; the
-// session's listener and the status check reach it through synchronised calls.
-class TOstrel : public QMainWindow, public IPublishSessionObserver, public IStatusHoundOwner
+// session's listener and the status check reach it through synchronised calls. Its run counters
+// are the activity panel's.
+class TOstrel : public QMainWindow,
+                public IPublishSessionObserver,
+                public IStatusHoundOwner,
+                public TActivityCounters
 {
     Q_OBJECT
 public:
@@ -121,10 +94,6 @@ public:
     // How the program ends when a closing cannot wait for a run any longer; tests replace it.
     static void SetProcessExit(std::function<void(int)> exit_process);
 
-    int32_t ProgressMax = 0;
-    int32_t ProgressPosition = 0;
-    int32_t ActivityCount = 0;
-
 protected:
     void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
@@ -154,12 +123,6 @@ private:
     std::string SummaryLine(int32_t count, const char* noun, const char* verb) const;
     int ShowCompletionBox(const std::string& text, uint32_t type, int seconds);
     void SetConnectingLock(bool locked);
-    void OpenHelpPage(const char* file_name);
-    // A run's log texts reach the log pane in batches: each waits at most a few tens of
-    // milliseconds, and every other log line flushes the waiting ones first, keeping the order.
-    void QueueLogText(const std::string& text);
-    void FlushLog();
-    void WriteLog(const QString& text, bool drop_empty_last_line);
 
     std::unique_ptr<QelPublicationList> publications_;
     // Borrows the list, so it goes first.
@@ -174,8 +137,6 @@ private:
     QelPublication* current_publication_ = nullptr;
     bool publishing_all_ = false;
     QString last_percent_text_;
-    QStringList pending_log_;
-    QTimer* log_timer_ = nullptr;
     uint8_t hang_up_mode_ = 0;
     bool first_error_shown_ = false;
 
@@ -205,6 +166,7 @@ private:
     QCheckBox* chkShowLog = nullptr;
     QGroupBox* PublicationLogFrame = nullptr;
     TMemoEx* memoLog = nullptr;
+    std::unique_ptr<TLogWriter> log_;
     TActivityPanel* activity_panel_ = nullptr;
     QLabel* message_panel_ = nullptr;
 };

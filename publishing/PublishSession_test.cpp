@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,17 @@ protected:
 
     bool Idle() { return !session_.Busy(); }
 
+    // The definition as the next start reads it.
+    static std::unique_ptr<QelPublication> Stored(const std::string& name)
+    {
+        QelPublicationList stored;
+        auto d = std::make_unique<QelPublication>();
+        if (const QelPublication* read = stored.FindByName(name)) {
+            d->Assign(*read);
+        }
+        return d;
+    }
+
     testing::ScopedConfigHome config_;
     testing::TestSandbox sandbox_;
     QelPublicationList list_;
@@ -110,15 +122,13 @@ TEST_F(PublishSessionTest, ARunIsRecordedInTheDefinitionAndStoredOnceItsThreadHa
                                         "finished One"}),
               observer_.events);
     EXPECT_EQ(std::vector<RunOutcome>{RunOutcome::kPublished}, observer_.outcomes);
-    QelPublicationList stored;
-    const QelPublication* read = stored.FindByName("One");
-    ASSERT_NE(nullptr, read);
-    EXPECT_EQ(StatusPublished, read->Status);
-    EXPECT_EQ(kFiles, read->WebFileCount);
-    EXPECT_NE(0, read->LastPublished);
+    const auto stored = Stored("One");
+    EXPECT_EQ(StatusPublished, stored->Status);
+    EXPECT_EQ(kFiles, stored->WebFileCount);
+    EXPECT_NE(0, stored->LastPublished);
 }
 
-TEST_F(PublishSessionTest, StopDuringARunRecordsItInterrupted)
+TEST_F(PublishSessionTest, StopDuringARunRecordsItInterruptedAndStoresIt)
 {
     QelPublication& d = AddSite("One");
     observer_.on_first_log_text = [&] { session_.Stop(); };
@@ -128,6 +138,8 @@ TEST_F(PublishSessionTest, StopDuringARunRecordsItInterrupted)
     EXPECT_EQ(std::vector<RunOutcome>{RunOutcome::kInterrupted}, observer_.outcomes);
     EXPECT_EQ(StatusInterrupted, list_.FindByName("One")->Status);
     EXPECT_EQ("Cancelled by user.", list_.FindByName("One")->LastErrorText);
+    EXPECT_EQ(StatusInterrupted, Stored("One")->Status);
+    EXPECT_EQ("Cancelled by user.", Stored("One")->LastErrorText);
 }
 
 TEST_F(PublishSessionTest, TheNextRunOfPublishAllStartsOnlyOnceThePreviousThreadHasFreedItsDevices)
@@ -170,6 +182,7 @@ TEST_F(PublishSessionTest, ShutdownDuringARunReportsShutDownAfterTheRunAndStarts
     EXPECT_FALSE(next_ran);
     EXPECT_EQ("shut down", observer_.events.back());
     EXPECT_EQ(StatusInterrupted, d.Status);
+    EXPECT_EQ(StatusInterrupted, Stored("One")->Status);
 }
 
 TEST(RecordRunResultTest, EachOutcomeLeavesItsRecord)

@@ -7,6 +7,26 @@
 
 namespace vantrel {
 
+std::string MakeSafeFileName(const std::string& name)
+{
+    std::string result;
+    bool gap = false;
+    for (char c : name) {
+        const bool keep =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        if (!keep) {
+            gap = true;
+            continue;
+        }
+        if (gap && !result.empty()) {
+            result += '_';
+        }
+        gap = false;
+        result += c;
+    }
+    return result;
+}
+
 bool ImportSettingsFile(QelPublicationList& list,
                         const std::string& file_name,
                         std::string* problem)

@@ -2,12 +2,17 @@
 
 #include <string>
 
-// The import of a web site definition from a settings file (the section "Vantrel" of an INI-style
-// file with the extension "qvr", as export writes it). The open dialog that chooses the file
-// belongs to the windows; its caller hands the choice in.
+// The settings files of web site definitions (the section "Vantrel" of an INI-style file with the
+// extension "qvr"): the name an export proposes (MakeSafeFileName) and the import of a definition
+// from such a file (ImportSettingsFile). The dialogs that choose the file belong to the windows;
+// their callers hand the choice in.
 namespace vantrel {
 
 class QelPublicationList;
+
+// The file name an export proposes: the name's ASCII letters and digits, each run of other
+// characters between two of them as one "_", none at either end.
+std::string MakeSafeFileName(const std::string& name);
 
 // Adds the definition of the settings file to the list, which saves it under its own key.
 // `file_name` is the file the user chose (system form), empty when the user cancelled. True when

@@ -33,6 +33,24 @@ protected:
     testing::ScriptedMessageBoxes boxes_;
 };
 
+TEST(MakeSafeFileNameTest, JoinsTheWordsOfTheNameWithUnderscores)
+{
+    struct Case
+    {
+        const char* name;
+        const char* file;
+    };
+    const Case kCases[] = {
+        {"My web site", "My_web_site"},
+        {"  a -- b!!c  ", "a_b_c"},
+        {" -!- ", ""},
+        {"Caf\xC3\xA9 2", "Caf_2"},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(c.file, MakeSafeFileName(c.name)) << c.name;
+    }
+}
+
 TEST_F(QvrFunctionsTest, AnExportedDefinitionImportsAsTheSameSettingsFromPlainCrlfText)
 {
     auto exported = testing::EveryValueAwayFromDefault("Example site");
