@@ -345,6 +345,7 @@ FtpStorageDevice::FtpStorageDevice(QelSyncBaseOutput* output,
         // A stop closes the connection, which ends whatever wait is under way on it (a reply, a
         // listing, a transfer) at once; a connection being made gives up on its own.
         stop_watcher_ = std::make_unique<StopWatcher>(stop_, [this] {
+            stoppable_sockets_.ShutDownAll();
             if (const uint64_t handle = watched_connection_.exchange(0)) {
                 platform::InternetCloseHandle(platform::InternetHandle{handle});
             }

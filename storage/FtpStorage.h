@@ -390,8 +390,10 @@ protected:
     TDotFileState* dot_file_state_ = nullptr;
     bool unix_ = false;
     const std::atomic<bool>* stop_ = nullptr;
-    // The connection handle as the stop watcher may close it from its thread.
+    // The connection handle as the stop watcher may close it from its thread, and the sockets
+    // it shuts down (the client library's).
     std::atomic<uint64_t> watched_connection_{0};
+    StoppableSockets stoppable_sockets_;
     std::unique_ptr<StopWatcher> stop_watcher_;
     // The server refused "NLST -a .*" (it refuses it in every folder): dot files come from
     // "LIST -a" for the rest of the device's life. Refused that too: they are not looked for.

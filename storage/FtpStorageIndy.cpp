@@ -26,6 +26,7 @@
 #include <Poco/Timestamp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
+#include <sys/socket.h>
 
 #include "foundation/ApiWrappers.h"
 #include "foundation/QelDateFunctions.h"
@@ -177,6 +178,76 @@ private:
     std::string head_;
 };
 
+// A socket that a stop request can shut down: it is among the device's stoppable sockets while
+// it is open, and its connecting gives up once the run is stopped.
+class StoppableSocketImpl : public Poco::Net::StreamSocketImpl
+{
+public:
+    explicit StoppableSocketImpl(StoppableSockets* sockets)
+        : sockets_(sockets)
+    {}
+    // An accepted connection's descriptor, which this socket takes over.
+    StoppableSocketImpl(StoppableSockets* sockets, poco_socket_t fd)
+        : Poco::Net::StreamSocketImpl(fd)
+        , sockets_(sockets)
+    {
+        Register();
+    }
+    ~StoppableSocketImpl() override { Leave(); }
+
+    void close() override
+    {
+        Leave();
+        Poco::Net::StreamSocketImpl::close();
+    }
+
+    // As Poco's, but in slices, so that a stop ends the wait.
+    void connect(const Poco::Net::SocketAddress& address, const Poco::Timespan& timeout) override
+    {
+        connectNB(address);
+        Register();
+        const Poco::Timestamp started;
+        for (;;) {
+            if (sockets_ != nullptr && sockets_->Stopped()) {
+                throw Poco::TimeoutException("The run was stopped", address.toString());
+            }
+            const Poco::Timespan left = timeout - Poco::Timespan(started.elapsed());
+            if (left <= 0) {
+                throw Poco::TimeoutException("connect timed out", address.toString());
+            }
+            if (poll(std::min(left, Poco::Timespan(0, 100'000)),
+                     SELECT_READ | SELECT_WRITE | SELECT_ERROR)) {
+                break;
+            }
+        }
+        if (const int failure = socketError()) {
+            error(failure, address.toString());
+        }
+        setBlocking(true);
+    }
+
+private:
+    void Register()
+    {
+        if (sockets_ != nullptr && !registered_ && sockfd() != POCO_INVALID_SOCKET) {
+            registered_fd_ = sockfd();
+            registered_ = true;
+            sockets_->Add(registered_fd_);
+        }
+    }
+    void Leave()
+    {
+        if (registered_) {
+            registered_ = false;
+            sockets_->Remove(registered_fd_);
+        }
+    }
+
+    StoppableSockets* sockets_;
+    bool registered_ = false;
+    poco_socket_t registered_fd_ = POCO_INVALID_SOCKET;
+};
+
 // A control connection's socket layer, its replies bounded.
 template <class Base>
 class BoundedReplyImpl : public Base
@@ -227,7 +298,7 @@ private:
     ReplyBound bound_;
 };
 
-using BoundedReplySocketImpl = BoundedReplyImpl<Poco::Net::StreamSocketImpl>;
+using BoundedReplySocketImpl = BoundedReplyImpl<StoppableSocketImpl>;
 
 // The TLS layer of a control connection, its replies bounded (counted after decryption).
 class BoundedReplySecureImpl : public BoundedReplyImpl<Poco::Net::SecureStreamSocketImpl>
@@ -313,9 +384,11 @@ public:
                      Poco::Timespan connect_limit,
                      Poco::Timespan reply_limit,
                      std::string host,
-                     Poco::Net::Context::Ptr context)
+                     Poco::Net::Context::Ptr context,
+                     StoppableSockets* sockets)
         : connect_limit_(connect_limit)
         , reply_limit_(reply_limit)
+        , sockets_(sockets)
         , host_(std::move(host))
         , context_(std::move(context))
     {
@@ -387,7 +460,7 @@ protected:
             throw Poco::Net::FTPException("The server named no port for the data connection",
                                           response, kCodeInvalidReply);
         }
-        Poco::Net::StreamSocket data;
+        Poco::Net::StreamSocket data(new StoppableSocketImpl(sockets_));
         data.connect(Poco::Net::SocketAddress(this->_pControlSocket->peerAddress().host(), port),
                      connect_limit_);
         BoundTransfers(&data);
@@ -444,12 +517,28 @@ private:
         }
         const Poco::Timestamp started;
         for (;;) {
+            if (sockets_->Stopped()) {
+                throw Poco::TimeoutException("The run was stopped");
+            }
             const Poco::Timespan left = connect_limit_ - Poco::Timespan(started.elapsed());
-            if (left <= 0 || !listener.poll(left, Poco::Net::Socket::SELECT_READ)) {
+            if (left <= 0) {
                 throw Poco::TimeoutException("The server did not open the data connection");
             }
-            Poco::Net::SocketAddress peer;
-            Poco::Net::StreamSocket data = listener.acceptConnection(peer);
+            // In slices, so that a stop ends the wait.
+            if (!listener.poll(std::min(left, Poco::Timespan(0, 100'000)),
+                               Poco::Net::Socket::SELECT_READ)) {
+                continue;
+            }
+            sockaddr_storage from{};
+            socklen_t from_size = sizeof from;
+            const int fd = ::accept4(listener.impl()->sockfd(), reinterpret_cast<sockaddr*>(&from),
+                                     &from_size, SOCK_CLOEXEC);
+            if (fd < 0) {
+                continue;
+            }
+            Poco::Net::StreamSocket data(new StoppableSocketImpl(sockets_, fd));
+            const Poco::Net::SocketAddress peer(reinterpret_cast<const sockaddr*>(&from),
+                                                from_size);
             if (peer.host() == server) {
                 BoundTransfers(&data);
                 return data;
@@ -468,6 +557,7 @@ private:
 
     Poco::Timespan connect_limit_;
     Poco::Timespan reply_limit_;
+    StoppableSockets* sockets_;
     std::string host_;
     Poco::Net::Context::Ptr context_;
     bool extended_passive_ = true;
@@ -596,14 +686,15 @@ void FtpIndyStorageDevice::ConnectClient(bool secure)
         DoStatus(kStatusResolving, "Resolving hostname " + host_ + ".");
         const Poco::Net::SocketAddress address(host_, port_);
         DoStatus(kStatusConnecting, "Connecting to " + address.host().toString() + ".");
-        Poco::Net::StreamSocket control(new BoundedReplySocketImpl(general_limit));
+        Poco::Net::StreamSocket control(
+            new BoundedReplySocketImpl(general_limit, &stoppable_sockets_));
         control.connect(address, connect_limit);
         if (secure) {
             client_ = std::make_unique<ConnectedSession<Poco::Net::FTPSClientSession>>(
-                control, connect_limit, general_limit, host_, tls_context_);
+                control, connect_limit, general_limit, host_, tls_context_, &stoppable_sockets_);
         } else {
             client_ = std::make_unique<ConnectedSession<Poco::Net::FTPClientSession>>(
-                control, connect_limit, general_limit, host_, nullptr);
+                control, connect_limit, general_limit, host_, nullptr, &stoppable_sockets_);
         }
         // The connection time-out also bounds the greeting, the TLS handshake and the log-in:
         // a server that accepts and then says nothing fails as one that does not answer.

@@ -754,49 +754,55 @@ TEST(FtpStorageDeviceStopTest, AStopEndsEveryWaitWithinTwoSecondsWithoutRetrying
     };
     testing::TestSandbox local;
     local.WriteFile("a.txt", "a");
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.label);
-        ScriptedFtpServer server;
-        if (c.wait == Wait::kConnect) {
-            server.HoldGreeting();
-        } else {
-            server.SetFault(c.verb, c.fault);
+    for (const bool client_library : {false, true}) {
+        for (const auto& c : kCases) {
+            SCOPED_TRACE(std::string(c.label) + (client_library ? ", client library" : ""));
+            ScriptedFtpServer server;
+            if (c.wait == Wait::kConnect) {
+                server.HoldGreeting();
+            } else {
+                server.SetFault(c.verb, c.fault);
+            }
+            LinesOutput output;
+            std::atomic<bool> stop{false};
+            const FtpDeviceSettings settings{.port = server.Port(),
+                                             .general_timeout = 60,
+                                             .connection_timeout = 60,
+                                             .stop = &stop};
+            std::unique_ptr<FtpStorageDevice> owned =
+                client_library ? std::make_unique<FtpIndyStorageDevice>(&output, settings)
+                               : std::make_unique<FtpStorageDevice>(&output, settings);
+            FtpStorageDevice& device = *owned;
+            if (c.wait != Wait::kConnect) {
+                ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", "")) << output.All();
+            }
+            std::thread stopper([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                stop = true;
+            });
+            const auto start = steady_clock::now();
+            switch (c.wait) {
+                case Wait::kConnect:
+                    EXPECT_FALSE(device.Open("ftp:\\\\127.0.0.1", "u", "p", ""));
+                    break;
+                case Wait::kReply:
+                    EXPECT_FALSE(device.ChangeWorkingFolder("sub"));
+                    break;
+                case Wait::kListing:
+                    EXPECT_EQ(0, device.ListDirectory("", "", false)->Count());
+                    break;
+                case Wait::kUpload:
+                    EXPECT_FALSE(device.PutFile(local.SystemPath("a.txt"), "", "a.txt", true));
+                    break;
+            }
+            EXPECT_LT(SecondsSince(start), 2.0);
+            stopper.join();
+            server.Release();
+            EXPECT_EQ(0, output.Count(kMsgWarning, "Timedout - Retrying")) << output.All();
+            EXPECT_EQ(0, output.Count(kMsgInformation, "Trying active rather than passive."));
+            const std::string verb = c.wait == Wait::kConnect ? "USER" : c.verb;
+            EXPECT_GE(1, CountCommands(server.Commands(), verb));
         }
-        LinesOutput output;
-        std::atomic<bool> stop{false};
-        FtpStorageDevice device(&output, FtpDeviceSettings{.port = server.Port(),
-                                                           .general_timeout = 60,
-                                                           .connection_timeout = 60,
-                                                           .stop = &stop});
-        if (c.wait != Wait::kConnect) {
-            ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1", "u", "p", "")) << output.All();
-        }
-        std::thread stopper([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            stop = true;
-        });
-        const auto start = steady_clock::now();
-        switch (c.wait) {
-            case Wait::kConnect:
-                EXPECT_FALSE(device.Open("ftp:\\\\127.0.0.1", "u", "p", ""));
-                break;
-            case Wait::kReply:
-                EXPECT_FALSE(device.ChangeWorkingFolder("sub"));
-                break;
-            case Wait::kListing:
-                EXPECT_EQ(0, device.ListDirectory("", "", false)->Count());
-                break;
-            case Wait::kUpload:
-                EXPECT_FALSE(device.PutFile(local.SystemPath("a.txt"), "", "a.txt", true));
-                break;
-        }
-        EXPECT_LT(SecondsSince(start), 2.0);
-        stopper.join();
-        server.Release();
-        EXPECT_EQ(0, output.Count(kMsgWarning, "Timedout - Retrying")) << output.All();
-        EXPECT_EQ(0, output.Count(kMsgInformation, "Trying active rather than passive."));
-        const std::string verb = c.wait == Wait::kConnect ? "USER" : c.verb;
-        EXPECT_GE(1, CountCommands(server.Commands(), verb));
     }
 }
 

@@ -1,6 +1,9 @@
 #include "storage/StopWatcher.h"
 
+#include <algorithm>
 #include <utility>
+
+#include <sys/socket.h>
 
 namespace vantrel {
 
@@ -31,6 +34,39 @@ void StopWatcher::Run()
         }
         ending_changed_.wait_for(lock, kPollInterval, [this] { return ending_; });
     }
+}
+
+void StoppableSockets::Add(int fd)
+{
+    if (fd < 0) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(lock_);
+    fds_.push_back(fd);
+    if (stopped_) {
+        ::shutdown(fd, SHUT_RDWR);
+    }
+}
+
+void StoppableSockets::Remove(int fd)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    std::erase(fds_, fd);
+}
+
+void StoppableSockets::ShutDownAll()
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    stopped_ = true;
+    for (const int fd : fds_) {
+        ::shutdown(fd, SHUT_RDWR);
+    }
+}
+
+bool StoppableSockets::Stopped() const
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    return stopped_;
 }
 
 }  // namespace vantrel

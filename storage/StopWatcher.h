@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // Ends a device's waits when the user stops the run.
 namespace vantrel {
@@ -32,6 +33,25 @@ private:
     std::condition_variable ending_changed_;
     bool ending_ = false;  // Guarded by lock_.
     std::thread thread_;
+};
+
+// The sockets a device's waits may block on, which a stop shuts down (the reads and writes on
+// them then end at once; their owner still closes them). A socket must leave before it is closed,
+// so that a stop never shuts down a socket that has since taken its number. One that comes once
+// the stop has happened is shut down as it comes.
+class StoppableSockets
+{
+public:
+    void Add(int fd);
+    void Remove(int fd);
+    void ShutDownAll();
+    bool Stopped() const;
+
+private:
+    mutable std::mutex lock_;
+    // Guarded by lock_.
+    std::vector<int> fds_;
+    bool stopped_ = false;
 };
 
 }  // namespace vantrel
