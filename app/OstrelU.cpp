@@ -524,13 +524,13 @@ void TOstrel::RunStarting(QelPublication& d)
     UpdateConfigEnabled(0);
 }
 
+// Stop stays at hand: a stop ends the opening at once.
 void TOstrel::SetConnectingLock(bool locked)
 {
-    tool_bar_->setEnabled(!locked);
     menuBar()->setEnabled(!locked);
 }
 
-// The window takes no command while the destination opens.
+// The window takes no command but Stop while the destination opens.
 void TOstrel::Connecting(QelPublication& d)
 {
     AppendLog("Connecting to " + d.Server);

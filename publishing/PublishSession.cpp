@@ -405,6 +405,18 @@ void PublishSession::OpenReturned()
         return;
     }
     QelPublication& d = *current_;
+    if (c.flags.StopRequested) {
+        // Stopped while the destination opened: the run ends interrupted, as a stop during the
+        // run does, and no publisher thread starts (its worker would forget the stop).
+        c.source.reset();
+        c.destination = {};
+        const QelSyncStatus nothing;
+        RecordRunResult(d, nothing, RunOutcome::kInterrupted, NowDateTime());
+        publications_.Update(d.GetName(), d);
+        c.error_log->Close();
+        observer_.RunFinished(d, nothing, RunOutcome::kInterrupted);
+        return;
+    }
     if (!c.opened) {
         if (c.last_error == platform::kErrorInternetTimeout && observer_.RetryAfterTimeout(d)) {
             OpenDestination();

@@ -1,9 +1,11 @@
 #include "publishing/PublishSession.h"
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include "publishing/PublicationInfo.h"
 #include "storage/FtpStorage.h"
 #include "tests/support/Concurrency.h"
+#include "tests/support/ScriptedFtpServer.h"
 #include "tests/support/SettingsSandbox.h"
 #include "tests/support/TestSandbox.h"
 
@@ -140,6 +143,36 @@ TEST_F(PublishSessionTest, StopDuringARunRecordsItInterruptedAndStoresIt)
     EXPECT_EQ("Cancelled by user.", list_.FindByName("One")->LastErrorText);
     EXPECT_EQ(StatusInterrupted, Stored("One")->Status);
     EXPECT_EQ("Cancelled by user.", Stored("One")->LastErrorText);
+}
+
+// A server that never greets: Stop ends the opening at once, whatever the time-outs, and the run
+// is interrupted without a publisher thread.
+TEST_F(PublishSessionTest, StopWhileTheDestinationOpensInterruptsTheRunAtOnce)
+{
+    testing::ScriptedFtpServer server;
+    server.HoldGreeting();
+    QelPublication& d = AddSite("One");
+    d.Server = "127.0.0.1";
+    d.FtpPort = server.Port();
+    d.ConnectionTimeout = 60;
+    d.GeneralTimeout = 60;
+    ASSERT_EQ(PublishSession::StartResult::kOpening, session_.Start(d, false, false));
+    const auto start = std::chrono::steady_clock::now();
+    // The Stop button's request is one atomic store; here it comes from a thread of its own,
+    // while the main thread serves the session.
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        session_.Stop();
+    });
+    const bool ended = ServeUntil([&] { return !observer_.outcomes.empty() && Idle(); });
+    const auto took = std::chrono::steady_clock::now() - start;
+    stopper.join();
+    server.Release();
+    ASSERT_TRUE(ended);
+    EXPECT_LT(took, std::chrono::milliseconds(2300));
+    EXPECT_EQ(std::vector<RunOutcome>{RunOutcome::kInterrupted}, observer_.outcomes);
+    EXPECT_FALSE(observer_.Saw("thread"));
+    EXPECT_EQ(StatusInterrupted, Stored("One")->Status);
 }
 
 TEST_F(PublishSessionTest, TheNextRunOfPublishAllStartsOnlyOnceThePreviousThreadHasFreedItsDevices)
