@@ -748,7 +748,9 @@ std::unique_ptr<QelStorageDevice> TPublisherWizard::MakeTestDevice(
     QelPublication site;
     site.Server = device.server;
     site.ConnectionType = device.connection_type;
-    return MakeDestinationDevice(site, output, ConnectionTestOptions()).device;
+    DestinationOptions options = ConnectionTestOptions();
+    options.stop = device.stop;
+    return MakeDestinationDevice(site, output, options).device;
 }
 
 bool TPublisherWizard::MakeTestObjects()
@@ -767,7 +769,9 @@ bool TPublisherWizard::MakeTestObjects()
 void TPublisherWizard::SetTestRunning(bool running)
 {
     testing_ = running;
-    btnTestConnection->setEnabled(!running);
+    btnTestConnection->setEnabled(true);
+    btnTestConnection->setText(running ? QStringLiteral("Cancel")
+                                       : QStringLiteral("Test Connection"));
     PageWizard->tabBar()->setEnabled(!running);
     Button8->setEnabled(!running);
     Button10->setEnabled(!running);
@@ -775,7 +779,12 @@ void TPublisherWizard::SetTestRunning(bool running)
 
 void TPublisherWizard::BtnTestConnectionClick()
 {
+    // While a test runs the button cancels it; the test then ends at once, as failed.
     if (testing_) {
+        if (test_session_ != nullptr) {
+            test_session_->Stop();
+        }
+        btnTestConnection->setEnabled(false);
         return;
     }
     memoTestLog->clear();
@@ -795,6 +804,8 @@ void TPublisherWizard::BtnTestConnectionClick()
     ConnectionTestDevice device;
     device.server = server;
     device.disk = DiskStorageDevice::IsDiskPath(server);
+    test_session_->Flags().StopRequested = false;
+    device.stop = &test_session_->Flags().StopRequested;
     if (!device.disk) {
         // "LAN only" also asks before publishing over a modem, as the published web site will.
         const ConnectionChoice connection = Connection();

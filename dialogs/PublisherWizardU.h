@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +33,8 @@ struct ConnectionTestDevice
     uint8_t ftp_flags = 0;
     std::string server;
     uint8_t connection_type = 0;
+    // Set when the user cancels the test: the device's waits end at once.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // Makes the device of a connection test; called on the test's worker thread. The output is the

@@ -22,6 +22,7 @@
 #include "tests/support/FtpTestServers.h"
 #include "tests/support/MemoryStorageDevice.h"
 #include "tests/support/PublicationSamples.h"
+#include "tests/support/ScriptedFtpServer.h"
 #include "tests/support/SettingsSandbox.h"
 #include "tests/support/qt/DialogDriver.h"
 #include "tests/support/qt/GuiFakes.h"
@@ -651,6 +652,43 @@ private slots:
         }
     }
 
+    // A server that never greets: Cancel ends the test at once, whatever the time-outs.
+    void CancelEndsATestThatWaits()
+    {
+        Fixture f;
+        testing::ScriptedFtpServer server;
+        server.HoldGreeting();
+        const uint16_t port = server.Port();
+        f.wizard.SetDeviceFactory(
+            [port](const ConnectionTestDevice& device, QelSyncBaseOutput& output) {
+                return std::unique_ptr<QelStorageDevice>(std::make_unique<FtpStorageDevice>(
+                    &output, FtpDeviceSettings{.port = port,
+                                               .general_timeout = 60,
+                                               .connection_timeout = 60,
+                                               .flags = device.ftp_flags,
+                                               .stop = device.stop}));
+            });
+        bool ended = false;
+        QString status;
+        std::chrono::steady_clock::duration took{};
+        f.Run([&] {
+            f.Type("FtpServer", QStringLiteral("ftp://127.0.0.1"));
+            f.Type("PublicationName", "Site");
+            f.ClickTab(TPublisherWizard::kPageTestConnection);
+            QTest::mouseClick(f.Button("btnTestConnection"), Qt::LeftButton);
+            QTest::qWait(300);
+            const auto start = std::chrono::steady_clock::now();
+            QTest::mouseClick(f.Button("btnTestConnection"), Qt::LeftButton);
+            ended = QTest::qWaitFor([&] { return !f.wizard.ConnectionTestRunning(); }, 10000);
+            took = std::chrono::steady_clock::now() - start;
+            status = f.Status()->text();
+        });
+        server.Release();
+        QVERIFY(ended);
+        QVERIFY(took < std::chrono::seconds(2));
+        QCOMPARE(status, QStringLiteral("Failed"));
+    }
+
     // While the device works the window stays live: the log fills, nothing can leave the page.
     void TheTestRunsOffTheGuiThreadAndKeepsItsObjects()
     {
@@ -678,6 +716,7 @@ private slots:
             released_cv.notify_all();
         };
         f.wizard.SetDeviceFactory(devices.Factory());
+        // button_off: the test button has become the test's Cancel.
         bool live_log = false, button_off = false, tabs_off = false, stayed = false;
         bool first_done = false;
         int page_after_click = -1;
@@ -691,7 +730,8 @@ private slots:
             QTest::mouseClick(f.Button("btnTestConnection"), Qt::LeftButton);
             testing_status = f.Status()->text();
             live_log = QTest::qWaitFor([&] { return Lines(f.Log()).size() == 4; }, 10000);
-            button_off = !f.Button("btnTestConnection")->isEnabled();
+            button_off = f.Button("btnTestConnection")->isEnabled() &&
+                         f.Button("btnTestConnection")->text() == QStringLiteral("Cancel");
             tabs_off = !f.pages->tabBar()->isEnabled() && !f.Button("Button10")->isEnabled();
             f.pages->setCurrentIndex(TPublisherWizard::kPageCompleted);
             page_after_click = f.pages->currentIndex();
