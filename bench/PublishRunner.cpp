@@ -301,6 +301,15 @@ int Main(int argc, char** argv)
     site.DotFileState.Treatment = static_cast<uint8_t>(state.DotFileTreatment);
     site.ServerTimeDrift = state.ServerTimeDrift;
 
+    // From here on a signal to end is a stop request: the run ends at its next step, and its
+    // waits (the opening of the destination among them) end at once.
+    stop_request = &flags.StopRequested;
+    struct sigaction stop_action = {};
+    stop_action.sa_handler = RequestStop;
+    sigemptyset(&stop_action.sa_mask);
+    sigaction(SIGINT, &stop_action, nullptr);
+    sigaction(SIGTERM, &stop_action, nullptr);
+
     const std::string source_root = platform::ToSystemPath(positional[0]);
     std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output);
     bool opened = source->Open(source_root, "", "", "");
@@ -342,19 +351,12 @@ int Main(int argc, char** argv)
             }
         }
     }
-    if (!opened) {
-        std::fputs("cannot open the source or the destination\n", stderr);
+    if (!opened || flags.StopRequested) {
+        std::fputs(flags.StopRequested ? "stopped while the destination opened\n"
+                                       : "cannot open the source or the destination\n",
+                   stderr);
         return 1;
     }
-
-    // From here on a signal to end is a stop request: the run ends at its next step, and its
-    // waits end at once.
-    stop_request = &flags.StopRequested;
-    struct sigaction stop_action = {};
-    stop_action.sa_handler = RequestStop;
-    sigemptyset(&stop_action.sa_mask);
-    sigaction(SIGINT, &stop_action, nullptr);
-    sigaction(SIGTERM, &stop_action, nullptr);
 
     const TDateTime start_time = NowDateTime();
     QelSyncBackupWorker worker(&output);

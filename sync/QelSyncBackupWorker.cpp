@@ -427,6 +427,11 @@ bool QelSyncBackupWorker::ListDestinationFolder(const std::string& path,
     if (!DestinationDevice->TakeListingFailure()) {
         return true;
     }
+    if (Flags->StopRequested) {
+        // The stop ended the listing.
+        Report(kMsgWarning, "Stopped");
+        return false;
+    }
     const std::string text =
         "Failed to read destination folder " + path + ". " + DestinationDevice->GetLastErrorText();
     if (deleting) {
@@ -554,7 +559,9 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
         if (!ListDestinationFolder(DestinationRoot + folder, &dst, false)) {
             // What the folder holds is unknown: uploading into it blind could never find its
             // obsolete entries, and the run must not end as a success.
-            return Flags->ContinueAfterErrors ? SyncOk : SyncCopyFailed;
+            return Flags->StopRequested         ? SyncStopped
+                   : Flags->ContinueAfterErrors ? SyncOk
+                                                : SyncCopyFailed;
         }
         RemoveLeftovers(folder, *src, dst.get());
         if (dst->Count() == static_cast<int32_t>(kFoldersListedAtMost) &&
@@ -722,6 +729,9 @@ SyncResult QelSyncBackupWorker::HandleSourceFolder(const std::string& folder,
     if (d == nullptr) {
         if (CreateRemoteFolder(DestinationRoot + folder, s.Name)) {
             ++status_.FoldersCreated;
+        } else if (Flags->StopRequested) {
+            Report(kMsgWarning, "Stopped");
+            return SyncStopped;
         } else {
             status_.ErrorOccurred = true;
             if (!Flags->ContinueAfterErrors) {
@@ -816,6 +826,11 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
             if (d != nullptr && d->Name != s.Name) {
                 d->Name = s.Name;
             }
+        } else if (Flags->StopRequested) {
+            // The stop ended the upload (the device gives up its waits at once): a stop, not a
+            // failure.
+            Report(kMsgWarning, "Stopped");
+            return SyncStopped;
         } else {
             status_.ErrorOccurred = true;
             const std::string text = "Failed to copy file " + SourceRoot + path + ". " +
