@@ -243,6 +243,17 @@ TEST(FtpStorageIndyHostile, EachRequestFailsWithinItsBound)
     }
 }
 
+// The device over the client library, or the one over the internet library.
+std::unique_ptr<FtpStorageDevice> EitherDevice(bool client_library,
+                                               QelSyncBaseOutput* output,
+                                               const FtpDeviceSettings& settings)
+{
+    if (client_library) {
+        return std::make_unique<FtpIndyStorageDevice>(output, settings);
+    }
+    return std::make_unique<FtpStorageDevice>(output, settings);
+}
+
 // A greeting that the server cuts short by closing the connection, or sends a byte at a time
 // without end, fails the connection, and such a reply to PWD ends; each within its bound,
 // through either device (general and
@@ -280,8 +291,7 @@ TEST(FtpStorageIndyHostile, ARepliesCutOrDrippedFailOpenWithinItsBound)
             const FtpDeviceSettings settings{
                 .port = server.Port(), .general_timeout = 2, .connection_timeout = 2};
             std::unique_ptr<FtpStorageDevice> device =
-                client_library ? std::make_unique<FtpIndyStorageDevice>(&output, settings)
-                               : std::make_unique<FtpStorageDevice>(&output, settings);
+                EitherDevice(client_library, &output, settings);
             const auto start = std::chrono::steady_clock::now();
             // A folder that cannot be read after the log-in leaves the connection in use.
             const bool opened = device->Open("ftp:\\\\127.0.0.1", "u", "p", "");
@@ -303,9 +313,7 @@ TEST(FtpStorageIndyHostile, ARefusedLogInIsNotRetried)
         testing::CollectingOutput output;
         const FtpDeviceSettings settings{
             .port = server.Port(), .general_timeout = 2, .connection_timeout = 2};
-        std::unique_ptr<FtpStorageDevice> device =
-            client_library ? std::make_unique<FtpIndyStorageDevice>(&output, settings)
-                           : std::make_unique<FtpStorageDevice>(&output, settings);
+        std::unique_ptr<FtpStorageDevice> device = EitherDevice(client_library, &output, settings);
         EXPECT_FALSE(device->Open("ftp:\\\\127.0.0.1", "u", "wrong", ""));
         const auto commands = server.Commands();
         EXPECT_EQ(1, std::count_if(commands.begin(), commands.end(),
