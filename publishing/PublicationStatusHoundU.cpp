@@ -7,6 +7,7 @@
 #include "foundation/StringMatches.h"
 #include "publishing/PublicationInfo.h"
 #include "storage/QelDirectoryListUnit.h"
+#include "sync/QelSyncBackupWorker.h"
 
 namespace vantrel {
 namespace {
@@ -40,7 +41,12 @@ TPublicationStatusHound::TScanJob::TScanJob(const QelPublication& definition)
     , IgnoreFolders(definition.IgnoreFolders)
     , ExcludeFolders(definition.ExcludeFolders)
     , AsciiFiles(definition.AsciiFiles)
-{}
+{
+    Patterns.ExcludeFiles = ExcludeFiles;
+    Patterns.IgnoreFiles = IgnoreFiles;
+    Patterns.ExcludeFolders = ExcludeFolders;
+    Patterns.IgnoreFolders = IgnoreFolders;
+}
 
 bool TPublicationStatusHound::TScanJob::ScannedAsDefined(const QelPublication& definition) const
 {
@@ -122,7 +128,7 @@ void TPublicationStatusHound::Execute()
         // An empty source would list the root of the file system.
         if (!Current->Source.empty()) {
             path_ids_.clear();
-            FileCount = ScanFolder(Current->Source);
+            FileCount = ScanFolder(Current->Source, "");
         }
         platform::Synchronize([this] { ApplyResult(); });
     }
@@ -158,7 +164,7 @@ void TPublicationStatusHound::PickNext()
     }
 }
 
-int32_t TPublicationStatusHound::ScanFolder(const std::string& path)
+int32_t TPublicationStatusHound::ScanFolder(const std::string& path, const std::string& relative)
 {
     const std::unique_ptr<QelDirectoryList> list = QelDirectoryList::CreateFromFolder(path, "");
     const QelDirectoryEntry* self = list->Find(".", true);
@@ -169,9 +175,11 @@ int32_t TPublicationStatusHound::ScanFolder(const std::string& path)
     int32_t files = 0;
     for (int32_t i = list->Count(); i >= 1 && !stopped_; --i) {
         const QelDirectoryEntry& e = *list->Items(i);
+        // The run's own rule, on the path relative to the source root (a local source: letter
+        // case counts), so that the check counts exactly the files a run records.
+        const std::string entry_path = relative + "\\" + e.Name;
         if (!e.IsDirectory()) {
-            if (MatchesAny(e.Name, Current->IgnoreFiles, false) ||
-                MatchesAny(e.Name, Current->ExcludeFiles, false)) {
+            if (!QelSyncBackupWorker::FileIncludedBy(Current->Patterns, entry_path, false)) {
                 continue;
             }
             Newest = std::max(Newest, e.Date);
@@ -179,8 +187,8 @@ int32_t TPublicationStatusHound::ScanFolder(const std::string& path)
             if (MatchesAny(e.Name, Current->AsciiFiles, true)) {
                 ++PageCount;
             }
-        } else if (!e.IsDotEntry() && !MatchesAny(e.Name, Current->IgnoreFolders, false) &&
-                   !MatchesAny(e.Name, Current->ExcludeFolders, false)) {
+        } else if (!e.IsDotEntry() &&
+                   QelSyncBackupWorker::FolderIncludedBy(Current->Patterns, entry_path, false)) {
             // A link to a folder that holds it would be entered again and again.
             const bool on_path =
                 e.FileId != 0 && std::find(path_ids_.begin(), path_ids_.end(),
@@ -189,7 +197,7 @@ int32_t TPublicationStatusHound::ScanFolder(const std::string& path)
                 continue;
             }
             ++DirCount;
-            files += ScanFolder(path + "\\" + e.Name);
+            files += ScanFolder(path + "\\" + e.Name, entry_path);
         }
     }
     path_ids_.pop_back();

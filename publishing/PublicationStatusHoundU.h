@@ -9,6 +9,7 @@
 
 #include "foundation/QelDateFunctions.h"
 #include "platform/Threads.h"
+#include "sync/QelSyncFlags.h"
 
 // The background status check (TPublicationStatusHound) and the side of the main window it
 // reports to (IStatusHoundOwner).
@@ -67,6 +68,8 @@ private:
         std::vector<std::string> IgnoreFolders;
         std::vector<std::string> ExcludeFolders;
         std::vector<std::string> AsciiFiles;
+        // The four lists as a run's options hold them.
+        QelSyncFlags Patterns;
 
         explicit TScanJob(const QelPublication& definition);
         // Whether the definition still has the source and patterns that were scanned.
@@ -82,8 +85,9 @@ private:
     QelPublication* NextPublication();
     // Main thread: Current := the marked definition with the fewest published files.
     void PickNext();
-    // Thread: counts the files of the folder tree below path.
-    int32_t ScanFolder(const std::string& path);
+    // Thread: counts the files of the folder tree below path, whose path relative to the source
+    // root is `relative` ("" for the root), that a run publishes.
+    int32_t ScanFolder(const std::string& path, const std::string& relative);
     // Main thread: gives Current's web site its counts and status.
     void ApplyResult();
 

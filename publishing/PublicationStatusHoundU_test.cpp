@@ -236,7 +236,8 @@ TEST_F(TPublicationStatusHoundTest, CountsTheSourceAndMarksOnlyOutOfDatePublishe
          1,
          0,
          1},
-        // Ignored and excluded names are matched exactly, text-file names ignoring case; a
+        // Patterns in the form the dialog stores them ("*\name") match the path below the
+        // source as a run matches it, letter case counting; text-file names ignore case; a
         // folder named like a file pattern is still counted and entered.
         {"filtered",
          StatusPublished,
@@ -253,17 +254,24 @@ TEST_F(TPublicationStatusHoundTest, CountsTheSourceAndMarksOnlyOutOfDatePublishe
          1,
          2},
         {"missing source", StatusPublished, 0, {}, StatusPublished, 0, 0, 0},
+        // One of two published pages deleted beside an excluded folder full of files.
+        {"lost a page beside exclusions",
+         StatusPublished,
+         2,
+         {{"a.htm", kOld}, {"private/1.htm", kOld}, {"private/2.htm", kOld}},
+         StatusNeedsPublishing,
+         1,
+         0,
+         1},
     };
     for (const Case& c : kCases) {
-        QelPublication& p = AddSite(c.site, c.status, c.web_files, {"thumbs.db"});
+        QelPublication& p = AddSite(c.site, c.status, c.web_files, {"*\\thumbs.db"});
         for (const File& f : c.files) {
             sources_.WriteFile(std::string(c.site) + "/" + f.path, "x", f.mtime);
         }
-        if (std::string(c.site) == "filtered") {
-            p.ExcludeFiles = {"*.bak"};
-            p.ExcludeFolders = {"priv*"};
-            p.IgnoreFolders = {"cgi"};
-        }
+        p.ExcludeFiles = {"*.bak"};
+        p.ExcludeFolders = {"*\\priv*"};
+        p.IgnoreFolders = {"*\\cgi"};
     }
     RunCheck();
     for (const Case& c : kCases) {

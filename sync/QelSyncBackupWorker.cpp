@@ -215,15 +215,32 @@ bool QelSyncBackupWorker::MatchesIgnoreFolders(const std::string& path) const
 
 bool QelSyncBackupWorker::FolderIncluded(const std::string& path) const
 {
-    return !MatchesExcludeFolders(path) && !MatchesIgnoreFolders(path);
+    return FolderIncludedBy(*Flags, path, ignore_case_);
 }
 
 bool QelSyncBackupWorker::FileIncluded(const std::string& path) const
 {
-    if (!Flags->IncludeFiles.empty() && !Matches(Flags->IncludeFiles, path)) {
+    return FileIncludedBy(*Flags, path, ignore_case_);
+}
+
+bool QelSyncBackupWorker::FolderIncludedBy(const QelSyncFlags& flags,
+                                           const std::string& path,
+                                           bool ignore_case)
+{
+    return FindMatchingPattern(path, flags.ExcludeFolders, ignore_case) < 0 &&
+           FindMatchingPattern(path, flags.IgnoreFolders, ignore_case) < 0;
+}
+
+bool QelSyncBackupWorker::FileIncludedBy(const QelSyncFlags& flags,
+                                         const std::string& path,
+                                         bool ignore_case)
+{
+    if (!flags.IncludeFiles.empty() &&
+        FindMatchingPattern(path, flags.IncludeFiles, ignore_case) < 0) {
         return false;
     }
-    return !MatchesExcludeFiles(path) && !MatchesIgnoreFiles(path);
+    return FindMatchingPattern(path, flags.ExcludeFiles, ignore_case) < 0 &&
+           FindMatchingPattern(path, flags.IgnoreFiles, ignore_case) < 0;
 }
 
 QelSyncBackupWorker::LineEnds QelSyncBackupWorker::SourceLineEnds(const std::string& folder,
@@ -577,14 +594,16 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
     const int32_t count = src->Count();
     for (int32_t i = 1; i <= count; ++i) {
         const QelDirectoryEntry& s = *src->Items(i);
+        // The source counts (what the web site records) take only what the run publishes, as
+        // the status check counts.
         if (s.IsDirectory()) {
             if (!s.IsDotEntry()) {
                 ++status_.FoldersTotal;
-                ++status_.SourceFolders;
+                status_.SourceFolders += FolderIncluded(folder + "\\" + s.Name) ? 1 : 0;
             }
         } else {
             ++status_.FilesTotal;
-            ++status_.SourceFiles;
+            status_.SourceFiles += FileIncluded(folder + "\\" + s.Name) ? 1 : 0;
         }
     }
 

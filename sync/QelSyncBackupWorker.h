@@ -42,6 +42,16 @@ public:
 
     bool FileIncluded(const std::string& path) const;
     bool FolderIncluded(const std::string& path) const;
+    // Whether a run with these options publishes the source file or folder at `path`, a
+    // relative path ("\sub\page.html"); letter case counts unless `ignore_case` (a source that
+    // is not a local folder). The status check counts a source by the same rule, so that a
+    // published, unchanged site stays published.
+    static bool FileIncludedBy(const QelSyncFlags& flags,
+                               const std::string& path,
+                               bool ignore_case);
+    static bool FolderIncludedBy(const QelSyncFlags& flags,
+                                 const std::string& path,
+                                 bool ignore_case);
     bool IsTextFile(const std::string& name) const;
     // The line ends of a source text file; all 0 and not read when its copy cannot be read.
     struct LineEnds

@@ -150,6 +150,26 @@ TEST_F(QelSyncBackupWorkerTest, ASmallTreeIsPublishedInThisExactOrder)
     EXPECT_EQ(0, worker_.Status().FilesCopied);
 }
 
+// What a web site records of its source is what the run publishes: the status check counts by
+// the same rule, so an unchanged site stays published.
+TEST_F(QelSyncBackupWorkerTest, TheSourceCountsLeaveOutWhatTheRunDoesNotPublish)
+{
+    src_->AddFile("\\src\\a.htm", "a", 10);
+    src_->AddFile("\\src\\thumbs.db", "t", 10);
+    src_->AddFolder("\\src\\priv", 10);
+    src_->AddFile("\\src\\priv\\x.htm", "x", 10);
+    src_->AddFolder("\\src\\pub", 10);
+    src_->AddFile("\\src\\pub\\b.htm", "b", 10);
+    flags_.IgnoreFiles = {"*\\thumbs.db"};
+    flags_.ExcludeFolders = {"*\\priv"};
+    Run();
+    const QelSyncStatus& st = worker_.Status();
+    EXPECT_EQ(2, st.SourceFiles);
+    EXPECT_EQ(1, st.SourceFolders);
+    EXPECT_EQ(3, st.FilesTotal);
+    EXPECT_EQ(3, st.FoldersTotal);
+}
+
 TEST_F(QelSyncBackupWorkerTest, RootsAreNormalisedButQuotedAsGiven)
 {
     src_->AddFile("\\src\\a.htm", "a", 10);
