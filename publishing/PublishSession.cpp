@@ -289,6 +289,7 @@ PublishSession::StartResult PublishSession::Start(QelPublication& d,
     }
 
     FillSyncFlags(d, turbo, &c.flags);
+    c.error_log->StartRun();
     current_ = &d;
     d.Status = StatusPublishing;
     observer_.RunStarting(d);

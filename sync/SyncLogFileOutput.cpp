@@ -27,14 +27,29 @@ QelSyncLogFileOutput::~QelSyncLogFileOutput()
 
 void QelSyncLogFileOutput::Finished(const QelSyncStatus&)
 {
-    Close();
+    std::lock_guard<std::mutex> lock(lock_);
+    CloseLocked();
+    // The devices freed after the run write their last lines to the same run's file.
+    resume_ = true;
+}
+
+void QelSyncLogFileOutput::StartRun()
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    CloseLocked();
+}
+
+bool QelSyncLogFileOutput::EnsureOpen()
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    return EnsureOpenLocked();
 }
 
 // The platform's last error is left alone throughout: a device writes its error message before
 // it returns, and its caller reads the code afterwards.
-bool QelSyncLogFileOutput::EnsureOpen()
+bool QelSyncLogFileOutput::EnsureOpenLocked()
 {
-    if (IsOpen()) {
+    if (file_ != nullptr) {
         return true;
     }
     const bool append = (options_ & kAppend) != 0 || resume_;
@@ -43,7 +58,7 @@ bool QelSyncLogFileOutput::EnsureOpen()
     if (file_ != nullptr) {
         resume_ = false;
     }
-    return IsOpen();
+    return file_ != nullptr;
 }
 
 std::string QelSyncLogFileOutput::FormatLine(QelSyncMessageType type, const std::string& text)
@@ -59,7 +74,8 @@ std::string QelSyncLogFileOutput::FormatLine(QelSyncMessageType type, const std:
 
 void QelSyncLogFileOutput::Write(QelSyncMessageType type, const std::string& text)
 {
-    if (!EnsureOpen()) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!EnsureOpenLocked()) {
         return;
     }
     std::string line;
@@ -75,14 +91,21 @@ void QelSyncLogFileOutput::Write(QelSyncMessageType type, const std::string& tex
 
 void QelSyncLogFileOutput::Flush()
 {
-    if (IsOpen() && std::fflush(file_) != 0) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (file_ != nullptr && std::fflush(file_) != 0) {
         Abandon();
     }
 }
 
 void QelSyncLogFileOutput::Close()
 {
-    if (IsOpen()) {
+    std::lock_guard<std::mutex> lock(lock_);
+    CloseLocked();
+}
+
+void QelSyncLogFileOutput::CloseLocked()
+{
+    if (file_ != nullptr) {
         // A failure here loses only buffered lines; there is no one to tell.
         std::fclose(file_);
         file_ = nullptr;

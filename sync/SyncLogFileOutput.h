@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include "sync/QelSyncBaseOutput.h"
@@ -10,10 +11,11 @@
 namespace vantrel {
 
 // Writes each message as one line ending in CR LF, warnings and errors marked, optionally behind
-// a time stamp. The file opens at the first Write after creation or Close and, without kAppend,
-// is emptied then, so it holds the lines of the last run that wrote to it. Every type is
-// accepted. The publisher thread writes during a run and the main thread while devices are
-// opened and for Flush; the calls never overlap.
+// a time stamp. The file opens at the first Write after creation, Close or StartRun and, without
+// kAppend, is emptied then, so it holds the lines of the last run that wrote to it; what comes
+// after a run's Finished (a device that says goodbye as it is freed) still belongs to that run
+// and is added to its lines. Every type is accepted. The publisher thread writes during a run and
+// the main thread while devices are opened and for Flush; a lock keeps one call at a time.
 //
 // A file that cannot be opened or written means no log, never a failed run: lines are dropped
 // without a word, and the next Write tries to open the file again. A write failure (a full disk)
@@ -40,19 +42,30 @@ public:
     bool EnsureOpen();
     void Flush();
     void Close();
+    // A new run begins: its first line empties the file (without kAppend).
+    void StartRun();
 
     const std::string& FileName() const { return file_name_; }
     uint8_t Options() const { return options_; }
-    bool IsOpen() const { return file_ != nullptr; }
+    bool IsOpen() const
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        return file_ != nullptr;
+    }
 
 private:
     // After a write failure: close without ending the file's run.
     void Abandon();
+    bool EnsureOpenLocked();
+    void CloseLocked();
 
     const std::string file_name_;
     const uint8_t options_;
+    mutable std::mutex lock_;
+    // Guarded by lock_.
     std::FILE* file_ = nullptr;
-    // Set when a write failure closed the file; cleared by Close, which ends the run's file.
+    // Set when a write failure or the run's Finished closed the file; cleared by Close and
+    // StartRun, which end the run's file.
     bool resume_ = false;
 };
 

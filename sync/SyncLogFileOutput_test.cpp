@@ -24,8 +24,10 @@ protected:
     }
 
     // One run: every text as an error, then the end of the run.
+    // A run as the publishing session makes one: begun, its lines, its end.
     void Run(QelSyncLogFileOutput* log, std::initializer_list<const char*> texts)
     {
+        log->StartRun();
         for (const char* text : texts) {
             log->Report(QelSyncStatus{}, kMsgError, text);
         }
@@ -189,6 +191,18 @@ TEST_F(QelSyncLogFileOutputTest, AfterAWriteFailureTheRunsEarlierLinesAreKept)
     // The next run starts a fresh file again.
     Run(log.get(), {"next"});
     EXPECT_EQ("!! Error: next\r\n", Read());
+}
+
+// A device freed after the run's end says goodbye: its lines join the run's, which stay.
+TEST_F(QelSyncLogFileOutputTest, LinesAfterTheRunsEndJoinItsLines)
+{
+    auto log = Log(0);
+    Run(log.get(), {"the run"});
+    log->Write(kMsgInformation, "Disconnected.");
+    log->Flush();
+    EXPECT_EQ("!! Error: the run\r\nDisconnected.\r\n", Read());
+    Run(log.get(), {"the next run"});
+    EXPECT_EQ("!! Error: the next run\r\n", Read());
 }
 
 }  // namespace
