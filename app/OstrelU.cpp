@@ -556,6 +556,8 @@ void TOstrel::ConnectFailed(QelPublication& d)
     AppendLog("Failed to connect to destination " + d.Server + ".");
     RefreshPublicationsGrid();
     SetStatusPanel(0, "Failed to connect.");
+    // Nothing is being published any more.
+    SetStatusPanel(1, "Idle.");
     EnableControls();
 }
 

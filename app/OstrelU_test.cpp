@@ -436,6 +436,7 @@ private slots:
         QCOMPARE(BoxesCaptioned(boxes, "Connection attempt has timedout").size(), size_t(2));
         QVERIFY(LogLines(w).contains("Failed to connect to destination 127.0.0.1."));
         QCOMPARE(w.StatusPanelText(0), QString("Failed to connect."));
+        QCOMPARE(w.StatusPanelText(1), QString("Idle."));
         QCOMPARE(Grid(w)->Cell(1, 1), QString("Failed!"));
         QCOMPARE(w.Publications().FindByName("Slow")->LastErrorText,
                  std::string("Failed to connect"));
