@@ -581,8 +581,12 @@ QWidget* TPublicationProperties::BuildAdvancedPage()
     log_layout->addWidget(chkListServerFiles);
 
     auto* library = Named(new QGroupBox(QStringLiteral("FTP Library")), "grpFtpLibrary");
-    rdoUseWininet = Named(new QRadioButton(QStringLiteral("Use WININET for FTP")), "rdoUseWininet");
-    rdoUseIndy = Named(new QRadioButton(QStringLiteral("Use INDY (experimental)")), "rdoUseIndy");
+    // Named for what each choice is on this platform.
+    rdoUseWininet =
+        Named(new QRadioButton(QStringLiteral("Use the built-in FTP client")), "rdoUseWininet");
+    rdoUseIndy =
+        Named(new QRadioButton(QStringLiteral("Use the FTP client library (experimental)")),
+              "rdoUseIndy");
     rdoUseIndy->setEnabled(false);
     auto* library_layout = new QHBoxLayout(library);
     library_layout->addWidget(rdoUseWininet);
