@@ -21,7 +21,14 @@ void OpenHelpPage(const char* file_name)
     for (const QString& folder : folders) {
         const QFileInfo page(QDir(folder).filePath(file_name));
         if (page.exists()) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(page.absoluteFilePath()));
+            // Without a browser (or any program for web pages) nothing would open, and nothing
+            // would say why.
+            if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page.absoluteFilePath()))) {
+                platform::MessageBox("The help page " + page.absoluteFilePath().toStdString() +
+                                         " could not be opened: no web browser is set up to "
+                                         "show it. Open it in a browser yourself.",
+                                     "", platform::kMbIconExclamation | platform::kMbOk);
+            }
             return;
         }
     }

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "app/HelpPages.h"
 #include "app/LogWriter.h"
@@ -885,8 +886,20 @@ void TOstrel::UpdateConfigEnabled(int32_t row)
 
 void TOstrel::tbnNewClick()
 {
+    std::vector<std::string> before;
+    for (int32_t i = 1; i <= publications_->Count(); ++i) {
+        before.push_back(publications_->Items(i)->GetName());
+    }
     wizard_->Execute(*publications_, false);
     SetupPublicationsGrid();
+    // The web site just made is the one the user goes on with.
+    for (int32_t i = 1; i <= publications_->Count(); ++i) {
+        const std::string& name = publications_->Items(i)->GetName();
+        if (std::find(before.begin(), before.end(), name) == before.end()) {
+            SelectGridRow(*PublicationsGrid, FindGridRow(*PublicationsGrid, 0, Q(name)));
+            break;
+        }
+    }
 }
 
 void TOstrel::tbnDeleteClick()

@@ -510,6 +510,24 @@ private slots:
         QCOMPARE(stored.FindByName("Gamma")->Source, std::string("/srv/g"));
     }
 
+    // The web site the wizard made is selected, wherever it lands in the list.
+    void NewSelectsTheSiteItMade()
+    {
+        AddSite("Alpha", "/srv/a", "/dst");
+        AddSite("Gamma", "/srv/g", "/dst");
+        TOstrel w;
+        SelectGridRow(*Grid(w), 2);
+        const testing::ModalRun run = testing::RunModal(
+            [&](QWidget* wizard) {
+                QVERIFY(w.Publications().AddNew("Beta", "/srv/b", "/dst", "", "", "", 0, false,
+                                                false));
+                static_cast<QDialog*>(wizard)->reject();
+            },
+            [&] { Action(w, "tbnNew")->trigger(); });
+        QVERIFY2(run.script_ran, "no wizard");
+        QCOMPARE(Grid(w)->Cell(0, Grid(w)->Selection().top), QString("Beta"));
+    }
+
     void ConfigIsRefusedForASiteBeingChecked()
     {
         AddSite("Busy", "/srv/a", "/dst");
