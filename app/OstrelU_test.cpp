@@ -202,7 +202,7 @@ private slots:
     {
         const QString name = TSingleInstance::DefaultName() + "-stale";
         // What an instance that died leaves: the socket's file with nobody listening.
-        QFile stale(QDir::tempPath() + "/" + name);
+        QFile stale(name);
         QVERIFY(stale.open(QIODevice::WriteOnly));
         stale.close();
         TSingleInstance instance(name);
@@ -519,8 +519,8 @@ private slots:
         SelectGridRow(*Grid(w), 2);
         const testing::ModalRun run = testing::RunModal(
             [&](QWidget* wizard) {
-                QVERIFY(w.Publications().AddNew("Beta", "/srv/b", "/dst", "", "", "", 0, false,
-                                                false));
+                QVERIFY(
+                    w.Publications().AddNew("Beta", "/srv/b", "/dst", "", "", "", 0, false, false));
                 static_cast<QDialog*>(wizard)->reject();
             },
             [&] { Action(w, "tbnNew")->trigger(); });

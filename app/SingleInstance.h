@@ -13,10 +13,12 @@ class TSingleInstance : public QObject
 {
     Q_OBJECT
 public:
-    // "Vantrel-" + the user id + "-" + the display (or the session where there is none).
+    // The user's private temporary folder + "Vantrel-" + the user id + "-" + the display (or the
+    // session where there is none).
     static QString DefaultName();
 
     explicit TSingleInstance(QString name = DefaultName(), QObject* parent = nullptr);
+    ~TSingleInstance() override;
 
     // True when this is the first instance, now listening; false when another instance runs
     // (it has been asked to raise its window). A socket left by an instance that died is
@@ -32,6 +34,8 @@ private:
 
     const QString name_;
     QLocalServer* server_ = nullptr;
+    // The lock of the instance that runs, held for its life.
+    int lock_fd_ = -1;
 };
 
 }  // namespace vantrel
