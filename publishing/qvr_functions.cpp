@@ -49,7 +49,16 @@ bool ImportSettingsFile(QelPublicationList& list,
                " have no web site name, so nothing was imported.";
         return false;
     }
-    // A name the list already holds is refused by Add; the listed web site stays as it was.
+    // The listed web site stays as it was, and the user learns why nothing came in.
+    if (list.FindByName(definition->GetName()) != nullptr) {
+        told = "There is already a web site called \"" + definition->GetName() +
+               "\", so the "
+               "settings in " +
+               file_name +
+               " were not imported. Rename or delete that web site "
+               "first to import them.";
+        return false;
+    }
     list.Add(definition);
     return true;
 }

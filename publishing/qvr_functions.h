@@ -16,10 +16,9 @@ std::string MakeSafeFileName(const std::string& name);
 
 // Adds the definition of the settings file to the list, which saves it under its own key.
 // `file_name` is the file the user chose (system form), empty when the user cancelled. True when
-// a definition was read from the file, also when the list already holds its name (then nothing
-// is added and the listed web site stays as it was). False when cancelled, or when the file holds
-// no definition or one without a name; then `problem`, when given, receives a text for the
-// caller to show.
+// a definition was read from the file and added. False when cancelled, when the file holds no
+// definition or one without a name, or when the list already holds its name (the listed web site
+// then stays as it was); then `problem`, when given, receives a text for the caller to show.
 bool ImportSettingsFile(QelPublicationList& list,
                         const std::string& file_name,
                         std::string* problem = nullptr);

@@ -98,7 +98,7 @@ TEST_F(QvrFunctionsTest, APasswordWrittenInPlainByAnOlderVersionImportsAsIs)
     EXPECT_EQ((std::vector<std::string>{"thumbs.db"}), list.Items(1)->IgnoreFiles);
 }
 
-TEST_F(QvrFunctionsTest, ImportingTheSameFileTwiceAddsTheWebSiteOnce)
+TEST_F(QvrFunctionsTest, ImportingTheSameFileTwiceAddsTheWebSiteOnceAndSaysSo)
 {
     auto exported = testing::EveryValueAwayFromDefault("site");
     Export(*exported);
@@ -107,7 +107,9 @@ TEST_F(QvrFunctionsTest, ImportingTheSameFileTwiceAddsTheWebSiteOnce)
     ASSERT_TRUE(ImportSettingsFile(list, File()));
     list.FindByName("site")->Source = "\\edited";
     ASSERT_TRUE(list.Update("site", *list.FindByName("site")));
-    ASSERT_TRUE(ImportSettingsFile(list, File()));
+    std::string problem;
+    EXPECT_FALSE(ImportSettingsFile(list, File(), &problem));
+    EXPECT_EQ(0u, problem.find("There is already a web site called \"site\"")) << problem;
     EXPECT_EQ(2, list.Count());
     EXPECT_EQ("\\edited", list.FindByName("site")->Source);
 }
