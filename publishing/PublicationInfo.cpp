@@ -320,7 +320,10 @@ bool QelPublication::LoadFrom(const std::string& section, TQelRegistry& store, b
     LastErrorText = store.ReadString(section, "LastErrorText");
     UploadViaIntermediary = read_integer("UploadViaIntermediary") == 1;
     Disabled = read_integer("Disabled") == 1;
-    FtpPort = static_cast<uint16_t>(read_integer("FtpPort") & 0xFFFF);
+    // A port outside 1 to 65535 (a damaged or edited value) is no port: the default, not its
+    // low 16 bits.
+    const int32_t port = read_integer("FtpPort");
+    FtpPort = port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : 0;
     ServerTimeDrift = store.ReadDateTime(section, "ServerTimeDrift");
     DefaultFilePermission = store.ReadString(section, "DefaultFilePermission");
     ConnectionType = LowByte(read_integer("ConnectionType"));

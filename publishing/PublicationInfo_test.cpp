@@ -216,8 +216,9 @@ TEST_F(PublicationInfoTest, TheStandardFtpPortIsNotStoredButLoadsAsStored)
         ASSERT_TRUE(p->SaveTo(store_, false));
         EXPECT_FALSE(store_.ValueExists("site", "FtpPort")) << port;
     }
+    // No port at all, not its low 16 bits: the default.
     WriteSite("site", {{"FtpPort", 0x10015}});
-    EXPECT_EQ(21, Load("site")->FtpPort);
+    EXPECT_EQ(0, Load("site")->FtpPort);
 }
 
 TEST_F(PublicationInfoTest, UploadModifiedNowIsOnWhenMissingAndOtherwiseAsStored)

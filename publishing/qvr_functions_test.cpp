@@ -135,6 +135,10 @@ TEST_F(QvrFunctionsTest, FilesWithoutAUsableDefinitionAddNothingAndSayWhy)
         {"noname.qvr", "[Vantrel]\r\nSource=\\src\r\n", "have no web site name"},
         {"empty.qvr", "[Vantrel]\r\nName=\r\nSource=\\src\r\n", "have no web site name"},
         {"blank.qvr", "[Vantrel]\r\nName=  \t \r\n", "have no web site name"},
+        // Values the dialogs would never let through.
+        {"port.qvr", "[Vantrel]\r\nName=site\r\nFtpPort=999999\r\n", "which is not a port"},
+        {"huge.qvr", "[Vantrel]\r\nName=site\r\nIgnoreFiles=" + std::string(1 << 20, 'x'),
+         "far more than the settings of a web site"},
     };
     QelPublicationList list;
     ASSERT_TRUE(list.Store()->WriteRootInteger("TurboOn", 1));
