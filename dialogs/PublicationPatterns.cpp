@@ -23,16 +23,19 @@ std::string Trimmed(std::string_view text)
     return std::string(text.substr(first, last - first));
 }
 
-bool Contains(const std::vector<std::string>& list, std::string_view item)
+// Exclusions and permissions are matched with letter case counting (the source is a local
+// folder), so only patterns equal to the letter are one item; text-file patterns match ignoring
+// case, so there letter case makes no other item.
+bool Contains(const std::vector<std::string>& list, std::string_view item, bool ignore_case = false)
 {
-    return std::any_of(list.begin(), list.end(),
-                       [&](const std::string& each) { return SamePattern(each, item); });
+    return std::any_of(list.begin(), list.end(), [&](const std::string& each) {
+        return ignore_case ? SamePattern(each, item) : each == item;
+    });
 }
 
 void Remove(std::vector<std::string>& list, std::string_view item)
 {
-    const auto found = std::find_if(
-        list.begin(), list.end(), [&](const std::string& each) { return SamePattern(each, item); });
+    const auto found = std::find(list.begin(), list.end(), item);
     if (found != list.end()) {
         list.erase(found);
     }
@@ -188,7 +191,7 @@ std::vector<std::string> WriteTextFileRows(const std::vector<std::string>& rows)
     std::vector<std::string> list;
     for (const std::string& row : rows) {
         const std::string pattern = NormaliseNamePattern(Trimmed(row));
-        if (!pattern.empty() && !Contains(list, pattern)) {
+        if (!pattern.empty() && !Contains(list, pattern, true)) {
             list.push_back(pattern);
         }
     }

@@ -94,9 +94,9 @@ private slots:
     void FillShowsPatternsWithoutThePrefix()
     {
         const Rows rows = ExclusionRows({"*\\b.txt", "*.tmp"}, {"*\\A.doc", "*.TMP"});
-        // Sorted with letters folded; a pattern in both lists shows "Ignore" twice.
+        // Sorted with letters folded; letter case makes another pattern, as the run matches.
         const Rows expected = {
-            {"*.TMP", "Ignore"}, {"*.tmp", "Ignore"}, {"A.doc", "Delete"}, {"b.txt", "Ignore"}};
+            {"*.TMP", "Delete"}, {"*.tmp", "Ignore"}, {"A.doc", "Delete"}, {"b.txt", "Ignore"}};
         QVERIFY(rows == expected);
 
         Strings ascii = {"*.txt", "*\\index.htm", "*.HTM"};
@@ -114,7 +114,7 @@ private slots:
         Strings ignore;
         Strings remove = {"stale"};
         WriteExclusionRows({{"a.log", "Delete"},
-                            {"A.LOG", "Ignore"},  // Ignore wins, whatever the letter case.
+                            {"A.LOG", "Ignore"},  // Another pattern: letter case counts.
                             {" b.log ", ""},      // No action counts as "Delete".
                             {"b.log", "Delete"},  // Once.
                             {"**", "Ignore"},     // Dropped.
@@ -122,7 +122,7 @@ private slots:
                             {"\\root", "Delete"}},
                            false, ignore, remove);
         QCOMPARE(Joined(ignore), QString("*\\A.LOG"));
-        QCOMPARE(Joined(remove), QString("*\\b.log|*\\root"));
+        QCOMPARE(Joined(remove), QString("*\\a.log|*\\b.log|*\\root"));
 
         WriteExclusionRows({{"\\cgi", "Ignore"}, {"logs/*", "Delete"}}, true, ignore, remove);
         QCOMPARE(Joined(ignore), QString("\\cgi"));
@@ -132,11 +132,12 @@ private slots:
         QCOMPARE(Joined(WriteTextFileRows({"index.htm", "*\\INDEX.htm", "*", "*.txt", " "})),
                  QString("*.txt|index.htm"));
         QCOMPARE(Joined(WritePermissionRows({{"x.pl", "755"},
-                                             {"*\\X.PL", "700"},  // The first row wins.
+                                             {"*\\X.PL", "700"},  // Another name.
+                                             {"X.PL", "750"},     // The first row wins.
                                              {"y.pl", ""},
                                              {"", "644"},
                                              {"\\a.cgi", " 711 "}})),
-                 QString("a.cgi=711|x.pl=755"));
+                 QString("a.cgi=711|X.PL=700|x.pl=755"));
     }
 
     void OlderPrefixedListsComeBackInTheNewForm()
