@@ -825,8 +825,10 @@ void TPublicationProperties::FillConnections()
     const QelPublication& site = *copy_;
     combo_connection->clear();
     int selected = -1;
+    // "Any/LAN connection" is offered also where the system has no dial-up entries at all: a web
+    // site made with it must show it, and a Save must not turn it into "LAN only".
+    combo_connection->addItem(kAnyLan);
     if (const auto names = GetDialUpEntryNames()) {
-        combo_connection->addItem(kAnyLan);
         for (const std::string& name : *names) {
             if (selected < 0 && name == site.Connection) {
                 selected = combo_connection->count();

@@ -233,7 +233,8 @@ private slots:
         site.SetName("s");
         site.ConnectionBehaviour = 1;
         {
-            // No dial-up entries: "LAN only" alone, chosen, stored as LAN only.
+            // No dial-up entries: "Any/LAN connection" and "LAN only"; a site made with the
+            // first keeps it through a Save.
             FakePhoneBook none({});
             QStringList items;
             std::unique_ptr<QelPublication> copy;
@@ -246,8 +247,8 @@ private slots:
                     Click(w, "SaveButton");
                 },
                 [&] { copy = dialog.Execute(site); });
-            QCOMPARE(items, QStringList{"LAN only"});
-            QCOMPARE(int(copy->ConnectionType), 1);
+            QCOMPARE(items, (QStringList{"Any/LAN connection", "LAN only"}));
+            QCOMPARE(int(copy->ConnectionType), 0);
             QCOMPARE(copy->Connection, std::string());
             QCOMPARE(int(copy->ConnectionBehaviour), 0);
         }
