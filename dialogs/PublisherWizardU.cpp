@@ -784,6 +784,7 @@ void TPublisherWizard::BtnTestConnectionClick()
         if (test_session_ != nullptr) {
             test_session_->Stop();
         }
+        AddLogLine("Connection test cancelled.");
         btnTestConnection->setEnabled(false);
         return;
     }
