@@ -355,6 +355,17 @@ bool PublishSession::RunConnectionTest(std::function<bool(QelSyncBaseOutput& out
     return true;
 }
 
+void PublishSession::EndRun(QelPublication& d,
+                            const QelSyncStatus& status,
+                            RunOutcome outcome,
+                            TDateTime start_time)
+{
+    RecordRunResult(d, status, outcome, start_time);
+    publications_.Update(d.GetName(), d);
+    core_->error_log->Flush();
+    observer_.RunFinished(d, status, outcome);
+}
+
 void PublishSession::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue)
 {
     assert(platform::IsMainThread());
@@ -366,12 +377,7 @@ void PublishSession::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMe
             if (current_ == nullptr) {
                 break;
             }
-            QelPublication& d = *current_;
-            const RunOutcome outcome = OutcomeOf(core_->flags);
-            RecordRunResult(d, status, outcome, start_time_);
-            publications_.Update(d.GetName(), d);
-            core_->error_log->Flush();
-            observer_.RunFinished(d, status, outcome);
+            EndRun(*current_, status, OutcomeOf(core_->flags), start_time_);
             break;
         }
         case kQueueOpened:
@@ -411,11 +417,7 @@ void PublishSession::OpenReturned()
         // run does, and no publisher thread starts (its worker would forget the stop).
         c.source.reset();
         c.destination = {};
-        const QelSyncStatus nothing;
-        RecordRunResult(d, nothing, RunOutcome::kInterrupted, NowDateTime());
-        publications_.Update(d.GetName(), d);
-        c.error_log->Close();
-        observer_.RunFinished(d, nothing, RunOutcome::kInterrupted);
+        EndRun(d, QelSyncStatus{}, RunOutcome::kInterrupted, NowDateTime());
         return;
     }
     if (!c.opened) {

@@ -185,6 +185,11 @@ private:
     void OpenReturned();
     void StartPublisher();
     void RunOver();
+    // Records the run's end in the definition, stores it and tells the observer.
+    void EndRun(QelPublication& d,
+                const QelSyncStatus& status,
+                RunOutcome outcome,
+                TDateTime start_time);
     void ReportShutDownWhenIdle();
 
     IPublishSessionObserver& observer_;
