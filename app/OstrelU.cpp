@@ -60,6 +60,8 @@ constexpr int kPanelMinHeight = 116;
 constexpr int kLogFrameMinHeight = 60;
 // How long a closing waits for a run to end before the program ends without it.
 constexpr int kCloseWaitMs = 15000;
+// How long a restored window waits for the window manager's frame.
+constexpr int kFrameWaitMs = 2000;
 constexpr char kSettingsFileFilter[] = "Vantrel settings file (*.qvr)|*.qvr";
 
 std::function<void(int)>& ProcessExit()
@@ -109,7 +111,7 @@ TOstrel::TOstrel(QWidget* parent)
     chkShowLog->setChecked(options_.OpenLog);
     chkShowLogClick();
     tbnTurbo->setChecked(ReadTurboOn(*publications_->Store()));
-    // The position is restored once the window is mapped (first show).
+    RestoreWindowPosition();
     AppendLog("Vantrel v" + GetApplicationVersionString() + " started.");
 }
 
@@ -233,6 +235,11 @@ void TOstrel::BuildWindow()
     LogSplitter->addWidget(PublicationLogFrame);
     LogSplitter->setStretchFactor(0, 0);
     LogSplitter->setStretchFactor(1, 1);
+    connect(LogSplitter, &QSplitter::splitterMoved, this, [this] {
+        if (position_restored_) {
+            SaveWindowPosition();
+        }
+    });
     setCentralWidget(LogSplitter);
 
     statusBar()->setObjectName("StatusBar");
@@ -345,7 +352,7 @@ void TOstrel::showEvent(QShowEvent* event)
 
 void TOstrel::FirstShow()
 {
-    RestoreWindowPosition();
+    RestorePanelHeight();
     if (!ArePublications()) {
         platform::MessageBox(
             "There are no web sites defined.\r\n\r\nThis probably indicates that this is the "
@@ -1026,6 +1033,24 @@ void TOstrel::mnuImportFromFileClick()
 void TOstrel::moveEvent(QMoveEvent* event)
 {
     QMainWindow::moveEvent(event);
+    WindowGeometryChanged();
+}
+
+void TOstrel::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    WindowGeometryChanged();
+}
+
+void TOstrel::WindowGeometryChanged()
+{
+    if (pending_outer_) {
+        // Framed at last: the saved outer bounds are met once the frame's share comes off.
+        if (!FitFrame(*this, *pending_outer_)) {
+            return;
+        }
+        pending_outer_.reset();
+    }
     if (position_restored_) {
         SaveWindowPosition();
     }
@@ -1033,7 +1058,7 @@ void TOstrel::moveEvent(QMoveEvent* event)
 
 void TOstrel::SaveWindowPosition()
 {
-    if (publications_ == nullptr) {
+    if (publications_ == nullptr || pending_outer_) {
         return;
     }
     TQelRegistry& store = *publications_->Store();
@@ -1045,15 +1070,30 @@ void TOstrel::SaveWindowPosition()
 void TOstrel::RestoreWindowPosition()
 {
     if (const auto placement = LoadWindowPlacement(*publications_->Store())) {
-        PlaceWindow(*this, KeepOnDesktop(placement->outer));
-        const int panel_height = placement->panel_height;
-        if (panel_height > 0 && PublicationLogFrame->isVisible()) {
-            const int total = LogSplitter->height();
-            LogSplitter->setSizes(
-                {panel_height, std::max(kLogFrameMinHeight, total - panel_height)});
+        const QRect outer = KeepOnDesktop(placement->outer);
+        PlaceWindow(*this, outer);
+        if (frameGeometry() == geometry()) {
+            pending_outer_ = outer;
         }
+        restored_panel_height_ = placement->panel_height;
     }
     position_restored_ = true;
+}
+
+void TOstrel::RestorePanelHeight()
+{
+    if (pending_outer_) {
+        // A window manager that never frames the window: its outer bounds are its own.
+        QTimer::singleShot(kFrameWaitMs, this, [this] {
+            pending_outer_.reset();
+            SaveWindowPosition();
+        });
+    }
+    if (restored_panel_height_ > 0 && PublicationLogFrame->isVisible()) {
+        const int total = LogSplitter->height();
+        LogSplitter->setSizes(
+            {restored_panel_height_, std::max(kLogFrameMinHeight, total - restored_panel_height_)});
+    }
 }
 
 // --- Closing ---

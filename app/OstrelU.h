@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QRect>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/ActivityPanel.h"
@@ -97,6 +99,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
     // The session's reports.
@@ -114,6 +117,8 @@ private:
     void BuildWindow();
     void BuildMenus();
     void FirstShow();
+    void RestorePanelHeight();
+    void WindowGeometryChanged();
     void FirstActivation();
     void SetStatusPanel(int panel, const QString& text);
     void RepaintStatusBar();
@@ -133,6 +138,9 @@ private:
     bool activated_ = false;
     bool first_shown_ = false;
     bool position_restored_ = false;
+    // Outer bounds restored before the window had its frame; met once it has one.
+    std::optional<QRect> pending_outer_;
+    int restored_panel_height_ = 0;
     bool closing_ = false;
     QelPublication* current_publication_ = nullptr;
     bool publishing_all_ = false;

@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "app/SingleInstance.h"
+#include "app/WindowPlacement.h"
 #include "dialogs/StringGridUtils.h"
 #include "dialogs/VStringGrid.h"
 #include "platform/Files.h"
@@ -588,6 +589,28 @@ private slots:
         QVERIFY2(desktop.contains(w.frameGeometry()), "kept inside the desktop");
         if (desktop.contains(stored)) {
             QCOMPARE(w.frameGeometry().topLeft(), stored.topLeft());
+        }
+    }
+
+    void GeometryHoldsOverRestarts()
+    {
+        AddSite("Site", "/src", "/dst");
+        testing::FakeMessageBoxes boxes;
+        const QRect stored(60, 70, 720, 560);
+        {
+            QelPublicationList list;
+            QVERIFY(SaveWindowPlacement(*list.Store(), {stored, 150}));
+        }
+        for (int start = 1; start <= 2; ++start) {
+            TOstrel w;
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QTRY_COMPARE(w.frameGeometry(), stored);
+            // Whatever the window saves on the way is the same outer bounds again.
+            QTest::qWait(100);
+            const auto saved = LoadWindowPlacement(*w.Publications().Store());
+            QVERIFY(saved.has_value());
+            QCOMPARE(saved->outer, stored);
         }
     }
 

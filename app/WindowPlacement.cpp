@@ -55,13 +55,34 @@ QRect KeepOnDesktop(QRect outer)
     return outer;
 }
 
+namespace {
+
+QSize FrameExtra(const QWidget& window)
+{
+    return window.frameGeometry().size() - window.geometry().size();
+}
+
+}  // namespace
+
 void PlaceWindow(QWidget& window, const QRect& outer)
 {
-    const QSize frame_extra = window.frameGeometry().size() - window.geometry().size();
-    window.resize(outer.size() - frame_extra);
+    window.resize(outer.size() - FrameExtra(window));
     if (QGuiApplication::platformName() != "wayland") {
+        // A top-level window's position is its frame's.
         window.move(outer.topLeft());
     }
+}
+
+bool FitFrame(QWidget& window, const QRect& outer)
+{
+    const QSize extra = FrameExtra(window);
+    if (extra.isNull()) {
+        return false;
+    }
+    if (window.frameGeometry().size() != outer.size()) {
+        window.resize(outer.size() - extra);
+    }
+    return true;
 }
 
 bool ReadTurboOn(TQelRegistry& store)

@@ -28,9 +28,15 @@ std::optional<WindowPlacement> LoadWindowPlacement(TQelRegistry& store);
 // The outer bounds moved inside the desktop (every screen together), right and bottom last, so
 // that a window larger than the desktop lies against its right and bottom edges.
 QRect KeepOnDesktop(QRect outer);
-// Gives the top-level window the outer bounds; the frame's share is what the window manager adds
-// now. Wayland lets a program neither set nor read its window's position: there only the size.
+// Gives the top-level window the outer bounds. Before the window manager has framed the window
+// its frame is not known: the window then takes the whole outer size, and its corner is given as
+// the frame's (the window manager puts the frame there); `FitFrame` takes the frame's share off
+// once it is known. Wayland lets a program neither set nor read its window's position: there
+// only the size.
 void PlaceWindow(QWidget& window, const QRect& outer);
+// Once the window has its frame: the size that makes the outer bounds `outer` again. False while
+// the window has no frame yet (nothing changed).
+bool FitFrame(QWidget& window, const QRect& outer);
 
 bool ReadTurboOn(TQelRegistry& store);
 [[nodiscard]] bool WriteTurboOn(TQelRegistry& store, bool on);
