@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -208,10 +209,7 @@ void TOstrel::BuildWindow()
     panel_layout->addWidget(chkShowLog);
     // Linux fonts need more room than the documented 116 pixels: the list keeps at least its
     // header and three rows in view beside its texts.
-    PublicationsGrid->setMinimumHeight(
-        PublicationsGrid->horizontalHeader()->sizeHint().height() +
-        3 * PublicationsGrid->verticalHeader()->defaultSectionSize() +
-        2 * PublicationsGrid->frameWidth());
+    PublicationsGrid->setMinimumHeight(GridHeightForRows(3));
     PublicationsPanel->setMinimumHeight(
         std::max(kPanelMinHeight, PublicationsPanel->minimumSizeHint().height()));
 
@@ -401,16 +399,15 @@ void TOstrel::chkShowLogClick()
         }
     }
     if (checked) {
-        // The list keeps its least height and the log takes the rest; the window grows when
-        // both would not fit.
+        // The list shows every web site where there is room, keeping the log its least height;
+        // the window grows when the two would not fit.
         const int panel = PublicationsPanel->minimumHeight();
         const int needed = panel + LogSplitter->handleWidth() + kLogFrameMinHeight;
         if (LogSplitter->height() < needed && isVisible()) {
             resize(width(), height() + needed - LogSplitter->height());
         }
         PublicationLogFrame->show();
-        const int total = std::max(LogSplitter->height(), needed);
-        LogSplitter->setSizes({panel, total - panel});
+        ShowEveryRow();
     } else {
         PublicationLogFrame->hide();
     }
@@ -1089,11 +1086,50 @@ void TOstrel::RestorePanelHeight()
             SaveWindowPosition();
         });
     }
-    if (restored_panel_height_ > 0 && PublicationLogFrame->isVisible()) {
-        const int total = LogSplitter->height();
-        LogSplitter->setSizes(
-            {restored_panel_height_, std::max(kLogFrameMinHeight, total - restored_panel_height_)});
+    if (!PublicationLogFrame->isVisible()) {
+        return;
     }
+    if (restored_panel_height_ > 0) {
+        SetPanelHeight(restored_panel_height_);
+    } else {
+        ShowEveryRow();
+    }
+}
+
+void TOstrel::ShowEveryRow()
+{
+    const int total = LogSplitter->height();
+    const int room = std::max(total / 2, total - LogSplitter->handleWidth() - kLogFrameMinHeight);
+    SetPanelHeight(std::min(room, PanelHeightForRows(PublicationsGrid->rowCount())));
+}
+
+int TOstrel::ListRowHeight() const
+{
+    // As the rows are fitted to their texts.
+    return QFontMetrics(PublicationsGrid->font()).height() + 4;
+}
+
+int TOstrel::GridHeightForRows(int rows) const
+{
+    return PublicationsGrid->horizontalHeader()->sizeHint().height() + rows * ListRowHeight() +
+           2 * PublicationsGrid->frameWidth();
+}
+
+int TOstrel::PanelHeightForRows(int rows) const
+{
+    // The grid's least height holds its header and three rows; the rest of the pane is its texts.
+    const int others =
+        PublicationsPanel->minimumSizeHint().height() - PublicationsGrid->minimumHeight();
+    return others + GridHeightForRows(std::max(rows, 3));
+}
+
+void TOstrel::SetPanelHeight(int height)
+{
+    // Whole rows only, so no row of the list is cut in half, and never below the least height.
+    const int rows = 3 + std::max(0, height - PanelHeightForRows(3)) / ListRowHeight();
+    const int panel = std::max(PublicationsPanel->minimumHeight(), PanelHeightForRows(rows));
+    const int total = LogSplitter->height();
+    LogSplitter->setSizes({panel, std::max(kLogFrameMinHeight, total - panel)});
 }
 
 // --- Closing ---

@@ -118,6 +118,13 @@ private:
     void BuildMenus();
     void FirstShow();
     void RestorePanelHeight();
+    // The web site list's pane when its grid shows `rows` whole rows below its header.
+    int PanelHeightForRows(int rows) const;
+    int GridHeightForRows(int rows) const;
+    int ListRowHeight() const;
+    void SetPanelHeight(int height);
+    // With the log shown: the list's pane shows every web site where the log keeps its room.
+    void ShowEveryRow();
     void WindowGeometryChanged();
     void FirstActivation();
     void SetStatusPanel(int panel, const QString& text);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
@@ -612,6 +613,49 @@ private slots:
             QVERIFY(saved.has_value());
             QCOMPARE(saved->outer, stored);
         }
+    }
+
+    void ListPaneCutsNoRow_data()
+    {
+        QTest::addColumn<int>("sites");
+        QTest::addColumn<int>("window_height");
+        QTest::addColumn<bool>("all_shown");
+        QTest::newRow("two sites") << 2 << 600 << true;
+        QTest::newRow("six sites") << 6 << 600 << true;
+        QTest::newRow("forty sites, a low window") << 40 << 500 << false;
+    }
+    void ListPaneCutsNoRow()
+    {
+        QFETCH(int, sites);
+        QFETCH(int, window_height);
+        QFETCH(bool, all_shown);
+        for (int i = 1; i <= sites; ++i) {
+            AddSite("Site " + std::to_string(i), "/src", "/dst");
+        }
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.resize(700, window_height);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto* show_log = w.findChild<QCheckBox*>("chkShowLog");
+        if (show_log->isChecked()) {
+            show_log->click();
+        }
+        show_log->click();
+        QTest::qWait(50);
+        auto* grid = w.findChild<QTableWidget*>("PublicationsGrid");
+        const int view = grid->viewport()->height();
+        int shown = 0;
+        for (int row = 0; row < grid->rowCount(); ++row) {
+            const int top = grid->rowViewportPosition(row);
+            if (top < view) {
+                QVERIFY2(top + grid->rowHeight(row) <= view, "a row is cut");
+                ++shown;
+            }
+        }
+        QCOMPARE(shown == grid->rowCount(), all_shown);
+        QVERIFY(shown >= std::min(3, grid->rowCount()));
+        QVERIFY(w.findChild<QWidget*>("PublicationLogFrame")->height() >= 60);
     }
 
     void MovesAreSaved()
