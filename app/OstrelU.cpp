@@ -1058,8 +1058,12 @@ void TOstrel::SaveWindowPosition()
     if (publications_ == nullptr || pending_outer_) {
         return;
     }
+    // With the log hidden the pane fills the window: its height beside the log is kept.
+    if (PublicationLogFrame->isVisible()) {
+        panel_height_ = PublicationsPanel->height();
+    }
     TQelRegistry& store = *publications_->Store();
-    if (!SaveWindowPlacement(store, {frameGeometry(), PublicationsPanel->height()})) {
+    if (!SaveWindowPlacement(store, {frameGeometry(), panel_height_})) {
         qWarning("The window position could not be saved: %s", store.LastErrorText().c_str());
     }
 }
@@ -1072,7 +1076,7 @@ void TOstrel::RestoreWindowPosition()
         if (frameGeometry() == geometry()) {
             pending_outer_ = outer;
         }
-        restored_panel_height_ = placement->panel_height;
+        panel_height_ = placement->panel_height;
     }
     position_restored_ = true;
 }
@@ -1089,8 +1093,8 @@ void TOstrel::RestorePanelHeight()
     if (!PublicationLogFrame->isVisible()) {
         return;
     }
-    if (restored_panel_height_ > 0) {
-        SetPanelHeight(restored_panel_height_);
+    if (panel_height_ > 0) {
+        SetPanelHeight(panel_height_);
     } else {
         ShowEveryRow();
     }

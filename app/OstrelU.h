@@ -147,7 +147,8 @@ private:
     bool position_restored_ = false;
     // Outer bounds restored before the window had its frame; met once it has one.
     std::optional<QRect> pending_outer_;
-    int restored_panel_height_ = 0;
+    // The web site list's height above the log, as restored or last saved.
+    int panel_height_ = 0;
     bool closing_ = false;
     QelPublication* current_publication_ = nullptr;
     bool publishing_all_ = false;

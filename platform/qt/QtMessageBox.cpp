@@ -2,11 +2,16 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QSpacerItem>
 #include <QThread>
 #include <QWidget>
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -106,6 +111,24 @@ private:
     bool raise_;
 };
 
+// A box narrower than its caption shows the caption cut short in its title bar. Qt leaves the
+// window manager's icon and buttons too little room beside it, so the box keeps a row as wide as
+// the caption in a bold title font with room for them.
+void MakeRoomForCaption(QMessageBox& box)
+{
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (grid == nullptr) {
+        return;
+    }
+    QFont title_font = box.font();
+    title_font.setBold(true);
+    const QFontMetrics metrics(title_font);
+    const int wanted = metrics.horizontalAdvance(box.windowTitle()) + 6 * metrics.height();
+    const int width = std::min(wanted, box.screen()->availableGeometry().width() / 2);
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 int32_t ShowOnGuiThread(const std::string& text, const std::string& caption, uint32_t type)
 {
     const std::vector<ButtonKind> kinds = ButtonsOf(type);
@@ -128,6 +151,7 @@ int32_t ShowOnGuiThread(const std::string& text, const std::string& caption, uin
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
     box.setIcon(IconOf(type));
+    MakeRoomForCaption(box);
 
     const int32_t default_id = DefaultMessageBoxButton(type);
     std::vector<std::pair<QAbstractButton*, int32_t>> buttons;

@@ -24,6 +24,8 @@ struct SeenBox
     QList<QMessageBox::StandardButton> buttons;
     QMessageBox::StandardButton default_button = QMessageBox::NoButton;
     bool open_after_escape = false;
+    int width = 0;
+    int caption_width = 0;
 };
 
 int32_t IdOf(QMessageBox::StandardButton button)
@@ -80,6 +82,10 @@ private slots:
         QTest::newRow("ok cancel, information, default beyond the buttons")
             << "I" << 0x241u << "I" << int(QMessageBox::Information) << QList<int>{kIdOk, kIdCancel}
             << kIdOk << kIdCancel;
+        QTest::newRow("a caption longer than its text")
+            << "Publish All - Completed: every web site" << 0x40u
+            << "Publish All - Completed: every web site" << int(QMessageBox::Information)
+            << QList<int>{kIdOk} << kIdOk << kIdOk;
         QTest::newRow("abort retry ignore: Esc does nothing")
             << "A" << 0x202u << "A" << int(QMessageBox::NoIcon)
             << QList<int>{kIdAbort, kIdRetry, kIdIgnore} << kIdIgnore << 0;
@@ -106,6 +112,11 @@ private slots:
             poll.stop();
             seen.seen = true;
             seen.title = box->windowTitle();
+            seen.width = box->width();
+            QFont bold = box->font();
+            bold.setBold(true);
+            seen.caption_width = QFontMetrics(bold).horizontalAdvance(box->windowTitle()) +
+                                 3 * QFontMetrics(bold).height();
             seen.text = box->text();
             seen.icon = box->icon();
             for (QAbstractButton* button : box->buttons()) {
@@ -131,6 +142,7 @@ private slots:
         QVERIFY(answered);
         QVERIFY(seen.seen);
         QCOMPARE(seen.title, title);
+        QVERIFY2(seen.width >= seen.caption_width, "the caption has room in the title bar");
         QCOMPARE(seen.text, QStringLiteral("Line one\nLine two"));
         QCOMPARE(int(seen.icon), icon);
         QList<int> shown_ids;
