@@ -538,7 +538,7 @@ void TOstrel::SetConnectingLock(bool locked)
 // The window takes no command but Stop while the destination opens.
 void TOstrel::Connecting(QelPublication& d)
 {
-    AppendLog("Connecting to " + d.Server);
+    AppendLog("Connecting to " + platform::ToPosixPath(d.Server));
     SetConnectingLock(true);
 }
 
@@ -550,7 +550,8 @@ void TOstrel::ConnectingEnded()
 
 bool TOstrel::RetryAfterTimeout(const QelPublication& d)
 {
-    return platform::MessageBox("Timeout while trying to connect to " + d.Server + ". Try again?",
+    return platform::MessageBox("Timeout while trying to connect to " +
+                                    platform::ToPosixPath(d.Server) + ". Try again?",
                                 "Connection attempt has timedout",
                                 platform::kMbIconExclamation | platform::kMbYesNoCancel) ==
            platform::kIdYes;
@@ -558,7 +559,7 @@ bool TOstrel::RetryAfterTimeout(const QelPublication& d)
 
 void TOstrel::ConnectFailed(QelPublication& d)
 {
-    AppendLog("Failed to connect to destination " + d.Server + ".");
+    AppendLog("Failed to connect to destination " + platform::ToPosixPath(d.Server) + ".");
     RefreshPublicationsGrid();
     SetStatusPanel(0, "Failed to connect.");
     // Nothing is being published any more.

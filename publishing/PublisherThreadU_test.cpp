@@ -413,7 +413,7 @@ TEST_F(PublisherThreadTest, PublishesATreeAndASecondRunStartedAtTheFinalStatusWo
     EXPECT_EQ(5, finals[1][3]) << "files copied by the second run";
     EXPECT_TRUE(Contains(window_.got, "Scanning folder: ."));
     EXPECT_TRUE(Contains(window_.got, "Copying file f000.htm"));
-    EXPECT_TRUE(Contains(window_.got, "Deleting file \\dst\\old.htm"));
+    EXPECT_TRUE(Contains(window_.got, "Deleting file /dst/old.htm"));
 
     EXPECT_EQ(SourceTree(2), shared_.Tree("dst1"));
     EXPECT_EQ(SourceTree(3), shared_.Tree("dst2"));

@@ -37,16 +37,18 @@ bool DiskStorageDevice::IsDiskPath(const std::string& path)
 std::string DiskStorageDevice::OverlapError(const std::string& source,
                                             const std::string& destination)
 {
+    const std::string shown_source = platform::ToPosixPath(source);
+    const std::string shown_destination = platform::ToPosixPath(destination);
     switch (platform::RelationOfFolders(source, destination)) {
         case platform::FolderRelation::kSame:
-            return "Source directory " + source + " and destination directory " + destination +
-                   " are the same folder";
+            return "Source directory " + shown_source + " and destination directory " +
+                   shown_destination + " are the same folder";
         case platform::FolderRelation::kFirstInsideSecond:
-            return "Source directory " + source + " lies inside destination directory " +
-                   destination;
+            return "Source directory " + shown_source + " lies inside destination directory " +
+                   shown_destination;
         case platform::FolderRelation::kSecondInsideFirst:
-            return "Destination directory " + destination + " lies inside source directory " +
-                   source;
+            return "Destination directory " + shown_destination + " lies inside source directory " +
+                   shown_source;
         case platform::FolderRelation::kApart:
             break;
     }

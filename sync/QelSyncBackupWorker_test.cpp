@@ -116,16 +116,16 @@ TEST_F(QelSyncBackupWorkerTest, ASmallTreeIsPublishedInThisExactOrder)
         "src.ListDirectory(\\src, ., fresh)",
         "dst.ChangeDirectory(\\dst)",
         "msg 3 Scanning folder: .",
-        "msg 1 Scanning source folder: \\src",
+        "msg 1 Scanning source folder: /src",
         "src.ListDirectory(\\src, , fresh)",
-        "msg 2 Scanning target folder: \\dst",
+        "msg 2 Scanning target folder: /dst",
         "dst.ListDirectory(\\dst, , fresh)",
         "msg 5 File a.htm does not need copying.",
         "dst.CreateDirectory(\\dst\\sub)",
-        "msg 3 Scanning folder: \\sub",
-        "msg 1 Scanning source folder: \\src\\sub",
+        "msg 3 Scanning folder: /sub",
+        "msg 1 Scanning source folder: /src/sub",
         "src.ListDirectory(\\src\\sub, , fresh)",
-        "msg 2 Scanning target folder: \\dst\\sub",
+        "msg 2 Scanning target folder: /dst/sub",
         "dst.ListDirectory(\\dst\\sub, , fresh)",
         "msg 14 Copying file b.htm",
         "src.GetFile(\\src\\sub, b.htm)",
@@ -188,19 +188,19 @@ TEST_F(QelSyncBackupWorkerTest, AMissingDestinationRootIsCreatedOnlyWhenAllowed)
     src_->AddFile("\\src\\a.htm", "a", 10);
     flags_.CreateDestinationRoot = false;
     Run("\\src", "\\dst\\www");
-    EXPECT_TRUE(Logged("msg 27 Destination directory \\dst\\www does not exist"));
+    EXPECT_TRUE(Logged("msg 27 Destination directory /dst/www does not exist"));
     EXPECT_TRUE(flags_.Failed);
     EXPECT_EQ(0, Count("dst.CreateDirectory"));
 
     flags_.CreateDestinationRoot = true;
     Run("\\src", "\\dst\\www\\");
-    EXPECT_TRUE(Logged("msg 17 Creating folder \\dst\\www\\"));
+    EXPECT_TRUE(Logged("msg 17 Creating folder /dst/www/"));
     EXPECT_TRUE(Logged("dst.CreateDirectory(\\dst\\www)"));
     EXPECT_FALSE(flags_.Failed);
     EXPECT_TRUE(dst_->Exists("\\dst\\www\\a.htm"));
 
     Run("\\src", "\\dst\\no\\www");
-    EXPECT_TRUE(Logged("msg 27 Failed to create destination directory \\dst\\no\\www"));
+    EXPECT_TRUE(Logged("msg 27 Failed to create destination directory /dst/no/www"));
     EXPECT_TRUE(flags_.Failed);
 }
 
@@ -477,7 +477,7 @@ TEST_F(QelSyncBackupWorkerTest, NamesAServerCannotHoldAreSkippedWithAWarning)
     src_->AddFile("\\src\\caf\xC3\xA9.html", "x", 20);
     Run();
     for (const char* shown : {"a?b.html", "caf?.html", "bad?dir"}) {
-        EXPECT_TRUE(Logged(std::string("msg 24 The name of \\src\\") + shown +
+        EXPECT_TRUE(Logged(std::string("msg 24 The name of /src/") + shown +
                            " cannot be used at the destination; it is not published."))
             << shown;
     }
@@ -508,7 +508,7 @@ TEST_F(QelSyncBackupWorkerTest, ADestinationFolderThatCannotBeListedIsNeitherFil
         Run();
         EXPECT_TRUE(flags_.Failed);
         EXPECT_EQ(1, Count("msg " + std::to_string(go_on ? 24 : 27) +
-                           " Failed to read destination folder \\dst\\sub."));
+                           " Failed to read destination folder /dst/sub."));
         EXPECT_EQ(nullptr, dst_->Node("\\dst\\sub\\page.html"));
         EXPECT_NE(nullptr, dst_->Node("\\dst\\sub\\obsolete.html"));
         EXPECT_NE(nullptr, dst_->Node("\\dst\\gone\\kept.html"));
@@ -528,7 +528,7 @@ TEST_F(QelSyncBackupWorkerTest, AFailedSwapUnderATemporaryNameIsAFailedCopy)
     Run();
     EXPECT_TRUE(flags_.Failed);
     EXPECT_EQ(0, worker_.Status().FilesCopied);
-    EXPECT_EQ(1, Count("msg 27 Failed to copy file \\src\\page.html. Memory device error 5."));
+    EXPECT_EQ(1, Count("msg 27 Failed to copy file /src/page.html. Memory device error 5."));
 
     // In a Turbo run the old file may not be there: the rename alone decides; when it fails, a
     // reported deletion and one more rename.
@@ -629,7 +629,7 @@ TEST_F(QelSyncBackupWorkerTest, AFailedCopyStopsTheRunUnlessTheRunContinues)
         return call.find("a.htm, binary") != std::string::npos;
     };
     Run();
-    EXPECT_TRUE(Logged("msg 27 Failed to copy file \\src\\a.htm. Memory device error 5. Stopping"));
+    EXPECT_TRUE(Logged("msg 27 Failed to copy file /src/a.htm. Memory device error 5. Stopping"));
     EXPECT_EQ(0, Count("msg 14 Copying file b.htm"));
     EXPECT_TRUE(dst_->Exists("\\dst\\old.htm"));
     EXPECT_TRUE(flags_.Failed);
@@ -637,7 +637,7 @@ TEST_F(QelSyncBackupWorkerTest, AFailedCopyStopsTheRunUnlessTheRunContinues)
     flags_.ContinueAfterErrors = true;
     Run();
     EXPECT_TRUE(
-        Logged("msg 24 Failed to copy file \\src\\a.htm. Memory device error 5. Continuing"));
+        Logged("msg 24 Failed to copy file /src/a.htm. Memory device error 5. Continuing"));
     EXPECT_TRUE(dst_->Exists("\\dst\\b.htm"));
     EXPECT_EQ(2, worker_.Status().FilesProcessed);
     EXPECT_TRUE(flags_.Failed);
@@ -656,12 +656,12 @@ TEST_F(QelSyncBackupWorkerTest, AFailedFolderCreationStopsOrIsWarnedAbout)
         return call == "dst.CreateDirectory(\\dst\\sub)";
     };
     Run();
-    EXPECT_TRUE(Logged("msg 27 Failed to create directory: \\dst\\sub. Stopping"));
+    EXPECT_TRUE(Logged("msg 27 Failed to create directory: /dst/sub. Stopping"));
     EXPECT_TRUE(flags_.Failed);
     flags_.ContinueAfterErrors = true;
     Run();
-    EXPECT_TRUE(Logged("msg 24 Failed to create directory: \\dst\\sub. Continuing"));
-    EXPECT_TRUE(Logged("msg 1 Scanning source folder: \\src\\sub"));  // still entered
+    EXPECT_TRUE(Logged("msg 24 Failed to create directory: /dst/sub. Continuing"));
+    EXPECT_TRUE(Logged("msg 1 Scanning source folder: /src/sub"));  // still entered
 }
 
 TEST_F(QelSyncBackupWorkerTest, AReadOnlyDestinationFileIsOverwrittenOnlyWhenAllowed)
@@ -718,18 +718,18 @@ TEST_F(QelSyncBackupWorkerTest, ObsoleteEntriesAreListedQueuedOrBoth)
     dst_->AddFile("\\dst\\gone\\x.htm", "x", 10);
     flags_.ListObsoleteOnly = true;
     Run();
-    EXPECT_TRUE(Logged("msg 10 Obsolete file \\old.htm"));
-    EXPECT_TRUE(Logged("msg 9 Obsolete folder \\gone"));
+    EXPECT_TRUE(Logged("msg 10 Obsolete file /old.htm"));
+    EXPECT_TRUE(Logged("msg 9 Obsolete folder /gone"));
     EXPECT_TRUE(dst_->Exists("\\dst\\old.htm"));
 
     flags_.DeleteObsolete = true;
     Run();
-    EXPECT_LT(IndexOf("msg 10 Obsolete file \\old.htm"),
-              IndexOf("msg 7 Marking file \\old.htm for later deletion."));
-    EXPECT_TRUE(Logged("msg 6 Marking folder \\gone for later deletion."));
-    EXPECT_TRUE(Logged("msg 18 Deleting file \\dst\\old.htm"));
-    EXPECT_TRUE(Logged("msg 18 Deleting file \\dst\\gone\\x.htm"));
-    EXPECT_TRUE(Logged("msg 19 Deleting folder \\dst\\gone"));
+    EXPECT_LT(IndexOf("msg 10 Obsolete file /old.htm"),
+              IndexOf("msg 7 Marking file /old.htm for later deletion."));
+    EXPECT_TRUE(Logged("msg 6 Marking folder /gone for later deletion."));
+    EXPECT_TRUE(Logged("msg 18 Deleting file /dst/old.htm"));
+    EXPECT_TRUE(Logged("msg 18 Deleting file /dst/gone/x.htm"));
+    EXPECT_TRUE(Logged("msg 19 Deleting folder /dst/gone"));
     EXPECT_EQ(std::vector<std::string>{}, dst_->Tree("\\dst"));
     EXPECT_EQ(2, worker_.Status().FilesDeleted);
     EXPECT_EQ(1, worker_.Status().FoldersDeleted);
@@ -758,7 +758,7 @@ TEST_F(QelSyncBackupWorkerTest, WithoutRecursionAnObsoleteFolderIsOnlyIgnored)
     flags_.Recurse = false;
     dst_->AddFolder("\\dst\\gone", 10);
     Run();
-    EXPECT_TRUE(Logged("msg 8 Ignoring folder \\gone"));
+    EXPECT_TRUE(Logged("msg 8 Ignoring folder /gone"));
     EXPECT_TRUE(dst_->Exists("\\dst\\gone"));
 }
 
@@ -784,7 +784,7 @@ TEST_F(QelSyncBackupWorkerTest, AKeptFileKeepsItsFolderButNotTheRestOfTheQueue)
     dst_->AddFile("\\dst\\c.htm", "x", 10);
     dst_->AddFile("\\dst\\d.htm", "x", 10);
     Run();
-    EXPECT_EQ(1, Count("msg 4 Scanning folder: \\dst\\a prior to deleting it"));
+    EXPECT_EQ(1, Count("msg 4 Scanning folder: /dst/a prior to deleting it"));
     EXPECT_FALSE(dst_->Exists("\\dst\\d.htm"));
 }
 
@@ -821,13 +821,13 @@ TEST_F(QelSyncBackupWorkerTest, AFailedDeletionStopsTheDeletionAndFailsTheRun)
         return call.find("DeleteFile(\\dst, \\a.htm") != std::string::npos;
     };
     Run();
-    EXPECT_TRUE(Logged("msg 27 Failed to delete file: \\dst\\a.htm. stopping"));
+    EXPECT_TRUE(Logged("msg 27 Failed to delete file: /dst/a.htm. stopping"));
     EXPECT_TRUE(dst_->Exists("\\dst\\b.htm"));
     EXPECT_TRUE(flags_.Failed);
 
     flags_.ContinueAfterErrors = true;
     Run();
-    EXPECT_TRUE(Logged("msg 24 Failed to delete file: \\dst\\a.htm. Continuing"));
+    EXPECT_TRUE(Logged("msg 24 Failed to delete file: /dst/a.htm. Continuing"));
     EXPECT_FALSE(dst_->Exists("\\dst\\b.htm"));
     EXPECT_TRUE(flags_.Failed);
 }
@@ -870,13 +870,13 @@ TEST_F(QelSyncBackupWorkerTest, AnUnreadableSourceFolderIsAFailureNotAnEmptyFold
         return call == "src.ListDirectory(\\src\\sub, , fresh)";
     };
     Run();
-    EXPECT_TRUE(Logged("msg 27 Failed to read source folder \\src\\sub. Stopping"));
+    EXPECT_TRUE(Logged("msg 27 Failed to read source folder /src/sub. Stopping"));
     EXPECT_TRUE(dst_->Exists("\\dst\\sub\\a.htm"));
     EXPECT_TRUE(flags_.Failed);
 
     flags_.ContinueAfterErrors = true;
     Run();
-    EXPECT_TRUE(Logged("msg 24 Failed to read source folder \\src\\sub. Continuing"));
+    EXPECT_TRUE(Logged("msg 24 Failed to read source folder /src/sub. Continuing"));
     EXPECT_TRUE(dst_->Exists("\\dst\\sub\\a.htm"));
     EXPECT_TRUE(dst_->Exists("\\dst\\b.htm"));
     EXPECT_TRUE(flags_.Failed);

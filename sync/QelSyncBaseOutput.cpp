@@ -1,5 +1,7 @@
 #include "sync/QelSyncBaseOutput.h"
 
+#include "platform/Files.h"
+
 namespace vantrel {
 namespace {
 
@@ -110,10 +112,12 @@ std::string QelSyncBaseOutput::FormatMessage(QelSyncMessageType type, std::strin
     if (slot == std::string_view::npos) {
         return std::string(format);
     }
+    // Paths travel inside the system with "\"; a reader here knows them with "/", and an FTP
+    // address as ftp://host/folder.
     std::string line;
     line.reserve(format.size() + text.size());
     line.append(format.substr(0, slot));
-    line.append(text);
+    line.append(platform::ToPosixPath(std::string(text)));
     line.append(format.substr(slot + 2));
     return line;
 }

@@ -56,7 +56,7 @@ TEST_F(QelSyncLogFileOutputTest, EachMessageIsOneLineWithItsTemplateAndPrefix)
     EXPECT_EQ(
         "Reason: newer\r\n"
         "!! Warning: x\r\n"
-        "!! Error: Failed to delete directory: \\sub\r\n"
+        "!! Error: Failed to delete directory: /sub\r\n"
         "Copying file a.htm\r\n"
         "Scanning folder: .\r\n",
         Read());

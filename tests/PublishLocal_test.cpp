@@ -196,15 +196,15 @@ TEST_F(PublishLocalTest, ChangesArePublishedAndObsoleteFilesFollowTheDeletionCho
     EXPECT_TRUE(fs::exists(sandbox_.Path("dst/area1/part1/page1.html")));
     EXPECT_FALSE(fs::exists(sandbox_.Path("dst/area0/part0/.vantrel-4242-0-77.tmp-page0.html")));
     EXPECT_TRUE(fs::exists(sandbox_.Path("dst/.vantrel-4242-1-78.tmp-gone.html")));
-    EXPECT_TRUE(Said("The name of " + sandbox_.SystemPath("src") +
-                     "\\back\\slash.html cannot be used at the destination; it is not published."))
+    EXPECT_TRUE(Said("The name of " + sandbox_.Path("src") +
+                     "/back/slash.html cannot be used at the destination; it is not published."))
         << ::testing::PrintToString(output_.lines);
     fs::remove(sandbox_.Path("dst/.vantrel-4242-1-78.tmp-gone.html"));
     fs::remove(sandbox_.Path("src/back\\slash.html"));
 
     Publish(2);
-    EXPECT_TRUE(Said("Obsolete file \\area1\\part1\\page1.html"));
-    EXPECT_TRUE(Said("Obsolete folder \\area2"));
+    EXPECT_TRUE(Said("Obsolete file /area1/part1/page1.html"));
+    EXPECT_TRUE(Said("Obsolete folder /area2"));
     EXPECT_TRUE(fs::exists(sandbox_.Path("dst/area2")));
 
     Publish(1);
@@ -241,8 +241,8 @@ TEST_F(PublishLocalTest, ASourceLinkBackIntoItsOwnPathIsNotFollowed)
     sandbox_.WriteFile("outside/shared.html", "shared", kOld);
     fs::create_directory_symlink(sandbox_.Path("outside"), sandbox_.Path("src/linked"));
     Publish(1);
-    EXPECT_TRUE(Said("Folder " + sandbox_.SystemPath("src") +
-                     "\\sub\\loop links back to a folder that holds it; it is not published."));
+    EXPECT_TRUE(Said("Folder " + sandbox_.Path("src") +
+                     "/sub/loop links back to a folder that holds it; it is not published."));
     EXPECT_EQ("x", sandbox_.ReadFile("dst/sub/page.html"));
     EXPECT_FALSE(fs::exists(sandbox_.Path("dst/sub/loop")));
     // A link to a folder outside the site is published as the folder it points to.
@@ -280,8 +280,8 @@ TEST_F(PublishLocalTest, OverlappingRootsFailTheRunAndTouchNothing)
         Publish(1, 0, c.src, c.dst);
         EXPECT_TRUE(flags_.Failed) << c.dst;
         std::string error = c.error;
-        error.replace(error.find(" S"), 2, " " + sandbox_.SystemPath(c.src));
-        error.replace(error.find(" D"), 2, " " + sandbox_.SystemPath(c.dst));
+        error.replace(error.find(" S"), 2, " " + sandbox_.Path(c.src));
+        error.replace(error.find(" D"), 2, " " + sandbox_.Path(c.dst));
         EXPECT_TRUE(Said(error)) << ::testing::PrintToString(output_.lines);
         EXPECT_EQ(0, CountStarting("Scanning")) << c.dst;
         EXPECT_EQ(before, TreeOf(".")) << c.src << " -> " << c.dst;
@@ -305,7 +305,7 @@ TEST_F(PublishLocalTest, SourceLinksToTheRootOrAboveItAreSkippedWithAWarning)
     Publish(0, 0, "site/src", "dst");
     EXPECT_FALSE(flags_.Failed) << ::testing::PrintToString(output_.lines);
     for (const char* skipped : {"self", "up", "parent", "top"}) {
-        EXPECT_EQ(1, CountStarting("Folder " + sandbox_.SystemPath("site/src") + "\\" + skipped +
+        EXPECT_EQ(1, CountStarting("Folder " + sandbox_.Path("site/src") + "/" + skipped +
                                    " links back to a folder that holds it"))
             << skipped;
     }
