@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -46,13 +47,91 @@ std::string Text(const QLineEdit* edit)
     return edit->text().toStdString();
 }
 
-// The name as the list compares it: trailing blanks and control characters do not count.
 std::string WithoutTrailingBlanks(std::string name)
 {
     while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ') {
         name.pop_back();
     }
     return name;
+}
+
+// Whether the name is taken: the list and its registry keys compare names exactly, so a listed
+// "Alpha " refuses "Alpha " itself; and a name that differs from a listed one only by trailing
+// blanks and control characters would look the same in every list, so "Alpha  " is taken by
+// "Alpha" too.
+bool NameTaken(const QelPublicationList& list, const std::string& name)
+{
+    return list.Exists(name) || list.Exists(WithoutTrailingBlanks(name));
+}
+
+// A local path as the user reads it on this platform: with "/" separators, however typed.
+std::string ShownPath(std::string path)
+{
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+// The destination root as a run takes it: without one trailing separator.
+std::string RootFolder(std::string path)
+{
+    if (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) {
+        path.pop_back();
+    }
+    return path;
+}
+
+void WriteFailure(QelSyncBaseOutput& output,
+                  const std::string& what,
+                  uint32_t error,
+                  const std::string& description)
+{
+    output.Write(kMsgError, what);
+    output.Write(kMsgError, "Error code: " + std::to_string(error));
+    output.Write(kMsgError, "Description: " + description);
+}
+
+// Whether a run could publish into the local folder `destination`, told the way the run meets
+// it: a source apart from it, then the folder, which the run makes when only its last part is
+// missing. Called on the connection test's thread with the opened disk device.
+bool TestLocalDestination(QelStorageDevice& device,
+                          const std::string& source,
+                          const std::string& destination,
+                          QelSyncBaseOutput& output)
+{
+    // Found here, before the first Publish could copy the site into itself or delete its
+    // master copy.
+    const std::string overlap = DiskStorageDevice::OverlapError(source, destination);
+    if (!overlap.empty()) {
+        output.Write(kMsgError, overlap);
+        return false;
+    }
+    const std::string root = RootFolder(destination);
+    if (device.ChangeDirectory(root)) {
+        return true;
+    }
+    const uint32_t error = device.GetLastError();
+    const std::string shown = ShownPath(destination);
+    if (error != platform::kErrorFileNotFound && error != platform::kErrorPathNotFound) {
+        WriteFailure(output, "Failed to open folder " + shown, error, device.GetLastErrorText());
+        return false;
+    }
+    // Making the folder and taking it away again tells whether the run could make it: its
+    // parent must be there and take a new folder.
+    if (!device.CreateDirectory(root)) {
+        const uint32_t create_error = device.GetLastError();
+        WriteFailure(output, "Failed to create folder " + shown, create_error,
+                     device.GetLastErrorText());
+        return false;
+    }
+    if (!device.RemoveDirectory(root)) {
+        // The device has said why; the run will find the folder made.
+        output.Write(kMsgInformation, "Folder " + shown + " has been created.");
+        return true;
+    }
+    output.Write(kMsgInformation, "Folder " + shown +
+                                      " does not exist yet; it will be created when the site "
+                                      "is published.");
+    return true;
 }
 
 QLabel* AddText(QWidget* page, QBoxLayout* layout, const QString& text)
@@ -77,8 +156,6 @@ TPublisherWizard::TPublisherWizard(QWidget* parent)
 {
     setObjectName(QStringLiteral("PublisherWizard"));
     setWindowTitle(QStringLiteral("Vantrel - New web site Wizard"));
-    // There is no Cancel: Esc does nothing, the title bar's close leaves without adding.
-    SetSwallowEscape(true);
     BuildPages();
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(PageWizard);
@@ -303,9 +380,9 @@ void TPublisherWizard::BuildPages()
         AddText(page, layout, QStringLiteral("Which dial up internet connection should be used?"));
         ConnectionCombo = new QComboBox(page);
         ConnectionCombo->setObjectName(QStringLiteral("ConnectionCombo"));
-        ConnectionCombo->setEditable(true);
-        // Typed text is a connection name of its own; it never becomes an item.
-        ConnectionCombo->setInsertPolicy(QComboBox::NoInsert);
+        // Only the connections this system has can be chosen: a typed name would be dialled
+        // as an entry that does not exist.
+        ConnectionCombo->setEditable(false);
         layout->addWidget(ConnectionCombo);
         AddText(page, layout,
                 QStringLiteral("Some ISPs only allow you to update your web space if you are "
@@ -438,6 +515,7 @@ void TPublisherWizard::Execute(QelPublicationList& list, bool show_import)
     lblFailedMessage->hide();
     lblTestStatus->setText(QStringLiteral("Connection not tested"));
     reachable_page_ = kPageName;
+    reachable_before_source_failure_ = 0;
     for (QPushButton* next :
          {NameNextButton, SourceNextButton, ServerNextButton, AuthenticationNextButton}) {
         next->setEnabled(false);
@@ -478,6 +556,17 @@ void TPublisherWizard::closeEvent(QCloseEvent* event)
         return;
     }
     VDialog::closeEvent(event);
+}
+
+void TPublisherWizard::keyPressEvent(QKeyEvent* event)
+{
+    // Through close(), so that Esc too waits for a running test to end.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        close();
+        return;
+    }
+    VDialog::keyPressEvent(event);
 }
 
 void TPublisherWizard::PageWizardChange(int index)
@@ -571,7 +660,7 @@ void TPublisherWizard::PublicationNameChange()
         return;
     }
     const std::string name = Text(PublicationName);
-    if (name.empty() || list_ == nullptr || list_->Exists(WithoutTrailingBlanks(name))) {
+    if (name.empty() || list_ == nullptr || NameTaken(*list_, name)) {
         NameNextButton->setEnabled(false);
         return;
     }
@@ -596,7 +685,9 @@ void TPublisherWizard::SourceDirectoryChange()
 void TPublisherWizard::SourceNextButtonClick()
 {
     if (platform::DirectoryExists(Text(SourceDirectory))) {
-        Reach(kPageServer);
+        // The mended source gives back every page the failure held back.
+        Reach(std::max<int>(kPageServer, reachable_before_source_failure_));
+        reachable_before_source_failure_ = 0;
         SelectNextPage();
         return;
     }
@@ -604,6 +695,7 @@ void TPublisherWizard::SourceNextButtonClick()
         "The source directory you have specified does not exist or is inaccessible. Please "
         "check and reenter.",
         "Directory does not exist", platform::kMbIconExclamation | platform::kMbOk);
+    reachable_before_source_failure_ = std::max(reachable_before_source_failure_, reachable_page_);
     reachable_page_ = kPageSource;
     SourceDirectory->setFocus();
 }
@@ -665,15 +757,14 @@ void TPublisherWizard::EdtPassword2Return()
 
 TPublisherWizard::ConnectionChoice TPublisherWizard::Connection() const
 {
-    // Typed text leaves the current index where it was: the text alone says what is chosen.
-    const QString text = ConnectionCombo->currentText();
-    if (text == ConnectionCombo->itemText(0)) {
-        return {};
+    switch (ConnectionCombo->currentIndex()) {
+        case 0:
+            return {};
+        case 1:
+            return {"", 1};
+        default:
+            return {ConnectionCombo->currentText().toStdString(), 0};
     }
-    if (text == ConnectionCombo->itemText(1)) {
-        return {"", 1};
-    }
-    return {text.toStdString(), 0};
 }
 
 std::string TPublisherWizard::NameProblem() const
@@ -683,7 +774,7 @@ std::string TPublisherWizard::NameProblem() const
         return "The web site has no name. Please enter a name for it on the \"Web Site Name\" "
                "page.";
     }
-    if (list_->Exists(name)) {
+    if (NameTaken(*list_, Text(PublicationName))) {
         return "A web site called \"" + name +
                "\" already exists. Each web site must have a unique name: please enter another "
                "one on the \"Web Site Name\" page.";
@@ -704,13 +795,21 @@ void TPublisherWizard::FinishButtonClick()
         return;
     }
     const ConnectionChoice connection = Connection();
-    if (!list_->AddNew(Text(PublicationName), Text(SourceDirectory), Text(FtpServer),
-                       Text(Username), Text(edt_password), connection.name, connection.type,
+    const std::string name = Text(PublicationName);
+    if (!list_->AddNew(name, Text(SourceDirectory), Text(FtpServer), Text(Username),
+                       Text(edt_password), connection.name, connection.type,
                        rdoDeleteYes->isChecked(), rdoDeleteList->isChecked())) {
-        // The web site is listed but its settings did not reach the store.
+        // The name was free, so the store refused a write. The web site may be listed with its
+        // settings half stored: it goes again, and the wizard stays open with everything typed
+        // so that Finish can be tried once more.
+        const std::string reason = list_->Store()->LastErrorText();
+        if (list_->Exists(name)) {
+            list_->Delete(name);
+        }
         platform::MessageBox(
-            "The new web site could not be saved: " + list_->Store()->LastErrorText(),
+            "The new web site could not be saved" + (reason.empty() ? "." : ": " + reason),
             "Web site not saved", platform::kMbIconExclamation | platform::kMbOk);
+        return;
     }
     accept();
 }
@@ -825,25 +924,9 @@ void TPublisherWizard::BtnTestConnectionClick()
         if (opened == nullptr) {
             return false;
         }
-        bool passed = opened->Open(server, user, password, connection_name);
-        // A local folder opens without being looked at; the test looks, so that a folder that
-        // is not there does not pass.
-        if (passed && device.disk && !opened->ChangeDirectory(server)) {
-            const uint32_t error = opened->GetLastError();
-            output.Write(kMsgError, "Failed to open folder " + server);
-            output.Write(kMsgError, "Error code: " + std::to_string(error));
-            output.Write(kMsgError, "Description: " + opened->GetLastErrorText());
-            passed = false;
-        }
-        // Found here, before the first Publish could copy the site into itself or delete its
-        // master copy.
-        const std::string overlap =
-            passed && device.disk ? DiskStorageDevice::OverlapError(source, server) : "";
-        if (!overlap.empty()) {
-            output.Write(kMsgError, overlap);
-            passed = false;
-        }
-        return passed;
+        const bool opened_ok = opened->Open(server, user, password, connection_name);
+        // A local folder opens without being looked at; the test looks as a run would.
+        return opened_ok && (!device.disk || TestLocalDestination(*opened, source, server, output));
     };
     // The result follows the device's last lines into the window.
     if (!test_session_->RunConnectionTest(work)) {

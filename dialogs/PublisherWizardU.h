@@ -99,6 +99,8 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Esc leaves as the title bar's close does.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // What the definition and the test get from ConnectionCombo.
@@ -145,6 +147,9 @@ private:
 
     QelPublicationList* list_ = nullptr;
     int reachable_page_ = 1;
+    // While a failed source check holds back the later pages, the highest page reachable before
+    // it; 0 otherwise. A source that then passes frees those pages again.
+    int reachable_before_source_failure_ = 0;
     int previous_page_ = 0;
     bool first_activation_ = false;
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <vector>
 
@@ -177,7 +178,7 @@ private slots:
         Fixture f;
         f.AddSite("Taken");
         testing::TestSandbox source;
-        std::vector<int> fresh, after_name, after_failed_source, after_credentials, after_rename;
+        std::vector<int> fresh, after_name, after_failed_source, after_mended_source;
         int reachable_after_failure = 0;
         auto visit = [&](std::vector<int>& shown, int from) {
             for (int page = from; page <= TPublisherWizard::kPageCompleted; ++page) {
@@ -193,52 +194,54 @@ private slots:
             f.ClickTab(TPublisherWizard::kPageSource);
             f.Type("SourceDirectory", QString::fromStdString(source.Path("missing")));
             QTest::mouseClick(f.Button("SourceNextButton"), Qt::LeftButton);
+            QTest::mouseClick(f.Button("SourceNextButton"), Qt::LeftButton);
             reachable_after_failure = f.wizard.HighestReachablePage();
             visit(after_failed_source, TPublisherWizard::kPageServer);
+            // The mended source frees every page the name had opened, the name untouched.
             f.Type("SourceDirectory", QString::fromStdString(source.Path()));
             QTest::mouseClick(f.Button("SourceNextButton"), Qt::LeftButton);
-            f.Type("FtpServer", "ftp.example.com");
-            f.ClickTab(TPublisherWizard::kPageAuthentication);
-            f.Type("Username", "user");
-            visit(after_credentials, TPublisherWizard::kPageConnection);
-            // A used name opens nothing; a new valid one opens every page again.
-            f.ClickTab(TPublisherWizard::kPageName);
-            f.Paste("PublicationName", "Taken");
-            visit(after_credentials, TPublisherWizard::kPageConnection);
-            f.ClickTab(TPublisherWizard::kPageName);
-            f.Paste("PublicationName", "Site 2");
-            visit(after_rename, TPublisherWizard::kPageTestConnection);
+            visit(after_mended_source, TPublisherWizard::kPageServer);
         });
         QVERIFY(run.script_ran);
         QCOMPARE(fresh, std::vector<int>(7, 1));
         QCOMPARE(after_name, (std::vector<int>{2, 3, 4, 5, 6, 7, 8}));
         QCOMPARE(reachable_after_failure, 2);
         QCOMPARE(after_failed_source, std::vector<int>(6, 2));
-        QCOMPARE(after_credentials, std::vector<int>(8, 5));
-        QCOMPARE(after_rename, (std::vector<int>{6, 7, 8}));
+        QCOMPARE(after_mended_source, (std::vector<int>{3, 4, 5, 6, 7, 8}));
         const auto shown = f.boxes.Shown();
-        QCOMPARE(shown.size(), size_t{1});
+        QCOMPARE(shown.size(), size_t{2});
         QCOMPARE(shown[0].caption, std::string("Directory does not exist"));
         QCOMPARE(shown[0].type, 48u);
     }
 
     void NameCheck_data()
     {
+        QTest::addColumn<QString>("listed");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<bool>("next_enabled");
-        QTest::newRow("the used name") << "Alpha" << false;
-        QTest::newRow("used but for trailing blanks") << "Alpha  " << false;
-        QTest::newRow("used but for letter case") << "alpha" << true;
-        QTest::newRow("new") << "Beta" << true;
-        QTest::newRow("blanks only") << "   " << false;
+        QTest::newRow("the used name") << "Alpha"
+                                       << "Alpha" << false;
+        QTest::newRow("used but for trailing blanks") << "Alpha"
+                                                      << "Alpha  " << false;
+        QTest::newRow("used but for letter case") << "Alpha"
+                                                  << "alpha" << true;
+        QTest::newRow("new") << "Alpha"
+                             << "Beta" << true;
+        QTest::newRow("blanks only") << "Alpha"
+                                     << "   " << false;
+        QTest::newRow("a used name with its trailing blank") << "Alpha "
+                                                             << "Alpha " << false;
+        QTest::newRow("a used name's trailing blank left out") << "Alpha "
+                                                               << "Alpha" << true;
     }
 
     void NameCheck()
     {
+        QFETCH(QString, listed);
         QFETCH(QString, typed);
         QFETCH(bool, next_enabled);
         Fixture f;
-        f.AddSite("Alpha");
+        f.AddSite(listed.toStdString());
         bool enabled = !next_enabled;
         f.Run([&] {
             f.ClickTab(TPublisherWizard::kPageName);
@@ -347,6 +350,46 @@ private slots:
         QVERIFY2(QString::fromStdString(shown[0].text).contains(said), shown[0].text.c_str());
     }
 
+    void AFailedSaveKeepsTheWizardOpenWithEverythingTyped()
+    {
+        Fixture f;
+        f.AddSite("Other");
+        f.config.FailWritesOf("Server");
+        int page = -1;
+        QString name;
+        const auto run = f.Run([&] {
+            f.Type("PublicationName", "Site");
+            f.Type("FtpServer", "ftp.example.com");
+            f.ClickTab(TPublisherWizard::kPageCompleted);
+            QTest::mouseClick(f.Button("FinishButton"), Qt::LeftButton);
+            page = f.pages->currentIndex();
+            name = f.Edit("PublicationName")->text();
+        });
+        QVERIFY(run.left_open);
+        QCOMPARE(page, int(TPublisherWizard::kPageCompleted));
+        QCOMPARE(name, QStringLiteral("Site"));
+        const auto shown = f.boxes.Shown();
+        QCOMPARE(shown.size(), size_t{1});
+        QCOMPARE(shown[0].text,
+                 std::string("The new web site could not be saved: Failed to set data for "
+                             "'Server'"));
+        // Nothing half-saved is left, in the list or in the store.
+        QCOMPARE(f.list->Count(), 1);
+        QCOMPARE(QelPublicationList().Count(), 1);
+    }
+
+    void EscLeavesWithoutAdding()
+    {
+        Fixture f;
+        const auto run = f.Run([&] {
+            f.Type("PublicationName", "Site");
+            QTest::keyClick(f.Edit("PublicationName"), Qt::Key_Escape);
+        });
+        QVERIFY(run.script_ran);
+        QVERIFY(!run.left_open);
+        QCOMPARE(f.list->Count(), 0);
+    }
+
     void PasswordMismatch()
     {
         Fixture f;
@@ -374,29 +417,20 @@ private slots:
     // The connection choice as the test's device and the new definition receive it.
     void ConnectionChoiceReachesTheTestAndTheDefinition_data()
     {
-        QTest::addColumn<int>("item");  // -1: typed
-        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("item");
         QTest::addColumn<QString>("radio");
         QTest::addColumn<int>("flags");
         QTest::addColumn<QString>("connection");
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("delete_mode");
-        QTest::newRow("any") << 0 << ""
-                             << "rdoDeleteYes" << 3 << "" << 0 << 1;
-        QTest::newRow("LAN only") << 1 << ""
-                                  << "rdoDeleteList" << 11 << "" << 1 << 2;
-        QTest::newRow("dial-up entry") << 3 << ""
-                                       << "rdoDeleteNo" << 3 << "Dial B" << 0 << 0;
-        QTest::newRow("typed") << -1 << "My ISP"
-                               << "rdoDeleteList" << 3 << "My ISP" << 0 << 2;
-        QTest::newRow("typed LAN only") << -1 << "LAN only"
-                                        << "rdoDeleteYes" << 11 << "" << 1 << 1;
+        QTest::newRow("any") << 0 << "rdoDeleteYes" << 3 << "" << 0 << 1;
+        QTest::newRow("LAN only") << 1 << "rdoDeleteList" << 11 << "" << 1 << 2;
+        QTest::newRow("dial-up entry") << 3 << "rdoDeleteNo" << 3 << "Dial B" << 0 << 0;
     }
 
     void ConnectionChoiceReachesTheTestAndTheDefinition()
     {
         QFETCH(int, item);
-        QFETCH(QString, typed);
         QFETCH(QString, radio);
         QFETCH(int, flags);
         QFETCH(QString, connection);
@@ -416,14 +450,7 @@ private slots:
             f.Type("Username", "user");
             f.Type("edt_password", " pw");
             f.Type("edt_password2", " pw");
-            auto* combo = f.Find<QComboBox>("ConnectionCombo");
-            if (item >= 0) {
-                combo->setCurrentIndex(item);
-            } else {
-                combo->lineEdit()->clear();
-                QTest::keyClicks(combo->lineEdit(), typed);
-                QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
-            }
+            f.Find<QComboBox>("ConnectionCombo")->setCurrentIndex(item);
             f.ClickTab(TPublisherWizard::kPageTestConnection);
             tested = f.Test();
             status = f.Status()->text();
@@ -458,6 +485,36 @@ private slots:
         QCOMPARE(int(site->DeleteOldFiles), delete_mode);
         QCOMPARE(site->GeneralTimeout, 20);
         QCOMPARE(site->ConnectionTimeout, 30);
+    }
+
+    // Nothing else can be typed in: the box holds the fixed choices and this system's entries.
+    void TheConnectionBoxOffersOnlyThisSystemsConnections()
+    {
+        const QStringList fixed{"Any/LAN connection", "LAN only"};
+        for (const bool phone_book : {false, true}) {
+            std::optional<FakePhoneBook> entries;
+            if (phone_book) {
+                entries.emplace();
+            }
+            Fixture f;
+            QStringList items;
+            QString chosen;
+            bool editable = true;
+            f.Run([&] {
+                auto* combo = f.Find<QComboBox>("ConnectionCombo");
+                f.Type("PublicationName", "Site");
+                f.pages->setCurrentIndex(TPublisherWizard::kPageConnection);
+                QTest::keyClicks(combo, QStringLiteral("eth0"));
+                editable = combo->isEditable();
+                chosen = combo->currentText();
+                for (int i = 0; i < combo->count(); ++i) {
+                    items << combo->itemText(i);
+                }
+            });
+            QVERIFY(!editable);
+            QCOMPARE(items, (phone_book ? fixed + QStringList{"Dial A", "Dial B"} : fixed));
+            QVERIFY2(items.contains(chosen), qPrintable(chosen));
+        }
     }
 
     void ASecondRunStartsAfreshButKeepsTheBehaviourChoice()
@@ -576,35 +633,56 @@ private slots:
         QVERIFY(chooser.Requests()[0].initial_folder.isEmpty());
     }
 
-    // The real devices: a local folder, and an FTP address where nothing listens.
+    // The real devices: a local folder, and an FTP address where nothing listens. A missing
+    // folder passes where a run would make it and leaves no trace; "%1" in the line stands for
+    // the destination, shown with "/" however it was typed.
     void ConnectionTestWithRealDevices_data()
     {
-        QTest::addColumn<QString>("destination");
+        QTest::addColumn<QString>("destination");  // in the sandbox, or absolute
+        QTest::addColumn<bool>("backslashes");     // typed with "\\" separators
         QTest::addColumn<QString>("source");
         QTest::addColumn<bool>("passed");
         QTest::addColumn<QString>("logged");
-        QTest::newRow("existing folder") << "site"
-                                         << "" << true << "";
-        QTest::newRow("missing folder") << "missing"
-                                        << "" << false << "Failed to open folder ";
-        QTest::newRow("no FTP server") << "ftp"
-                                       << "" << false << "Failed to connect to server 127.0.0.1";
-        QTest::newRow("inside the source") << "site/out"
-                                           << "site" << false << "Destination directory ";
-        QTest::newRow("holding the source") << "site"
-                                            << "site/out" << false << "Source directory ";
+        const QString created =
+            "Folder %1 does not exist yet; it will be created when the site is published.";
+        QTest::newRow("existing folder") << "site" << false << "" << true << "";
+        QTest::newRow("missing folder") << "missing" << false << "" << true << created;
+        QTest::newRow("missing folder, typed with backslashes")
+            << "missing/" << true << "" << true << created;
+        QTest::newRow("missing parent folder")
+            << "gone/missing" << false << "" << false << "Failed to create folder %1";
+        QTest::newRow("a parent that takes no folder")
+            << "/proc/vantrel-wizard-test" << false << "" << false << "Failed to create folder %1";
+        QTest::newRow("a file in the way")
+            << "file" << false << "" << false << "Failed to open folder %1";
+        QTest::newRow("no FTP server")
+            << "ftp" << false << "" << false << "Failed to connect to server 127.0.0.1";
+        QTest::newRow("inside the source")
+            << "site/out" << false << "site" << false << "Destination directory ";
+        QTest::newRow("missing, inside the source")
+            << "site/new" << false << "site" << false << "Destination directory ";
+        QTest::newRow("holding the source")
+            << "site" << false << "site/out" << false << "Source directory ";
     }
 
     void ConnectionTestWithRealDevices()
     {
         QFETCH(QString, destination);
+        QFETCH(bool, backslashes);
         QFETCH(QString, source);
         QFETCH(bool, passed);
         QFETCH(QString, logged);
         Fixture f;
         testing::TestSandbox folder;
         folder.MakeFolder("site/out");
-        QString server = QString::fromStdString(folder.Path(destination.toStdString()));
+        folder.WriteFile("file", "x");
+        const std::string posix = destination.startsWith('/')
+                                      ? destination.toStdString()
+                                      : folder.Path(destination.toStdString());
+        QString server = QString::fromStdString(posix);
+        if (backslashes) {
+            server.replace('/', '\\');
+        }
         if (destination == "ftp") {
             // The wizard tests the standard port; the device here knocks on a free one.
             const uint16_t port = testing::UnusedLoopbackPort();
@@ -616,6 +694,7 @@ private slots:
                 });
             server = QStringLiteral("ftp://127.0.0.1");
         }
+        const bool existed = std::filesystem::exists(posix);
         bool done = false;
         QString status;
         QColor colour;
@@ -643,11 +722,14 @@ private slots:
         QCOMPARE(colour, passed ? kGreen : kRed);
         QCOMPARE(advice, !passed);
         QVERIFY(log_shown);
+        QCOMPARE(std::filesystem::exists(posix), existed);
         if (logged.isEmpty()) {
             QCOMPARE(lines, QStringList(QString()));
         } else {
+            const QString line =
+                logged.contains("%1") ? logged.arg(QString::fromStdString(posix)) : logged;
             QVERIFY2(std::any_of(lines.begin(), lines.end(),
-                                 [&](const QString& line) { return line.startsWith(logged); }),
+                                 [&](const QString& l) { return l.startsWith(line); }),
                      qPrintable(lines.join('|')));
         }
     }
@@ -736,6 +818,7 @@ private slots:
             f.pages->setCurrentIndex(TPublisherWizard::kPageCompleted);
             page_after_click = f.pages->currentIndex();
             f.wizard.close();
+            QTest::keyClick(f.Log(), Qt::Key_Escape);
             stayed = f.wizard.isVisible();
             release();
             first_done = QTest::qWaitFor([&] { return !f.wizard.ConnectionTestRunning(); }, 10000);
