@@ -121,44 +121,43 @@ void AddRow(QGridLayout* layout, int row, const QString& label, QWidget* field)
 
 }  // namespace
 
-// The cells of the pattern grids are edited key by key: every change of an editor's text goes
-// to the dialog at once (so typing in the last row adds a row, and clearing a row removes it),
+// The cells of a pattern grid are edited key by key: every change of an editor's text goes to
+// the dialog at once (so typing in the last row adds a row, and clearing a row removes it),
 // characters the cell may not hold are dropped as they are typed, and the "On Server" column is
-// edited with the chooser DynaCombo, whose every change reaches the cell.
+// edited with the chooser DynaCombo, whose every change reaches the cell. Esc in an editor
+// cancels the dialog, as the Cancel button does. Each grid has a delegate of its own: a view
+// takes every editor its delegate closes for one of its own.
 class TPublicationProperties::CellDelegate : public QStyledItemDelegate
 {
 public:
-    CellDelegate(TPublicationProperties* dialog)
-        : QStyledItemDelegate(dialog)
+    CellDelegate(TPublicationProperties* dialog, VStringGrid* grid)
+        : QStyledItemDelegate(grid)
         , dialog_(dialog)
+        , grid_(grid)
     {}
 
     QWidget* createEditor(QWidget* parent,
                           const QStyleOptionViewItem&,
                           const QModelIndex& index) const override
     {
-        VStringGrid* grid = GridOf(parent);
-        if (grid == nullptr) {
-            return nullptr;
-        }
-        const int col = index.column();
-        const int row = VStringGrid::GridRow(index.row());
-        if (IsChooserColumn(grid, col)) {
+        // The cell as it moves: a row removed above the edited one moves it up.
+        const QPersistentModelIndex cell(index);
+        if (IsChooserColumn(index.column())) {
             auto* combo = Named(new QComboBox(parent), "DynaCombo");
             combo->addItems({Q(kActionDelete), Q(kActionIgnore)});
             QObject::connect(combo, &QComboBox::currentTextChanged, combo,
-                             [this, grid, col, row](const QString& chosen) {
+                             [this, cell](const QString& chosen) {
                                  QString text = chosen;
-                                 dialog_->OnCellEdited(grid, col, row, text);
+                                 Edited(cell, text);
                              });
             return combo;
         }
         auto* edit = new QLineEdit(parent);
         edit->setFrame(false);
         QObject::connect(edit, &QLineEdit::textEdited, edit,
-                         [this, grid, edit, col, row](const QString& typed) {
+                         [this, edit, cell](const QString& typed) {
                              QString text = typed;
-                             dialog_->OnCellEdited(grid, col, row, text);
+                             Edited(cell, text);
                              if (text != typed) {
                                  edit->setText(text);
                                  edit->setCursorPosition(static_cast<int>(text.size()));
@@ -198,6 +197,11 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
+        if (event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)) {
+            dialog_->CancelButtonClick();
+            return true;
+        }
         auto* editor = qobject_cast<QWidget*>(watched);
         const QChar key = TypedCharacter(event);
         // A letter typed on the chooser goes after the shown word, and the action follows the
@@ -207,31 +211,28 @@ protected:
             combo->setCurrentIndex(OnServerAction(typed) == kActionDelete ? 0 : 1);
             return true;
         }
-        if (editor != nullptr && !key.isNull() && qobject_cast<QLineEdit*>(editor) != nullptr) {
-            VStringGrid* grid = GridOf(editor->parentWidget());
-            if (grid != nullptr) {
-                const QModelIndex index = grid->currentIndex();
-                if (!dialog_->AcceptsKey(grid, index.column(), key)) {
-                    return true;
-                }
-            }
+        if (!key.isNull() && qobject_cast<QLineEdit*>(editor) != nullptr &&
+            !dialog_->AcceptsKey(grid_, grid_->currentIndex().column(), key)) {
+            return true;
         }
         return QStyledItemDelegate::eventFilter(watched, event);
     }
 
 private:
-    // An editor's parent is the grid's viewport.
-    static VStringGrid* GridOf(QWidget* viewport)
+    void Edited(const QPersistentModelIndex& cell, QString& text) const
     {
-        return viewport != nullptr ? qobject_cast<VStringGrid*>(viewport->parentWidget()) : nullptr;
+        if (cell.isValid()) {
+            dialog_->OnCellEdited(grid_, cell.column(), VStringGrid::GridRow(cell.row()), text);
+        }
     }
 
-    bool IsChooserColumn(const VStringGrid* grid, int col) const
+    bool IsChooserColumn(int col) const
     {
-        return col == 1 && (grid == dialog_->FilesGrid || grid == dialog_->FoldersGrid);
+        return col == 1 && (grid_ == dialog_->FilesGrid || grid_ == dialog_->FoldersGrid);
     }
 
     TPublicationProperties* dialog_;
+    VStringGrid* grid_;
 };
 
 TPublicationProperties::TPublicationProperties(QWidget* parent)
@@ -242,7 +243,6 @@ TPublicationProperties::TPublicationProperties(QWidget* parent)
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     chmod_form_ = new TChmodForm(this);
-    delegate_ = new CellDelegate(this);
 
     PropertiesControl = Named(new QTabWidget(this), "PropertiesControl");
     // One row of tabs, all of them in view: the dialog grows to the tab bar's width.
@@ -606,7 +606,7 @@ VStringGrid* TPublicationProperties::MakePatternGrid(VStringGrid* grid,
                                                      bool always_edit)
 {
     Named(grid, name);
-    grid->setItemDelegate(delegate_);
+    grid->setItemDelegate(new CellDelegate(this, grid));
     grid->setTabKeyNavigation(true);
     grid->setSelectionMode(QAbstractItemView::SingleSelection);
     grid->setEditTriggers(
@@ -789,6 +789,12 @@ std::unique_ptr<QelPublication> TPublicationProperties::Execute(const QelPublica
     // has sorted two of its lists in place.
     if (exec() != QDialog::Accepted) {
         copy_->Assign(definition);
+    }
+    // An editor left open goes without writing: its text is in the cell already, or dropped
+    // with the rest of a cancelled edit.
+    for (VStringGrid* grid :
+         {FilesGrid, FoldersGrid, AsciiFileGrid, static_cast<VStringGrid*>(FilePermissionsGrid)}) {
+        grid->CancelEdit();
     }
 
     DeferFreeControl(nullptr);
@@ -1166,6 +1172,12 @@ void TPublicationProperties::OnFileSetEditText(VStringGrid* grid,
         FitGridColumns(*grid, {0});
     } else if (row != grid->RowCount() - 1) {
         DeleteGridRow(*grid, row, false);
+        // The row below takes the removed one's place with its editor open: its text is not
+        // selected, so a Backspace more than was needed cannot clear that row too.
+        if (auto* edit = qobject_cast<QLineEdit*>(grid->indexWidget(grid->currentIndex()))) {
+            edit->deselect();
+            edit->home(false);
+        }
     }
 }
 

@@ -105,7 +105,6 @@ private:
     bool adjusting_port_ = false;
 
     TChmodForm* chmod_form_;
-    CellDelegate* delegate_;
 
     QTabWidget* PropertiesControl;
     QPushButton* SaveButton;

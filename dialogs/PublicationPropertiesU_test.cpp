@@ -88,6 +88,39 @@ QWidget* OpenEditor(VStringGrid* grid, int col, int row)
     return grid->indexWidget(index);
 }
 
+// Plays steps on the dialog's grid as a user would: "click C,R" clicks a cell; "type TEXT"
+// types it key by key into whatever has the focus; any other step names a key to press there.
+void Play(QWidget* dialog, VStringGrid* grid, const QStringList& steps)
+{
+    auto* pages = Find<QTabWidget>(dialog, "PropertiesControl");
+    auto* inner = Find<QTabWidget>(dialog, "FilesPageControl");
+    for (QTabWidget* tabs : {pages, inner}) {
+        for (int i = 0; i < tabs->count(); ++i) {
+            if (tabs->widget(i)->isAncestorOf(grid)) {
+                tabs->setCurrentIndex(i);
+            }
+        }
+    }
+    QCoreApplication::processEvents();
+    for (const QString& step : steps) {
+        const QString arg = step.section(' ', 1);
+        if (step.startsWith("click ")) {
+            const QModelIndex cell = grid->model()->index(
+                VStringGrid::TableRow(arg.section(',', 1).toInt()), arg.section(',', 0, 0).toInt());
+            QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                              grid->visualRect(cell).center());
+        } else if (step.startsWith("type ")) {
+            for (const QChar c : arg) {
+                QTest::keyClick(dialog->focusWidget(), c.toLatin1());
+            }
+        } else {
+            QTest::keyClick(dialog->focusWidget(), QKeySequence::fromString(step)[0].key());
+        }
+        // Enter closes an editor by a queued call.
+        QCoreApplication::processEvents();
+    }
+}
+
 QStringList Column(const VStringGrid* grid, int col)
 {
     QStringList cells;
@@ -141,7 +174,9 @@ private slots:
         QTest::addColumn<int>("how");
         QTest::newRow("Cancel") << 0;
         QTest::newRow("Esc") << 1;
-        QTest::newRow("close") << 2;
+        QTest::newRow("Esc in a cell editor") << 2;
+        QTest::newRow("Esc on the chooser") << 3;
+        QTest::newRow("close") << 4;
     }
 
     void CancelEscAndCloseReturnAnEqualCopy()
@@ -158,11 +193,17 @@ private slots:
                 Find<QLineEdit>(w, "EditName")->setText("Changed");
                 Find<QCheckBox>(w, "chkDisable")->setChecked(false);
                 auto* grid = Find<VStringGrid>(w, "FilesGrid");
-                QTest::keyClicks(OpenEditor(grid, 0, grid->RowCount() - 1), "new.txt");
+                QWidget* editor = OpenEditor(grid, 0, grid->RowCount() - 1);
+                QTest::keyClicks(editor, "new.txt");
                 if (how == 0) {
                     Click(w, "CancelButton");
                 } else if (how == 1) {
                     QTest::keyClick(Find<QWidget>(w, "PropertiesControl"), Qt::Key_Escape);
+                } else if (how == 2) {
+                    // One Esc, not one for the editor and one for the dialog.
+                    QTest::keyClick(editor, Qt::Key_Escape);
+                } else if (how == 3) {
+                    QTest::keyClick(OpenEditor(grid, 1, 1), Qt::Key_Escape);
                 } else {
                     w->close();
                 }
@@ -536,6 +577,68 @@ private slots:
         QCOMPARE(copy->IgnoreFiles, (std::vector<std::string>{"*\\a.txt", "*\\new.log"}));
         QCOMPARE(copy->ExcludeFiles, (std::vector<std::string>{"*\\c.txt"}));
         QCOMPARE(copy->AsciiFiles, (std::vector<std::string>{"index.htm"}));
+    }
+
+    void GridEditingKeepsEveryKey_data()
+    {
+        QTest::addColumn<QString>("grid");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("patterns");
+        QTest::addColumn<QStringList>("second");  // The "On Server" or "Permission" column.
+
+        QTest::newRow("empty grid: click, type, Tab through the chooser to the new row")
+            << "FoldersGrid" << QStringList{"click 0,1", "type *.php", "Tab", "Tab", "type logs"}
+            << QStringList{"*.php", "logs", ""} << QStringList{"Ignore", "Ignore", ""};
+        QTest::newRow("arrows move the editor, Enter closes it, a key opens it again")
+            << "FilesGrid"
+            << QStringList{"click 0,2", "End",  "type 2", "Up",     "End", "type 1", "Return",
+                           "Down",      "Down", "type n", "Return", "Up",  "Down",   "type w"}
+            << QStringList{"a.txt1", "b.txt2", "w", ""}
+            << QStringList{"Delete", "Delete", "Ignore", ""};
+        QTest::newRow("a Backspace more than a row needs keeps the row below")
+            << "FilesGrid" << QStringList{"click 0,1", "Backspace", "Backspace", "type x"}
+            << QStringList{"xb.txt", ""} << QStringList{"Delete", ""};
+        QTest::newRow("permissions: Tab over the button to the new row")
+            << "FilePermissionsGrid"
+            << QStringList{"click 0,1", "type *.cgi", "Tab", "type 755", "Tab",
+                           "Tab",       "type x.pl",  "Tab", "type 7000"}
+            << QStringList{"*.cgi", "x.pl", ""} << QStringList{"755", "000", ""};
+    }
+
+    // Every key reaches the cell it was typed in, and every editor is opened and closed by the
+    // grid it belongs to (Qt warns of an editor closed by a grid not its own).
+    void GridEditingKeepsEveryKey()
+    {
+        QFETCH(QString, grid);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, patterns);
+        QFETCH(QStringList, second);
+        static QStringList warnings;
+        warnings.clear();
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+                if (text.contains("commitData") || text.contains("closeEditor")) {
+                    warnings << text;
+                }
+            });
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        site.ExcludeFiles = {"*\\a.txt", "*\\b.txt"};
+        QStringList seen_patterns, seen_second;
+        testing::RunModal(
+            [&](QWidget* w) {
+                auto* view = Find<VStringGrid>(w, grid.toLatin1().constData());
+                Play(w, view, steps);
+                seen_patterns = Column(view, 0);
+                seen_second = Column(view, 1);
+                Click(w, "SaveButton");
+            },
+            [&] { (void)dialog.Execute(site); });
+        qInstallMessageHandler(previous);
+        QCOMPARE(seen_patterns, patterns);
+        QCOMPARE(seen_second, second);
+        QCOMPARE(warnings, QStringList());
     }
 
     void PermissionRowsAndTheirButtons()

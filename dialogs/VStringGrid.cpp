@@ -223,6 +223,24 @@ void VStringGrid::SetCellWidget(int col, int row, QWidget* widget)
     }
 }
 
+void VStringGrid::CancelEdit()
+{
+    if (QWidget* editor = indexWidget(currentIndex());
+        editor != nullptr && state() == EditingState) {
+        closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+    }
+}
+
+bool VStringGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
+{
+    // The table would wait for a double click before editing a clicked current cell, and send
+    // the keys typed meanwhile to its keyboard search, which drops them.
+    if (trigger == SelectedClicked && (editTriggers() & SelectedClicked) != 0) {
+        return QTableWidget::edit(index, AllEditTriggers, nullptr);
+    }
+    return QTableWidget::edit(index, trigger, event);
+}
+
 void VStringGrid::ObjectRowsInserted(int first, int last)
 {
     auto at = objects_.begin() + GridRow(first);

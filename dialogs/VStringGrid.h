@@ -27,7 +27,9 @@ struct GridRect
 // columns count from 0 and there is no fixed column. RowCount and ColCount count the header row.
 // A column of width 0 is hidden. Every cell, the header's included, has an object slot owned by
 // the grid, whose objects move with their rows and columns when the table inserts or removes
-// them. Calls with a cell outside the grid do nothing and read as empty. GUI thread only.
+// them. Calls with a cell outside the grid do nothing and read as empty. A click on the current
+// cell of an editable grid opens its editor at once, so keys typed straight after the click reach
+// the editor. GUI thread only.
 class VStringGrid : public QTableWidget
 {
     Q_OBJECT
@@ -35,6 +37,8 @@ class VStringGrid : public QTableWidget
 public:
     explicit VStringGrid(QWidget* parent = nullptr);
     ~VStringGrid() override;
+
+    using QTableWidget::edit;
 
     static int TableRow(int row) { return row - 1; }
     static int GridRow(int table_row) { return table_row + 1; }
@@ -83,6 +87,12 @@ public:
     // or removed control later, so a control may remove its own row in its click handler).
     QWidget* CellWidget(int col, int row) const;
     void SetCellWidget(int col, int row, QWidget* widget);
+
+    // Closes the current cell's editor, if one is open, without writing its text to the cell.
+    void CancelEdit();
+
+protected:
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
 
 private:
     bool Contains(int col, int row) const;
