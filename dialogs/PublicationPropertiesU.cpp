@@ -383,6 +383,8 @@ QWidget* TPublicationProperties::BuildFtpPage()
     edt_password->setEchoMode(QLineEdit::Password);
     edt_password2->setEchoMode(QLineEdit::Password);
     combo_connection = Named(new QComboBox, "combo_connection");
+    // A drop-down list: the connections this system has, never a typed name.
+    combo_connection->setEditable(false);
     combo_connection->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     rdoFtpPortDefault = Named(new QRadioButton(QStringLiteral("Default")), "rdoFtpPortDefault");
     rdoCustomFtpPort = Named(new QRadioButton(QStringLiteral("Custom port:")), "rdoCustomFtpPort");
@@ -758,7 +760,10 @@ std::unique_ptr<QelPublication> TPublicationProperties::Execute(const QelPublica
 
     FillConnections();
     (site.FtpUseIndy ? rdoUseIndy : rdoUseWininet)->setChecked(true);
-    UpdateDialUpGroup(site.ConnectionType == 0 && !site.Connection.empty());
+    // The group follows the choice shown, as it does when the user chooses: a dial-up entry
+    // that this system does not list shows as "Any/LAN connection" (or "LAN only"), and Save
+    // then keeps no hang-up setting.
+    combo_connectionChange();
     (site.ConnectionBehaviour == 1   ? rdoAskHangup
      : site.ConnectionBehaviour == 2 ? rdoHangUp
                                      : rdoLeaveConnection)

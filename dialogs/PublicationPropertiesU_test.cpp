@@ -267,33 +267,79 @@ private slots:
         QCOMPARE(int(copy->FtpPort), saved);
     }
 
-    void ConnectionChoiceRules()
+    void ConnectionShownAndSaved_data()
     {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("connection");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("dial_up");  // Shown as a dial-up entry: group on, kept by Save.
+
+        QTest::newRow("no entries, any")
+            << QStringList() << "" << 0 << "Any/LAN connection" << false;
+        QTest::newRow("no entries, LAN only") << QStringList() << "" << 1 << "LAN only" << false;
+        QTest::newRow("entry gone")
+            << QStringList() << "eth0" << 0 << "Any/LAN connection" << false;
+        QTest::newRow("entry gone, LAN only")
+            << QStringList{"Dial A"} << "eth0" << 1 << "LAN only" << false;
+        QTest::newRow("entry listed")
+            << QStringList{"Dial A", "Dial B"} << "Dial B" << 0 << "Dial B" << true;
+        QTest::newRow("entry listed, LAN only")
+            << QStringList{"Dial A"} << "Dial A" << 1 << "Dial A" << true;
+    }
+
+    // The box offers what the system lists and the two LAN choices, and takes no typed name.
+    void ConnectionShownAndSaved()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(QString, connection);
+        QFETCH(int, type);
+        QFETCH(QString, shown);
+        QFETCH(bool, dial_up);
+        std::vector<std::string> names;
+        for (const QString& entry : entries) {
+            names.push_back(entry.toStdString());
+        }
+        FakePhoneBook book(names);
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        site.Connection = connection.toStdString();
+        site.ConnectionType = static_cast<uint8_t>(type);
+        site.ConnectionBehaviour = 2;
+        QStringList items;
+        QString current;
+        bool editable = true;
+        bool group_enabled = !dial_up;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                auto* combo = Find<QComboBox>(w, "combo_connection");
+                for (int i = 0; i < combo->count(); ++i) {
+                    items << combo->itemText(i);
+                }
+                current = combo->currentText();
+                editable = combo->isEditable();
+                group_enabled = Find<QWidget>(w, "grpDialUp")->isEnabled();
+                Click(w, "SaveButton");
+            },
+            [&] { copy = dialog.Execute(site); });
+        QCOMPARE(items, QStringList{"Any/LAN connection"} + entries + QStringList{"LAN only"});
+        QVERIFY(!editable);
+        QCOMPARE(current, shown);
+        QCOMPARE(group_enabled, dial_up);
+        QCOMPARE(copy->Connection, dial_up ? connection.toStdString() : std::string());
+        QCOMPARE(int(copy->ConnectionType), shown == "LAN only" ? 1 : 0);
+        QCOMPARE(int(copy->ConnectionBehaviour), dial_up ? 2 : 0);
+    }
+
+    void ChoosingAConnectionSwitchesTheDialUpGroup()
+    {
+        FakePhoneBook book({"Dial A"});
         TPublicationProperties dialog;
         QelPublication site;
         site.SetName("s");
         site.ConnectionBehaviour = 1;
-        {
-            // No dial-up entries: "Any/LAN connection" and "LAN only"; a site made with the
-            // first keeps it through a Save.
-            FakePhoneBook none({});
-            QStringList items;
-            std::unique_ptr<QelPublication> copy;
-            testing::RunModal(
-                [&](QWidget* w) {
-                    auto* combo = Find<QComboBox>(w, "combo_connection");
-                    for (int i = 0; i < combo->count(); ++i) {
-                        items << combo->itemText(i);
-                    }
-                    Click(w, "SaveButton");
-                },
-                [&] { copy = dialog.Execute(site); });
-            QCOMPARE(items, (QStringList{"Any/LAN connection", "LAN only"}));
-            QCOMPARE(int(copy->ConnectionType), 0);
-            QCOMPARE(copy->Connection, std::string());
-            QCOMPARE(int(copy->ConnectionBehaviour), 0);
-        }
-        FakePhoneBook book({"Dial A"});
         site.Connection = "Dial A";
         site.ConnectionType = 1;
         bool enabled_on_lan = true;
