@@ -1223,6 +1223,9 @@ void TPublicationProperties::OnPermissionsSetEditText(int col, int row, QString&
 void TPublicationProperties::AddChangeButton(int col, int row)
 {
     auto* button = new QPushButton(QStringLiteral("Change ..."), FilePermissionsGrid);
+    // Made also while the dialog is shown, after it has settled its buttons: a button that is
+    // auto-default stays drawn as the default once it has had the focus.
+    button->setAutoDefault(false);
     FilePermissionsGrid->SetCellControl(button, col, row);
     QPointer<QPushButton> guarded(button);
     connect(button, &QPushButton::clicked, this, [this, guarded] {
