@@ -105,10 +105,11 @@ TOstrel::TOstrel(QWidget* parent)
     SetStatusPanel(0, "");
     hang_up_mode_ = 0;
     EnableControls();
-    options_.LoadFromRegistry(*publications_->Store());
-    chkShowLog->setChecked(options_.OpenLog);
-    chkShowLogClick();
-    tbnTurbo->setChecked(ReadTurboOn(*publications_->Store()));
+    // Settings that cannot be read are not read again value by value: each read would wait for
+    // the lock anew. The first show says why and offers to try again.
+    if (publications_->LoadProblem().empty()) {
+        LoadWindowSettings();
+    }
     // The position is restored once the window is mapped (first show).
     AppendLog("Vantrel v" + GetApplicationVersionString() + " started.");
 }
@@ -343,8 +344,44 @@ void TOstrel::showEvent(QShowEvent* event)
     }
 }
 
+void TOstrel::LoadWindowSettings()
+{
+    options_.LoadFromRegistry(*publications_->Store());
+    chkShowLog->setChecked(options_.OpenLog);
+    chkShowLogClick();
+    tbnTurbo->setChecked(ReadTurboOn(*publications_->Store()));
+}
+
+bool TOstrel::SettingsReadable()
+{
+    while (!publications_->LoadProblem().empty()) {
+        // Cancel is the default: a box nobody answers must not try for ever.
+        if (platform::MessageBox(publications_->LoadProblem() +
+                                     "\r\n\r\nChoose Retry to read it again, or Cancel to end "
+                                     "Vantrel.",
+                                 "Settings cannot be read",
+                                 platform::kMbIconStop | platform::kMbRetryCancel |
+                                     platform::kMbDefaultButton2) != platform::kIdRetry) {
+            return false;
+        }
+        publications_->Reload();
+        if (publications_->LoadProblem().empty()) {
+            LoadWindowSettings();
+            SetupPublicationsGrid();
+        }
+    }
+    return true;
+}
+
 void TOstrel::FirstShow()
 {
+    // Settings that cannot be read are no first start: the wizard would make a web site that
+    // is never stored.
+    if (!SettingsReadable()) {
+        close();
+        QCoreApplication::exit(1);
+        return;
+    }
     RestoreWindowPosition();
     if (!ArePublications()) {
         platform::MessageBox(
@@ -938,9 +975,7 @@ void TOstrel::tbnPropertiesClick()
         return;
     }
     if (!publications_->Update(old_name, *edited)) {
-        platform::MessageBox("The web site's settings could not be saved: " +
-                                 publications_->Store()->LastErrorText(),
-                             "Site Configuration", platform::kMbIconExclamation | platform::kMbOk);
+        publications_->TellStoreFailure(*edited, true);
     }
     SetupPublicationsGrid();
     SelectGridRow(*PublicationsGrid,

@@ -113,6 +113,11 @@ protected:
 private:
     void BuildWindow();
     void BuildMenus();
+    // The options, the log pane's state and Turbo, from the settings store.
+    void LoadWindowSettings();
+    // While the settings file cannot be read, says why and offers to read it again; false when
+    // the user gives up.
+    bool SettingsReadable();
     void FirstShow();
     void FirstActivation();
     void SetStatusPanel(int panel, const QString& text);
