@@ -108,11 +108,12 @@ TOstrel::TOstrel(QWidget* parent)
     SetStatusPanel(0, "");
     hang_up_mode_ = 0;
     EnableControls();
-    options_.LoadFromRegistry(*publications_->Store());
-    chkShowLog->setChecked(options_.OpenLog);
-    chkShowLogClick();
-    tbnTurbo->setChecked(ReadTurboOn(*publications_->Store()));
-    RestoreWindowPosition();
+    // Settings that cannot be read are not read again value by value: each read would wait for
+    // the lock anew. The first show says why and offers to try again.
+    if (publications_->LoadProblem().empty()) {
+        LoadWindowSettings();
+        RestoreWindowPosition();
+    }
     AppendLog("Vantrel v" + GetApplicationVersionString() + " started.");
 }
 
@@ -348,8 +349,45 @@ void TOstrel::showEvent(QShowEvent* event)
     }
 }
 
+void TOstrel::LoadWindowSettings()
+{
+    options_.LoadFromRegistry(*publications_->Store());
+    chkShowLog->setChecked(options_.OpenLog);
+    chkShowLogClick();
+    tbnTurbo->setChecked(ReadTurboOn(*publications_->Store()));
+}
+
+bool TOstrel::SettingsReadable()
+{
+    while (!publications_->LoadProblem().empty()) {
+        // Cancel is the default: a box nobody answers must not try for ever.
+        if (platform::MessageBox(publications_->LoadProblem() +
+                                     "\r\n\r\nChoose Retry to read it again, or Cancel to end "
+                                     "Vantrel.",
+                                 "Settings cannot be read",
+                                 platform::kMbIconStop | platform::kMbRetryCancel |
+                                     platform::kMbDefaultButton2) != platform::kIdRetry) {
+            return false;
+        }
+        publications_->Reload();
+        if (publications_->LoadProblem().empty()) {
+            LoadWindowSettings();
+            RestoreWindowPosition();
+            SetupPublicationsGrid();
+        }
+    }
+    return true;
+}
+
 void TOstrel::FirstShow()
 {
+    // Settings that cannot be read are no first start: the wizard would make a web site that
+    // is never stored.
+    if (!SettingsReadable()) {
+        close();
+        QCoreApplication::exit(1);
+        return;
+    }
     RestorePanelHeight();
     if (!ArePublications()) {
         platform::MessageBox(
@@ -943,9 +981,7 @@ void TOstrel::tbnPropertiesClick()
         return;
     }
     if (!publications_->Update(old_name, *edited)) {
-        platform::MessageBox("The web site's settings could not be saved: " +
-                                 publications_->Store()->LastErrorText(),
-                             "Site Configuration", platform::kMbIconExclamation | platform::kMbOk);
+        publications_->TellStoreFailure(*edited, true);
     }
     SetupPublicationsGrid();
     SelectGridRow(*PublicationsGrid,

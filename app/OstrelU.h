@@ -116,6 +116,11 @@ protected:
 private:
     void BuildWindow();
     void BuildMenus();
+    // The options, the log pane's state and Turbo, from the settings store.
+    void LoadWindowSettings();
+    // While the settings file cannot be read, says why and offers to read it again; false when
+    // the user gives up.
+    bool SettingsReadable();
     void FirstShow();
     void RestorePanelHeight();
     // The web site list's pane when its grid shows `rows` whole rows below its header.

@@ -16,6 +16,7 @@
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -25,6 +26,8 @@
 #include "dialogs/StringGridUtils.h"
 #include "dialogs/VStringGrid.h"
 #include "platform/Files.h"
+#include "platform/Registry.h"
+#include "platform/Ui.h"
 #include "publishing/PublicationInfo.h"
 #include "publishing/PublicationStatusHoundU.h"
 #include "publishing/PublisherThreadU.h"
@@ -187,6 +190,107 @@ private slots:
         QCOMPARE(boxes.Shown().size(), size_t(1));
         QCOMPARE(boxes.Shown()[0].caption, std::string("You need to create a web site definition"));
         QCOMPARE(boxes.Shown()[0].type, 64u);
+    }
+
+    void SettingsThatCannotBeReadAreToldAtStartWithoutTheWizard_data()
+    {
+        QTest::addColumn<bool>("damaged");  // else locked by another program
+        QTest::addColumn<bool>("retry");    // free the file, then Retry; else Cancel
+        QTest::newRow("damaged, Cancel") << true << false;
+        QTest::newRow("locked, Cancel") << false << false;
+        QTest::newRow("locked, freed, Retry") << false << true;
+    }
+    void SettingsThatCannotBeReadAreToldAtStartWithoutTheWizard()
+    {
+        QFETCH(bool, damaged);
+        QFETCH(bool, retry);
+        AddSite("Site", "/src", "/dst");
+        platform::CloseRegistryDatabase();
+        const std::string db = home_->DatabasePath();
+        if (damaged) {
+            home_->Sandbox().WriteFile("config/Velko/registry.sqlite", std::string(4096, '\x13'));
+        }
+        const std::string before = home_->Sandbox().ReadFile("config/Velko/registry.sqlite");
+        const auto wait = platform::SetRegistryLockWait(std::chrono::milliseconds(300));
+        std::optional<testing::HeldDatabaseLock> lock;
+        if (!damaged) {
+            lock.emplace(db);
+        }
+        std::vector<std::pair<std::string, std::string>> shown;
+        const auto previous = platform::SetMessageBoxHandler(
+            [&](const std::string& text, const std::string& caption, uint32_t type) {
+                shown.emplace_back(caption, text);
+                if (caption == "Settings cannot be read" && retry && shown.size() == 1) {
+                    lock.reset();
+                    return platform::kIdRetry;
+                }
+                return platform::DefaultMessageBoxButton(type);
+            });
+        int ended = -1;
+        {
+            TOstrel w;
+            QTimer give_up;
+            give_up.setSingleShot(true);
+            connect(&give_up, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+            give_up.start(20000);
+            w.show();
+            if (retry) {
+                QTRY_COMPARE(w.Publications().Count(), 1);
+                QTest::qWait(50);
+                QVERIFY(w.isVisible());
+            } else {
+                ended = QApplication::exec();
+                QCoreApplication::removePostedEvents(qApp, QEvent::Quit);
+                QVERIFY(!w.isVisible());
+            }
+        }
+        platform::SetMessageBoxHandler(previous);
+        platform::SetRegistryLockWait(wait);
+        // Never the first-start box and its wizard.
+        QCOMPARE(shown.size(), size_t(1));
+        QCOMPARE(shown[0].first, std::string("Settings cannot be read"));
+        const std::string& text = shown[0].second;
+        QVERIFY2(text.find("The settings file " + db +
+                           (damaged ? " is not a settings database"
+                                    : " is locked by another program")) == 0,
+                 text.c_str());
+        QVERIFY(text.find(damaged ? "Move it aside" : "Close that program") != std::string::npos);
+        if (!retry) {
+            QCOMPARE(ended, 1);
+            lock.reset();
+            platform::CloseRegistryDatabase();
+            QCOMPARE(home_->Sandbox().ReadFile("config/Velko/registry.sqlite"), before);
+        }
+    }
+
+    void AFailingStoreDuringPublishAllIsToldOnce()
+    {
+        files_->WriteFile("src/a.txt", "a");
+        for (const char* name : {"A", "B"}) {
+            AddSite(name, files_->SystemPath("src"), files_->SystemPath(std::string("dst") + name));
+        }
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.Options().DisplayCompletedMessage = false;
+        home_->FailWritesOf("Status");
+        w.tbnPublishAllClick();
+        QVERIFY(WaitIdle(w));
+        // Four stores failed: the start and the end of two runs.
+        const auto told = BoxesCaptioned(boxes, "Settings not saved");
+        QCOMPARE(told.size(), size_t(1));
+        QVERIFY2(told[0].text.find("The settings of the web site \"A\" could not be saved. The "
+                                   "settings file " +
+                                   home_->DatabasePath()) == 0,
+                 told[0].text.c_str());
+        QCOMPARE(Grid(w)->Cell(1, 2), QString("Published"));
+        // A store that works ends the failures; the next one is told again.
+        home_->AcceptEveryWrite();
+        w.tbnPublishClick();
+        QVERIFY(WaitIdle(w));
+        home_->FailWritesOf("Status");
+        w.tbnPublishClick();
+        QVERIFY(WaitIdle(w));
+        QCOMPARE(BoxesCaptioned(boxes, "Settings not saved").size(), size_t(2));
     }
 
     void SecondInstanceIsRefusedAndAsksTheFirstToRaise()

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 #include "foundation/QelStringFunctions.h"
 #include "platform/DateTime.h"
@@ -66,9 +67,9 @@ int HexDigit(char c)
     return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
 }
 
-// An integer text as the settings file holds it: an optional sign, then decimal digits or "0x"
-// and up to eight hexadecimal digits (taken as the 32 bits of the number), nothing else.
-bool ParseInteger(std::string_view text, int32_t* value)
+}  // namespace
+
+bool ParseSettingsFileInteger(std::string_view text, int32_t* value)
 {
     const bool negative = !text.empty() && text.front() == '-';
     if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
@@ -110,6 +111,8 @@ bool ParseInteger(std::string_view text, int32_t* value)
     *value = static_cast<int32_t>(number);
     return true;
 }
+
+namespace {
 
 std::string WithoutLineBreaks(const std::string& text)
 {
@@ -162,8 +165,36 @@ bool TQelRegistry::QueryValue(const std::string& section,
                               uint32_t* type,
                               std::string* data)
 {
+    if (!MayRead()) {
+        return false;
+    }
     platform::RegistryKey* key = OpenKey(section, false);
-    return key != nullptr && key->QueryValue(name, type, data);
+    if (key == nullptr || !key->QueryValue(name, type, data)) {
+        ReadFailed();
+        return false;
+    }
+    return true;
+}
+
+void TQelRegistry::ReadFailed()
+{
+    const uint32_t error = platform::GetLastError();
+    if (read_pass_ && read_error_ == 0 && error != platform::kErrorFileNotFound &&
+        error != platform::kErrorKeyDeleted) {
+        read_error_ = error;
+    }
+}
+
+void TQelRegistry::BeginReadPass()
+{
+    read_pass_ = true;
+    read_error_ = 0;
+}
+
+uint32_t TQelRegistry::EndReadPass()
+{
+    read_pass_ = false;
+    return std::exchange(read_error_, 0);
 }
 
 bool TQelRegistry::SetValue(const std::string& section,
@@ -187,7 +218,14 @@ bool TQelRegistry::WriteFailed(std::string text)
 
 bool TQelRegistry::SectionExists(const std::string& section)
 {
-    return OpenKey(section, false) != nullptr;
+    if (!MayRead()) {
+        return false;
+    }
+    if (OpenKey(section, false) == nullptr) {
+        ReadFailed();
+        return false;
+    }
+    return true;
 }
 
 bool TQelRegistry::ValueExists(const std::string& section, const std::string& name)
@@ -304,8 +342,12 @@ bool TQelRegistry::WriteRootInteger(const std::string& name, int32_t value)
 std::vector<std::string> TQelRegistry::GetKeyNames(const std::string& section)
 {
     std::vector<std::string> names;
-    if (platform::RegistryKey* key = OpenKey(section, false); key != nullptr) {
-        key->EnumSubKeys(&names);
+    if (!MayRead()) {
+        return names;
+    }
+    platform::RegistryKey* key = OpenKey(section, false);
+    if (key == nullptr || !key->EnumSubKeys(&names)) {
+        ReadFailed();
     }
     return names;
 }
@@ -379,7 +421,7 @@ int32_t QelIniReg::ReadInteger(const std::string& section,
     std::string text;
     int32_t value = 0;
     if (!platform::ReadProfileString(file_name_, section, name, &text) ||
-        !ParseInteger(text, &value)) {
+        !ParseSettingsFileInteger(text, &value)) {
         return default_value;
     }
     return value;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/QelDateFunctions.h"
@@ -14,6 +15,10 @@
 // result of each operation. Writes return false when the value was not written; the store's
 // LastErrorText() then says why. A store is used by one thread at a time, the main thread.
 namespace vantrel {
+
+// An integer text as a settings file holds it: an optional sign, then decimal digits or "0x" and
+// up to eight hexadecimal digits (taken as the 32 bits of the number), nothing else.
+bool ParseSettingsFileInteger(std::string_view text, int32_t* value);
 
 class TQelRegistry
 {
@@ -75,6 +80,14 @@ public:
     const std::string& LastErrorText() const { return last_error_text_; }
     uint32_t LastError() const { return last_error_; }
 
+    // A pass of reads whose missing results must not be mistaken for missing values (a load of
+    // every web site). While it lasts, the first read that fails for another reason than a
+    // missing key or value is remembered, and every later read of the registry finds nothing at
+    // once instead of waiting on a locked file again. EndReadPass returns that read's error, 0
+    // when every read could ask.
+    void BeginReadPass();
+    uint32_t EndReadPass();
+
 protected:
     // Records a failed write of `name` and returns false.
     bool WriteFailed(std::string text);
@@ -97,8 +110,15 @@ private:
     std::string base_path_;
     std::string open_key_path_;
     std::unique_ptr<platform::RegistryKey> open_key_;
+    // Whether a read may ask the registry; false once a read of the pass has failed.
+    bool MayRead() const { return !read_pass_ || read_error_ == 0; }
+    // Records why a read found nothing when that is not a missing key or value.
+    void ReadFailed();
+
     std::string last_error_text_;
     uint32_t last_error_ = 0;
+    bool read_pass_ = false;
+    uint32_t read_error_ = 0;
 };
 
 // The same typed operations over an INI-style settings file: every value is a text (integers in

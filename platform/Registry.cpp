@@ -23,6 +23,56 @@ constexpr int64_t kCurrentUserRootId = 1;
 
 std::atomic<uint64_t> key_open_count{0};
 
+// Long enough for another process's write to end, short enough for a start that gives up to say
+// so soon.
+std::atomic<int64_t> lock_wait_ms{5000};
+
+// How an SQLite failure while the file is first opened is told: a lock that outlasts the wait is
+// no damage, and a file of another kind is no damaged settings file.
+struct OpenFault
+{
+    uint32_t code;
+    const char* what;
+};
+
+OpenFault OpenFaultFromSqlite(int rc)
+{
+    switch (rc & 0xff) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return {kErrorSharingViolation, "is locked by another program"};
+        case SQLITE_NOTADB:
+            return {kErrorBadDatabase, "is not a settings database"};
+        case SQLITE_CORRUPT:
+            return {kErrorBadDatabase, "is damaged"};
+        default:
+            return {kErrorCantOpen, "cannot be opened"};
+    }
+}
+
+std::string WaitText()
+{
+    const int64_t ms = lock_wait_ms;
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds"
+                          : std::to_string(ms) + " milliseconds";
+}
+
+// What the user can do about a fault of that kind.
+std::string FaultAdvice(uint32_t code)
+{
+    switch (code) {
+        case kErrorSharingViolation:
+            return "Vantrel waited " + WaitText() +
+                   " for it in vain. Close that program, or wait until it is done.";
+        case kErrorBadDatabase:
+            return "Vantrel has not changed it and writes nothing into it. Move it aside, or put "
+                   "back a copy from a backup; without the file Vantrel starts with no web sites.";
+        default:
+            return "Make sure that the file and its folder belong to you and can be read and "
+                   "written.";
+    }
+}
+
 using KeyPath = std::vector<std::string>;
 
 KeyPath SplitKeyPath(std::string_view path)
@@ -379,14 +429,14 @@ private:
             return;
         }
         sqlite3_extended_result_codes(db_, 1);
-        sqlite3_busy_timeout(db_, 5000);
+        sqlite3_busy_timeout(db_, static_cast<int>(lock_wait_ms.load()));
 
         // A damaged or foreign file is only read here, never written.
         {
             Statement check(db_, "PRAGMA quick_check");
             rc = check.Step();
             if (rc != SQLITE_ROW) {
-                SetFault(kErrorBadDatabase, "is damaged", sqlite3_errmsg(db_));
+                SetOpenFault(rc, sqlite3_errmsg(db_));
                 return;
             }
             const std::string verdict = check.Bytes(0);
@@ -395,21 +445,23 @@ private:
                 return;
             }
         }
-        if (sqlite3_exec(db_, "PRAGMA foreign_keys = ON; PRAGMA synchronous = FULL", nullptr,
-                         nullptr, nullptr) != SQLITE_OK) {
-            SetFault(kErrorCantOpen, "cannot be opened", sqlite3_errmsg(db_));
+        if ((rc = sqlite3_exec(db_, "PRAGMA foreign_keys = ON; PRAGMA synchronous = FULL", nullptr,
+                               nullptr, nullptr)) != SQLITE_OK) {
+            SetOpenFault(rc, sqlite3_errmsg(db_));
             return;
         }
         Statement tables(db_, "SELECT count(*) FROM sqlite_master");
-        if (tables.Step() != SQLITE_ROW) {
-            SetFault(kErrorBadDatabase, "is damaged", sqlite3_errmsg(db_));
+        if ((rc = tables.Step()) != SQLITE_ROW) {
+            SetOpenFault(rc, sqlite3_errmsg(db_));
             return;
         }
         if (tables.Int(0) == 0) {
             // A new file: the schema and the hive's root in one transaction.
             const std::string script = std::string("BEGIN IMMEDIATE;") + kSchema + "COMMIT;";
-            if (sqlite3_exec(db_, script.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-                SetFault(kErrorCantOpen, "cannot be set up", sqlite3_errmsg(db_));
+            if ((rc = sqlite3_exec(db_, script.c_str(), nullptr, nullptr, nullptr)) != SQLITE_OK) {
+                const std::string detail = sqlite3_errmsg(db_);
+                Rollback();
+                SetOpenFault(rc, detail);
                 return;
             }
         }
@@ -418,9 +470,19 @@ private:
                         " FROM keys k, key_values v WHERE k.id = ?");
         probe.Bind(kCurrentUserRootId);
         rc = probe.Step();
+        if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) {
+            SetOpenFault(rc, sqlite3_errmsg(db_));
+            return;
+        }
         if ((rc != SQLITE_ROW && rc != SQLITE_DONE) || !KeyRowExists(kCurrentUserRootId)) {
             SetFault(kErrorBadDatabase, "is not a settings database", sqlite3_errmsg(db_));
         }
+    }
+
+    void SetOpenFault(int rc, const std::string& detail)
+    {
+        const OpenFault fault = OpenFaultFromSqlite(rc);
+        SetFault(fault.code, fault.what, detail);
     }
 
     // Creates the file with mode 0600, or narrows the mode of one that others could read: it
@@ -450,9 +512,8 @@ private:
     void SetFault(uint32_t code, const std::string& what, const std::string& detail)
     {
         fault_code_ = code;
-        fault_ = "The settings file " + path_ + " " + what + " (" + detail +
-                 "). Vantrel leaves it untouched and keeps no settings until it is repaired, "
-                 "moved away or removed.";
+        fault_ =
+            "The settings file " + path_ + " " + what + " (" + detail + "). " + FaultAdvice(code);
         sqlite3_close_v2(db_);
         db_ = nullptr;
     }
@@ -670,6 +731,26 @@ std::string RegistryDatabasePath()
 std::string RegistryFault()
 {
     return CurrentDatabase()->Fault();
+}
+
+std::string RegistryProblemText(uint32_t error)
+{
+    const std::shared_ptr<RegistryDatabase> database = CurrentDatabase();
+    std::string fault = database->Fault();
+    if (!fault.empty()) {
+        return fault;
+    }
+    const std::string file = "The settings file " + database->Path();
+    if (error == kErrorSharingViolation) {
+        return file + " is locked by another program: Vantrel waited " + WaitText() +
+               " for it in vain.";
+    }
+    return file + " could not be used: " + ErrorMessageText(error);
+}
+
+std::chrono::milliseconds SetRegistryLockWait(std::chrono::milliseconds wait)
+{
+    return std::chrono::milliseconds(lock_wait_ms.exchange(wait.count()));
 }
 
 void CloseRegistryDatabase()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,9 +12,11 @@
 // absolute), file mode 0600 because it holds the stored passwords. Key paths are "\" separated
 // from the hive's root; a leading "\" and empty components are ignored. Key and value names
 // compare exactly, letter case included. Every write is one transaction that is on disk when the
-// call returns. A database that cannot be opened or is damaged is never written: every call
-// fails (last error 1011 or 1009) and RegistryFault() says which file is at fault and why.
-// Calls may come from any thread.
+// call returns. A call waits a few seconds for a lock that another process holds on the file
+// before it gives up with last error 32. A database that cannot be opened, is damaged, is no
+// settings database or stays locked while it is first opened is never written: every call fails
+// (last error 1011, 1009 or 32) and RegistryFault() says which file is at fault, why, and what to
+// do. Calls may come from any thread.
 namespace vantrel::platform {
 
 inline constexpr uint32_t kRegNone = 0;
@@ -76,9 +79,17 @@ bool MoveRegistryTree(RegistryRoot root, std::string_view from, std::string_view
 // The database file that the next call opens, in POSIX form.
 std::string RegistryDatabasePath();
 
-// Empty while the database can be used; else a text naming the file and its fault, for the
-// program to show.
+// Empty while the database can be used; else a text naming the file, its fault and what the user
+// can do about it, for the program to show.
 std::string RegistryFault();
+
+// What a failed call's last error means for the settings file, as a text that names the file:
+// RegistryFault() when the database has a fault, else the error's own account.
+std::string RegistryProblemText(uint32_t error);
+
+// How long a call waits for another process's lock before it gives up (5 s unless changed);
+// takes effect when the database is next opened. Returns the wait it replaces. For tests.
+std::chrono::milliseconds SetRegistryLockWait(std::chrono::milliseconds wait);
 
 // Drops this process's connection to the database, so that the next call opens the file
 // afresh; keys still open keep theirs until they go.

@@ -261,11 +261,18 @@ TEST_F(RegistryTest, ADamagedDatabaseIsNeverWrittenAndIsNamed)
         valid_but_cut = whole.substr(0, whole.size() / 2);
     }
     constexpr char kGarbage[] = "this is not a database at all\0\xff\xfe";
-    const std::pair<const char*, std::string> kDamage[] = {
-        {"garbage", std::string(kGarbage, sizeof kGarbage - 1) + std::string(5000, '\x5a')},
-        {"truncated", valid_but_cut},
+    struct Case
+    {
+        const char* what;
+        std::string content;
+        const char* told;
     };
-    for (const auto& [what, content] : kDamage) {
+    const Case kDamage[] = {
+        {"garbage", std::string(kGarbage, sizeof kGarbage - 1) + std::string(5000, '\x5a'),
+         "is not a settings database"},
+        {"truncated", valid_but_cut, "is damaged"},
+    };
+    for (const auto& [what, content, told] : kDamage) {
         PlantDatabase(content);
         EXPECT_EQ(nullptr, OpenRegistryKey(kRoot, "Bulk\\K1")) << what;
         EXPECT_EQ(kErrorBadDatabase, GetLastError()) << what;
@@ -273,10 +280,51 @@ TEST_F(RegistryTest, ADamagedDatabaseIsNeverWrittenAndIsNamed)
         EXPECT_FALSE(DeleteRegistryTree(kRoot, "Bulk")) << what;
         const std::string fault = RegistryFault();
         EXPECT_NE(std::string::npos, fault.find(home_.DatabasePath())) << what << ": " << fault;
-        EXPECT_NE(std::string::npos, fault.find("damaged")) << what << ": " << fault;
+        EXPECT_NE(std::string::npos, fault.find(told)) << what << ": " << fault;
+        EXPECT_NE(std::string::npos, fault.find("Move it aside")) << what << ": " << fault;
         CloseRegistryDatabase();
         EXPECT_EQ(content, home_.Sandbox().ReadFile("config/Velko/registry.sqlite")) << what;
     }
+}
+
+TEST_F(RegistryTest, ALockIsWaitedForAndOneThatOutlastsTheWaitIsNamedAsSuch)
+{
+    Put("Site", "v", "stored");
+    const auto wait = SetRegistryLockWait(std::chrono::milliseconds(1000));
+    struct Case
+    {
+        const char* what;
+        std::chrono::milliseconds held;
+        bool opens;
+    };
+    const Case kCases[] = {
+        {"held for a moment", std::chrono::milliseconds(150), true},
+        {"held beyond the wait", std::chrono::hours(1), false},
+    };
+    for (const auto& c : kCases) {
+        CloseRegistryDatabase();
+        const std::string before = home_.Sandbox().ReadFile("config/Velko/registry.sqlite");
+        testing::HeldDatabaseLock lock(home_.DatabasePath(), c.held);
+        auto key = OpenRegistryKey(kRoot, "Site");
+        EXPECT_EQ(c.opens, key != nullptr) << c.what;
+        if (c.opens) {
+            continue;
+        }
+        EXPECT_EQ(kErrorSharingViolation, GetLastError()) << c.what;
+        const std::string fault = RegistryFault();
+        EXPECT_NE(std::string::npos,
+                  fault.find(home_.DatabasePath() + " is locked by another program"))
+            << fault;
+        EXPECT_NE(std::string::npos, fault.find("Close that program")) << fault;
+        // Given up once, the database is not asked again: no call waits a second time.
+        lock.Release();
+        EXPECT_EQ(nullptr, CreateRegistryKey(kRoot, "New")) << c.what;
+        CloseRegistryDatabase();
+        EXPECT_EQ(before, home_.Sandbox().ReadFile("config/Velko/registry.sqlite"));
+    }
+    SetRegistryLockWait(wait);
+    CloseRegistryDatabase();
+    EXPECT_NE(nullptr, OpenRegistryKey(kRoot, "Site"));
 }
 
 TEST_F(RegistryTest, ADatabaseThatCannotBeOpenedIsNamedAndReadsFindNothing)

@@ -1,13 +1,16 @@
 #include "publishing/PublicationInfo.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <tuple>
 
 #include "foundation/NumericFunctions.h"
 #include "foundation/QelStringFunctions.h"
 #include "platform/Errors.h"
+#include "platform/Registry.h"
 #include "platform/Ui.h"
 #include "storage/DUN.h"
 
@@ -170,11 +173,6 @@ private:
     bool ok_ = true;
 };
 
-uint8_t LowByte(int32_t value)
-{
-    return static_cast<uint8_t>(value & 0xFF);
-}
-
 bool SameFolded(const std::string& a, const std::string& b)
 {
     return AsciiLowerCase(a) == AsciiLowerCase(b);
@@ -283,7 +281,10 @@ void QelPublication::SetName(const std::string& name)
     }
 }
 
-bool QelPublication::LoadFrom(const std::string& section, TQelRegistry& store, bool importing)
+bool QelPublication::LoadFrom(const std::string& section,
+                              TQelRegistry& store,
+                              bool importing,
+                              std::vector<std::string>* beyond_bounds)
 {
     if (!store.SectionExists(section)) {
         return false;
@@ -293,48 +294,94 @@ bool QelPublication::LoadFrom(const std::string& section, TQelRegistry& store, b
         return false;
     }
     auto read_integer = [&](const char* name) { return store.ReadInteger(section, name, 0); };
-    auto read_list = [&](const char* name) {
-        return CommaTextItems(store.ReadString(section, name));
+    // A byte-sized choice is its low byte; one that no dialog makes (only a damaged file or a
+    // hand edit) loads as the default 0.
+    auto read_choice = [&](const char* name, uint8_t max) {
+        const auto value = static_cast<uint8_t>(read_integer(name) & 0xFF);
+        return value <= max ? value : uint8_t{0};
+    };
+    auto read_in_range = [&](const char* name, int32_t max) {
+        const int32_t value = read_integer(name);
+        return value >= 0 && value <= max ? value : 0;
+    };
+    // A date that is no number, or lies outside the years 1 to 9999, is no date.
+    auto read_date = [&](const char* name) {
+        const TDateTime value = store.ReadDateTime(section, name);
+        return std::isfinite(value) && value >= -693593 && value <= 2958465 ? value : 0;
+    };
+    auto beyond = [&](const char* name) {
+        if (beyond_bounds != nullptr) {
+            beyond_bounds->push_back(name);
+        }
+    };
+    auto read_text = [&](const char* name) {
+        std::string text = store.ReadString(section, name);
+        if (text.size() > kSettingTextBytesAtMost) {
+            beyond(name);
+            text.clear();
+        }
+        return text;
+    };
+    // Only a missing value brings `default_text` back; a stored empty list stays empty.
+    auto read_list = [&](const char* name, const char* default_text) {
+        if (default_text[0] != '\0' && !store.ValueExists(section, name)) {
+            return CommaTextItems(default_text);
+        }
+        const std::string text = store.ReadString(section, name);
+        if (text.size() <= kPatternListBytesAtMost) {
+            std::vector<std::string> items = CommaTextItems(text);
+            if (items.size() <= kPatternItemsAtMost) {
+                return items;
+            }
+        }
+        beyond(name);
+        return CommaTextItems(default_text);
     };
 
-    Source = store.ReadString(section, "Source");
-    Server = store.ReadString(section, "Server");
-    Username = store.ReadString(section, "Username");
+    Source = read_text("Source");
+    Server = read_text("Server");
+    Username = read_text("Username");
     Password = ScramblePassword(store.ReadString(section, "Password"), false);
+    if (Password.size() > kSettingTextBytesAtMost) {
+        beyond("Password");
+        Password.clear();
+    }
     // A stored "publishing" means the program ended during a run. A number that is no status
     // at all (only a hand edit makes one) reads as never published.
-    const uint8_t status = LowByte(read_integer("Status"));
-    Status = status == StatusPublishing   ? StatusInterrupted
-             : status > StatusInterrupted ? StatusNeverPublished
-                                          : static_cast<TPublicationStatus>(status);
-    LastPublished = store.ReadDateTime(section, "LastPublished");
-    LastSuccessfullyPublished = store.ReadDateTime(section, "LastSuccessfullyPublished");
-    WebFileCount = read_integer("WebFileCount");
-    WebPageCount = read_integer("WebPageCount");
-    WebDirsCount = read_integer("WebDirsCount");
-    SrcFileCount = read_integer("SrcFileCount");
-    SrcPageCount = read_integer("SrcPageCount");
-    SrcDirsCount = read_integer("SrcDirsCount");
-    SrcMostRecent = store.ReadDateTime(section, "SrcMostRecent");
-    DeleteOldFiles = LowByte(read_integer("DeleteOldFiles"));
+    const uint8_t status = read_choice("Status", StatusInterrupted);
+    Status =
+        status == StatusPublishing ? StatusInterrupted : static_cast<TPublicationStatus>(status);
+    LastPublished = read_date("LastPublished");
+    LastSuccessfullyPublished = read_date("LastSuccessfullyPublished");
+    const int32_t kAnyCount = std::numeric_limits<int32_t>::max();
+    WebFileCount = read_in_range("WebFileCount", kAnyCount);
+    WebPageCount = read_in_range("WebPageCount", kAnyCount);
+    WebDirsCount = read_in_range("WebDirsCount", kAnyCount);
+    SrcFileCount = read_in_range("SrcFileCount", kAnyCount);
+    SrcPageCount = read_in_range("SrcPageCount", kAnyCount);
+    SrcDirsCount = read_in_range("SrcDirsCount", kAnyCount);
+    SrcMostRecent = read_date("SrcMostRecent");
+    DeleteOldFiles = read_choice("DeleteOldFiles", 2);
+    // An account of a failure, not a setting: what is beyond the bound is cut.
     LastErrorText = store.ReadString(section, "LastErrorText");
+    if (LastErrorText.size() > kSettingTextBytesAtMost) {
+        LastErrorText.resize(kSettingTextBytesAtMost);
+    }
     UploadViaIntermediary = read_integer("UploadViaIntermediary") == 1;
     Disabled = read_integer("Disabled") == 1;
     // A port outside 1 to 65535 (a damaged or edited value) is no port: the default, not its
     // low 16 bits.
-    const int32_t port = read_integer("FtpPort");
-    FtpPort = port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : 0;
-    ServerTimeDrift = store.ReadDateTime(section, "ServerTimeDrift");
-    DefaultFilePermission = store.ReadString(section, "DefaultFilePermission");
-    ConnectionType = LowByte(read_integer("ConnectionType"));
-    ConnectionBehaviour = LowByte(read_integer("ConnectionBehaviour"));
-    // Only a missing value brings the default back; a stored empty list stays empty.
-    IgnoreFiles = store.ValueExists(section, "IgnoreFiles") ? read_list("IgnoreFiles")
-                                                            : CommaTextItems(kDefaultIgnoreFiles);
-    ExcludeFiles = read_list("ExcludeFiles");
-    IgnoreFolders = read_list("IgnoreFolders");
-    ExcludeFolders = read_list("ExcludeFolders");
-    Connection = store.ReadString(section, "Connection");
+    FtpPort = static_cast<uint16_t>(read_in_range("FtpPort", 65535));
+    const TDateTime drift = store.ReadDateTime(section, "ServerTimeDrift");
+    ServerTimeDrift = std::isfinite(drift) ? drift : 0;
+    DefaultFilePermission = read_text("DefaultFilePermission");
+    ConnectionType = read_choice("ConnectionType", 1);
+    ConnectionBehaviour = read_choice("ConnectionBehaviour", 2);
+    IgnoreFiles = read_list("IgnoreFiles", kDefaultIgnoreFiles);
+    ExcludeFiles = read_list("ExcludeFiles", "");
+    IgnoreFolders = read_list("IgnoreFolders", "");
+    ExcludeFolders = read_list("ExcludeFolders", "");
+    Connection = read_text("Connection");
     UploadModifiedNow = store.ReadBool(section, "UploadModifiedNow", true);
     FtpUseIndy = store.ReadBool(section, "FtpUseIndy", false);
     ConnectionTimeout = ClampSetting(read_integer("ConnectionTimeout"), 10, 30, 60);
@@ -344,9 +391,8 @@ bool QelPublication::LoadFrom(const std::string& section, TQelRegistry& store, b
     LogExplainCopy = read_integer("LogExplainCopy") == 1;
     LogListFiles = store.ReadBool(section, "LogListFiles", false);
     DeleteOldFilesNow = store.ReadBool(section, "DeleteOldFilesNow", false);
-    FilePermissions = read_list("FilePermissions");
-    AsciiFiles = store.ValueExists(section, "AsciiFiles") ? read_list("AsciiFiles")
-                                                          : CommaTextItems(kDefaultAsciiFiles);
+    FilePermissions = read_list("FilePermissions", "");
+    AsciiFiles = read_list("AsciiFiles", kDefaultAsciiFiles);
     return true;
 }
 
@@ -518,7 +564,36 @@ void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags)
     }
 }
 
+std::string MissingDialUpEntryText(const QelPublication& definition,
+                                   const std::vector<std::string>& entry_names)
+{
+    if (definition.Connection.empty() ||
+        std::any_of(entry_names.begin(), entry_names.end(),
+                    [&](const std::string& e) { return SameFolded(e, definition.Connection); })) {
+        return "";
+    }
+    return "The web site \"" + definition.GetName() +
+           "\" is configured to use the dial-up connection \"" + definition.Connection +
+           "\"\r\nThis connection no longer exists and it has been reset to use \"Any/LAN\".";
+}
+
 QelPublicationList::QelPublicationList()
+    : store_(std::make_unique<TQelRegistry>(platform::RegistryRoot::CurrentUser, kBasePath))
+{
+    Load();
+}
+
+void QelPublicationList::Reload()
+{
+    items_.clear();
+    load_problem_.clear();
+    store_.reset();
+    platform::CloseRegistryDatabase();
+    store_ = std::make_unique<TQelRegistry>(platform::RegistryRoot::CurrentUser, kBasePath);
+    Load();
+}
+
+void QelPublicationList::Load()
 {
     {
         TQelRegistry vendor(platform::RegistryRoot::CurrentUser, kVendorPath);
@@ -526,34 +601,84 @@ QelPublicationList::QelPublicationList()
             vendor.MoveKey(kOlderKey, kCurrentKey);
         }
     }
-    store_ = std::make_unique<TQelRegistry>(platform::RegistryRoot::CurrentUser, kBasePath);
-    const std::vector<std::string> key_names = store_->GetRootKeyNames();
-    if (key_names.empty()) {
+    // A file that cannot be read must not pass for one without web sites: the user would be
+    // sent through the first-start wizard, and what it made would never be stored.
+    std::vector<std::vector<std::string>> beyond_bounds;
+    store_->BeginReadPass();
+    for (const std::string& key_name : store_->GetRootKeyNames()) {
+        std::vector<std::string> beyond;
+        if (LoadPublication(key_name, &beyond) != nullptr) {
+            beyond_bounds.push_back(std::move(beyond));
+        }
+    }
+    const uint32_t read_error = store_->EndReadPass();
+    if (read_error != 0 || !platform::RegistryFault().empty()) {
+        items_.clear();
+        load_problem_ = platform::RegistryProblemText(read_error);
         return;
     }
-    const auto entry_names = GetDialUpEntryNames();
-    for (const std::string& key_name : key_names) {
-        QelPublication* definition = LoadPublication(key_name);
-        if (definition == nullptr || !entry_names.has_value() || definition->Connection.empty()) {
-            continue;
-        }
-        // Entry names ignore letter case, as the phone book does.
-        const bool listed = std::any_of(
-            entry_names->begin(), entry_names->end(),
-            [&](const std::string& e) { return SameFolded(e, definition->Connection); });
-        if (listed) {
-            continue;
-        }
-        platform::MessageBox(
-            "The web site \"" + definition->GetName() +
-                "\" is configured to use the dial-up connection \"" + definition->Connection +
-                "\"\r\nThis connection no longer exists and it has been reset to "
-                "use \"Any/LAN\".",
-            "Invalid Dial Up Connection", platform::kMbOk | platform::kMbIconExclamation);
-        definition->Connection.clear();
-        // A refused save leaves the stored entry, so the next start tells the user again.
-        static_cast<void>(definition->SaveTo(*store_, false));
+    if (items_.empty()) {
+        return;
     }
+    // Linux lists no dial-up entries: every entry a definition names is gone, and a web site
+    // that asked for one would be passed over by every Publish All.
+    const std::vector<std::string> entry_names =
+        GetDialUpEntryNames().value_or(std::vector<std::string>{});
+    for (size_t i = 0; i < items_.size(); ++i) {
+        QelPublication& definition = *items_[i];
+        if (!beyond_bounds[i].empty()) {
+            std::string names;
+            for (const std::string& name : beyond_bounds[i]) {
+                names += (names.empty() ? "" : ", ") + name;
+            }
+            SaveReset(definition,
+                      "The web site \"" + definition.GetName() +
+                          "\" holds settings far larger than any web site needs (" + names +
+                          ").\r\nThey have been reset to their defaults: check the web site's "
+                          "configuration before you publish it.",
+                      "Invalid Web Site Settings");
+        }
+        const std::string missing_entry = MissingDialUpEntryText(definition, entry_names);
+        if (!missing_entry.empty()) {
+            definition.Connection.clear();
+            SaveReset(definition, missing_entry, kMissingDialUpEntryCaption);
+        }
+    }
+}
+
+void QelPublicationList::SaveReset(QelPublication& definition,
+                                   const std::string& text,
+                                   const char* caption)
+{
+    platform::MessageBox(text, caption, platform::kMbOk | platform::kMbIconExclamation);
+    // A refused save leaves the stored values, so the next start tells the user again.
+    if (!Stored(definition.SaveTo(*store_, false))) {
+        TellStoreFailure(definition);
+    }
+}
+
+bool QelPublicationList::Stored(bool ok)
+{
+    if (ok) {
+        store_failure_told_ = false;
+    }
+    return ok;
+}
+
+void QelPublicationList::TellStoreFailure(const QelPublication& definition, bool asked_by_user)
+{
+    if (store_failure_told_ && !asked_by_user) {
+        return;
+    }
+    store_failure_told_ = true;
+    const uint32_t error =
+        store_->LastError() != 0 ? store_->LastError() : platform::GetLastError();
+    platform::MessageBox("The settings of the web site \"" + definition.GetName() +
+                             "\" could not be saved. " + platform::RegistryProblemText(error) +
+                             "\r\n\r\nWhat has not been saved is lost when Vantrel ends. The "
+                             "web site is saved again at its next change; no further failure "
+                             "is told until saving works again.",
+                         "Settings not saved", platform::kMbOk | platform::kMbIconExclamation);
 }
 
 QelPublicationList::~QelPublicationList() = default;
@@ -581,10 +706,11 @@ QelPublication* QelPublicationList::FindByName(std::string_view name) const
     return Items(IndexOfName(name));
 }
 
-QelPublication* QelPublicationList::LoadPublication(const std::string& key_name)
+QelPublication* QelPublicationList::LoadPublication(const std::string& key_name,
+                                                    std::vector<std::string>* beyond_bounds)
 {
     auto definition = std::make_unique<QelPublication>();
-    if (!definition->LoadFrom(key_name, *store_, false)) {
+    if (!definition->LoadFrom(key_name, *store_, false, beyond_bounds)) {
         return nullptr;
     }
     items_.push_back(std::move(definition));
@@ -600,8 +726,8 @@ bool QelPublicationList::Add(std::unique_ptr<QelPublication>& definition)
     QelPublication* added = definition.get();
     items_.push_back(std::move(definition));
     // Writing "Name" creates the sub-key; SaveTo writes only into an existing one.
-    return store_->WriteString(added->KeyName(), "Name", added->GetName()) &&
-           added->SaveTo(*store_, false);
+    return Stored(store_->WriteString(added->KeyName(), "Name", added->GetName()) &&
+                  added->SaveTo(*store_, false));
 }
 
 bool QelPublicationList::AddNew(const std::string& name,
@@ -645,7 +771,13 @@ bool QelPublicationList::Update(const std::string& old_name, const QelPublicatio
     }
     if (!renamed) {
         listed->Assign(definition);
-        return listed->SaveTo(*store_, false);
+        // A listed web site whose sub-key could not be made when it was added gets it now:
+        // without it the save would write nothing and pass for done.
+        if (!store_->SectionExists(listed->KeyName()) &&
+            !store_->WriteString(listed->KeyName(), "Name", listed->GetName())) {
+            return Stored(false);
+        }
+        return Stored(listed->SaveTo(*store_, false));
     }
     QelPublication previous;
     previous.Assign(*listed);
@@ -660,9 +792,9 @@ bool QelPublicationList::Update(const std::string& old_name, const QelPublicatio
             store_->DeleteKey(listed->KeyName());
         }
         listed->Assign(previous);
-        return false;
+        return Stored(false);
     }
-    return store_->DeleteKey(previous.KeyName());
+    return Stored(store_->DeleteKey(previous.KeyName()));
 }
 
 bool QelPublicationList::Delete(const std::string& name)

@@ -39,6 +39,13 @@ inline constexpr char kDefaultIgnoreFiles[] = "thumbs.db";
 // The tag of the temporary names of a web site that uploads under them.
 inline constexpr char kTemporaryNameTag[] = "qvr";
 
+// The bounds of a web site's texts and pattern lists: far beyond what anyone types, small enough
+// that a damaged or foreign value cannot make every start slow and large. A settings file that
+// goes beyond them is refused; a stored value beyond them is reset when it loads.
+inline constexpr size_t kSettingTextBytesAtMost = 4096;
+inline constexpr size_t kPatternListBytesAtMost = 64 * 1024;
+inline constexpr size_t kPatternItemsAtMost = 1000;
+
 // A list in its comma-separated form: items joined by ",", an item holding a blank, a control
 // character, a comma or a double quote written in double quotes (quotes inside doubled); a list
 // of one empty item is "\"\"".
@@ -64,8 +71,13 @@ public:
     const std::string& KeyName() const { return key_name_; }
 
     // Reads the definition from a section; false when the section is missing or, unless
-    // importing, when its "Name" does not escape to the section's own name.
-    bool LoadFrom(const std::string& section, TQelRegistry& store, bool importing);
+    // importing, when its "Name" does not escape to the section's own name. Numbers out of their
+    // range load as their defaults; a text or list beyond its bound loads as its default and its
+    // value name goes into `beyond_bounds`, when given. A last error text is cut to its bound.
+    bool LoadFrom(const std::string& section,
+                  TQelRegistry& store,
+                  bool importing,
+                  std::vector<std::string>* beyond_bounds = nullptr);
     // Writes the definition: into the section "Vantrel" when exporting, else into its own
     // sub-key, which must exist already (a removed definition is not brought back). False when
     // the store refused a write; the store's LastErrorText() says why.
@@ -138,8 +150,9 @@ class QelPublicationList
 {
 public:
     // Moves the older key "Ostrel" to "Vantrel" when only it exists, then loads every
-    // definition; a definition whose dial-up entry no longer exists is told to the user, reset
-    // to any connection and saved.
+    // definition. A definition whose dial-up entry the system does not list, or with a value
+    // beyond its bound, is told to the user, reset (to any connection, to the default) and saved.
+    // When the settings file cannot be read the list stays empty and LoadProblem() says why.
     QelPublicationList();
     ~QelPublicationList();
     QelPublicationList(const QelPublicationList&) = delete;
@@ -155,7 +168,23 @@ public:
     int32_t IndexOfName(std::string_view name) const;
     QelPublication* FindByName(std::string_view name) const;
     // Loads one sub-key and appends it; null (nothing appended) when it is no definition.
-    QelPublication* LoadPublication(const std::string& key_name);
+    // `beyond_bounds` as LoadFrom gives it.
+    QelPublication* LoadPublication(const std::string& key_name,
+                                    std::vector<std::string>* beyond_bounds = nullptr);
+
+    // Empty when the settings file was read; else a text that names the file, says why it could
+    // not be read and what the user can do. The list then holds nothing: an empty list is never
+    // taken for a user without web sites.
+    const std::string& LoadProblem() const { return load_problem_; }
+    // Drops every definition and the process's connection to the settings file, and loads the
+    // list afresh, as at its creation. Only while no status check runs.
+    void Reload();
+
+    // Tells the user in a box that the web site's settings could not be stored, and why. Once
+    // per run of failures: no further box comes until a store has succeeded again, so a Publish
+    // All over a settings file that cannot be written shows one box, not one per web site. A
+    // store the user asked for (`asked_by_user`) is always told.
+    void TellStoreFailure(const QelPublication& definition, bool asked_by_user = false);
 
     // Appends the definition and saves it under a new sub-key, taking it from the caller. A
     // name that is taken, empty or only blanks is refused and the caller keeps the definition.
@@ -189,9 +218,24 @@ public:
     QelPublication* NextMarked();
 
 private:
+    void Load();
+    // Passes `ok` on; a store that succeeded ends a run of failures.
+    bool Stored(bool ok);
+    // Tells of a definition's reset values and saves it.
+    void SaveReset(QelPublication& definition, const std::string& text, const char* caption);
+
     std::vector<std::unique_ptr<QelPublication>> items_;
     std::unique_ptr<TQelRegistry> store_;
+    std::string load_problem_;
+    bool store_failure_told_ = false;
 };
+
+// When the definition names a dial-up entry that is not among `entry_names` (none when the
+// system lists no entries, as on Linux), the text that tells the user it has been reset to any
+// connection; else empty. Entry names ignore letter case, as the phone book does.
+std::string MissingDialUpEntryText(const QelPublication& definition,
+                                   const std::vector<std::string>& entry_names);
+inline constexpr char kMissingDialUpEntryCaption[] = "Invalid Dial Up Connection";
 
 // Whether a web site may bear the name: not empty once trailing blanks are cut. An empty name
 // would escape to the empty key name, which is the base key holding every web site.

@@ -1,5 +1,7 @@
 #include "publishing/PublicationInfo.h"
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -110,7 +112,7 @@ TEST_F(PublicationInfoTest, AStoredPublishingStatusLoadsAsInterrupted)
     }
 }
 
-TEST_F(PublicationInfoTest, TimeOutsAndDotFileTreatmentAreClampedOnLoading)
+TEST_F(PublicationInfoTest, NumbersOutOfTheirRangesAreClampedOnLoading)
 {
     struct Case
     {
@@ -122,6 +124,10 @@ TEST_F(PublicationInfoTest, TimeOutsAndDotFileTreatmentAreClampedOnLoading)
     auto connect = [](const QelPublication& p) { return p.ConnectionTimeout; };
     auto general = [](const QelPublication& p) { return p.GeneralTimeout; };
     auto dots = [](const QelPublication& p) { return int32_t{p.DotFileState.Treatment}; };
+    auto delete_old = [](const QelPublication& p) { return int32_t{p.DeleteOldFiles}; };
+    auto type = [](const QelPublication& p) { return int32_t{p.ConnectionType}; };
+    auto behaviour = [](const QelPublication& p) { return int32_t{p.ConnectionBehaviour}; };
+    auto files = [](const QelPublication& p) { return p.SrcFileCount; };
     const Case kCases[] = {
         {"ConnectionTimeout", std::nullopt, 30, connect},
         {"ConnectionTimeout", 0, 30, connect},
@@ -134,6 +140,13 @@ TEST_F(PublicationInfoTest, TimeOutsAndDotFileTreatmentAreClampedOnLoading)
         {"DotFileTreatment", 7, 3, dots},
         {"DotFileTreatment", -1, 0, dots},
         {"DotFileTreatment", 2, 2, dots},
+        // Choices no dialog makes are the default, whatever their low byte is not.
+        {"DeleteOldFiles", 3, 0, delete_old},
+        {"DeleteOldFiles", 0x102, 2, delete_old},
+        {"ConnectionType", 2, 0, type},
+        {"ConnectionBehaviour", 9, 0, behaviour},
+        {"ConnectionBehaviour", 2, 2, behaviour},
+        {"SrcFileCount", -5, 0, files},
     };
     for (const auto& c : kCases) {
         WriteSite("site");
@@ -426,6 +439,14 @@ class QelPublicationListTest : public PublicationInfoTest
 {
 protected:
     std::vector<std::string> SiteKeys() { return store_.GetRootKeyNames(); }
+    std::vector<testing::ShownMessageBox> BoxesSince(size_t count) const
+    {
+        const auto shown = boxes_.Shown();
+        return {shown.begin() + static_cast<std::ptrdiff_t>(count), shown.end()};
+    }
+
+    // The connections the samples name are entries of the phone book.
+    testing::FakePhoneBook phone_book_{{"Home ISP", "Home"}};
 };
 
 TEST_F(QelPublicationListTest, TheOlderKeyMovesOverOnlyWhenTheCurrentOneIsMissing)
@@ -648,49 +669,130 @@ TEST_F(QelPublicationListTest, PublishAllMarksPassOverDisabledSitesInListOrder)
     EXPECT_EQ(nullptr, list.NextMarked());
 }
 
-TEST_F(QelPublicationListTest, ADialUpEntryThatIsGoneIsToldOnceAndResetToAnyConnection)
+TEST_F(QelPublicationListTest, ADialUpEntryTheSystemDoesNotListIsToldOnceAndResetToAnyConnection)
 {
+    struct Case
     {
+        const char* what;
+        std::vector<std::string> entries;
+        std::vector<std::string> reset;
+    };
+    const Case kCases[] = {
+        {"no entries, as on Linux", {}, {"gone", "kept"}},
+        {"entries listed", {"Home ISP", "Work"}, {"gone"}},
+    };
+    for (const auto& c : kCases) {
+        for (const std::string& key : SiteKeys()) {
+            store_.DeleteKey(key);
+        }
+        {
+            testing::FakePhoneBook all({"Old ISP", "home isp"});
+            QelPublicationList list;
+            ASSERT_TRUE(list.AddNew("gone", "\\s", "ftp:x", "", "", "Old ISP", 0, false, false));
+            ASSERT_TRUE(list.AddNew("kept", "\\s", "ftp:x", "", "", "home isp", 0, false, false));
+            ASSERT_TRUE(list.AddNew("any", "\\s", "ftp:x", "", "", "", 0, false, false));
+        }
+        testing::FakePhoneBook book(c.entries);
+        const size_t before = boxes_.Shown().size();
         QelPublicationList list;
-        ASSERT_TRUE(list.AddNew("gone", "\\s", "ftp:x", "", "", "Old ISP", 0, false, false));
-        ASSERT_TRUE(list.AddNew("kept", "\\s", "ftp:x", "", "", "home isp", 0, false, false));
-        ASSERT_TRUE(list.AddNew("any", "\\s", "ftp:x", "", "", "", 0, false, false));
+        const auto shown = BoxesSince(before);
+        ASSERT_EQ(c.reset.size(), shown.size()) << c.what;
+        EXPECT_EQ(
+            "The web site \"gone\" is configured to use the dial-up connection \"Old ISP\"\r\n"
+            "This connection no longer exists and it has been reset to use \"Any/LAN\".",
+            shown[0].text);
+        EXPECT_EQ("Invalid Dial Up Connection", shown[0].caption);
+        EXPECT_EQ(platform::kMbOk | platform::kMbIconExclamation, shown[0].type);
+        for (const char* name : {"gone", "kept"}) {
+            const bool reset = std::find(c.reset.begin(), c.reset.end(), name) != c.reset.end();
+            EXPECT_EQ(reset, list.FindByName(name)->Connection.empty()) << c.what << name;
+            EXPECT_EQ(reset, store_.ReadString(name, "Connection").empty()) << c.what << name;
+        }
+        QelPublicationList again;
+        EXPECT_EQ(before + c.reset.size(), boxes_.Shown().size()) << c.what;
     }
-    {
-        // No entries at all: nothing is checked.
-        QelPublicationList list;
-        EXPECT_TRUE(boxes_.Shown().empty());
-        EXPECT_EQ("Old ISP", list.FindByName("gone")->Connection);
-    }
-    testing::FakePhoneBook book({"Home ISP", "Work"});
-    QelPublicationList list;
-    const auto shown = boxes_.Shown();
-    ASSERT_EQ(1u, shown.size());
-    EXPECT_EQ(
-        "The web site \"gone\" is configured to use the dial-up connection \"Old ISP\"\r\n"
-        "This connection no longer exists and it has been reset to use \"Any/LAN\".",
-        shown[0].text);
-    EXPECT_EQ("Invalid Dial Up Connection", shown[0].caption);
-    EXPECT_EQ(platform::kMbOk | platform::kMbIconExclamation, shown[0].type);
-    EXPECT_EQ("", list.FindByName("gone")->Connection);
-    EXPECT_EQ("home isp", list.FindByName("kept")->Connection);
-    EXPECT_EQ("", store_.ReadString("gone", "Connection"));
+}
 
+TEST_F(QelPublicationListTest, TextsAndListsBeyondTheirBoundsAreResetToldAndStored)
+{
+    WriteSite("site", {{"FtpPort", 2121}});
+    std::string many_patterns;
+    for (size_t i = 0; i <= kPatternItemsAtMost; ++i) {
+        many_patterns += "*.x" + std::to_string(i) + ",";
+    }
+    ASSERT_TRUE(
+        store_.WriteString("site", "Source", std::string(kSettingTextBytesAtMost + 1, 's')));
+    ASSERT_TRUE(store_.WriteString("site", "IgnoreFiles", many_patterns));
+    ASSERT_TRUE(store_.WriteString("site", "ExcludeFiles", std::string(200000, 'e')));
+    ASSERT_TRUE(store_.WriteString("site", "LastErrorText", std::string(100000, 'l')));
+    ASSERT_TRUE(store_.WriteString("site", "Server", std::string(kSettingTextBytesAtMost, 'v')));
+    {
+        QelPublicationList list;
+        ASSERT_EQ(1u, boxes_.Shown().size());
+        EXPECT_EQ("Invalid Web Site Settings", boxes_.Shown()[0].caption);
+        EXPECT_NE(std::string::npos,
+                  boxes_.Shown()[0].text.find("(Source, IgnoreFiles, ExcludeFiles)"))
+            << boxes_.Shown()[0].text;
+        const QelPublication& site = *list.FindByName("site");
+        EXPECT_EQ("", site.Source);
+        EXPECT_EQ(CommaTextItems(kDefaultIgnoreFiles), site.IgnoreFiles);
+        EXPECT_TRUE(site.ExcludeFiles.empty());
+        EXPECT_EQ(kSettingTextBytesAtMost, site.LastErrorText.size());
+        EXPECT_EQ(kSettingTextBytesAtMost, site.Server.size());
+        EXPECT_EQ(2121, site.FtpPort);
+    }
+    EXPECT_EQ("", store_.ReadString("site", "Source"));
+    EXPECT_FALSE(store_.ValueExists("site", "IgnoreFiles"));
     QelPublicationList again;
     EXPECT_EQ(1u, boxes_.Shown().size());
 }
 
-TEST_F(QelPublicationListTest, ADamagedDatabaseGivesAnEmptyListAndIsLeftAlone)
+TEST_F(QelPublicationListTest, SettingsThatCannotBeReadGiveNoListButAProblemThatNamesTheFile)
 {
-    platform::CloseRegistryDatabase();
+    ASSERT_TRUE(QelPublicationList().AddNew("site", "\\s", "ftp:x", "", "", "", 0, false, false));
+    const auto wait = platform::SetRegistryLockWait(std::chrono::milliseconds(1000));
+    const std::string good = home_.Sandbox().ReadFile("config/Velko/registry.sqlite");
     const std::string garbage(8192, '\x13');
-    home_.Sandbox().WriteFile("config/Velko/registry.sqlite", garbage);
-    QelPublicationList list;
-    EXPECT_EQ(0, list.Count());
-    EXPECT_FALSE(list.AddNew("site", "\\s", "ftp:x", "", "", "", 0, false, false));
-    EXPECT_EQ(1, list.Count());
-    EXPECT_NE(std::string::npos, platform::RegistryFault().find(home_.DatabasePath()));
-    EXPECT_EQ(garbage, home_.Sandbox().ReadFile("config/Velko/registry.sqlite"));
+    struct Case
+    {
+        const char* what;
+        std::string content;
+        std::optional<std::chrono::milliseconds> lock;
+        const char* told;  // null: the list loads
+    };
+    const Case kCases[] = {
+        {"locked for a moment", good, std::chrono::milliseconds(150), nullptr},
+        {"locked beyond the wait", good, std::chrono::hours(1), " is locked by another program"},
+        {"not a database", garbage, std::nullopt, " is not a settings database"},
+    };
+    for (const auto& c : kCases) {
+        platform::CloseRegistryDatabase();
+        home_.Sandbox().WriteFile("config/Velko/registry.sqlite", c.content);
+        std::optional<testing::HeldDatabaseLock> lock;
+        if (c.lock.has_value()) {
+            lock.emplace(home_.DatabasePath(), *c.lock);
+        }
+        QelPublicationList list;
+        if (c.told == nullptr) {
+            EXPECT_EQ("", list.LoadProblem()) << c.what;
+            EXPECT_EQ(1, list.Count()) << c.what;
+            continue;
+        }
+        EXPECT_EQ(0u, list.LoadProblem().find("The settings file " + home_.DatabasePath() + c.told))
+            << c.what << ": " << list.LoadProblem();
+        EXPECT_EQ(0, list.Count()) << c.what;
+        EXPECT_FALSE(list.AddNew("new", "\\s", "ftp:x", "", "", "", 0, false, false)) << c.what;
+        lock.reset();
+        platform::CloseRegistryDatabase();
+        EXPECT_EQ(c.content, home_.Sandbox().ReadFile("config/Velko/registry.sqlite")) << c.what;
+        // Once the cause is gone, the list reads the file afresh.
+        home_.Sandbox().WriteFile("config/Velko/registry.sqlite", good);
+        list.Reload();
+        EXPECT_EQ("", list.LoadProblem()) << c.what;
+        EXPECT_EQ(1, list.Count()) << c.what;
+    }
+    platform::SetRegistryLockWait(wait);
+    EXPECT_TRUE(boxes_.Shown().empty());
 }
 
 }  // namespace

@@ -361,7 +361,9 @@ void PublishSession::EndRun(QelPublication& d,
                             TDateTime start_time)
 {
     RecordRunResult(d, status, outcome, start_time);
-    publications_.Update(d.GetName(), d);
+    if (!publications_.Update(d.GetName(), d)) {
+        publications_.TellStoreFailure(d);
+    }
     core_->error_log->Flush();
     observer_.RunFinished(d, status, outcome);
 }
@@ -444,14 +446,16 @@ void PublishSession::StartPublisher()
     start_time_ = NowDateTime();
     // The publishing status is stored before the thread starts: from then on the thread's device
     // writes the definition's time offset and dot-file state.
-    publications_.Update(d.GetName(), d);
+    const bool stored = publications_.Update(d.GetName(), d);
     TPublisherMessageQueue* queue = &c.queue;
     const std::string address = c.destination.address;
     if (!PublisherThread::Create(*c.worker, d.Source, c.source, address, c.destination.device,
                                  c.flags, [queue] { queue->SendRunOver(); })) {
         d.Status = StatusFailed;
         d.LastErrorText = "The publishing thread could not be started.";
-        publications_.Update(d.GetName(), d);
+        if (!publications_.Update(d.GetName(), d)) {
+            publications_.TellStoreFailure(d);
+        }
         c.error_log->Close();
         c.source.reset();
         c.destination = {};
@@ -462,6 +466,11 @@ void PublishSession::StartPublisher()
     running_ = true;
     ++threads_alive_;
     observer_.PublisherStarted(d, true);
+    // Told once the thread runs: a stop pressed while the box is up must reach the run, which
+    // would have forgotten a stop made before it started.
+    if (!stored) {
+        publications_.TellStoreFailure(d);
+    }
 }
 
 void PublishSession::RunOver()

@@ -1,16 +1,82 @@
 #include "publishing/qvr_functions.h"
 
 #include <filesystem>
+#include <limits>
 #include <memory>
+#include <vector>
 
 #include "foundation/QelRegistryU.h"
 #include "platform/Files.h"
+#include "platform/Ui.h"
 #include "publishing/PublicationInfo.h"
+#include "storage/DUN.h"
 
 namespace vantrel {
 namespace {
 
 constexpr uintmax_t kSettingsFileBytesAtMost = 1 << 20;
+
+// The numbers of a web site's settings, in the ranges the dialogs allow. A time-out of 0 stands
+// for its default, as a missing one does.
+struct IntegerRange
+{
+    const char* name;
+    int32_t min;
+    int32_t max;
+    bool zero_is_default = false;
+};
+
+constexpr int32_t kAnyCount = std::numeric_limits<int32_t>::max();
+constexpr IntegerRange kIntegerRanges[] = {
+    {"Status", 0, 5},
+    {"WebFileCount", 0, kAnyCount},
+    {"WebPageCount", 0, kAnyCount},
+    {"WebDirsCount", 0, kAnyCount},
+    {"SrcFileCount", 0, kAnyCount},
+    {"SrcPageCount", 0, kAnyCount},
+    {"SrcDirsCount", 0, kAnyCount},
+    {"DeleteOldFiles", 0, 2},
+    {"UploadViaIntermediary", 0, 1},
+    {"Disabled", 0, 1},
+    {"ConnectionType", 0, 1},
+    {"ConnectionBehaviour", 0, 2},
+    {"ConnectionTimeout", 10, 60, true},
+    {"GeneralTimeout", 10, 60, true},
+    {"DotFileTreatment", 0, 3},
+    {"LogExplainCopy", 0, 1},
+};
+
+// Why the file's numbers cannot be a web site's settings; empty when they can. An empty or
+// missing value reads as the default.
+std::string IntegerProblem(QelIniReg& file)
+{
+    const std::string settings =
+        "The web site settings in " + platform::ToPosixPath(file.FileName()) + " give ";
+    const std::string refused = ", so nothing was imported.";
+    const std::string port_text = file.ReadString(kSettingsFileSection, "FtpPort");
+    int32_t port = 0;
+    if (!port_text.empty() &&
+        (!ParseSettingsFileInteger(port_text, &port) || port < 0 || port > 65535)) {
+        return settings + "the FTP port " + port_text + ", which is not a port (1 to 65535)" +
+               refused;
+    }
+    for (const IntegerRange& range : kIntegerRanges) {
+        const std::string text = file.ReadString(kSettingsFileSection, range.name);
+        int32_t value = 0;
+        if (text.empty()) {
+            continue;
+        }
+        if (!ParseSettingsFileInteger(text, &value)) {
+            return settings + range.name + " the value \"" + text + "\", which is not a number" +
+                   refused;
+        }
+        if ((value < range.min || value > range.max) && !(range.zero_is_default && value == 0)) {
+            return settings + range.name + " the value " + text + ", outside its range of " +
+                   std::to_string(range.min) + " to " + std::to_string(range.max) + refused;
+        }
+    }
+    return "";
+}
 
 }  // namespace
 
@@ -44,32 +110,48 @@ bool ImportSettingsFile(QelPublicationList& list,
     if (file_name.empty()) {
         return false;
     }
+    const std::string shown_file = platform::ToPosixPath(file_name);
     // One web site's settings take a few kilobytes; a huge file would be carried into every
     // start of the program.
     std::error_code size_error;
     const auto size = std::filesystem::file_size(platform::ToPosixPath(file_name), size_error);
     if (!size_error && size > kSettingsFileBytesAtMost) {
-        told = "The settings file " + file_name + " holds " + std::to_string(size) +
+        told = "The settings file " + shown_file + " holds " + std::to_string(size) +
                " bytes, far more than the settings of a web site, so nothing was imported.";
         return false;
     }
     QelIniReg file(file_name);
-    const int32_t port = file.ReadInteger(kSettingsFileSection, "FtpPort", 0);
-    if (port < 0 || port > 65535) {
-        told = "The web site settings in " + file_name + " give the FTP port " +
-               std::to_string(port) +
-               ", which is not a port (1 to 65535), so nothing was imported.";
-        return false;
-    }
     auto definition = std::make_unique<QelPublication>();
-    if (!definition->LoadFrom(kSettingsFileSection, file, true)) {
-        told = "No web site settings could be read from " + file_name + ".";
+    std::vector<std::string> beyond_bounds;
+    if (!definition->LoadFrom(kSettingsFileSection, file, true, &beyond_bounds)) {
+        told = "No web site settings could be read from " + shown_file + ".";
         return false;
     }
     // A nameless definition would escape to the empty key name: the base key of every web site.
     if (!IsUsablePublicationName(definition->GetName())) {
-        told = "The web site settings in " + file_name +
+        told = "The web site settings in " + shown_file +
                " have no web site name, so nothing was imported.";
+        return false;
+    }
+    // What the dialogs would never let through is refused, not mended: the file is not what it
+    // claims to be, or not the whole of it.
+    told = IntegerProblem(file);
+    if (!told.empty()) {
+        return false;
+    }
+    if (definition->GetName().size() > kSettingTextBytesAtMost) {
+        beyond_bounds.insert(beyond_bounds.begin(), "Name");
+    }
+    if (!beyond_bounds.empty()) {
+        std::string names;
+        for (const std::string& name : beyond_bounds) {
+            names += (names.empty() ? "" : ", ") + name;
+        }
+        told = "The web site settings in " + shown_file + " hold values far larger than any web " +
+               "site needs (" + names + "; a text may have " +
+               std::to_string(kSettingTextBytesAtMost) + " bytes, a list " +
+               std::to_string(kPatternItemsAtMost) + " patterns and " +
+               std::to_string(kPatternListBytesAtMost) + " bytes), so nothing was imported.";
         return false;
     }
     // The listed web site stays as it was, and the user learns why nothing came in.
@@ -77,12 +159,24 @@ bool ImportSettingsFile(QelPublicationList& list,
         told = "There is already a web site called \"" + definition->GetName() +
                "\", so the "
                "settings in " +
-               file_name +
+               shown_file +
                " were not imported. Rename or delete that web site "
                "first to import them.";
         return false;
     }
-    list.Add(definition);
+    // The system lists no such dial-up entry: Publish All would pass the web site over for ever.
+    const std::string missing_entry = MissingDialUpEntryText(
+        *definition, GetDialUpEntryNames().value_or(std::vector<std::string>{}));
+    if (!missing_entry.empty()) {
+        platform::MessageBox(missing_entry, kMissingDialUpEntryCaption,
+                             platform::kMbOk | platform::kMbIconExclamation);
+        definition->Connection.clear();
+    }
+    const std::string name = definition->GetName();
+    if (!list.Add(definition) && definition == nullptr) {
+        // Listed, but not in the settings file: the user hears so now, not at the next start.
+        list.TellStoreFailure(*list.FindByName(name), true);
+    }
     return true;
 }
 

@@ -16,9 +16,13 @@ std::string MakeSafeFileName(const std::string& name);
 
 // Adds the definition of the settings file to the list, which saves it under its own key.
 // `file_name` is the file the user chose (system form), empty when the user cancelled. True when
-// a definition was read from the file and added. False when cancelled, when the file holds no
-// definition or one without a name, or when the list already holds its name (the listed web site
-// then stays as it was); then `problem`, when given, receives a text for the caller to show.
+// a definition was read from the file and added; a dial-up entry the system does not list is
+// then reset to any connection, and a save that fails is told, each in a box. False when
+// cancelled, when the file holds no definition or one without a name, when it is too large or
+// holds values the dialogs would never give (a number out of its range or no number, a text or
+// list beyond its bound), or when the list already holds its name (the listed web site then
+// stays as it was); then `problem`, when given, receives a text that says why, for the caller to
+// show.
 bool ImportSettingsFile(QelPublicationList& list,
                         const std::string& file_name,
                         std::string* problem = nullptr);

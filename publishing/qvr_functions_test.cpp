@@ -31,7 +31,18 @@ protected:
     platform::FormatSettings saved_formats_ = platform::GetFormatSettings();
     testing::ScopedConfigHome home_;
     testing::ScriptedMessageBoxes boxes_;
+    // The connection the samples name is an entry of the phone book.
+    testing::FakePhoneBook phone_book_{{"Home ISP"}};
 };
+
+std::string ManyPatterns()
+{
+    std::string patterns;
+    for (size_t i = 0; i <= kPatternItemsAtMost; ++i) {
+        patterns += "*." + std::to_string(i) + ",";
+    }
+    return patterns;
+}
 
 TEST(MakeSafeFileNameTest, JoinsTheWordsOfTheNameWithUnderscores)
 {
@@ -98,6 +109,20 @@ TEST_F(QvrFunctionsTest, APasswordWrittenInPlainByAnOlderVersionImportsAsIs)
     EXPECT_EQ((std::vector<std::string>{"thumbs.db"}), list.Items(1)->IgnoreFiles);
 }
 
+TEST_F(QvrFunctionsTest, ADialUpEntryTheSystemDoesNotListIsResetAsTheFileComesIn)
+{
+    home_.Sandbox().WriteFile("site.qvr",
+                              "[Vantrel]\r\nName=site\r\nConnection=Old ISP\r\n"
+                              "ConnectionTimeout=0\r\nFtpPort=\r\n");
+    QelPublicationList list;
+    ASSERT_TRUE(ImportSettingsFile(list, File()));
+    ASSERT_EQ(1u, boxes_.Shown().size());
+    EXPECT_EQ("Invalid Dial Up Connection", boxes_.Shown()[0].caption);
+    EXPECT_EQ("", list.FindByName("site")->Connection);
+    EXPECT_EQ(30, list.FindByName("site")->ConnectionTimeout);
+    EXPECT_EQ("", list.Store()->ReadString("site", "Connection"));
+}
+
 TEST_F(QvrFunctionsTest, ImportingTheSameFileTwiceAddsTheWebSiteOnceAndSaysSo)
 {
     auto exported = testing::EveryValueAwayFromDefault("site");
@@ -137,6 +162,25 @@ TEST_F(QvrFunctionsTest, FilesWithoutAUsableDefinitionAddNothingAndSayWhy)
         {"blank.qvr", "[Vantrel]\r\nName=  \t \r\n", "have no web site name"},
         // Values the dialogs would never let through.
         {"port.qvr", "[Vantrel]\r\nName=site\r\nFtpPort=999999\r\n", "which is not a port"},
+        {"portword.qvr", "[Vantrel]\r\nName=site\r\nFtpPort=ftp\r\n", "which is not a port"},
+        {"timeout.qvr", "[Vantrel]\r\nName=site\r\nConnectionTimeout=600\r\n",
+         "ConnectionTimeout the value 600, outside its range of 10 to 60"},
+        {"short.qvr", "[Vantrel]\r\nName=site\r\nGeneralTimeout=5\r\n",
+         "GeneralTimeout the value 5, outside its range of 10 to 60"},
+        {"word.qvr", "[Vantrel]\r\nName=site\r\nGeneralTimeout=soon\r\n",
+         "GeneralTimeout the value \"soon\", which is not a number"},
+        {"delete.qvr", "[Vantrel]\r\nName=site\r\nDeleteOldFiles=258\r\n",
+         "DeleteOldFiles the value 258, outside its range of 0 to 2"},
+        {"dots.qvr", "[Vantrel]\r\nName=site\r\nDotFileTreatment=-1\r\n",
+         "DotFileTreatment the value -1, outside its range of 0 to 3"},
+        {"count.qvr", "[Vantrel]\r\nName=site\r\nSrcFileCount=-3\r\n",
+         "SrcFileCount the value -3, outside its range"},
+        {"long.qvr",
+         "[Vantrel]\r\nName=" + std::string(5000, 'n') + "\r\nSource=" + std::string(5000, 's') +
+             "\r\n",
+         "hold values far larger than any web site needs (Name, Source;"},
+        {"patterns.qvr", "[Vantrel]\r\nName=site\r\nAsciiFiles=" + ManyPatterns() + "\r\n",
+         "far larger than any web site needs (AsciiFiles;"},
         {"huge.qvr", "[Vantrel]\r\nName=site\r\nIgnoreFiles=" + std::string(1 << 20, 'x'),
          "far more than the settings of a web site"},
     };
@@ -149,7 +193,8 @@ TEST_F(QvrFunctionsTest, FilesWithoutAUsableDefinitionAddNothingAndSayWhy)
         std::string problem;
         EXPECT_FALSE(ImportSettingsFile(list, File(c.file), &problem)) << c.file;
         EXPECT_NE(std::string::npos, problem.find(c.told)) << c.file << ": " << problem;
-        EXPECT_NE(std::string::npos, problem.find(File(c.file))) << c.file << ": " << problem;
+        EXPECT_NE(std::string::npos, problem.find(home_.Sandbox().Path(c.file)))
+            << c.file << ": " << problem;
     }
     EXPECT_EQ(0, list.Count());
     EXPECT_TRUE(list.Store()->GetRootKeyNames().empty());

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <sqlite3.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,61 @@ void ScopedConfigHome::FailWritesOf(const std::string& value_name) const
     }
     sqlite3_free(error);
     sqlite3_close(db);
+}
+
+void ScopedConfigHome::AcceptEveryWrite() const
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(DatabasePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        ADD_FAILURE() << "cannot open " << DatabasePath();
+        sqlite3_close(db);
+        return;
+    }
+    std::vector<std::string> triggers;
+    sqlite3_exec(
+        db, "SELECT name FROM sqlite_master WHERE type = 'trigger' AND name LIKE 'refuse_%'",
+        [](void* names, int, char** values, char**) {
+            static_cast<std::vector<std::string>*>(names)->push_back(values[0]);
+            return 0;
+        },
+        &triggers, nullptr);
+    for (const std::string& trigger : triggers) {
+        const std::string drop = "DROP TRIGGER \"" + trigger + "\"";
+        if (sqlite3_exec(db, drop.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+            ADD_FAILURE() << "cannot drop " << trigger << ": " << sqlite3_errmsg(db);
+        }
+    }
+    sqlite3_close(db);
+}
+
+HeldDatabaseLock::HeldDatabaseLock(const std::string& database_path,
+                                   std::chrono::milliseconds release_after)
+{
+    if (sqlite3_open_v2(database_path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+        sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        ADD_FAILURE() << "cannot lock " << database_path << ": " << sqlite3_errmsg(db_);
+    }
+    releaser_ = std::thread([this, release_after] {
+        std::unique_lock lock(mutex_);
+        released_.wait_for(lock, release_after, [this] { return release_; });
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    });
+}
+
+HeldDatabaseLock::~HeldDatabaseLock()
+{
+    Release();
+    releaser_.join();
+    sqlite3_close(db_);
+}
+
+void HeldDatabaseLock::Release()
+{
+    {
+        std::lock_guard lock(mutex_);
+        release_ = true;
+    }
+    released_.notify_all();
 }
 
 }  // namespace vantrel::testing
