@@ -3,6 +3,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <algorithm>
 #include <deque>
 #include <vector>
 
@@ -12,10 +13,20 @@ namespace {
 // Lines that stay however full the control is.
 constexpr int kLinesKept = 10;
 
-// The text with every line break the document knows as one LF: CR LF, CR, the paragraph
-// separator and the frame marks would each start a new line in it.
+// A line break of the document's besides LF: CR (CR LF is one), the paragraph separator and
+// the frame marks each start a new line in it.
+bool IsOtherLineBreak(QChar c)
+{
+    return c == QLatin1Char('\r') || c == QChar::ParagraphSeparator || c == QChar(0xfdd0) ||
+           c == QChar(0xfdd1);
+}
+
+// The text with each of its line breaks as one LF.
 QString WithLineFeeds(const QString& text)
 {
+    if (std::none_of(text.begin(), text.end(), IsOtherLineBreak)) {
+        return text;
+    }
     QString result;
     result.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -23,9 +34,7 @@ QString WithLineFeeds(const QString& text)
         if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n')) {
             continue;
         }
-        const bool line_break = c == QLatin1Char('\r') || c == QChar::ParagraphSeparator ||
-                                c == QChar(0xfdd0) || c == QChar(0xfdd1);
-        result.append(line_break ? QLatin1Char('\n') : c);
+        result.append(IsOtherLineBreak(c) ? QChar(QLatin1Char('\n')) : c);
     }
     return result;
 }
