@@ -3,6 +3,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <utility>
 
 #include "dialogs/MemoEx.h"
 
@@ -26,7 +27,7 @@ TLogWriter::TLogWriter(TMemoEx& memo)
 void TLogWriter::WriteLine(const QString& text)
 {
     Flush();
-    Write(text, true);
+    Write(QStringList{text}, true);
 }
 
 void TLogWriter::Queue(const QString& text)
@@ -52,16 +53,17 @@ void TLogWriter::Flush()
     if (pending_.isEmpty()) {
         return;
     }
-    const QString lines = pending_.join(QLatin1Char('\n'));
+    // Each text goes in as a line of its own, all of them in one edit of the memo.
+    const QStringList lines = std::move(pending_);
     pending_.clear();
     Write(lines, false);
 }
 
-void TLogWriter::Write(const QString& text, bool drop_empty_last_line)
+void TLogWriter::Write(const QStringList& texts, bool drop_empty_last_line)
 {
     QTextCursor caret = memo_.textCursor();
     const bool at_end = caret.atEnd();
-    memo_.Append(text);
+    memo_.Append(texts);
     QTextDocument* document = memo_.document();
     if (drop_empty_last_line && document->blockCount() > 1 &&
         document->lastBlock().text().isEmpty()) {

@@ -27,7 +27,7 @@ public:
     void Flush();
 
 private:
-    void Write(const QString& text, bool drop_empty_last_line);
+    void Write(const QStringList& texts, bool drop_empty_last_line);
 
     TMemoEx& memo_;
     QStringList pending_;

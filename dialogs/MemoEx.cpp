@@ -3,12 +3,50 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <algorithm>
+#include <deque>
+#include <vector>
 
 namespace vantrel {
+namespace {
+
+// Lines that stay however full the control is.
+constexpr int kLinesKept = 10;
+
+// A line break of the document's besides LF: CR (CR LF is one), the paragraph separator and
+// the frame marks each start a new line in it.
+bool IsOtherLineBreak(QChar c)
+{
+    return c == QLatin1Char('\r') || c == QChar::ParagraphSeparator || c == QChar(0xfdd0) ||
+           c == QChar(0xfdd1);
+}
+
+// The text with each of its line breaks as one LF.
+QString WithLineFeeds(const QString& text)
+{
+    if (std::none_of(text.begin(), text.end(), IsOtherLineBreak)) {
+        return text;
+    }
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n')) {
+            continue;
+        }
+        result.append(IsOtherLineBreak(c) ? QChar(QLatin1Char('\n')) : c);
+    }
+    return result;
+}
+
+}  // namespace
 
 TMemoEx::TMemoEx(QWidget* parent)
     : QPlainTextEdit(parent)
-{}
+{
+    // A log of a million characters would otherwise be kept a second time as undo history.
+    setUndoRedoEnabled(false);
+}
 
 int TMemoEx::LineCount() const
 {
@@ -31,57 +69,108 @@ int TMemoEx::GetCurrentCol() const
     return textCursor().positionInBlock();
 }
 
-void TMemoEx::AddLine(const QString& text)
-{
-    QString line = text;
-    line.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    line.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    const bool empty = document()->isEmpty();
-    if (!empty) {
-        line.prepend(QLatin1Char('\n'));
-    }
-    if (Length() + line.size() > capacity_) {
-        out_of_space_ = true;
-        emit OnErrSpace();
-        return;
-    }
-    // At the end through the caret, which then shows the new line.
-    moveCursor(QTextCursor::End);
-    insertPlainText(line);
-}
-
-void TMemoEx::DeleteLine(int index)
-{
-    const QTextBlock block = document()->findBlockByNumber(index);
-    if (!block.isValid()) {
-        return;
-    }
-    QTextCursor cursor(block);
-    if (block.next().isValid()) {
-        cursor.setPosition(block.next().position(), QTextCursor::KeepAnchor);
-    } else if (block.previous().isValid()) {
-        // The last line takes the line break before it along.
-        cursor.setPosition(block.previous().position() + block.previous().length() - 1);
-        cursor.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
-    } else {
-        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-    }
-    cursor.removeSelectedText();
-}
-
 void TMemoEx::Append(const QString& text)
 {
-    out_of_space_ = false;
+    Append(QStringList{text});
+}
+
+void TMemoEx::Append(const QStringList& texts)
+{
+    // First the outcome is worked out on the lines' lengths alone: which of the old lines go,
+    // and which lines of the new texts are still there at the end. Then one removal at the top
+    // and one addition at the bottom; the cost follows what is added and dropped, never the
+    // size of what stays.
+    struct Piece
+    {
+        qsizetype text;  // index into the added texts
+        qsizetype start;
+        qsizetype size;
+    };
+    std::vector<QString> added;
+    std::deque<Piece> lines;  // the new lines that are in, oldest first
+    QTextBlock oldest = document()->begin();
     int old_lines = LineCount();
-    AddLine(text);
-    while (out_of_space_ && old_lines > 10) {
-        while (LineCount() > old_lines) {
-            DeleteLine(old_lines);
+    int dropped_old = 0;
+    qsizetype length = Length();
+    int count = old_lines;
+    bool ran_out = false;
+    out_of_space_ = false;
+
+    for (const QString& text : texts) {
+        QString line = WithLineFeeds(text);
+        const qsizetype needed = line.size() + (count > 0 ? 1 : 0);
+        if (length + needed > capacity_) {
+            ran_out = true;
+            while (length + needed > capacity_ && count > kLinesKept) {
+                qsizetype size = 0;
+                if (old_lines > 0) {
+                    size = oldest.length() - 1;
+                    oldest = oldest.next();
+                    --old_lines;
+                    ++dropped_old;
+                } else {
+                    size = lines.front().size;
+                    lines.pop_front();
+                }
+                // The line and the line break after it.
+                length -= size + 1;
+                --count;
+            }
+            if (length + needed > capacity_) {
+                out_of_space_ = true;
+                continue;
+            }
         }
-        DeleteLine(0);
-        --old_lines;
-        out_of_space_ = false;
-        AddLine(text);
+        const qsizetype index = static_cast<qsizetype>(added.size());
+        qsizetype start = 0;
+        for (;;) {
+            const qsizetype end = line.indexOf(QLatin1Char('\n'), start);
+            lines.push_back({index, start, (end < 0 ? line.size() : end) - start});
+            ++count;
+            if (end < 0) {
+                break;
+            }
+            start = end + 1;
+        }
+        length += needed;
+        // A single empty line is an empty control.
+        if (length == 0) {
+            count = 0;
+            lines.clear();
+        }
+        added.push_back(std::move(line));
+    }
+
+    if (dropped_old > 0) {
+        QTextCursor top(document());
+        if (old_lines > 0) {
+            top.setPosition(oldest.position(), QTextCursor::KeepAnchor);
+        } else {
+            top.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        }
+        top.removeSelectedText();
+    }
+    if (!lines.empty()) {
+        QString bottom;
+        qsizetype size = old_lines > 0 ? 1 : 0;
+        for (const Piece& piece : lines) {
+            size += piece.size + 1;
+        }
+        bottom.reserve(size);
+        for (const Piece& piece : lines) {
+            if (old_lines > 0 || &piece != &lines.front()) {
+                bottom.append(QLatin1Char('\n'));
+            }
+            bottom.append(QStringView(added[piece.text]).mid(piece.start, piece.size));
+        }
+        QTextCursor end(document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(bottom);
+        // The caret at the end shows the newest line.
+        moveCursor(QTextCursor::End);
+    }
+    if (ran_out) {
+        emit OnErrSpace();
     }
 }
 

@@ -6,65 +6,107 @@
 #include "tests/support/qt/GuiTestMain.h"
 
 namespace vantrel {
+namespace {
+
+QString OldLine(int i)
+{
+    return QStringLiteral("line %1").arg(i, 4, 10, QLatin1Char('0'));
+}
+
+QStringList Numbered(const QString& prefix, int from, int to)
+{
+    QStringList lines;
+    for (int i = from; i < to; ++i) {
+        lines.append(prefix + QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')));
+    }
+    return lines;
+}
+
+}  // namespace
 
 class TMemoExTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void AFullMemoDropsItsOldestLinesAndGivesUpAtTen_data()
+    void AFullMemoDropsItsOldestLinesAndKeepsTen_data()
     {
         // Fifty old lines of nine characters fill the memo exactly; each dropped line frees
-        // ten characters with its line break, and the new line needs its length plus one.
-        QTest::addColumn<int>("new_length");
-        QTest::addColumn<int>("old_lines_kept");
-        QTest::addColumn<bool>("added");
-        QTest::addColumn<int>("notices");
+        // ten characters with its line break, and a new line needs its length plus one.
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<int>("first_old_kept");
+        QTest::addColumn<QStringList>("new_kept");
+        QTest::addColumn<bool>("left_out");
 
-        QTest::newRow("an empty line needs its line break") << 0 << 49 << true << 1;
-        QTest::newRow("a short line drops the oldest") << 5 << 49 << true << 1;
-        QTest::newRow("a longer one drops three") << 25 << 47 << true << 3;
-        QTest::newRow("fits once ten old lines remain") << 399 << 10 << true << 40;
-        QTest::newRow("too long: gives up at ten") << 400 << 10 << false << 41;
+        const QString x399(399, QLatin1Char('x'));
+        const QString x400(400, QLatin1Char('x'));
+        QTest::newRow("an empty line needs its line break")
+            << QStringList{QString()} << 1 << QStringList{QString()} << false;
+        QTest::newRow("a short line drops the oldest")
+            << QStringList{"12345"} << 1 << QStringList{"12345"} << false;
+        QTest::newRow("a longer one drops three")
+            << QStringList{QString(25, 'y')} << 3 << QStringList{QString(25, 'y')} << false;
+        QTest::newRow("fits once ten old lines remain")
+            << QStringList{x399} << 40 << QStringList{x399} << false;
+        QTest::newRow("too long: gives up at ten")
+            << QStringList{x400} << 40 << QStringList{} << true;
+        QTest::newRow("lines of one text go as lines")
+            << QStringList{"a\r\nb\nc"} << 1 << QStringList{"a", "b", "c"} << false;
+        // Sixty lines of eight characters: the newest 55 fill the memo, the old lines all go.
+        QTest::newRow("a batch beyond the capacity keeps its newest lines")
+            << Numbered("new ", 0, 60) << 50 << Numbered("new ", 5, 60) << false;
+        QTest::newRow("a huge text in a batch is left out, the rest goes in order")
+            << QStringList{"a", QString(420, 'x'), "b"} << 41 << QStringList{"a", "b"} << true;
     }
 
-    void AFullMemoDropsItsOldestLinesAndGivesUpAtTen()
+    void AFullMemoDropsItsOldestLinesAndKeepsTen()
     {
-        QFETCH(int, new_length);
-        QFETCH(int, old_lines_kept);
-        QFETCH(bool, added);
-        QFETCH(int, notices);
+        QFETCH(QStringList, texts);
+        QFETCH(int, first_old_kept);
+        QFETCH(QStringList, new_kept);
+        QFETCH(bool, left_out);
 
         TMemoEx memo;
+        memo.resize(300, 200);
+        memo.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&memo));
+        QStringList old;
         for (int i = 0; i < 50; ++i) {
-            memo.Append(QStringLiteral("line %1").arg(i, 4, 10, QLatin1Char('0')));
+            old.append(OldLine(i));
+            memo.Append(old.last());
         }
         memo.SetCapacity(memo.toPlainText().size());
         QSignalSpy spy(&memo, &TMemoEx::OnErrSpace);
-        const QString text = new_length == 0 ? QString() : QString(new_length, QLatin1Char('x'));
 
-        memo.Append(text);
+        if (texts.size() == 1) {
+            memo.Append(texts.first());
+        } else {
+            memo.Append(texts);
+        }
 
-        QCOMPARE(spy.count(), notices);
-        QCOMPARE(memo.OutOfSpace(), !added);
-        const QStringList lines = memo.toPlainText().split(QLatin1Char('\n'));
-        QCOMPARE(lines.size(), old_lines_kept + (added ? 1 : 0));
-        QCOMPARE(lines.first(),
-                 QStringLiteral("line %1").arg(50 - old_lines_kept, 4, 10, QLatin1Char('0')));
-        QCOMPARE(lines.last() == text, added);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(memo.OutOfSpace(), left_out);
+        QCOMPARE(memo.toPlainText(), (old.mid(first_old_kept) + new_kept).join('\n'));
+        QCOMPARE(memo.LineCount(), 50 - first_old_kept + new_kept.size());
         QVERIFY(memo.toPlainText().size() <= memo.Capacity());
+        // The caret ends on the last line, and the last line is in view.
+        QCOMPARE(memo.GetCurrentRow(), memo.LineCount() - 1);
+        QVERIFY(memo.viewport()->rect().contains(memo.cursorRect()));
+        QVERIFY(!memo.document()->isUndoAvailable());
     }
 
     void LineBreaksInAnAppendedTextMakeLinesOfTheirOwn()
     {
         TMemoEx memo;
         memo.Append(QStringLiteral("first"));
-        memo.Append(QStringLiteral("Error code: 5\r\nDescription: denied"));
+        memo.Append(QStringLiteral("Error code: 5\r\nDescription: denied\rthen") +
+                    QChar::ParagraphSeparator + QStringLiteral("last"));
 
-        QCOMPARE(memo.LineCount(), 3);
-        QCOMPARE(memo.toPlainText(), QStringLiteral("first\nError code: 5\nDescription: denied"));
-        QCOMPARE(memo.GetCurrentRow(), 2);
-        QCOMPARE(memo.GetCurrentCol(), 19);
+        QCOMPARE(memo.LineCount(), 5);
+        QCOMPARE(memo.toPlainText(),
+                 QStringLiteral("first\nError code: 5\nDescription: denied\nthen\nlast"));
+        QCOMPARE(memo.GetCurrentRow(), 4);
+        QCOMPARE(memo.GetCurrentCol(), 4);
     }
 };
 
