@@ -48,6 +48,27 @@ bool AnonymousPipe::Write(const void* data, size_t size, PipeWriteMode mode)
     return true;
 }
 
+size_t AnonymousPipe::Take(char* out, size_t size)
+{
+    const size_t n = std::min(size, Waiting());
+    std::memcpy(out, bytes_.data() + head_, n);
+    head_ += n;
+    // Drop the read front now and then rather than on every read, so reading stays linear.
+    if (head_ == bytes_.size()) {
+        bytes_.clear();
+        head_ = 0;
+    } else if (head_ >= 4096 && head_ * 2 >= bytes_.size()) {
+        bytes_.erase(0, head_);
+        head_ = 0;
+    }
+    // A waiting writer hears of room once half the pipe is free, not at every item the reader
+    // takes: woken for a few bytes, it would only go back to sleep.
+    if (Waiting() <= capacity_ / 2) {
+        data_read_.notify_all();
+    }
+    return n;
+}
+
 bool AnonymousPipe::Read(void* buffer, size_t size, size_t* read)
 {
     char* out = static_cast<char*>(buffer);
@@ -58,22 +79,22 @@ bool AnonymousPipe::Read(void* buffer, size_t size, size_t* read)
         if (read_closed_ || Waiting() == 0) {
             break;
         }
-        const size_t n = std::min(size - done, Waiting());
-        std::memcpy(out + done, bytes_.data() + head_, n);
-        head_ += n;
-        done += n;
-        // Drop the read front now and then rather than on every read, so reading stays linear.
-        if (head_ == bytes_.size()) {
-            bytes_.clear();
-            head_ = 0;
-        } else if (head_ >= 4096 && head_ * 2 >= bytes_.size()) {
-            bytes_.erase(0, head_);
-            head_ = 0;
-        }
-        data_read_.notify_all();
+        done += Take(out + done, size - done);
     }
     *read = done;
     if (done < size) {
+        SetLastError(kErrorBrokenPipe);
+        return false;
+    }
+    return true;
+}
+
+bool AnonymousPipe::ReadSome(void* buffer, size_t size, size_t* read)
+{
+    std::unique_lock<std::mutex> lock(lock_);
+    data_written_.wait(lock, [&] { return read_closed_ || write_closed_ || Waiting() > 0; });
+    *read = read_closed_ ? 0 : Take(static_cast<char*>(buffer), size);
+    if (*read == 0 && size > 0) {
         SetLastError(kErrorBrokenPipe);
         return false;
     }

@@ -47,6 +47,9 @@ public:
     // the data (write end closed and everything read) or once the read end is closed: *read
     // then tells how many, and the result is false with last error 109.
     bool Read(void* buffer, size_t size, size_t* read);
+    // Waits until at least one byte is waiting, then takes up to size of them (*read tells how
+    // many). False with 109 where Read would end: nothing left once an end is closed.
+    bool ReadSome(void* buffer, size_t size, size_t* read);
     // Copies up to size waiting bytes without taking them; *available is the number of all
     // waiting bytes. False with 109 once the read end is closed.
     bool Peek(void* buffer, size_t size, size_t* copied, size_t* available);
@@ -54,6 +57,8 @@ public:
     void CloseReadEnd();
 
 private:
+    // Takes up to size waiting bytes into out; requires lock_.
+    size_t Take(char* out, size_t size);
     size_t Waiting() const { return bytes_.size() - head_; }       // Requires lock_.
     bool Fits(size_t size) const;                                  // Requires lock_.
     bool Broken() const { return write_closed_ || read_closed_; }  // Requires lock_.

@@ -31,6 +31,8 @@ enum TPublisherMessageKind : int32_t
 class TPublisherMessageQueue : public TSimplePipe
 {
 public:
+    using TSimplePipe::TSimplePipe;
+
     void SendError(const std::string& text);
     void SendMessage(const std::string& text);
     void SendProgress(const QelSyncStatus& status);

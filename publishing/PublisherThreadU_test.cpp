@@ -291,7 +291,7 @@ protected:
         Listen();
         MakeDevices(1, kFiles);
         return Start() && testing::WaitUntil([&] {
-                   return queue_.BytesAvailable() + 200 > TSimplePipe::kPipeSize;
+                   return queue_.BytesAvailable() + 200 > queue_.Pipe().Capacity();
                });
     }
 
@@ -368,7 +368,8 @@ protected:
         return tree;
     }
 
-    TPublisherMessageQueue queue_;
+    // A small pipe, which a run of a few hundred pages fills.
+    TPublisherMessageQueue queue_{8192};
     Tap* tap_;
     std::unique_ptr<QelSyncBaseOutput> chain_;
     QelSyncFlags flags_;
@@ -472,11 +473,14 @@ TEST_F(PublisherThreadTest,
 TEST_F(PublisherThreadTest, ARunThatFillsThePipeWhileTheMainThreadIsBusyWaitsAndLosesNothing)
 {
     ASSERT_TRUE(StartARunThatFillsThePipe());
-    // The writer waits: the pipe never holds more than its capacity, and the run goes no further.
+    // The writer waits: the pipe never holds more than its capacity (beside what the reader
+    // took from it already), and the run goes no further.
     EXPECT_FALSE(testing::WaitUntil(
         [&] {
-            return queue_.BytesAvailable() > TSimplePipe::kPipeSize ||
-                   PublisherThread::Running() == 0;
+            size_t copied = 0;
+            size_t in_pipe = 0;
+            queue_.Pipe().Peek(nullptr, 0, &copied, &in_pipe);
+            return in_pipe > queue_.Pipe().Capacity() || PublisherThread::Running() == 0;
         },
         30ms));
     EXPECT_LT(shared_.Count("dst1.PutFile"), kFiles);

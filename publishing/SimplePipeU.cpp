@@ -131,8 +131,8 @@ private:
     TSimplePipe* pipe_;
 };
 
-TSimplePipe::TSimplePipe()
-    : pipe_(kPipeSize)
+TSimplePipe::TSimplePipe(uint32_t capacity)
+    : pipe_(capacity)
 {}
 
 TSimplePipe::~TSimplePipe()
@@ -215,13 +215,30 @@ void TSimplePipe::WriteString(const std::string& text)
 
 bool TSimplePipe::ReadBytes(void* buffer, size_t size)
 {
-    size_t read = 0;
-    if (!end_of_pipe_ && pipe_.Read(buffer, size, &read)) {
+    char* out = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < size && !end_of_pipe_ && !read_closed_) {
+        if (Buffered() == 0) {
+            read_buffer_.resize(kReadChunk);
+            size_t taken = 0;
+            const bool got = pipe_.ReadSome(read_buffer_.data(), read_buffer_.size(), &taken);
+            read_buffer_.resize(taken);
+            read_pos_ = 0;
+            if (!got) {
+                break;
+            }
+        }
+        const size_t n = std::min(size - done, Buffered());
+        std::memcpy(out + done, read_buffer_.data() + read_pos_, n);
+        read_pos_ += n;
+        done += n;
+    }
+    if (done == size) {
         return true;
     }
     // Once the data has ended, it has ended for good: no read waits or returns stale bytes.
     end_of_pipe_ = true;
-    std::memset(static_cast<char*>(buffer) + read, 0, size - read);
+    std::memset(out + done, 0, size - done);
     return false;
 }
 
@@ -288,30 +305,40 @@ uint32_t TSimplePipe::BytesAvailable()
     if (!pipe_.Peek(nullptr, 0, &copied, &available)) {
         return 0;
     }
-    return static_cast<uint32_t>(std::min<size_t>(available, std::numeric_limits<uint32_t>::max()));
+    return static_cast<uint32_t>(
+        std::min<size_t>(Buffered() + available, std::numeric_limits<uint32_t>::max()));
 }
 
 bool TSimplePipe::MessageWaiting()
 {
-    if (end_of_pipe_) {
+    if (end_of_pipe_ || read_closed_) {
         return false;
+    }
+    // As ReadKind would read: to the next separator, then the kind's tag and, for an integer,
+    // its four bytes. The bytes taken already mostly suffice; the pipe is looked into only when
+    // they end first.
+    auto kind_within = [this](const std::string& bytes) {
+        CopySource in(bytes);
+        uint8_t state = read_state_;
+        uint8_t tag;
+        return WalkToMessage(in, &state) && in.Take(&tag, 1) && (tag != kTagInt || in.Skip(4));
+    };
+    std::string bytes = read_buffer_.substr(read_pos_);
+    if (kind_within(bytes)) {
+        return true;
     }
     size_t copied = 0;
     size_t available = 0;
     if (!pipe_.Peek(nullptr, 0, &copied, &available) || available == 0) {
         return false;
     }
-    std::string bytes(available, '\0');
-    if (!pipe_.Peek(bytes.data(), bytes.size(), &copied, &available)) {
+    const size_t buffered = bytes.size();
+    bytes.resize(buffered + available);
+    if (!pipe_.Peek(bytes.data() + buffered, available, &copied, &available)) {
         return false;
     }
-    bytes.resize(copied);
-    CopySource in(bytes);
-    uint8_t state = read_state_;
-    uint8_t tag;
-    // As ReadKind would read: to the next separator, then the kind's tag and, for an integer,
-    // its four bytes.
-    return WalkToMessage(in, &state) && in.Take(&tag, 1) && (tag != kTagInt || in.Skip(4));
+    bytes.resize(buffered + copied);
+    return kind_within(bytes);
 }
 
 void TSimplePipe::CloseWriteEnd()
@@ -321,6 +348,7 @@ void TSimplePipe::CloseWriteEnd()
 
 void TSimplePipe::Close()
 {
+    read_closed_ = true;
     pipe_.CloseWriteEnd();
     pipe_.CloseReadEnd();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -10,10 +11,11 @@
 // The pipe of tagged items that the message queue is made of (TSimplePipe).
 namespace vantrel {
 
-// An anonymous pipe of 8192 bytes that carries tagged items: integers, texts and the separators
-// that begin messages. On the wire (integers little-endian): 0x01 separator; 0x03 and a signed
-// 32-bit integer; 0x04, a signed 32-bit length n > 0 and n bytes of text; 0x05 the empty text.
-// Every message but the first written begins with a separator; none is closed by one.
+// An anonymous pipe (of kPipeSize bytes unless told otherwise) that carries tagged items: integers,
+// texts and the separators that begin messages. On the wire (integers little-endian): 0x01
+// separator; 0x03 and a signed 32-bit integer; 0x04, a signed 32-bit length n > 0 and n bytes of
+// text; 0x05 the empty text. Every message but the first written begins with a separator; none is
+// closed by one.
 //
 // Writers: any thread. A message goes into the pipe as one write, so two writers never interleave
 // their items. A writer other than the main thread waits while the pipe is full; the main thread
@@ -28,7 +30,11 @@ namespace vantrel {
 class TSimplePipe
 {
 public:
-    static constexpr uint32_t kPipeSize = 8192;
+    // Room for what a run writes while the main thread is busy for a while (a log flush, a
+    // box): a writer that waits on a full pipe holds the whole run up.
+    static constexpr uint32_t kPipeSize = 262144;
+    // The most the reader takes from the pipe at once.
+    static constexpr size_t kReadChunk = 16384;
 
     static constexpr uint8_t kTagSeparator = 0x01;
     static constexpr uint8_t kTagInt = 0x03;
@@ -40,7 +46,7 @@ public:
     static constexpr uint8_t kReadAfterSeparator = 1;
     static constexpr uint8_t kReadAtMessage = 2;
 
-    TSimplePipe();
+    explicit TSimplePipe(uint32_t capacity = kPipeSize);
     virtual ~TSimplePipe();
     TSimplePipe(const TSimplePipe&) = delete;
     TSimplePipe& operator=(const TSimplePipe&) = delete;
@@ -85,6 +91,7 @@ private:
 
     bool ReadBytes(void* buffer, size_t size);
     void ReadTag();
+    size_t Buffered() const { return read_buffer_.size() - read_pos_; }
 
     platform::AnonymousPipe pipe_;
     // Held only while a unit goes into the pipe, never while a writer waits for room, so the
@@ -95,6 +102,12 @@ private:
     // The reader's; handed between the listener and the main thread by the synchronised call.
     uint8_t read_state_ = kReadAfterSeparator;
     bool end_of_pipe_ = false;
+    // What the reader has taken from the pipe and not yet read: one take brings everything
+    // waiting, so reading an item costs no trip to the pipe's lock. The reader's, as above.
+    std::string read_buffer_;
+    size_t read_pos_ = 0;
+    // Closing ends reading at once, bytes taken already included.
+    std::atomic<bool> read_closed_{false};
 };
 
 }  // namespace vantrel
