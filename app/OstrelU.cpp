@@ -1171,6 +1171,12 @@ void TOstrel::SetPanelHeight(int height)
     const int panel = std::max(PublicationsPanel->minimumHeight(), PanelHeightForRows(rows));
     const int total = LogSplitter->height();
     LogSplitter->setSizes({panel, std::max(kLogFrameMinHeight, total - panel)});
+    // Kept as a drag of the splitter would be, once the layout has given the pane its height.
+    QTimer::singleShot(0, this, [this] {
+        if (position_restored_) {
+            SaveWindowPosition();
+        }
+    });
 }
 
 // --- Closing ---
