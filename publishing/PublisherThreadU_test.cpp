@@ -290,9 +290,17 @@ protected:
     {
         Listen();
         MakeDevices(1, kFiles);
-        return Start() && testing::WaitUntil([&] {
-                   return queue_.BytesAvailable() + 200 > queue_.Pipe().Capacity();
-               });
+        return Start() &&
+               testing::WaitUntil([&] { return InPipe() + 200 > queue_.Pipe().Capacity(); });
+    }
+
+    // The bytes in the pipe itself, beside what the reader took from it already.
+    size_t InPipe()
+    {
+        size_t copied = 0;
+        size_t waiting = 0;
+        queue_.Pipe().Peek(nullptr, 0, &copied, &waiting);
+        return waiting;
     }
 
     bool ServeUntilFinals(int n)
@@ -476,12 +484,7 @@ TEST_F(PublisherThreadTest, ARunThatFillsThePipeWhileTheMainThreadIsBusyWaitsAnd
     // The writer waits: the pipe never holds more than its capacity (beside what the reader
     // took from it already), and the run goes no further.
     EXPECT_FALSE(testing::WaitUntil(
-        [&] {
-            size_t copied = 0;
-            size_t in_pipe = 0;
-            queue_.Pipe().Peek(nullptr, 0, &copied, &in_pipe);
-            return in_pipe > queue_.Pipe().Capacity() || PublisherThread::Running() == 0;
-        },
+        [&] { return InPipe() > queue_.Pipe().Capacity() || PublisherThread::Running() == 0; },
         30ms));
     EXPECT_LT(shared_.Count("dst1.PutFile"), kFiles);
     ASSERT_TRUE(ServeUntilFinals(1));
