@@ -63,6 +63,8 @@ constexpr int kLogFrameMinHeight = 60;
 constexpr int kCloseWaitMs = 15000;
 // How long a restored window waits for the window manager's frame.
 constexpr int kFrameWaitMs = 2000;
+// How long the window's bounds rest before they are stored.
+constexpr int kSaveDelayMs = 300;
 constexpr char kSettingsFileFilter[] = "Vantrel settings file (*.qvr)|*.qvr";
 
 std::function<void(int)>& ProcessExit()
@@ -234,11 +236,12 @@ void TOstrel::BuildWindow()
     LogSplitter->addWidget(PublicationLogFrame);
     LogSplitter->setStretchFactor(0, 0);
     LogSplitter->setStretchFactor(1, 1);
-    connect(LogSplitter, &QSplitter::splitterMoved, this, [this] {
-        if (position_restored_) {
-            SaveWindowPosition();
-        }
-    });
+    connect(LogSplitter, &QSplitter::splitterMoved, this, [this] { ScheduleSave(); });
+    // A drag moves and sizes the window many times a second: it is stored once it rests.
+    save_timer_ = new QTimer(this);
+    save_timer_->setSingleShot(true);
+    save_timer_->setInterval(kSaveDelayMs);
+    connect(save_timer_, &QTimer::timeout, this, [this] { SaveWindowPosition(); });
     setCentralWidget(LogSplitter);
 
     statusBar()->setObjectName("StatusBar");
@@ -1085,8 +1088,13 @@ void TOstrel::WindowGeometryChanged()
         }
         pending_outer_.reset();
     }
+    ScheduleSave();
+}
+
+void TOstrel::ScheduleSave()
+{
     if (position_restored_) {
-        SaveWindowPosition();
+        save_timer_->start();
     }
 }
 
@@ -1171,12 +1179,8 @@ void TOstrel::SetPanelHeight(int height)
     const int panel = std::max(PublicationsPanel->minimumHeight(), PanelHeightForRows(rows));
     const int total = LogSplitter->height();
     LogSplitter->setSizes({panel, std::max(kLogFrameMinHeight, total - panel)});
-    // Kept as a drag of the splitter would be, once the layout has given the pane its height.
-    QTimer::singleShot(0, this, [this] {
-        if (position_restored_) {
-            SaveWindowPosition();
-        }
-    });
+    // Kept as a drag of the splitter would be.
+    ScheduleSave();
 }
 
 // --- Closing ---
@@ -1184,6 +1188,10 @@ void TOstrel::SetPanelHeight(int height)
 void TOstrel::closeEvent(QCloseEvent* event)
 {
     if (!session_->Busy()) {
+        if (save_timer_->isActive()) {
+            save_timer_->stop();
+            SaveWindowPosition();
+        }
         QMainWindow::closeEvent(event);
         return;
     }

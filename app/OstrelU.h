@@ -20,6 +20,7 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QSplitter;
+class QTimer;
 class QToolBar;
 
 // The main window (TOstrel).
@@ -131,6 +132,7 @@ private:
     // With the log shown: the list's pane shows every web site where the log keeps its room.
     void ShowEveryRow();
     void WindowGeometryChanged();
+    void ScheduleSave();
     void FirstActivation();
     void SetStatusPanel(int panel, const QString& text);
     void RepaintStatusBar();
@@ -154,6 +156,7 @@ private:
     std::optional<QRect> pending_outer_;
     // The web site list's height above the log, as restored or last saved.
     int panel_height_ = 0;
+    QTimer* save_timer_ = nullptr;
     bool closing_ = false;
     QelPublication* current_publication_ = nullptr;
     bool publishing_all_ = false;
