@@ -160,7 +160,8 @@ void TOutputToPipe::Finished(const QelSyncStatus& status)
 void TOutputToPipe::Write(QelSyncMessageType type, const std::string& text)
 {
     if (IsErrorMessage(type)) {
-        queue_.SendError(text);
+        // The bare text, its paths shown as every other line shows them.
+        queue_.SendError(FormatMessage(type, text));
         return;
     }
     if (IsScanMessage(type) && type != kMsgScanFolder && type != kMsgObsoleteFolder &&

@@ -471,7 +471,7 @@ TEST_F(PublisherThreadTest,
     EXPECT_TRUE(flags_.Failed);
     ASSERT_GE(window_.got.size(), 2u);
     EXPECT_EQ(kQueueError, window_.got[window_.got.size() - 2].kind);
-    EXPECT_EQ("Destination directory \\missing does not exist",
+    EXPECT_EQ("Destination directory /missing does not exist",
               window_.got[window_.got.size() - 2].text);
     EXPECT_EQ(kQueueFinalStatus, window_.got.back().kind);
     EXPECT_EQ(1, shared_.Count("src1.freed"));
