@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 #include "platform/Threads.h"
 
@@ -22,7 +23,7 @@ public:
 class CopySource : public ByteSource
 {
 public:
-    explicit CopySource(const std::string& bytes)
+    explicit CopySource(std::string_view bytes)
         : bytes_(bytes)
     {}
     bool Take(void* buffer, size_t size) override
@@ -44,7 +45,7 @@ public:
     }
 
 private:
-    const std::string& bytes_;
+    std::string_view bytes_;
     size_t pos_ = 0;
 };
 
@@ -317,14 +318,14 @@ bool TSimplePipe::MessageWaiting()
     // As ReadKind would read: to the next separator, then the kind's tag and, for an integer,
     // its four bytes. The bytes taken already mostly suffice; the pipe is looked into only when
     // they end first.
-    auto kind_within = [this](const std::string& bytes) {
+    auto kind_within = [this](std::string_view bytes) {
         CopySource in(bytes);
         uint8_t state = read_state_;
         uint8_t tag;
         return WalkToMessage(in, &state) && in.Take(&tag, 1) && (tag != kTagInt || in.Skip(4));
     };
-    std::string bytes = read_buffer_.substr(read_pos_);
-    if (kind_within(bytes)) {
+    const std::string_view buffered = std::string_view(read_buffer_).substr(read_pos_);
+    if (kind_within(buffered)) {
         return true;
     }
     size_t copied = 0;
@@ -332,12 +333,12 @@ bool TSimplePipe::MessageWaiting()
     if (!pipe_.Peek(nullptr, 0, &copied, &available) || available == 0) {
         return false;
     }
-    const size_t buffered = bytes.size();
-    bytes.resize(buffered + available);
-    if (!pipe_.Peek(bytes.data() + buffered, available, &copied, &available)) {
+    std::string bytes(buffered);
+    bytes.resize(buffered.size() + available);
+    if (!pipe_.Peek(bytes.data() + buffered.size(), available, &copied, &available)) {
         return false;
     }
-    bytes.resize(buffered + copied);
+    bytes.resize(buffered.size() + copied);
     return kind_within(bytes);
 }
 

@@ -1,6 +1,7 @@
 #include "sync/QelSyncBaseOutput.h"
 
-#include "platform/Files.h"
+#include <algorithm>
+#include <cstddef>
 
 namespace vantrel {
 namespace {
@@ -117,7 +118,9 @@ std::string QelSyncBaseOutput::FormatMessage(QelSyncMessageType type, std::strin
     std::string line;
     line.reserve(format.size() + text.size());
     line.append(format.substr(0, slot));
-    line.append(platform::ToPosixPath(std::string(text)));
+    const size_t start = line.size();
+    line.append(text);
+    std::replace(line.begin() + static_cast<std::ptrdiff_t>(start), line.end(), '\\', '/');
     line.append(format.substr(slot + 2));
     return line;
 }
