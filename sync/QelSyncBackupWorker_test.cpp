@@ -636,8 +636,7 @@ TEST_F(QelSyncBackupWorkerTest, AFailedCopyStopsTheRunUnlessTheRunContinues)
 
     flags_.ContinueAfterErrors = true;
     Run();
-    EXPECT_TRUE(
-        Logged("msg 24 Failed to copy file /src/a.htm. Memory device error 5. Continuing"));
+    EXPECT_TRUE(Logged("msg 24 Failed to copy file /src/a.htm. Memory device error 5. Continuing"));
     EXPECT_TRUE(dst_->Exists("\\dst\\b.htm"));
     EXPECT_EQ(2, worker_.Status().FilesProcessed);
     EXPECT_TRUE(flags_.Failed);
@@ -972,18 +971,26 @@ private:
     const testing::TestSandbox* sandbox_;
 };
 
-TEST_F(QelSyncBackupWorkerTest, ATextFileStoredWithCrLfIsNotUploadedAgain)
+TEST_F(QelSyncBackupWorkerTest, ATextCopyIsWholeOnlyAtASizeAWholeTransferGives)
 {
+    // "a\r\nb\r\nc\nd\r": 10 bytes, two CR LF, one bare LF, a lone CR; whole copies hold 10
+    // (stored as sent), 8 (CR LF made LF) or 11 (bare LF made CR LF).
+    const char* const kMixed = "a\r\nb\r\nc\nd\r";
     const struct
     {
         const char* source;
         uint32_t server_size;
         bool copied;
     } kCases[] = {
-        {"a\nb\n", 6, false},     // every LF became CR LF
-        {"a\nb\n", 7, true},      // larger still: changed
-        {"a\r\nb\n", 6, false},   // only the bare LF grows
-        {"a\r\nb\r\n", 7, true},  // no bare LF: any larger copy is a change
+        {"a\nb\n", 6, false},      // every LF became CR LF
+        {"a\nb\n", 7, true},       // larger still: changed
+        {"a\nb\n", 3, true},       // cut short
+        {"a\r\nb\n", 6, false},    // only the bare LF grows
+        {"a\r\nb\r\n", 7, true},   // no bare LF: any larger copy is a change
+        {"a\r\nb\r\n", 4, false},  // every CR LF became LF
+        {"a\r\nb\r\n", 5, true},   // cut by less than its CR LF pairs
+        {kMixed, 8, false},       {kMixed, 11, false}, {kMixed, 9, true},
+        {kMixed, 7, true},        {kMixed, 12, true},
     };
     for (const auto& c : kCases) {
         testing::TestSandbox sandbox;
