@@ -631,6 +631,12 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
     }
 
     UpdateStatus();
+    if (folder.empty() && EmptySourceWouldEmptyDestination(*src, *dst)) {
+        status_.ErrorOccurred = true;
+        Report(kMsgError, "Source directory " + SourceRoot +
+                              " is empty; nothing is deleted at the destination.");
+        return SyncCopyFailed;
+    }
     if (Flags->DeleteObsolete || Flags->ListObsoleteOnly) {
         ObsoletePass(folder, *src, *dst);
     }
@@ -981,6 +987,30 @@ bool QelSyncBackupWorker::CreateRemoteFolder(const std::string& folder_path,
         ok = DestinationDevice->SetPermissions(folder_path, name, Flags->FolderPermission);
     }
     return ok;
+}
+
+bool QelSyncBackupWorker::EmptySourceWouldEmptyDestination(const QelDirectoryList& src,
+                                                           const QelDirectoryList& dst) const
+{
+    if (!Flags->DeleteObsolete || !src.Unlisted.empty()) {
+        return false;
+    }
+    for (int32_t i = 1; i <= src.Count(); ++i) {
+        if (!src.Items(i)->IsDotEntry()) {
+            return false;
+        }
+    }
+    // Against an empty source every destination entry is obsolete, unless a pattern protects
+    // it or, for a folder, the run does not recurse.
+    for (int32_t i = 1; i <= dst.Count(); ++i) {
+        const QelDirectoryEntry& d = *dst.Items(i);
+        const std::string path = "\\" + d.Name;
+        if (!d.IsDotEntry() && (d.IsDirectory() ? Flags->Recurse && !MatchesIgnoreFolders(path)
+                                                : !MatchesIgnoreFiles(path))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void QelSyncBackupWorker::ObsoletePass(const std::string& folder,
