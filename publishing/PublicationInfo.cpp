@@ -13,6 +13,7 @@
 #include "platform/Registry.h"
 #include "platform/Ui.h"
 #include "storage/DUN.h"
+#include "storage/FtpStorage.h"
 
 namespace vantrel {
 namespace {
@@ -372,8 +373,9 @@ bool QelPublication::LoadFrom(const std::string& section,
     // A port outside 1 to 65535 (a damaged or edited value) is no port: the default, not its
     // low 16 bits.
     FtpPort = static_cast<uint16_t>(read_in_range("FtpPort", 65535));
+    // An offset no measurement keeps would shift every listed time by days: it is measured again.
     const TDateTime drift = store.ReadDateTime(section, "ServerTimeDrift");
-    ServerTimeDrift = std::isfinite(drift) ? drift : 0;
+    ServerTimeDrift = IsMeasurableTimeDrift(drift) ? drift : 0;
     DefaultFilePermission = read_text("DefaultFilePermission");
     ConnectionType = read_choice("ConnectionType", 1);
     ConnectionBehaviour = read_choice("ConnectionBehaviour", 2);
@@ -553,7 +555,9 @@ void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags)
     flags->TempNameTag = site.UploadViaIntermediary ? kTemporaryNameTag : "";
     flags->TurboFolderDate = 0;
     flags->TurboEntryDate = 0;
-    if (turbo) {
+    // A last publish later than now (a clock that was set wrong, a damaged or edited value) would
+    // hide every edit from every run, as each run stores its own start: the run lists in full.
+    if (turbo && site.LastPublished <= NowDateTime()) {
         // A site published since (or only found changed since) compares folder times; any
         // other compares every entry too.
         if (site.Status == StatusPublished || site.Status == StatusNeedsPublishing) {

@@ -139,7 +139,8 @@ private:
 
 // The run options of one publish of the web site, as the main window fills them before each run:
 // Reset, then every option the definition decides. `turbo`: the Turbo button is down, so an
-// earlier publish's date lets the run skip what has not changed since.
+// earlier publish's date lets the run skip what has not changed since; a date later than now is
+// not trusted, and the run lists in full.
 void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags);
 
 // Every web site definition of the user, in registry order, each saved at once on every change

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <optional>
 
@@ -83,6 +84,18 @@ TEST(FillSyncFlagsTest, TheRunOptionsFollowTheDefinitionAndTurboByStatus)
         EXPECT_EQ(by_folder ? 45000 : 0, flags.TurboFolderDate) << int{status};
         EXPECT_EQ(by_folder ? 0 : 45000, flags.TurboEntryDate) << int{status};
     }
+    // A last publish later than now hides nothing: the run lists in full.
+    for (const TDateTime future : {NowDateTime() + 1, 2958465.0}) {
+        site.LastPublished = future;
+        for (const auto status : {StatusFailed, StatusPublished}) {
+            site.Status = status;
+            FillSyncFlags(site, true, &flags);
+            EXPECT_EQ(0, flags.TurboFolderDate + flags.TurboEntryDate) << future;
+        }
+    }
+    site.LastPublished = NowDateTime() - 1.0 / 24;
+    FillSyncFlags(site, true, &flags);
+    EXPECT_EQ(site.LastPublished, flags.TurboFolderDate);
 }
 
 TEST_F(PublicationInfoTest, KeyNamesEscapeUnderscoresAndSlashesOneToOne)
@@ -109,6 +122,18 @@ TEST_F(PublicationInfoTest, AStoredPublishingStatusLoadsAsInterrupted)
     for (const auto& [stored, expected] : kCases) {
         WriteSite("site", {{"Status", stored}});
         EXPECT_EQ(expected, Load("site")->Status) << stored;
+    }
+}
+
+TEST_F(PublicationInfoTest, AServerTimeOffsetNoMeasurementKeepsLoadsAsZero)
+{
+    const std::pair<TDateTime, TDateTime> kCases[] = {
+        {-1000, 0}, {1, 0}, {-1, 0}, {std::nan(""), 0}, {0.5, 0.5}, {-30.0 / 86400, -30.0 / 86400},
+    };
+    for (const auto& [stored, expected] : kCases) {
+        WriteSite("site");
+        ASSERT_TRUE(store_.WriteDateTime("site", "ServerTimeDrift", stored));
+        EXPECT_EQ(expected, Load("site")->ServerTimeDrift.load()) << stored;
     }
 }
 
