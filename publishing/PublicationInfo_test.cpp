@@ -772,6 +772,49 @@ TEST_F(QelPublicationListTest, TextsAndListsBeyondTheirBoundsAreResetToldAndStor
     EXPECT_EQ(1u, boxes_.Shown().size());
 }
 
+TEST_F(QelPublicationListTest, ANameHoldingANulIsCutToldAndKeptUnderTheKeyOfItsNewName)
+{
+    WriteSite("c");
+    const struct
+    {
+        std::string stored;
+        const char* key;  // null: the key made from the stored name whole
+        const char* name;
+    } kCases[] = {
+        {std::string("site\0tail", 9), "site", "site"},
+        {std::string("a\0b", 3), nullptr, "a"},
+        {std::string("c\0d", 3), nullptr, "c (2)"},
+        {std::string("\0x", 2), nullptr, "Web site"},
+    };
+    for (const auto& c : kCases) {
+        const std::string key = c.key != nullptr ? c.key : c.stored;
+        ASSERT_TRUE(store_.WriteString(key, "Name", c.stored));
+        ASSERT_TRUE(store_.WriteString(key, "Source", "\\src"));
+    }
+    {
+        QelPublicationList list;
+        ASSERT_EQ(5, list.Count());
+        ASSERT_EQ(4u, boxes_.Shown().size());
+        for (const auto& box : boxes_.Shown()) {
+            EXPECT_EQ("Invalid Web Site Settings", box.caption) << box.text;
+        }
+        EXPECT_NE(std::string::npos, boxes_.Shown()[0].text.find("\"\\0x\" holds a NUL character"))
+            << boxes_.Shown()[0].text;
+        for (const auto& c : kCases) {
+            const QelPublication* site = list.FindByName(c.name);
+            ASSERT_NE(nullptr, site) << c.name;
+            EXPECT_EQ("\\src", site->Source) << c.name;
+            EXPECT_EQ(c.name, store_.ReadString(site->KeyName(), "Name")) << c.name;
+            // The old key stays only where it is the new name's.
+            EXPECT_EQ(c.key != nullptr, store_.SectionExists(c.key != nullptr ? c.key : c.stored))
+                << c.name;
+        }
+    }
+    QelPublicationList again;
+    EXPECT_EQ(5, again.Count());
+    EXPECT_EQ(4u, boxes_.Shown().size());
+}
+
 TEST_F(QelPublicationListTest, SettingsThatCannotBeReadGiveNoListButAProblemThatNamesTheFile)
 {
     ASSERT_TRUE(QelPublicationList().AddNew("site", "\\s", "ftp:x", "", "", "", 0, false, false));
