@@ -143,7 +143,9 @@ SiteState ReadState(const std::string& path)
         } else if (key == "Status") {
             state.Status = std::atoi(value.c_str());
         } else if (key == "ServerTimeDrift") {
-            state.ServerTimeDrift = std::strtod(value.c_str(), nullptr);
+            // An offset no measurement keeps is measured again, as a web site's stored one is.
+            const TDateTime drift = std::strtod(value.c_str(), nullptr);
+            state.ServerTimeDrift = IsMeasurableTimeDrift(drift) ? drift : 0;
         } else if (key == "DotFileTreatment") {
             state.DotFileTreatment = std::atoi(value.c_str());
         }

@@ -13,6 +13,7 @@
 #include "platform/Registry.h"
 #include "platform/Ui.h"
 #include "storage/DUN.h"
+#include "storage/FtpStorage.h"
 
 namespace vantrel {
 namespace {
@@ -178,6 +179,29 @@ bool SameFolded(const std::string& a, const std::string& b)
     return AsciiLowerCase(a) == AsciiLowerCase(b);
 }
 
+constexpr char kInvalidSettingsCaption[] = "Invalid Web Site Settings";
+
+std::string KeyNameOf(const std::string& name)
+{
+    std::string key_name;
+    for (char c : name) {
+        switch (c) {
+            case '_':
+                key_name += "__";
+                break;
+            case '/':
+                key_name += "_f";
+                break;
+            case '\\':
+                key_name += "_b";
+                break;
+            default:
+                key_name += c;
+        }
+    }
+    return key_name;
+}
+
 }  // namespace
 
 std::string CommaText(const std::vector<std::string>& items)
@@ -263,22 +287,7 @@ bool IsUsablePublicationName(std::string_view name)
 void QelPublication::SetName(const std::string& name)
 {
     name_ = name;
-    key_name_.clear();
-    for (char c : name) {
-        switch (c) {
-            case '_':
-                key_name_ += "__";
-                break;
-            case '/':
-                key_name_ += "_f";
-                break;
-            case '\\':
-                key_name_ += "_b";
-                break;
-            default:
-                key_name_ += c;
-        }
-    }
+    key_name_ = KeyNameOf(name);
 }
 
 bool QelPublication::LoadFrom(const std::string& section,
@@ -289,8 +298,11 @@ bool QelPublication::LoadFrom(const std::string& section,
     if (!store.SectionExists(section)) {
         return false;
     }
-    SetName(store.ReadString(section, "Name"));
-    if (!importing && key_name_ != section) {
+    // A stored name ends at a NUL, as a stored text does wherever the system reads one; its key
+    // was made from the name whole or from what comes before the NUL.
+    const std::string stored_name = store.ReadString(section, "Name");
+    SetName(importing ? stored_name : stored_name.substr(0, stored_name.find('\0')));
+    if (!importing && key_name_ != section && KeyNameOf(stored_name) != section) {
         return false;
     }
     auto read_integer = [&](const char* name) { return store.ReadInteger(section, name, 0); };
@@ -372,8 +384,9 @@ bool QelPublication::LoadFrom(const std::string& section,
     // A port outside 1 to 65535 (a damaged or edited value) is no port: the default, not its
     // low 16 bits.
     FtpPort = static_cast<uint16_t>(read_in_range("FtpPort", 65535));
+    // An offset no measurement keeps would shift every listed time by days: it is measured again.
     const TDateTime drift = store.ReadDateTime(section, "ServerTimeDrift");
-    ServerTimeDrift = std::isfinite(drift) ? drift : 0;
+    ServerTimeDrift = IsMeasurableTimeDrift(drift) ? drift : 0;
     DefaultFilePermission = read_text("DefaultFilePermission");
     ConnectionType = read_choice("ConnectionType", 1);
     ConnectionBehaviour = read_choice("ConnectionBehaviour", 2);
@@ -553,7 +566,9 @@ void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags)
     flags->TempNameTag = site.UploadViaIntermediary ? kTemporaryNameTag : "";
     flags->TurboFolderDate = 0;
     flags->TurboEntryDate = 0;
-    if (turbo) {
+    // A last publish later than now (a clock that was set wrong, a damaged or edited value) would
+    // hide every edit from every run, as each run stores its own start: the run lists in full.
+    if (turbo && site.LastPublished <= NowDateTime()) {
         // A site published since (or only found changed since) compares folder times; any
         // other compares every entry too.
         if (site.Status == StatusPublished || site.Status == StatusNeedsPublishing) {
@@ -604,11 +619,14 @@ void QelPublicationList::Load()
     // A file that cannot be read must not pass for one without web sites: the user would be
     // sent through the first-start wizard, and what it made would never be stored.
     std::vector<std::vector<std::string>> beyond_bounds;
+    // The key and the stored name of each definition.
+    std::vector<std::pair<std::string, std::string>> stored_names;
     store_->BeginReadPass();
     for (const std::string& key_name : store_->GetRootKeyNames()) {
         std::vector<std::string> beyond;
         if (LoadPublication(key_name, &beyond) != nullptr) {
             beyond_bounds.push_back(std::move(beyond));
+            stored_names.emplace_back(key_name, store_->ReadString(key_name, "Name"));
         }
     }
     const uint32_t read_error = store_->EndReadPass();
@@ -626,6 +644,10 @@ void QelPublicationList::Load()
         GetDialUpEntryNames().value_or(std::vector<std::string>{});
     for (size_t i = 0; i < items_.size(); ++i) {
         QelPublication& definition = *items_[i];
+        const auto& [stored_key, stored_name] = stored_names[i];
+        if (stored_name != definition.GetName()) {
+            MendNulInName(definition, stored_key, stored_name);
+        }
         if (!beyond_bounds[i].empty()) {
             std::string names;
             for (const std::string& name : beyond_bounds[i]) {
@@ -636,7 +658,7 @@ void QelPublicationList::Load()
                           "\" holds settings far larger than any web site needs (" + names +
                           ").\r\nThey have been reset to their defaults: check the web site's "
                           "configuration before you publish it.",
-                      "Invalid Web Site Settings");
+                      kInvalidSettingsCaption);
         }
         const std::string missing_entry = MissingDialUpEntryText(definition, entry_names);
         if (!missing_entry.empty()) {
@@ -644,6 +666,42 @@ void QelPublicationList::Load()
             SaveReset(definition, missing_entry, kMissingDialUpEntryCaption);
         }
     }
+}
+
+void QelPublicationList::MendNulInName(QelPublication& definition,
+                                       const std::string& stored_key,
+                                       const std::string& stored_name)
+{
+    if (definition.KeyName() != stored_key) {
+        // The key was made from the stored name whole: the web site moves to the key of the
+        // name it now bears, or of the first such name that no other web site holds.
+        const std::string cut = definition.GetName();
+        const auto taken = [&](const std::string& name) {
+            return !IsUsablePublicationName(name) || store_->SectionExists(KeyNameOf(name)) ||
+                   std::any_of(items_.begin(), items_.end(), [&](const auto& item) {
+                       return item.get() != &definition && item->GetName() == name;
+                   });
+        };
+        const std::string base = IsUsablePublicationName(cut) ? cut : "Web site";
+        std::string name = base;
+        for (int n = 2; taken(name); ++n) {
+            name = base + " (" + std::to_string(n) + ")";
+        }
+        definition.SetName(name);
+        if (!Stored(store_->MoveKey(stored_key, definition.KeyName()))) {
+            TellStoreFailure(definition);
+            return;
+        }
+    }
+    if (!Stored(store_->WriteString(definition.KeyName(), "Name", definition.GetName()))) {
+        TellStoreFailure(definition);
+    }
+    platform::MessageBox("The name of the web site \"" +
+                             ReplaceAll(stored_name, std::string(1, '\0'), "\\0") +
+                             "\" holds a NUL character, which no name may hold.\r\nIt has been "
+                             "cut before that character: the web site is now called \"" +
+                             definition.GetName() + "\".",
+                         kInvalidSettingsCaption, platform::kMbOk | platform::kMbIconExclamation);
 }
 
 void QelPublicationList::SaveReset(QelPublication& definition,

@@ -71,9 +71,10 @@ public:
     const std::string& KeyName() const { return key_name_; }
 
     // Reads the definition from a section; false when the section is missing or, unless
-    // importing, when its "Name" does not escape to the section's own name. Numbers out of their
-    // range load as their defaults; a text or list beyond its bound loads as its default and its
-    // value name goes into `beyond_bounds`, when given. A last error text is cut to its bound.
+    // importing, when its "Name" does not escape to the section's own name. Unless importing, a
+    // stored name ends at a NUL; the part before it may escape to the section too. Numbers out of
+    // their range load as their defaults; a text or list beyond its bound loads as its default and
+    // its value name goes into `beyond_bounds`, when given. A last error text is cut to its bound.
     bool LoadFrom(const std::string& section,
                   TQelRegistry& store,
                   bool importing,
@@ -139,7 +140,8 @@ private:
 
 // The run options of one publish of the web site, as the main window fills them before each run:
 // Reset, then every option the definition decides. `turbo`: the Turbo button is down, so an
-// earlier publish's date lets the run skip what has not changed since.
+// earlier publish's date lets the run skip what has not changed since; a date later than now is
+// not trusted, and the run lists in full.
 void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags);
 
 // Every web site definition of the user, in registry order, each saved at once on every change
@@ -151,7 +153,9 @@ class QelPublicationList
 public:
     // Moves the older key "Ostrel" to "Vantrel" when only it exists, then loads every
     // definition. A definition whose dial-up entry the system does not list, or with a value
-    // beyond its bound, is told to the user, reset (to any connection, to the default) and saved.
+    // beyond its bound, is told to the user, reset (to any connection, to the default) and saved;
+    // so is one whose stored name holds a NUL, which keeps the name before it (numbered when
+    // another web site bears that name) under that name's key.
     // When the settings file cannot be read the list stays empty and LoadProblem() says why.
     QelPublicationList();
     ~QelPublicationList();
@@ -221,6 +225,11 @@ private:
     void Load();
     // Passes `ok` on; a store that succeeded ends a run of failures.
     bool Stored(bool ok);
+    // Gives a definition whose stored name holds a NUL the name that the load cut from it, under
+    // that name's key, and tells the user.
+    void MendNulInName(QelPublication& definition,
+                       const std::string& stored_key,
+                       const std::string& stored_name);
     // Tells of a definition's reset values and saves it.
     void SaveReset(QelPublication& definition, const std::string& text, const char* caption);
 

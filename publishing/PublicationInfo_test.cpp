@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <optional>
 
@@ -83,6 +84,18 @@ TEST(FillSyncFlagsTest, TheRunOptionsFollowTheDefinitionAndTurboByStatus)
         EXPECT_EQ(by_folder ? 45000 : 0, flags.TurboFolderDate) << int{status};
         EXPECT_EQ(by_folder ? 0 : 45000, flags.TurboEntryDate) << int{status};
     }
+    // A last publish later than now hides nothing: the run lists in full.
+    for (const TDateTime future : {NowDateTime() + 1, 2958465.0}) {
+        site.LastPublished = future;
+        for (const auto status : {StatusFailed, StatusPublished}) {
+            site.Status = status;
+            FillSyncFlags(site, true, &flags);
+            EXPECT_EQ(0, flags.TurboFolderDate + flags.TurboEntryDate) << future;
+        }
+    }
+    site.LastPublished = NowDateTime() - 1.0 / 24;
+    FillSyncFlags(site, true, &flags);
+    EXPECT_EQ(site.LastPublished, flags.TurboFolderDate);
 }
 
 TEST_F(PublicationInfoTest, KeyNamesEscapeUnderscoresAndSlashesOneToOne)
@@ -109,6 +122,18 @@ TEST_F(PublicationInfoTest, AStoredPublishingStatusLoadsAsInterrupted)
     for (const auto& [stored, expected] : kCases) {
         WriteSite("site", {{"Status", stored}});
         EXPECT_EQ(expected, Load("site")->Status) << stored;
+    }
+}
+
+TEST_F(PublicationInfoTest, AServerTimeOffsetNoMeasurementKeepsLoadsAsZero)
+{
+    const std::pair<TDateTime, TDateTime> kCases[] = {
+        {-1000, 0}, {1, 0}, {-1, 0}, {std::nan(""), 0}, {0.5, 0.5}, {-30.0 / 86400, -30.0 / 86400},
+    };
+    for (const auto& [stored, expected] : kCases) {
+        WriteSite("site");
+        ASSERT_TRUE(store_.WriteDateTime("site", "ServerTimeDrift", stored));
+        EXPECT_EQ(expected, Load("site")->ServerTimeDrift.load()) << stored;
     }
 }
 
@@ -745,6 +770,49 @@ TEST_F(QelPublicationListTest, TextsAndListsBeyondTheirBoundsAreResetToldAndStor
     EXPECT_FALSE(store_.ValueExists("site", "IgnoreFiles"));
     QelPublicationList again;
     EXPECT_EQ(1u, boxes_.Shown().size());
+}
+
+TEST_F(QelPublicationListTest, ANameHoldingANulIsCutToldAndKeptUnderTheKeyOfItsNewName)
+{
+    WriteSite("c");
+    const struct
+    {
+        std::string stored;
+        const char* key;  // null: the key made from the stored name whole
+        const char* name;
+    } kCases[] = {
+        {std::string("site\0tail", 9), "site", "site"},
+        {std::string("a\0b", 3), nullptr, "a"},
+        {std::string("c\0d", 3), nullptr, "c (2)"},
+        {std::string("\0x", 2), nullptr, "Web site"},
+    };
+    for (const auto& c : kCases) {
+        const std::string key = c.key != nullptr ? c.key : c.stored;
+        ASSERT_TRUE(store_.WriteString(key, "Name", c.stored));
+        ASSERT_TRUE(store_.WriteString(key, "Source", "\\src"));
+    }
+    {
+        QelPublicationList list;
+        ASSERT_EQ(5, list.Count());
+        ASSERT_EQ(4u, boxes_.Shown().size());
+        for (const auto& box : boxes_.Shown()) {
+            EXPECT_EQ("Invalid Web Site Settings", box.caption) << box.text;
+        }
+        EXPECT_NE(std::string::npos, boxes_.Shown()[0].text.find("\"\\0x\" holds a NUL character"))
+            << boxes_.Shown()[0].text;
+        for (const auto& c : kCases) {
+            const QelPublication* site = list.FindByName(c.name);
+            ASSERT_NE(nullptr, site) << c.name;
+            EXPECT_EQ("\\src", site->Source) << c.name;
+            EXPECT_EQ(c.name, store_.ReadString(site->KeyName(), "Name")) << c.name;
+            // The old key stays only where it is the new name's.
+            EXPECT_EQ(c.key != nullptr, store_.SectionExists(c.key != nullptr ? c.key : c.stored))
+                << c.name;
+        }
+    }
+    QelPublicationList again;
+    EXPECT_EQ(5, again.Count());
+    EXPECT_EQ(4u, boxes_.Shown().size());
 }
 
 TEST_F(QelPublicationListTest, SettingsThatCannotBeReadGiveNoListButAProblemThatNamesTheFile)

@@ -6,10 +6,14 @@
 #include <vector>
 
 #include "foundation/QelRegistryU.h"
+#include "foundation/QelStringFunctions.h"
+#include "platform/DateTime.h"
 #include "platform/Files.h"
+#include "platform/Profile.h"
 #include "platform/Ui.h"
 #include "publishing/PublicationInfo.h"
 #include "storage/DUN.h"
+#include "storage/FtpStorage.h"
 
 namespace vantrel {
 namespace {
@@ -75,6 +79,33 @@ std::string IntegerProblem(QelIniReg& file)
                    std::to_string(range.min) + " to " + std::to_string(range.max) + refused;
         }
     }
+    // An offset no measurement keeps would shift every listed time by days, and hide every
+    // same-size edit.
+    const std::string drift_text = file.ReadString(kSettingsFileSection, "ServerTimeDrift");
+    TDateTime drift = 0;
+    if (!drift_text.empty() && platform::TryParseDateTime(drift_text, &drift) &&
+        !IsMeasurableTimeDrift(drift)) {
+        return settings + "ServerTimeDrift the value " + drift_text +
+               ", outside its range of less than one day either way" + refused;
+    }
+    return "";
+}
+
+// Why a value of the file cannot be taken: a NUL byte, which no dialog lets through, ends a text
+// wherever the system stores or writes it, so the web site could not be exported again. Empty
+// when there is none.
+std::string NulProblem(QelIniReg& file)
+{
+    std::vector<std::string> names;
+    platform::ReadProfileSection(file.FileName(), kSettingsFileSection, &names);
+    for (const std::string& name : names) {
+        const std::string text = file.ReadString(kSettingsFileSection, name);
+        if (text.find('\0') != std::string::npos) {
+            return "The web site settings in " + platform::ToPosixPath(file.FileName()) + " give " +
+                   name + " the value \"" + ReplaceAll(text, std::string(1, '\0'), "\\0") +
+                   "\", which holds a NUL character, so nothing was imported.";
+        }
+    }
     return "";
 }
 
@@ -135,7 +166,10 @@ bool ImportSettingsFile(QelPublicationList& list,
     }
     // What the dialogs would never let through is refused, not mended: the file is not what it
     // claims to be, or not the whole of it.
-    told = IntegerProblem(file);
+    told = NulProblem(file);
+    if (told.empty()) {
+        told = IntegerProblem(file);
+    }
     if (!told.empty()) {
         return false;
     }

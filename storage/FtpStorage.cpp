@@ -1030,7 +1030,7 @@ void FtpStorageDevice::MeasureTimeOffset(const std::string& folder,
               std::string("Calculated server time offset ") + (diff < 0 ? "-" : "") + text);
     }
     // An offset of a day or more is a wrong reading, not a clock: measure again next time.
-    if (time_drift_ != nullptr && drift > -1 && drift < 1) {
+    if (time_drift_ != nullptr && IsMeasurableTimeDrift(drift)) {
         *time_drift_ = drift;
         drift_settled_ = true;
     }

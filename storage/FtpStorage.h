@@ -146,6 +146,13 @@ void ConnectionStatusCallback(platform::InternetHandle handle,
 // too many instead.
 TDateTime LatestListedTime(TDateTime listed, TDateTime compare_time);
 
+// Whether an offset of the server's clock from ours (days) is one a measurement keeps: under a
+// day either way. A larger one is a wrong reading, not a clock, and is measured again.
+inline bool IsMeasurableTimeDrift(TDateTime drift)
+{
+    return drift > -1 && drift < 1;
+}
+
 // What the caller of an FTP device decides about it, given whole when the device is made. The
 // defaults are those of a device nobody configured. The pointers are borrowed and outlive the
 // device; the dot-file state and the time offset belong to the web site definition, which the

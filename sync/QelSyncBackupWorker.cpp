@@ -631,6 +631,12 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
     }
 
     UpdateStatus();
+    if (folder.empty() && EmptySourceWouldEmptyDestination(*src, *dst)) {
+        status_.ErrorOccurred = true;
+        Report(kMsgError, "Source directory " + SourceRoot +
+                              " is empty; nothing is deleted at the destination.");
+        return SyncCopyFailed;
+    }
     if (Flags->DeleteObsolete || Flags->ListObsoleteOnly) {
         ObsoletePass(folder, *src, *dst);
     }
@@ -793,15 +799,18 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
     } else if (Flags->DatesOnly) {
         copy = false;
     } else if (DestinationDevice->SupportsTransferModes() && IsTextFile(s.Name)) {
-        // A text upload may change line ends, so a copy of another size can still be right:
-        // from one LF for each CR LF (a server that converts) to one CR LF for each bare LF (a
-        // server that stores what travels). Outside that span the copy is wrong: larger, or cut
-        // short by a broken upload. Equal sizes need no reading of the file; one that cannot be
-        // read is only known wrong when larger.
+        // A text upload may change line ends, so a copy of another size can still be whole,
+        // but only at a size a whole transfer gives: the source's own (a server that stores
+        // what travels), one LF for each CR LF (a server that converts), or one CR LF for each
+        // bare LF (our text upload, stored as sent). Any other size is a changed or broken
+        // copy, one cut short included. Equal sizes need no reading of the file; one that
+        // cannot be read is only known wrong when larger.
         if (SizeKnown(s) && SizeKnown(*d) && Size(*d) != Size(s)) {
             const LineEnds ends = SourceLineEnds(folder, s.Name);
             const bool larger = Size(*d) > Size(s) + ends.bare_lf;
-            copy = SendsAsBinary(ends) || larger || (ends.read && Size(*d) + ends.crlf < Size(s));
+            const bool whole_size =
+                Size(*d) + ends.crlf == Size(s) || Size(*d) == Size(s) + ends.bare_lf;
+            copy = SendsAsBinary(ends) || larger || (ends.read && !whole_size);
             if (copy && Flags->ExplainCopy) {
                 Report(kMsgInformation,
                        SizeText(larger ? "File size (0x%x%.8x) less than server size (0x%x%.8x)"
@@ -978,6 +987,30 @@ bool QelSyncBackupWorker::CreateRemoteFolder(const std::string& folder_path,
         ok = DestinationDevice->SetPermissions(folder_path, name, Flags->FolderPermission);
     }
     return ok;
+}
+
+bool QelSyncBackupWorker::EmptySourceWouldEmptyDestination(const QelDirectoryList& src,
+                                                           const QelDirectoryList& dst) const
+{
+    if (!Flags->DeleteObsolete || !src.Unlisted.empty()) {
+        return false;
+    }
+    for (int32_t i = 1; i <= src.Count(); ++i) {
+        if (!src.Items(i)->IsDotEntry()) {
+            return false;
+        }
+    }
+    // Against an empty source every destination entry is obsolete, unless a pattern protects
+    // it or, for a folder, the run does not recurse.
+    for (int32_t i = 1; i <= dst.Count(); ++i) {
+        const QelDirectoryEntry& d = *dst.Items(i);
+        const std::string path = "\\" + d.Name;
+        if (!d.IsDotEntry() && (d.IsDirectory() ? Flags->Recurse && !MatchesIgnoreFolders(path)
+                                                : !MatchesIgnoreFiles(path))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void QelSyncBackupWorker::ObsoletePass(const std::string& folder,

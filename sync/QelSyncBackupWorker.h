@@ -117,6 +117,10 @@ private:
                                 const QelDirectoryEntry& s,
                                 QelDirectoryEntry* d,
                                 const QelDirectoryList& dst);
+    // A source root that holds nothing beside a destination that holds what the run would
+    // delete: most likely a share that is not mounted, which must not empty the published site.
+    bool EmptySourceWouldEmptyDestination(const QelDirectoryList& src,
+                                          const QelDirectoryList& dst) const;
     void ObsoletePass(const std::string& folder,
                       const QelDirectoryList& src,
                       const QelDirectoryList& dst);

@@ -59,6 +59,14 @@ protected:
         dst_->upload_date = 500;
     }
 
+    // A published page on both sides, so that the source root is not empty: a run with an
+    // empty source deletes nothing.
+    void SourceHoldsAPage()
+    {
+        src_->AddFile("\\src\\index.htm", "x", 10);
+        dst_->AddFile("\\dst\\index.htm", "x", 10);
+    }
+
     void Run(const std::string& source_root = "\\src",
              const std::string& destination_root = "\\dst")
     {
@@ -636,8 +644,7 @@ TEST_F(QelSyncBackupWorkerTest, AFailedCopyStopsTheRunUnlessTheRunContinues)
 
     flags_.ContinueAfterErrors = true;
     Run();
-    EXPECT_TRUE(
-        Logged("msg 24 Failed to copy file /src/a.htm. Memory device error 5. Continuing"));
+    EXPECT_TRUE(Logged("msg 24 Failed to copy file /src/a.htm. Memory device error 5. Continuing"));
     EXPECT_TRUE(dst_->Exists("\\dst\\b.htm"));
     EXPECT_EQ(2, worker_.Status().FilesProcessed);
     EXPECT_TRUE(flags_.Failed);
@@ -713,6 +720,7 @@ TEST_F(QelSyncBackupWorkerTest, UploadsGetDatesAndPermissionsWhereTheDevicesNeed
 
 TEST_F(QelSyncBackupWorkerTest, ObsoleteEntriesAreListedQueuedOrBoth)
 {
+    SourceHoldsAPage();
     dst_->AddFile("\\dst\\old.htm", "x", 10);
     dst_->AddFolder("\\dst\\gone", 10);
     dst_->AddFile("\\dst\\gone\\x.htm", "x", 10);
@@ -730,7 +738,7 @@ TEST_F(QelSyncBackupWorkerTest, ObsoleteEntriesAreListedQueuedOrBoth)
     EXPECT_TRUE(Logged("msg 18 Deleting file /dst/old.htm"));
     EXPECT_TRUE(Logged("msg 18 Deleting file /dst/gone/x.htm"));
     EXPECT_TRUE(Logged("msg 19 Deleting folder /dst/gone"));
-    EXPECT_EQ(std::vector<std::string>{}, dst_->Tree("\\dst"));
+    EXPECT_EQ(std::vector<std::string>{"index.htm"}, dst_->Tree("\\dst"));
     EXPECT_EQ(2, worker_.Status().FilesDeleted);
     EXPECT_EQ(1, worker_.Status().FoldersDeleted);
 }
@@ -764,6 +772,7 @@ TEST_F(QelSyncBackupWorkerTest, WithoutRecursionAnObsoleteFolderIsOnlyIgnored)
 
 TEST_F(QelSyncBackupWorkerTest, AKeptFileKeepsItsFolderButNotTheRestOfTheQueue)
 {
+    SourceHoldsAPage();
     flags_.DeleteObsolete = true;
     flags_.IgnoreFiles = {"*\\keep.me"};
     for (const char* folder : {"\\dst\\a", "\\dst\\b"}) {
@@ -773,7 +782,7 @@ TEST_F(QelSyncBackupWorkerTest, AKeptFileKeepsItsFolderButNotTheRestOfTheQueue)
     dst_->AddFolder("\\dst\\a\\inner", 10);
     dst_->AddFile("\\dst\\a\\inner\\keep.me", "x", 10);
     Run();
-    EXPECT_EQ((std::vector<std::string>{"a\\", "a\\inner\\", "a\\inner\\keep.me"}),
+    EXPECT_EQ((std::vector<std::string>{"a\\", "a\\inner\\", "a\\inner\\keep.me", "index.htm"}),
               dst_->Tree("\\dst"));
     EXPECT_FALSE(flags_.Failed);
     EXPECT_TRUE(worker_.FoldersToDelete.empty());
@@ -790,6 +799,7 @@ TEST_F(QelSyncBackupWorkerTest, AKeptFileKeepsItsFolderButNotTheRestOfTheQueue)
 
 TEST_F(QelSyncBackupWorkerTest, AFolderTreeGoesSubfoldersFirstThenFilesThenItself)
 {
+    SourceHoldsAPage();
     flags_.DeleteObsolete = true;
     dst_->AddFolder("\\dst\\t", 10);
     dst_->AddFile("\\dst\\t\\a.htm", "x", 10);
@@ -814,6 +824,7 @@ TEST_F(QelSyncBackupWorkerTest, AFolderTreeGoesSubfoldersFirstThenFilesThenItsel
 
 TEST_F(QelSyncBackupWorkerTest, AFailedDeletionStopsTheDeletionAndFailsTheRun)
 {
+    SourceHoldsAPage();
     flags_.DeleteObsolete = true;
     dst_->AddFile("\\dst\\a.htm", "x", 10);
     dst_->AddFile("\\dst\\b.htm", "x", 10);
@@ -834,6 +845,7 @@ TEST_F(QelSyncBackupWorkerTest, AFailedDeletionStopsTheDeletionAndFailsTheRun)
 
 TEST_F(QelSyncBackupWorkerTest, AReadOnlyObsoleteFileIsClearedThenDeleted)
 {
+    SourceHoldsAPage();
     flags_.DeleteObsolete = true;
     dst_->AddFile("\\dst\\a.htm", "x", 10);
     dst_->Node("\\dst\\a.htm")->read_only = true;
@@ -844,6 +856,7 @@ TEST_F(QelSyncBackupWorkerTest, AReadOnlyObsoleteFileIsClearedThenDeleted)
 
 TEST_F(QelSyncBackupWorkerTest, AStopDuringTheFinalDeletionLeavesTheRest)
 {
+    SourceHoldsAPage();
     flags_.DeleteObsolete = true;
     dst_->AddFile("\\dst\\a.htm", "x", 10);
     dst_->AddFile("\\dst\\b.htm", "x", 10);
@@ -856,6 +869,62 @@ TEST_F(QelSyncBackupWorkerTest, AStopDuringTheFinalDeletionLeavesTheRest)
     EXPECT_TRUE(Logged("msg 24 Stopped."));
     EXPECT_TRUE(dst_->Exists("\\dst\\b.htm"));
     EXPECT_FALSE(flags_.Failed);
+}
+
+TEST_F(QelSyncBackupWorkerTest, AnEmptySourceRootEmptiesNoDestination)
+{
+    // An empty source root (a share that is not mounted) beside "\dst" that holds a page and a
+    // folder, "\empty" that holds nothing and "\kept" that holds only a protected file.
+    dst_->AddFile("\\dst\\a.htm", "x", 10);
+    dst_->AddFolder("\\dst\\sub", 10);
+    dst_->AddFile("\\dst\\sub\\b.htm", "x", 10);
+    dst_->AddFolder("\\empty", 10);
+    dst_->AddFolder("\\kept", 10);
+    dst_->AddFile("\\kept\\thumbs.db", "x", 10);
+    flags_.IgnoreFiles = {"*\\thumbs.db"};
+    const struct
+    {
+        const char* destination;
+        bool delete_obsolete;
+        bool immediately;
+        bool list_only;
+        TDateTime turbo_folder_date;  // the source root's "." is dated 100
+        bool refused;
+    } kCases[] = {
+        {"\\dst", true, false, false, 0, true},
+        {"\\dst", true, true, false, 0, true},
+        {"\\dst", true, false, true, 0, true},
+        {"\\dst", true, false, false, 50, true},    // Turbo lists the root
+        {"\\dst", true, false, false, 500, false},  // Turbo lists nothing, so deletes nothing
+        {"\\dst", false, false, true, 0, false},    // only listed
+        {"\\empty", true, false, false, 0, false},
+        {"\\kept", true, false, false, 0, false},
+    };
+    for (const auto& c : kCases) {
+        flags_.DeleteObsolete = c.delete_obsolete;
+        flags_.DeleteImmediately = c.immediately;
+        flags_.ListObsoleteOnly = c.list_only;
+        flags_.TurboFolderDate = c.turbo_folder_date;
+        Run("\\src", c.destination);
+        const std::string label = std::string(c.destination) + " " + std::to_string(&c - kCases);
+        EXPECT_EQ(c.refused, Logged("msg 27 Source directory /src is empty; nothing is deleted at "
+                                    "the destination."))
+            << label;
+        EXPECT_EQ(c.refused, flags_.Failed) << label;
+        EXPECT_EQ(0, Count("dst.DeleteFile") + Count("dst.RemoveDirectory")) << label;
+        EXPECT_EQ(c.list_only && !c.refused, Logged("msg 10 Obsolete file /a.htm")) << label;
+    }
+    EXPECT_EQ((std::vector<std::string>{"a.htm", "sub\\", "sub\\b.htm"}), dst_->Tree("\\dst"));
+
+    // One entry at the source, even one the run leaves out, is no empty source.
+    src_->AddFile("\\src\\notes.bak", "x", 10);
+    flags_.ExcludeFiles = {"*.bak"};
+    flags_.DeleteObsolete = true;
+    flags_.DeleteImmediately = flags_.ListObsoleteOnly = false;
+    flags_.TurboFolderDate = 0;
+    Run();
+    EXPECT_FALSE(flags_.Failed);
+    EXPECT_EQ(std::vector<std::string>{}, dst_->Tree("\\dst"));
 }
 
 TEST_F(QelSyncBackupWorkerTest, AnUnreadableSourceFolderIsAFailureNotAnEmptyFolder)
@@ -972,18 +1041,26 @@ private:
     const testing::TestSandbox* sandbox_;
 };
 
-TEST_F(QelSyncBackupWorkerTest, ATextFileStoredWithCrLfIsNotUploadedAgain)
+TEST_F(QelSyncBackupWorkerTest, ATextCopyIsWholeOnlyAtASizeAWholeTransferGives)
 {
+    // "a\r\nb\r\nc\nd\r": 10 bytes, two CR LF, one bare LF, a lone CR; whole copies hold 10
+    // (stored as sent), 8 (CR LF made LF) or 11 (bare LF made CR LF).
+    const char* const kMixed = "a\r\nb\r\nc\nd\r";
     const struct
     {
         const char* source;
         uint32_t server_size;
         bool copied;
     } kCases[] = {
-        {"a\nb\n", 6, false},     // every LF became CR LF
-        {"a\nb\n", 7, true},      // larger still: changed
-        {"a\r\nb\n", 6, false},   // only the bare LF grows
-        {"a\r\nb\r\n", 7, true},  // no bare LF: any larger copy is a change
+        {"a\nb\n", 6, false},      // every LF became CR LF
+        {"a\nb\n", 7, true},       // larger still: changed
+        {"a\nb\n", 3, true},       // cut short
+        {"a\r\nb\n", 6, false},    // only the bare LF grows
+        {"a\r\nb\r\n", 7, true},   // no bare LF: any larger copy is a change
+        {"a\r\nb\r\n", 4, false},  // every CR LF became LF
+        {"a\r\nb\r\n", 5, true},   // cut by less than its CR LF pairs
+        {kMixed, 8, false},       {kMixed, 11, false}, {kMixed, 9, true},
+        {kMixed, 7, true},        {kMixed, 12, true},
     };
     for (const auto& c : kCases) {
         testing::TestSandbox sandbox;
