@@ -25,6 +25,7 @@
 #include "app/WindowPlacement.h"
 #include "dialogs/StringGridUtils.h"
 #include "dialogs/VStringGrid.h"
+#include "foundation/ApiWrappers.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
 #include "platform/Ui.h"
@@ -133,6 +134,58 @@ private:
     const Action action_;
     bool done_ = false;
 };
+
+// A main window that presses Stop at one moment of a Publish All: once the first run has ended
+// (before the next starts), or as the web site "B" starts to connect.
+class PublishAllStopper : public TOstrel
+{
+public:
+    enum class Moment
+    {
+        kBetweenRuns,
+        kWhileConnecting
+    };
+    explicit PublishAllStopper(Moment moment)
+        : moment_(moment)
+    {}
+    // Whether Stop was there to press at that moment.
+    bool stop_was_enabled = false;
+
+protected:
+    void RunFinished(QelPublication& d, const QelSyncStatus& st, RunOutcome outcome) override
+    {
+        TOstrel::RunFinished(d, st, outcome);
+        if (moment_ == Moment::kBetweenRuns) {
+            PressStop();
+        }
+    }
+    void Connecting(QelPublication& d) override
+    {
+        TOstrel::Connecting(d);
+        if (moment_ == Moment::kWhileConnecting && d.GetName() == "B") {
+            PressStop();
+        }
+    }
+
+private:
+    void PressStop()
+    {
+        if (!pressed_) {
+            pressed_ = true;
+            stop_was_enabled = Action(*this, "tbnStop")->isEnabled();
+            tbnStopClick();
+        }
+    }
+    const Moment moment_;
+    bool pressed_ = false;
+};
+
+std::string ErrorLogText()
+{
+    std::ifstream file(platform::ToPosixPath(GetTempFolder() + "Vantrel.Error.log"),
+                       std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
 
 }  // namespace
 
@@ -523,6 +576,92 @@ private slots:
         QVERIFY(w.Publications().FindByName("C")->Marked);
     }
 
+    void StopAtAnyMomentOfPublishAllEndsItAfterTheCurrentSite_data()
+    {
+        QTest::addColumn<int>("moment");
+        QTest::addColumn<int>("status_of_b");
+        QTest::newRow("between A and B")
+            << int(PublishAllStopper::Moment::kBetweenRuns) << int(StatusNeverPublished);
+        QTest::newRow("while B connects")
+            << int(PublishAllStopper::Moment::kWhileConnecting) << int(StatusInterrupted);
+    }
+    void StopAtAnyMomentOfPublishAllEndsItAfterTheCurrentSite()
+    {
+        QFETCH(int, moment);
+        QFETCH(int, status_of_b);
+        files_->WriteFile("src/a.txt", "a");
+        for (const char* name : {"A", "B", "C"}) {
+            AddSite(name, files_->SystemPath("src"), files_->SystemPath(std::string("dst") + name));
+        }
+        testing::FakeMessageBoxes boxes;
+        PublishAllStopper w(static_cast<PublishAllStopper::Moment>(moment));
+        w.tbnPublishAllClick();
+        QVERIFY(WaitIdle(w));
+        QVERIFY(w.stop_was_enabled);
+        QVERIFY(LogLines(w).contains("User initiated STOP"));
+        const auto stopped = BoxesCaptioned(boxes, "Publishing Interrupted");
+        QCOMPARE(stopped.size(), size_t(1));
+        QCOMPARE(stopped[0].text, std::string("Publish All - Stopped"));
+        QVERIFY(BoxesCaptioned(boxes, "Publishing Completed").empty());
+        QCOMPARE(StoredStatus("A"), int(StatusPublished));
+        QCOMPARE(StoredStatus("B"), status_of_b);
+        QCOMPARE(StoredStatus("C"), int(StatusNeverPublished));
+        QVERIFY(!QDir(QString::fromStdString(files_->Path("dstC"))).exists());
+        QVERIFY(w.Publications().FindByName("C")->Marked);
+        QVERIFY(Action(w, "tbnPublish")->isEnabled());
+    }
+
+    // The error log holds the warnings and errors of the last publish, also when it had none.
+    void EveryRunStartsTheErrorLogAfresh()
+    {
+        files_->WriteFile("src/a.txt", "a");
+        files_->WriteFile("blocker", "not a folder");
+        files_->MakeFolder("quiet/src");
+        files_->MakeFolder("quiet/dst");
+        AddSite("A", files_->SystemPath("src"), files_->SystemPath("blocker/dst"));
+        AddSite("B", files_->SystemPath("quiet/src"), files_->SystemPath("quiet/dst"));
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.Options().DisplayCompletedMessage = false;
+        SelectGridRow(*Grid(w), 1);
+        w.tbnPublishClick();
+        QVERIFY(WaitIdle(w));
+        QCOMPARE(Grid(w)->Cell(1, 1), QString("Failed!"));
+        QVERIFY2(ErrorLogText().find("!! Error: ") != std::string::npos, ErrorLogText().c_str());
+        SelectGridRow(*Grid(w), 2);
+        w.tbnPublishClick();
+        QVERIFY(WaitIdle(w));
+        QCOMPARE(Grid(w)->Cell(1, 2), QString("Published"));
+        QCOMPARE(ErrorLogText(), std::string());
+    }
+
+    void StatusBarShowsEachMessageOnOneLineWithItsLinesApart_data()
+    {
+        QTest::addColumn<bool>("error");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("error of three lines")
+            << true
+            << "Failed to connect to 127.0.0.1.\r\nError code: 12003\r\nDescription: refused"
+            << "Failed to connect to 127.0.0.1. / Error code: 12003 / Description: refused";
+        QTest::newRow("bare line feeds, a blank line") << false << "one\n\ntwo\n"
+                                                       << "one / two";
+        QTest::newRow("one line") << false << "Copying a.txt"
+                                  << "Copying a.txt";
+    }
+    void StatusBarShowsEachMessageOnOneLineWithItsLinesApart()
+    {
+        QFETCH(bool, error);
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        TPublisherMessageQueue queue;
+        error ? queue.SendError(text.toStdString()) : queue.SendMessage(text.toStdString());
+        w.HandleQueueMessage(queue.ReadKind(), queue);
+        QCOMPARE(w.StatusPanelText(0), shown);
+    }
+
     // Answered Yes, the whole open is tried again; answered No, the run fails.
     void DestinationTimeOut()
     {
@@ -837,7 +976,7 @@ private slots:
         deliver("two\r\n");
         deliver("");      // adds nothing
         deliver("\r\n");  // an empty line
-        QCOMPARE(w.StatusPanelText(0), QString("\r\n"));
+        QCOMPARE(w.StatusPanelText(0), QString());
         w.AppendLog("three");
         deliver("four");
         QTRY_COMPARE(LogLines(w).last(), QString("four"));
