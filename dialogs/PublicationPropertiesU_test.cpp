@@ -561,6 +561,103 @@ private slots:
         }
     }
 
+    void SaveRefusesSettingsBeyondTheirBounds_data()
+    {
+        QTest::addColumn<int>("patterns");      // in the definition's ExcludeFiles
+        QTest::addColumn<int>("source_bytes");  // typed as the source
+        QTest::addColumn<QString>("told");      // empty: saved
+        QTest::newRow("patterns at the bound") << int(kPatternItemsAtMost) << 10 << "";
+        QTest::newRow("one pattern more")
+            << int(kPatternItemsAtMost) + 1 << 10 << "Too long to be saved: the file exclusions (";
+        QTest::newRow("a source too long") << 1 << int(kSettingTextBytesAtMost) + 1
+                                           << "Too long to be saved: the local source directory (";
+    }
+    void SaveRefusesSettingsBeyondTheirBounds()
+    {
+        QFETCH(int, patterns);
+        QFETCH(int, source_bytes);
+        QFETCH(QString, told);
+        testing::FakeMessageBoxes boxes;
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        for (int i = 0; i < patterns; ++i) {
+            site.ExcludeFiles.push_back("*\\x" + std::to_string(i) + ".htm");
+        }
+        bool open_after_save = false;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                Find<QLineEdit>(w, "edt_source_directory")->setText(QString(source_bytes, 's'));
+                Click(w, "SaveButton");
+                open_after_save = w->isVisible();
+                if (open_after_save) {
+                    Click(w, "CancelButton");
+                }
+            },
+            [&] { copy = dialog.Execute(site); });
+        QCOMPARE(open_after_save, !told.isEmpty());
+        if (told.isEmpty()) {
+            QVERIFY(boxes.Shown().empty());
+            QCOMPARE(copy->ExcludeFiles.size(), size_t(patterns));
+            return;
+        }
+        QCOMPARE(boxes.Shown().size(), size_t(1));
+        QCOMPARE(boxes.Shown()[0].caption, std::string(kBeyondBoundsCaption));
+        QVERIFY2(boxes.LastText().starts_with(told.toStdString()), boxes.LastText().c_str());
+        QVERIFY(QelPublication::SameSettings(*copy, site));
+    }
+
+    // A pattern shows back as it was typed, with "/" between its folders; stored, it keeps the
+    // form a run matches.
+    void PatternsShowBackAsTyped_data()
+    {
+        QTest::addColumn<QString>("grid");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("file pattern with a folder and a blank") << "FilesGrid"
+                                                                << "docs/with space*"
+                                                                << "*\\docs\\with space*"
+                                                                << "docs/with space*";
+        QTest::newRow("folder anchored at the root") << "FoldersGrid"
+                                                     << "/private"
+                                                     << "\\private"
+                                                     << "/private";
+        QTest::newRow("a typed backslash shows as a slash") << "FoldersGrid"
+                                                            << "logs\\old"
+                                                            << "*\\logs\\old"
+                                                            << "logs/old";
+    }
+    void PatternsShowBackAsTyped()
+    {
+        QFETCH(QString, grid);
+        QFETCH(QString, typed);
+        QFETCH(QString, stored);
+        QFETCH(QString, shown);
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                QTest::keyClicks(
+                    OpenEditor(Find<VStringGrid>(w, grid.toLatin1().constData()), 0, 1), typed);
+                Click(w, "SaveButton");
+            },
+            [&] { copy = dialog.Execute(site); });
+        const auto& ignored = grid == "FilesGrid" ? copy->IgnoreFiles : copy->IgnoreFolders;
+        QCOMPARE(ignored, std::vector<std::string>{stored.toStdString()});
+        QString again;
+        testing::RunModal(
+            [&](QWidget* w) {
+                again = Find<VStringGrid>(w, grid.toLatin1().constData())->Cell(0, 1);
+                Click(w, "CancelButton");
+            },
+            [&] { (void)dialog.Execute(*copy); });
+        QCOMPARE(again, shown);
+    }
+
     void DifferingPasswordsKeepTheDialogOpen()
     {
         testing::FakeMessageBoxes boxes;
