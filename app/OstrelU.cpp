@@ -478,14 +478,42 @@ void TOstrel::tbnPublishClick()
             platform::kIdYes) {
         return;
     }
+    if (!SessionListening()) {
+        return;
+    }
     publishing_all_ = false;
     publications_->ClearMarks();
     DisableControls();
     StartPublishing();
 }
 
+bool TOstrel::SessionListening()
+{
+    if (session_->Listening()) {
+        return true;
+    }
+    // Nobody would read what a run writes: it would never be seen to end. A session that runs
+    // nothing is made afresh, as the wizard's connection test tries again.
+    uint32_t error = platform::kErrorNotEnoughMemory;
+    if (!session_->Busy()) {
+        auto fresh = std::make_unique<PublishSession>(*this, *publications_);
+        error = platform::GetLastError();
+        session_ = std::move(fresh);
+        if (session_->Listening()) {
+            return true;
+        }
+    }
+    const std::string text = "Publishing could not start: " + platform::ErrorMessageText(error);
+    AppendLog(text);
+    platform::MessageBox(text, "", platform::kMbIconExclamation | platform::kMbOk);
+    return false;
+}
+
 void TOstrel::tbnPublishAllClick()
 {
+    if (!SessionListening()) {
+        return;
+    }
     if (!publications_->MarkAll(tbnTurbo->isChecked())) {
         platform::MessageBox(
             publications_->Count() == 1

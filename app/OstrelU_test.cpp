@@ -26,8 +26,10 @@
 #include "dialogs/StringGridUtils.h"
 #include "dialogs/VStringGrid.h"
 #include "foundation/ApiWrappers.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
+#include "platform/Threads.h"
 #include "platform/Ui.h"
 #include "publishing/PublicationInfo.h"
 #include "publishing/PublicationStatusHoundU.h"
@@ -609,6 +611,30 @@ private slots:
         QVERIFY(!QDir(QString::fromStdString(files_->Path("dstC"))).exists());
         QVERIFY(w.Publications().FindByName("C")->Marked);
         QVERIFY(Action(w, "tbnPublish")->isEnabled());
+    }
+
+    // Without a listener nothing of a run would be seen: a publish is refused with the reason,
+    // and the next one tries again.
+    void AListenerThatCannotStartIsToldAndTriedAgain()
+    {
+        files_->WriteFile("src/a.txt", "a");
+        AddSite("Site", files_->SystemPath("src"), files_->SystemPath("dst"));
+        testing::FakeMessageBoxes boxes;
+        // The window's listener, then the one of the session made afresh at Publish.
+        platform::FailNextThreadStarts(2);
+        TOstrel w;
+        w.Options().DisplayCompletedMessage = false;
+        w.tbnPublishClick();
+        const std::string told = "Publishing could not start: " +
+                                 platform::ErrorMessageText(platform::kErrorNotEnoughMemory);
+        QCOMPARE(boxes.Shown().size(), size_t(1));
+        QVERIFY2(boxes.LastText() == told, boxes.LastText().c_str());
+        QVERIFY(LogLines(w).contains(QString::fromStdString(told)));
+        QVERIFY(Action(w, "tbnPublish")->isEnabled());
+        QCOMPARE(StoredStatus("Site"), int(StatusNeverPublished));
+        w.tbnPublishClick();
+        QVERIFY(WaitIdle(w));
+        QCOMPARE(StoredStatus("Site"), int(StatusPublished));
     }
 
     // The error log holds the warnings and errors of the last publish, also when it had none.
