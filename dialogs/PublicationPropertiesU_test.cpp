@@ -608,56 +608,6 @@ private slots:
         QVERIFY(QelPublication::SameSettings(*copy, site));
     }
 
-    // A pattern shows back as it was typed, with "/" between its folders; stored, it keeps the
-    // form a run matches.
-    void PatternsShowBackAsTyped_data()
-    {
-        QTest::addColumn<QString>("grid");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("file pattern with a folder and a blank") << "FilesGrid"
-                                                                << "docs/with space*"
-                                                                << "*\\docs\\with space*"
-                                                                << "docs/with space*";
-        QTest::newRow("folder anchored at the root") << "FoldersGrid"
-                                                     << "/private"
-                                                     << "\\private"
-                                                     << "/private";
-        QTest::newRow("a typed backslash shows as a slash") << "FoldersGrid"
-                                                            << "logs\\old"
-                                                            << "*\\logs\\old"
-                                                            << "logs/old";
-    }
-    void PatternsShowBackAsTyped()
-    {
-        QFETCH(QString, grid);
-        QFETCH(QString, typed);
-        QFETCH(QString, stored);
-        QFETCH(QString, shown);
-        TPublicationProperties dialog;
-        QelPublication site;
-        site.SetName("s");
-        std::unique_ptr<QelPublication> copy;
-        testing::RunModal(
-            [&](QWidget* w) {
-                QTest::keyClicks(
-                    OpenEditor(Find<VStringGrid>(w, grid.toLatin1().constData()), 0, 1), typed);
-                Click(w, "SaveButton");
-            },
-            [&] { copy = dialog.Execute(site); });
-        const auto& ignored = grid == "FilesGrid" ? copy->IgnoreFiles : copy->IgnoreFolders;
-        QCOMPARE(ignored, std::vector<std::string>{stored.toStdString()});
-        QString again;
-        testing::RunModal(
-            [&](QWidget* w) {
-                again = Find<VStringGrid>(w, grid.toLatin1().constData())->Cell(0, 1);
-                Click(w, "CancelButton");
-            },
-            [&] { (void)dialog.Execute(*copy); });
-        QCOMPARE(again, shown);
-    }
-
     void DifferingPasswordsKeepTheDialogOpen()
     {
         testing::FakeMessageBoxes boxes;
