@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMetaObject>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -331,10 +332,17 @@ QString TOstrel::StatusPanelText(int panel) const
 
 void TOstrel::SetStatusPanel(int panel, const QString& text)
 {
+    // A panel shows one line: the lines of a message (an error's code and description, a
+    // server's reply) stay apart there.
+    QString line = text;
+    if (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))) {
+        static const QRegularExpression kLineBreaks(QStringLiteral("[\r\n]+"));
+        line = text.split(kLineBreaks, Qt::SkipEmptyParts).join(QStringLiteral(" / "));
+    }
     if (panel == 0) {
-        activity_panel_->SetText(text);
+        activity_panel_->SetText(line);
     } else {
-        message_panel_->setText(text);
+        message_panel_->setText(line);
     }
 }
 
@@ -470,14 +478,42 @@ void TOstrel::tbnPublishClick()
             platform::kIdYes) {
         return;
     }
+    if (!SessionListening()) {
+        return;
+    }
     publishing_all_ = false;
     publications_->ClearMarks();
     DisableControls();
     StartPublishing();
 }
 
+bool TOstrel::SessionListening()
+{
+    if (session_->Listening()) {
+        return true;
+    }
+    // Nobody would read what a run writes: it would never be seen to end. A session that runs
+    // nothing is made afresh, as the wizard's connection test tries again.
+    uint32_t error = platform::kErrorNotEnoughMemory;
+    if (!session_->Busy()) {
+        auto fresh = std::make_unique<PublishSession>(*this, *publications_);
+        error = platform::GetLastError();
+        session_ = std::move(fresh);
+        if (session_->Listening()) {
+            return true;
+        }
+    }
+    const std::string text = "Publishing could not start: " + platform::ErrorMessageText(error);
+    AppendLog(text);
+    platform::MessageBox(text, "", platform::kMbIconExclamation | platform::kMbOk);
+    return false;
+}
+
 void TOstrel::tbnPublishAllClick()
 {
+    if (!SessionListening()) {
+        return;
+    }
     if (!publications_->MarkAll(tbnTurbo->isChecked())) {
         platform::MessageBox(
             publications_->Count() == 1
@@ -505,12 +541,6 @@ void TOstrel::tbnStopClick()
 
 void TOstrel::PublishNext()
 {
-    if (tbnStop->isChecked()) {
-        platform::MessageBox("Publish All - Stopped", "Publishing Interrupted",
-                             platform::kMbIconInformation | platform::kMbOk);
-        EnableControls();
-        return;
-    }
     // The previous run's thread may still be freeing its devices, which write to the output
     // chain; the next devices are made only once it has gone.
     session_->AfterRun([this] { StartNextMarked(); });
@@ -518,6 +548,14 @@ void TOstrel::PublishNext()
 
 void TOstrel::StartNextMarked()
 {
+    // Asked here, not before the wait for the last run's thread: Stop stays at hand while the
+    // thread goes, and the next run would clear the request.
+    if (tbnStop->isChecked()) {
+        platform::MessageBox("Publish All - Stopped", "Publishing Interrupted",
+                             platform::kMbIconInformation | platform::kMbOk);
+        EnableControls();
+        return;
+    }
     current_publication_ = publications_->NextMarked();
     if (current_publication_ != nullptr) {
         StartPublishing();

@@ -142,6 +142,9 @@ private:
     std::string SummaryLine(int32_t count, const char* noun, const char* verb) const;
     int ShowCompletionBox(const std::string& text, uint32_t type, int seconds);
     void SetConnectingLock(bool locked);
+    // Whether the session's listener runs, making the session afresh when it does not; a
+    // listener that cannot start is told.
+    bool SessionListening();
 
     std::unique_ptr<QelPublicationList> publications_;
     // Borrows the list, so it goes first.

@@ -15,7 +15,9 @@
 // time offset and the dot-file treatment) and sets the Turbo thresholds from them as the main
 // window does with Turbo on (--no-turbo: as with Turbo off). The time-outs are a web site's, in
 // seconds (60 and 30 unless given). SIGINT or SIGTERM stops the run as the Stop button does: the
-// run ends on its own, with its counters. The exit status is 0 unless the run failed.
+// run ends on its own, with its counters, also when it is stopped while the destination opens.
+// The exit status is 0 when the run published, 1 when it failed (or the source or destination
+// did not open), 2 for a wrong usage and 3 when it was stopped.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -40,6 +42,9 @@
 
 namespace vantrel {
 namespace {
+
+// The exit status of a run that SIGINT or SIGTERM stopped, wherever it was.
+constexpr int kExitStopped = 3;
 
 // Prints each message as the log file would hold it, one line each; quiet, it prints nothing.
 class PrintingOutput : public QelSyncBaseOutput
@@ -92,7 +97,8 @@ void Usage()
         "               [--user U] [--password P] [--port N] [--active] [--client-library]\n"
         "               [--general-timeout S] [--connection-timeout S] [--state FILE "
         "[--no-turbo]]\n"
-        "SIGINT or SIGTERM stops the run as Stop does; it then ends with its counters.\n",
+        "SIGINT or SIGTERM stops the run as Stop does; it then ends with its counters and exit\n"
+        "status 3 (0 published, 1 failed).\n",
         stderr);
 }
 
@@ -353,21 +359,27 @@ int Main(int argc, char** argv)
             }
         }
     }
-    if (!opened || flags.StopRequested) {
-        std::fputs(flags.StopRequested ? "stopped while the destination opened\n"
-                                       : "cannot open the source or the destination\n",
-                   stderr);
+    // A stop while the destination opened ends the run as a stop during it does: with its
+    // (empty) counters. The worker would forget the request, so it does not run.
+    const bool stopped_opening = flags.StopRequested.load();
+    if (!opened && !stopped_opening) {
+        std::fputs("cannot open the source or the destination\n", stderr);
         return 1;
     }
 
     const TDateTime start_time = NowDateTime();
     QelSyncBackupWorker worker(&output);
     const auto start = std::chrono::steady_clock::now();
-    worker.Synchronise(source_root, source, destination_root, destination, flags);
+    if (stopped_opening) {
+        source.reset();
+        destination.reset();
+    } else {
+        worker.Synchronise(source_root, source, destination_root, destination, flags);
+    }
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    const QelSyncStatus& st = worker.Status();
+    const QelSyncStatus& st = stopped_opening ? QelSyncStatus{} : worker.Status();
     std::printf(
         "copied=%d processed=%d source_files=%d folders_created=%d files_deleted=%d "
         "folders_deleted=%d failed=%d stopped=%d wall_s=%.3f\n",
@@ -383,6 +395,9 @@ int Main(int argc, char** argv)
         state.DotFileTreatment = site.DotFileState.Treatment;
         state.ServerTimeDrift = site.ServerTimeDrift;
         WriteState(state_path, state);
+    }
+    if (flags.StopRequested) {
+        return kExitStopped;
     }
     return flags.Failed ? 1 : 0;
 }

@@ -79,6 +79,13 @@ std::string StripAnyPrefix(std::string_view pattern)
     return std::string(pattern);
 }
 
+std::string ShownPattern(std::string_view pattern)
+{
+    std::string shown = StripAnyPrefix(pattern);
+    std::replace(shown.begin(), shown.end(), '\\', '/');
+    return shown;
+}
+
 std::string NormalisePattern(std::string_view text, bool folder_style)
 {
     std::string result = CleanWildcards(text);
@@ -129,7 +136,7 @@ std::vector<PatternRow> ExclusionRows(const std::vector<std::string>& ignore,
     rows.reserve(all.size());
     for (const std::string& pattern : all) {
         rows.push_back(
-            {StripAnyPrefix(pattern), Contains(ignore, pattern) ? kActionIgnore : kActionDelete});
+            {ShownPattern(pattern), Contains(ignore, pattern) ? kActionIgnore : kActionDelete});
     }
     return rows;
 }
@@ -140,7 +147,7 @@ std::vector<std::string> TextFileRows(std::vector<std::string>& ascii_files)
     std::vector<std::string> rows;
     rows.reserve(ascii_files.size());
     for (const std::string& pattern : ascii_files) {
-        rows.push_back(StripAnyPrefix(pattern));
+        rows.push_back(ShownPattern(pattern));
     }
     return rows;
 }
@@ -153,9 +160,9 @@ std::vector<PatternRow> PermissionRows(std::vector<std::string>& file_permission
     for (const std::string& line : file_permissions) {
         const size_t equals = line.find('=');
         if (equals == std::string::npos) {
-            rows.push_back({StripAnyPrefix(line), std::string()});
+            rows.push_back({ShownPattern(line), std::string()});
         } else {
-            rows.push_back({StripAnyPrefix(line.substr(0, equals)), line.substr(equals + 1)});
+            rows.push_back({ShownPattern(line.substr(0, equals)), line.substr(equals + 1)});
         }
     }
     return rows;

@@ -15,6 +15,11 @@ inline constexpr char kActionIgnore[] = "Ignore";
 // The pattern after its any-folder prefix ("*\"), when it starts with one; else the pattern.
 std::string StripAnyPrefix(std::string_view pattern);
 
+// A stored pattern as a grid shows it: without its any-folder prefix, with "/" between its
+// folders as every path is shown on this system, so that a pattern shows back as it was typed
+// (a typed "\" shows as "/"). Written back, "/" is stored as "\" again.
+std::string ShownPattern(std::string_view pattern);
+
 // A typed pattern in its stored form: slashes as backslashes, doubled backslashes single, "*?",
 // "?*" and "**" as "*", a lone "*" dropped (empty), then the any-folder prefix in front of a
 // pattern that does not start with an asterisk. In folder style a leading backslash anchors the
@@ -41,11 +46,12 @@ struct PatternRow
     bool operator==(const PatternRow&) const = default;
 };
 
-// The rows of an exclusion grid: the ignore and delete lists together, sorted, each shown without
-// its any-folder prefix, "Ignore" when the ignore list holds the pattern, else "Delete".
+// The rows of an exclusion grid: the ignore and delete lists together, sorted, each pattern as
+// ShownPattern gives it, "Ignore" when the ignore list holds the pattern, else "Delete".
 std::vector<PatternRow> ExclusionRows(const std::vector<std::string>& ignore,
                                       const std::vector<std::string>& remove);
-// The rows of the text-file grid; sorts the list in place, as the definition keeps it.
+// The rows of the text-file grid (ShownPattern); sorts the list in place, as the definition keeps
+// it.
 std::vector<std::string> TextFileRows(std::vector<std::string>& ascii_files);
 // The rows of the permission grid from lines "pattern=permission"; sorts the list in place.
 std::vector<PatternRow> PermissionRows(std::vector<std::string>& file_permissions);

@@ -140,6 +140,29 @@ private slots:
                  QString("a.cgi=711|X.PL=700|x.pl=755"));
     }
 
+    // Typed, stored and shown again: the grid shows what was typed, with "/" between folders
+    // (a typed "\" too), while the stored form keeps the one a run matches.
+    void PatternsShowBackAsTyped()
+    {
+        const struct
+        {
+            const char* typed;
+            bool folder_style;
+            const char* stored;
+            const char* shown;
+        } kCases[] = {
+            {"docs/with space*", false, "*\\docs\\with space*", "docs/with space*"},
+            {"/private", true, "\\private", "/private"},
+            {"logs\\old", true, "*\\logs\\old", "logs/old"},
+        };
+        for (const auto& c : kCases) {
+            Strings ignore, remove;
+            WriteExclusionRows({{c.typed, "Ignore"}}, c.folder_style, ignore, remove);
+            QCOMPARE(Joined(ignore), QString(c.stored));
+            QCOMPARE(Q(ExclusionRows(ignore, remove).at(0).pattern), QString(c.shown));
+        }
+    }
+
     void OlderPrefixedListsComeBackInTheNewForm()
     {
         Strings ascii = {"*\\index.htm", "*.txt"};

@@ -1038,6 +1038,13 @@ void TPublicationProperties::SaveButtonClick()
 
     site.LogExplainCopy = chkExplainWhyCopy->isChecked();
     site.LogListFiles = chkListServerFiles->isChecked();
+    // Refused here, where the user can still shorten it; stored, it would load as it is.
+    const std::vector<std::string> beyond_bounds = ValuesBeyondBounds(site);
+    if (!beyond_bounds.empty()) {
+        platform::MessageBox(BeyondBoundsText(beyond_bounds), kBeyondBoundsCaption,
+                             kMbExclamationOk);
+        return;
+    }
     DeferFreeControl(nullptr);
     accept();
 }

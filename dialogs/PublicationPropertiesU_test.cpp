@@ -561,6 +561,53 @@ private slots:
         }
     }
 
+    void SaveRefusesSettingsBeyondTheirBounds_data()
+    {
+        QTest::addColumn<int>("patterns");      // in the definition's ExcludeFiles
+        QTest::addColumn<int>("source_bytes");  // typed as the source
+        QTest::addColumn<QString>("told");      // empty: saved
+        QTest::newRow("patterns at the bound") << int(kPatternItemsAtMost) << 10 << "";
+        QTest::newRow("one pattern more")
+            << int(kPatternItemsAtMost) + 1 << 10 << "Too long to be saved: the file exclusions (";
+        QTest::newRow("a source too long") << 1 << int(kSettingTextBytesAtMost) + 1
+                                           << "Too long to be saved: the local source directory (";
+    }
+    void SaveRefusesSettingsBeyondTheirBounds()
+    {
+        QFETCH(int, patterns);
+        QFETCH(int, source_bytes);
+        QFETCH(QString, told);
+        testing::FakeMessageBoxes boxes;
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        for (int i = 0; i < patterns; ++i) {
+            site.ExcludeFiles.push_back("*\\x" + std::to_string(i) + ".htm");
+        }
+        bool open_after_save = false;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                Find<QLineEdit>(w, "edt_source_directory")->setText(QString(source_bytes, 's'));
+                Click(w, "SaveButton");
+                open_after_save = w->isVisible();
+                if (open_after_save) {
+                    Click(w, "CancelButton");
+                }
+            },
+            [&] { copy = dialog.Execute(site); });
+        QCOMPARE(open_after_save, !told.isEmpty());
+        if (told.isEmpty()) {
+            QVERIFY(boxes.Shown().empty());
+            QCOMPARE(copy->ExcludeFiles.size(), size_t(patterns));
+            return;
+        }
+        QCOMPARE(boxes.Shown().size(), size_t(1));
+        QCOMPARE(boxes.Shown()[0].caption, std::string(kBeyondBoundsCaption));
+        QVERIFY2(boxes.LastText().starts_with(told.toStdString()), boxes.LastText().c_str());
+        QVERIFY(QelPublication::SameSettings(*copy, site));
+    }
+
     void DifferingPasswordsKeepTheDialogOpen()
     {
         testing::FakeMessageBoxes boxes;

@@ -248,6 +248,19 @@ void TPublisherWizard::BuildPages()
         PublicationName = new QLineEdit(page);
         PublicationName->setObjectName(QStringLiteral("PublicationName"));
         layout->addWidget(PublicationName);
+        // Says why "Next >" stays greyed out for a name that is taken.
+        lblNameTaken = new QLabel(page);
+        lblNameTaken->setObjectName(QStringLiteral("lblNameTaken"));
+        lblNameTaken->setWordWrap(true);
+        QFont bold = lblNameTaken->font();
+        bold.setBold(true);
+        lblNameTaken->setFont(bold);
+        SetTextColour(lblNameTaken, kFailedColour);
+        QSizePolicy keep = lblNameTaken->sizePolicy();
+        keep.setRetainSizeWhenHidden(true);
+        lblNameTaken->setSizePolicy(keep);
+        lblNameTaken->hide();
+        layout->addWidget(lblNameTaken);
         AddText(page, layout,
                 QStringLiteral("Each web site must have a unique name. It is probably best to "
                                "select a name which you naturally associate with your website - "
@@ -521,6 +534,7 @@ void TPublisherWizard::Execute(QelPublicationList& list, bool show_import)
         next->setEnabled(false);
     }
     lbl_password_error->hide();
+    lblNameTaken->hide();
 
     ConnectionCombo->clear();
     ConnectionCombo->addItem(kAnyConnection);
@@ -660,7 +674,14 @@ void TPublisherWizard::PublicationNameChange()
         return;
     }
     const std::string name = Text(PublicationName);
-    if (name.empty() || list_ == nullptr || NameTaken(*list_, name)) {
+    const bool taken = !name.empty() && list_ != nullptr && NameTaken(*list_, name);
+    if (taken) {
+        lblNameTaken->setText(QStringLiteral("There is already a web site called \"%1\". "
+                                             "Please enter another name.")
+                                  .arg(QString::fromStdString(WithoutTrailingBlanks(name))));
+    }
+    lblNameTaken->setVisible(taken);
+    if (name.empty() || list_ == nullptr || taken) {
         NameNextButton->setEnabled(false);
         return;
     }
@@ -794,11 +815,39 @@ void TPublisherWizard::FinishButtonClick()
         PublicationName->setFocus();
         return;
     }
+    // Refused as the configuration dialog's Save refuses it: the first Publish would copy the
+    // site into itself, or delete its master copy.
+    const std::string source = Text(SourceDirectory);
+    const std::string server = Text(FtpServer);
+    if (DiskStorageDevice::IsDiskPath(server)) {
+        const std::string overlap = DiskStorageDevice::OverlapError(source, server);
+        if (!overlap.empty()) {
+            platform::MessageBox(overlap, "Source and destination",
+                                 platform::kMbIconExclamation | platform::kMbOk);
+            PageWizard->setCurrentIndex(kPageServer);
+            FtpServer->setFocus();
+            return;
+        }
+    }
     const ConnectionChoice connection = Connection();
     const std::string name = Text(PublicationName);
-    if (!list_->AddNew(name, Text(SourceDirectory), Text(FtpServer), Text(Username),
-                       Text(edt_password), connection.name, connection.type,
-                       rdoDeleteYes->isChecked(), rdoDeleteList->isChecked())) {
+    {
+        QelPublication entered;
+        entered.SetName(name);
+        entered.Source = source;
+        entered.Server = server;
+        entered.Username = Text(Username);
+        entered.Password = Text(edt_password);
+        entered.Connection = connection.name;
+        const std::vector<std::string> beyond_bounds = ValuesBeyondBounds(entered);
+        if (!beyond_bounds.empty()) {
+            platform::MessageBox(BeyondBoundsText(beyond_bounds), kBeyondBoundsCaption,
+                                 platform::kMbIconExclamation | platform::kMbOk);
+            return;
+        }
+    }
+    if (!list_->AddNew(name, source, server, Text(Username), Text(edt_password), connection.name,
+                       connection.type, rdoDeleteYes->isChecked(), rdoDeleteList->isChecked())) {
         // The name was free, so the store refused a write. The web site may be listed with its
         // settings half stored: it goes again, and the wizard stays open with everything typed
         // so that Finish can be tried once more.

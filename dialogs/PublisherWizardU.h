@@ -158,6 +158,7 @@ private:
     QWidget* ImportPanel;
     QPushButton* btnImport;
     QLineEdit* PublicationName;
+    QLabel* lblNameTaken;
     QPushButton* NameNextButton;
     QLineEdit* SourceDirectory;
     QPushButton* BrowseButton;

@@ -243,12 +243,70 @@ private slots:
         Fixture f;
         f.AddSite(listed.toStdString());
         bool enabled = !next_enabled;
+        bool told = false;
+        QString text;
         f.Run([&] {
             f.ClickTab(TPublisherWizard::kPageName);
             f.Type("PublicationName", typed);
             enabled = f.Button("NameNextButton")->isEnabled();
+            told = f.Find<QLabel>("lblNameTaken")->isVisible();
+            text = f.Find<QLabel>("lblNameTaken")->text();
         });
         QCOMPARE(enabled, next_enabled);
+        // A taken name says why Next stays greyed out; an empty one needs no word.
+        QCOMPARE(told, !next_enabled && !typed.trimmed().isEmpty());
+        if (told) {
+            QVERIFY2(text.startsWith("There is already a web site called \"Alpha\""),
+                     qPrintable(text));
+        }
+    }
+
+    // What the configuration dialog's Save refuses, Finish refuses too, and adds nothing.
+    void FinishRefusesAnOverlapAndSettingsBeyondTheirBounds_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("destination");  // in the sandbox
+        QTest::addColumn<QString>("caption");      // empty: added
+        QTest::newRow("destination inside the source") << "Local One"
+                                                       << "src/out"
+                                                       << "Source and destination";
+        QTest::newRow("destination holding the source") << "Local One"
+                                                        << "."
+                                                        << "Source and destination";
+        QTest::newRow("a name too long")
+            << QString(kSettingTextBytesAtMost + 1, 'n') << "dst" << kBeyondBoundsCaption;
+        QTest::newRow("destination beside the source") << "Local One"
+                                                       << "dst"
+                                                       << "";
+    }
+    void FinishRefusesAnOverlapAndSettingsBeyondTheirBounds()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, destination);
+        QFETCH(QString, caption);
+        Fixture f;
+        testing::TestSandbox folders;
+        folders.MakeFolder("src");
+        int page = -1;
+        const auto run = f.Run([&] {
+            f.Paste("PublicationName", name);
+            f.Paste("SourceDirectory", QString::fromStdString(folders.Path("src")));
+            f.Paste("FtpServer", QString::fromStdString(folders.Path(destination.toStdString())));
+            f.ClickTab(TPublisherWizard::kPageCompleted);
+            QTest::mouseClick(f.Button("FinishButton"), Qt::LeftButton);
+            page = f.pages->currentIndex();
+        });
+        QCOMPARE(run.left_open, !caption.isEmpty());
+        QCOMPARE(f.list->Count(), caption.isEmpty() ? 1 : 0);
+        if (caption.isEmpty()) {
+            QVERIFY(f.boxes.Shown().empty());
+            return;
+        }
+        QCOMPARE(f.boxes.Shown().size(), size_t{1});
+        QCOMPARE(QString::fromStdString(f.boxes.Shown()[0].caption), caption);
+        if (caption == "Source and destination") {
+            QCOMPARE(page, int(TPublisherWizard::kPageServer));
+        }
     }
 
     void LeadingBlanksAreCutWhileTypingAndTheCaretStays_data()

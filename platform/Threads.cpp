@@ -228,8 +228,22 @@ Thread::~Thread()
     }
 }
 
+namespace {
+std::atomic<int> failing_thread_starts{0};
+}  // namespace
+
+void FailNextThreadStarts(int count)
+{
+    failing_thread_starts = count;
+}
+
 bool Thread::Start(int priority, bool self_releasing)
 {
+    if (failing_thread_starts > 0) {
+        --failing_thread_starts;
+        SetLastError(kErrorNotEnoughMemory);
+        return false;
+    }
     try {
         std::thread thread(Run, this, priority, self_releasing);
         if (self_releasing) {

@@ -60,6 +60,10 @@ void WakeMainThread();
 // touch it once Start has succeeded); any other must be ended and waited for by its owner
 // (Terminate, whatever makes Execute return, WaitFor) in the derived class's destructor, before
 // the object goes.
+// Tests: the next `count` thread starts fail as a system without threads to give makes them
+// fail.
+void FailNextThreadStarts(int count);
+
 class Thread
 {
 public:

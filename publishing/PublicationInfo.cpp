@@ -290,10 +290,7 @@ void QelPublication::SetName(const std::string& name)
     key_name_ = KeyNameOf(name);
 }
 
-bool QelPublication::LoadFrom(const std::string& section,
-                              TQelRegistry& store,
-                              bool importing,
-                              std::vector<std::string>* beyond_bounds)
+bool QelPublication::LoadFrom(const std::string& section, TQelRegistry& store, bool importing)
 {
     if (!store.SectionExists(section)) {
         return false;
@@ -321,43 +318,19 @@ bool QelPublication::LoadFrom(const std::string& section,
         const TDateTime value = store.ReadDateTime(section, name);
         return std::isfinite(value) && value >= -693593 && value <= 2958465 ? value : 0;
     };
-    auto beyond = [&](const char* name) {
-        if (beyond_bounds != nullptr) {
-            beyond_bounds->push_back(name);
-        }
-    };
-    auto read_text = [&](const char* name) {
-        std::string text = store.ReadString(section, name);
-        if (text.size() > kSettingTextBytesAtMost) {
-            beyond(name);
-            text.clear();
-        }
-        return text;
-    };
+    auto read_text = [&](const char* name) { return store.ReadString(section, name); };
     // Only a missing value brings `default_text` back; a stored empty list stays empty.
     auto read_list = [&](const char* name, const char* default_text) {
         if (default_text[0] != '\0' && !store.ValueExists(section, name)) {
             return CommaTextItems(default_text);
         }
-        const std::string text = store.ReadString(section, name);
-        if (text.size() <= kPatternListBytesAtMost) {
-            std::vector<std::string> items = CommaTextItems(text);
-            if (items.size() <= kPatternItemsAtMost) {
-                return items;
-            }
-        }
-        beyond(name);
-        return CommaTextItems(default_text);
+        return CommaTextItems(store.ReadString(section, name));
     };
 
     Source = read_text("Source");
     Server = read_text("Server");
     Username = read_text("Username");
     Password = ScramblePassword(store.ReadString(section, "Password"), false);
-    if (Password.size() > kSettingTextBytesAtMost) {
-        beyond("Password");
-        Password.clear();
-    }
     // A stored "publishing" means the program ended during a run. A number that is no status
     // at all (only a hand edit makes one) reads as never published.
     const uint8_t status = read_choice("Status", StatusInterrupted);
@@ -579,6 +552,79 @@ void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags)
     }
 }
 
+std::vector<std::string> ValuesBeyondBounds(const QelPublication& d)
+{
+    std::vector<std::string> beyond;
+    auto text = [&](const char* name, const std::string& value) {
+        if (value.size() > kSettingTextBytesAtMost) {
+            beyond.push_back(name);
+        }
+    };
+    auto list = [&](const char* name, const std::vector<std::string>& items) {
+        if (items.size() > kPatternItemsAtMost ||
+            CommaText(items).size() > kPatternListBytesAtMost) {
+            beyond.push_back(name);
+        }
+    };
+    text("Name", d.GetName());
+    text("Source", d.Source);
+    text("Server", d.Server);
+    text("Username", d.Username);
+    text("Password", d.Password);
+    text("DefaultFilePermission", d.DefaultFilePermission);
+    list("IgnoreFiles", d.IgnoreFiles);
+    list("ExcludeFiles", d.ExcludeFiles);
+    list("IgnoreFolders", d.IgnoreFolders);
+    list("ExcludeFolders", d.ExcludeFolders);
+    text("Connection", d.Connection);
+    list("FilePermissions", d.FilePermissions);
+    list("AsciiFiles", d.AsciiFiles);
+    return beyond;
+}
+
+std::string BoundsText()
+{
+    return "a text may have " + std::to_string(kSettingTextBytesAtMost) + " bytes, a list " +
+           std::to_string(kPatternItemsAtMost) + " patterns and " +
+           std::to_string(kPatternListBytesAtMost) + " bytes";
+}
+
+std::string BeyondBoundsText(const std::vector<std::string>& value_names)
+{
+    static const std::pair<const char*, const char*> kShownAs[] = {
+        {"Name", "the web site name"},
+        {"Source", "the local source directory"},
+        {"Server", "the upload address"},
+        {"Username", "the user name"},
+        {"Password", "the password"},
+        {"DefaultFilePermission", "the default permission"},
+        {"IgnoreFiles", "the file exclusions"},
+        {"ExcludeFiles", "the file exclusions"},
+        {"IgnoreFolders", "the folder exclusions"},
+        {"ExcludeFolders", "the folder exclusions"},
+        {"Connection", "the connection"},
+        {"FilePermissions", "the file permissions"},
+        {"AsciiFiles", "the text files"},
+    };
+    std::vector<std::string> shown;
+    for (const std::string& name : value_names) {
+        std::string label = name;
+        for (const auto& [value_name, as] : kShownAs) {
+            if (name == value_name) {
+                label = as;
+            }
+        }
+        if (std::find(shown.begin(), shown.end(), label) == shown.end()) {
+            shown.push_back(label);
+        }
+    }
+    std::string names;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        names += (i == 0 ? "" : i + 1 == shown.size() ? " and " : ", ") + shown[i];
+    }
+    return "Too long to be saved: " + names + " (" + BoundsText() + ").";
+}
+
 std::string MissingDialUpEntryText(const QelPublication& definition,
                                    const std::vector<std::string>& entry_names)
 {
@@ -618,14 +664,11 @@ void QelPublicationList::Load()
     }
     // A file that cannot be read must not pass for one without web sites: the user would be
     // sent through the first-start wizard, and what it made would never be stored.
-    std::vector<std::vector<std::string>> beyond_bounds;
     // The key and the stored name of each definition.
     std::vector<std::pair<std::string, std::string>> stored_names;
     store_->BeginReadPass();
     for (const std::string& key_name : store_->GetRootKeyNames()) {
-        std::vector<std::string> beyond;
-        if (LoadPublication(key_name, &beyond) != nullptr) {
-            beyond_bounds.push_back(std::move(beyond));
+        if (LoadPublication(key_name) != nullptr) {
             stored_names.emplace_back(key_name, store_->ReadString(key_name, "Name"));
         }
     }
@@ -647,18 +690,6 @@ void QelPublicationList::Load()
         const auto& [stored_key, stored_name] = stored_names[i];
         if (stored_name != definition.GetName()) {
             MendNulInName(definition, stored_key, stored_name);
-        }
-        if (!beyond_bounds[i].empty()) {
-            std::string names;
-            for (const std::string& name : beyond_bounds[i]) {
-                names += (names.empty() ? "" : ", ") + name;
-            }
-            SaveReset(definition,
-                      "The web site \"" + definition.GetName() +
-                          "\" holds settings far larger than any web site needs (" + names +
-                          ").\r\nThey have been reset to their defaults: check the web site's "
-                          "configuration before you publish it.",
-                      kInvalidSettingsCaption);
         }
         const std::string missing_entry = MissingDialUpEntryText(definition, entry_names);
         if (!missing_entry.empty()) {
@@ -764,11 +795,10 @@ QelPublication* QelPublicationList::FindByName(std::string_view name) const
     return Items(IndexOfName(name));
 }
 
-QelPublication* QelPublicationList::LoadPublication(const std::string& key_name,
-                                                    std::vector<std::string>* beyond_bounds)
+QelPublication* QelPublicationList::LoadPublication(const std::string& key_name)
 {
     auto definition = std::make_unique<QelPublication>();
-    if (!definition->LoadFrom(key_name, *store_, false, beyond_bounds)) {
+    if (!definition->LoadFrom(key_name, *store_, false)) {
         return nullptr;
     }
     items_.push_back(std::move(definition));

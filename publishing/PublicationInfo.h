@@ -39,9 +39,11 @@ inline constexpr char kDefaultIgnoreFiles[] = "thumbs.db";
 // The tag of the temporary names of a web site that uploads under them.
 inline constexpr char kTemporaryNameTag[] = "qvr";
 
-// The bounds of a web site's texts and pattern lists: far beyond what anyone types, small enough
-// that a damaged or foreign value cannot make every start slow and large. A settings file that
-// goes beyond them is refused; a stored value beyond them is reset when it loads.
+// The bounds of a web site's texts and pattern lists (in their stored form): far beyond what
+// anyone types, small enough that no value makes every start slow and large. They hold where
+// values enter: the configuration dialog's Save, the wizard's Finish and the import refuse a
+// definition beyond them (ValuesBeyondBounds) and say which value. A stored value loads as it
+// is, whatever its size: the program, or an earlier version of it, may have stored it.
 inline constexpr size_t kSettingTextBytesAtMost = 4096;
 inline constexpr size_t kPatternListBytesAtMost = 64 * 1024;
 inline constexpr size_t kPatternItemsAtMost = 1000;
@@ -73,12 +75,9 @@ public:
     // Reads the definition from a section; false when the section is missing or, unless
     // importing, when its "Name" does not escape to the section's own name. Unless importing, a
     // stored name ends at a NUL; the part before it may escape to the section too. Numbers out of
-    // their range load as their defaults; a text or list beyond its bound loads as its default and
-    // its value name goes into `beyond_bounds`, when given. A last error text is cut to its bound.
-    bool LoadFrom(const std::string& section,
-                  TQelRegistry& store,
-                  bool importing,
-                  std::vector<std::string>* beyond_bounds = nullptr);
+    // their range load as their defaults; texts and lists load as stored. A last error text is
+    // cut to the text bound.
+    bool LoadFrom(const std::string& section, TQelRegistry& store, bool importing);
     // Writes the definition: into the section "Vantrel" when exporting, else into its own
     // sub-key, which must exist already (a removed definition is not brought back). False when
     // the store refused a write; the store's LastErrorText() says why.
@@ -138,6 +137,16 @@ private:
     std::string key_name_;
 };
 
+// The value names of the definition's texts and lists that go beyond their bounds, "Name" first,
+// then in the order the values are stored; empty when every value is within its bounds.
+std::vector<std::string> ValuesBeyondBounds(const QelPublication& definition);
+// The bounds in words: "a text may have 4096 bytes, a list 1000 patterns and 65536 bytes".
+std::string BoundsText();
+// What the configuration dialog and the wizard say of values beyond their bounds: the settings
+// they stand for as the user knows them, and the bounds.
+std::string BeyondBoundsText(const std::vector<std::string>& value_names);
+inline constexpr char kBeyondBoundsCaption[] = "Web site settings too large";
+
 // The run options of one publish of the web site, as the main window fills them before each run:
 // Reset, then every option the definition decides. `turbo`: the Turbo button is down, so an
 // earlier publish's date lets the run skip what has not changed since; a date later than now is
@@ -152,10 +161,9 @@ class QelPublicationList
 {
 public:
     // Moves the older key "Ostrel" to "Vantrel" when only it exists, then loads every
-    // definition. A definition whose dial-up entry the system does not list, or with a value
-    // beyond its bound, is told to the user, reset (to any connection, to the default) and saved;
-    // so is one whose stored name holds a NUL, which keeps the name before it (numbered when
-    // another web site bears that name) under that name's key.
+    // definition. A definition whose dial-up entry the system does not list is told to the user,
+    // reset to any connection and saved; so is one whose stored name holds a NUL, which keeps the
+    // name before it (numbered when another web site bears that name) under that name's key.
     // When the settings file cannot be read the list stays empty and LoadProblem() says why.
     QelPublicationList();
     ~QelPublicationList();
@@ -172,9 +180,7 @@ public:
     int32_t IndexOfName(std::string_view name) const;
     QelPublication* FindByName(std::string_view name) const;
     // Loads one sub-key and appends it; null (nothing appended) when it is no definition.
-    // `beyond_bounds` as LoadFrom gives it.
-    QelPublication* LoadPublication(const std::string& key_name,
-                                    std::vector<std::string>* beyond_bounds = nullptr);
+    QelPublication* LoadPublication(const std::string& key_name);
 
     // Empty when the settings file was read; else a text that names the file, says why it could
     // not be read and what the user can do. The list then holds nothing: an empty list is never

@@ -289,7 +289,10 @@ PublishSession::StartResult PublishSession::Start(QelPublication& d,
     }
 
     FillSyncFlags(d, turbo, &c.flags);
+    // The file holds this run's warnings and errors alone, also when the run has none: it is
+    // emptied now, not at the run's first line.
     c.error_log->StartRun();
+    c.error_log->EnsureOpen();
     current_ = &d;
     d.Status = StatusPublishing;
     observer_.RunStarting(d);

@@ -153,8 +153,7 @@ bool ImportSettingsFile(QelPublicationList& list,
     }
     QelIniReg file(file_name);
     auto definition = std::make_unique<QelPublication>();
-    std::vector<std::string> beyond_bounds;
-    if (!definition->LoadFrom(kSettingsFileSection, file, true, &beyond_bounds)) {
+    if (!definition->LoadFrom(kSettingsFileSection, file, true)) {
         told = "No web site settings could be read from " + shown_file + ".";
         return false;
     }
@@ -173,19 +172,14 @@ bool ImportSettingsFile(QelPublicationList& list,
     if (!told.empty()) {
         return false;
     }
-    if (definition->GetName().size() > kSettingTextBytesAtMost) {
-        beyond_bounds.insert(beyond_bounds.begin(), "Name");
-    }
+    const std::vector<std::string> beyond_bounds = ValuesBeyondBounds(*definition);
     if (!beyond_bounds.empty()) {
         std::string names;
         for (const std::string& name : beyond_bounds) {
             names += (names.empty() ? "" : ", ") + name;
         }
         told = "The web site settings in " + shown_file + " hold values far larger than any web " +
-               "site needs (" + names + "; a text may have " +
-               std::to_string(kSettingTextBytesAtMost) + " bytes, a list " +
-               std::to_string(kPatternItemsAtMost) + " patterns and " +
-               std::to_string(kPatternListBytesAtMost) + " bytes), so nothing was imported.";
+               "site needs (" + names + "; " + BoundsText() + "), so nothing was imported.";
         return false;
     }
     // The listed web site stays as it was, and the user learns why nothing came in.
