@@ -2,7 +2,10 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -300,6 +303,60 @@ TEST_F(FileOperationsTest, FoldersAreCreatedAndRemovedWithTheSystemsCodes)
     EXPECT_TRUE(RemoveDirectory(P("site/linked") + "\\"));
     EXPECT_TRUE(S_ISDIR(Mode("elsewhere/empty")));
     EXPECT_EQ((std::vector<std::string>{".", "..", "full"}), Names("site/*"));
+}
+
+TEST_F(FileOperationsTest, AHeldFolderIsReachedThroughItsHandleUntilItsPathNamesAnotherFolder)
+{
+    sandbox_.WriteFile("site/sub/page.htm", "site");
+    sandbox_.WriteFile("src/new.htm", "new");
+    sandbox_.WriteFile("other/sub/page.htm", "theirs");
+    HeldFolder site;
+    ASSERT_TRUE(site.Hold(P("site")));
+    // Calls at and below the folder, each as the device makes them.
+    const std::pair<const char*, std::function<bool()>> kCalls[] = {
+        {"FindFirstFile",
+         [&] {
+             FindData data;
+             return FindFirstFile(P("site") + "\\*", &data, site) != nullptr;
+         }},
+        {"DirectoryExists", [&] { return DirectoryExists(P("site"), site); }},
+        {"CopyFile", [&] { return CopyFile(P("src/new.htm"), P("site/sub/new.htm"), site); }},
+        {"MoveFile", [&] { return MoveFile(P("site/sub/new.htm"), P("site/sub/moved"), site); }},
+        {"SetFileAttributes",
+         [&] { return SetFileAttributes(P("site/sub/moved"), kFileAttributeReadOnly, site); }},
+        {"SetFileLastWriteTime",
+         [&] { return SetFileLastWriteTime(P("site/sub/page.htm"), FileTime{}, site); }},
+        {"DeleteFile", [&] { return DeleteFile(P("site/sub/page.htm"), site); }},
+        {"CreateDirectory", [&] { return CreateDirectory(P("site/sub/made"), site); }},
+        {"RemoveDirectory", [&] { return RemoveDirectory(P("site/sub/made"), site); }},
+    };
+    for (const auto& [call, run] : kCalls) {
+        EXPECT_TRUE(run()) << call;
+    }
+    EXPECT_EQ((std::vector<std::string>{".", "..", "moved"}), Names("site/sub/*"));
+
+    // Another folder, then a link to it, in the folder's place; then the folder back.
+    std::filesystem::rename(sandbox_.Path("site"), sandbox_.Path("held"));
+    std::filesystem::rename(sandbox_.Path("other"), sandbox_.Path("site"));
+    sandbox_.WriteFile("src/new.htm", "again");
+    for (const auto& [call, run] : kCalls) {
+        EXPECT_FALSE(run()) << call;
+        EXPECT_EQ(kErrorFileInvalid, GetLastError()) << call;
+    }
+    EXPECT_TRUE(site.Replaced());
+    std::filesystem::rename(sandbox_.Path("site"), sandbox_.Path("other"));
+    Link("other", "site");
+    EXPECT_FALSE(DeleteFile(P("site/sub/page.htm"), site));
+    std::filesystem::remove(sandbox_.Path("site"));
+    std::filesystem::rename(sandbox_.Path("held"), sandbox_.Path("site"));
+    EXPECT_FALSE(DirectoryExists(P("site"), site));
+    EXPECT_EQ(kErrorFileInvalid, GetLastError());
+
+    EXPECT_EQ((std::vector<std::string>{".", "..", "page.htm"}), Names("other/sub/*"));
+    EXPECT_EQ("theirs", sandbox_.ReadFile("other/sub/page.htm"));
+    EXPECT_EQ((std::vector<std::string>{".", "..", "moved"}), Names("site/sub/*"));
+    // Outside the held folder every call acts as it always does.
+    EXPECT_TRUE(CopyFile(P("src/new.htm"), P("other/new.htm"), site));
 }
 
 TEST_F(FileOperationsTest, AttributesReadAsTheListingGivesThem)
