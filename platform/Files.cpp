@@ -599,10 +599,12 @@ bool HeldFolder::Hold(const std::string& system_path)
     // Refused until the folder is held.
     replaced_ = true;
     std::string posix;
-    if (!ResolvePath(system_path, &posix)) {
+    const bool resolved = ResolvePath(system_path, &posix);
+    // Even unresolved, the path says which calls are refused: those at or below it.
+    posix_path_ = WithoutTrailingSlashes(resolved ? posix : ToPosixPath(system_path));
+    if (!resolved) {
         return false;
     }
-    posix_path_ = WithoutTrailingSlashes(posix);
     fd_ = open(posix_path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     struct stat st = {};
     if (fd_ < 0 || fstat(fd_, &st) != 0) {
