@@ -599,6 +599,29 @@ bool QelSyncBackupWorker::MeetsOtherRoot(const std::string& folder,
     return true;
 }
 
+bool QelSyncBackupWorker::HoldsSourceRoot(const std::string& folder,
+                                          const QelDirectoryList& dst,
+                                          bool deleting)
+{
+    for (int32_t i = 1; i <= dst.Count(); ++i) {
+        const QelDirectoryEntry& d = *dst.Items(i);
+        const std::pair<uint64_t, uint64_t> id{d.VolumeId, d.FileId};
+        if (id.second == 0 || !d.IsDirectory() || d.IsLink() || d.IsDotEntry() ||
+            (id != source_root_id_ &&
+             std::find(source_ancestor_ids_.begin(), source_ancestor_ids_.end(), id) ==
+                 source_ancestor_ids_.end())) {
+            continue;
+        }
+        // A folder the run never enters nor deletes is no danger.
+        const std::string path = folder + "\\" + d.Name;
+        if ((deleting || (Flags->Recurse && !MatchesIgnoreFolders(path))) &&
+            MeetsOtherRoot(path, {}, id)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool QelSyncBackupWorker::MustEnd()
 {
     if (!must_end_ && DestinationDevice->RootReplaced()) {
@@ -654,7 +677,7 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
         }
         if (MeetsOtherRoot(folder, source_id,
                            DestinationIdentity(DestinationRoot + folder, dst.get())) ||
-            MustEnd()) {
+            HoldsSourceRoot(folder, *dst, false) || MustEnd()) {
             return SyncCopyFailed;
         }
         RemoveLeftovers(folder, *src, dst.get());
@@ -1223,7 +1246,8 @@ SyncResult QelSyncBackupWorker::DeleteFolderTree(const std::string& r)
             return SyncDeleteFailed;
         }
         // Nothing of the master copy goes, whatever mount put it inside the published copy.
-        if (MeetsOtherRoot(r, {}, DestinationIdentity(path, list.get())) || MustEnd()) {
+        if (MeetsOtherRoot(r, {}, DestinationIdentity(path, list.get())) ||
+            HoldsSourceRoot(r, *list, true) || MustEnd()) {
             return SyncDeleteFailed;
         }
         for (int32_t i = 1; i <= list->Count(); ++i) {

@@ -133,6 +133,9 @@ private:
     bool MeetsOtherRoot(const std::string& folder,
                         const std::pair<uint64_t, uint64_t>& source,
                         const std::pair<uint64_t, uint64_t>& destination);
+    // Whether a folder of a destination listing is the source root or holds it, where the run
+    // could enter or delete it (`deleting`: a folder tree being deleted); met, as above.
+    bool HoldsSourceRoot(const std::string& folder, const QelDirectoryList& dst, bool deleting);
     // The identity a destination folder lists for itself; unknown (0) where the device cannot
     // tell. `listing` is the folder's own listing, or null when Turbo did not list it.
     std::pair<uint64_t, uint64_t> DestinationIdentity(const std::string& path,
