@@ -40,6 +40,7 @@ constexpr ErrorText kErrorTexts[] = {
     {kErrorBufferTooSmall, "The buffer is too small for the list."},
     {kErrorCannotFindPhonebookEntry, "The dial-up entry could not be found."},
     {kErrorInvalidSize, "The record size is not valid."},
+    {kErrorFileInvalid, "The folder has been replaced since it was opened."},
     {kErrorBadDatabase, "The settings database is damaged."},
     {kErrorCantOpen, "The settings database could not be opened."},
     {kErrorRegistryIoFailed, "The settings database could not be read or written."},

@@ -34,6 +34,8 @@ inline constexpr uint32_t kErrorBufferTooSmall = 603;
 // Dialling an entry that the phone book does not hold (there is no phone book here).
 inline constexpr uint32_t kErrorCannotFindPhonebookEntry = 623;
 inline constexpr uint32_t kErrorInvalidSize = 632;
+// A folder held open was replaced under its path since (platform/Files.h, HeldFolder).
+inline constexpr uint32_t kErrorFileInvalid = 1006;
 inline constexpr uint32_t kErrorBadDatabase = 1009;
 inline constexpr uint32_t kErrorCantOpen = 1011;
 inline constexpr uint32_t kErrorRegistryIoFailed = 1016;

@@ -287,23 +287,25 @@ bool IsReadOnlyFile(const struct stat& st)
     return S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
 }
 
-// The names of `posix_path` below the confining folder `within` (see Files.h), empty names and
-// "." left out, and that folder resolved; false when there is no such folder or the path does not
-// lie below it (the folder itself does not).
-bool NamesBelow(const std::string& posix_path,
-                const std::string& within,
-                std::string* root,
-                std::vector<std::string>* names)
+// Where a path lies to a confining folder: outside it, the folder itself, or below it.
+enum class Placement
 {
-    if (within.empty() || !ResolvePath(within, root)) {
-        return false;
-    }
-    *root = WithoutTrailingSlashes(*root);
+    kOutside,
+    kRoot,
+    kBelow,
+};
+
+// The names of `posix_path` below the confining folder `root` (resolved, see Files.h), empty
+// names and "." left out.
+Placement PlaceBelow(const std::string& posix_path,
+                     const std::string& root,
+                     std::vector<std::string>* names)
+{
     // Without its slash, "/" is a prefix like any other.
-    const std::string prefix = *root == "/" ? "" : *root;
-    if (posix_path.size() <= prefix.size() || posix_path.compare(0, prefix.size(), prefix) != 0 ||
-        posix_path[prefix.size()] != '/') {
-        return false;
+    const std::string prefix = root == "/" ? "" : root;
+    if (posix_path.size() < prefix.size() || posix_path.compare(0, prefix.size(), prefix) != 0 ||
+        (posix_path.size() > prefix.size() && posix_path[prefix.size()] != '/')) {
+        return Placement::kOutside;
     }
     names->clear();
     size_t begin = prefix.size() + 1;
@@ -315,7 +317,7 @@ bool NamesBelow(const std::string& posix_path,
         }
         begin = end + 1;
     }
-    return !names->empty();
+    return names->empty() ? Placement::kRoot : Placement::kBelow;
 }
 
 // The folder that holds a path's last name, open for the *at calls, and that name; the fd is
@@ -329,7 +331,7 @@ public:
     ParentFolder() = default;
     ~ParentFolder()
     {
-        if (fd_ >= 0) {
+        if (owns_fd_) {
             close(fd_);
         }
     }
@@ -338,25 +340,49 @@ public:
 
     // Trailing separators are dropped: "dir\" names the folder, and with the slash a link would
     // be followed. False with the last error set: 3 for a folder on the way that is missing or
-    // no folder, or, when confined, a link or "..".
-    bool Open(const std::string& path, const std::string& within)
+    // no folder, or, when confined, a link or ".."; kErrorFileInvalid for a held folder that was
+    // replaced.
+    bool Open(const std::string& path, const Within& within)
     {
         std::string posix;
         return ResolvePath(path, &posix) && OpenResolved(posix, within);
     }
 
-    bool OpenResolved(const std::string& posix_path, const std::string& within)
+    bool OpenResolved(const std::string& posix_path, const Within& within)
     {
         const std::string path = WithoutTrailingSlashes(posix_path);
-        std::string root;
         std::vector<std::string> names;
-        if (NamesBelow(path, within, &root, &names)) {
-            confined_ = true;
-            return OpenBelow(root, names);
+        if (const HeldFolder* held = within.Held()) {
+            const Placement placement = PlaceBelow(path, held->PosixPath(), &names);
+            if (placement != Placement::kOutside) {
+                if (!held->StillInPlace()) {
+                    return Fail(kErrorFileInvalid);
+                }
+                confined_ = true;
+                if (placement == Placement::kRoot) {
+                    // The held folder itself, through its handle.
+                    fd_ = held->Fd();
+                    name_ = ".";
+                    return true;
+                }
+                return OpenBelow(held->Fd(), false, names);
+            }
+        } else if (!within.Path().empty()) {
+            std::string root;
+            if (ResolvePath(within.Path(), &root) &&
+                PlaceBelow(path, WithoutTrailingSlashes(root), &names) == Placement::kBelow) {
+                confined_ = true;
+                // Links in the confining folder's own path are the user's choice and are
+                // followed.
+                const int fd =
+                    open(WithoutTrailingSlashes(root).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+                return fd >= 0 ? OpenBelow(fd, true, names) : FailWithErrno(errno, true);
+            }
         }
         auto [folder, name] = SplitParent(path);
         name_ = path == "/" ? "." : name;
         fd_ = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        owns_fd_ = fd_ >= 0;
         return fd_ >= 0 || FailWithErrno(errno, true);
     }
 
@@ -372,29 +398,37 @@ public:
     bool Confined() const { return confined_; }
 
 private:
-    bool OpenBelow(const std::string& root, const std::vector<std::string>& names)
+    // From the confining folder's fd (closed here when owned) down to the folder of the last
+    // name.
+    bool OpenBelow(int fd, bool owned, const std::vector<std::string>& names)
     {
         if (std::find(names.begin(), names.end(), "..") != names.end()) {
+            if (owned) {
+                close(fd);
+            }
             return Fail(kErrorPathNotFound);
         }
-        // Links in the confining folder's own path are the user's choice and are followed.
-        int fd = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            return FailWithErrno(errno, true);
-        }
         for (size_t i = 0; i + 1 < names.size(); ++i) {
-            FdCloser closer(fd);
-            fd = openat(fd, names[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0) {
-                return FailOnTheWay(errno);
+            const int next =
+                openat(fd, names[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int error = errno;
+            if (owned) {
+                close(fd);
             }
+            if (next < 0) {
+                return FailOnTheWay(error);
+            }
+            fd = next;
+            owned = true;
         }
         fd_ = fd;
+        owns_fd_ = owned;
         name_ = names.back();
         return true;
     }
 
     int fd_ = -1;
+    bool owns_fd_ = false;
     std::string name_;
     bool confined_ = false;
 };
@@ -548,9 +582,53 @@ bool ResolvePath(const std::string& system_path, std::string* posix_path)
     return true;
 }
 
+HeldFolder::~HeldFolder()
+{
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+bool HeldFolder::Hold(const std::string& system_path)
+{
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+    path_ = system_path;
+    // Refused until the folder is held.
+    replaced_ = true;
+    std::string posix;
+    const bool resolved = ResolvePath(system_path, &posix);
+    // Even unresolved, the path says which calls are refused: those at or below it.
+    posix_path_ = WithoutTrailingSlashes(resolved ? posix : ToPosixPath(system_path));
+    if (!resolved) {
+        return false;
+    }
+    fd_ = open(posix_path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat st = {};
+    if (fd_ < 0 || fstat(fd_, &st) != 0) {
+        return FailWithErrno(errno, true);
+    }
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+    replaced_ = false;
+    return true;
+}
+
+bool HeldFolder::StillInPlace() const
+{
+    if (replaced_) {
+        return false;
+    }
+    struct stat st = {};
+    replaced_ = stat(posix_path_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_;
+    return !replaced_;
+}
+
 std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern,
                                           FindData* data,
-                                          const std::string& within)
+                                          const Within& within)
 {
     std::string posix;
     if (!ResolvePath(pattern, &posix)) {
@@ -678,7 +756,7 @@ bool FileExists(const std::string& path)
     return true;
 }
 
-bool DirectoryExists(const std::string& path, const std::string& within)
+bool DirectoryExists(const std::string& path, const Within& within)
 {
     ParentFolder parent;
     if (!parent.Open(path, within)) {
@@ -695,9 +773,7 @@ bool DirectoryExists(const std::string& path, const std::string& within)
     return true;
 }
 
-bool CopyFile(const std::string& existing_path,
-              const std::string& new_path,
-              const std::string& within)
+bool CopyFile(const std::string& existing_path, const std::string& new_path, const Within& within)
 {
     std::string source, target;
     if (!ResolvePath(existing_path, &source) || !ResolvePath(new_path, &target)) {
@@ -757,9 +833,7 @@ bool CopyFile(const std::string& existing_path,
     return Fail(code);
 }
 
-bool MoveFile(const std::string& existing_path,
-              const std::string& new_path,
-              const std::string& within)
+bool MoveFile(const std::string& existing_path, const std::string& new_path, const Within& within)
 {
     ParentFolder from, to;
     if (!from.Open(existing_path, within)) {
@@ -788,7 +862,7 @@ bool MoveFile(const std::string& existing_path,
     return result == 0 || FailWithErrno(errno);
 }
 
-bool DeleteFile(const std::string& path, const std::string& within)
+bool DeleteFile(const std::string& path, const Within& within)
 {
     ParentFolder parent;
     struct stat st = {};
@@ -801,7 +875,7 @@ bool DeleteFile(const std::string& path, const std::string& within)
     return unlinkat(parent.Fd(), parent.Name().c_str(), 0) == 0 || FailWithErrno(errno);
 }
 
-bool CreateDirectory(const std::string& path, const std::string& within)
+bool CreateDirectory(const std::string& path, const Within& within)
 {
     ParentFolder parent;
     if (!parent.Open(path, within)) {
@@ -810,7 +884,7 @@ bool CreateDirectory(const std::string& path, const std::string& within)
     return mkdirat(parent.Fd(), parent.Name().c_str(), 0777) == 0 || FailWithErrno(errno, true);
 }
 
-bool RemoveDirectory(const std::string& path, const std::string& within)
+bool RemoveDirectory(const std::string& path, const Within& within)
 {
     ParentFolder parent;
     struct stat st = {};
@@ -839,7 +913,7 @@ bool RemoveDirectory(const std::string& path, const std::string& within)
     return true;
 }
 
-uint32_t GetFileAttributes(const std::string& path, const std::string& within)
+uint32_t GetFileAttributes(const std::string& path, const Within& within)
 {
     ParentFolder parent;
     struct stat st = {};
@@ -856,7 +930,7 @@ uint32_t GetFileAttributes(const std::string& path, const std::string& within)
     return AttributesOf(st.st_mode, parent.Name(), is_link);
 }
 
-bool SetFileAttributes(const std::string& path, uint32_t attributes, const std::string& within)
+bool SetFileAttributes(const std::string& path, uint32_t attributes, const Within& within)
 {
     ParentFolder parent;
     struct stat st = {};
@@ -884,7 +958,7 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes, const std::
 
 bool SetFileLastWriteTime(const std::string& path,
                           const FileTime& last_write_time,
-                          const std::string& within)
+                          const Within& within)
 {
     std::string posix;
     if (!ResolvePath(path, &posix)) {

@@ -20,6 +20,10 @@
 // folder. Empty names (doubled separators) and "." are skipped. The last name is treated as without
 // `within`, except that a listing of a folder that is a link lists nothing (3) and RemoveDirectory
 // removes a link as a link, whatever it points to, even nothing.
+//
+// `within` may also be a HeldFolder: the folder is then reached through the handle it was held
+// by, never again through its path, and so is a path equal to it. Before each such call the
+// folder's path must still name that very folder; see HeldFolder.
 namespace vantrel::platform {
 
 inline constexpr uint32_t kFileAttributeReadOnly = 0x1;
@@ -74,6 +78,70 @@ enum class FolderRelation
 };
 FolderRelation RelationOfFolders(const std::string& first, const std::string& second);
 
+// A folder opened once and kept open with the identity it had then, to keep the `within` calls
+// inside it. Each call that acts at or below it first looks whether its path (links followed)
+// still names that folder. Once the path names another folder or nothing, or the folder could not
+// be held at all, every such call fails with kErrorFileInvalid and nothing is touched, even should
+// the folder come back: whoever swapped it may swap it again. Used by one thread at a time.
+class HeldFolder
+{
+public:
+    HeldFolder() = default;
+    ~HeldFolder();
+    HeldFolder(const HeldFolder&) = delete;
+    HeldFolder& operator=(const HeldFolder&) = delete;
+
+    // Holds the folder a system path names now; links in the path are followed (they are the
+    // user's choice). False with the last error set when it names no folder.
+    bool Hold(const std::string& system_path);
+    // Hold was called: calls kept within this folder are confined or refused, never free.
+    bool Holding() const { return !path_.empty(); }
+    // The folder's path no longer names the held folder, or it could not be held.
+    bool Replaced() const { return replaced_; }
+    const std::string& Path() const { return path_; }
+
+    // For this layer's calls: the resolved path, the handle (O_PATH), and the check above.
+    const std::string& PosixPath() const { return posix_path_; }
+    int Fd() const { return fd_; }
+    bool StillInPlace() const;
+
+private:
+    std::string path_;
+    std::string posix_path_;
+    int fd_ = -1;
+    uint64_t device_ = 0;
+    uint64_t inode_ = 0;
+    mutable bool replaced_ = false;
+};
+
+// What a `within` call is kept inside: nothing, the folder a path names (opened by its path at
+// each call), or a held folder. Made for one call; it refers to what it was made from.
+class Within
+{
+public:
+    // Implicit, so that a path or a held folder is passed as it is.
+    Within() = default;
+    Within(const std::string& path)
+        : path_(&path)
+    {}
+    Within(const HeldFolder& folder)
+        : folder_(&folder)
+    {}
+
+    // The held folder, when one is being held.
+    const HeldFolder* Held() const
+    {
+        return folder_ != nullptr && folder_->Holding() ? folder_ : nullptr;
+    }
+    // The path of a folder opened at each call; empty for none.
+    const std::string& Path() const { return path_ != nullptr ? *path_ : kNone; }
+
+private:
+    static inline const std::string kNone;
+    const std::string* path_ = nullptr;
+    const HeldFolder* folder_ = nullptr;
+};
+
 // An open listing: the records of one FindFirstFile, handed out in order by FindNextFile.
 class FindSearch
 {
@@ -97,7 +165,7 @@ private:
 // skipped. Null on failure: last error 3 when the folder is missing, 2 when nothing matches.
 std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern,
                                           FindData* data,
-                                          const std::string& within = {});
+                                          const Within& within = {});
 
 // The next record; false with last error 18 when there are no more.
 bool FindNextFile(FindSearch& search, FindData* data);
@@ -110,7 +178,7 @@ void FindClose(std::unique_ptr<FindSearch>& search);
 bool MaskMatches(const std::string& name, const std::string& mask);
 
 bool FileExists(const std::string& path);
-bool DirectoryExists(const std::string& path, const std::string& within = {});
+bool DirectoryExists(const std::string& path, const Within& within = {});
 
 // CopyFile with fail-if-exists off: copies a regular file to new_path, replacing a file of that
 // name, and keeps the source's last-write time and read-only bit. Fails with 5 when new_path is a
@@ -120,7 +188,7 @@ bool DirectoryExists(const std::string& path, const std::string& within = {});
 // through. `within` applies to new_path.
 bool CopyFile(const std::string& existing_path,
               const std::string& new_path,
-              const std::string& within = {});
+              const Within& within = {});
 
 // The temporary name of a copy begins with this, then "<pid>-<n>-<nanoseconds>.tmp-" and the name
 // it is copied to (left out when the whole would be too long for a file name).
@@ -131,35 +199,33 @@ std::string TemporaryCopyTarget(const std::string& name);
 // Renames a file or folder; fails with 183 when new_path exists.
 bool MoveFile(const std::string& existing_path,
               const std::string& new_path,
-              const std::string& within = {});
+              const Within& within = {});
 
 // Deletes a file; a symbolic link is removed itself. Fails with 5 for a read-only file (also for
 // root) and for a folder.
-bool DeleteFile(const std::string& path, const std::string& within = {});
+bool DeleteFile(const std::string& path, const Within& within = {});
 
 // Fails with 183 when the path exists, 3 when its parent folder is missing.
-bool CreateDirectory(const std::string& path, const std::string& within = {});
+bool CreateDirectory(const std::string& path, const Within& within = {});
 
 // Removes an empty folder, or a symbolic link to a folder as a link. Fails with 145 when the
 // folder is not empty, 267 when the path is no folder.
-bool RemoveDirectory(const std::string& path, const std::string& within = {});
+bool RemoveDirectory(const std::string& path, const Within& within = {});
 
 // The attribute bits as a listing gives them (see FindData); kInvalidFileAttributes on failure.
-uint32_t GetFileAttributes(const std::string& path, const std::string& within = {});
+uint32_t GetFileAttributes(const std::string& path, const Within& within = {});
 
 // Applies the read-only bit to a file: set, every write permission is taken away; cleared, the
 // owner may write. The other bits follow from the name and the kind of entry and cannot be set;
 // a folder keeps its permissions (its read-only bit means nothing here). A symbolic link has no
 // permissions of its own and fails with 50: what it points to is never changed through it.
-bool SetFileAttributes(const std::string& path,
-                       uint32_t attributes,
-                       const std::string& within = {});
+bool SetFileAttributes(const std::string& path, uint32_t attributes, const Within& within = {});
 
 // Sets the last-write time (UTC) of a regular file, which must be open to writing as on Windows:
 // a read-only file fails with 5 (also for root); a symbolic link is not followed (1921).
 bool SetFileLastWriteTime(const std::string& path,
                           const FileTime& last_write_time,
-                          const std::string& within = {});
+                          const Within& within = {});
 
 // The user's private temporary folder in system form, ending with "\": $XDG_RUNTIME_DIR\vantrel
 // when XDG_RUNTIME_DIR is set, else \tmp\vantrel-<uid>. /tmp is shared, so the folder is made

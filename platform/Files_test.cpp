@@ -2,7 +2,10 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -300,6 +303,47 @@ TEST_F(FileOperationsTest, FoldersAreCreatedAndRemovedWithTheSystemsCodes)
     EXPECT_TRUE(RemoveDirectory(P("site/linked") + "\\"));
     EXPECT_TRUE(S_ISDIR(Mode("elsewhere/empty")));
     EXPECT_EQ((std::vector<std::string>{".", "..", "full"}), Names("site/*"));
+}
+
+TEST_F(FileOperationsTest, AHeldFolderIsReachedThroughItsHandleUntilItsPathNamesAnotherFolder)
+{
+    sandbox_.WriteFile("site/sub/page.htm", "site");
+    sandbox_.WriteFile("src/new.htm", "new");
+    sandbox_.MakeFolder("other");
+    HeldFolder site;
+    ASSERT_TRUE(site.Hold(P("site")));
+    // Calls at and below the folder, each as the device makes them.
+    const std::pair<const char*, std::function<bool()>> kCalls[] = {
+        {"FindFirstFile",
+         [&] {
+             FindData data;
+             return FindFirstFile(P("site") + "\\*", &data, site) != nullptr;
+         }},
+        {"DirectoryExists", [&] { return DirectoryExists(P("site"), site); }},
+        {"CopyFile", [&] { return CopyFile(P("src/new.htm"), P("site/sub/new.htm"), site); }},
+        {"DeleteFile", [&] { return DeleteFile(P("site/sub/page.htm"), site); }},
+        {"CreateDirectory", [&] { return CreateDirectory(P("site/sub/made"), site); }},
+    };
+    for (const auto& [call, run] : kCalls) {
+        EXPECT_TRUE(run()) << call;
+    }
+    EXPECT_EQ((std::vector<std::string>{".", "..", "made", "new.htm"}), Names("site/sub/*"));
+
+    // Another folder in its place, then the folder back: whoever swapped it may again.
+    std::filesystem::rename(sandbox_.Path("site"), sandbox_.Path("held"));
+    std::filesystem::rename(sandbox_.Path("other"), sandbox_.Path("site"));
+    EXPECT_TRUE(DirectoryExists(P("site")));
+    EXPECT_FALSE(DirectoryExists(P("site"), site));
+    EXPECT_TRUE(site.Replaced());
+    std::filesystem::rename(sandbox_.Path("site"), sandbox_.Path("other"));
+    std::filesystem::rename(sandbox_.Path("held"), sandbox_.Path("site"));
+    for (const auto& [call, run] : kCalls) {
+        EXPECT_FALSE(run()) << call;
+        EXPECT_EQ(kErrorFileInvalid, GetLastError()) << call;
+    }
+    EXPECT_EQ((std::vector<std::string>{".", "..", "made", "new.htm"}), Names("site/sub/*"));
+    // Outside the held folder every call acts as it always does.
+    EXPECT_TRUE(CopyFile(P("src/new.htm"), P("other/new.htm"), site));
 }
 
 TEST_F(FileOperationsTest, AttributesReadAsTheListingGivesThem)

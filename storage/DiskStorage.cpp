@@ -37,9 +37,16 @@ bool DiskStorageDevice::IsDiskPath(const std::string& path)
 std::string DiskStorageDevice::OverlapError(const std::string& source,
                                             const std::string& destination)
 {
+    return OverlapText(platform::RelationOfFolders(source, destination), source, destination);
+}
+
+std::string DiskStorageDevice::OverlapText(platform::FolderRelation relation,
+                                           const std::string& source,
+                                           const std::string& destination)
+{
     const std::string shown_source = platform::ToPosixPath(source);
     const std::string shown_destination = platform::ToPosixPath(destination);
-    switch (platform::RelationOfFolders(source, destination)) {
+    switch (relation) {
         case platform::FolderRelation::kSame:
             return "Source directory " + shown_source + " and destination directory " +
                    shown_destination + " are the same folder";
@@ -100,24 +107,24 @@ bool DiskStorageDevice::PutFile(const std::string& local_path,
                                 const std::string& name,
                                 bool /*binary*/)
 {
-    return platform::CopyFile(local_path, PlainJoin(folder, name), root_);
+    return Checked(platform::CopyFile(local_path, PlainJoin(folder, name), root_));
 }
 
 bool DiskStorageDevice::CreateDirectory(const std::string& path)
 {
-    return platform::CreateDirectory(path, root_);
+    return Checked(platform::CreateDirectory(path, root_));
 }
 
 bool DiskStorageDevice::DeleteFile(const std::string& folder,
                                    const std::string& name,
                                    bool /*report_errors*/)
 {
-    return platform::DeleteFile(SeparatorJoin(folder, name), root_);
+    return Checked(platform::DeleteFile(SeparatorJoin(folder, name), root_));
 }
 
 bool DiskStorageDevice::RemoveDirectory(const std::string& path)
 {
-    if (platform::RemoveDirectory(path, root_)) {
+    if (Checked(platform::RemoveDirectory(path, root_))) {
         return true;
     }
     const uint32_t code = GetLastError();
@@ -138,7 +145,7 @@ bool DiskStorageDevice::SupportsPermissions()
 
 bool DiskStorageDevice::ChangeDirectory(const std::string& path)
 {
-    return platform::DirectoryExists(path, root_);
+    return Checked(platform::DirectoryExists(path, root_));
 }
 
 bool DiskStorageDevice::ReleaseFile(const std::string& /*local_path*/)
@@ -156,15 +163,17 @@ std::unique_ptr<QelDirectoryList> DiskStorageDevice::ListDirectory(const std::st
                                                                    const std::string& mask,
                                                                    bool /*cache_allowed*/)
 {
-    return QelDirectoryList::CreateFromFolder(folder, mask, root_);
+    auto list = QelDirectoryList::CreateFromFolder(folder, mask, root_);
+    Checked(true);
+    return list;
 }
 
 bool DiskStorageDevice::RenameFile(const std::string& folder,
                                    const std::string& old_name,
                                    const std::string& new_name)
 {
-    return platform::MoveFile(SeparatorJoin(folder, old_name), SeparatorJoin(folder, new_name),
-                              root_);
+    return Checked(platform::MoveFile(SeparatorJoin(folder, old_name),
+                                      SeparatorJoin(folder, new_name), root_));
 }
 
 bool DiskStorageDevice::SetReadOnly(const std::string& folder,
@@ -176,12 +185,12 @@ bool DiskStorageDevice::SetReadOnly(const std::string& folder,
     const uint32_t old_attributes = platform::GetFileAttributes(path, root_);
     // Attributes that could not be read are not written back altered.
     if (old_attributes == platform::kInvalidFileAttributes) {
-        return true;
+        return Checked(true);
     }
     const uint32_t new_attributes = read_only ? old_attributes | platform::kFileAttributeReadOnly
                                               : old_attributes & ~platform::kFileAttributeReadOnly;
     if (force || new_attributes != old_attributes) {
-        platform::SetFileAttributes(path, new_attributes, root_);
+        Checked(platform::SetFileAttributes(path, new_attributes, root_));
     }
     return true;
 }
@@ -195,12 +204,33 @@ bool DiskStorageDevice::SetFileDate(const std::string& folder,
     return platform::DateTimeToDosDateTime(date, &dos_date, &dos_time) &&
            platform::DosDateTimeToFileTime(dos_date, dos_time, &local) &&
            platform::LocalFileTimeToFileTime(local, &utc) &&
-           platform::SetFileLastWriteTime(PlainJoin(folder, name), utc, root_);
+           Checked(platform::SetFileLastWriteTime(PlainJoin(folder, name), utc, root_));
 }
 
 void DiskStorageDevice::KeepWithin(const std::string& root)
 {
-    root_ = root;
+    // A root that cannot be held (it went since the worker checked it) refuses every operation,
+    // and the first one reports it.
+    root_.Hold(root);
+    replacement_reported_ = false;
+}
+
+bool DiskStorageDevice::RootReplaced()
+{
+    return root_.Replaced();
+}
+
+bool DiskStorageDevice::Checked(bool ok)
+{
+    if (root_.Replaced() && !replacement_reported_) {
+        // The operation's own error stays the caller's to read.
+        const uint32_t code = platform::GetLastError();
+        replacement_reported_ = true;
+        WriteError("Destination directory " + platform::ToPosixPath(root_.Path()) +
+                   " is no longer the folder this run started with");
+        platform::SetLastError(code);
+    }
+    return ok;
 }
 
 void DiskStorageDevice::WriteError(const std::string& text)

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/Files.h"
 #include "storage/QelStorage.h"
 
 namespace vantrel {
@@ -27,6 +28,11 @@ public:
     // the other (through links and ".." too), naming both: publishing would copy the site into
     // itself or delete its master copy. Empty when they are apart.
     static std::string OverlapError(const std::string& source, const std::string& destination);
+    // The same error for a relation already known (a run that met one folder as both); empty
+    // for kApart.
+    static std::string OverlapText(platform::FolderRelation relation,
+                                   const std::string& source,
+                                   const std::string& destination);
 
     uint8_t GetDeviceType() override;
     bool SetPermissions(const std::string& folder,
@@ -71,18 +77,25 @@ public:
     // Sets the last-write time at the two-second resolution of the packed file date; false
     // outside years 1980 to 2107.
     bool SetFileDate(const std::string& folder, const std::string& name, TDateTime date) override;
-    // root: a system path without a trailing "\". From now on every operation but GetFile acts
-    // on a path below root as platform/Files.h describes for `within`: a link (or "..") in place
-    // of a folder on the way fails with 3 (path not found); a listing of a folder that is now a
-    // link is empty, without even "."; RemoveDirectory of it removes the link.
+    // root: the destination root, a system path without a trailing "\", checked to be a folder.
+    // It is held open from now on (platform::HeldFolder), and every operation but GetFile acts at
+    // or below it through that handle, as platform/Files.h describes for `within`: a link (or
+    // "..") in place of a folder on the way fails with 3 (path not found); a listing of a folder
+    // that is now a link is empty, without even "."; RemoveDirectory of it removes the link.
+    // Should root's path come to name another folder, or a link, the device writes one error line
+    // naming it, and from then on every operation at or below it fails without touching anything.
     void KeepWithin(const std::string& root) override;
+    bool RootReplaced() override;
 
 private:
     void WriteError(const std::string& text);
+    // Passes an operation's result on, writing the line for a replaced root the first time.
+    bool Checked(bool ok);
 
     QelSyncBaseOutput* output_;
-    // Empty until KeepWithin.
-    std::string root_;
+    // Holds nothing until KeepWithin.
+    platform::HeldFolder root_;
+    bool replacement_reported_ = false;
 };
 
 }  // namespace vantrel

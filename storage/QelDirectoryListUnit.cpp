@@ -44,7 +44,7 @@ std::unique_ptr<QelDirectoryList> QelDirectoryList::Create()
 
 std::unique_ptr<QelDirectoryList> QelDirectoryList::CreateFromFolder(const std::string& folder,
                                                                      const std::string& mask,
-                                                                     const std::string& within)
+                                                                     const platform::Within& within)
 {
     auto list = Create();
     const std::string pattern = folder + "\\" + (mask.empty() ? std::string("*") : mask);

@@ -72,7 +72,7 @@ public:
     // within: see platform::FindFirstFile.
     static std::unique_ptr<QelDirectoryList> CreateFromFolder(const std::string& folder,
                                                               const std::string& mask,
-                                                              const std::string& within = {});
+                                                              const platform::Within& within = {});
 
     int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
     // The entry at a position from 1 to Count(); null for any other position (a caller error).

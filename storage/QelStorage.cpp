@@ -31,4 +31,9 @@ bool QelStorageDevice::StoresTextWithLineFeeds()
 
 void QelStorageDevice::KeepWithin(const std::string& /*root*/) {}
 
+bool QelStorageDevice::RootReplaced()
+{
+    return false;
+}
+
 }  // namespace vantrel

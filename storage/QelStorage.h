@@ -86,6 +86,9 @@ public:
     virtual bool StoresTextWithLineFeeds();
     // From now on no operation on a path below root passes through a link below root.
     virtual void KeepWithin(const std::string& root);
+    // The root given to KeepWithin is no longer the folder it was then: the device has refused
+    // every operation on it since, and the run must end. False unless a kind holds its root.
+    virtual bool RootReplaced();
 };
 
 }  // namespace vantrel

@@ -316,6 +316,9 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
     FilesToDelete.clear();
     linked_folders_.clear();
     source_path_ids_.clear();
+    source_root_id_ = {};
+    destination_root_id_ = {};
+    must_end_ = false;
     Flags = &options;
     Flags->StopRequested = false;
     Flags->Failed = false;
@@ -383,6 +386,7 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
         (!status_.ErrorOccurred || Flags->DeleteAfterFailure)) {
         DeleteMarked();
     }
+    MustEnd();
     Flags->Failed = status_.ErrorOccurred || status_.DeleteErrorOccurred;
     Finish();
 }
@@ -548,6 +552,87 @@ void QelSyncBackupWorker::FindSourceAncestors()
     }
 }
 
+std::pair<uint64_t, uint64_t> QelSyncBackupWorker::DestinationIdentity(
+    const std::string& path, const QelDirectoryList* listing)
+{
+    std::unique_ptr<QelDirectoryList> own;
+    if (listing == nullptr) {
+        // Only a local destination beside a local source can be the source's own folder; no
+        // other is asked anything more.
+        if (DestinationDevice->GetDeviceType() != kDeviceLocalDisk ||
+            SourceDevice->GetDeviceType() != kDeviceLocalDisk) {
+            return {};
+        }
+        own = DestinationDevice->ListDirectory(path, ".", false);
+        listing = own.get();
+    }
+    const QelDirectoryEntry* self = listing != nullptr ? listing->Find(".", true) : nullptr;
+    return self != nullptr ? std::pair<uint64_t, uint64_t>{self->VolumeId, self->FileId}
+                           : std::pair<uint64_t, uint64_t>{};
+}
+
+bool QelSyncBackupWorker::MeetsOtherRoot(const std::string& folder,
+                                         const std::pair<uint64_t, uint64_t>& source,
+                                         const std::pair<uint64_t, uint64_t>& destination)
+{
+    if (folder.empty() && destination.second != 0) {
+        destination_root_id_ = destination;
+    }
+    platform::FolderRelation relation = platform::FolderRelation::kApart;
+    if (source.second != 0 && source == destination_root_id_) {
+        relation = folder.empty() ? platform::FolderRelation::kSame
+                                  : platform::FolderRelation::kSecondInsideFirst;
+    } else if (destination.second != 0 && destination == source_root_id_) {
+        relation = folder.empty() ? platform::FolderRelation::kSame
+                                  : platform::FolderRelation::kFirstInsideSecond;
+    } else if (destination.second != 0 &&
+               std::find(source_ancestor_ids_.begin(), source_ancestor_ids_.end(), destination) !=
+                   source_ancestor_ids_.end()) {
+        relation = platform::FolderRelation::kFirstInsideSecond;
+    }
+    if (relation == platform::FolderRelation::kApart) {
+        return false;
+    }
+    Report(kMsgError, DiskStorageDevice::OverlapText(relation, SourceRoot, DestinationRoot));
+    must_end_ = true;
+    status_.ErrorOccurred = true;
+    return true;
+}
+
+bool QelSyncBackupWorker::HoldsSourceRoot(const std::string& folder,
+                                          const QelDirectoryList& dst,
+                                          bool deleting)
+{
+    for (int32_t i = 1; i <= dst.Count(); ++i) {
+        const QelDirectoryEntry& d = *dst.Items(i);
+        const std::pair<uint64_t, uint64_t> id{d.VolumeId, d.FileId};
+        if (id.second == 0 || !d.IsDirectory() || d.IsLink() || d.IsDotEntry() ||
+            (id != source_root_id_ &&
+             std::find(source_ancestor_ids_.begin(), source_ancestor_ids_.end(), id) ==
+                 source_ancestor_ids_.end())) {
+            continue;
+        }
+        // A folder the run never enters nor deletes is no danger.
+        const std::string path = folder + "\\" + d.Name;
+        if ((deleting || (Flags->Recurse && !MatchesIgnoreFolders(path))) &&
+            MeetsOtherRoot(path, {}, id)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool QelSyncBackupWorker::MustEnd()
+{
+    if (!must_end_ && DestinationDevice->RootReplaced()) {
+        must_end_ = true;
+    }
+    if (must_end_) {
+        status_.ErrorOccurred = true;
+    }
+    return must_end_;
+}
+
 SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
 {
     UpdateStatus();
@@ -559,7 +644,17 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
         return Flags->ContinueAfterErrors ? SyncOk : SyncCopyFailed;
     }
     const QelDirectoryEntry* self = src->Find(".", true);
-    source_path_ids_.emplace_back(self->VolumeId, self->FileId);
+    const std::pair<uint64_t, uint64_t> source_id{self->VolumeId, self->FileId};
+    // The folder listed is judged, not the entry its parent listed: the path may have been
+    // swapped for a link since.
+    if (folder.empty()) {
+        source_root_id_ = source_id;
+    } else if (LinksBackIntoItsPath(*self)) {
+        Report(kMsgWarning, "Folder " + SourceRoot + folder +
+                                " links back to a folder that holds it; it is not published.");
+        return SyncOk;
+    }
+    source_path_ids_.push_back(source_id);
     struct PathGuard
     {
         std::vector<std::pair<uint64_t, uint64_t>>& ids;
@@ -580,6 +675,11 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
                    : Flags->ContinueAfterErrors ? SyncOk
                                                 : SyncCopyFailed;
         }
+        if (MeetsOtherRoot(folder, source_id,
+                           DestinationIdentity(DestinationRoot + folder, dst.get())) ||
+            HoldsSourceRoot(folder, *dst, false) || MustEnd()) {
+            return SyncCopyFailed;
+        }
         RemoveLeftovers(folder, *src, dst.get());
         if (dst->Count() == static_cast<int32_t>(kFoldersListedAtMost) &&
             src->Count() > static_cast<int32_t>(kFoldersListedAtMost) + 2) {
@@ -588,6 +688,10 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
                    "files in this folder to less than 2000.");
         }
     } else {
+        if (MeetsOtherRoot(folder, source_id,
+                           DestinationIdentity(DestinationRoot + folder, nullptr))) {
+            return SyncCopyFailed;
+        }
         dst = TurboDestination(folder, *src);
     }
 
@@ -610,6 +714,9 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
     const NameIndex src_index(*src);
     const NameIndex dst_index(*dst);
     for (int32_t i = 1; i <= count; ++i) {
+        if (MustEnd()) {
+            return SyncCopyFailed;
+        }
         if (Flags->StopRequested) {
             Report(kMsgWarning, "Stopped");
             return SyncStopped;
@@ -631,6 +738,9 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
     }
 
     UpdateStatus();
+    if (MustEnd()) {
+        return SyncCopyFailed;
+    }
     if (folder.empty() && EmptySourceWouldEmptyDestination(*src, *dst)) {
         status_.ErrorOccurred = true;
         Report(kMsgError, "Source directory " + SourceRoot +
@@ -726,6 +836,10 @@ SyncResult QelSyncBackupWorker::HandleSourceFolder(const std::string& folder,
         Report(kMsgWarning, "Folder " + SourceRoot + path +
                                 " links back to a folder that holds it; it is not published.");
         return SyncOk;
+    }
+    // Checked before the folder is made at the destination, which would be inside it.
+    if (MeetsOtherRoot(path, {s.VolumeId, s.FileId}, {})) {
+        return SyncCopyFailed;
     }
     const std::string target = DestinationRoot + folder + "\\" + s.Name;
     if (d != nullptr && d->IsLink()) {
@@ -1090,6 +1204,9 @@ SyncResult QelSyncBackupWorker::DeleteMarkedFiles()
     while (!FilesToDelete.empty()) {
         const std::string r = FilesToDelete.front();
         const std::string path = DestinationRoot + r;
+        if (MustEnd()) {
+            return SyncDeleteFailed;
+        }
         if (Flags->StopRequested) {
             Report(kMsgWarning, "Stopped.");
             return SyncStopped;
@@ -1120,6 +1237,9 @@ SyncResult QelSyncBackupWorker::DeleteMarkedFiles()
 SyncResult QelSyncBackupWorker::DeleteFolderTree(const std::string& r)
 {
     const std::string path = DestinationRoot + r;
+    if (MustEnd()) {
+        return SyncDeleteFailed;
+    }
     SyncResult result;
     if (linked_folders_.count(r) != 0) {
         // A link is removed as itself: what it points to is not part of the published copy.
@@ -1158,7 +1278,15 @@ SyncResult QelSyncBackupWorker::DeleteFolderTree(const std::string& r)
         if (!ListDestinationFolder(path, &list, true)) {
             return SyncDeleteFailed;
         }
+        // Nothing of the master copy goes, whatever mount put it inside the published copy.
+        if (MeetsOtherRoot(r, {}, DestinationIdentity(path, list.get())) ||
+            HoldsSourceRoot(r, *list, true) || MustEnd()) {
+            return SyncDeleteFailed;
+        }
         for (int32_t i = 1; i <= list->Count(); ++i) {
+            if (MustEnd()) {
+                return SyncDeleteFailed;
+            }
             if (Flags->StopRequested) {
                 Report(kMsgWarning, "Stopped");
                 return SyncStopped;
@@ -1231,6 +1359,9 @@ SyncResult QelSyncBackupWorker::DeleteMarked()
         return files;
     }
     while (!FoldersToDelete.empty()) {
+        if (MustEnd()) {
+            return SyncDeleteFailed;
+        }
         if (Flags->StopRequested) {
             Report(kMsgWarning, "Stopped");
             return SyncStopped;

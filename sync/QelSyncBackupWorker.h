@@ -129,6 +129,24 @@ private:
     // lies around the site.
     bool LinksBackIntoItsPath(const QelDirectoryEntry& s) const;
     void FindSourceAncestors();
+    // Whether the folders being passed are one folder with the other tree's root, or the
+    // destination one holds the source root: a bind mount or a share mounted twice hides that
+    // from the check before the run. Met, the run ends with the overlap error. `source` is the
+    // identity of the source folder being passed (or of a source subfolder), `destination` that
+    // of the destination folder; either may be unknown (0).
+    bool MeetsOtherRoot(const std::string& folder,
+                        const std::pair<uint64_t, uint64_t>& source,
+                        const std::pair<uint64_t, uint64_t>& destination);
+    // Whether a folder of a destination listing is the source root or holds it, where the run
+    // could enter or delete it (`deleting`: a folder tree being deleted); met, as above.
+    bool HoldsSourceRoot(const std::string& folder, const QelDirectoryList& dst, bool deleting);
+    // The identity a destination folder lists for itself; unknown (0) where the device cannot
+    // tell. `listing` is the folder's own listing, or null when Turbo did not list it.
+    std::pair<uint64_t, uint64_t> DestinationIdentity(const std::string& path,
+                                                      const QelDirectoryList* listing);
+    // The run met a state in which no further step is safe (the destination root replaced, or
+    // the two trees overlapping): it fails, and ends at the next step.
+    bool MustEnd();
     // A name that the destination could never hold as it is (a line break or NUL, or bytes that
     // are not UTF-8, for an FTP server); a name holding "\" never reaches the worker.
     bool NameCanTravel(const std::string& name) const;
@@ -172,6 +190,10 @@ private:
     std::vector<std::pair<uint64_t, uint64_t>> source_ancestor_ids_;
     // Queued destination folders that are links: removed as links, never listed through.
     std::unordered_set<std::string> linked_folders_;
+    // The two roots as their listings identify them; 0 where a device cannot tell.
+    std::pair<uint64_t, uint64_t> source_root_id_;
+    std::pair<uint64_t, uint64_t> destination_root_id_;
+    bool must_end_ = false;
 };
 
 }  // namespace vantrel

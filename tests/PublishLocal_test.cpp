@@ -1,13 +1,19 @@
 // Publishing a generated site tree to a local folder through the real disk devices.
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
+#include <sched.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include "foundation/QelDateFunctions.h"
 #include "publishing/PublicationInfo.h"
@@ -21,33 +27,55 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Another program at work in the published copy: right after the main pass listed the
-// destination root, its folder "old" is replaced by a link to the folder "outside".
-class SwappingDiskDevice : public DiskStorageDevice
+// A disk device that lets a test act at a chosen call, before the device does: another program
+// at work beside the run.
+class InterferedDiskDevice : public DiskStorageDevice
 {
 public:
-    SwappingDiskDevice(QelSyncBaseOutput* output, const testing::TestSandbox& sandbox)
-        : DiskStorageDevice(output)
-        , sandbox_(sandbox)
-    {}
+    using DiskStorageDevice::DiskStorageDevice;
+
+    bool PutFile(const std::string& local_path,
+                 const std::string& folder,
+                 const std::string& name,
+                 bool binary) override
+    {
+        Before("PutFile", folder);
+        return DiskStorageDevice::PutFile(local_path, folder, name, binary);
+    }
 
     std::unique_ptr<QelDirectoryList> ListDirectory(const std::string& folder,
                                                     const std::string& mask,
                                                     bool cache_allowed) override
     {
-        auto list = DiskStorageDevice::ListDirectory(folder, mask, cache_allowed);
-        if (!swapped_ && folder == sandbox_.SystemPath("dst")) {
-            swapped_ = true;
-            fs::remove_all(sandbox_.Path("dst/old"));
-            fs::create_directory_symlink(sandbox_.Path("outside"), sandbox_.Path("dst/old"));
-        }
-        return list;
+        Before("ListDirectory" + mask, folder);
+        return DiskStorageDevice::ListDirectory(folder, mask, cache_allowed);
     }
 
-private:
-    const testing::TestSandbox& sandbox_;
-    bool swapped_ = false;
+    // Called with the operation's name (a listing's followed by its mask) and folder.
+    std::function<void(const std::string& operation, const std::string& folder)> Before =
+        [](const std::string&, const std::string&) {};
 };
+
+// Runs `body` in a child process with a mount namespace of its own (root only), so that bind
+// mounts made there vanish with it; gives the child's exit code, kNoMountNamespace when there
+// could be none.
+constexpr int kNoMountNamespace = 77;
+
+int InPrivateMountNamespace(const std::function<int()>& body)
+{
+    const pid_t pid = geteuid() == 0 ? fork() : -1;
+    if (pid == 0) {
+        // Private, so that no mount made here reaches the namespace of the tests.
+        const bool ok = unshare(CLONE_NEWNS) == 0 &&
+                        mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        _exit(ok ? body() : kNoMountNamespace);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return pid < 0 ? kNoMountNamespace : -1;
+    }
+    return WEXITSTATUS(status);
+}
 
 class PublishLocalTest : public ::testing::Test
 {
@@ -85,7 +113,8 @@ protected:
                  TDateTime turbo_folder_date = 0,
                  const std::string& src = "src",
                  const std::string& dst = "dst",
-                 std::unique_ptr<QelStorageDevice> destination = nullptr)
+                 std::unique_ptr<QelStorageDevice> destination = nullptr,
+                 std::unique_ptr<QelStorageDevice> source = nullptr)
     {
         output_.lines.clear();
         QelPublication site;
@@ -93,7 +122,10 @@ protected:
         site.Status = StatusPublished;
         site.LastPublished = turbo_folder_date;
         FillSyncFlags(site, turbo_folder_date != 0, &flags_);
-        std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output_);
+        flags_.ContinueAfterErrors = continue_after_errors_;
+        if (source == nullptr) {
+            source = std::make_unique<DiskStorageDevice>(&output_);
+        }
         if (destination == nullptr) {
             destination = std::make_unique<DiskStorageDevice>(&output_);
         }
@@ -147,6 +179,7 @@ protected:
     testing::TestSandbox sandbox_;
     testing::CollectingOutput output_;
     QelSyncFlags flags_;
+    bool continue_after_errors_ = false;
     QelSyncBackupWorker worker_{&output_};
 };
 
@@ -334,11 +367,116 @@ TEST_F(PublishLocalTest, AnObsoleteFolderSwappedForALinkAfterItWasListedLosesOnl
     sandbox_.WriteFile("src/keep.html", "x", kOld);
     sandbox_.WriteFile("dst/old/page.html", "obsolete", kOld);
     sandbox_.WriteFile("outside/page.html", "precious", kOld);
-    Publish(1, 0, "src", "dst", std::make_unique<SwappingDiskDevice>(&output_, sandbox_));
+    // Listed as a folder by the main pass, "old" is a link to "outside" when its deletion lists it.
+    auto destination = std::make_unique<InterferedDiskDevice>(&output_);
+    destination->Before = [&, swapped = false](const std::string& operation,
+                                               const std::string& folder) mutable {
+        if (!swapped && operation == "ListDirectory" && folder == sandbox_.SystemPath("dst/old")) {
+            swapped = true;
+            fs::remove_all(sandbox_.Path("dst/old"));
+            fs::create_directory_symlink(sandbox_.Path("outside"), sandbox_.Path("dst/old"));
+        }
+    };
+    Publish(1, 0, "src", "dst", std::move(destination));
     EXPECT_FALSE(flags_.Failed) << ::testing::PrintToString(output_.lines);
     EXPECT_EQ("precious", sandbox_.ReadFile("outside/page.html"));
     EXPECT_FALSE(fs::exists(fs::symlink_status(sandbox_.Path("dst/old"))));
     EXPECT_EQ((std::map<std::string, std::string>{{"keep.html", "x"}}), TreeOf("dst"));
+}
+
+TEST_F(PublishLocalTest, ADestinationRootSwappedForALinkDuringTheRunEndsItAndNothingLeavesIt)
+{
+    // While the run copies, another user of the folder above the destination puts a link in its
+    // place, to the folder of the master copy, whose name the published copy holds as obsolete.
+    for (const char* name : {"a.html", "b.html", "c.html"}) {
+        sandbox_.WriteFile(std::string("src/") + name, name, kOld);
+    }
+    sandbox_.WriteFile("dst/src/old.html", "obsolete", kOld);
+    const auto master = TreeOf("src");
+    auto destination = std::make_unique<InterferedDiskDevice>(&output_);
+    destination->Before = [&](const std::string& operation, const std::string&) {
+        if (operation == "PutFile" && !fs::exists(sandbox_.Path("dst.moved"))) {
+            fs::rename(sandbox_.Path("dst"), sandbox_.Path("dst.moved"));
+            fs::create_directory_symlink(sandbox_.Path(), sandbox_.Path("dst"));
+        }
+    };
+    continue_after_errors_ = true;
+    Publish(1, 0, "src", "dst", std::move(destination));
+
+    EXPECT_TRUE(flags_.Failed);
+    EXPECT_EQ(1, CountStarting("Destination directory " + sandbox_.Path("dst") +
+                               " is no longer the folder this run started with"))
+        << ::testing::PrintToString(output_.lines);
+    // Nothing was written or deleted after the swap, on either side of it.
+    EXPECT_EQ(master, TreeOf("src"));
+    EXPECT_EQ(
+        (std::map<std::string, std::string>{{"src", "<folder>"}, {"src/old.html", "obsolete"}}),
+        TreeOf("dst.moved"));
+    for (const char* name : {"a.html", "b.html", "c.html"}) {
+        EXPECT_FALSE(fs::exists(sandbox_.Path(name))) << name;
+    }
+}
+
+TEST_F(PublishLocalTest, ABindMountOfOneRootInsideTheOtherFailsTheRunWhenMet)
+{
+    // The check before the run walks up from each root, and above a bind mount's root lies the
+    // folder of its mount point, not the folder it shows: the walk itself must see the overlap.
+    sandbox_.WriteFile("outer/src/page.html", "master", kOld);
+    sandbox_.WriteFile("outer/other.html", "obsolete", kOld);
+    sandbox_.MakeFolder("outer/src/out");
+    sandbox_.MakeFolder("bind");
+    struct Case
+    {
+        const char* bound;  // shown at "bind"
+        const char* src;
+        const char* dst;
+        const char* error;  // with S and D for the two roots
+    };
+    const Case kCases[] = {
+        {"outer/src", "bind", "outer", "Source directory S lies inside destination directory D"},
+        {"outer/src/out", "outer/src", "bind",
+         "Destination directory D lies inside source directory S"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.bound);
+        const auto before = TreeOf("outer");
+        std::string error = c.error;
+        error.replace(error.find(" S"), 2, " " + sandbox_.Path(c.src));
+        error.replace(error.find(" D"), 2, " " + sandbox_.Path(c.dst));
+        const int code = InPrivateMountNamespace([&] {
+            if (mount(sandbox_.Path(c.bound).c_str(), sandbox_.Path("bind").c_str(), nullptr,
+                      MS_BIND, nullptr) != 0) {
+                return kNoMountNamespace;
+            }
+            Publish(1, 0, c.src, c.dst);
+            return (flags_.Failed ? 0 : 1) | (Said(error) ? 0 : 2);
+        });
+        if (code == kNoMountNamespace) {
+            GTEST_SKIP() << "a bind mount needs root and a mount namespace of our own";
+        }
+        EXPECT_EQ(0, code) << "1: the run did not fail, 2: no overlap error";
+        // Met before anything was copied or deleted.
+        EXPECT_EQ(before, TreeOf("outer"));
+    }
+}
+
+TEST_F(PublishLocalTest, ASourceFolderSwappedForALinkUpwardsBeforeItsListingIsNotPublished)
+{
+    sandbox_.WriteFile("site/src/sub/page.html", "x", kOld);
+    sandbox_.WriteFile("site/secret.key", "never published", kOld);
+    auto source = std::make_unique<InterferedDiskDevice>(&output_);
+    // Right after the root's listing saw "sub" as a folder of its own.
+    source->Before = [&](const std::string& operation, const std::string& folder) {
+        if (operation == "ListDirectory" && folder == sandbox_.SystemPath("site/src/sub")) {
+            fs::rename(sandbox_.Path("site/src/sub"), sandbox_.Path("site/sub.real"));
+            fs::create_directory_symlink("..", sandbox_.Path("site/src/sub"));
+        }
+    };
+    Publish(0, 0, "site/src", "dst", nullptr, std::move(source));
+    EXPECT_EQ(1, CountStarting("Folder " + sandbox_.Path("site/src") +
+                               "/sub links back to a folder that holds it; it is not published."))
+        << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ((std::map<std::string, std::string>{{"sub", "<folder>"}}), TreeOf("dst"));
 }
 
 }  // namespace
