@@ -31,4 +31,11 @@ bool QelStorageDevice::StoresTextWithLineFeeds()
 
 void QelStorageDevice::KeepWithin(const std::string& /*root*/) {}
 
+bool QelStorageDevice::GetExactFileDate(const std::string& /*folder*/,
+                                        const QelDirectoryEntry& /*listed*/,
+                                        TDateTime* /*date*/)
+{
+    return false;
+}
+
 }  // namespace vantrel

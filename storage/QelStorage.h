@@ -86,6 +86,12 @@ public:
     virtual bool StoresTextWithLineFeeds();
     // From now on no operation on a path below root passes through a link below root.
     virtual void KeepWithin(const std::string& root);
+    // The time of the file that `listed`, an entry of this device's listing of folder, names,
+    // to the second where the listing gives less, as a compare time like the entry's Date.
+    // False when the device cannot tell, which unless a kind knows better it cannot.
+    virtual bool GetExactFileDate(const std::string& folder,
+                                  const QelDirectoryEntry& listed,
+                                  TDateTime* date);
 };
 
 }  // namespace vantrel

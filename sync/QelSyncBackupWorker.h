@@ -117,6 +117,13 @@ private:
                                 const QelDirectoryEntry& s,
                                 QelDirectoryEntry* d,
                                 const QelDirectoryList& dst);
+    // The source file is newer than the server's copy d. A listing that gives its times to the
+    // minute puts a copy uploaded in that minute at its start: a source time inside the listed
+    // minute is newer only by the copy's exact time, where the device gives one and the sizes
+    // do not tell the copy apart anyway.
+    bool NewerThanServerCopy(const std::string& folder,
+                             const QelDirectoryEntry& s,
+                             const QelDirectoryEntry& d);
     void ObsoletePass(const std::string& folder,
                       const QelDirectoryList& src,
                       const QelDirectoryList& dst);
