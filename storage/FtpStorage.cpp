@@ -428,6 +428,9 @@ std::string FtpStorageDevice::GetLastResponse()
 
 void FtpStorageDevice::Write(uint8_t type, const std::string& text)
 {
+    if (StopRequested() && (type == kMsgWarning || type == kMsgError)) {
+        return;
+    }
     if (output_ != nullptr) {
         output_->Write(static_cast<QelSyncMessageType>(type), text);
     }
@@ -764,7 +767,7 @@ std::string FtpStorageDevice::SlashesToBackslashes(const std::string& path)
     return ReplaceAll(path, "/", "\\");
 }
 
-bool FtpStorageDevice::ChangeWorkingFolder(const std::string& folder)
+bool FtpStorageDevice::ChangeWorkingFolder(const std::string& folder, bool report_refusal)
 {
     const std::string remote = RemotePathOf(folder);
     std::string path;
@@ -796,13 +799,15 @@ bool FtpStorageDevice::ChangeWorkingFolder(const std::string& folder)
         KeepCause(code);
         return false;
     }
-    Write(kMsgError, report);
+    if (report_refusal || code != platform::kErrorInternetExtendedError) {
+        Write(kMsgError, report);
+    }
     return false;
 }
 
 bool FtpStorageDevice::ChangeDirectory(const std::string& path)
 {
-    return ChangeWorkingFolder(path);
+    return ChangeWorkingFolder(path, false);
 }
 
 bool FtpStorageDevice::StoresTextWithLineFeeds()
@@ -1036,6 +1041,31 @@ void FtpStorageDevice::MeasureTimeOffset(const std::string& folder,
     }
 }
 
+bool FtpStorageDevice::GetExactFileDate(const std::string& folder,
+                                        const QelDirectoryEntry& listed,
+                                        TDateTime* date)
+{
+    if (mdtm_refused_) {
+        return false;
+    }
+    std::string reply;
+    TDateTime modified = 0;
+    TDateTime exact = 0;
+    if (!SendQuietCommand("MDTM " + listed.Name, folder, &reply) ||
+        !ParseModificationTimeReply(reply, &modified)) {
+        // A file that is gone (550) says nothing of the other files; a command the server does
+        // not know, or a reply of another form, says the same for all of them.
+        mdtm_refused_ =
+            !reply.empty() && !ReplyHasCode("550", reply) && !ReplyHasCode("450", reply);
+        return false;
+    }
+    if (!ListedTimeToTheSecond(listed.Date2, modified, &exact)) {
+        return false;
+    }
+    *date = exact - (time_drift_ ? time_drift_->load() : 0.0);
+    return true;
+}
+
 bool FtpStorageDevice::SendQuietCommand(const std::string& command,
                                         const std::string& folder,
                                         std::string* reply)
@@ -1099,7 +1129,30 @@ bool FtpStorageDevice::RemoveDirectory(const std::string& path)
 
 bool FtpStorageDevice::CreateDirectory(const std::string& path)
 {
-    return FolderOperation(path, platform::FtpCreateDirectory, "Error creating directory ");
+    std::string folder, name;
+    if (!SplitFolderAndName(path, &folder, &name) || !ChangeWorkingFolder(folder)) {
+        return false;
+    }
+    bool made = platform::FtpCreateDirectory(connection_, name);
+    const uint32_t code = platform::GetLastError();
+    if (!made && code == platform::kErrorInternetExtendedError) {
+        // A server that hides dot folders from its listings refuses to make one it holds
+        // already; a folder it lets us enter is there to publish into.
+        const std::string response = GetLastResponse();
+        made = ChangeWorkingFolder(path, false);
+        if (!made) {
+            platform::InternetSetLastResponseInfo(response);
+        }
+    }
+    if (made) {
+        // The next listings look for the dot folder the server may hide.
+        CountUploadedDotFile(dot_file_state_, name);
+        return true;
+    }
+    last_error_ = static_cast<int32_t>(code);
+    Write(kMsgError, "Error creating directory " + path + " (error " + std::to_string(code) +
+                         "). " + GetLastErrorText());
+    return false;
 }
 
 bool FtpStorageDevice::RenameFile(const std::string& folder,
@@ -1235,7 +1288,7 @@ void FtpStorageDevice::SendCommand(const std::string& command,
         const uint32_t code = platform::GetLastError();
         last_error_ = static_cast<int32_t>(code);
         *reply = GetLastResponse();
-        if (!Contains(accepted_codes, code)) {
+        if (!Contains(accepted_codes, code) && !StopRequested()) {
             const std::string text =
                 code == platform::kErrorInternetExtendedError
                     ? platform::ErrorMessageText(code) + " (" + std::to_string(code) + ")" + *reply
@@ -1448,8 +1501,15 @@ void FtpStorageDevice::AddDotFiles(QelDirectoryList* list,
             continue;
         }
         const std::unique_ptr<QelDirectoryList> sub = ListDirectory(folder, name, cache_allowed);
-        if (sub->Count() == 1) {
+        if (sub->Count() == 1 && sub->Items(1)->Name == name) {
             list->Add(QelDirectoryEntry::CreateCopy(*sub->Items(1)));
+        } else if (ChangeDirectory(JoinWithSeparator(folder, "\\", name))) {
+            // A folder's name lists what the folder holds. Left out, the folder would look
+            // missing, and making it would fail on every run.
+            auto entry = QelDirectoryEntry::Create();
+            entry->Name = name;
+            entry->SetDirectory(true);
+            list->Add(std::move(entry));
         }
     }
 }

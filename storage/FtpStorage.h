@@ -235,7 +235,9 @@ public:
     std::string ReadCurrentFolder();
     static std::string RemotePathOf(const std::string& path);
     static std::string SlashesToBackslashes(const std::string& path);
-    bool ChangeWorkingFolder(const std::string& folder);
+    // Without report_refusal, a folder the server refuses to enter (it is missing, most often)
+    // is left to the caller to report.
+    bool ChangeWorkingFolder(const std::string& folder, bool report_refusal = true);
     // The raw dialogue of a server that gave neither a connection, nor a code, nor a reply.
     std::string ProbeServer();
 
@@ -253,6 +255,8 @@ public:
     bool RemoveDirectory(const std::string& path) override;
     bool KeepsFileDates() override;
     bool SupportsPermissions() override;
+    // A folder the server refuses to enter is no error of the device's: the worker makes a
+    // missing destination folder, or says that it is missing.
     bool ChangeDirectory(const std::string& path) override;
     bool ReleaseFile(const std::string& local_path) override;
     std::string GetFile(const std::string& folder, const std::string& name) override;
@@ -270,6 +274,10 @@ public:
     bool TakeListingFailure() override;
     // The reply to "SYST" named UNIX.
     bool StoresTextWithLineFeeds() override;
+    // From the server's modification time (MDTM); false once the server refused the command.
+    bool GetExactFileDate(const std::string& folder,
+                          const QelDirectoryEntry& listed,
+                          TDateTime* date) override;
 
     // The outcome is in *reply and the last error; a code not accepted shows a message box.
     virtual void SendCommand(const std::string& command,
@@ -302,7 +310,10 @@ public:
     const std::string& CurrentFolder() const { return current_folder_; }
 
 protected:
+    // Once the run is stopped, warnings and errors are left out: the stop ended the waits, and
+    // their failures are not the server's.
     void Write(uint8_t type, const std::string& text);
+    bool StopRequested() const { return stop_ != nullptr && *stop_; }
     // False, with last error 87 and a message naming the field (never its text), when the host,
     // user name, password or base folder holds CR, LF or NUL.
     bool SettingsAreSafe();
@@ -359,7 +370,8 @@ protected:
                         const std::string& folder,
                         const std::string& mask);
     // The dot files a UNIX server may be hiding from the folder's listing: by "NLST -a .*" and a
-    // listing of each name, or, from a server that refuses the pattern, from "LIST -a".
+    // listing of each name (a name that lists no entry of its own may be a folder, which is
+    // entered to tell), or, from a server that refuses the pattern, from "LIST -a".
     void AddDotFiles(QelDirectoryList* list, const std::string& folder, bool cache_allowed);
     void AddDotFilesOfFullListing(QelDirectoryList* list, const std::string& folder);
     // The entry of one parsed line of a listing, as this device's own listings make it.
@@ -406,6 +418,8 @@ protected:
     // "LIST -a" for the rest of the device's life. Refused that too: they are not looked for.
     bool nlst_pattern_refused_ = false;
     bool list_all_refused_ = false;
+    // The server does not know MDTM, or answers it in another form: it is not asked again.
+    bool mdtm_refused_ = false;
     // Set by a listing that could not read its whole folder, cleared by TakeListingFailure.
     bool listing_failed_ = false;
 };

@@ -618,10 +618,11 @@ FtpIndyStorageDevice::FtpIndyStorageDevice(QelSyncBaseOutput* output,
 {}
 
 // The client goes first; the unit's count, its status callback and the watchdog are the base's
-// to end.
+// to end. The worker frees the device after the run's final status: lines written now would
+// follow the run's own last lines, so the closing goes unreported, as the other device's does.
 FtpIndyStorageDevice::~FtpIndyStorageDevice()
 {
-    CloseClient();
+    CloseClient(false);
 }
 
 void FtpIndyStorageDevice::DoStatus(uint8_t status, const std::string& text)
@@ -660,19 +661,25 @@ void FtpIndyStorageDevice::DropBrokenConnection(const Poco::Exception& failure)
     DoStatus(kStatusDisconnected, "Disconnected.");
 }
 
-void FtpIndyStorageDevice::CloseClient()
+void FtpIndyStorageDevice::CloseClient(bool report)
 {
     if (!client_) {
         return;
     }
-    DoStatus(kStatusDisconnecting, "Disconnecting.");
+    if (report) {
+        DoStatus(kStatusDisconnecting, "Disconnecting.");
+    }
     try {
         client_->close();
     } catch (const Poco::Exception& failure) {
-        Write(kMsgWarning, "Closing the connection: " + failure.displayText());
+        if (report) {
+            Write(kMsgWarning, "Closing the connection: " + failure.displayText());
+        }
     }
     client_.reset();
-    DoStatus(kStatusDisconnected, "Disconnected.");
+    if (report) {
+        DoStatus(kStatusDisconnected, "Disconnected.");
+    }
 }
 
 void FtpIndyStorageDevice::ConnectClient(bool secure)
@@ -739,7 +746,9 @@ std::string FtpIndyStorageDevice::AskSystemType()
 
 void FtpIndyStorageDevice::StoreFailure(const Poco::Exception& failure)
 {
-    last_error_ = LastErrorCodeOf(failure);
+    // The stop shut the connection down under the request: the server did nothing wrong.
+    last_error_ = StopRequested() ? static_cast<int32_t>(platform::kErrorInternetOperationCancelled)
+                                  : LastErrorCodeOf(failure);
     failure_code_ = last_error_;
     const bool refused =
         dynamic_cast<const Poco::Net::FTPException*>(&failure) != nullptr && failure.code() >= 400;
@@ -867,7 +876,7 @@ std::string FtpIndyStorageDevice::RemotePathOf(const std::string& path)
     return separator == std::string::npos ? "" : rest.substr(separator + 1);
 }
 
-bool FtpIndyStorageDevice::ChangeWorkingFolder(const std::string& folder)
+bool FtpIndyStorageDevice::ChangeWorkingFolder(const std::string& folder, bool report_refusal)
 {
     if (!client_) {
         return false;
@@ -889,6 +898,10 @@ bool FtpIndyStorageDevice::ChangeWorkingFolder(const std::string& folder)
         return true;
     } catch (const Poco::Exception& failure) {
         StoreFailure(failure);
+        if (!report_refusal && dynamic_cast<const Poco::Net::FTPException*>(&failure) != nullptr &&
+            failure.code() >= 400) {
+            return false;
+        }
         Write(kMsgError, "Cannot change directory to " + folder + " (error " +
                              std::to_string(last_error_) + ")." + failure.displayText() +
                              " root: " + login_root_ + " cwd: " + current_folder_);
@@ -914,7 +927,7 @@ bool FtpIndyStorageDevice::EnterFolderOf(const std::string& path, std::string* n
 
 bool FtpIndyStorageDevice::ChangeDirectory(const std::string& path)
 {
-    return ChangeWorkingFolder(path);
+    return ChangeWorkingFolder(path, false);
 }
 
 bool FtpIndyStorageDevice::PutFile(const std::string& local_path,
@@ -1024,8 +1037,28 @@ bool FtpIndyStorageDevice::RunFolderRequest(
 
 bool FtpIndyStorageDevice::CreateDirectory(const std::string& path)
 {
-    return RunFolderRequest(path, &Poco::Net::FTPClientSession::createDirectory,
-                            "Error creating directory ");
+    std::string name;
+    if (!EnterFolderOf(path, &name)) {
+        return false;
+    }
+    try {
+        client_->createDirectory(name);
+    } catch (const Poco::Exception& error) {
+        const bool refused =
+            dynamic_cast<const Poco::Net::FTPException*>(&error) != nullptr && error.code() >= 400;
+        // A server that hides dot folders from its listings refuses to make one it holds
+        // already; a folder it lets us enter is there to publish into.
+        if (!refused || !ChangeWorkingFolder(path, false)) {
+            // The making's failure, not the entering's.
+            StoreFailure(error);
+            Write(kMsgError, "Error creating directory " + path + " (error " +
+                                 std::to_string(last_error_) + "). " + GetLastErrorText());
+            return false;
+        }
+    }
+    // The next listings look for the dot folder the server may hide.
+    CountUploadedDotFile(dot_file_state_, name);
+    return true;
 }
 
 bool FtpIndyStorageDevice::RemoveDirectory(const std::string& path)
@@ -1309,7 +1342,8 @@ void FtpIndyStorageDevice::SendCommand(const std::string& command,
         *reply = last_response_;
     }
     if (std::find(accepted_codes.begin(), accepted_codes.end(), static_cast<uint32_t>(code)) ==
-        accepted_codes.end()) {
+            accepted_codes.end() &&
+        !StopRequested()) {
         const std::string text = code == kCodeRefused
                                      ? platform::ErrorMessageText(kCodeRefused) + " (" +
                                            std::to_string(kCodeRefused) + ")" + last_response_

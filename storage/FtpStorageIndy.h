@@ -87,7 +87,9 @@ public:
     // The part after "ftp:\\" (exactly these six characters) and the host; any other path as
     // given.
     static std::string RemotePathOf(const std::string& path);
-    bool ChangeWorkingFolder(const std::string& folder);
+    // Without report_refusal, a folder the server refuses to enter is left to the caller to
+    // report.
+    bool ChangeWorkingFolder(const std::string& folder, bool report_refusal = true);
 
     bool PutFile(const std::string& local_path,
                  const std::string& folder,
@@ -139,8 +141,8 @@ protected:
 private:
     // One connection and log-in, plain or over TLS; the client's failures are thrown.
     void ConnectClient(bool secure);
-    // Ends the connection, if any, reporting the statuses; the session is freed.
-    void CloseClient();
+    // Ends the connection, if any, reporting the statuses when asked; the session is freed.
+    void CloseClient(bool report = true);
     // After a transfer that failed on the network (not a refusal by the server): ends the
     // connection at once, without waiting for replies that may never come.
     void DropBrokenConnection(const Poco::Exception& failure);
@@ -151,7 +153,8 @@ private:
     // Splits path at its last "\" and changes to the folder part; false on an empty name, an
     // unsafe name or a failed change.
     bool EnterFolderOf(const std::string& path, std::string* name);
-    // Keeps the code of a failure of the client as the last error, and its description.
+    // Keeps the code of a failure of the client as the last error, and its description; a
+    // failure after a stop request is the stop's, 12017.
     void StoreFailure(const Poco::Exception& failure);
     void Report(uint8_t type, const std::string& first, const Poco::Exception& failure);
     // Makes or removes the folder named by the last part of path; a failure writes failure

@@ -585,6 +585,19 @@ TEST_F(FtpIndyConnectTest, AListenerThatNeverGreetsFailsWithinTheConnectionTimeO
     server.Release();
 }
 
+// The worker frees the device after the run's final status, which must stay the run's last
+// line: the closing of the connection writes nothing.
+TEST_F(FtpIndyConnectTest, FreeingAConnectedDeviceWritesNothing)
+{
+    testing::ScriptedFtpServer server;
+    auto device = Device(server.Port());
+    ASSERT_TRUE(device->Open(site_, "u", "p", ""));
+    Written(20);
+    device.reset();
+    EXPECT_TRUE(log_.Take().empty());
+    EXPECT_TRUE(server.WaitForSessionsEnded(1, std::chrono::seconds(5)));
+}
+
 TEST_F(FtpIndyConnectTest, AnUnresolvableHostGivesTheSocketCodeAndOpenFails)
 {
     auto device = Device(21);

@@ -36,4 +36,11 @@ bool QelStorageDevice::RootReplaced()
     return false;
 }
 
+bool QelStorageDevice::GetExactFileDate(const std::string& /*folder*/,
+                                        const QelDirectoryEntry& /*listed*/,
+                                        TDateTime* /*date*/)
+{
+    return false;
+}
+
 }  // namespace vantrel

@@ -89,6 +89,12 @@ public:
     // The root given to KeepWithin is no longer the folder it was then: the device has refused
     // every operation on it since, and the run must end. False unless a kind holds its root.
     virtual bool RootReplaced();
+    // The time of the file that `listed`, an entry of this device's listing of folder, names,
+    // to the second where the listing gives less, as a compare time like the entry's Date.
+    // False when the device cannot tell, which unless a kind knows better it cannot.
+    virtual bool GetExactFileDate(const std::string& folder,
+                                  const QelDirectoryEntry& listed,
+                                  TDateTime* date);
 };
 
 }  // namespace vantrel

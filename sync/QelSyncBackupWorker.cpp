@@ -1,6 +1,7 @@
 #include "sync/QelSyncBackupWorker.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string_view>
@@ -903,7 +904,7 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
         if (Flags->ExplainCopy) {
             Report(kMsgInformation, "File does not exist at server");
         }
-    } else if (s.Date > d->Date) {
+    } else if (NewerThanServerCopy(folder, s, *d)) {
         copy = true;
         if (Flags->ExplainCopy) {
             Report(kMsgInformation, "File (" + platform::FormatDateTime("c", s.Date) +
@@ -991,6 +992,31 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
     }
     ++status_.FilesProcessed;
     return SyncOk;
+}
+
+bool QelSyncBackupWorker::NewerThanServerCopy(const std::string& folder,
+                                              const QelDirectoryEntry& s,
+                                              const QelDirectoryEntry& d)
+{
+    constexpr double kMinute = 1.0 / (24 * 60);
+    if (s.Date <= d.Date) {
+        return false;
+    }
+    const double seconds = std::fmod(d.Date2 * 24 * 60 * 60, 60.0);
+    const bool whole_minute = seconds < 0.001 || seconds > 59.999;
+    // Turbo's stand-in for a folder it did not list carries the source's own times: there is
+    // no server copy to ask about.
+    if (!whole_minute || s.Date >= d.Date + kMinute || d.Date2 == s.Date2) {
+        return true;
+    }
+    const bool sizes_differ = SizeKnown(s) && SizeKnown(d) && Size(s) != Size(d);
+    if (sizes_differ && !Flags->DatesOnly &&
+        !(DestinationDevice->SupportsTransferModes() && IsTextFile(s.Name))) {
+        return true;
+    }
+    TDateTime exact = 0;
+    return !DestinationDevice->GetExactFileDate(DestinationRoot + folder, d, &exact) ||
+           s.Date > exact;
 }
 
 bool QelSyncBackupWorker::CopyFile(const std::string& folder,

@@ -121,6 +121,13 @@ private:
     // delete: most likely a share that is not mounted, which must not empty the published site.
     bool EmptySourceWouldEmptyDestination(const QelDirectoryList& src,
                                           const QelDirectoryList& dst) const;
+    // The source file is newer than the server's copy d. A listing that gives its times to the
+    // minute puts a copy uploaded in that minute at its start: a source time inside the listed
+    // minute is newer only by the copy's exact time, where the device gives one and the sizes
+    // do not tell the copy apart anyway.
+    bool NewerThanServerCopy(const std::string& folder,
+                             const QelDirectoryEntry& s,
+                             const QelDirectoryEntry& d);
     void ObsoletePass(const std::string& folder,
                       const QelDirectoryList& src,
                       const QelDirectoryList& dst);

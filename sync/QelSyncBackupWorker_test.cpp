@@ -259,6 +259,49 @@ TEST_F(QelSyncBackupWorkerTest, FilesAreCopiedWhenMissingNewerOrOfAnotherSize)
     EXPECT_FALSE(Logged("msg 14 Copying file resized.bin"));
 }
 
+TEST_F(QelSyncBackupWorkerTest, ASourceTimeInsideTheListedMinuteIsNewerOnlyByTheExactTime)
+{
+    DestinationIsAServer();
+    flags_.TextFiles = {"*.txt"};
+    // The server lists its copies at the start of a minute; it wrote them 30 s into it.
+    constexpr TDateTime kSecond = 1.0 / 86400;
+    const TDateTime minute = 45000 + 600.0 / 1440;
+    const TDateTime written = minute + 30 * kSecond;
+    struct Case
+    {
+        const char* name;
+        const char* source;
+        TDateTime source_date;
+        const char* destination;
+        TDateTime listed;
+        TDateTime exact;  // 0: the server does not tell
+        bool asked;
+        bool copied;
+    };
+    const TDateTime before = minute + 10 * kSecond;
+    const Case kCases[] = {
+        {"edited-before-upload.bin", "ab", before, "ab", minute, written, true, false},
+        {"edited-after-upload.bin", "ab", minute + 50 * kSecond, "ab", minute, written, true, true},
+        // A text upload may change the size: only the time tells.
+        {"edited-before-upload.txt", "a\r\n", before, "a\n", minute, written, true, false},
+        {"no-exact-time.bin", "ab", before, "ab", minute, 0, true, true},
+        {"after-the-minute.bin", "ab", minute + 70 * kSecond, "ab", minute, written, false, true},
+        {"other-size.bin", "ab", before, "abc", minute, written, false, true},
+        {"listed-with-seconds.bin", "ab", before, "ab", minute + 5 * kSecond, written, false, true},
+    };
+    for (const auto& c : kCases) {
+        src_->AddFile(std::string("\\src\\") + c.name, c.source, c.source_date);
+        dst_->AddFile(std::string("\\dst\\") + c.name, c.destination, c.listed);
+        dst_->Node(std::string("\\dst\\") + c.name)->exact_date = c.exact;
+    }
+    Run();
+    for (const auto& c : kCases) {
+        EXPECT_EQ(c.asked, Logged(std::string("dst.GetExactFileDate(\\dst, ") + c.name + ")"))
+            << c.name;
+        EXPECT_EQ(c.copied, Logged(std::string("msg 14 Copying file ") + c.name)) << c.name;
+    }
+}
+
 TEST_F(QelSyncBackupWorkerTest, ExplainCopyGivesTheReason)
 {
     DestinationIsAServer();

@@ -162,6 +162,7 @@ protected:
     void Publish(int delete_old_files = 0, bool succeeds = true)
     {
         output_.lines.clear();
+        output_.types.clear();
         site_.DeleteOldFiles = static_cast<uint8_t>(delete_old_files);
         site_.AsciiFiles = {"*.html", "*.txt"};
         FillSyncFlags(site_, turbo_, &flags_);
@@ -170,11 +171,19 @@ protected:
         // As the main window sets them: the server type is asked at every connection.
         std::unique_ptr<FtpStorageDevice> ftp =
             MakeDevice(FtpStorageDevice::kFlagQuietTimeout | FtpStorageDevice::kFlagAskSyst);
-        ASSERT_TRUE(ftp->Open(kRoot, server_->User(), server_->Password(), ""))
+        ASSERT_TRUE(ftp->Open(root_, server_->User(), server_->Password(), ""))
             << ::testing::PrintToString(output_.lines);
         std::unique_ptr<QelStorageDevice> destination = std::move(ftp);
-        worker_.Synchronise(sandbox_.SystemPath("src"), source, kRoot, destination, flags_);
+        worker_.Synchronise(sandbox_.SystemPath("src"), source, root_, destination, flags_);
         EXPECT_EQ(!succeeds, flags_.Failed.load()) << ::testing::PrintToString(output_.lines);
+    }
+
+    // The warnings and errors of the last run.
+    int Complaints() const
+    {
+        return static_cast<int>(std::count_if(
+            output_.types.begin(), output_.types.end(),
+            [](QelSyncMessageType type) { return type == kMsgWarning || type == kMsgError; }));
     }
 
     // Every file and folder below a local root; text files with their CRs dropped, since a
@@ -256,6 +265,8 @@ protected:
 
     static constexpr std::time_t kOld = 1'500'000'000;
     static constexpr const char* kRoot = "ftp:\\\\127.0.0.1\\site";
+    // The web site's destination.
+    std::string root_ = kRoot;
 
     testing::ScriptedMessageBoxes boxes_;
     std::unique_ptr<testing::FtpTestServer> server_;
@@ -326,6 +337,27 @@ TEST_P(FtpServerPublishTest, ASlowFirstUploadReadsTheServersClockAndTheNextRunCo
     // The server's clock is ours, and both servers list in GMT.
     const double offset_seconds = drift_ * 86400 + platform::LocalOffsetSecondsNow();
     EXPECT_NEAR(0, offset_seconds, 2);
+    Publish();
+    EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+}
+
+TEST_P(FtpServerPublishTest, AnEditInsideTheListedMinuteIsPublishedOnlyWhenMadeAfterTheUpload)
+{
+    // A minute an hour ago, which listings give to the minute; the copies are written 30 s into
+    // it, one file edited 20 s before that and one (to the same size) 20 s after.
+    const std::time_t minute = (std::time(nullptr) - 3600) / 60 * 60;
+    sandbox_.WriteFile("src/before.bin", "before", minute + 10);
+    sandbox_.WriteFile("src/after.bin", "after", minute + 10);
+    sandbox_.WriteFile("src/page.html", "<p>page</p>\n", minute + 10);
+    Publish();
+    ASSERT_EQ(3, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+    for (const char* name : {"before.bin", "after.bin", "page.html"}) {
+        fs::last_write_time(server_->SiteLocalPath(name), ToFileTime(minute + 30));
+    }
+    sandbox_.WriteFile("src/after.bin", "AFTER", minute + 50);
+    Publish();
+    EXPECT_EQ(1, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ("AFTER", ReadAll(server_->SiteLocalPath("after.bin")));
     Publish();
     EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
 }
@@ -528,6 +560,65 @@ TEST_P(FtpServerPublishTest, LinksOnTheServerAreRemovedNeverFollowed)
         EXPECT_FALSE(fs::is_symlink(server_->SiteLocalPath(name))) << name;
     }
     EXPECT_SAME_TREE(Source(), Server());
+}
+
+TEST_P(FtpServerPublishTest, AFolderTheServerHidesIsPublishedIntoOnEveryRun)
+{
+    // The treatment found by making the folder, or still unknown (as a site published by an
+    // earlier version has it).
+    for (const bool treatment_unknown : {false, true}) {
+        SCOPED_TRACE(treatment_unknown ? "treatment unknown" : "treatment found");
+        for (const auto& entry : fs::directory_iterator(server_->SiteLocalPath())) {
+            fs::remove_all(entry.path());
+        }
+        fs::remove_all(sandbox_.Path("src"));
+        dots_ = TDotFileState();
+        turbo_ = false;
+        sandbox_.WriteFile("src/index.html", "<p>index</p>\n", kOld);
+        sandbox_.WriteFile("src/.well-known/acme.txt", "token\n", kOld);
+        sandbox_.WriteFile("src/.well-known/sub/key.bin", "key", kOld);
+        Publish();
+        if (treatment_unknown) {
+            dots_ = TDotFileState();
+        }
+        Publish();
+        EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+        EXPECT_EQ(0, Complaints()) << ::testing::PrintToString(output_.lines);
+        if (!treatment_unknown) {
+            // The listing found the folder: it was not made again.
+            EXPECT_EQ(0, worker_.Status().FoldersCreated);
+        }
+        sandbox_.WriteFile("src/.well-known/acme.txt", "token, changed\n", kOld + 86400);
+        Publish(1);
+        EXPECT_EQ(1, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+        EXPECT_SAME_TREE(Source(), Server());
+
+        // Turbo lists the root, where a file was added, and goes into the folder unlisted.
+        sandbox_.SetFolderTimes("src", kOld);
+        turbo_ = true;
+        site_.Status = StatusPublished;
+        site_.LastPublished = FileTimeToLocalDateTime(
+            platform::FileTime::FromValue((kOld + 500 + 11'644'473'600ULL) * 10'000'000ULL));
+        sandbox_.WriteFile("src/new.html", "<p>new</p>\n");
+        sandbox_.WriteFile("src/.well-known/acme.txt", "token, changed again\n");
+        Publish(1);
+        EXPECT_EQ(2, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+        EXPECT_SAME_TREE(Source(), Server());
+    }
+}
+
+TEST_P(FtpServerPublishTest, AMissingDestinationFolderIsMadeWithoutAComplaint)
+{
+    sandbox_.WriteFile("src/index.html", "<p>index</p>\n", kOld);
+    root_ = std::string(kRoot) + "\\new";
+    Publish();
+    EXPECT_EQ(0, Complaints()) << ::testing::PrintToString(output_.lines);
+    EXPECT_SAME_TREE(Source(), TreeOf(server_->SiteLocalPath("new")));
+
+    // A folder that cannot be made is still an error.
+    root_ = std::string(kRoot) + "\\no\\new";
+    Publish(0, false);
+    EXPECT_LE(1, Complaints()) << ::testing::PrintToString(output_.lines);
 }
 
 TEST_P(FtpServerPublishTest, ALineBreakOrNulInASettingSendsNothing)

@@ -415,6 +415,21 @@ bool MemoryStorageDevice::SetReadOnly(const std::string& folder,
     return true;
 }
 
+bool MemoryStorageDevice::GetExactFileDate(const std::string& folder,
+                                           const QelDirectoryEntry& listed,
+                                           TDateTime* date)
+{
+    if (!Call("GetExactFileDate(" + folder + ", " + listed.Name + ")")) {
+        return false;
+    }
+    const MemoryNode* node = Node(Join(folder, listed.Name));
+    if (node == nullptr || node->exact_date == 0) {
+        return false;
+    }
+    *date = node->exact_date;
+    return true;
+}
+
 bool MemoryStorageDevice::SetFileDate(const std::string& folder,
                                       const std::string& name,
                                       TDateTime date)

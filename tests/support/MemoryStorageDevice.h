@@ -20,6 +20,8 @@ struct MemoryNode
     bool read_only = false;
     bool size_unknown = false;
     std::string permission;
+    // What GetExactFileDate gives, as a server's MDTM would; 0 when the device cannot tell.
+    TDateTime exact_date = 0;
 };
 
 // The shared record of a test: every device call and every sink message, in the order they
@@ -100,6 +102,9 @@ public:
                      bool read_only,
                      bool force) override;
     bool SetFileDate(const std::string& folder, const std::string& name, TDateTime date) override;
+    bool GetExactFileDate(const std::string& folder,
+                          const QelDirectoryEntry& listed,
+                          TDateTime* date) override;
 
 private:
     // Logs the call; false when it is to fail.

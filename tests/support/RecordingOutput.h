@@ -40,8 +40,11 @@ public:
     void Write(QelSyncMessageType type, const std::string& text) override
     {
         lines.push_back(FormatMessage(type, text));
+        types.push_back(type);
     }
     std::vector<std::string> lines;
+    // The type of each line.
+    std::vector<QelSyncMessageType> types;
 };
 
 // The log that a test's recording sinks share.
