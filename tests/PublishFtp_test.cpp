@@ -502,6 +502,7 @@ TEST_P(FtpServerPublishTest, TextFilesArriveWholeAndACopyCutShortIsSentAgain)
     sandbox_.WriteFile("src/lf.html", lf, kOld);
     sandbox_.WriteFile("src/stored-with-crlf.html", lf, kOld);
     sandbox_.WriteFile("src/crlf.txt", crlf, kOld);
+    sandbox_.WriteFile("src/crlf-cut-a-little.txt", crlf, kOld);
     // LF text already has a UNIX server's line ends and travels byte for byte; CR LF text is
     // converted where the server converts (pyftpdlib) and stored as sent where it does not.
     const std::string crlf_on_server = server_->Family() == "vsftpd" ? crlf : lf;
@@ -519,8 +520,14 @@ TEST_P(FtpServerPublishTest, TextFilesArriveWholeAndACopyCutShortIsSentAgain)
     }
     std::ofstream(server_->SiteLocalPath("stored-with-crlf.html"), std::ios::binary) << crlf;
     fs::last_write_time(server_->SiteLocalPath("stored-with-crlf.html"), now);
+    // Cut by fewer bytes than the page has CR LF pairs: where the server stores text as sent,
+    // still larger than the page with its line ends made LF.
+    const std::string cut_a_little = server_->SiteLocalPath("crlf-cut-a-little.txt");
+    fs::resize_file(cut_a_little, fs::file_size(cut_a_little) - 100);
+    fs::last_write_time(cut_a_little, now);
     Publish();
-    EXPECT_EQ(3, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ(4, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ(crlf_on_server, on_server("crlf-cut-a-little.txt"));
     EXPECT_EQ(lf, on_server("lf.html"));
     EXPECT_EQ(lf, on_server("stored-with-crlf.html"));
     EXPECT_EQ(crlf_on_server, on_server("crlf.txt"));
