@@ -180,8 +180,8 @@ int32_t NumberFromStore(const PublicationSetting& setting, int32_t stored)
         case SettingKind::kIntegerFlag:
             return stored == 1 ? 1 : 0;
         default:
-            // A port outside 1 to 65535 (a damaged or edited value) is no port: the default, not
-            // its low 16 bits.
+            // A number out of its range (a damaged or edited value) loads as the default: a port
+            // beyond 65535 is no port, not its low 16 bits.
             return stored >= b.min && stored <= b.max ? stored : b.default_value;
     }
 }
@@ -627,8 +627,6 @@ void QelPublicationList::Load()
             vendor.MoveKey(kOlderKey, kCurrentKey);
         }
     }
-    // A file that cannot be read must not pass for one without web sites: the user would be
-    // sent through the first-start wizard, and what it made would never be stored.
     // The key and the stored name of each definition.
     std::vector<std::pair<std::string, std::string>> stored_names;
     store_->BeginReadPass();
@@ -637,6 +635,8 @@ void QelPublicationList::Load()
             stored_names.emplace_back(key_name, store_->ReadString(key_name, kNameValue));
         }
     }
+    // A file that cannot be read must not pass for one without web sites: the user would be
+    // sent through the first-start wizard, and what it made would never be stored.
     const uint32_t read_error = store_->EndReadPass();
     if (read_error != 0 || !platform::RegistryFault().empty()) {
         items_.clear();

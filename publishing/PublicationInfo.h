@@ -40,11 +40,12 @@ inline constexpr char kDefaultIgnoreFiles[] = "thumbs.db";
 // The tag of the temporary names of a web site that uploads under them.
 inline constexpr char kTemporaryNameTag[] = "qvr";
 
-// The bounds of a web site's texts and pattern lists (in their stored form): far beyond what
-// anyone types, small enough that no value makes every start slow and large. They hold where
-// values enter: the configuration dialog's Save, the wizard's Finish and the import refuse a
-// definition beyond them (ValuesBeyondBounds) and say which value. A stored value loads as it
-// is, whatever its size: the program, or an earlier version of it, may have stored it.
+// The bounds of a web site's texts and pattern lists (in their stored form), which
+// kPublicationSettings gives each of them: far beyond what anyone types, small enough that no
+// value makes every start slow and large. They hold where values enter: the configuration
+// dialog's Save, the wizard's Finish and the import refuse a definition beyond them
+// (ValuesBeyondBounds) and say which value. A stored value loads as it is, whatever its size:
+// the program, or an earlier version of it, may have stored it.
 inline constexpr size_t kSettingTextBytesAtMost = 4096;
 inline constexpr size_t kPatternListBytesAtMost = 64 * 1024;
 inline constexpr size_t kPatternItemsAtMost = 1000;
