@@ -129,13 +129,12 @@ bool ParseSeconds(const char* text, TDateTime* date)
 }
 
 // The state file's values bear the names of the web site's stored values, and read as those do.
-constexpr const PublicationSetting& kLastPublishedValue =
-    PublicationSettingOf<&QelPublication::LastPublished>();
-constexpr const PublicationSetting& kStatusValue = PublicationSettingOf<&QelPublication::Status>();
+constexpr const PublicationSetting& kLastPublishedValue = PublicationSettingNamed("LastPublished");
+constexpr const PublicationSetting& kStatusValue = PublicationSettingNamed("Status");
 constexpr const PublicationSetting& kServerTimeDriftValue =
-    PublicationSettingOf<&QelPublication::ServerTimeDrift>();
+    PublicationSettingNamed("ServerTimeDrift");
 constexpr const PublicationSetting& kDotFileTreatmentValue =
-    PublicationSettingOf<&TDotFileState::Treatment>();
+    PublicationSettingNamed("DotFileTreatment");
 
 // What a web site definition keeps across runs, as far as a run needs it.
 struct SiteState
@@ -251,8 +250,7 @@ int Main(int argc, char** argv)
         } else if (arg == "--port" && has_value) {
             char* end = nullptr;
             port = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || port < 0 ||
-                port > PublicationSettingOf<&QelPublication::FtpPort>().bounds.max) {
+            if (*end != '\0' || port < 0 || port > PublicationSettingNamed("FtpPort").bounds.max) {
                 Usage();
                 return 2;
             }

@@ -38,10 +38,9 @@ constexpr uint32_t kMbExclamationOk = platform::kMbIconExclamation | platform::k
 const QString kAnyLan = QStringLiteral("Any/LAN connection");
 const QString kLanOnly = QStringLiteral("LAN only");
 constexpr const PublicationSetting& kConnectionTimeout =
-    PublicationSettingOf<&QelPublication::ConnectionTimeout>();
-constexpr const PublicationSetting& kGeneralTimeout =
-    PublicationSettingOf<&QelPublication::GeneralTimeout>();
-constexpr int32_t kHighestPort = PublicationSettingOf<&QelPublication::FtpPort>().bounds.max;
+    PublicationSettingNamed("ConnectionTimeout");
+constexpr const PublicationSetting& kGeneralTimeout = PublicationSettingNamed("GeneralTimeout");
+constexpr int32_t kHighestPort = PublicationSettingNamed("FtpPort").bounds.max;
 
 QString Q(const std::string& text)
 {

@@ -268,6 +268,23 @@ void SaveSetting(const PublicationSetting& setting, QelPublication& p, SectionWr
     }
 }
 
+void SetDefault(const PublicationSetting& setting, QelPublication& p)
+{
+    switch (setting.kind) {
+        case SettingKind::kText:
+            setting.text.set(p, setting.default_text);
+            return;
+        case SettingKind::kList:
+            setting.list.set(p, CommaTextItems(setting.default_text));
+            return;
+        case SettingKind::kDate:
+            setting.date.set(p, 0);
+            return;
+        default:
+            setting.number.set(p, setting.bounds.default_value);
+    }
+}
+
 void CopySetting(const PublicationSetting& setting, const QelPublication& from, QelPublication& to)
 {
     switch (setting.kind) {
@@ -449,9 +466,8 @@ bool QelPublication::LoadFrom(const std::string& section, TQelRegistry& store, b
         Status = StatusInterrupted;
     }
     // An account of a failure, not a setting: what is beyond the bound is cut.
-    const size_t error_bytes = PublicationSettingOf<&QelPublication::LastErrorText>().bytes_at_most;
-    if (LastErrorText.size() > error_bytes) {
-        LastErrorText.resize(error_bytes);
+    if (LastErrorText.size() > kSettingTextBytesAtMost) {
+        LastErrorText.resize(kSettingTextBytesAtMost);
     }
     return true;
 }
@@ -794,6 +810,13 @@ bool QelPublicationList::AddNew(const std::string& name,
                                 bool list_only)
 {
     auto definition = std::make_unique<QelPublication>();
+    // Every value at its default, but the wizard's web site ignores no files and uploads updated
+    // files after the new ones.
+    for (const PublicationSetting& setting : kPublicationSettings) {
+        SetDefault(setting, *definition);
+    }
+    definition->IgnoreFiles.clear();
+    definition->UploadModifiedNow = false;
     definition->SetName(name);
     definition->Source = source;
     definition->Server = server;
@@ -802,11 +825,6 @@ bool QelPublicationList::AddNew(const std::string& name,
     definition->Connection = connection;
     definition->ConnectionType = connection_type;
     definition->DeleteOldFiles = list_only ? 2 : delete_old ? 1 : 0;
-    definition->AsciiFiles = CommaTextItems(kDefaultAsciiFiles);
-    definition->GeneralTimeout =
-        PublicationSettingOf<&QelPublication::GeneralTimeout>().bounds.default_value;
-    definition->ConnectionTimeout =
-        PublicationSettingOf<&QelPublication::ConnectionTimeout>().bounds.default_value;
     return Add(definition);
 }
 

@@ -266,14 +266,9 @@ struct PublicationSetting
         int32_t (*get)(const QelPublication&) = nullptr;
         void (*set)(QelPublication&, int32_t) = nullptr;
     } number{};
-    // Tells PublicationSettingOf which member this is.
-    const void* member = nullptr;
 };
 
 namespace setting_access {
-
-template <auto member>
-inline constexpr char kMemberTag = 0;
 
 template <auto member>
 const std::string& GetText(const QelPublication& p)
@@ -327,7 +322,6 @@ constexpr PublicationSetting TextSetting(const char* name,
     setting.bytes_at_most = kSettingTextBytesAtMost;
     setting.shown_as = shown_as;
     setting.text = {setting_access::GetText<member>, setting_access::SetText<member>};
-    setting.member = &setting_access::kMemberTag<member>;
     return setting;
 }
 
@@ -343,7 +337,6 @@ constexpr PublicationSetting ListSetting(const char* name,
     setting.items_at_most = kPatternItemsAtMost;
     setting.shown_as = shown_as;
     setting.list = {setting_access::GetList<member>, setting_access::SetList<member>};
-    setting.member = &setting_access::kMemberTag<member>;
     return setting;
 }
 
@@ -353,7 +346,6 @@ constexpr PublicationSetting DateSetting(const char* name, uint16_t flags, DateB
     PublicationSetting setting{.name = name, .kind = SettingKind::kDate, .flags = flags};
     setting.date_bounds = bounds;
     setting.date = {setting_access::GetDate<member>, setting_access::SetDate<member>};
-    setting.member = &setting_access::kMemberTag<member>;
     return setting;
 }
 
@@ -365,7 +357,6 @@ constexpr PublicationSetting NumberSetting(const char* name,
 {
     PublicationSetting setting{.name = name, .kind = kind, .flags = flags, .bounds = bounds};
     setting.number = {setting_access::GetNumber<member>, setting_access::SetNumber<member>};
-    setting.member = &setting_access::kMemberTag<member>;
     return setting;
 }
 
@@ -393,7 +384,6 @@ constexpr PublicationSetting DotFileTreatmentSetting()
                       [](QelPublication& p, int32_t value) {
                           p.DotFileState.Treatment = static_cast<uint8_t>(value);
                       }};
-    setting.member = &setting_access::kMemberTag<&TDotFileState::Treatment>;
     return setting;
 }
 
@@ -503,13 +493,12 @@ inline constexpr PublicationSetting kPublicationSettings[] = {
         "the text files"),
 };
 
-// The entry of a member of the definition, found while compiling: a member the table does not
-// hold does not compile.
-template <auto member>
-consteval const PublicationSetting& PublicationSettingOf()
+// The entry of a value name, found while compiling: a name the table does not hold does not
+// compile.
+consteval const PublicationSetting& PublicationSettingNamed(std::string_view name)
 {
     for (const PublicationSetting& setting : kPublicationSettings) {
-        if (setting.member == &setting_access::kMemberTag<member>) {
+        if (name == setting.name) {
             return setting;
         }
     }
