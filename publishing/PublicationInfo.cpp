@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
-#include <limits>
-#include <tuple>
+#include <iterator>
+#include <string_view>
 
 #include "foundation/NumericFunctions.h"
 #include "foundation/QelStringFunctions.h"
@@ -457,7 +456,7 @@ bool QelPublication::LoadFrom(const std::string& section, TQelRegistry& store, b
         return false;
     }
     for (const PublicationSetting& setting : kPublicationSettings) {
-        if (setting.name != kNameValue) {
+        if (std::string_view(setting.name) != kNameValue) {
             LoadSetting(setting, store, section, *this);
         }
     }
