@@ -268,51 +268,7 @@ struct PublicationSetting
     } number{};
 };
 
-namespace setting_access {
-
-template <auto member>
-const std::string& GetText(const QelPublication& p)
-{
-    return p.*member;
-}
-template <auto member>
-void SetText(QelPublication& p, const std::string& value)
-{
-    p.*member = value;
-}
-template <auto member>
-const std::vector<std::string>& GetList(const QelPublication& p)
-{
-    return p.*member;
-}
-template <auto member>
-void SetList(QelPublication& p, std::vector<std::string> items)
-{
-    p.*member = std::move(items);
-}
-template <auto member>
-TDateTime GetDate(const QelPublication& p)
-{
-    return p.*member;
-}
-template <auto member>
-void SetDate(QelPublication& p, TDateTime value)
-{
-    p.*member = value;
-}
-template <auto member>
-int32_t GetNumber(const QelPublication& p)
-{
-    return static_cast<int32_t>(p.*member);
-}
-template <auto member>
-void SetNumber(QelPublication& p, int32_t value)
-{
-    p.*member = static_cast<std::remove_reference_t<decltype(p.*member)>>(value);
-}
-
-}  // namespace setting_access
-
+// The entries of kPublicationSettings, by kind, each reaching its value through `member`.
 template <auto member>
 constexpr PublicationSetting TextSetting(const char* name,
                                          uint16_t flags,
@@ -321,7 +277,8 @@ constexpr PublicationSetting TextSetting(const char* name,
     PublicationSetting setting{.name = name, .kind = SettingKind::kText, .flags = flags};
     setting.bytes_at_most = kSettingTextBytesAtMost;
     setting.shown_as = shown_as;
-    setting.text = {setting_access::GetText<member>, setting_access::SetText<member>};
+    setting.text = {[](const QelPublication& p) -> const std::string& { return p.*member; },
+                    [](QelPublication& p, const std::string& text) { p.*member = text; }};
     return setting;
 }
 
@@ -336,7 +293,9 @@ constexpr PublicationSetting ListSetting(const char* name,
     setting.bytes_at_most = kPatternListBytesAtMost;
     setting.items_at_most = kPatternItemsAtMost;
     setting.shown_as = shown_as;
-    setting.list = {setting_access::GetList<member>, setting_access::SetList<member>};
+    setting.list = {
+        [](const QelPublication& p) -> const std::vector<std::string>& { return p.*member; },
+        [](QelPublication& p, std::vector<std::string> items) { p.*member = std::move(items); }};
     return setting;
 }
 
@@ -345,7 +304,8 @@ constexpr PublicationSetting DateSetting(const char* name, uint16_t flags, DateB
 {
     PublicationSetting setting{.name = name, .kind = SettingKind::kDate, .flags = flags};
     setting.date_bounds = bounds;
-    setting.date = {setting_access::GetDate<member>, setting_access::SetDate<member>};
+    setting.date = {[](const QelPublication& p) -> TDateTime { return p.*member; },
+                    [](QelPublication& p, TDateTime date) { p.*member = date; }};
     return setting;
 }
 
@@ -356,7 +316,11 @@ constexpr PublicationSetting NumberSetting(const char* name,
                                            NumberBounds bounds)
 {
     PublicationSetting setting{.name = name, .kind = kind, .flags = flags, .bounds = bounds};
-    setting.number = {setting_access::GetNumber<member>, setting_access::SetNumber<member>};
+    setting.number = {[](const QelPublication& p) { return static_cast<int32_t>(p.*member); },
+                      [](QelPublication& p, int32_t number) {
+                          p.*member =
+                              static_cast<std::remove_reference_t<decltype(p.*member)>>(number);
+                      }};
     return setting;
 }
 
