@@ -128,6 +128,14 @@ bool ParseSeconds(const char* text, TDateTime* date)
     return true;
 }
 
+// The state file's values bear the names of the web site's stored values, and read as those do.
+constexpr const PublicationSetting& kLastPublishedValue = PublicationSettingNamed("LastPublished");
+constexpr const PublicationSetting& kStatusValue = PublicationSettingNamed("Status");
+constexpr const PublicationSetting& kServerTimeDriftValue =
+    PublicationSettingNamed("ServerTimeDrift");
+constexpr const PublicationSetting& kDotFileTreatmentValue =
+    PublicationSettingNamed("DotFileTreatment");
+
 // What a web site definition keeps across runs, as far as a run needs it.
 struct SiteState
 {
@@ -144,15 +152,15 @@ SiteState ReadState(const std::string& path)
     for (std::string line; std::getline(in, line);) {
         const std::string key = Before(line, "=");
         const std::string value = After(line, "=");
-        if (key == "LastPublished") {
+        if (key == kLastPublishedValue.name) {
             state.LastPublished = std::strtod(value.c_str(), nullptr);
-        } else if (key == "Status") {
+        } else if (key == kStatusValue.name) {
             state.Status = std::atoi(value.c_str());
-        } else if (key == "ServerTimeDrift") {
+        } else if (key == kServerTimeDriftValue.name) {
             // An offset no measurement keeps is measured again, as a web site's stored one is.
             const TDateTime drift = std::strtod(value.c_str(), nullptr);
-            state.ServerTimeDrift = IsMeasurableTimeDrift(drift) ? drift : 0;
-        } else if (key == "DotFileTreatment") {
+            state.ServerTimeDrift = kServerTimeDriftValue.date_bounds.holds(drift) ? drift : 0;
+        } else if (key == kDotFileTreatmentValue.name) {
             state.DotFileTreatment = std::atoi(value.c_str());
         }
     }
@@ -163,9 +171,9 @@ void WriteState(const std::string& path, const SiteState& state)
 {
     std::ofstream out(path, std::ios::trunc);
     char text[256];
-    std::snprintf(text, sizeof text,
-                  "LastPublished=%.17g\nStatus=%d\nServerTimeDrift=%.17g\nDotFileTreatment=%d\n",
-                  state.LastPublished, state.Status, state.ServerTimeDrift, state.DotFileTreatment);
+    std::snprintf(text, sizeof text, "%s=%.17g\n%s=%d\n%s=%.17g\n%s=%d\n", kLastPublishedValue.name,
+                  state.LastPublished, kStatusValue.name, state.Status, kServerTimeDriftValue.name,
+                  state.ServerTimeDrift, kDotFileTreatmentValue.name, state.DotFileTreatment);
     out << text;
 }
 
@@ -242,7 +250,7 @@ int Main(int argc, char** argv)
         } else if (arg == "--port" && has_value) {
             char* end = nullptr;
             port = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || port < 0 || port > 65535) {
+            if (*end != '\0' || port < 0 || port > PublicationSettingNamed("FtpPort").bounds.max) {
                 Usage();
                 return 2;
             }

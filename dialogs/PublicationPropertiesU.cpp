@@ -37,8 +37,10 @@ namespace {
 constexpr uint32_t kMbExclamationOk = platform::kMbIconExclamation | platform::kMbOk;
 const QString kAnyLan = QStringLiteral("Any/LAN connection");
 const QString kLanOnly = QStringLiteral("LAN only");
-constexpr int kDefaultConnectionTimeout = 30;
-constexpr int kDefaultGeneralTimeout = 20;
+constexpr const PublicationSetting& kConnectionTimeout =
+    PublicationSettingNamed("ConnectionTimeout");
+constexpr const PublicationSetting& kGeneralTimeout = PublicationSettingNamed("GeneralTimeout");
+constexpr int32_t kHighestPort = PublicationSettingNamed("FtpPort").bounds.max;
 
 QString Q(const std::string& text)
 {
@@ -426,8 +428,8 @@ QWidget* TPublicationProperties::BuildFtpPage()
     auto* timeouts = Named(new QGroupBox(QStringLiteral("Timeout Settings")), "grpTimeouts");
     edt_ConnectionTimeout = Named(new VSpinEdit, "edt_ConnectionTimeout");
     edt_GeneralTimeout = Named(new VSpinEdit, "edt_GeneralTimeout");
-    edt_ConnectionTimeout->setRange(10, 60);
-    edt_GeneralTimeout->setRange(10, 60);
+    edt_ConnectionTimeout->setRange(kConnectionTimeout.bounds.min, kConnectionTimeout.bounds.max);
+    edt_GeneralTimeout->setRange(kGeneralTimeout.bounds.min, kGeneralTimeout.bounds.max);
     btn_DefaultConnectionTimeout =
         Named(new QPushButton(QStringLiteral("Default")), "btn_DefaultConnectionTimeout");
     btn_DefaultTimeouts = Named(new QPushButton(QStringLiteral("Default")), "btn_DefaultTimeouts");
@@ -449,9 +451,9 @@ QWidget* TPublicationProperties::BuildFtpPage()
             [this](bool checked) { EditPortNumber->setEnabled(checked); });
     connect(EditPortNumber, &QLineEdit::textChanged, this, [this] { EditPortNumber_OnChange(); });
     connect(btn_DefaultConnectionTimeout, &QPushButton::clicked, this,
-            [this] { edt_ConnectionTimeout->setValue(kDefaultConnectionTimeout); });
+            [this] { edt_ConnectionTimeout->setValue(kConnectionTimeout.bounds.default_value); });
     connect(btn_DefaultTimeouts, &QPushButton::clicked, this,
-            [this] { edt_GeneralTimeout->setValue(kDefaultGeneralTimeout); });
+            [this] { edt_GeneralTimeout->setValue(kGeneralTimeout.bounds.default_value); });
     return page;
 }
 
@@ -743,9 +745,9 @@ std::unique_ptr<QelPublication> TPublicationProperties::Execute(const QelPublica
     edt_password2->setText(Q(site.Password));
     setWindowTitle(QStringLiteral("Properties for ") + Q(site.GetName()));
 
-    const bool custom_port = site.FtpPort != 0 && site.FtpPort != 21;
+    const bool custom_port = site.FtpPort != 0 && site.FtpPort != kStandardFtpPort;
     (custom_port ? rdoCustomFtpPort : rdoFtpPortDefault)->setChecked(true);
-    EditPortNumber->setText(custom_port ? QString::number(site.FtpPort) : QStringLiteral("21"));
+    EditPortNumber->setText(QString::number(custom_port ? site.FtpPort : kStandardFtpPort));
     EditPortNumber->setEnabled(custom_port);
 
     ShowInformation();
@@ -908,13 +910,13 @@ void TPublicationProperties::EditPortNumber_OnChange()
         }
         return;
     }
-    // A number above 65535 loses its leading digits: mod 100000, then if need be mod 10000. Only
-    // the last five digits decide either, so a number of any length is read safely.
+    // A number above the highest port loses its leading digits: mod 100000, then if need be mod
+    // 10000. Only the last five digits decide either, so a number of any length is read safely.
     bool ok = false;
     qulonglong v = digits.size() <= 18 ? digits.toULongLong(&ok) : 0;
-    if (!ok || v > 65535) {
+    if (!ok || v > kHighestPort) {
         v = digits.right(5).toULongLong() % 100000;
-        if (v > 65535) {
+        if (v > kHighestPort) {
             v %= 10000;
         }
     }
@@ -1009,7 +1011,7 @@ void TPublicationProperties::SaveButtonClick()
     if (rdoCustomFtpPort->isChecked() && !EditPortNumber->text().isEmpty()) {
         port = static_cast<uint16_t>(EditPortNumber->text().toUInt());
     }
-    site.FtpPort = port == 21 ? 0 : port;
+    site.FtpPort = port == kStandardFtpPort ? 0 : port;
 
     const QString connection = combo_connection->currentText();
     const bool dial_up = connection != kAnyLan && connection != kLanOnly;

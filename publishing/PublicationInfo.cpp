@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
-#include <limits>
-#include <tuple>
+#include <iterator>
+#include <string_view>
 
 #include "foundation/NumericFunctions.h"
 #include "foundation/QelStringFunctions.h"
@@ -150,16 +149,6 @@ public:
     {
         ok_ = ok_ && store_.WriteBool(section_, name, value);
     }
-    void StringOrDelete(const char* name, const std::string& value, bool write)
-    {
-        write ? String(name, value) : Delete(name);
-    }
-    void IntegerOrDelete(const char* name, int32_t value, bool write)
-    {
-        write ? Integer(name, value) : Delete(name);
-    }
-    // Writes true when on, else deletes the value.
-    void TrueOrDelete(const char* name, bool on) { on ? Bool(name, true) : Delete(name); }
     void Delete(const char* name)
     {
         if (ok_) {
@@ -173,6 +162,159 @@ private:
     std::string section_;
     bool ok_ = true;
 };
+
+// The value a stored number stands for, by the setting's kind and bounds.
+int32_t NumberFromStore(const PublicationSetting& setting, int32_t stored)
+{
+    const NumberBounds& b = setting.bounds;
+    switch (setting.kind) {
+        case SettingKind::kChoice: {
+            // A byte-sized choice is its low byte; one that no dialog makes (only a damaged file
+            // or a hand edit) loads as the default.
+            const int32_t low = stored & 0xFF;
+            return low >= b.min && low <= b.max ? low : b.default_value;
+        }
+        case SettingKind::kClamped:
+            return ClampSetting(stored, b.min, b.default_value, b.max);
+        case SettingKind::kIntegerFlag:
+            return stored == 1 ? 1 : 0;
+        default:
+            // A number out of its range (a damaged or edited value) loads as the default: a port
+            // beyond 65535 is no port, not its low 16 bits.
+            return stored >= b.min && stored <= b.max ? stored : b.default_value;
+    }
+}
+
+void LoadSetting(const PublicationSetting& setting,
+                 TQelRegistry& store,
+                 const std::string& section,
+                 QelPublication& p)
+{
+    const char* name = setting.name;
+    switch (setting.kind) {
+        case SettingKind::kText: {
+            const std::string text = store.ReadString(section, name);
+            setting.text.set(p, setting.flags & kScrambled
+                                    ? QelPublication::ScramblePassword(text, false)
+                                    : text);
+            return;
+        }
+        case SettingKind::kList:
+            // Only a missing value brings the default back; a stored empty list stays empty.
+            setting.list.set(p, setting.default_text[0] != '\0' && !store.ValueExists(section, name)
+                                    ? CommaTextItems(setting.default_text)
+                                    : CommaTextItems(store.ReadString(section, name)));
+            return;
+        case SettingKind::kDate: {
+            const TDateTime value = store.ReadDateTime(section, name);
+            setting.date.set(p, setting.date_bounds.holds(value) ? value : 0);
+            return;
+        }
+        case SettingKind::kFlag:
+            setting.number.set(p, store.ReadBool(section, name, setting.bounds.default_value != 0));
+            return;
+        default:
+            setting.number.set(p, NumberFromStore(setting, store.ReadInteger(section, name, 0)));
+    }
+}
+
+bool IsAtDefault(const PublicationSetting& setting, const QelPublication& p)
+{
+    switch (setting.kind) {
+        case SettingKind::kText:
+            return setting.text.get(p) == setting.default_text;
+        case SettingKind::kList:
+            return CommaText(setting.list.get(p)) == setting.default_text;
+        case SettingKind::kDate:
+            return setting.date.get(p) == 0;
+        default: {
+            const int32_t value = setting.number.get(p);
+            return value == setting.bounds.default_value ||
+                   (setting.kind == SettingKind::kPort && value == kStandardFtpPort);
+        }
+    }
+}
+
+void SaveSetting(const PublicationSetting& setting, QelPublication& p, SectionWriter& w)
+{
+    const char* name = setting.name;
+    if (setting.flags & kSortedOnSave) {
+        std::vector<std::string> items = setting.list.get(p);
+        SortPatterns(&items);
+        setting.list.set(p, std::move(items));
+    }
+    if ((setting.flags & kRemovedAtDefault) && IsAtDefault(setting, p)) {
+        w.Delete(name);
+        return;
+    }
+    switch (setting.kind) {
+        case SettingKind::kText:
+            w.String(name, setting.flags & kScrambled
+                               ? QelPublication::ScramblePassword(setting.text.get(p), true)
+                               : setting.text.get(p));
+            return;
+        case SettingKind::kList:
+            w.String(name, CommaText(setting.list.get(p)));
+            return;
+        case SettingKind::kDate:
+            w.DateTime(name, setting.date.get(p));
+            return;
+        case SettingKind::kFlag:
+            w.Bool(name, setting.number.get(p) != 0);
+            return;
+        default:
+            w.Integer(name, setting.number.get(p));
+    }
+}
+
+void SetDefault(const PublicationSetting& setting, QelPublication& p)
+{
+    switch (setting.kind) {
+        case SettingKind::kText:
+            setting.text.set(p, setting.default_text);
+            return;
+        case SettingKind::kList:
+            setting.list.set(p, CommaTextItems(setting.default_text));
+            return;
+        case SettingKind::kDate:
+            setting.date.set(p, 0);
+            return;
+        default:
+            setting.number.set(p, setting.bounds.default_value);
+    }
+}
+
+void CopySetting(const PublicationSetting& setting, const QelPublication& from, QelPublication& to)
+{
+    switch (setting.kind) {
+        case SettingKind::kText:
+            setting.text.set(to, setting.text.get(from));
+            return;
+        case SettingKind::kList:
+            setting.list.set(to, setting.list.get(from));
+            return;
+        case SettingKind::kDate:
+            setting.date.set(to, setting.date.get(from));
+            return;
+        default:
+            setting.number.set(to, setting.number.get(from));
+    }
+}
+
+bool SameValue(const PublicationSetting& setting, const QelPublication& a, const QelPublication& b)
+{
+    switch (setting.kind) {
+        case SettingKind::kText:
+            return setting.text.get(a) == setting.text.get(b);
+        case SettingKind::kList:
+            // As comma texts, so the order of items counts.
+            return CommaText(setting.list.get(a)) == CommaText(setting.list.get(b));
+        case SettingKind::kDate:
+            return setting.date.get(a) == setting.date.get(b);
+        default:
+            return setting.number.get(a) == setting.number.get(b);
+    }
+}
 
 bool SameFolded(const std::string& a, const std::string& b)
 {
@@ -290,6 +432,17 @@ void QelPublication::SetName(const std::string& name)
     key_name_ = KeyNameOf(name);
 }
 
+bool IsStoredDate(TDateTime value)
+{
+    return std::isfinite(value) && value >= -693593 && value <= 2958465;
+}
+
+bool IsStoredTimeDrift(TDateTime value)
+{
+    // An offset no measurement keeps would shift every listed time by days: it is measured again.
+    return IsMeasurableTimeDrift(value);
+}
+
 bool QelPublication::LoadFrom(const std::string& section, TQelRegistry& store, bool importing)
 {
     if (!store.SectionExists(section)) {
@@ -297,88 +450,24 @@ bool QelPublication::LoadFrom(const std::string& section, TQelRegistry& store, b
     }
     // A stored name ends at a NUL, as a stored text does wherever the system reads one; its key
     // was made from the name whole or from what comes before the NUL.
-    const std::string stored_name = store.ReadString(section, "Name");
+    const std::string stored_name = store.ReadString(section, kNameValue);
     SetName(importing ? stored_name : stored_name.substr(0, stored_name.find('\0')));
     if (!importing && key_name_ != section && KeyNameOf(stored_name) != section) {
         return false;
     }
-    auto read_integer = [&](const char* name) { return store.ReadInteger(section, name, 0); };
-    // A byte-sized choice is its low byte; one that no dialog makes (only a damaged file or a
-    // hand edit) loads as the default 0.
-    auto read_choice = [&](const char* name, uint8_t max) {
-        const auto value = static_cast<uint8_t>(read_integer(name) & 0xFF);
-        return value <= max ? value : uint8_t{0};
-    };
-    auto read_in_range = [&](const char* name, int32_t max) {
-        const int32_t value = read_integer(name);
-        return value >= 0 && value <= max ? value : 0;
-    };
-    // A date that is no number, or lies outside the years 1 to 9999, is no date.
-    auto read_date = [&](const char* name) {
-        const TDateTime value = store.ReadDateTime(section, name);
-        return std::isfinite(value) && value >= -693593 && value <= 2958465 ? value : 0;
-    };
-    auto read_text = [&](const char* name) { return store.ReadString(section, name); };
-    // Only a missing value brings `default_text` back; a stored empty list stays empty.
-    auto read_list = [&](const char* name, const char* default_text) {
-        if (default_text[0] != '\0' && !store.ValueExists(section, name)) {
-            return CommaTextItems(default_text);
+    for (const PublicationSetting& setting : kPublicationSettings) {
+        if (std::string_view(setting.name) != kNameValue) {
+            LoadSetting(setting, store, section, *this);
         }
-        return CommaTextItems(store.ReadString(section, name));
-    };
-
-    Source = read_text("Source");
-    Server = read_text("Server");
-    Username = read_text("Username");
-    Password = ScramblePassword(store.ReadString(section, "Password"), false);
-    // A stored "publishing" means the program ended during a run. A number that is no status
-    // at all (only a hand edit makes one) reads as never published.
-    const uint8_t status = read_choice("Status", StatusInterrupted);
-    Status =
-        status == StatusPublishing ? StatusInterrupted : static_cast<TPublicationStatus>(status);
-    LastPublished = read_date("LastPublished");
-    LastSuccessfullyPublished = read_date("LastSuccessfullyPublished");
-    const int32_t kAnyCount = std::numeric_limits<int32_t>::max();
-    WebFileCount = read_in_range("WebFileCount", kAnyCount);
-    WebPageCount = read_in_range("WebPageCount", kAnyCount);
-    WebDirsCount = read_in_range("WebDirsCount", kAnyCount);
-    SrcFileCount = read_in_range("SrcFileCount", kAnyCount);
-    SrcPageCount = read_in_range("SrcPageCount", kAnyCount);
-    SrcDirsCount = read_in_range("SrcDirsCount", kAnyCount);
-    SrcMostRecent = read_date("SrcMostRecent");
-    DeleteOldFiles = read_choice("DeleteOldFiles", 2);
+    }
+    // A stored "publishing" means the program ended during a run.
+    if (Status == StatusPublishing) {
+        Status = StatusInterrupted;
+    }
     // An account of a failure, not a setting: what is beyond the bound is cut.
-    LastErrorText = store.ReadString(section, "LastErrorText");
     if (LastErrorText.size() > kSettingTextBytesAtMost) {
         LastErrorText.resize(kSettingTextBytesAtMost);
     }
-    UploadViaIntermediary = read_integer("UploadViaIntermediary") == 1;
-    Disabled = read_integer("Disabled") == 1;
-    // A port outside 1 to 65535 (a damaged or edited value) is no port: the default, not its
-    // low 16 bits.
-    FtpPort = static_cast<uint16_t>(read_in_range("FtpPort", 65535));
-    // An offset no measurement keeps would shift every listed time by days: it is measured again.
-    const TDateTime drift = store.ReadDateTime(section, "ServerTimeDrift");
-    ServerTimeDrift = IsMeasurableTimeDrift(drift) ? drift : 0;
-    DefaultFilePermission = read_text("DefaultFilePermission");
-    ConnectionType = read_choice("ConnectionType", 1);
-    ConnectionBehaviour = read_choice("ConnectionBehaviour", 2);
-    IgnoreFiles = read_list("IgnoreFiles", kDefaultIgnoreFiles);
-    ExcludeFiles = read_list("ExcludeFiles", "");
-    IgnoreFolders = read_list("IgnoreFolders", "");
-    ExcludeFolders = read_list("ExcludeFolders", "");
-    Connection = read_text("Connection");
-    UploadModifiedNow = store.ReadBool(section, "UploadModifiedNow", true);
-    FtpUseIndy = store.ReadBool(section, "FtpUseIndy", false);
-    ConnectionTimeout = ClampSetting(read_integer("ConnectionTimeout"), 10, 30, 60);
-    GeneralTimeout = ClampSetting(read_integer("GeneralTimeout"), 10, 20, 60);
-    DotFileState.Treatment = static_cast<uint8_t>(ClampSetting(
-        read_integer("DotFileTreatment"), kDotFilesUnknown, kDotFilesUnknown, kDotFilesHidden));
-    LogExplainCopy = read_integer("LogExplainCopy") == 1;
-    LogListFiles = store.ReadBool(section, "LogListFiles", false);
-    DeleteOldFilesNow = store.ReadBool(section, "DeleteOldFilesNow", false);
-    FilePermissions = read_list("FilePermissions", "");
-    AsciiFiles = read_list("AsciiFiles", kDefaultAsciiFiles);
     return true;
 }
 
@@ -396,52 +485,11 @@ bool QelPublication::SaveTo(TQelRegistry& store, bool as_export)
         }
     }
     SectionWriter w(store, as_export ? kSettingsFileSection : key_name_);
-    if (as_export) {
-        w.String("Name", name_);
+    for (const PublicationSetting& setting : kPublicationSettings) {
+        if (as_export || !(setting.flags & kExportOnly)) {
+            SaveSetting(setting, *this, w);
+        }
     }
-    w.String("Source", Source);
-    w.String("Server", Server);
-    w.String("Username", Username);
-    w.String("Password", ScramblePassword(Password, true));
-    w.Integer("Status", Status);
-    w.DateTime("LastPublished", LastPublished);
-    w.DateTime("LastSuccessfullyPublished", LastSuccessfullyPublished);
-    w.Integer("WebFileCount", WebFileCount);
-    w.Integer("WebPageCount", WebPageCount);
-    w.Integer("WebDirsCount", WebDirsCount);
-    w.Integer("SrcFileCount", SrcFileCount);
-    w.Integer("SrcPageCount", SrcPageCount);
-    w.Integer("SrcDirsCount", SrcDirsCount);
-    w.DateTime("SrcMostRecent", SrcMostRecent);
-    w.Integer("DeleteOldFiles", DeleteOldFiles);
-    w.StringOrDelete("LastErrorText", LastErrorText, !LastErrorText.empty());
-    w.Integer("UploadViaIntermediary", UploadViaIntermediary ? 1 : 0);
-    w.IntegerOrDelete("Disabled", 1, Disabled);
-    w.IntegerOrDelete("FtpPort", FtpPort, FtpPort != 0 && FtpPort != 21);
-    w.DateTime("ServerTimeDrift", ServerTimeDrift);
-    w.StringOrDelete("DefaultFilePermission", DefaultFilePermission,
-                     !DefaultFilePermission.empty());
-    w.IntegerOrDelete("ConnectionType", ConnectionType, ConnectionType != 0);
-    w.IntegerOrDelete("ConnectionBehaviour", ConnectionBehaviour, ConnectionBehaviour != 0);
-    const std::string ignore_files = CommaText(IgnoreFiles);
-    w.StringOrDelete("IgnoreFiles", ignore_files, ignore_files != kDefaultIgnoreFiles);
-    w.StringOrDelete("ExcludeFiles", CommaText(ExcludeFiles), !ExcludeFiles.empty());
-    w.StringOrDelete("IgnoreFolders", CommaText(IgnoreFolders), !IgnoreFolders.empty());
-    w.StringOrDelete("ExcludeFolders", CommaText(ExcludeFolders), !ExcludeFolders.empty());
-    w.String("Connection", Connection);
-    w.Bool("UploadModifiedNow", UploadModifiedNow);
-    w.Bool("FtpUseIndy", FtpUseIndy);
-    w.IntegerOrDelete("ConnectionTimeout", ConnectionTimeout, ConnectionTimeout != 30);
-    w.IntegerOrDelete("GeneralTimeout", GeneralTimeout, GeneralTimeout != 20);
-    w.IntegerOrDelete("DotFileTreatment", DotFileState.Treatment.load(),
-                      DotFileState.Treatment != kDotFilesUnknown);
-    w.IntegerOrDelete("LogExplainCopy", 1, LogExplainCopy);
-    w.TrueOrDelete("LogListFiles", LogListFiles);
-    w.TrueOrDelete("DeleteOldFilesNow", DeleteOldFilesNow);
-    w.StringOrDelete("FilePermissions", CommaText(FilePermissions), !FilePermissions.empty());
-    SortPatterns(&AsciiFiles);
-    const std::string ascii_files = CommaText(AsciiFiles);
-    w.StringOrDelete("AsciiFiles", ascii_files, ascii_files != kDefaultAsciiFiles);
     return w.ok();
 }
 
@@ -450,62 +498,21 @@ void QelPublication::Assign(const QelPublication& other)
     if (&other == this) {
         return;
     }
-    name_ = other.name_;
-    key_name_ = other.key_name_;
-    LastPublished = other.LastPublished;
-    LastSuccessfullyPublished = other.LastSuccessfullyPublished;
-    Source = other.Source;
-    Server = other.Server;
-    Username = other.Username;
-    Password = other.Password;
-    Status = other.Status;
-    WebFileCount = other.WebFileCount;
-    WebDirsCount = other.WebDirsCount;
-    WebPageCount = other.WebPageCount;
-    SrcFileCount = other.SrcFileCount;
-    SrcPageCount = other.SrcPageCount;
-    SrcDirsCount = other.SrcDirsCount;
-    SrcMostRecent = other.SrcMostRecent;
-    DeleteOldFiles = other.DeleteOldFiles;
-    DeleteOldFilesNow = other.DeleteOldFilesNow;
-    UploadModifiedNow = other.UploadModifiedNow;
-    LastErrorText = other.LastErrorText;
-    ServerTimeDrift = other.ServerTimeDrift.load();
-    Connection = other.Connection;
-    ConnectionTimeout = other.ConnectionTimeout;
-    GeneralTimeout = other.GeneralTimeout;
-    ConnectionType = other.ConnectionType;
-    DotFileState = other.DotFileState;
-    LogExplainCopy = other.LogExplainCopy;
-    LogListFiles = other.LogListFiles;
-    UploadViaIntermediary = other.UploadViaIntermediary;
-    ConnectionBehaviour = other.ConnectionBehaviour;
-    Disabled = other.Disabled;
-    FtpPort = other.FtpPort;
-    FtpUseIndy = other.FtpUseIndy;
-    DefaultFilePermission = other.DefaultFilePermission;
-    IgnoreFiles = other.IgnoreFiles;
-    ExcludeFiles = other.ExcludeFiles;
-    IgnoreFolders = other.IgnoreFolders;
-    ExcludeFolders = other.ExcludeFolders;
-    AsciiFiles = other.AsciiFiles;
-    FilePermissions = other.FilePermissions;
+    for (const PublicationSetting& setting : kPublicationSettings) {
+        if (setting.flags & kCopied) {
+            CopySetting(setting, other, *this);
+        }
+    }
+    // Not stored, but counted under the treatment that has just been copied.
+    DotFileState.DotFilesFound = static_cast<int32_t>(other.DotFileState.DotFilesFound);
 }
 
 bool QelPublication::SameSettings(const QelPublication& a, const QelPublication& b)
 {
-    auto settings = [](const QelPublication& p) {
-        return std::make_tuple(
-            std::cref(p.name_), std::cref(p.Source), std::cref(p.Server), std::cref(p.Username),
-            std::cref(p.Password), std::cref(p.Connection), p.ConnectionType, p.DeleteOldFiles,
-            p.DotFileState.Treatment.load(), p.ConnectionTimeout, p.GeneralTimeout,
-            p.LogExplainCopy, p.LogListFiles, p.UploadViaIntermediary, p.ConnectionBehaviour,
-            p.DeleteOldFilesNow, p.Disabled, p.FtpPort, p.FtpUseIndy,
-            std::cref(p.DefaultFilePermission), CommaText(p.IgnoreFiles), CommaText(p.ExcludeFiles),
-            CommaText(p.IgnoreFolders), CommaText(p.ExcludeFolders), CommaText(p.AsciiFiles),
-            CommaText(p.FilePermissions), p.UploadModifiedNow);
-    };
-    return settings(a) == settings(b);
+    return std::all_of(std::begin(kPublicationSettings), std::end(kPublicationSettings),
+                       [&](const PublicationSetting& setting) {
+                           return !(setting.flags & kCompared) || SameValue(setting, a, b);
+                       });
 }
 
 std::string QelPublication::ScramblePassword(const std::string& text, bool encode)
@@ -552,33 +559,21 @@ void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags)
     }
 }
 
-std::vector<std::string> ValuesBeyondBounds(const QelPublication& d)
+std::vector<std::string> ValuesBeyondBounds(const QelPublication& definition)
 {
     std::vector<std::string> beyond;
-    auto text = [&](const char* name, const std::string& value) {
-        if (value.size() > kSettingTextBytesAtMost) {
-            beyond.push_back(name);
+    for (const PublicationSetting& setting : kPublicationSettings) {
+        if (!(setting.flags & kChecked)) {
+            continue;
         }
-    };
-    auto list = [&](const char* name, const std::vector<std::string>& items) {
-        if (items.size() > kPatternItemsAtMost ||
-            CommaText(items).size() > kPatternListBytesAtMost) {
-            beyond.push_back(name);
+        if ((setting.kind == SettingKind::kText &&
+             setting.text.get(definition).size() > setting.bytes_at_most) ||
+            (setting.kind == SettingKind::kList &&
+             (setting.list.get(definition).size() > setting.items_at_most ||
+              CommaText(setting.list.get(definition)).size() > setting.bytes_at_most))) {
+            beyond.push_back(setting.name);
         }
-    };
-    text("Name", d.GetName());
-    text("Source", d.Source);
-    text("Server", d.Server);
-    text("Username", d.Username);
-    text("Password", d.Password);
-    text("DefaultFilePermission", d.DefaultFilePermission);
-    list("IgnoreFiles", d.IgnoreFiles);
-    list("ExcludeFiles", d.ExcludeFiles);
-    list("IgnoreFolders", d.IgnoreFolders);
-    list("ExcludeFolders", d.ExcludeFolders);
-    text("Connection", d.Connection);
-    list("FilePermissions", d.FilePermissions);
-    list("AsciiFiles", d.AsciiFiles);
+    }
     return beyond;
 }
 
@@ -591,27 +586,12 @@ std::string BoundsText()
 
 std::string BeyondBoundsText(const std::vector<std::string>& value_names)
 {
-    static const std::pair<const char*, const char*> kShownAs[] = {
-        {"Name", "the web site name"},
-        {"Source", "the local source directory"},
-        {"Server", "the upload address"},
-        {"Username", "the user name"},
-        {"Password", "the password"},
-        {"DefaultFilePermission", "the default permission"},
-        {"IgnoreFiles", "the file exclusions"},
-        {"ExcludeFiles", "the file exclusions"},
-        {"IgnoreFolders", "the folder exclusions"},
-        {"ExcludeFolders", "the folder exclusions"},
-        {"Connection", "the connection"},
-        {"FilePermissions", "the file permissions"},
-        {"AsciiFiles", "the text files"},
-    };
     std::vector<std::string> shown;
     for (const std::string& name : value_names) {
         std::string label = name;
-        for (const auto& [value_name, as] : kShownAs) {
-            if (name == value_name) {
-                label = as;
+        for (const PublicationSetting& setting : kPublicationSettings) {
+            if (name == setting.name && setting.shown_as[0] != '\0') {
+                label = setting.shown_as;
             }
         }
         if (std::find(shown.begin(), shown.end(), label) == shown.end()) {
@@ -662,16 +642,16 @@ void QelPublicationList::Load()
             vendor.MoveKey(kOlderKey, kCurrentKey);
         }
     }
-    // A file that cannot be read must not pass for one without web sites: the user would be
-    // sent through the first-start wizard, and what it made would never be stored.
     // The key and the stored name of each definition.
     std::vector<std::pair<std::string, std::string>> stored_names;
     store_->BeginReadPass();
     for (const std::string& key_name : store_->GetRootKeyNames()) {
         if (LoadPublication(key_name) != nullptr) {
-            stored_names.emplace_back(key_name, store_->ReadString(key_name, "Name"));
+            stored_names.emplace_back(key_name, store_->ReadString(key_name, kNameValue));
         }
     }
+    // A file that cannot be read must not pass for one without web sites: the user would be
+    // sent through the first-start wizard, and what it made would never be stored.
     const uint32_t read_error = store_->EndReadPass();
     if (read_error != 0 || !platform::RegistryFault().empty()) {
         items_.clear();
@@ -724,7 +704,7 @@ void QelPublicationList::MendNulInName(QelPublication& definition,
             return;
         }
     }
-    if (!Stored(store_->WriteString(definition.KeyName(), "Name", definition.GetName()))) {
+    if (!Stored(store_->WriteString(definition.KeyName(), kNameValue, definition.GetName()))) {
         TellStoreFailure(definition);
     }
     platform::MessageBox("The name of the web site \"" +
@@ -813,8 +793,8 @@ bool QelPublicationList::Add(std::unique_ptr<QelPublication>& definition)
     }
     QelPublication* added = definition.get();
     items_.push_back(std::move(definition));
-    // Writing "Name" creates the sub-key; SaveTo writes only into an existing one.
-    return Stored(store_->WriteString(added->KeyName(), "Name", added->GetName()) &&
+    // Writing the name creates the sub-key; SaveTo writes only into an existing one.
+    return Stored(store_->WriteString(added->KeyName(), kNameValue, added->GetName()) &&
                   added->SaveTo(*store_, false));
 }
 
@@ -829,6 +809,13 @@ bool QelPublicationList::AddNew(const std::string& name,
                                 bool list_only)
 {
     auto definition = std::make_unique<QelPublication>();
+    // Every value at its default, but the wizard's web site ignores no files and uploads updated
+    // files after the new ones.
+    for (const PublicationSetting& setting : kPublicationSettings) {
+        SetDefault(setting, *definition);
+    }
+    definition->IgnoreFiles.clear();
+    definition->UploadModifiedNow = false;
     definition->SetName(name);
     definition->Source = source;
     definition->Server = server;
@@ -837,9 +824,6 @@ bool QelPublicationList::AddNew(const std::string& name,
     definition->Connection = connection;
     definition->ConnectionType = connection_type;
     definition->DeleteOldFiles = list_only ? 2 : delete_old ? 1 : 0;
-    definition->AsciiFiles = CommaTextItems(kDefaultAsciiFiles);
-    definition->GeneralTimeout = 20;
-    definition->ConnectionTimeout = 30;
     return Add(definition);
 }
 
@@ -862,7 +846,7 @@ bool QelPublicationList::Update(const std::string& old_name, const QelPublicatio
         // A listed web site whose sub-key could not be made when it was added gets it now:
         // without it the save would write nothing and pass for done.
         if (!store_->SectionExists(listed->KeyName()) &&
-            !store_->WriteString(listed->KeyName(), "Name", listed->GetName())) {
+            !store_->WriteString(listed->KeyName(), kNameValue, listed->GetName())) {
             return Stored(false);
         }
         return Stored(listed->SaveTo(*store_, false));
@@ -873,7 +857,7 @@ bool QelPublicationList::Update(const std::string& old_name, const QelPublicatio
     const bool new_key_existed = store_->SectionExists(listed->KeyName());
     // The new sub-key is written whole before the old one goes: a crash in between leaves both
     // definitions, never neither.
-    if (!store_->WriteString(listed->KeyName(), "Name", listed->GetName()) ||
+    if (!store_->WriteString(listed->KeyName(), kNameValue, listed->GetName()) ||
         !listed->SaveTo(*store_, false)) {
         // A rename that cannot be written is undone, so the list shows what the registry holds.
         if (!new_key_existed) {

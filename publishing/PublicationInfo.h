@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "foundation/QelDateFunctions.h"
@@ -13,7 +15,8 @@
 #include "sync/QelSyncFlags.h"
 
 // Web site definitions and their list: TPublicationStatus, QelPublication (one web site, read
-// from and written to a section of a settings store, with its TDotFileState), the run options a
+// from and written to a section of a settings store, with its TDotFileState), the description of
+// its stored values (PublicationSetting, one for each in kPublicationSettings), the run options a
 // web site gives (FillSyncFlags) and QelPublicationList (every web site of the user, each under
 // its own registry sub-key).
 namespace vantrel {
@@ -28,8 +31,6 @@ enum TPublicationStatus : uint8_t
     StatusInterrupted = 5,
 };
 
-// How files whose names begin with a dot are treated, handed by address to the FTP devices,
-// which read and update it on the publisher thread during a run.
 // The section of a settings file that holds an exported definition.
 inline constexpr char kSettingsFileSection[] = "Vantrel";
 // The text-file patterns of a new definition and of one that stores none, sorted.
@@ -39,11 +40,12 @@ inline constexpr char kDefaultIgnoreFiles[] = "thumbs.db";
 // The tag of the temporary names of a web site that uploads under them.
 inline constexpr char kTemporaryNameTag[] = "qvr";
 
-// The bounds of a web site's texts and pattern lists (in their stored form): far beyond what
-// anyone types, small enough that no value makes every start slow and large. They hold where
-// values enter: the configuration dialog's Save, the wizard's Finish and the import refuse a
-// definition beyond them (ValuesBeyondBounds) and say which value. A stored value loads as it
-// is, whatever its size: the program, or an earlier version of it, may have stored it.
+// The bounds of a web site's texts and pattern lists (in their stored form), which
+// kPublicationSettings gives each of them: far beyond what anyone types, small enough that no
+// value makes every start slow and large. They hold where values enter: the configuration
+// dialog's Save, the wizard's Finish and the import refuse a definition beyond them
+// (ValuesBeyondBounds) and say which value. A stored value loads as it is, whatever its size:
+// the program, or an earlier version of it, may have stored it.
 inline constexpr size_t kSettingTextBytesAtMost = 4096;
 inline constexpr size_t kPatternListBytesAtMost = 64 * 1024;
 inline constexpr size_t kPatternItemsAtMost = 1000;
@@ -73,19 +75,22 @@ public:
     const std::string& KeyName() const { return key_name_; }
 
     // Reads the definition from a section; false when the section is missing or, unless
-    // importing, when its "Name" does not escape to the section's own name. Unless importing, a
-    // stored name ends at a NUL; the part before it may escape to the section too. Numbers out of
-    // their range load as their defaults; texts and lists load as stored. A last error text is
-    // cut to the text bound.
+    // importing, when its stored name does not escape to the section's own name. Unless
+    // importing, a stored name ends at a NUL; the part before it may escape to the section too.
+    // Every other value reads as its entry of kPublicationSettings says: numbers out of their
+    // range load as their defaults; texts and lists load as stored. A last error text is cut to
+    // its bound.
     bool LoadFrom(const std::string& section, TQelRegistry& store, bool importing);
     // Writes the definition: into the section "Vantrel" when exporting, else into its own
-    // sub-key, which must exist already (a removed definition is not brought back). False when
-    // the store refused a write; the store's LastErrorText() says why.
+    // sub-key, which must exist already (a removed definition is not brought back). The values
+    // go in the order of kPublicationSettings; one at its default is deleted where its entry says
+    // so. False when the store refused a write; the store's LastErrorText() says why.
     [[nodiscard]] bool SaveTo(TQelRegistry& store, bool as_export);
-    // Copies every stored setting and list of `other`; the run-time marks stay.
+    // Copies every stored value of `other` (those kCopied) and the dot files it found; the
+    // run-time marks stay.
     void Assign(const QelPublication& other);
-    // Whether two definitions hold the same user settings (not status, dates, counts, last
-    // error or server time drift); texts and list order compare exactly.
+    // Whether two definitions hold the same user settings (the values kCompared: not status,
+    // dates, counts, last error or server time drift); texts and list order compare exactly.
     static bool SameSettings(const QelPublication& a, const QelPublication& b);
     // The reversible scrambling of the stored password. A stored value that is not in the
     // scrambled form is a plain password of an older version and unscrambles to itself.
@@ -137,8 +142,336 @@ private:
     std::string key_name_;
 };
 
-// The value names of the definition's texts and lists that go beyond their bounds, "Name" first,
-// then in the order the values are stored; empty when every value is within its bounds.
+// The name's value in a definition's section. The list writes it to make a sub-key; a section
+// without it is no definition.
+inline constexpr char kNameValue[] = "Name";
+// The FTP port a definition stores as no port at all (0).
+inline constexpr uint16_t kStandardFtpPort = 21;
+
+// Whether a stored date is one: a finite number within the years 1 to 9999.
+bool IsStoredDate(TDateTime value);
+// Whether a stored server time offset is one a measurement keeps: under a day either way.
+bool IsStoredTimeDrift(TDateTime value);
+
+// How a stored value of a definition reads and is written (PublicationSetting::kind).
+enum class SettingKind : uint8_t
+{
+    // A text, as stored.
+    kText,
+    // A pattern list as its comma text. Only a missing value reads as the default list; a stored
+    // empty one stays empty.
+    kList,
+    // A date-time; one that its bounds refuse loads as 0.
+    kDate,
+    // A number within its range; any other loads as the default.
+    kNumber,
+    // The FTP port: a kNumber whose standard port is stored as no port at all.
+    kPort,
+    // An enumerated choice: the stored number's low byte, within its range; any other loads as
+    // the default.
+    kChoice,
+    // A number brought into its range by ClampSetting; 0, as a missing value, stands for the
+    // default.
+    kClamped,
+    // A Boolean stored as a number: on only when 1.
+    kIntegerFlag,
+    // A Boolean of the store; a missing one reads as the default.
+    kFlag,
+};
+
+// What the definition does with a stored value (PublicationSetting::flags).
+enum PublicationSettingFlag : uint16_t
+{
+    // Assign copies it.
+    kCopied = 1 << 0,
+    // A user setting: SameSettings compares it.
+    kCompared = 1 << 1,
+    // Export writes it and import reads it.
+    kExported = 1 << 2,
+    // SaveTo deletes it rather than write its default.
+    kRemovedAtDefault = 1 << 3,
+    // Refused beyond its bounds where values enter: the configuration dialog's Save, the wizard's
+    // Finish, the import. What the list stored loads as it is.
+    kChecked = 1 << 4,
+    // Written only by export: in a sub-key the list writes it, when it makes the key.
+    kExportOnly = 1 << 5,
+    // Stored scrambled by ScramblePassword.
+    kScrambled = 1 << 6,
+    // Sorted in place (SortPatterns) before it is compared with its default and written.
+    kSortedOnSave = 1 << 7,
+};
+// The record of the web site's runs and of its source: kept with it, never compared.
+inline constexpr uint16_t kKept = kCopied | kExported;
+// What the user sets.
+inline constexpr uint16_t kUserSetting = kKept | kCompared;
+
+// The range of a number (a Boolean as 0 and 1), and what a missing one reads as.
+struct NumberBounds
+{
+    int32_t min = 0;
+    int32_t default_value = 0;
+    int32_t max = 0;
+};
+inline constexpr NumberBounds kAnyCount{0, 0, INT32_MAX};
+inline constexpr NumberBounds kOffUnlessStored{0, 0, 1};
+inline constexpr NumberBounds kOnUnlessStored{0, 1, 1};
+
+// Which stored dates are taken; `range` says it in words.
+struct DateBounds
+{
+    bool (*holds)(TDateTime) = nullptr;
+    const char* range = "";
+};
+inline constexpr DateBounds kAnyDate{IsStoredDate, "the years 1 to 9999"};
+inline constexpr DateBounds kMeasurableDrift{IsStoredTimeDrift, "less than one day either way"};
+
+// One stored value of a web site definition: its name in the section, how it reads and is
+// written, its default and bounds, what the definition's operations do with it, and the member
+// that holds it (through the accessor of its kind; the others stay empty). kPublicationSettings
+// holds every one.
+struct PublicationSetting
+{
+    const char* name = "";
+    SettingKind kind = SettingKind::kText;
+    uint16_t flags = 0;
+    // Numbers and Booleans.
+    NumberBounds bounds{};
+    // Texts and lists: what a missing value reads as (a comma text for a list), the bounds where
+    // values enter, and what the user knows the value as.
+    const char* default_text = "";
+    size_t bytes_at_most = 0;
+    size_t items_at_most = 0;
+    const char* shown_as = "";
+    // Dates.
+    DateBounds date_bounds{};
+
+    struct TextAccess
+    {
+        const std::string& (*get)(const QelPublication&) = nullptr;
+        void (*set)(QelPublication&, const std::string&) = nullptr;
+    } text{};
+    struct ListAccess
+    {
+        const std::vector<std::string>& (*get)(const QelPublication&) = nullptr;
+        void (*set)(QelPublication&, std::vector<std::string>) = nullptr;
+    } list{};
+    struct DateAccess
+    {
+        TDateTime (*get)(const QelPublication&) = nullptr;
+        void (*set)(QelPublication&, TDateTime) = nullptr;
+    } date{};
+    // Numbers and Booleans, as int32_t.
+    struct NumberAccess
+    {
+        int32_t (*get)(const QelPublication&) = nullptr;
+        void (*set)(QelPublication&, int32_t) = nullptr;
+    } number{};
+};
+
+// The entries of kPublicationSettings, by kind, each reaching its value through `member`.
+template <auto member>
+constexpr PublicationSetting TextSetting(const char* name,
+                                         uint16_t flags,
+                                         const char* shown_as = "")
+{
+    PublicationSetting setting{.name = name, .kind = SettingKind::kText, .flags = flags};
+    setting.bytes_at_most = kSettingTextBytesAtMost;
+    setting.shown_as = shown_as;
+    setting.text = {[](const QelPublication& p) -> const std::string& { return p.*member; },
+                    [](QelPublication& p, const std::string& text) { p.*member = text; }};
+    return setting;
+}
+
+template <auto member>
+constexpr PublicationSetting ListSetting(const char* name,
+                                         uint16_t flags,
+                                         const char* default_text,
+                                         const char* shown_as)
+{
+    PublicationSetting setting{.name = name, .kind = SettingKind::kList, .flags = flags};
+    setting.default_text = default_text;
+    setting.bytes_at_most = kPatternListBytesAtMost;
+    setting.items_at_most = kPatternItemsAtMost;
+    setting.shown_as = shown_as;
+    setting.list = {
+        [](const QelPublication& p) -> const std::vector<std::string>& { return p.*member; },
+        [](QelPublication& p, std::vector<std::string> items) { p.*member = std::move(items); }};
+    return setting;
+}
+
+template <auto member>
+constexpr PublicationSetting DateSetting(const char* name, uint16_t flags, DateBounds bounds)
+{
+    PublicationSetting setting{.name = name, .kind = SettingKind::kDate, .flags = flags};
+    setting.date_bounds = bounds;
+    setting.date = {[](const QelPublication& p) -> TDateTime { return p.*member; },
+                    [](QelPublication& p, TDateTime date) { p.*member = date; }};
+    return setting;
+}
+
+template <auto member>
+constexpr PublicationSetting NumberSetting(const char* name,
+                                           SettingKind kind,
+                                           uint16_t flags,
+                                           NumberBounds bounds)
+{
+    PublicationSetting setting{.name = name, .kind = kind, .flags = flags, .bounds = bounds};
+    setting.number = {[](const QelPublication& p) { return static_cast<int32_t>(p.*member); },
+                      [](QelPublication& p, int32_t number) {
+                          p.*member =
+                              static_cast<std::remove_reference_t<decltype(p.*member)>>(number);
+                      }};
+    return setting;
+}
+
+// The name goes through SetName, which makes the key name.
+constexpr PublicationSetting NameSetting()
+{
+    PublicationSetting setting{.name = kNameValue,
+                               .kind = SettingKind::kText,
+                               .flags = kUserSetting | kChecked | kExportOnly};
+    setting.bytes_at_most = kSettingTextBytesAtMost;
+    setting.shown_as = "the web site name";
+    setting.text = {[](const QelPublication& p) -> const std::string& { return p.GetName(); },
+                    [](QelPublication& p, const std::string& name) { p.SetName(name); }};
+    return setting;
+}
+
+// The treatment is the stored half of the dot-file state.
+constexpr PublicationSetting DotFileTreatmentSetting()
+{
+    PublicationSetting setting{.name = "DotFileTreatment",
+                               .kind = SettingKind::kClamped,
+                               .flags = kUserSetting | kRemovedAtDefault | kChecked,
+                               .bounds = {kDotFilesUnknown, kDotFilesUnknown, kDotFilesHidden}};
+    setting.number = {[](const QelPublication& p) -> int32_t { return p.DotFileState.Treatment; },
+                      [](QelPublication& p, int32_t value) {
+                          p.DotFileState.Treatment = static_cast<uint8_t>(value);
+                      }};
+    return setting;
+}
+
+// Every stored value of a definition, in the order SaveTo writes them. LoadFrom, SaveTo, Assign,
+// SameSettings, export and import walk it; ValuesBeyondBounds and the dialogs take their bounds
+// from it. What no entry can say stays beside it, in those operations: the name is read first
+// and decides whether the section is a definition; a stored "publishing" status loads as
+// interrupted; a last error text loads cut to its bound; Assign also copies the dot files found.
+inline constexpr PublicationSetting kPublicationSettings[] = {
+    NameSetting(),
+    TextSetting<&QelPublication::Source>(
+        "Source", kUserSetting | kChecked, "the local source directory"),
+    TextSetting<&QelPublication::Server>("Server", kUserSetting | kChecked, "the upload address"),
+    TextSetting<&QelPublication::Username>("Username", kUserSetting | kChecked, "the user name"),
+    TextSetting<&QelPublication::Password>(
+        "Password", kUserSetting | kChecked | kScrambled, "the password"),
+    NumberSetting<&QelPublication::Status>(
+        "Status",
+        SettingKind::kChoice,
+        kKept | kChecked,
+        {StatusNeverPublished, StatusNeverPublished, StatusInterrupted}),
+    DateSetting<&QelPublication::LastPublished>("LastPublished", kKept, kAnyDate),
+    DateSetting<&QelPublication::LastSuccessfullyPublished>(
+        "LastSuccessfullyPublished", kKept, kAnyDate),
+    NumberSetting<&QelPublication::WebFileCount>(
+        "WebFileCount", SettingKind::kNumber, kKept | kChecked, kAnyCount),
+    NumberSetting<&QelPublication::WebPageCount>(
+        "WebPageCount", SettingKind::kNumber, kKept | kChecked, kAnyCount),
+    NumberSetting<&QelPublication::WebDirsCount>(
+        "WebDirsCount", SettingKind::kNumber, kKept | kChecked, kAnyCount),
+    NumberSetting<&QelPublication::SrcFileCount>(
+        "SrcFileCount", SettingKind::kNumber, kKept | kChecked, kAnyCount),
+    NumberSetting<&QelPublication::SrcPageCount>(
+        "SrcPageCount", SettingKind::kNumber, kKept | kChecked, kAnyCount),
+    NumberSetting<&QelPublication::SrcDirsCount>(
+        "SrcDirsCount", SettingKind::kNumber, kKept | kChecked, kAnyCount),
+    DateSetting<&QelPublication::SrcMostRecent>("SrcMostRecent", kKept, kAnyDate),
+    NumberSetting<&QelPublication::DeleteOldFiles>(
+        "DeleteOldFiles", SettingKind::kChoice, kUserSetting | kChecked, {0, 0, 2}),
+    TextSetting<&QelPublication::LastErrorText>("LastErrorText", kKept | kRemovedAtDefault),
+    NumberSetting<&QelPublication::UploadViaIntermediary>("UploadViaIntermediary",
+                                                          SettingKind::kIntegerFlag,
+                                                          kUserSetting | kChecked,
+                                                          kOffUnlessStored),
+    NumberSetting<&QelPublication::Disabled>("Disabled",
+                                             SettingKind::kIntegerFlag,
+                                             kUserSetting | kRemovedAtDefault | kChecked,
+                                             kOffUnlessStored),
+    NumberSetting<&QelPublication::FtpPort>("FtpPort",
+                                            SettingKind::kPort,
+                                            kUserSetting | kRemovedAtDefault | kChecked,
+                                            {0, 0, UINT16_MAX}),
+    DateSetting<&QelPublication::ServerTimeDrift>(
+        "ServerTimeDrift", kKept | kChecked, kMeasurableDrift),
+    TextSetting<&QelPublication::DefaultFilePermission>("DefaultFilePermission",
+                                                        kUserSetting | kRemovedAtDefault | kChecked,
+                                                        "the default permission"),
+    NumberSetting<&QelPublication::ConnectionType>("ConnectionType",
+                                                   SettingKind::kChoice,
+                                                   kUserSetting | kRemovedAtDefault | kChecked,
+                                                   {0, 0, 1}),
+    NumberSetting<&QelPublication::ConnectionBehaviour>("ConnectionBehaviour",
+                                                        SettingKind::kChoice,
+                                                        kUserSetting | kRemovedAtDefault | kChecked,
+                                                        {0, 0, 2}),
+    ListSetting<&QelPublication::IgnoreFiles>("IgnoreFiles",
+                                              kUserSetting | kRemovedAtDefault | kChecked,
+                                              kDefaultIgnoreFiles,
+                                              "the file exclusions"),
+    ListSetting<&QelPublication::ExcludeFiles>(
+        "ExcludeFiles", kUserSetting | kRemovedAtDefault | kChecked, "", "the file exclusions"),
+    ListSetting<&QelPublication::IgnoreFolders>(
+        "IgnoreFolders", kUserSetting | kRemovedAtDefault | kChecked, "", "the folder exclusions"),
+    ListSetting<&QelPublication::ExcludeFolders>(
+        "ExcludeFolders", kUserSetting | kRemovedAtDefault | kChecked, "", "the folder exclusions"),
+    TextSetting<&QelPublication::Connection>(
+        "Connection", kUserSetting | kChecked, "the connection"),
+    NumberSetting<&QelPublication::UploadModifiedNow>(
+        "UploadModifiedNow", SettingKind::kFlag, kUserSetting, kOnUnlessStored),
+    NumberSetting<&QelPublication::FtpUseIndy>(
+        "FtpUseIndy", SettingKind::kFlag, kUserSetting, kOffUnlessStored),
+    NumberSetting<&QelPublication::ConnectionTimeout>("ConnectionTimeout",
+                                                      SettingKind::kClamped,
+                                                      kUserSetting | kRemovedAtDefault | kChecked,
+                                                      {10, 30, 60}),
+    NumberSetting<&QelPublication::GeneralTimeout>("GeneralTimeout",
+                                                   SettingKind::kClamped,
+                                                   kUserSetting | kRemovedAtDefault | kChecked,
+                                                   {10, 20, 60}),
+    DotFileTreatmentSetting(),
+    NumberSetting<&QelPublication::LogExplainCopy>("LogExplainCopy",
+                                                   SettingKind::kIntegerFlag,
+                                                   kUserSetting | kRemovedAtDefault | kChecked,
+                                                   kOffUnlessStored),
+    NumberSetting<&QelPublication::LogListFiles>(
+        "LogListFiles", SettingKind::kFlag, kUserSetting | kRemovedAtDefault, kOffUnlessStored),
+    NumberSetting<&QelPublication::DeleteOldFilesNow>("DeleteOldFilesNow",
+                                                      SettingKind::kFlag,
+                                                      kUserSetting | kRemovedAtDefault,
+                                                      kOffUnlessStored),
+    ListSetting<&QelPublication::FilePermissions>(
+        "FilePermissions", kUserSetting | kRemovedAtDefault | kChecked, "", "the file permissions"),
+    ListSetting<&QelPublication::AsciiFiles>(
+        "AsciiFiles",
+        kUserSetting | kRemovedAtDefault | kChecked | kSortedOnSave,
+        kDefaultAsciiFiles,
+        "the text files"),
+};
+
+// The entry of a value name, found while compiling: a name the table does not hold does not
+// compile.
+consteval const PublicationSetting& PublicationSettingNamed(std::string_view name)
+{
+    for (const PublicationSetting& setting : kPublicationSettings) {
+        if (name == setting.name) {
+            return setting;
+        }
+    }
+    throw "not a stored value of the definition";
+}
+
+// The value names of the definition's texts and lists (those kChecked) that go beyond their
+// bounds, in the order of kPublicationSettings (the name first); empty when every value is
+// within its bounds.
 std::vector<std::string> ValuesBeyondBounds(const QelPublication& definition);
 // The bounds in words: "a text may have 4096 bytes, a list 1000 patterns and 65536 bytes".
 std::string BoundsText();

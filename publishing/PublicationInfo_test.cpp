@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <optional>
 
@@ -48,6 +49,44 @@ protected:
     testing::ScriptedMessageBoxes boxes_;
     TQelRegistry store_{kRoot, kBase};
 };
+
+// A value of the setting away from its default and within its bounds.
+void SetAwayFromDefault(const PublicationSetting& setting, QelPublication& p)
+{
+    switch (setting.kind) {
+        case SettingKind::kText:
+            setting.text.set(p, "x");
+            return;
+        case SettingKind::kList:
+            setting.list.set(p, {"*.x", "a b"});
+            return;
+        case SettingKind::kDate:
+            setting.date.set(p, 0.25);
+            return;
+        default: {
+            const NumberBounds& b = setting.bounds;
+            setting.number.set(p, b.default_value != b.max ? b.max : b.min);
+        }
+    }
+}
+
+// The setting's value as text, to compare and to show.
+std::string ValueText(const PublicationSetting& setting, const QelPublication& p)
+{
+    switch (setting.kind) {
+        case SettingKind::kText:
+            return setting.text.get(p);
+        case SettingKind::kList:
+            return CommaText(setting.list.get(p));
+        case SettingKind::kDate: {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.17g", setting.date.get(p));
+            return text;
+        }
+        default:
+            return std::to_string(setting.number.get(p));
+    }
+}
 
 TEST(FillSyncFlagsTest, TheRunOptionsFollowTheDefinitionAndTurboByStatus)
 {
@@ -208,6 +247,50 @@ TEST_F(PublicationInfoTest, ValuesAtTheirDefaultAreDeletedNotWrittenBack)
         EXPECT_TRUE(store_.ValueExists("site", name)) << name;
     }
     EXPECT_EQ(30, Load("site")->ConnectionTimeout);
+}
+
+// Each stored value, away from its default, goes through the store, Assign, SameSettings and
+// the settings file as its entry of the table says: a value that one of them leaves out fails
+// by its name.
+TEST_F(PublicationInfoTest, EveryValueOfTheTableTravelsAsItsEntrySays)
+{
+    WriteSite("site");
+    const auto defaults = Load("site");
+    QelIniReg defaults_file(home_.Sandbox().SystemPath("defaults.qvr"));
+    ASSERT_TRUE(defaults->SaveTo(defaults_file, true));
+
+    QelPublication away;
+    away.Assign(*defaults);
+    for (const PublicationSetting& setting : kPublicationSettings) {
+        SetAwayFromDefault(setting, away);
+    }
+    WriteSite(away.GetName());
+    ASSERT_TRUE(away.SaveTo(store_, false));
+    const auto stored = Load(away.KeyName());
+    QelIniReg file(home_.Sandbox().SystemPath("away.qvr"));
+    ASSERT_TRUE(away.SaveTo(file, true));
+    QelPublication imported;
+    ASSERT_TRUE(imported.LoadFrom(kSettingsFileSection, file, true));
+
+    for (const PublicationSetting& setting : kPublicationSettings) {
+        SCOPED_TRACE(setting.name);
+        const std::string value = ValueText(setting, away);
+        ASSERT_NE(ValueText(setting, *defaults), value);
+        EXPECT_EQ(value, ValueText(setting, *stored));
+        EXPECT_EQ((setting.flags & kExported) != 0, ValueText(setting, imported) == value);
+        EXPECT_EQ(!(setting.flags & kRemovedAtDefault),
+                  defaults_file.ValueExists(kSettingsFileSection, setting.name));
+
+        QelPublication changed;
+        changed.Assign(*defaults);
+        SetAwayFromDefault(setting, changed);
+        EXPECT_EQ((setting.flags & kCompared) == 0,
+                  QelPublication::SameSettings(*defaults, changed));
+        QelPublication copy;
+        copy.Assign(*defaults);
+        copy.Assign(changed);
+        EXPECT_EQ((setting.flags & kCopied) != 0, ValueText(setting, copy) == value);
+    }
 }
 
 TEST_F(PublicationInfoTest, OnlyAMissingIgnoreListBringsBackThumbsDb)

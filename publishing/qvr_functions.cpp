@@ -1,7 +1,6 @@
 #include "publishing/qvr_functions.h"
 
 #include <filesystem>
-#include <limits>
 #include <memory>
 #include <vector>
 
@@ -13,80 +12,79 @@
 #include "platform/Ui.h"
 #include "publishing/PublicationInfo.h"
 #include "storage/DUN.h"
-#include "storage/FtpStorage.h"
 
 namespace vantrel {
 namespace {
 
 constexpr uintmax_t kSettingsFileBytesAtMost = 1 << 20;
 
-// The numbers of a web site's settings, in the ranges the dialogs allow. A time-out of 0 stands
-// for its default, as a missing one does.
-struct IntegerRange
+bool IsNumber(const PublicationSetting& setting)
 {
-    const char* name;
-    int32_t min;
-    int32_t max;
-    bool zero_is_default = false;
-};
+    return setting.kind != SettingKind::kText && setting.kind != SettingKind::kList &&
+           setting.kind != SettingKind::kDate;
+}
 
-constexpr int32_t kAnyCount = std::numeric_limits<int32_t>::max();
-constexpr IntegerRange kIntegerRanges[] = {
-    {"Status", 0, 5},
-    {"WebFileCount", 0, kAnyCount},
-    {"WebPageCount", 0, kAnyCount},
-    {"WebDirsCount", 0, kAnyCount},
-    {"SrcFileCount", 0, kAnyCount},
-    {"SrcPageCount", 0, kAnyCount},
-    {"SrcDirsCount", 0, kAnyCount},
-    {"DeleteOldFiles", 0, 2},
-    {"UploadViaIntermediary", 0, 1},
-    {"Disabled", 0, 1},
-    {"ConnectionType", 0, 1},
-    {"ConnectionBehaviour", 0, 2},
-    {"ConnectionTimeout", 10, 60, true},
-    {"GeneralTimeout", 10, 60, true},
-    {"DotFileTreatment", 0, 3},
-    {"LogExplainCopy", 0, 1},
-};
-
-// Why the file's numbers cannot be a web site's settings; empty when they can. An empty or
-// missing value reads as the default.
-std::string IntegerProblem(QelIniReg& file)
+// Why the file's numbers and dates cannot be a web site's settings; empty when they can. Only
+// the values kChecked are looked at; an empty or missing one reads as the default.
+std::string RangeProblem(QelIniReg& file)
 {
     const std::string settings =
         "The web site settings in " + platform::ToPosixPath(file.FileName()) + " give ";
     const std::string refused = ", so nothing was imported.";
-    const std::string port_text = file.ReadString(kSettingsFileSection, "FtpPort");
-    int32_t port = 0;
-    if (!port_text.empty() &&
-        (!ParseSettingsFileInteger(port_text, &port) || port < 0 || port > 65535)) {
-        return settings + "the FTP port " + port_text + ", which is not a port (1 to 65535)" +
-               refused;
-    }
-    for (const IntegerRange& range : kIntegerRanges) {
-        const std::string text = file.ReadString(kSettingsFileSection, range.name);
-        int32_t value = 0;
+    auto number_problem = [&](const PublicationSetting& setting) -> std::string {
+        const std::string text = file.ReadString(kSettingsFileSection, setting.name);
         if (text.empty()) {
-            continue;
+            return "";
         }
-        if (!ParseSettingsFileInteger(text, &value)) {
-            return settings + range.name + " the value \"" + text + "\", which is not a number" +
+        const NumberBounds& b = setting.bounds;
+        int32_t value = 0;
+        const bool number = ParseSettingsFileInteger(text, &value);
+        // A time-out of 0 stands for its default, as a missing one does.
+        const bool in_range = (value >= b.min && value <= b.max) ||
+                              (setting.kind == SettingKind::kClamped && value == 0);
+        if (setting.kind == SettingKind::kPort && (!number || !in_range)) {
+            return settings + "the FTP port " + text + ", which is not a port (1 to " +
+                   std::to_string(b.max) + ")" + refused;
+        }
+        if (!number) {
+            return settings + setting.name + " the value \"" + text + "\", which is not a number" +
                    refused;
         }
-        if ((value < range.min || value > range.max) && !(range.zero_is_default && value == 0)) {
-            return settings + range.name + " the value " + text + ", outside its range of " +
-                   std::to_string(range.min) + " to " + std::to_string(range.max) + refused;
+        if (!in_range) {
+            return settings + setting.name + " the value " + text + ", outside its range of " +
+                   std::to_string(b.min) + " to " + std::to_string(b.max) + refused;
         }
-    }
+        return "";
+    };
     // An offset no measurement keeps would shift every listed time by days, and hide every
     // same-size edit.
-    const std::string drift_text = file.ReadString(kSettingsFileSection, "ServerTimeDrift");
-    TDateTime drift = 0;
-    if (!drift_text.empty() && platform::TryParseDateTime(drift_text, &drift) &&
-        !IsMeasurableTimeDrift(drift)) {
-        return settings + "ServerTimeDrift the value " + drift_text +
-               ", outside its range of less than one day either way" + refused;
+    auto date_problem = [&](const PublicationSetting& setting) -> std::string {
+        const std::string text = file.ReadString(kSettingsFileSection, setting.name);
+        TDateTime value = 0;
+        if (!text.empty() && platform::TryParseDateTime(text, &value) &&
+            !setting.date_bounds.holds(value)) {
+            return settings + setting.name + " the value " + text + ", outside its range of " +
+                   setting.date_bounds.range + refused;
+        }
+        return "";
+    };
+    // The port is told first, then the other numbers, then the dates.
+    auto pass_of = [](const PublicationSetting& setting) {
+        return setting.kind == SettingKind::kPort   ? 0
+               : IsNumber(setting)                  ? 1
+               : setting.kind == SettingKind::kDate ? 2
+                                                    : 3;
+    };
+    for (int pass = 0; pass <= 2; ++pass) {
+        for (const PublicationSetting& setting : kPublicationSettings) {
+            if (!(setting.flags & kChecked) || pass_of(setting) != pass) {
+                continue;
+            }
+            const std::string problem = pass == 2 ? date_problem(setting) : number_problem(setting);
+            if (!problem.empty()) {
+                return problem;
+            }
+        }
     }
     return "";
 }
@@ -167,7 +165,7 @@ bool ImportSettingsFile(QelPublicationList& list,
     // claims to be, or not the whole of it.
     told = NulProblem(file);
     if (told.empty()) {
-        told = IntegerProblem(file);
+        told = RangeProblem(file);
     }
     if (!told.empty()) {
         return false;

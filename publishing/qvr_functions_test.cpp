@@ -62,6 +62,58 @@ TEST(MakeSafeFileNameTest, JoinsTheWordsOfTheNameWithUnderscores)
     }
 }
 
+// Every number the table checks imports at either end of its range and loads as it was given;
+// just beyond its range it is refused, by its name: the import and the loading share the bounds.
+TEST_F(QvrFunctionsTest, NumbersImportAtTheEndsOfTheirRangesAndAreRefusedBeyond)
+{
+    std::vector<const PublicationSetting*> numbers;
+    for (const PublicationSetting& setting : kPublicationSettings) {
+        if ((setting.flags & kChecked) && setting.number.get != nullptr) {
+            numbers.push_back(&setting);
+        }
+    }
+    ASSERT_FALSE(numbers.empty());
+    QelPublicationList list;
+    for (const bool at_min : {true, false}) {
+        const std::string name = at_min ? "lowest" : "highest";
+        auto end = [&](const PublicationSetting* s) {
+            return at_min ? s->bounds.min : s->bounds.max;
+        };
+        std::string file = "[Vantrel]\r\nName=" + name + "\r\n";
+        for (const PublicationSetting* setting : numbers) {
+            file += std::string(setting->name) + "=" + std::to_string(end(setting)) + "\r\n";
+        }
+        home_.Sandbox().WriteFile("ends.qvr", file);
+        std::string problem;
+        ASSERT_TRUE(ImportSettingsFile(list, File("ends.qvr"), &problem))
+            << name << ": " << problem;
+        for (const PublicationSetting* setting : numbers) {
+            EXPECT_EQ(end(setting), setting->number.get(*list.FindByName(name)))
+                << setting->name << " " << name;
+        }
+    }
+    for (const PublicationSetting* setting : numbers) {
+        for (const int64_t beyond :
+             {int64_t{setting->bounds.min} - 1, int64_t{setting->bounds.max} + 1}) {
+            if (beyond > INT32_MAX) {
+                continue;
+            }
+            const std::string value = std::to_string(beyond);
+            home_.Sandbox().WriteFile(
+                "beyond.qvr",
+                "[Vantrel]\r\nName=beyond\r\n" + std::string(setting->name) + "=" + value + "\r\n");
+            std::string problem;
+            EXPECT_FALSE(ImportSettingsFile(list, File("beyond.qvr"), &problem))
+                << setting->name << " " << value;
+            const std::string told = setting->kind == SettingKind::kPort
+                                         ? "the FTP port " + value
+                                         : setting->name + std::string(" the value ") + value;
+            EXPECT_NE(std::string::npos, problem.find(told)) << setting->name << ": " << problem;
+        }
+    }
+    EXPECT_EQ(2, list.Count());
+}
+
 TEST_F(QvrFunctionsTest, AnExportedDefinitionImportsAsTheSameSettingsFromPlainCrlfText)
 {
     auto exported = testing::EveryValueAwayFromDefault("Example site");
