@@ -433,7 +433,7 @@ bool QelPublication::SaveTo(TQelRegistry& store, bool as_export)
     w.Bool("FtpUseIndy", FtpUseIndy);
     w.IntegerOrDelete("ConnectionTimeout", ConnectionTimeout, ConnectionTimeout != 30);
     w.IntegerOrDelete("GeneralTimeout", GeneralTimeout, GeneralTimeout != 20);
-    w.IntegerOrDelete("DotFileTreatment", DotFileState.Treatment.load(),
+    w.IntegerOrDelete("DotFileTreatment", DotFileState.Treatment,
                       DotFileState.Treatment != kDotFilesUnknown);
     w.IntegerOrDelete("LogExplainCopy", 1, LogExplainCopy);
     w.TrueOrDelete("LogListFiles", LogListFiles);
@@ -470,7 +470,7 @@ void QelPublication::Assign(const QelPublication& other)
     DeleteOldFilesNow = other.DeleteOldFilesNow;
     UploadModifiedNow = other.UploadModifiedNow;
     LastErrorText = other.LastErrorText;
-    ServerTimeDrift = other.ServerTimeDrift.load();
+    ServerTimeDrift = other.ServerTimeDrift;
     Connection = other.Connection;
     ConnectionTimeout = other.ConnectionTimeout;
     GeneralTimeout = other.GeneralTimeout;
@@ -498,12 +498,12 @@ bool QelPublication::SameSettings(const QelPublication& a, const QelPublication&
         return std::make_tuple(
             std::cref(p.name_), std::cref(p.Source), std::cref(p.Server), std::cref(p.Username),
             std::cref(p.Password), std::cref(p.Connection), p.ConnectionType, p.DeleteOldFiles,
-            p.DotFileState.Treatment.load(), p.ConnectionTimeout, p.GeneralTimeout,
-            p.LogExplainCopy, p.LogListFiles, p.UploadViaIntermediary, p.ConnectionBehaviour,
-            p.DeleteOldFilesNow, p.Disabled, p.FtpPort, p.FtpUseIndy,
-            std::cref(p.DefaultFilePermission), CommaText(p.IgnoreFiles), CommaText(p.ExcludeFiles),
-            CommaText(p.IgnoreFolders), CommaText(p.ExcludeFolders), CommaText(p.AsciiFiles),
-            CommaText(p.FilePermissions), p.UploadModifiedNow);
+            p.DotFileState.Treatment, p.ConnectionTimeout, p.GeneralTimeout, p.LogExplainCopy,
+            p.LogListFiles, p.UploadViaIntermediary, p.ConnectionBehaviour, p.DeleteOldFilesNow,
+            p.Disabled, p.FtpPort, p.FtpUseIndy, std::cref(p.DefaultFilePermission),
+            CommaText(p.IgnoreFiles), CommaText(p.ExcludeFiles), CommaText(p.IgnoreFolders),
+            CommaText(p.ExcludeFolders), CommaText(p.AsciiFiles), CommaText(p.FilePermissions),
+            p.UploadModifiedNow);
     };
     return settings(a) == settings(b);
 }
