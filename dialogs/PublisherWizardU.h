@@ -68,7 +68,7 @@ public:
     static constexpr int kPageCompleted = 8;
 
     explicit TPublisherWizard(QWidget* parent = nullptr);
-    // Ends the session; a test still running is left to finish on its own.
+    // Ends the connection test; a test still running is left to finish on its own.
     ~TPublisherWizard() override;
 
     // Resets the pages, shows the window modally and returns when it closes; the import panel
