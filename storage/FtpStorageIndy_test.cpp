@@ -788,17 +788,15 @@ class ScriptedIndyDeviceTest : public ::testing::Test
 protected:
     static constexpr const char* kBase = "ftp:\\\\127.0.0.1\\base";
 
-    void Open(TDotFileState* dots = nullptr,
-              TDateTime* drift = nullptr,
-              uint8_t flags = 0)
+    void Open(TDotFileState* dots = nullptr, TDateTime* drift = nullptr, uint8_t flags = 0)
     {
-        device_ = std::make_unique<ScriptedIndyDevice>(
-            &output_, FtpDeviceSettings{.port = server_.Port(),
-                                        .general_timeout = 5,
-                                        .connection_timeout = 5,
-                                        .dot_file_state = dots,
-                                        .time_drift = drift,
-                                        .flags = flags});
+        device_ = std::make_unique<ScriptedIndyDevice>(&output_,
+                                                       FtpDeviceSettings{.port = server_.Port(),
+                                                                         .general_timeout = 5,
+                                                                         .connection_timeout = 5,
+                                                                         .dot_file_state = dots,
+                                                                         .time_drift = drift,
+                                                                         .flags = flags});
         ASSERT_TRUE(device_->Open(kBase, "u", "p", "")) << ::testing::PrintToString(output_.lines);
     }
     size_t CountCommands(const std::string& command) const

@@ -859,8 +859,7 @@ TEST_F(FtpStorageDeviceTest, AnOffsetReadFromAWholeMinuteNeverDatesCopiesLate)
     TDateTime drift = 0;
     FtpStorageDevice device(
         &output,
-        FtpDeviceSettings{
-            .port = server.Port(), .general_timeout = 5, .time_drift = &drift});
+        FtpDeviceSettings{.port = server.Port(), .general_timeout = 5, .time_drift = &drift});
     ASSERT_TRUE(device.Open("ftp:127.0.0.1", "u", "p", ""));
     ASSERT_TRUE(device.PutFile(Local("a.txt"), "ftp:127.0.0.1", "a.txt", true));
     // Read from the start of the minute, the offset would be negative and every copy listed
@@ -914,9 +913,9 @@ TEST_F(FtpStorageDeviceTest, BothDevicesReadTheOffsetFromTheModificationTimeInTh
                                                 .time_drift = &drift});
             } else {
                 device = std::make_unique<FtpStorageDevice>(
-                    &output_, FtpDeviceSettings{.port = server_.Port(),
-                                                .general_timeout = 5,
-                                                .time_drift = &drift});
+                    &output_,
+                    FtpDeviceSettings{
+                        .port = server_.Port(), .general_timeout = 5, .time_drift = &drift});
             }
             ASSERT_TRUE(device->Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << output_.All();
             ASSERT_TRUE(device->PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", true));
