@@ -123,13 +123,8 @@ TOstrel::TOstrel(QWidget* parent)
 TOstrel::~TOstrel()
 {
     TPublicationStatusHound::Stop(*this);
-    if (session_->Busy()) {
-        // Closing waits for the session; a window destroyed without closing stops the run and
-        // leaves the threads what they use.
-        session_.reset();
-        KeepForever(std::move(publications_));
-        return;
-    }
+    // Closing waits for the session; a window destroyed without closing stops the run, and the
+    // session keeps what its threads still use, none of which is in the web site list.
     session_.reset();
 }
 
@@ -710,15 +705,11 @@ void TOstrel::SetPercentTitle(const QString& percent)
 void TOstrel::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue)
 {
     Q_ASSERT(platform::IsMainThread());
-    QelPublication* d = current_publication_;
     switch (kind) {
         case kQueueError: {
             const std::string text = queue.ReadError();
             AppendLog("Error: " + text);
             SetStatusPanel(0, Q(text));
-            if (d != nullptr) {
-                d->LastErrorText = text;
-            }
             if (!first_error_shown_ && !closing_) {
                 first_error_shown_ = true;
                 platform::MessageBox(text, "", platform::kMbIconExclamation | platform::kMbOk);

@@ -38,6 +38,7 @@
 #include "storage/DiskStorage.h"
 #include "storage/FtpStorage.h"
 #include "sync/QelSyncBackupWorker.h"
+#include "sync/SyncDualOutput.h"
 #include "sync/SyncLogFileOutput.h"
 
 namespace vantrel {
@@ -283,7 +284,13 @@ int Main(int argc, char** argv)
         return 2;
     }
 
-    PrintingOutput output;
+    // Every message is printed; the run's record takes its last error from the catcher, as the
+    // window's session does.
+    auto printing_output = std::make_unique<PrintingOutput>();
+    auto error_catcher = std::make_unique<RunErrorCatcher>();
+    PrintingOutput& printing = *printing_output;
+    const RunErrorCatcher& errors = *error_catcher;
+    QelSyncDualOutput output(std::move(printing_output), std::move(error_catcher));
     SiteState state;
     if (!state_path.empty()) {
         state = ReadState(state_path);
@@ -334,6 +341,9 @@ int Main(int argc, char** argv)
     options.quiet_timeout = false;
     options.passive = !active;
     options.stop = &flags.StopRequested;
+    // What the destination finds out about the server; the site takes it once the device is gone.
+    ServerFindings findings;
+    options.findings = &findings;
     const bool ftp = StartsWith(positional[1], "ftp:", true);
     if (!ftp) {
         // Any other destination is a folder, a relative one too.
@@ -355,12 +365,12 @@ int Main(int argc, char** argv)
         // is an answer here, not a failure, so the output is quiet meanwhile.
         if (opened && (flags.TurboFolderDate != 0 || flags.TurboEntryDate != 0)) {
             const std::string probe = FirstSubfolder(positional[0]);
-            output.quiet = true;
+            printing.quiet = true;
             const bool published =
                 probe.empty() || client_library
                     ? device->ListDirectory(destination_root, "", true)->Count() != 0
                     : device->ChangeDirectory(destination_root + "\\" + probe);
-            output.quiet = false;
+            printing.quiet = false;
             if (!published) {
                 flags.TurboFolderDate = 0;
                 flags.TurboEntryDate = 0;
@@ -397,7 +407,10 @@ int Main(int argc, char** argv)
         PrintCommandCounts();
     }
     if (!state_path.empty()) {
-        RecordRunResult(site, st, OutcomeOf(flags), start_time);
+        // Both devices are gone by now: what the destination found out is final.
+        const RunOutcome outcome = OutcomeOf(flags);
+        RecordRunResult(site, st, outcome, start_time, errors.LastError());
+        RecordServerFindings(site, findings, outcome == RunOutcome::kPublished);
         state.Status = site.Status;
         state.LastPublished = site.LastPublished;
         state.DotFileTreatment = site.DotFileState.Treatment;

@@ -896,18 +896,19 @@ std::unique_ptr<QelStorageDevice> TPublisherWizard::MakeTestDevice(
     QelPublication site;
     site.Server = device.server;
     site.ConnectionType = device.connection_type;
-    DestinationOptions options = ConnectionTestOptions();
+    // No findings: the test keeps and measures nothing of the server.
+    DestinationOptions options;
     options.stop = device.stop;
     return MakeDestinationDevice(site, output, options).device;
 }
 
 bool TPublisherWizard::MakeTestObjects()
 {
-    test_session_ = std::make_unique<PublishSession>(*this, *list_);
-    if (!test_session_->Listening()) {
+    connection_test_ = std::make_unique<ConnectionTest>(*this);
+    if (!connection_test_->Listening()) {
         // Nobody would read the queue: the next test tries again.
         const uint32_t error = platform::GetLastError();
-        test_session_.reset();
+        connection_test_.reset();
         AddLogLine("The connection test could not start: " + platform::ErrorMessageText(error));
         return false;
     }
@@ -929,8 +930,8 @@ void TPublisherWizard::BtnTestConnectionClick()
 {
     // While a test runs the button cancels it; the test then ends at once, as failed.
     if (testing_) {
-        if (test_session_ != nullptr) {
-            test_session_->Stop();
+        if (connection_test_ != nullptr) {
+            connection_test_->Stop();
         }
         AddLogLine("Connection test cancelled.");
         btnTestConnection->setEnabled(false);
@@ -939,7 +940,7 @@ void TPublisherWizard::BtnTestConnectionClick()
     memoTestLog->clear();
     lblFailedMessage->hide();
     memoTestLog->show();
-    if (test_session_ == nullptr && !MakeTestObjects()) {
+    if (connection_test_ == nullptr && !MakeTestObjects()) {
         ConnectionTestDone(false);
         return;
     }
@@ -953,8 +954,7 @@ void TPublisherWizard::BtnTestConnectionClick()
     ConnectionTestDevice device;
     device.server = server;
     device.disk = DiskStorageDevice::IsDiskPath(server);
-    test_session_->Flags().StopRequested = false;
-    device.stop = &test_session_->Flags().StopRequested;
+    device.stop = connection_test_->StopRequest();
     if (!device.disk) {
         // "LAN only" also asks before publishing over a modem, as the published web site will.
         const ConnectionChoice connection = Connection();
@@ -962,7 +962,7 @@ void TPublisherWizard::BtnTestConnectionClick()
         site.Server = server;
         site.ConnectionType = connection.type;
         device.connection_type = connection.type;
-        device.ftp_flags = DestinationFtpFlags(site, ConnectionTestOptions());
+        device.ftp_flags = DestinationFtpFlags(site, DestinationOptions{});
         connection_name = connection.name;
     }
 
@@ -978,7 +978,7 @@ void TPublisherWizard::BtnTestConnectionClick()
         return opened_ok && (!device.disk || TestLocalDestination(*opened, source, server, output));
     };
     // The result follows the device's last lines into the window.
-    if (!test_session_->RunConnectionTest(work)) {
+    if (!connection_test_->Run(work)) {
         AddLogLine("The connection test could not start: " +
                    platform::ErrorMessageText(platform::GetLastError()));
         ConnectionTestDone(false);

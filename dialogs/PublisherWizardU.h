@@ -48,10 +48,10 @@ using ConnectionTestDeviceFactory = std::function<std::unique_ptr<QelStorageDevi
 // list is the caller's and must outlive the wizard's use of it.
 //
 // The connection test runs the device's creation, Open and release on a thread of the wizard's
-// own publishing session, so a dead host or a question the device asks never freezes the window;
-// its messages and then its end reach the log through the session's queue and listener thread,
-// made at the first test and kept while the wizard lives. GUI thread only, but for the factory.
-class TPublisherWizard : public VDialog, public IPublishSessionObserver
+// ConnectionTest, so a dead host or a question the device asks never freezes the window; its
+// messages and then its end reach the log through the test's queue and listener thread, made at
+// the first test and kept while the wizard lives. GUI thread only, but for the factory.
+class TPublisherWizard : public VDialog, public IConnectionTestObserver
 {
     Q_OBJECT
 
@@ -68,7 +68,7 @@ public:
     static constexpr int kPageCompleted = 8;
 
     explicit TPublisherWizard(QWidget* parent = nullptr);
-    // Ends the session; a test still running is left to finish on its own.
+    // Ends the connection test; a test still running is left to finish on its own.
     ~TPublisherWizard() override;
 
     // Resets the pages, shows the window modally and returns when it closes; the import panel
@@ -93,7 +93,7 @@ public:
     // The test's listener thread, null before the first test.
     const TListenOnQueue* TestListener() const
     {
-        return test_session_ != nullptr ? test_session_->Listener() : nullptr;
+        return connection_test_ != nullptr ? connection_test_->Listener() : nullptr;
     }
 
 protected:
@@ -185,7 +185,7 @@ private:
     ConnectionTestDeviceFactory device_factory_;
     bool testing_ = false;
     // Made at the first test and kept.
-    std::unique_ptr<PublishSession> test_session_;
+    std::unique_ptr<ConnectionTest> connection_test_;
 };
 
 }  // namespace vantrel

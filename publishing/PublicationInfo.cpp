@@ -504,7 +504,7 @@ void QelPublication::Assign(const QelPublication& other)
         }
     }
     // Not stored, but counted under the treatment that has just been copied.
-    DotFileState.DotFilesFound = static_cast<int32_t>(other.DotFileState.DotFilesFound);
+    DotFileState.DotFilesFound = other.DotFileState.DotFilesFound;
 }
 
 bool QelPublication::SameSettings(const QelPublication& a, const QelPublication& b)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -58,9 +57,11 @@ std::string CommaText(const std::vector<std::string>& items);
 // its closing quote.
 std::vector<std::string> CommaTextItems(std::string_view text);
 
-// One web site definition. The main thread owns the definitions of the list; during a run the
-// publisher thread's FTP device writes ServerTimeDrift and DotFileState, and the status check
-// thread reads Source and the pattern lists and clears Checking.
+// One web site definition: plain values, read and written on the main thread, which owns the
+// definitions of the list. No other thread touches one: a run's FTP device keeps what it finds
+// out about the server (ServerTimeDrift, DotFileState) in its session's record, which the session
+// copies in once the device's thread is done with it; the status check works on copies of what
+// it scans and sets Checking in synchronised calls.
 class QelPublication
 {
 public:
@@ -121,14 +122,14 @@ public:
     int32_t SrcPageCount = 0;
     int32_t SrcDirsCount = 0;
     TDateTime SrcMostRecent = 0;
-    std::atomic<TDateTime> ServerTimeDrift{0};  // days
-    uint8_t ConnectionType = 0;                 // 1 LAN only
-    uint8_t ConnectionBehaviour = 0;            // 0 leave up, 1 ask, 2 hang up
-    std::string Connection;                     // dial-up entry; empty for any connection or LAN
-    bool Marked = false;                        // run time only: chosen for the current Publish All
-    std::atomic<bool> Checking{false};          // run time only: the status check is about to look
-    int32_t ConnectionTimeout = 0;              // seconds
-    int32_t GeneralTimeout = 0;                 // seconds
+    TDateTime ServerTimeDrift = 0;    // days
+    uint8_t ConnectionType = 0;       // 1 LAN only
+    uint8_t ConnectionBehaviour = 0;  // 0 leave up, 1 ask, 2 hang up
+    std::string Connection;           // dial-up entry; empty for any connection or LAN
+    bool Marked = false;              // run time only: chosen for the current Publish All
+    bool Checking = false;            // run time only: the status check is about to look
+    int32_t ConnectionTimeout = 0;    // seconds
+    int32_t GeneralTimeout = 0;       // seconds
     TDotFileState DotFileState;
     bool FtpUseIndy = false;
     bool Disabled = false;
@@ -480,7 +481,7 @@ std::string BoundsText();
 std::string BeyondBoundsText(const std::vector<std::string>& value_names);
 inline constexpr char kBeyondBoundsCaption[] = "Web site settings too large";
 
-// The run options of one publish of the web site, as the main window fills them before each run:
+// The run options of one publish of the web site, as the session fills them before each run:
 // Reset, then every option the definition decides. `turbo`: the Turbo button is down, so an
 // earlier publish's date lets the run skip what has not changed since; a date later than now is
 // not trusted, and the run lists in full.
@@ -488,8 +489,8 @@ void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags);
 
 // Every web site definition of the user, in registry order, each saved at once on every change
 // under the sub-key KeyName() of "\SOFTWARE\Velko\Vantrel". Names compare exactly. Main thread
-// only, except that the status check thread reads Count, Items and the definitions. The list
-// owns its definitions and its store.
+// only (the status check reaches it through synchronised calls). The list owns its definitions
+// and its store.
 class QelPublicationList
 {
 public:

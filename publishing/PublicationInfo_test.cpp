@@ -172,7 +172,7 @@ TEST_F(PublicationInfoTest, AServerTimeOffsetNoMeasurementKeepsLoadsAsZero)
     for (const auto& [stored, expected] : kCases) {
         WriteSite("site");
         ASSERT_TRUE(store_.WriteDateTime("site", "ServerTimeDrift", stored));
-        EXPECT_EQ(expected, Load("site")->ServerTimeDrift.load()) << stored;
+        EXPECT_EQ(expected, Load("site")->ServerTimeDrift) << stored;
     }
 }
 

@@ -68,13 +68,14 @@ private:
     std::function<void()> work_;
 };
 
-}  // namespace
-
+// Keeps the object until the program ends: for what a thread that outlives its owner still uses.
 void KeepForever(std::shared_ptr<void> object)
 {
     static auto* kept = new std::vector<std::shared_ptr<void>>;
     kept->push_back(std::move(object));
 }
+
+}  // namespace
 
 uint8_t DestinationFtpFlags(const QelPublication& d, const DestinationOptions& options)
 {
@@ -92,29 +93,27 @@ uint8_t DestinationFtpFlags(const QelPublication& d, const DestinationOptions& o
     return bits;
 }
 
-DestinationOptions ConnectionTestOptions()
-{
-    DestinationOptions options;
-    options.keeps_site_state = false;
-    return options;
-}
-
 Destination MakeDestinationDevice(QelPublication& d,
                                   QelSyncBaseOutput& output,
                                   const DestinationOptions& options)
 {
     Destination destination;
     if (DiskStorageDevice::IsDiskPath(d.Server)) {
+        // Nothing to find out: the findings stay what the definition holds.
+        if (options.findings != nullptr) {
+            *options.findings = ServerFindings{d.DotFileState, d.ServerTimeDrift};
+        }
         destination.device = std::make_unique<DiskStorageDevice>(&output);
         destination.address = d.Server;
         return destination;
     }
+    d.DotFileState.DotFilesFound = 0;
     TDotFileState* dots = nullptr;
-    std::atomic<TDateTime>* drift = nullptr;
-    if (options.keeps_site_state) {
-        d.DotFileState.DotFilesFound = 0;
-        dots = &d.DotFileState;
-        drift = &d.ServerTimeDrift;
+    TDateTime* drift = nullptr;
+    if (options.findings != nullptr) {
+        *options.findings = ServerFindings{d.DotFileState, d.ServerTimeDrift};
+        dots = &options.findings->dot_files;
+        drift = &options.findings->time_drift;
     }
     const FtpDeviceSettings settings{
         .port = d.FtpPort,
@@ -123,7 +122,6 @@ Destination MakeDestinationDevice(QelPublication& d,
         .connection_state = options.connection_state,
         .dot_file_state = dots,
         .time_drift = drift,
-        .use_drift = options.keeps_site_state,
         .alive = options.alive,
         .flags = DestinationFtpFlags(d, options),
         // The device's retries end once the user stops the run.
@@ -154,7 +152,8 @@ RunOutcome OutcomeOf(const QelSyncFlags& flags)
 void RecordRunResult(QelPublication& d,
                      const QelSyncStatus& st,
                      RunOutcome outcome,
-                     TDateTime start_time)
+                     TDateTime start_time,
+                     const std::optional<std::string>& run_error)
 {
     switch (outcome) {
         case RunOutcome::kInterrupted:
@@ -162,6 +161,9 @@ void RecordRunResult(QelPublication& d,
             d.Status = StatusInterrupted;
             return;
         case RunOutcome::kFailed:
+            if (run_error) {
+                d.LastErrorText = *run_error;
+            }
             d.Status = StatusFailed;
             return;
         case RunOutcome::kPublished:
@@ -176,13 +178,63 @@ void RecordRunResult(QelPublication& d,
     d.WebPageCount = d.SrcPageCount;
     d.Status = StatusPublished;
     d.LastErrorText.clear();
+}
+
+bool RecordServerFindings(QelPublication& d, const ServerFindings& found, bool published)
+{
+    const uint8_t treatment = d.DotFileState.Treatment;
+    const TDateTime drift = d.ServerTimeDrift;
+    d.DotFileState = found.dot_files;
+    d.ServerTimeDrift = found.time_drift;
     // A dot file announced but never seen in a listing: the treatment is found afresh.
-    if (d.DotFileState.Treatment == kDotFilesUploaded && d.DotFileState.DotFilesFound == 0) {
+    if (published && d.DotFileState.Treatment == kDotFilesUploaded &&
+        d.DotFileState.DotFilesFound == 0) {
         d.DotFileState.Treatment = kDotFilesUnknown;
+    }
+    return d.DotFileState.Treatment != treatment || d.ServerTimeDrift != drift;
+}
+
+void RunErrorCatcher::Write(QelSyncMessageType type, const std::string& text)
+{
+    if (type == kMsgError) {
+        // As the queue carries it, its paths shown as every other line shows them.
+        std::string shown = FormatMessage(type, text);
+        std::lock_guard<std::mutex> hold(lock_);
+        last_error_ = std::move(shown);
     }
 }
 
-// Built in the order every message takes: the error log first, the queue second.
+bool RunErrorCatcher::Accepts(QelSyncMessageType type)
+{
+    return type == kMsgError;
+}
+
+void RunErrorCatcher::Clear()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    last_error_.reset();
+}
+
+std::optional<std::string> RunErrorCatcher::LastError() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return last_error_;
+}
+
+// One run of a session, from its start until what its destination found out about the server is
+// in the definition. The run's publisher thread holds it too, and hands it back through `ended`
+// once it has freed the devices.
+struct PublishSession::Run
+{
+    // Main thread.
+    std::string site;
+    bool published = false;
+    // The destination device's thread while it has the device, then the main thread.
+    ServerFindings findings;
+};
+
+// Built in the order every message takes: the error log first, the queue second, the catcher of
+// the run's last error third.
 struct PublishSession::Core
 {
     Core()
@@ -194,19 +246,26 @@ struct PublishSession::Core
                                                                      kQueueDroppedTypes);
         auto log = std::make_unique<QelSyncLogFileOutput>(GetTempFolder() + kErrorLogName, 0);
         error_log = log.get();
+        auto catcher = std::make_unique<RunErrorCatcher>();
+        errors = catcher.get();
         output = std::make_unique<QelSyncDualOutput>(
-            std::make_unique<TQelSyncFilterOutputByClass>(std::move(log), kErrorLogDroppedClasses),
-            std::move(to_queue));
+            std::make_unique<QelSyncDualOutput>(std::make_unique<TQelSyncFilterOutputByClass>(
+                                                    std::move(log), kErrorLogDroppedClasses),
+                                                std::move(to_queue)),
+            std::move(catcher));
     }
 
     TPublisherMessageQueue queue;
     TOutputToPipe* pipe = nullptr;              // owned by output
     QelSyncLogFileOutput* error_log = nullptr;  // owned by output
+    RunErrorCatcher* errors = nullptr;          // owned by output
     std::unique_ptr<QelSyncBaseOutput> output;
     std::shared_ptr<IFtpAliveInterface> alive;
     QelSyncFlags flags;
     TFtpPersistentInformation connection_state;
     std::unique_ptr<QelSyncBackupWorker> worker;
+    // The run being started or under way; its destination device keeps its findings in it.
+    std::shared_ptr<Run> run;
     // The devices of the run being started, until the publisher thread takes them.
     std::unique_ptr<QelStorageDevice> source;
     Destination destination;
@@ -214,6 +273,10 @@ struct PublishSession::Core
     // Written by the opener thread before it sends kQueueOpened, read after it arrives.
     std::atomic<bool> opened{false};
     std::atomic<uint32_t> last_error{0};
+    // The runs whose publisher thread has freed its devices, each handed over by its thread
+    // before it sends kQueueRunOver. Guarded by lock.
+    std::mutex lock;
+    std::vector<std::shared_ptr<Run>> ended;
 };
 
 PublishSession::PublishSession(IPublishSessionObserver& observer, QelPublicationList& publications)
@@ -268,8 +331,11 @@ PublishSession::StartResult PublishSession::Start(QelPublication& d,
 {
     assert(platform::IsMainThread());
     Core& c = *core_;
+    c.run = std::make_shared<Run>();
+    c.run->site = d.GetName();
     DestinationOptions options;
     options.publishing_all = publishing_all;
+    options.findings = &c.run->findings;
     options.connection_state = &c.connection_state;
     options.alive = c.alive;
     options.stop = &c.flags.StopRequested;
@@ -279,11 +345,11 @@ PublishSession::StartResult PublishSession::Start(QelPublication& d,
         TFtpPersistentInformation& state = c.connection_state;
         if (!state.IsConnected() &&
             (platform::InternetAttemptConnect(0) != 0 || !state.IsConnected())) {
-            c.destination = {};
+            AbandonRun(false);
             return StartResult::kNotConnected;
         }
         if (state.ConnectionName() != d.Connection) {
-            c.destination = {};
+            AbandonRun(false);
             return StartResult::kOtherConnection;
         }
     }
@@ -293,6 +359,7 @@ PublishSession::StartResult PublishSession::Start(QelPublication& d,
     // emptied now, not at the run's first line.
     c.error_log->StartRun();
     c.error_log->EnsureOpen();
+    c.errors->Clear();
     current_ = &d;
     d.Status = StatusPublishing;
     observer_.RunStarting(d);
@@ -303,10 +370,9 @@ PublishSession::StartResult PublishSession::Start(QelPublication& d,
     if (!c.source->Open(d.Source, "", "", "")) {
         c.output->Write(kMsgError, "Failed to connect to source " + d.Source + ".");
         d.Status = StatusFailed;
+        d.LastErrorText = c.errors->LastError().value_or(d.LastErrorText);
         // The error log holds the last run alone: the next run starts it afresh.
-        c.error_log->Close();
-        c.source.reset();
-        c.destination = {};
+        AbandonRun(true);
         return StartResult::kSourceFailed;
     }
     OpenDestination();
@@ -325,37 +391,18 @@ void PublishSession::OpenDestination()
     const std::string password = d.Password;
     const std::string connection = d.Connection;
     Core* core = &c;
-    if (!StartOpener([core, user, password, connection] {
-            Destination& destination = core->destination;
-            core->opened =
-                destination.device->Open(destination.address, user, password, connection);
-            core->last_error = destination.device->GetLastError();
-        })) {
+    auto opener = std::make_unique<QueuedWork>(c.queue, [core, user, password, connection] {
+        Destination& destination = core->destination;
+        core->opened = destination.device->Open(destination.address, user, password, connection);
+        core->last_error = destination.device->GetLastError();
+    });
+    if (!opener->Start(platform::kThreadPriorityNormal, false)) {
         c.opened = false;
         c.last_error = platform::GetLastError();
         OpenReturned();
+        return;
     }
-}
-
-bool PublishSession::StartOpener(std::function<void()> work)
-{
-    auto opener = std::make_unique<QueuedWork>(core_->queue, std::move(work));
-    if (!opener->Start(platform::kThreadPriorityNormal, false)) {
-        return false;
-    }
-    core_->opener = std::move(opener);
-    return true;
-}
-
-bool PublishSession::RunConnectionTest(std::function<bool(QelSyncBaseOutput& output)> work)
-{
-    Core* core = &*core_;
-    testing_ = true;
-    if (!StartOpener([core, work = std::move(work)] { core->opened = work(*core->pipe); })) {
-        testing_ = false;
-        return false;
-    }
-    return true;
+    c.opener = std::move(opener);
 }
 
 void PublishSession::EndRun(QelPublication& d,
@@ -363,12 +410,18 @@ void PublishSession::EndRun(QelPublication& d,
                             RunOutcome outcome,
                             TDateTime start_time)
 {
-    RecordRunResult(d, status, outcome, start_time);
+    core_->run->published = outcome == RunOutcome::kPublished;
+    RecordRunResult(d, status, outcome, start_time, core_->errors->LastError());
+    Store(d);
+    core_->error_log->Flush();
+    observer_.RunFinished(d, status, outcome);
+}
+
+void PublishSession::Store(QelPublication& d)
+{
     if (!publications_.Update(d.GetName(), d)) {
         publications_.TellStoreFailure(d);
     }
-    core_->error_log->Flush();
-    observer_.RunFinished(d, status, outcome);
 }
 
 void PublishSession::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue)
@@ -402,26 +455,21 @@ void PublishSession::OpenReturned()
     Core& c = *core_;
     // The thread has nothing left to do but return.
     c.opener.reset();
-    if (testing_) {
-        testing_ = false;
-        observer_.ConnectionTestEnded(c.opened);
-        ReportShutDownWhenIdle();
-        return;
-    }
     opening_ = false;
+    QelPublication& d = *current_;
+    // What the open found out (the server's type tells how it lists dot files) is in the
+    // definition while the run goes on, as it is when the run goes no further.
+    RecordServerFindings(d, c.run->findings, false);
     observer_.ConnectingEnded();
     if (shutting_down_) {
-        c.source.reset();
-        c.destination = {};
+        AbandonRun(false);
         ReportShutDownWhenIdle();
         return;
     }
-    QelPublication& d = *current_;
     if (c.flags.StopRequested) {
         // Stopped while the destination opened: the run ends interrupted, as a stop during the
         // run does, and no publisher thread starts (its worker would forget the stop).
-        c.source.reset();
-        c.destination = {};
+        AbandonRun(false);
         EndRun(d, QelSyncStatus{}, RunOutcome::kInterrupted, NowDateTime());
         return;
     }
@@ -432,9 +480,7 @@ void PublishSession::OpenReturned()
         }
         d.Status = StatusFailed;
         d.LastErrorText = "Failed to connect";
-        c.error_log->Close();
-        c.source.reset();
-        c.destination = {};
+        AbandonRun(true);
         observer_.ConnectFailed(d);
         return;
     }
@@ -447,21 +493,24 @@ void PublishSession::StartPublisher()
     Core& c = *core_;
     QelPublication& d = *current_;
     start_time_ = NowDateTime();
-    // The publishing status is stored before the thread starts: from then on the thread's device
-    // writes the definition's time offset and dot-file state.
+    // The publishing status is stored before the thread starts.
     const bool stored = publications_.Update(d.GetName(), d);
-    TPublisherMessageQueue* queue = &c.queue;
+    Core* core = &c;
+    std::shared_ptr<Run> run = c.run;
     const std::string address = c.destination.address;
+    const auto ended = [core, run] {
+        {
+            std::lock_guard<std::mutex> hold(core->lock);
+            core->ended.push_back(run);
+        }
+        core->queue.SendRunOver();
+    };
     if (!PublisherThread::Create(*c.worker, d.Source, c.source, address, c.destination.device,
-                                 c.flags, [queue] { queue->SendRunOver(); })) {
+                                 c.flags, ended)) {
         d.Status = StatusFailed;
         d.LastErrorText = "The publishing thread could not be started.";
-        if (!publications_.Update(d.GetName(), d)) {
-            publications_.TellStoreFailure(d);
-        }
-        c.error_log->Close();
-        c.source.reset();
-        c.destination = {};
+        Store(d);
+        AbandonRun(true);
         observer_.PublisherStarted(d, false);
         return;
     }
@@ -476,8 +525,31 @@ void PublishSession::StartPublisher()
     }
 }
 
+void PublishSession::AbandonRun(bool close_error_log)
+{
+    Core& c = *core_;
+    if (close_error_log) {
+        c.error_log->Close();
+    }
+    c.source.reset();
+    c.destination = {};
+}
+
 void PublishSession::RunOver()
 {
+    std::vector<std::shared_ptr<Run>> ended;
+    {
+        std::lock_guard<std::mutex> hold(core_->lock);
+        ended.swap(core_->ended);
+    }
+    // The definition is looked up again: once its final counters were in, the user was free to
+    // delete or rename the web site.
+    for (const std::shared_ptr<Run>& run : ended) {
+        QelPublication* d = publications_.FindByName(run->site);
+        if (d != nullptr && RecordServerFindings(*d, run->findings, run->published)) {
+            Store(*d);
+        }
+    }
     --threads_alive_;
     if (threads_alive_ > 0) {
         return;
@@ -522,6 +594,71 @@ void PublishSession::ReportShutDownWhenIdle()
         shut_down_reported_ = true;
         observer_.SessionShutDown();
     }
+}
+
+struct ConnectionTest::Core
+{
+    TPublisherMessageQueue queue;
+    TOutputToPipe output{queue};
+    std::atomic<bool> stop{false};
+    std::unique_ptr<QueuedWork> thread;
+    // Written by the test's thread before it sends kQueueOpened, read after it arrives.
+    std::atomic<bool> passed{false};
+};
+
+ConnectionTest::ConnectionTest(IConnectionTestObserver& observer)
+    : observer_(observer)
+    , core_(std::make_unique<Core>())
+{
+    listener_ = TListenOnQueue::Create(core_->queue, *this);
+}
+
+ConnectionTest::~ConnectionTest()
+{
+    core_->stop = true;
+    // Closes the queue: the test's thread, should it still write, returns at once.
+    listener_.reset();
+    if (running_) {
+        KeepForever(std::shared_ptr<Core>(std::move(core_)));
+    }
+}
+
+const std::atomic<bool>* ConnectionTest::StopRequest() const
+{
+    return &core_->stop;
+}
+
+bool ConnectionTest::Run(std::function<bool(QelSyncBaseOutput& output)> work)
+{
+    assert(platform::IsMainThread());
+    Core* core = &*core_;
+    core->stop = false;
+    auto thread = std::make_unique<QueuedWork>(
+        core->queue, [core, work = std::move(work)] { core->passed = work(core->output); });
+    if (!thread->Start(platform::kThreadPriorityNormal, false)) {
+        return false;
+    }
+    core->thread = std::move(thread);
+    running_ = true;
+    return true;
+}
+
+void ConnectionTest::Stop()
+{
+    core_->stop = true;
+}
+
+void ConnectionTest::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue)
+{
+    assert(platform::IsMainThread());
+    if (kind != kQueueOpened) {
+        observer_.HandleQueueMessage(kind, queue);
+        return;
+    }
+    // The thread has nothing left to do but return.
+    core_->thread.reset();
+    running_ = false;
+    observer_.ConnectionTestEnded(core_->passed);
 }
 
 }  // namespace vantrel

@@ -32,7 +32,9 @@ class RecordingObserver : public IPublishSessionObserver
 public:
     void HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue) override
     {
-        (void)queue;
+        if (kind == kQueueError) {
+            errors.push_back(queue.ReadError());
+        }
         if (kind == kQueueLogText && on_first_log_text) {
             auto act = std::move(on_first_log_text);
             on_first_log_text = nullptr;
@@ -64,6 +66,7 @@ public:
     }
 
     std::vector<std::string> events;
+    std::vector<std::string> errors;
     std::vector<RunOutcome> outcomes;
     std::function<void()> on_first_log_text;
     std::function<void()> on_finished;
@@ -218,6 +221,42 @@ TEST_F(PublishSessionTest, ShutdownDuringARunReportsShutDownAfterTheRunAndStarts
     EXPECT_EQ(StatusInterrupted, Stored("One")->Status);
 }
 
+// The window is shown the run's errors; the session records the last of them itself.
+TEST_F(PublishSessionTest, AFailedRunRecordsTheLastErrorItReported)
+{
+    QelPublication& d = AddSite("One");
+    // The destination folder cannot be made: a file holds its parent's place.
+    sandbox_.WriteFile("blocker", "a file where a folder goes");
+    d.Server = sandbox_.SystemPath("blocker/One");
+    ASSERT_EQ(PublishSession::StartResult::kOpening, session_.Start(d, false, false));
+    ASSERT_TRUE(ServeUntil([&] { return Idle(); }));
+
+    ASSERT_EQ(std::vector<RunOutcome>{RunOutcome::kFailed}, observer_.outcomes);
+    ASSERT_FALSE(observer_.errors.empty());
+    EXPECT_EQ(observer_.errors.back(), d.LastErrorText);
+    EXPECT_EQ(observer_.errors.back(), Stored("One")->LastErrorText);
+}
+
+// A dot file uploaded to a UNIX server, which may hide it from its listings: the publisher
+// thread's device notes it, and the definition keeps it once that thread has gone.
+TEST_F(PublishSessionTest, WhatTheDeviceFindsOutAboutTheServerIsStoredWithTheDefinition)
+{
+    testing::ScriptedFtpServer server;
+    QelPublication& d = AddSite("One");
+    sandbox_.WriteFile("small/.htaccess", "deny");
+    d.Source = sandbox_.SystemPath("small");
+    d.Server = "127.0.0.1";
+    d.FtpPort = server.Port();
+    ASSERT_EQ(PublishSession::StartResult::kOpening, session_.Start(d, false, false));
+    ASSERT_TRUE(ServeUntil([&] { return !observer_.outcomes.empty() && Idle(); }))
+        << ::testing::PrintToString(observer_.events);
+
+    EXPECT_EQ(std::vector<RunOutcome>{RunOutcome::kPublished}, observer_.outcomes);
+    EXPECT_EQ(kDotFilesUploaded, list_.FindByName("One")->DotFileState.Treatment);
+    EXPECT_EQ(1, list_.FindByName("One")->DotFileState.DotFilesFound);
+    EXPECT_EQ(kDotFilesUploaded, Stored("One")->DotFileState.Treatment);
+}
+
 TEST(RecordRunResultTest, EachOutcomeLeavesItsRecord)
 {
     struct Case
@@ -242,6 +281,8 @@ TEST(RecordRunResultTest, EachOutcomeLeavesItsRecord)
         d.LastErrorText = "Lost the line";
         d.DotFileState.Treatment = kDotFilesUploaded;
         RecordRunResult(d, st, c.outcome, 44000.5);
+        RecordServerFindings(d, ServerFindings{d.DotFileState, d.ServerTimeDrift},
+                             c.outcome == RunOutcome::kPublished);
         const int index = static_cast<int>(c.outcome);
         EXPECT_EQ(c.status, d.Status) << index;
         EXPECT_EQ(c.last_error, d.LastErrorText) << index;
@@ -276,6 +317,50 @@ TEST(MakeDestinationDeviceTest, TheServerChoosesTheDeviceAndItsAddress)
         // A run finds the dot files afresh.
         EXPECT_EQ(c.disk ? 3 : 0, d.DotFileState.DotFilesFound) << c.server;
     }
+}
+
+// Tells what a connection test reports, in order.
+class RecordingTestObserver : public IConnectionTestObserver
+{
+public:
+    void HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue) override
+    {
+        if (kind == kQueueError) {
+            events.push_back("error " + queue.ReadError());
+        } else if (kind == kQueueLogText) {
+            events.push_back("log " + queue.ReadMessage());
+        }
+    }
+    void ConnectionTestEnded(bool passed) override
+    {
+        events.push_back(passed ? "passed" : "failed");
+    }
+
+    std::vector<std::string> events;
+};
+
+TEST(ConnectionTestTest, ATestEndsBehindEveryMessageItWroteAndCanBeStopped)
+{
+    RecordingTestObserver observer;
+    ConnectionTest test(observer);
+    ASSERT_TRUE(test.Listening());
+    const std::atomic<bool>* stop = test.StopRequest();
+    ASSERT_TRUE(test.Run([stop](QelSyncBaseOutput& output) {
+        output.Write(kMsgError, "refused");
+        output.Write(kMsgInformation, "waiting");
+        while (!*stop) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }));
+    EXPECT_TRUE(test.Running());
+    ASSERT_TRUE(
+        platform::ServeSynchronizeUntil([&] { return observer.events.size() == 2; }, kPatience));
+    test.Stop();
+    ASSERT_TRUE(platform::ServeSynchronizeUntil([&] { return !test.Running(); }, kPatience));
+
+    EXPECT_EQ((std::vector<std::string>{"error refused", "log waiting", "failed"}),
+              observer.events);
 }
 
 }  // namespace

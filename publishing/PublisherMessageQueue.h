@@ -56,7 +56,8 @@ private:
     void Send(TPublisherMessageKind kind, const std::string& payload, bool droppable);
 };
 
-// Who gets the queue's messages: the main window and the wizard.
+// Who gets the queue's messages: the publishing session, which passes them on to the main window,
+// and the connection test, which passes them on to the wizard.
 class IQueueListener
 {
 public:

@@ -15,8 +15,8 @@
 namespace vantrel {
 
 // Runs one synchronisation away from the main thread, two levels above normal, so that the
-// window stays responsive. The main window starts one per publish once both devices are open.
-// The run's messages and its end reach the main window through the output chain and the queue,
+// window stays responsive. The publishing session starts one per publish once both devices are
+// open. The run's messages and its end reach the session through the output chain and the queue,
 // never through the thread, which releases itself when the run is over. The worker and the
 // options are borrowed; stopping a run is the options' stop request, not a thread operation.
 //

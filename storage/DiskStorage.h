@@ -12,9 +12,10 @@ class QelSyncBaseOutput;
 
 // Storage device for a local folder or a folder on a network share given by a UNC path; the
 // source of every run and the destination when that is a disk path. Its operations map directly
-// onto the platform's file calls. Open() runs on the main thread, every later operation on the
-// publisher thread; one device per run, never shared between threads. The output sink is
-// borrowed and must outlive the device; error lines go to it as type 27.
+// onto the platform's file calls. Open() runs on the thread that opens the device (the main
+// thread for a run's source, a thread of its own for a destination or the connection test), every
+// later operation on the publisher thread; one device per run, used by one thread at a time. The
+// output sink is borrowed and must outlive the device; error lines go to it as type 27.
 class DiskStorageDevice : public QelStorageDevice
 {
 public:

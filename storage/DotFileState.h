@@ -1,12 +1,11 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string_view>
 
 // How the web site's server treats files whose names begin with a dot (TDotFileState), kept in
-// the web site definition and read and updated by the FTP devices during a run; and the
-// bookkeeping both FTP devices share.
+// the web site definition and, during a run, in the run's own record, which the FTP devices read
+// and update; and the bookkeeping both FTP devices share.
 namespace vantrel {
 
 // TDotFileState::Treatment.
@@ -22,30 +21,14 @@ enum TDotFileTreatment : uint8_t
     kDotFilesHidden = 3,
 };
 
-// The publisher thread's FTP device updates it while the main thread may read the definition
-// (the grid, an export): both fields are atomic.
+// Plain values: a device updates the copy its run keeps, on the thread that runs the device, and
+// the definition takes it over once that thread is done with it.
 struct TDotFileState
 {
-    TDotFileState() = default;
-    TDotFileState(uint8_t treatment, int32_t found)
-        : Treatment(treatment)
-        , DotFilesFound(found)
-    {}
-    TDotFileState(const TDotFileState& other)
-        : Treatment(other.Treatment.load())
-        , DotFilesFound(other.DotFilesFound.load())
-    {}
-    TDotFileState& operator=(const TDotFileState& other)
-    {
-        Treatment = other.Treatment.load();
-        DotFilesFound = other.DotFilesFound.load();
-        return *this;
-    }
-
     // A TDotFileTreatment; stored with the web site.
-    std::atomic<uint8_t> Treatment{kDotFilesUnknown};
+    uint8_t Treatment = kDotFilesUnknown;
     // Dot files found in the current run; not stored.
-    std::atomic<int32_t> DotFilesFound{0};
+    int32_t DotFilesFound = 0;
 };
 
 // Begins with a dot and is neither "." nor "..".

@@ -332,12 +332,11 @@ FtpStorageDevice::FtpStorageDevice(QelSyncBaseOutput* output,
     alive_ = settings.alive;
     general_timeout_ = settings.general_timeout;
     connection_timeout_ = settings.connection_timeout;
-    owner_window_ = settings.owner_window;
     unit_->DeviceCreated(settings.alive, settings.general_timeout);
     state_->SetStatusCallback(status_callback);
     dot_file_state_ = settings.dot_file_state;
-    time_drift_ = settings.use_drift ? settings.time_drift : nullptr;
-    drift_settled_ = !settings.use_drift;
+    time_drift_ = settings.time_drift;
+    drift_settled_ = time_drift_ == nullptr;
     flags_ = settings.flags;
     stop_ = settings.stop;
     passive_ = settings.passive ? 1 : 0;
@@ -656,9 +655,10 @@ bool FtpStorageDevice::CheckInternetConnection(const std::string& connection_nam
         state_->DialName = connection_name;
         // A dial that finds the entry already up dials nothing; the number of the connection
         // dialled earlier must stay, or hanging up after publishing would leave the modem on.
+        // The dialling prompt has no owner window.
         const auto dial = [&](uintptr_t* dialled) {
             const uint32_t result =
-                platform::InternetDial(owner_window_, connection_name, kDialFlags, dialled, 0);
+                platform::InternetDial(0, connection_name, kDialFlags, dialled, 0);
             if (*dialled != 0) {
                 state_->DialConnection = *dialled;
             }
@@ -1026,7 +1026,7 @@ void FtpStorageDevice::MeasureTimeOffset(const std::string& folder,
     const double drift = server_time - uploaded_at;
     if (report) {
         // As the change from the offset stored before, which the listing was read with.
-        const double diff = drift - (time_drift_ ? time_drift_->load() : 0.0);
+        const double diff = drift - (time_drift_ != nullptr ? *time_drift_ : 0.0);
         const auto seconds = static_cast<int64_t>(std::nearbyint(std::fabs(diff) * kSecondsPerDay));
         char text[64];
         std::snprintf(text, sizeof(text), "%d:%.2d:%.2d", static_cast<int>(seconds / 3600),
@@ -1062,7 +1062,7 @@ bool FtpStorageDevice::GetExactFileDate(const std::string& folder,
     if (!ListedTimeToTheSecond(listed.Date2, modified, &exact)) {
         return false;
     }
-    *date = exact - (time_drift_ ? time_drift_->load() : 0.0);
+    *date = exact - (time_drift_ != nullptr ? *time_drift_ : 0.0);
     return true;
 }
 
@@ -1408,7 +1408,7 @@ void FtpStorageDevice::ParseVmsListing(QelDirectoryEntry* entry, bool first)
     const std::string date = Before(rest, " ");
     const std::string time = NthField(rest, 2, " ");
     entry->Date2 = ParseVmsDateTime(date + " " + time);
-    entry->Date = entry->Date2 - (time_drift_ ? time_drift_->load() : 0.0);
+    entry->Date = entry->Date2 - (time_drift_ != nullptr ? *time_drift_ : 0.0);
     entry->SizeHigh = kSizeMissing;
     entry->SizeLow = kSizeMissing;
     const bool folder = EndsWith(name, ".DIR", false);
@@ -1448,7 +1448,7 @@ std::unique_ptr<QelDirectoryEntry> FtpStorageDevice::ListedEntryOf(const platfor
     auto entry = QelDirectoryEntry::Create();
     entry->Name = data.file_name;
     entry->Date2 = ListedFileTimeToDateTime(data);
-    entry->Date = entry->Date2 - (time_drift_ ? time_drift_->load() : 0.0);
+    entry->Date = entry->Date2 - (time_drift_ != nullptr ? *time_drift_ : 0.0);
     entry->SizeHigh = data.size_high;
     entry->SizeLow = data.size_low;
     // The link bit tells the worker never to enter or write through a link on the server.

@@ -25,9 +25,9 @@
 namespace vantrel {
 class QelSyncBaseOutput;
 
-// Told while a connection shows activity. The main window's implementation puts an alive message
-// into the message queue. Called on the thread of the FTP call (the publisher thread, or the main
-// thread while a device opens).
+// Told while a connection shows activity. The publishing session's implementation puts an alive
+// message into its message queue. Called on the thread of the FTP call (the publisher thread, or
+// the thread that opens the device).
 class IFtpAliveInterface
 {
 public:
@@ -36,9 +36,10 @@ public:
 };
 
 // The connection state: the internet session every FTP connection is opened on, a buffer for the
-// library's answers, and the dial-up connection the program dialled. The main window makes one
-// for all publishing; a device given none makes its own. Used by one thread at a time (the main
-// thread at start and between runs, the publisher thread during a run); no lock.
+// library's answers, and the dial-up connection the program dialled. The publishing session makes
+// one for all its runs; a device given none makes its own (the connection test's). Used by one
+// thread at a time (the main thread at start and between runs, the thread that opens the
+// destination, then the publisher thread during a run); no lock.
 class TFtpPersistentInformation
 {
 public:
@@ -76,8 +77,9 @@ private:
 
 // The state shared by every FTP device of one unit: one watchdog for all of them, made by the
 // first device and ended with the last, and the alive callback and general time-out of the
-// device made last. Devices are made and freed on the main thread (freed on the publisher thread
-// at the end of a run); the status callback reads the state on the thread of each FTP call.
+// device made last. Devices are made and freed on whichever thread holds them (the main thread,
+// the connection test's thread, the publisher thread at the end of a run), so the state is
+// guarded; the status callback reads it on the thread of each FTP call.
 class FtpUnitState
 {
 public:
@@ -155,8 +157,9 @@ inline bool IsMeasurableTimeDrift(TDateTime drift)
 
 // What the caller of an FTP device decides about it, given whole when the device is made. The
 // defaults are those of a device nobody configured. The pointers are borrowed and outlive the
-// device; the dot-file state and the time offset belong to the web site definition, which the
-// device updates through them.
+// device; the dot-file state and the time offset are the caller's record of what the run finds
+// out about the server, which the device reads and updates through them on the thread that runs
+// it, and which the caller reads once that thread is done with the device.
 struct FtpDeviceSettings
 {
     // 0 means 21.
@@ -166,12 +169,12 @@ struct FtpDeviceSettings
     int32_t connection_timeout = 0;
     // Null: the device makes one of its own.
     TFtpPersistentInformation* connection_state = nullptr;
-    uintptr_t owner_window = 0;
+    // Null: dot files are left to the server's plain listings, and the server type is not asked.
     TDotFileState* dot_file_state = nullptr;
-    // The web site definition's ServerTimeDrift: listed times are corrected by it, and the first
-    // upload measures it. Without use_drift the device neither reads nor measures one.
-    std::atomic<TDateTime>* time_drift = nullptr;
-    bool use_drift = false;
+    // The offset of the server's clock from ours (days), as the web site knew it: listed times
+    // are corrected by it, and the first upload measures it anew into the same place. Null: the
+    // device neither corrects nor measures.
+    TDateTime* time_drift = nullptr;
     // Given an initialiser like every field, so that a designated initialiser may leave it out
     // without a warning.
     std::shared_ptr<IFtpAliveInterface> alive = nullptr;
@@ -185,9 +188,10 @@ struct FtpDeviceSettings
 };
 
 // The storage device for an FTP server reached through the internet library. Open runs on the
-// main thread, every later operation on the publisher thread; one thread at a time, no lock. The
-// output is borrowed and outlives the device, as do the settings' pointers. The unit's watchdog may
-// close the connection handle at any time; the operations read its fired flag after each call. A
+// thread that opens the destination (the session's, or the connection test's), every later
+// operation on the publisher thread; one thread at a time, no lock. The output is borrowed and
+// outlives the device, as do the settings' pointers. The unit's watchdog may close the
+// connection handle at any time; the operations read its fired flag after each call. A
 // reconnection is tried at most kMaxReconnects times in a row per operation.
 class FtpStorageDevice : public QelStorageDevice
 {
@@ -396,8 +400,8 @@ protected:
     std::string password_;
     uint8_t passive_ = 1;
     uint8_t flags_ = 0;
-    uintptr_t owner_window_ = 0;
-    std::atomic<TDateTime>* time_drift_ = nullptr;
+    TDateTime* time_drift_ = nullptr;
+    // No measurement of the offset is pending: it has been measured, or it is not wanted.
     bool drift_settled_ = true;
     bool session_reopened_ = false;
     bool compensating_ = false;

@@ -1157,7 +1157,7 @@ std::unique_ptr<QelDirectoryEntry> FtpIndyStorageDevice::ListedEntryOf(
     auto entry = QelDirectoryEntry::Create();
     entry->Name = data.file_name;
     entry->Date2 = ListedFileTimeToDateTime(data);
-    entry->Date = entry->Date2 - (time_drift_ ? time_drift_->load() : 0.0);
+    entry->Date = entry->Date2 - (time_drift_ != nullptr ? *time_drift_ : 0.0);
     entry->SizeHigh = data.size_high;
     entry->SizeLow = data.size_low;
     // The link bit tells the worker never to enter or write through a link on the server.

@@ -788,18 +788,15 @@ class ScriptedIndyDeviceTest : public ::testing::Test
 protected:
     static constexpr const char* kBase = "ftp:\\\\127.0.0.1\\base";
 
-    void Open(TDotFileState* dots = nullptr,
-              std::atomic<TDateTime>* drift = nullptr,
-              uint8_t flags = 0)
+    void Open(TDotFileState* dots = nullptr, TDateTime* drift = nullptr, uint8_t flags = 0)
     {
-        device_ = std::make_unique<ScriptedIndyDevice>(
-            &output_, FtpDeviceSettings{.port = server_.Port(),
-                                        .general_timeout = 5,
-                                        .connection_timeout = 5,
-                                        .dot_file_state = dots,
-                                        .time_drift = drift,
-                                        .use_drift = drift != nullptr,
-                                        .flags = flags});
+        device_ = std::make_unique<ScriptedIndyDevice>(&output_,
+                                                       FtpDeviceSettings{.port = server_.Port(),
+                                                                         .general_timeout = 5,
+                                                                         .connection_timeout = 5,
+                                                                         .dot_file_state = dots,
+                                                                         .time_drift = drift,
+                                                                         .flags = flags});
         ASSERT_TRUE(device_->Open(kBase, "u", "p", "")) << ::testing::PrintToString(output_.lines);
     }
     size_t CountCommands(const std::string& command) const
@@ -863,7 +860,7 @@ TEST_F(ScriptedIndyDeviceTest, ListedItemsGiveSizesFolderAndReadOnlyBits)
         lines.push_back(c.line);
     }
     server_.SetListing(lines);
-    std::atomic<TDateTime> drift{0.25};
+    TDateTime drift = 0.25;
     Open(nullptr, &drift);
     const auto list = device_->ListDirectory(kBase, "", false);
     ASSERT_EQ(list->Count(), static_cast<int32_t>(cases.size()));
@@ -984,12 +981,11 @@ TEST_F(ScriptedIndyDeviceTest, TheFirstUploadMeasuresTheServersClockOffset)
         const std::string stamp =
             platform::FormatDateTime("yyyy-mm-dd hh:nn", NowDateTime() + c.ahead);
         server.SetListing({"-rw-r--r--   1 u g 1 " + stamp + " up.txt"});
-        std::atomic<TDateTime> drift{0};
+        TDateTime drift = 0;
         ScriptedIndyDevice device(&output_, FtpDeviceSettings{.port = server.Port(),
                                                               .general_timeout = 5,
                                                               .connection_timeout = 5,
-                                                              .time_drift = &drift,
-                                                              .use_drift = true});
+                                                              .time_drift = &drift});
         ASSERT_TRUE(device.Open(kBase, "u", "p", ""));
         ASSERT_TRUE(device.PutFile(local_.SystemPath("up.txt"), kBase, "up.txt", false));
         ASSERT_TRUE(device.PutFile(local_.SystemPath("up.txt"), kBase, "up.txt", false));

@@ -382,8 +382,7 @@ protected:
                                         .general_timeout = general_timeout,
                                         .connection_timeout = connection_timeout,
                                         .dot_file_state = &dots_,
-                                        .time_drift = &drift_,
-                                        .use_drift = use_drift});
+                                        .time_drift = use_drift ? &drift_ : nullptr});
     }
     std::unique_ptr<FtpStorageDevice> Opened(int32_t general_timeout = 5, bool use_drift = false)
     {
@@ -402,7 +401,7 @@ protected:
     testing::TestSandbox sandbox_;
     LinesOutput output_;
     TDotFileState dots_;
-    std::atomic<TDateTime> drift_{0};
+    TDateTime drift_ = 0;
 };
 
 TEST_F(FtpStorageDeviceTest, AddressesGiveHostAndBaseFolder)
@@ -827,12 +826,11 @@ TEST_F(FtpStorageDeviceTest, TheFirstUploadMeasuresTheServerTimeOffset)
         ScriptedFtpServer server;
         server.SetListing({LineDatedFromNow("a.txt", c.hours / 24)});
         LinesOutput output;
-        std::atomic<TDateTime> drift{0};
+        TDateTime drift = 0;
         FtpStorageDevice device(&output,
                                 FtpDeviceSettings{.port = server.Port(),
                                                   .general_timeout = 5,
                                                   .time_drift = &drift,
-                                                  .use_drift = true,
                                                   .flags = FtpStorageDevice::kFlagVerbose});
         ASSERT_TRUE(device.Open("ftp:127.0.0.1", "u", "p", ""));
         ASSERT_TRUE(device.PutFile(Local("a.txt"), "ftp:127.0.0.1", "a.txt", true));
@@ -858,11 +856,10 @@ TEST_F(FtpStorageDeviceTest, AnOffsetReadFromAWholeMinuteNeverDatesCopiesLate)
     ScriptedFtpServer server;
     server.SetListing({LineDatedFromNow("a.txt", 0)});
     LinesOutput output;
-    std::atomic<TDateTime> drift{0};
+    TDateTime drift = 0;
     FtpStorageDevice device(
         &output,
-        FtpDeviceSettings{
-            .port = server.Port(), .general_timeout = 5, .time_drift = &drift, .use_drift = true});
+        FtpDeviceSettings{.port = server.Port(), .general_timeout = 5, .time_drift = &drift});
     ASSERT_TRUE(device.Open("ftp:127.0.0.1", "u", "p", ""));
     ASSERT_TRUE(device.PutFile(Local("a.txt"), "ftp:127.0.0.1", "a.txt", true));
     // Read from the start of the minute, the offset would be negative and every copy listed
@@ -906,21 +903,19 @@ TEST_F(FtpStorageDeviceTest, BothDevicesReadTheOffsetFromTheModificationTimeInTh
             server += (20 - std::fmod(server * kDay, 60)) / kDay;
             server_.SetReply("MDTM", platform::FormatDateTime(c.mdtm, server));
             server_.SetListing({LineDated("a.txt", server + c.zone_minutes * 60 / kDay)});
-            std::atomic<TDateTime> drift{0};
+            TDateTime drift = 0;
             std::unique_ptr<FtpStorageDevice> device;
             if (client_library) {
                 device = std::make_unique<FtpIndyStorageDevice>(
                     &output_, FtpDeviceSettings{.port = server_.Port(),
                                                 .general_timeout = 5,
                                                 .connection_timeout = 5,
-                                                .time_drift = &drift,
-                                                .use_drift = true});
+                                                .time_drift = &drift});
             } else {
                 device = std::make_unique<FtpStorageDevice>(
-                    &output_, FtpDeviceSettings{.port = server_.Port(),
-                                                .general_timeout = 5,
-                                                .time_drift = &drift,
-                                                .use_drift = true});
+                    &output_,
+                    FtpDeviceSettings{
+                        .port = server_.Port(), .general_timeout = 5, .time_drift = &drift});
             }
             ASSERT_TRUE(device->Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << output_.All();
             ASSERT_TRUE(device->PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", true));

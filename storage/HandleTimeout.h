@@ -14,10 +14,10 @@ namespace vantrel {
 
 // One per FTP device unit, shared by the unit's devices (storage/FtpStorage.h). The devices call
 // Watch and Disarm around each call to the server and read Fired afterwards on the publisher
-// thread (the main thread while a device opens); the status callback calls Kick and Reset on the
-// thread of the call; the watchdog's own thread counts down and fires. The countdown, the fired
-// flag and the firing are guarded by the lock; the handles and the armed flag are single words
-// written without it.
+// thread (the thread that opens a device, while it opens); the status callback calls Kick and Reset
+// on the thread of the call; the watchdog's own thread counts down and fires. The countdown, the
+// fired flag and the firing are guarded by the lock; the handles and the armed flag are single
+// words written without it.
 //
 // The client-library device's unit does not watch a handle of its own: its status callback hands
 // the watchdog the handle that reports a request (WatchHandle), and a finished request forgets

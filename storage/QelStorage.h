@@ -16,11 +16,11 @@ inline constexpr uint8_t kDeviceLocalDisk = 1;
 inline constexpr uint8_t kDeviceFtp = 2;
 
 // Folder arguments are device paths (the run's root plus the relative path, "\" separated);
-// names are bare. Open runs on the main thread, every later operation on the publisher thread;
-// a device is used by one thread at a time and freed once, by the worker or the wizard. No
-// operation throws: each returns false (or an empty text) and leaves its code and text for
-// GetLastError and GetLastErrorText, which the caller asks at once on the same thread. The
-// order of the operations is part of the contract.
+// names are bare. Open runs on the thread that opens the device, every later operation on the
+// publisher thread; a device is used by one thread at a time and freed once, by the worker, the
+// publishing session or the connection test. No operation throws: each returns false (or an
+// empty text) and leaves its code and text for GetLastError and GetLastErrorText, which the
+// caller asks at once on the same thread. The order of the operations is part of the contract.
 class QelStorageDevice
 {
 public:

@@ -12,9 +12,9 @@
 namespace vantrel {
 
 // Non-blocking and polled. It waits on its socket alone and runs no message loop, so nothing
-// else of the calling thread (the main window's input among it) can happen in the middle of a
-// dialogue. Used by one thread; failures give false and a message that holds the Windows
-// Sockets code (10061 when nothing listens), never an exception.
+// else of the calling thread can happen in the middle of a dialogue. Used by one thread; failures
+// give false and a message that holds the Windows Sockets code (10061 when nothing listens), never
+// an exception.
 class TSimplePortIO
 {
 public:

@@ -394,7 +394,7 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
 
 void QelSyncBackupWorker::Finish()
 {
-    // Once the final status is out, the main window may refill the options for its next run
+    // Once the final status is out, the session may refill the options for its next run
     // (Publish All), so what to free is read before it goes.
     const bool free_destination = Flags != nullptr && Flags->FreeDestinationDevice;
     const bool free_source = Flags != nullptr && Flags->FreeSourceDevice;

@@ -17,10 +17,10 @@
 namespace vantrel {
 
 // Brings a destination folder tree up to date with a source folder tree, seeing both only
-// through their storage devices. The main window makes one worker and reuses it; each run is one
-// Synchronise call on the publisher thread. The sink is borrowed unless the worker was given
-// it to own; the devices stay the caller's unless the run's options ask the worker to free them,
-// in which case the worker resets the caller's variables.
+// through their storage devices. The publishing session makes one worker and reuses it; each run
+// is one Synchronise call on the publisher thread. The sink is borrowed unless the worker was
+// given it to own; the devices stay the caller's unless the run's options ask the worker to free
+// them, in which case the worker resets the caller's variables.
 class QelSyncBackupWorker
 {
 public:

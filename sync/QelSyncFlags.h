@@ -11,8 +11,8 @@
 // (QelSyncStatus) and the result codes of the worker's operations (SyncResult).
 namespace vantrel {
 
-// Options of one run, filled by the main window before each run and read by the worker. The
-// main window owns one record and reuses it. StopRequested is written by the main thread while
+// Options of one run, filled by the publishing session before each run and read by the worker.
+// The session owns one record and reuses it. StopRequested is written by the main thread while
 // the publisher thread reads it, and Failed the other way round, so both are atomic; every other
 // field is written only while no run is active.
 class QelSyncFlags

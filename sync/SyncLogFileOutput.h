@@ -14,8 +14,9 @@ namespace vantrel {
 // a time stamp. The file opens at the first Write after creation, Close or StartRun and, without
 // kAppend, is emptied then, so it holds the lines of the last run that wrote to it; what comes
 // after a run's Finished (a device that says goodbye as it is freed) still belongs to that run
-// and is added to its lines. Every type is accepted. The publisher thread writes during a run and
-// the main thread while devices are opened and for Flush; a lock keeps one call at a time.
+// and is added to its lines. Every type is accepted. The publisher thread writes during a run, the
+// main thread while the source opens and for Flush, and the thread that opens the destination
+// while it opens; a lock keeps one call at a time.
 //
 // A file that cannot be opened or written means no log, never a failed run: lines are dropped
 // without a word, and the next Write tries to open the file again. A write failure (a full disk)

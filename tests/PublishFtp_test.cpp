@@ -151,7 +151,6 @@ protected:
                                          .connection_timeout = 10,
                                          .dot_file_state = &dots_,
                                          .time_drift = &drift_,
-                                         .use_drift = true,
                                          .flags = flags};
         if (GetParam().client_library) {
             return std::make_unique<FtpIndyStorageDevice>(&output_, settings);
@@ -278,7 +277,7 @@ protected:
     QelSyncFlags flags_;
     QelSyncBackupWorker worker_{&output_};
     TDotFileState dots_;
-    std::atomic<TDateTime> drift_{0};
+    TDateTime drift_ = 0;
     // The web site's options; the Turbo button.
     QelPublication site_;
     bool turbo_ = false;
