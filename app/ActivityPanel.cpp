@@ -1,6 +1,9 @@
 #include "app/ActivityPanel.h"
 
+#include <QLabel>
 #include <QPainter>
+#include <QRegularExpression>
+#include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
 
@@ -14,9 +17,8 @@ constexpr int kPanelRepaintMs = 30;
 
 }  // namespace
 
-TActivityPanel::TActivityPanel(const TActivityCounters& counters, QWidget* parent)
+TActivityPanel::TActivityPanel(QWidget* parent)
     : QWidget(parent)
-    , counters_(counters)
 {
     setObjectName("ActivityPanel");
     setMinimumHeight(fontMetrics().height() + 6);
@@ -44,6 +46,56 @@ void TActivityPanel::ScheduleRepaint()
     }
 }
 
+void TActivityPanel::StartRun()
+{
+    ProgressMax = 0;
+    ProgressPosition = 0;
+    ActivityCount = 0;
+}
+
+void TActivityPanel::StartBar(int32_t files)
+{
+    ProgressMax = files;
+}
+
+void TActivityPanel::Tick()
+{
+    ++ActivityCount;
+}
+
+void TActivityPanel::Alive()
+{
+    ++ActivityCount;
+    ScheduleRepaint();
+}
+
+std::optional<int64_t> TActivityPanel::Progress(int32_t files_total, int32_t files_processed)
+{
+    ++ActivityCount;
+    if (files_total < 1) {
+        return std::nullopt;
+    }
+    ProgressMax = std::max(ProgressMax, files_total);
+    ProgressPosition = files_processed;
+    ScheduleRepaint();
+    return static_cast<int64_t>(files_processed) * 100 / ProgressMax;
+}
+
+void TActivityPanel::Finish(int32_t files_total, int32_t files_processed)
+{
+    if (files_total > 0) {
+        ProgressMax = std::max(ProgressMax, files_total);
+        ProgressPosition = files_processed;
+        ScheduleRepaint();
+    }
+    ActivityCount = 0;
+}
+
+void TActivityPanel::Published(int32_t files_processed)
+{
+    ProgressMax = files_processed;
+}
+
 void TActivityPanel::paintEvent(QPaintEvent*)
 {
     painted_.start();
@@ -52,7 +104,7 @@ void TActivityPanel::paintEvent(QPaintEvent*)
     const QColor background = palette().color(QPalette::Window);
     const QColor lime(0, 255, 0);
     const int baseline = r.top() + 2 + fontMetrics().ascent();
-    const int32_t max = counters_.ProgressMax;
+    const int32_t max = ProgressMax;
     p.fillRect(r, background);
     if (max <= 0) {
         p.setPen(palette().color(QPalette::WindowText));
@@ -64,9 +116,9 @@ void TActivityPanel::paintEvent(QPaintEvent*)
     p.drawRect(frame.adjusted(0, 0, -1, -1));
     const QRect inner = frame.adjusted(1, 1, -1, -1);
     const int64_t filled =
-        static_cast<int64_t>(inner.width()) * std::clamp(counters_.ProgressPosition, 0, max) / max;
+        static_cast<int64_t>(inner.width()) * std::clamp(ProgressPosition, 0, max) / max;
     p.fillRect(QRect(inner.left(), inner.top(), static_cast<int>(filled), inner.height()), lime);
-    const int a = r.width() > 0 ? counters_.ActivityCount % r.width() : 0;
+    const int a = r.width() > 0 ? ActivityCount % r.width() : 0;
     if (a > 0) {
         p.setPen(lime);
         const QPoint points[] = {{r.left() + a, r.top()},
@@ -79,6 +131,36 @@ void TActivityPanel::paintEvent(QPaintEvent*)
     p.drawText(r.left() + 4, baseline, text_);
     p.setPen(background);
     p.drawLine(r.right(), r.top(), r.right(), r.bottom());
+}
+
+TStatusPanels::TStatusPanels(QStatusBar& bar)
+{
+    bar.setObjectName("StatusBar");
+    bar.setSizeGripEnabled(true);
+    activity_ = new TActivityPanel(&bar);
+    message_ = new QLabel;
+    message_->setObjectName("MessagePanel");
+    bar.addWidget(activity_, 1);
+    bar.addWidget(message_, 1);
+}
+
+QString TStatusPanels::Text(int panel) const
+{
+    return panel == 0 ? activity_->Text() : message_->text();
+}
+
+void TStatusPanels::SetText(int panel, const QString& text)
+{
+    QString line = text;
+    if (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))) {
+        static const QRegularExpression kLineBreaks(QStringLiteral("[\r\n]+"));
+        line = text.split(kLineBreaks, Qt::SkipEmptyParts).join(QStringLiteral(" / "));
+    }
+    if (panel == 0) {
+        activity_->SetText(line);
+    } else {
+        message_->setText(line);
+    }
 }
 
 }  // namespace vantrel

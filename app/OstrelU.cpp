@@ -1,28 +1,25 @@
 #include "app/OstrelU.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMetaObject>
-#include <QRegularExpression>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
-#include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
 
-#include "app/HelpPages.h"
+#include "app/ActivityPanel.h"
 #include "app/LogWriter.h"
+#include "app/OstrelCommands.h"
 #include "app/WindowPlacement.h"
 #include "dialogs/AboutBoxU.h"
 #include "dialogs/ChmodFormU.h"
@@ -44,6 +41,7 @@
 #include "platform/Files.h"
 #include "platform/Threads.h"
 #include "platform/Ui.h"
+#include "platform/Version.h"
 #include "platform/qt/FileChoosers.h"
 #include "platform/qt/QtMessageBox.h"
 #include "publishing/PublicationInfo.h"
@@ -57,15 +55,10 @@ static void InitVantrelResources()
 namespace vantrel {
 namespace {
 
-constexpr char kCaption[] = "Vantrel";
 constexpr int kPanelMinHeight = 116;
 constexpr int kLogFrameMinHeight = 60;
 // How long a closing waits for a run to end before the program ends without it.
 constexpr int kCloseWaitMs = 15000;
-// How long a restored window waits for the window manager's frame.
-constexpr int kFrameWaitMs = 2000;
-// How long the window's bounds rest before they are stored.
-constexpr int kSaveDelayMs = 300;
 constexpr char kSettingsFileFilter[] = "Vantrel settings file (*.qvr)|*.qvr";
 
 std::function<void(int)>& ProcessExit()
@@ -93,7 +86,7 @@ TOstrel::TOstrel(QWidget* parent)
     setObjectName("TOstrel");
     publications_ = std::make_unique<QelPublicationList>();
     session_ = std::make_unique<PublishSession>(*this, *publications_);
-    setWindowTitle(kCaption);
+    setWindowTitle(platform::kApplicationTitle);
 
     BuildWindow();
     about_box_ = new TAboutBox(this);
@@ -131,46 +124,7 @@ TOstrel::~TOstrel()
 void TOstrel::BuildWindow()
 {
     resize(640, 460);
-    tool_bar_ = addToolBar("ToolBar");
-    tool_bar_->setObjectName("ToolBar");
-    tool_bar_->setMovable(false);
-    tool_bar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    tool_bar_->setIconSize(QSize(24, 23));
-    auto add_button = [this](const char* name, const char* text, QStyle::StandardPixmap icon,
-                             const char* hint, void (TOstrel::*handler)()) {
-        QAction* action = tool_bar_->addAction(style()->standardIcon(icon), text);
-        action->setObjectName(name);
-        action->setToolTip(hint);
-        connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
-        return action;
-    };
-    tbnPublish = add_button("tbnPublish", "Publish", QStyle::SP_ArrowUp,
-                            "Publish the currently selected web site.", &TOstrel::tbnPublishClick);
-    tbnPublishAll = add_button(
-        "tbnPublishAll", "All", QStyle::SP_FileDialogToParent,
-        "Publish all the web sites that can be published on the current internet connection.",
-        &TOstrel::tbnPublishAllClick);
-    tbnStop = add_button("tbnStop", "Stop", QStyle::SP_BrowserStop,
-                         "Immediatly stop publishing web site(s).", &TOstrel::tbnStopClick);
-    tbnStop->setCheckable(true);
-    tbnStop->setEnabled(false);
-    tbnTurbo = add_button("tbnTurbo", "Turbo", QStyle::SP_MediaSeekForward,
-                          "Turbo boost - works faster by using knowledge of when it last updated "
-                          "the website (but might miss updates done by third party tools).",
-                          &TOstrel::tbnTurboClick);
-    tbnTurbo->setCheckable(true);
-    tool_bar_->addSeparator();
-    tbnNew = add_button("tbnNew", "New...", QStyle::SP_FileIcon, "Add a new web site.",
-                        &TOstrel::tbnNewClick);
-    tbnDelete = add_button("tbnDelete", "Delete", QStyle::SP_TrashIcon,
-                           "Remove the currently selected web site.", &TOstrel::tbnDeleteClick);
-    tbnProperties = add_button("tbnProperties", "Config...", QStyle::SP_FileDialogDetailedView,
-                               "Display the configuration settings of the currently selected web "
-                               "site.",
-                               &TOstrel::tbnPropertiesClick);
-    for (QWidget* button : tool_bar_->findChildren<QWidget*>()) {
-        button->setToolTipDuration(10000);
-    }
+    commands_ = std::make_unique<TOstrelCommands>(*this);
 
     PublicationsPanel = new QWidget;
     PublicationsPanel->setObjectName("PublicationsPanel");
@@ -206,11 +160,6 @@ void TOstrel::BuildWindow()
     panel_layout->addWidget(PublicationsGrid, 1);
     panel_layout->addWidget(lblInstructions);
     panel_layout->addWidget(chkShowLog);
-    // Linux fonts need more room than the documented 116 pixels: the list keeps at least its
-    // header and three rows in view beside its texts.
-    PublicationsGrid->setMinimumHeight(GridHeightForRows(3));
-    PublicationsPanel->setMinimumHeight(
-        std::max(kPanelMinHeight, PublicationsPanel->minimumSizeHint().height()));
 
     PublicationLogFrame = new QGroupBox("Publication Log");
     PublicationLogFrame->setObjectName("PublicationLogFrame");
@@ -232,82 +181,19 @@ void TOstrel::BuildWindow()
     LogSplitter->addWidget(PublicationLogFrame);
     LogSplitter->setStretchFactor(0, 0);
     LogSplitter->setStretchFactor(1, 1);
-    connect(LogSplitter, &QSplitter::splitterMoved, this, [this] { ScheduleSave(); });
-    // A drag moves and sizes the window many times a second: it is stored once it rests.
-    save_timer_ = new QTimer(this);
-    save_timer_->setSingleShot(true);
-    save_timer_->setInterval(kSaveDelayMs);
-    connect(save_timer_, &QTimer::timeout, this, [this] { SaveWindowPosition(); });
+    placement_ =
+        std::make_unique<TWindowPlacement>(*this, *LogSplitter, *PublicationsGrid, *publications_);
     setCentralWidget(LogSplitter);
 
-    statusBar()->setObjectName("StatusBar");
-    statusBar()->setSizeGripEnabled(true);
-    activity_panel_ = new TActivityPanel(*this, this);
-    message_panel_ = new QLabel;
-    message_panel_->setObjectName("MessagePanel");
-    statusBar()->addWidget(activity_panel_, 1);
-    statusBar()->addWidget(message_panel_, 1);
+    status_panels_ = std::make_unique<TStatusPanels>(*statusBar());
+    activity_panel_ = &status_panels_->Activity();
 
-    BuildMenus();
+    commands_->BuildMenus();
 }
 
-void TOstrel::BuildMenus()
+void TOstrel::About2Click()
 {
-    auto item = [this](QMenu* menu, const char* name, const char* text, QKeySequence key,
-                       const char* hint, std::function<void()> handler) {
-        QAction* action = menu->addAction(text);
-        action->setObjectName(name);
-        if (!key.isEmpty()) {
-            action->setShortcut(key);
-        }
-        if (hint != nullptr) {
-            action->setToolTip(hint);
-        }
-        connect(action, &QAction::triggered, this, std::move(handler));
-        return action;
-    };
-    mnuPublishHighlighted = menuBar()->addMenu("File");
-    mnuPublishHighlighted->setObjectName("mnuPublishHighlighted");
-    mnuPublishHighlighted->setToolTipsVisible(true);
-    QMenu* file = mnuPublishHighlighted;
-    item(file, "mnuExportToFile", "Export to file ...", QKeySequence("Ctrl+E"),
-         "Export web site settings to a file.", [this] { mnuExportToFileClick(); });
-    item(file, "mnuImportFromFile", "Import from file ...", QKeySequence("Ctrl+I"),
-         "Import web site settings from a file.", [this] { mnuImportFromFileClick(); });
-    item(file, "mnuNewWebSite", "New Web Site...", QKeySequence("Ctrl+N"), "Create a new web site.",
-         [this] { tbnNewClick(); });
-    mnu_Properties = item(file, "mnu_Properties", "Site Configuration...", QKeySequence("F9"),
-                          nullptr, [this] { tbnPropertiesClick(); });
-    file->addSeparator();
-    mnuRecheckStatus = item(file, "mnuRecheckStatus", "Recheck Status", QKeySequence("F8"),
-                            "Check whether any web sites have been changed and need to be "
-                            "published. Use this if you have made a change since starting and "
-                            "the status is listed as published.",
-                            [this] { mnuRecheckStatusClick(); });
-    file->addSeparator();
-    item(file, "mnu_PublishHighlighted", "Publish Highlighted Site", QKeySequence("F4"), nullptr,
-         [this] {
-             if (tbnPublish->isEnabled()) {
-                 tbnPublishClick();
-             }
-         });
-    mnu_PublishAll = item(file, "mnu_PublishAll", "Publish All", QKeySequence("F5"), nullptr,
-                          [this] { tbnPublishAllClick(); });
-    file->addSeparator();
-    item(file, "MenuExit", "Exit", QKeySequence(), nullptr, [this] { close(); });
-
-    QMenu* tools = menuBar()->addMenu("Tools");
-    item(tools, "mnuOptions", "Options", QKeySequence(), nullptr, [this] { mnuOptionsClick(); });
-
-    QMenu* help = menuBar()->addMenu("Help");
-    QMenu* online = help->addMenu("Online Help");
-    item(online, "FrequentlyAskedQuestions1", "Frequently Asked Questions ", QKeySequence(),
-         nullptr, [] { OpenHelpPage("faq.html"); });
-    item(online, "mnuGiveYourSupport1", "Your Support", QKeySequence(), nullptr,
-         [] { OpenHelpPage("support.html"); });
-    item(online, "mnuTroubleshooting", "Troubleshooting", QKeySequence(), nullptr,
-         [] { OpenHelpPage("troubleshooting.html"); });
-    item(help, "About2", "About", QKeySequence("F1"), nullptr, [this] { about_box_->Execute(); });
+    about_box_->Execute();
 }
 
 bool TOstrel::ArePublications() const
@@ -322,28 +208,12 @@ void TOstrel::AppendLog(const std::string& text)
 
 QString TOstrel::StatusPanelText(int panel) const
 {
-    return panel == 0 ? activity_panel_->Text() : message_panel_->text();
+    return status_panels_->Text(panel);
 }
 
 void TOstrel::SetStatusPanel(int panel, const QString& text)
 {
-    // A panel shows one line: the lines of a message (an error's code and description, a
-    // server's reply) stay apart there.
-    QString line = text;
-    if (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))) {
-        static const QRegularExpression kLineBreaks(QStringLiteral("[\r\n]+"));
-        line = text.split(kLineBreaks, Qt::SkipEmptyParts).join(QStringLiteral(" / "));
-    }
-    if (panel == 0) {
-        activity_panel_->SetText(line);
-    } else {
-        message_panel_->setText(line);
-    }
-}
-
-void TOstrel::RepaintStatusBar()
-{
-    activity_panel_->ScheduleRepaint();
+    status_panels_->SetText(panel, text);
 }
 
 void TOstrel::showEvent(QShowEvent* event)
@@ -360,7 +230,7 @@ void TOstrel::LoadWindowSettings()
     options_.LoadFromRegistry(*publications_->Store());
     chkShowLog->setChecked(options_.OpenLog);
     chkShowLogClick();
-    tbnTurbo->setChecked(ReadTurboOn(*publications_->Store()));
+    commands_->tbnTurbo->setChecked(ReadTurboOn(*publications_->Store()));
 }
 
 bool TOstrel::SettingsReadable()
@@ -394,7 +264,7 @@ void TOstrel::FirstShow()
         QCoreApplication::exit(1);
         return;
     }
-    RestorePanelHeight();
+    placement_->FirstShown();
     if (!ArePublications()) {
         platform::MessageBox(
             "There are no web sites defined.\r\n\r\nThis probably indicates that this is the "
@@ -429,7 +299,7 @@ void TOstrel::StatusHoundFinished()
     Q_ASSERT(platform::IsMainThread());
     if (status_hound_running_) {
         status_hound_running_ = false;
-        mnuRecheckStatus->setEnabled(mnu_PublishAll->isEnabled());
+        commands_->mnuRecheckStatus->setEnabled(commands_->mnu_PublishAll->isEnabled());
     }
 }
 
@@ -442,22 +312,8 @@ void TOstrel::chkShowLogClick()
             AppendLog("The options could not be saved: " + publications_->Store()->LastErrorText());
         }
     }
-    if (checked) {
-        // The list shows every web site where there is room, keeping the log its least height;
-        // the window grows when the two would not fit.
-        const int panel = PublicationsPanel->minimumHeight();
-        const int needed = panel + LogSplitter->handleWidth() + kLogFrameMinHeight;
-        if (LogSplitter->height() < needed && isVisible()) {
-            resize(width(), height() + needed - LogSplitter->height());
-        }
-        PublicationLogFrame->show();
-        ShowEveryRow();
-    } else {
-        PublicationLogFrame->hide();
-    }
+    placement_->ShowLog(checked);
 }
-
-// --- Publishing ---
 
 void TOstrel::tbnPublishClick()
 {
@@ -509,7 +365,7 @@ void TOstrel::tbnPublishAllClick()
     if (!SessionListening()) {
         return;
     }
-    if (!publications_->MarkAll(tbnTurbo->isChecked())) {
+    if (!publications_->MarkAll(commands_->tbnTurbo->isChecked())) {
         platform::MessageBox(
             publications_->Count() == 1
                 ? "Your website does not need publishing, because it is already up to "
@@ -529,8 +385,8 @@ void TOstrel::tbnPublishAllClick()
 void TOstrel::tbnStopClick()
 {
     session_->Stop();
-    tbnStop->setEnabled(false);
-    tbnStop->setChecked(true);
+    commands_->tbnStop->setEnabled(false);
+    commands_->tbnStop->setChecked(true);
     AppendLog("User initiated STOP");
 }
 
@@ -545,7 +401,7 @@ void TOstrel::StartNextMarked()
 {
     // Asked here, not before the wait for the last run's thread: Stop stays at hand while the
     // thread goes, and the next run would clear the request.
-    if (tbnStop->isChecked()) {
+    if (commands_->tbnStop->isChecked()) {
         platform::MessageBox("Publish All - Stopped", "Publishing Interrupted",
                              platform::kMbIconInformation | platform::kMbOk);
         EnableControls();
@@ -573,7 +429,7 @@ void TOstrel::StartPublishing()
     QelPublication* d = current_publication_;
     SelectGridRow(*PublicationsGrid, FindGridRow(*PublicationsGrid, 0, Q(d->GetName())));
     PublicationsGrid->repaint();
-    switch (session_->Start(*d, publishing_all_, tbnTurbo->isChecked())) {
+    switch (session_->Start(*d, publishing_all_, commands_->tbnTurbo->isChecked())) {
         case PublishSession::StartResult::kOpening:
             break;
         case PublishSession::StartResult::kNotConnected:
@@ -591,9 +447,7 @@ void TOstrel::StartPublishing()
 
 void TOstrel::RunStarting(QelPublication& d)
 {
-    ProgressMax = 0;
-    ProgressPosition = 0;
-    ActivityCount = 0;
+    activity_panel_->StartRun();
     first_error_shown_ = false;
     SetStatusPanel(1, Q("Publishing ... " + d.GetName()));
     SetStatusPanel(0, "Connecting ...");
@@ -645,7 +499,7 @@ void TOstrel::Connected(QelPublication& d)
 {
     SetStatusPanel(0, "Publishing ...");
     AppendLog("Connected ... starting to publish");
-    ProgressMax = d.SrcFileCount;
+    activity_panel_->StartBar(d.SrcFileCount);
     activity_panel_->repaint();
     DisableControls();
 }
@@ -663,16 +517,7 @@ void TOstrel::PublisherStarted(QelPublication&, bool started)
 
 void TOstrel::DisableControls()
 {
-    for (QAction* a : {tbnPublish, tbnPublishAll, tbnTurbo, tbnNew, tbnDelete, tbnProperties}) {
-        a->setEnabled(false);
-    }
-    mnu_Properties->setEnabled(false);
-    mnuPublishHighlighted->setEnabled(false);
-    for (QAction* a : mnuPublishHighlighted->actions()) {
-        a->setEnabled(a->objectName() == "MenuExit");
-    }
-    tbnStop->setChecked(false);
-    tbnStop->setEnabled(true);
+    commands_->Disable();
     PublicationsGrid->setEnabled(false);
     UpdateConfigEnabled(0);
 }
@@ -680,24 +525,13 @@ void TOstrel::DisableControls()
 void TOstrel::EnableControls()
 {
     PublicationsGrid->setEnabled(true);
-    for (QAction* a : {tbnPublish, tbnPublishAll, tbnTurbo, tbnNew, tbnDelete, tbnProperties}) {
-        a->setEnabled(true);
-    }
-    mnuPublishHighlighted->setEnabled(true);
-    for (QAction* a : mnuPublishHighlighted->actions()) {
-        a->setEnabled(true);
-    }
-    mnuRecheckStatus->setEnabled(!status_hound_running_);
-    tbnStop->setChecked(false);
-    tbnStop->setEnabled(false);
+    commands_->Enable(!status_hound_running_);
 }
-
-// --- Queue messages ---
 
 void TOstrel::SetPercentTitle(const QString& percent)
 {
     if (percent != last_percent_text_) {
-        setWindowTitle(percent + "% " + kCaption);
+        setWindowTitle(percent + "% " + platform::kApplicationTitle);
         last_percent_text_ = percent;
     }
 }
@@ -717,29 +551,23 @@ void TOstrel::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQu
             break;
         }
         case kQueueLogText: {
-            ++ActivityCount;
+            activity_panel_->Tick();
             const std::string text = queue.ReadMessage();
             log_->Queue(Q(text));
             SetStatusPanel(0, Q(text));
             break;
         }
         case kQueueProgress: {
-            ++ActivityCount;
             QelSyncStatus status;
             queue.ReadStatus(&status);
-            if (status.FilesTotal < 1) {
-                break;
+            if (const auto percent =
+                    activity_panel_->Progress(status.FilesTotal, status.FilesProcessed)) {
+                SetPercentTitle(QString::number(*percent));
             }
-            ProgressMax = std::max(ProgressMax, status.FilesTotal);
-            ProgressPosition = status.FilesProcessed;
-            RepaintStatusBar();
-            SetPercentTitle(
-                QString::number(static_cast<int64_t>(status.FilesProcessed) * 100 / ProgressMax));
             break;
         }
         case kQueueAlive:
-            ++ActivityCount;
-            RepaintStatusBar();
+            activity_panel_->Alive();
             break;
         default:
             break;
@@ -764,15 +592,10 @@ void TOstrel::RunFinished(QelPublication& d, const QelSyncStatus& st, RunOutcome
     if (session_->DialName() == d.Connection && d.ConnectionBehaviour != 0 && hang_up_mode_ != 1) {
         hang_up_mode_ = d.ConnectionBehaviour;
     }
-    if (st.FilesTotal > 0) {
-        ProgressMax = std::max(ProgressMax, st.FilesTotal);
-        ProgressPosition = st.FilesProcessed;
-        RepaintStatusBar();
-    }
-    setWindowTitle(kCaption);
+    activity_panel_->Finish(st.FilesTotal, st.FilesProcessed);
+    setWindowTitle(platform::kApplicationTitle);
     // The next run shows its first percentage even when it equals this run's last.
     last_percent_text_.clear();
-    ActivityCount = 0;
     SetStatusPanel(1, "Idle.");
 
     const std::string& name = d.GetName();
@@ -789,7 +612,7 @@ void TOstrel::RunFinished(QelPublication& d, const QelSyncStatus& st, RunOutcome
             AppendLog(
                 "Warning: Files exist at destination which have been removed from the source.");
         }
-        ProgressMax = st.FilesProcessed;
+        activity_panel_->Published(st.FilesProcessed);
         SetStatusPanel(0, Q("Published: " + name));
         AppendLog("Summary:-");
         AppendLog(SummaryLine(st.FilesProcessed, " file", " scanned"));
@@ -854,8 +677,6 @@ void TOstrel::RunFinished(QelPublication& d, const QelSyncStatus& st, RunOutcome
     }
     UpdateConfigEnabled(0);
 }
-
-// --- The grid and the commands ---
 
 QString TOstrel::StatusText(const QelPublication& d)
 {
@@ -941,7 +762,7 @@ bool TOstrel::CanConfigure(const QelPublication& d) const
     if (d.Checking) {
         return false;
     }
-    if (tbnPublish->isEnabled()) {
+    if (commands_->tbnPublish->isEnabled()) {
         return true;
     }
     return !d.Marked && d.Status != StatusPublishing;
@@ -955,8 +776,8 @@ void TOstrel::UpdateConfigEnabled(int32_t row)
         return;
     }
     const bool enabled = CanConfigure(*d);
-    mnu_Properties->setEnabled(enabled);
-    tbnProperties->setEnabled(enabled);
+    commands_->mnu_Properties->setEnabled(enabled);
+    commands_->tbnProperties->setEnabled(enabled);
 }
 
 void TOstrel::tbnNewClick()
@@ -1023,7 +844,7 @@ void TOstrel::tbnPropertiesClick()
 
 void TOstrel::tbnTurboClick()
 {
-    if (!WriteTurboOn(*publications_->Store(), tbnTurbo->isChecked())) {
+    if (!WriteTurboOn(*publications_->Store(), commands_->tbnTurbo->isChecked())) {
         AppendLog("The Turbo setting could not be saved: " +
                   publications_->Store()->LastErrorText());
     }
@@ -1047,7 +868,7 @@ void TOstrel::mnuRecheckStatusClick()
     }
     if (TPublicationStatusHound::Create(*this, *publications_)) {
         status_hound_running_ = true;
-        mnuRecheckStatus->setEnabled(false);
+        commands_->mnuRecheckStatus->setEnabled(false);
     }
 }
 
@@ -1094,133 +915,38 @@ void TOstrel::mnuImportFromFileClick()
     }
 }
 
-// --- Window position ---
-
 void TOstrel::moveEvent(QMoveEvent* event)
 {
     QMainWindow::moveEvent(event);
-    WindowGeometryChanged();
+    if (placement_ != nullptr) {
+        placement_->GeometryChanged();
+    }
 }
 
 void TOstrel::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    WindowGeometryChanged();
-}
-
-void TOstrel::WindowGeometryChanged()
-{
-    if (pending_outer_) {
-        // Framed at last: the saved outer bounds are met once the frame's share comes off.
-        if (!FitFrame(*this, *pending_outer_)) {
-            return;
-        }
-        pending_outer_.reset();
-    }
-    ScheduleSave();
-}
-
-void TOstrel::ScheduleSave()
-{
-    if (position_restored_) {
-        save_timer_->start();
+    if (placement_ != nullptr) {
+        placement_->GeometryChanged();
     }
 }
 
 void TOstrel::SaveWindowPosition()
 {
-    if (publications_ == nullptr || pending_outer_) {
-        return;
-    }
-    // With the log hidden the pane fills the window: its height beside the log is kept.
-    if (PublicationLogFrame->isVisible()) {
-        panel_height_ = PublicationsPanel->height();
-    }
-    TQelRegistry& store = *publications_->Store();
-    if (!SaveWindowPlacement(store, {frameGeometry(), panel_height_})) {
-        qWarning("The window position could not be saved: %s", store.LastErrorText().c_str());
+    if (publications_ != nullptr) {
+        placement_->Save();
     }
 }
 
 void TOstrel::RestoreWindowPosition()
 {
-    if (const auto placement = LoadWindowPlacement(*publications_->Store())) {
-        const QRect outer = KeepOnDesktop(placement->outer);
-        PlaceWindow(*this, outer);
-        if (frameGeometry() == geometry()) {
-            pending_outer_ = outer;
-        }
-        panel_height_ = placement->panel_height;
-    }
-    position_restored_ = true;
+    placement_->Restore();
 }
-
-void TOstrel::RestorePanelHeight()
-{
-    if (pending_outer_) {
-        // A window manager that never frames the window: its outer bounds are its own.
-        QTimer::singleShot(kFrameWaitMs, this, [this] {
-            pending_outer_.reset();
-            SaveWindowPosition();
-        });
-    }
-    if (!PublicationLogFrame->isVisible()) {
-        return;
-    }
-    if (panel_height_ > 0) {
-        SetPanelHeight(panel_height_);
-    } else {
-        ShowEveryRow();
-    }
-}
-
-void TOstrel::ShowEveryRow()
-{
-    const int total = LogSplitter->height();
-    const int room = std::max(total / 2, total - LogSplitter->handleWidth() - kLogFrameMinHeight);
-    SetPanelHeight(std::min(room, PanelHeightForRows(PublicationsGrid->rowCount())));
-}
-
-int TOstrel::ListRowHeight() const
-{
-    // As the rows are fitted to their texts.
-    return QFontMetrics(PublicationsGrid->font()).height() + 4;
-}
-
-int TOstrel::GridHeightForRows(int rows) const
-{
-    return PublicationsGrid->horizontalHeader()->sizeHint().height() + rows * ListRowHeight() +
-           2 * PublicationsGrid->frameWidth();
-}
-
-int TOstrel::PanelHeightForRows(int rows) const
-{
-    // The grid's least height holds its header and three rows; the rest of the pane is its texts.
-    const int others =
-        PublicationsPanel->minimumSizeHint().height() - PublicationsGrid->minimumHeight();
-    return others + GridHeightForRows(std::max(rows, 3));
-}
-
-void TOstrel::SetPanelHeight(int height)
-{
-    // Whole rows only, so no row of the list is cut in half, and never below the least height.
-    const int rows = 3 + std::max(0, height - PanelHeightForRows(3)) / ListRowHeight();
-    const int panel = std::max(PublicationsPanel->minimumHeight(), PanelHeightForRows(rows));
-    const int total = LogSplitter->height();
-    LogSplitter->setSizes({panel, std::max(kLogFrameMinHeight, total - panel)});
-    // Kept as a drag of the splitter would be.
-    ScheduleSave();
-}
-
-// --- Closing ---
 
 void TOstrel::closeEvent(QCloseEvent* event)
 {
     if (!session_->Busy()) {
-        if (save_timer_->isActive()) {
-            save_timer_->stop();
-            SaveWindowPosition();
-        }
+        placement_->SaveNow();
         QMainWindow::closeEvent(event);
         return;
     }

@@ -1,50 +1,43 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QRect>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
-#include "app/ActivityPanel.h"
 #include "publishing/PublicationStatusHoundU.h"
 #include "publishing/PublishSession.h"
 #include "publishing/QVRProperties.h"
 
-class QAction;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
-class QMenu;
 class QSplitter;
-class QTimer;
-class QToolBar;
 
 // The main window (TOstrel).
 namespace vantrel {
 class QelPublication;
 class QelPublicationList;
 class TAboutBox;
+class TActivityPanel;
 class TChmodForm;
 class TLogWriter;
 class TMemoEx;
+class TOstrelCommands;
 class TPublicationProperties;
 class TPublisherWizard;
 class TQVRPropertiesForm;
+class TStatusPanels;
+class TWindowPlacement;
 class VStringGrid;
 
 // The program's main window: the web site grid, publishing one or all web sites, the log pane
 // and the progress in the status bar. It owns the web site list and the publishing session, which
 // assembles and runs every publish and reports to it. Everything runs on the GUI thread; the
-// session's listener and the status check reach it through synchronised calls. Its run counters
-// are the activity panel's.
-class TOstrel : public QMainWindow,
-                public IPublishSessionObserver,
-                public IStatusHoundOwner,
-                public TActivityCounters
+// session's listener and the status check reach it through synchronised calls.
+class TOstrel : public QMainWindow, public IPublishSessionObserver, public IStatusHoundOwner
 {
     Q_OBJECT
 public:
@@ -83,6 +76,7 @@ public:
     void mnuExportToFileClick();
     void mnuImportFromFileClick();
     void chkShowLogClick();
+    void About2Click();
     void SaveWindowPosition();
     void RestoreWindowPosition();
 
@@ -116,26 +110,14 @@ protected:
 
 private:
     void BuildWindow();
-    void BuildMenus();
     // The options, the log pane's state and Turbo, from the settings store.
     void LoadWindowSettings();
     // While the settings file cannot be read, says why and offers to read it again; false when
     // the user gives up.
     bool SettingsReadable();
     void FirstShow();
-    void RestorePanelHeight();
-    // The web site list's pane when its grid shows `rows` whole rows below its header.
-    int PanelHeightForRows(int rows) const;
-    int GridHeightForRows(int rows) const;
-    int ListRowHeight() const;
-    void SetPanelHeight(int height);
-    // With the log shown: the list's pane shows every web site where the log keeps its room.
-    void ShowEveryRow();
-    void WindowGeometryChanged();
-    void ScheduleSave();
     void FirstActivation();
     void SetStatusPanel(int panel, const QString& text);
-    void RepaintStatusBar();
     void SetPercentTitle(const QString& percent);
     void StartNextMarked();
     void ForceExitIfStillRunning();
@@ -154,12 +136,6 @@ private:
     bool status_hound_running_ = false;
     bool activated_ = false;
     bool first_shown_ = false;
-    bool position_restored_ = false;
-    // Outer bounds restored before the window had its frame; met once it has one.
-    std::optional<QRect> pending_outer_;
-    // The web site list's height above the log, as restored or last saved.
-    int panel_height_ = 0;
-    QTimer* save_timer_ = nullptr;
     bool closing_ = false;
     QelPublication* current_publication_ = nullptr;
     bool publishing_all_ = false;
@@ -174,18 +150,7 @@ private:
     TQVRPropertiesForm* options_form_ = nullptr;
     TPublicationProperties* properties_form_ = nullptr;
 
-    QToolBar* tool_bar_ = nullptr;
-    QAction* tbnPublish = nullptr;
-    QAction* tbnPublishAll = nullptr;
-    QAction* tbnStop = nullptr;
-    QAction* tbnTurbo = nullptr;
-    QAction* tbnNew = nullptr;
-    QAction* tbnDelete = nullptr;
-    QAction* tbnProperties = nullptr;
-    QMenu* mnuPublishHighlighted = nullptr;
-    QAction* mnu_Properties = nullptr;
-    QAction* mnuRecheckStatus = nullptr;
-    QAction* mnu_PublishAll = nullptr;
+    std::unique_ptr<TOstrelCommands> commands_;
     QSplitter* LogSplitter = nullptr;
     QWidget* PublicationsPanel = nullptr;
     VStringGrid* PublicationsGrid = nullptr;
@@ -194,8 +159,10 @@ private:
     QGroupBox* PublicationLogFrame = nullptr;
     TMemoEx* memoLog = nullptr;
     std::unique_ptr<TLogWriter> log_;
+    // Borrows the list and the widgets above.
+    std::unique_ptr<TWindowPlacement> placement_;
+    std::unique_ptr<TStatusPanels> status_panels_;
     TActivityPanel* activity_panel_ = nullptr;
-    QLabel* message_panel_ = nullptr;
 };
 
 }  // namespace vantrel

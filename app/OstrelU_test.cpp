@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/ActivityPanel.h"
 #include "app/SingleInstance.h"
 #include "app/WindowPlacement.h"
 #include "dialogs/StringGridUtils.h"
@@ -997,9 +998,8 @@ private slots:
         TOstrel w;
         auto* panel = w.findChild<TActivityPanel*>("ActivityPanel");
         panel->resize(202, 20);
-        w.ProgressMax = 10;
-        w.ProgressPosition = 5;
-        w.ActivityCount = 0;
+        // Five of ten files done, the marker at rest.
+        panel->Finish(10, 5);
         const QImage image = panel->grab().toImage();
         const QColor lime(0, 255, 0);
         // The bar lies inside a 1-pixel margin and a 1-pixel black frame.

@@ -1,12 +1,29 @@
 #include "app/WindowPlacement.h"
 
+#include <QFontMetrics>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QScreen>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QTimer>
 #include <QWidget>
+#include <algorithm>
 
 #include "foundation/QelRegistryU.h"
+#include "publishing/PublicationInfo.h"
 
 namespace vantrel {
+namespace {
+
+// How long a restored window waits for the window manager's frame.
+constexpr int kFrameWaitMs = 2000;
+// How long the window's bounds rest before they are stored.
+constexpr int kSaveDelayMs = 300;
+// The list keeps its header and this many rows in view.
+constexpr int kLeastRows = 3;
+
+}  // namespace
 
 bool SaveWindowPlacement(TQelRegistry& store, const WindowPlacement& placement)
 {
@@ -93,6 +110,167 @@ bool ReadTurboOn(TQelRegistry& store)
 bool WriteTurboOn(TQelRegistry& store, bool on)
 {
     return store.WriteRootBool("TurboOn", on);
+}
+
+TWindowPlacement::TWindowPlacement(QWidget& window,
+                                   QSplitter& splitter,
+                                   QTableWidget& grid,
+                                   QelPublicationList& publications)
+    : window_(window)
+    , splitter_(splitter)
+    , grid_(grid)
+    , publications_(publications)
+{
+    // Linux fonts need more room than the documented least height of the list's pane: it keeps
+    // its header and three rows in view beside its texts.
+    grid_.setMinimumHeight(GridHeightForRows(kLeastRows));
+    Panel().setMinimumHeight(std::max(Panel().minimumHeight(), Panel().minimumSizeHint().height()));
+    connect(&splitter_, &QSplitter::splitterMoved, this, [this] { ScheduleSave(); });
+    // A drag moves and sizes the window many times a second: it is stored once it rests.
+    save_timer_ = new QTimer(this);
+    save_timer_->setSingleShot(true);
+    save_timer_->setInterval(kSaveDelayMs);
+    connect(save_timer_, &QTimer::timeout, this, [this] { Save(); });
+}
+
+QWidget& TWindowPlacement::Panel() const
+{
+    return *splitter_.widget(0);
+}
+
+QWidget& TWindowPlacement::LogFrame() const
+{
+    return *splitter_.widget(1);
+}
+
+void TWindowPlacement::Restore()
+{
+    if (const auto placement = LoadWindowPlacement(*publications_.Store())) {
+        const QRect outer = KeepOnDesktop(placement->outer);
+        PlaceWindow(window_, outer);
+        if (window_.frameGeometry() == window_.geometry()) {
+            pending_outer_ = outer;
+        }
+        panel_height_ = placement->panel_height;
+    }
+    restored_ = true;
+}
+
+void TWindowPlacement::Save()
+{
+    if (pending_outer_) {
+        return;
+    }
+    // With the log hidden the pane fills the window: its height beside the log is kept.
+    if (LogFrame().isVisible()) {
+        panel_height_ = Panel().height();
+    }
+    TQelRegistry& store = *publications_.Store();
+    if (!SaveWindowPlacement(store, {window_.frameGeometry(), panel_height_})) {
+        qWarning("The window position could not be saved: %s", store.LastErrorText().c_str());
+    }
+}
+
+void TWindowPlacement::GeometryChanged()
+{
+    if (pending_outer_) {
+        // Framed at last: the saved outer bounds are met once the frame's share comes off.
+        if (!FitFrame(window_, *pending_outer_)) {
+            return;
+        }
+        pending_outer_.reset();
+    }
+    ScheduleSave();
+}
+
+void TWindowPlacement::ScheduleSave()
+{
+    if (restored_) {
+        save_timer_->start();
+    }
+}
+
+void TWindowPlacement::SaveNow()
+{
+    if (save_timer_->isActive()) {
+        save_timer_->stop();
+        Save();
+    }
+}
+
+void TWindowPlacement::FirstShown()
+{
+    if (pending_outer_) {
+        // A window manager that never frames the window: its outer bounds are its own.
+        QTimer::singleShot(kFrameWaitMs, this, [this] {
+            pending_outer_.reset();
+            Save();
+        });
+    }
+    if (!LogFrame().isVisible()) {
+        return;
+    }
+    if (panel_height_ > 0) {
+        SetPanelHeight(panel_height_);
+    } else {
+        ShowEveryRow();
+    }
+}
+
+void TWindowPlacement::ShowLog(bool shown)
+{
+    if (!shown) {
+        LogFrame().hide();
+        return;
+    }
+    // The list shows every web site where there is room, keeping the log its least height; the
+    // window grows when the two would not fit.
+    const int needed =
+        Panel().minimumHeight() + splitter_.handleWidth() + LogFrame().minimumHeight();
+    if (splitter_.height() < needed && window_.isVisible()) {
+        window_.resize(window_.width(), window_.height() + needed - splitter_.height());
+    }
+    LogFrame().show();
+    ShowEveryRow();
+}
+
+void TWindowPlacement::ShowEveryRow()
+{
+    const int total = splitter_.height();
+    const int room =
+        std::max(total / 2, total - splitter_.handleWidth() - LogFrame().minimumHeight());
+    SetPanelHeight(std::min(room, PanelHeightForRows(grid_.rowCount())));
+}
+
+int TWindowPlacement::ListRowHeight() const
+{
+    // As the rows are fitted to their texts.
+    return QFontMetrics(grid_.font()).height() + 4;
+}
+
+int TWindowPlacement::GridHeightForRows(int rows) const
+{
+    return grid_.horizontalHeader()->sizeHint().height() + rows * ListRowHeight() +
+           2 * grid_.frameWidth();
+}
+
+int TWindowPlacement::PanelHeightForRows(int rows) const
+{
+    // The grid's least height holds its header and three rows; the rest of the pane is its texts.
+    const int others = Panel().minimumSizeHint().height() - grid_.minimumHeight();
+    return others + GridHeightForRows(std::max(rows, kLeastRows));
+}
+
+void TWindowPlacement::SetPanelHeight(int height)
+{
+    // Whole rows only, so no row of the list is cut in half, and never below the least height.
+    const int rows =
+        kLeastRows + std::max(0, height - PanelHeightForRows(kLeastRows)) / ListRowHeight();
+    const int panel = std::max(Panel().minimumHeight(), PanelHeightForRows(rows));
+    const int total = splitter_.height();
+    splitter_.setSizes({panel, std::max(LogFrame().minimumHeight(), total - panel)});
+    // Kept as a drag of the splitter would be.
+    ScheduleSave();
 }
 
 }  // namespace vantrel

@@ -1,15 +1,21 @@
 #pragma once
 
+#include <QObject>
 #include <QRect>
 #include <optional>
 
+class QSplitter;
+class QTableWidget;
+class QTimer;
 class QWidget;
 
 // The main window's own values in the settings store, beside the web sites: its outer bounds and
 // the height of its web site list ("Top", "Left", "Width", "Height", "PHeight"), and the Turbo
-// button ("TurboOn"); placing a window at saved outer bounds.
+// button ("TurboOn"); placing a window at saved outer bounds; keeping the main window where the
+// user left it (TWindowPlacement).
 namespace vantrel {
 
+class QelPublicationList;
 class TQelRegistry;
 
 struct WindowPlacement
@@ -40,5 +46,56 @@ bool FitFrame(QWidget& window, const QRect& outer);
 
 bool ReadTurboOn(TQelRegistry& store);
 [[nodiscard]] bool WriteTurboOn(TQelRegistry& store, bool on);
+
+// Keeps the main window where the user left it. The saved outer bounds and list height are
+// restored before the window is first shown and met once the window manager has framed it; they
+// are saved once a move, a resize or a drag of the splitter rests. The splitter holds the web
+// site list's pane above the log's frame; the list's pane shows whole rows of its grid, at least
+// its header and three rows. GUI thread only; the window, its widgets and the web site list (for
+// its settings store) are borrowed and must outlive the placement.
+class TWindowPlacement : public QObject
+{
+public:
+    TWindowPlacement(QWidget& window,
+                     QSplitter& splitter,
+                     QTableWidget& grid,
+                     QelPublicationList& publications);
+
+    // The saved bounds and list height, when there are any worth restoring; from now on changes
+    // are saved.
+    void Restore();
+    void Save();
+    // A move or a resize of the window.
+    void GeometryChanged();
+    // A change about to be saved is saved at once.
+    void SaveNow();
+    // The first show: the list height restored, or every row shown.
+    void FirstShown();
+    // Shows or hides the log below the list; the window grows when both would not fit.
+    void ShowLog(bool shown);
+
+private:
+    void ScheduleSave();
+    // With the log shown: the list's pane shows every web site where the log keeps its room.
+    void ShowEveryRow();
+    void SetPanelHeight(int height);
+    // The list's pane when its grid shows `rows` whole rows below its header.
+    int PanelHeightForRows(int rows) const;
+    int GridHeightForRows(int rows) const;
+    int ListRowHeight() const;
+    QWidget& Panel() const;
+    QWidget& LogFrame() const;
+
+    QWidget& window_;
+    QSplitter& splitter_;
+    QTableWidget& grid_;
+    QelPublicationList& publications_;
+    bool restored_ = false;
+    // Outer bounds restored before the window had its frame; met once it has one.
+    std::optional<QRect> pending_outer_;
+    // The list's height above the log, as restored or last saved.
+    int panel_height_ = 0;
+    QTimer* save_timer_ = nullptr;
+};
 
 }  // namespace vantrel

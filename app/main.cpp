@@ -4,6 +4,7 @@
 #include "app/OstrelU.h"
 #include "app/SingleInstance.h"
 #include "dialogs/AboutBoxU.h"
+#include "platform/Version.h"
 #include "platform/qt/QtPlatform.h"
 
 // The program: one instance per desktop, the main window, the event loop. No command-line
@@ -14,7 +15,7 @@ int main(int argc, char** argv)
     // program.
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Vantrel");
+    QApplication::setApplicationName(vantrel::platform::kApplicationTitle);
     QApplication::setDesktopFileName("vantrel");
     vantrel::TSingleInstance instance;
     if (!instance.Claim()) {

@@ -10,8 +10,8 @@
 #include <QTest>
 
 #include "dialogs/ControlStringGrid.h"
-#include "platform/Ras.h"
 #include "publishing/PublicationInfo.h"
+#include "tests/support/PlatformFakes.h"
 #include "tests/support/TestSandbox.h"
 #include "tests/support/qt/DialogDriver.h"
 #include "tests/support/qt/GuiFakes.h"
@@ -30,22 +30,6 @@ void Click(QWidget* window, const char* name)
 {
     Find<QAbstractButton>(window, name)->click();
 }
-
-class FakePhoneBook : public platform::RasPhoneBook
-{
-public:
-    explicit FakePhoneBook(std::vector<std::string> names)
-        : names_(std::move(names))
-    {
-        previous_ = platform::SetRasPhoneBook(this);
-    }
-    ~FakePhoneBook() override { platform::SetRasPhoneBook(previous_); }
-    std::vector<std::string> EntryNames() override { return names_; }
-
-private:
-    std::vector<std::string> names_;
-    platform::RasPhoneBook* previous_ = nullptr;
-};
 
 // A definition with every setting away from its default, its lists in their stored form.
 void FillEverything(QelPublication& site)
@@ -139,7 +123,7 @@ class TPublicationPropertiesTest : public QObject
 private slots:
     void SaveWithNothingTouchedKeepsEverySetting()
     {
-        FakePhoneBook phone_book({"Dial A", "Dial B"});
+        testing::FakePhoneBook phone_book({"Dial A", "Dial B"});
         TPublicationProperties dialog;
         QelPublication site;
         FillEverything(site);
@@ -182,7 +166,7 @@ private slots:
     void CancelEscAndCloseReturnAnEqualCopy()
     {
         QFETCH(int, how);
-        FakePhoneBook phone_book({"Dial A", "Dial B"});
+        testing::FakePhoneBook phone_book({"Dial A", "Dial B"});
         TPublicationProperties dialog;
         QelPublication site;
         FillEverything(site);
@@ -300,7 +284,7 @@ private slots:
         for (const QString& entry : entries) {
             names.push_back(entry.toStdString());
         }
-        FakePhoneBook book(names);
+        testing::FakePhoneBook book(names);
         TPublicationProperties dialog;
         QelPublication site;
         site.SetName("s");
@@ -335,7 +319,7 @@ private slots:
 
     void ChoosingAConnectionSwitchesTheDialUpGroup()
     {
-        FakePhoneBook book({"Dial A"});
+        testing::FakePhoneBook book({"Dial A"});
         TPublicationProperties dialog;
         QelPublication site;
         site.SetName("s");

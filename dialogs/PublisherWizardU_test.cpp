@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "foundation/QelRegistryU.h"
-#include "platform/Ras.h"
 #include "publishing/PublicationInfo.h"
 #include "storage/FtpStorage.h"
 #include "tests/support/FtpTestServers.h"
 #include "tests/support/MemoryStorageDevice.h"
+#include "tests/support/PlatformFakes.h"
 #include "tests/support/PublicationSamples.h"
 #include "tests/support/ScriptedFtpServer.h"
 #include "tests/support/SettingsSandbox.h"
@@ -99,16 +99,8 @@ private:
     testing::EventLog unused_log_;       // Devices are used one at a time.
 };
 
-class FakePhoneBook : public platform::RasPhoneBook
-{
-public:
-    FakePhoneBook() { previous_ = platform::SetRasPhoneBook(this); }
-    ~FakePhoneBook() override { platform::SetRasPhoneBook(previous_); }
-    std::vector<std::string> EntryNames() override { return {"Dial A", "Dial B"}; }
-
-private:
-    platform::RasPhoneBook* previous_ = nullptr;
-};
+// The dial-up entries of the tests' phone book.
+const std::vector<std::string> kDialEntries{"Dial A", "Dial B"};
 
 QStringList Lines(const QPlainTextEdit* memo)
 {
@@ -494,7 +486,7 @@ private slots:
         QFETCH(QString, connection);
         QFETCH(int, type);
         QFETCH(int, delete_mode);
-        auto phone_book = std::make_unique<FakePhoneBook>();
+        auto phone_book = std::make_unique<testing::FakePhoneBook>(kDialEntries);
         Fixture f;
         FakeDevices devices;
         f.wizard.SetDeviceFactory(devices.Factory());
@@ -549,9 +541,9 @@ private slots:
     {
         const QStringList fixed{"Any/LAN connection", "LAN only"};
         for (const bool phone_book : {false, true}) {
-            std::optional<FakePhoneBook> entries;
+            std::optional<testing::FakePhoneBook> entries;
             if (phone_book) {
-                entries.emplace();
+                entries.emplace(kDialEntries);
             }
             Fixture f;
             QStringList items;
@@ -576,7 +568,7 @@ private slots:
 
     void ASecondRunStartsAfreshButKeepsTheBehaviourChoice()
     {
-        FakePhoneBook phone_book;
+        testing::FakePhoneBook phone_book(kDialEntries);
         Fixture f;
         FakeDevices devices;
         devices.open = [](auto&, int) { return false; };
@@ -641,7 +633,7 @@ private slots:
         QFETCH(int, count);
         QFETCH(int, boxes);
         Fixture f;
-        FakePhoneBook phone_book;
+        testing::FakePhoneBook phone_book(kDialEntries);
         testing::TestSandbox folder;
         const std::string path = folder.Path("site.qvr");
         if (file == "exported") {

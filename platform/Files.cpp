@@ -163,12 +163,23 @@ std::string HomeFolder()
     return "/";
 }
 
+std::vector<FolderIdentity> FoldersUpToRoot(
+    FolderIdentity start, const std::function<std::optional<FolderIdentity>()>& up)
+{
+    // Deeper than any real tree; ends the walk should ".." somehow never reach the root.
+    constexpr int kLevelsAtMost = 4096;
+    std::vector<FolderIdentity> chain{start};
+    for (int level = 0; level < kLevelsAtMost; ++level) {
+        const std::optional<FolderIdentity> above = up();
+        if (!above || *above == chain.back()) {
+            break;
+        }
+        chain.push_back(*above);
+    }
+    return chain;
+}
+
 namespace {
-
-using FolderIdentity = std::pair<dev_t, ino_t>;
-
-// Deeper than any real tree; ends the walk should ".." somehow never reach the root.
-constexpr int kFolderLevelsAtMost = 4096;
 
 // The folder a path names (or, for a path that does not exist yet, its nearest existing parent)
 // and every folder above it, by identity; *whole tells whether the path itself exists.
@@ -193,28 +204,34 @@ bool FolderChain(const std::string& system_path, std::vector<FolderIdentity>* ch
         posix = slash == std::string::npos ? "." : slash == 0 ? "/" : posix.substr(0, slash);
         *whole = false;
     }
-    for (int level = 0; level < kFolderLevelsAtMost; ++level) {
-        struct stat st = {};
-        if (fstat(fd, &st) != 0) {
-            const int error = errno;
-            close(fd);
-            return FailWithErrno(error);
-        }
-        const FolderIdentity id{st.st_dev, st.st_ino};
-        // The file system root is its own parent.
-        if (!chain->empty() && chain->back() == id) {
-            break;
-        }
-        chain->push_back(id);
-        const int parent = openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat st = {};
+    if (fstat(fd, &st) != 0) {
+        const int error = errno;
         close(fd);
-        if (parent < 0) {
-            return FailWithErrno(errno, true);
-        }
-        fd = parent;
+        return FailWithErrno(error);
     }
+    // Each parent is opened through the handle of the folder below it, never by a path that a
+    // link or a swapped folder could lead elsewhere.
+    int failure = 0;
+    bool missing_is_path = false;
+    *chain = FoldersUpToRoot({st.st_dev, st.st_ino}, [&]() -> std::optional<FolderIdentity> {
+        const int parent = openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (parent < 0) {
+            failure = errno;
+            missing_is_path = true;
+            return std::nullopt;
+        }
+        close(fd);
+        fd = parent;
+        struct stat above = {};
+        if (fstat(fd, &above) != 0) {
+            failure = errno;
+            return std::nullopt;
+        }
+        return FolderIdentity{above.st_dev, above.st_ino};
+    });
     close(fd);
-    return true;
+    return failure == 0 || FailWithErrno(failure, missing_is_path);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/DateTime.h"
@@ -64,6 +67,17 @@ std::string ToSystemPath(const std::string& posix_path);
 bool ResolvePath(const std::string& system_path, std::string* posix_path);
 // The user's home folder in POSIX form: $HOME when it is absolute, else the password database's.
 std::string HomeFolder();
+
+// A folder's identity: the number of its file system's device and its own number there.
+using FolderIdentity = std::pair<uint64_t, uint64_t>;
+
+// A folder and every folder above it up to the file system root, by identity: `start` first, then
+// what `up` gives, one folder higher at each call, until the root, which is its own parent, comes
+// round again, or `up` gives nothing (the folder above cannot be known). A walk that never meets
+// the root ends at a depth no real tree has. How a folder's parent is reached is up to `up`: a
+// handle to ".." or a path through a storage device.
+std::vector<FolderIdentity> FoldersUpToRoot(
+    FolderIdentity start, const std::function<std::optional<FolderIdentity>()>& up);
 
 // How two folders lie to each other, however they are named: each is compared by the identity of
 // its folder and of every folder above it up to the file system root, so links, ".." and a tree

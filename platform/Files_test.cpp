@@ -3,6 +3,7 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -158,6 +159,22 @@ TEST_F(FilesTest, ExistenceChecksTellFilesFromFolders)
     EXPECT_FALSE(DirectoryExists(sandbox_.SystemPath("site/a.txt")));
     EXPECT_FALSE(DirectoryExists(sandbox_.SystemPath("nothing")));
     EXPECT_EQ(kErrorPathNotFound, GetLastError());
+}
+
+TEST(FoldersUpToRootTest, TheWalkEndsAtTheFolderThatIsItsOwnParentOrWhereAParentIsUnknown)
+{
+    // Each call of `up` gives the next of the parents, then nothing.
+    const auto walk = [](std::vector<std::optional<FolderIdentity>> parents) {
+        size_t next = 0;
+        return FoldersUpToRoot({1, 5}, [&]() -> std::optional<FolderIdentity> {
+            return next < parents.size() ? parents[next++] : std::nullopt;
+        });
+    };
+    EXPECT_EQ((std::vector<FolderIdentity>{{1, 5}, {1, 4}, {1, 3}}),
+              walk({FolderIdentity{1, 4}, FolderIdentity{1, 3}, FolderIdentity{1, 3},
+                    FolderIdentity{1, 2}}));
+    EXPECT_EQ((std::vector<FolderIdentity>{{1, 5}, {1, 4}}),
+              walk({FolderIdentity{1, 4}, std::nullopt, FolderIdentity{1, 3}}));
 }
 
 class FileOperationsTest : public FilesTest

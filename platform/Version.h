@@ -10,6 +10,10 @@
 // carry it: the fixed file version, the translation table and the string values by key.
 namespace vantrel::platform {
 
+// The program's title: its main window's caption, the caption of a message box without one of
+// its own, and the name it gives the internet library.
+inline constexpr char kApplicationTitle[] = "Vantrel";
+
 struct VersionTranslation
 {
     uint16_t language = 0;

@@ -1,7 +1,6 @@
 #include "publishing/PublisherThreadU.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -19,6 +18,7 @@
 #include "sync/SyncFilterOutput.h"
 #include "tests/support/Concurrency.h"
 #include "tests/support/MemoryStorageDevice.h"
+#include "tests/support/RecordingOutput.h"
 #include "tests/support/TestSandbox.h"
 
 namespace vantrel {
@@ -132,74 +132,6 @@ Message ReadMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue)
     return m;
 }
 
-// Notes every call that reaches the pipe's side of the chain, on the publisher thread, so that
-// a test can replay them afterwards through a pipe output of its own; and can hold a run in
-// Finished, after its final status has gone into the queue.
-class Tap : public QelSyncBaseOutput
-{
-public:
-    struct Call
-    {
-        int what;  // 0 status, 1 text, 2 finished, 3 report
-        QelSyncStatus status;
-        QelSyncMessageType type;
-        std::string text;
-    };
-
-    void UpdateStatus(const QelSyncStatus& status) override { Note({0, status, {}, ""}); }
-    void Report(const QelSyncStatus& status,
-                QelSyncMessageType type,
-                const std::string& text) override
-    {
-        Note({3, status, type, text});
-    }
-    void Write(QelSyncMessageType type, const std::string& text) override
-    {
-        Note({1, {}, type, text});
-    }
-    void Finished(const QelSyncStatus& status) override
-    {
-        Note({2, status, {}, ""});
-        std::unique_lock<std::mutex> lock(lock_);
-        if (hold_next_finish_) {
-            hold_next_finish_ = false;
-            EXPECT_TRUE(released_cv_.wait_for(lock, kPatience, [this] { return released_; }));
-        }
-    }
-
-    void HoldNextFinish()
-    {
-        std::lock_guard<std::mutex> lock(lock_);
-        hold_next_finish_ = true;
-    }
-    void Release()
-    {
-        {
-            std::lock_guard<std::mutex> lock(lock_);
-            released_ = true;
-        }
-        released_cv_.notify_all();
-    }
-    std::vector<Call> Calls()
-    {
-        std::lock_guard<std::mutex> lock(lock_);
-        return calls_;
-    }
-
-private:
-    void Note(const Call& call)
-    {
-        std::lock_guard<std::mutex> lock(lock_);
-        calls_.push_back(call);
-    }
-
-    std::mutex lock_;
-    std::condition_variable released_cv_;
-    std::vector<Call> calls_;        // Guarded by lock_.
-    bool hold_next_finish_ = false;  // Guarded by lock_.
-    bool released_ = false;          // Guarded by lock_.
-};
-
 // The main window's part: takes every message whole, and acts on each final status.
 class StandInWindow : public IQueueListener
 {
@@ -225,7 +157,7 @@ class PublisherThreadTest : public ::testing::Test
 protected:
     PublisherThreadTest()
     {
-        auto tap = std::make_unique<Tap>();
+        auto tap = std::make_unique<testing::TapOutput>();
         tap_ = tap.get();
         // As the main window builds it, with the tap where the error log would be, but behind
         // the pipe output so that a held Finished comes after the final status.
@@ -315,11 +247,11 @@ protected:
         TQelSyncFilterOutputByType output(std::make_unique<TOutputToPipe>(mirror),
                                           kDropNoCopyNeeded);
         for (const auto& call : tap_->Calls()) {
-            if (call.what == 0) {
+            if (call.what == testing::TapOutput::What::kStatus) {
                 output.UpdateStatus(call.status);
-            } else if (call.what == 1) {
+            } else if (call.what == testing::TapOutput::What::kText) {
                 output.Write(call.type, call.text);
-            } else if (call.what == 3) {
+            } else if (call.what == testing::TapOutput::What::kReport) {
                 output.Report(call.status, call.type, call.text);
             } else {
                 output.Finished(call.status);
@@ -378,7 +310,8 @@ protected:
 
     // A small pipe, which a run of a few hundred pages fills.
     TPublisherMessageQueue queue_{8192};
-    Tap* tap_;
+    // Notes every call that reaches the pipe's side of the chain, on the publisher thread.
+    testing::TapOutput* tap_;
     std::unique_ptr<QelSyncBaseOutput> chain_;
     QelSyncFlags flags_;
     std::unique_ptr<QelSyncBackupWorker> worker_;

@@ -14,22 +14,11 @@
 #include "platform/Errors.h"
 #include "platform/NetShare.h"
 #include "sync/QelSyncBaseOutput.h"
+#include "tests/support/RecordingOutput.h"
 #include "tests/support/TestSandbox.h"
 
 namespace vantrel {
 namespace {
-
-// Keeps every line a device writes, as "type text".
-class RecordingOutput : public QelSyncBaseOutput
-{
-public:
-    void Write(QelSyncMessageType type, const std::string& text) override
-    {
-        lines.push_back(std::to_string(type) + " " + text);
-    }
-
-    std::vector<std::string> lines;
-};
 
 class DiskStorageDeviceTest : public ::testing::Test
 {
@@ -62,7 +51,7 @@ protected:
     }
 
     testing::TestSandbox sandbox_;
-    RecordingOutput output_;
+    testing::CollectingOutput output_;
     DiskStorageDevice device_{&output_};
 };
 
@@ -90,19 +79,19 @@ TEST_F(DiskStorageDeviceTest, OpenOnAMissingLocalFolderIsReady)
     EXPECT_EQ(1, device_.GetDeviceType());
     EXPECT_FALSE(device_.SupportsTransferModes());
     EXPECT_TRUE(device_.Open(P("missing"), "", "", ""));
-    EXPECT_TRUE(output_.lines.empty());
+    EXPECT_TRUE(output_.Messages().empty());
     EXPECT_FALSE(device_.ChangeDirectory(P("missing")));
 }
 
 TEST_F(DiskStorageDeviceTest, OpenOnAnUnreachableShareWritesThreeLinesAndFails)
 {
     EXPECT_FALSE(device_.Open("\\\\server\\share\\site\\www", "me", "secret", ""));
-    const std::vector<std::string> expected = {
-        "27 Failed to connect to \\\\server\\share",
-        "27 Error code: 53",
-        "27 Description: " + platform::ErrorMessageText(platform::kErrorBadNetpath),
+    const std::vector<std::pair<int, std::string>> expected = {
+        {27, "Failed to connect to \\\\server\\share"},
+        {27, "Error code: 53"},
+        {27, "Description: " + platform::ErrorMessageText(platform::kErrorBadNetpath)},
     };
-    EXPECT_EQ(expected, output_.lines);
+    EXPECT_EQ(expected, output_.Messages());
 }
 
 TEST_F(DiskStorageDeviceTest, OpenOnAMountedShareIsReadyAndFilesLandInTheMount)
@@ -112,7 +101,7 @@ TEST_F(DiskStorageDeviceTest, OpenOnAMountedShareIsReadyAndFilesLandInTheMount)
     platform::SetShareMountSources(
         "//Server/Share " + sandbox_.Path("mnt/share") + " cifs rw 0 0\n", "");
     ASSERT_TRUE(device_.Open("\\\\server\\share\\site", "me", "secret", ""));
-    EXPECT_TRUE(output_.lines.empty());
+    EXPECT_TRUE(output_.Messages().empty());
     device_.KeepWithin("\\\\server\\share\\site");
     ASSERT_TRUE(device_.CreateDirectory("\\\\server\\share\\site\\www"));
     ASSERT_TRUE(
@@ -144,7 +133,7 @@ TEST_F(DiskStorageDeviceTest, PutFileReplacesAnOrdinaryFileButNotAReadOnlyOne)
     EXPECT_TRUE(device_.SetReadOnly(P("site"), "b.htm", false, false));
     EXPECT_TRUE(device_.PutFile(P("src/b.htm"), P("site"), "b.htm", true));
     EXPECT_EQ("new b", sandbox_.ReadFile("site/b.htm"));
-    EXPECT_TRUE(output_.lines.empty());
+    EXPECT_TRUE(output_.Messages().empty());
 }
 
 TEST_F(DiskStorageDeviceTest, PutFileOntoALinkReplacesTheLinkAndLeavesItsTargetUntouched)
@@ -219,16 +208,17 @@ TEST_F(DiskStorageDeviceTest, DeleteFileJoinsWithOneSeparatorAndWritesNoMessage)
 
     EXPECT_FALSE(device_.DeleteFile(P("site"), "a.htm", true));
     EXPECT_EQ(platform::kErrorFileNotFound, device_.GetLastError());
-    EXPECT_TRUE(output_.lines.empty());
+    EXPECT_TRUE(output_.Messages().empty());
 }
 
 TEST_F(DiskStorageDeviceTest, RemoveDirectoryFailureWritesOneLineWithPathCodeAndText)
 {
     sandbox_.WriteFile("site/full/a.htm", "");
     EXPECT_FALSE(device_.RemoveDirectory(P("site/full")));
-    EXPECT_EQ((std::vector<std::string>{"27 RemoveDirectory (" + P("site/full") +
-                                        ") failed with error 145: The folder is not empty."}),
-              output_.lines);
+    EXPECT_EQ((std::vector<std::pair<int, std::string>>{
+                  {27, "RemoveDirectory (" + P("site/full") +
+                           ") failed with error 145: The folder is not empty."}}),
+              output_.Messages());
 }
 
 TEST_F(DiskStorageDeviceTest, RenameFileFailsWhenTheNewNameExists)

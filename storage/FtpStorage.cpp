@@ -11,14 +11,13 @@
 #include "platform/Files.h"
 #include "platform/FtpListing.h"
 #include "platform/Ui.h"
+#include "platform/Version.h"
 #include "storage/SimplePortIO.h"
 #include "storage/WinInetAddOns.h"
 #include "sync/QelSyncBaseOutput.h"
 
 namespace vantrel {
 namespace {
-
-constexpr char kApplicationTitle[] = "Vantrel";
 
 constexpr uintptr_t kContextPassiveConnect = 1;
 constexpr uintptr_t kContextUpload = 2;
@@ -134,8 +133,9 @@ void TFtpPersistentInformation::OpenSession()
     if (Session) {
         return;
     }
-    Session = platform::InternetOpen(
-        kApplicationTitle, platform::kInternetOpenTypePreconfigWithNoAutoproxy, "", "", 0);
+    Session =
+        platform::InternetOpen(platform::kApplicationTitle,
+                               platform::kInternetOpenTypePreconfigWithNoAutoproxy, "", "", 0);
     if (Session && status_callback_ != nullptr) {
         platform::InternetSetStatusCallback(Session, status_callback_);
     }

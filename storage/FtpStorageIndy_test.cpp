@@ -770,19 +770,6 @@ public:
     void MarkUnix() { unix_ = true; }
 };
 
-// Keeps the warnings and errors only: the client's status texts come and go with connections.
-class WarningsAndErrors : public QelSyncBaseOutput
-{
-public:
-    void Write(QelSyncMessageType type, const std::string& text) override
-    {
-        if (type == kMsgWarning || type == kMsgError) {
-            lines.push_back(text);
-        }
-    }
-    std::vector<std::string> lines;
-};
-
 class ScriptedIndyDeviceTest : public ::testing::Test
 {
 protected:
@@ -797,7 +784,7 @@ protected:
                                                                          .dot_file_state = dots,
                                                                          .time_drift = drift,
                                                                          .flags = flags});
-        ASSERT_TRUE(device_->Open(kBase, "u", "p", "")) << ::testing::PrintToString(output_.lines);
+        ASSERT_TRUE(device_->Open(kBase, "u", "p", "")) << ::testing::PrintToString(Problems());
     }
     size_t CountCommands(const std::string& command) const
     {
@@ -818,16 +805,19 @@ protected:
         }
         return "";
     }
+    // The warnings and errors only: the client's status texts come and go with connections.
+    std::vector<std::string> Problems() const { return output_.TextsOf({kMsgWarning, kMsgError}); }
     bool Logged(const std::string& text) const
     {
-        return std::any_of(output_.lines.begin(), output_.lines.end(),
+        const std::vector<std::string> problems = Problems();
+        return std::any_of(problems.begin(), problems.end(),
                            [&](const std::string& l) { return l.find(text) != std::string::npos; });
     }
 
     testing::ScriptedFtpServer server_;
     testing::ScriptedMessageBoxes boxes_;
     testing::TestSandbox local_;
-    WarningsAndErrors output_;
+    testing::CollectingOutput output_;
     std::unique_ptr<ScriptedIndyDevice> device_;
 };
 
@@ -938,7 +928,7 @@ TEST_F(ScriptedIndyDeviceTest, AnAcceptedSiteChmodKeepsPermissionsOn)
     EXPECT_TRUE(device_->SupportsPermissions());
     EXPECT_EQ(device_->GetLastError(), 0u);
     EXPECT_EQ(CountCommands("SITE CHMOD 755 a.cgi"), 1u);
-    EXPECT_TRUE(output_.lines.empty()) << ::testing::PrintToString(output_.lines);
+    EXPECT_TRUE(Problems().empty()) << ::testing::PrintToString(Problems());
 }
 
 TEST_F(ScriptedIndyDeviceTest, SetReadOnlySendsTheModeAndWarnsOnAReplyThatIsNoCompletion)
@@ -954,11 +944,11 @@ TEST_F(ScriptedIndyDeviceTest, SetReadOnlySendsTheModeAndWarnsOnAReplyThatIsNoCo
     server_.SetReply("SITE", "250 Done.");
     EXPECT_TRUE(device_->SetReadOnly(kBase, "a.txt", true, true));
     EXPECT_EQ(CountCommands("SITE CHMOD 444 a.txt"), 1u);
-    EXPECT_TRUE(output_.lines.empty()) << ::testing::PrintToString(output_.lines);
+    EXPECT_TRUE(Problems().empty()) << ::testing::PrintToString(Problems());
     server_.SetReply("SITE", "350 Pending.");
     EXPECT_TRUE(device_->SetReadOnly(kBase, "a.txt", true, true));
-    EXPECT_EQ(output_.lines, std::vector<std::string>{"Rename mishap: 350 Pending."});
-    output_.lines.clear();
+    EXPECT_EQ(Problems(), std::vector<std::string>{"Rename mishap: 350 Pending."});
+    output_.Clear();
 
     server_.SetListing({"drwxr-xr-x   2 u g 4096 Jan 12  2005 docs"});
     EXPECT_TRUE(device_->SetReadOnly(kBase, "docs", true, false));
@@ -1000,7 +990,7 @@ TEST_F(ScriptedIndyDeviceTest, TheFirstUploadMeasuresTheServersClockOffset)
             EXPECT_EQ(listings, 2);
         }
     }
-    EXPECT_TRUE(output_.lines.empty()) << ::testing::PrintToString(output_.lines);
+    EXPECT_TRUE(Problems().empty()) << ::testing::PrintToString(Problems());
 }
 
 TEST_F(ScriptedIndyDeviceTest, QuotaIsDroppedOnlyAtTheBaseFolderOfAUnixServerWithFlag2)
@@ -1063,7 +1053,7 @@ TEST_F(ScriptedIndyDeviceTest, AListingReconnectsOnceWhenTheServerClosedAndKeeps
         testing::ScriptedFtpServer server;
         server.SetListing({"-rw-r--r--   1 u g 3 Jan 12  2005 a.txt"});
         server.SetFault("LIST", fault, 1);
-        output_.lines.clear();
+        output_.Clear();
         ScriptedIndyDevice device(
             &output_, FtpDeviceSettings{
                           .port = server.Port(), .general_timeout = 5, .connection_timeout = 5});
@@ -1076,8 +1066,8 @@ TEST_F(ScriptedIndyDeviceTest, AListingReconnectsOnceWhenTheServerClosedAndKeeps
         EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST a.txt"), 2);
         EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST"), 0);
         EXPECT_TRUE(server.WaitForSessions(2, std::chrono::seconds(1)));
-        ASSERT_FALSE(output_.lines.empty());
-        EXPECT_EQ(output_.lines[0].rfind("Renegotiating connection ", 0), 0u) << output_.lines[0];
+        ASSERT_FALSE(Problems().empty());
+        EXPECT_EQ(Problems()[0].rfind("Renegotiating connection ", 0), 0u) << Problems()[0];
     }
 }
 
@@ -1100,11 +1090,11 @@ TEST_F(ScriptedIndyDeviceTest, ARefusedDeletionWritesTheThreeLineWarningOnlyWhen
     server_.SetReply("DELE", "550 a.txt: No such file.");
     Open();
     EXPECT_FALSE(device_->DeleteFile(kBase, "a.txt", false));
-    EXPECT_TRUE(output_.lines.empty());
+    EXPECT_TRUE(Problems().empty());
     EXPECT_EQ(device_->GetLastError(), 550u);
     EXPECT_FALSE(device_->DeleteFile(kBase, "a.txt", true));
-    ASSERT_EQ(output_.lines.size(), 1u);
-    const std::string& warning = output_.lines[0];
+    ASSERT_EQ(Problems().size(), 1u);
+    const std::string warning = Problems()[0];
     const size_t code = warning.find("\r\nCode: 550\r\nDescription: ");
     ASSERT_NE(code, std::string::npos) << warning;
     const std::string first = warning.substr(0, code);
@@ -1119,10 +1109,10 @@ TEST_F(ScriptedIndyDeviceTest, ARefusedFolderRemovalIsDescribedByTheServersReply
     server_.SetReply("RMD", "550 Can't remove directory: Directory not empty");
     Open();
     EXPECT_FALSE(device_->RemoveDirectory(std::string(kBase) + "\\sub"));
-    ASSERT_EQ(output_.lines.size(), 1u);
-    EXPECT_EQ(output_.lines[0], std::string("Failed to delete directory ") + kBase +
-                                    "\\sub (error 550). 550 Can't remove directory: Directory "
-                                    "not empty");
+    ASSERT_EQ(Problems().size(), 1u);
+    EXPECT_EQ(Problems()[0], std::string("Failed to delete directory ") + kBase +
+                                 "\\sub (error 550). 550 Can't remove directory: Directory "
+                                 "not empty");
 }
 
 TEST_F(ScriptedIndyDeviceTest, UploadsGoInTheirOwnModeEvenRightAfterAListing)

@@ -17,6 +17,7 @@
 #include "sync/QelSyncBaseOutput.h"
 #include "tests/support/FtpTestServers.h"
 #include "tests/support/PlatformFakes.h"
+#include "tests/support/RecordingOutput.h"
 #include "tests/support/ScriptedFtpServer.h"
 #include "tests/support/TestSandbox.h"
 
@@ -305,43 +306,6 @@ TEST(FtpServerFtpStorageTest, TransfersSignalAliveOnEveryReport)
     EXPECT_TRUE(FtpStorageUnit().DeviceDestroyed());
 }
 
-// Keeps every message of a device.
-class LinesOutput : public QelSyncBaseOutput
-{
-public:
-    void Write(QelSyncMessageType type, const std::string& text) override
-    {
-        lines.emplace_back(static_cast<int>(type), text);
-    }
-    int Count(int type, const std::string& text) const
-    {
-        int n = 0;
-        for (const auto& [t, line] : lines) {
-            n += t == type && line == text ? 1 : 0;
-        }
-        return n;
-    }
-    // The first line of that type that starts with the text; empty when none.
-    std::string Find(int type, const std::string& start) const
-    {
-        for (const auto& [t, line] : lines) {
-            if (t == type && line.rfind(start, 0) == 0) {
-                return line;
-            }
-        }
-        return "";
-    }
-    std::string All() const
-    {
-        std::string all;
-        for (const auto& [t, line] : lines) {
-            all += std::to_string(t) + " " + line + "\n";
-        }
-        return all;
-    }
-    std::vector<std::pair<int, std::string>> lines;
-};
-
 int CountCommands(const std::vector<std::string>& commands, const std::string& start)
 {
     int n = 0;
@@ -399,7 +363,7 @@ protected:
     testing::ScriptedMessageBoxes boxes_;
     ScriptedFtpServer server_;
     testing::TestSandbox sandbox_;
-    LinesOutput output_;
+    testing::CollectingOutput output_;
     TDotFileState dots_;
     TDateTime drift_ = 0;
 };
@@ -487,7 +451,7 @@ TEST_F(FtpStorageDeviceTest, ATimedOutConnectIsSilentWithTheQuietFlag)
     for (const bool quiet : {true, false}) {
         ScriptedFtpServer server;
         server.HoldGreeting();
-        LinesOutput output;
+        testing::CollectingOutput output;
         FtpStorageDevice device(
             &output,
             FtpDeviceSettings{.port = server.Port(),
@@ -765,7 +729,7 @@ TEST(FtpStorageDeviceStopTest, AStopEndsEveryWaitWithinTwoSecondsWithoutRetrying
             } else {
                 server.SetFault(c.verb, c.fault);
             }
-            LinesOutput output;
+            testing::CollectingOutput output;
             std::atomic<bool> stop{false};
             const FtpDeviceSettings settings{.port = server.Port(),
                                              .general_timeout = 60,
@@ -825,7 +789,7 @@ TEST_F(FtpStorageDeviceTest, TheFirstUploadMeasuresTheServerTimeOffset)
     for (const auto& c : kCases) {
         ScriptedFtpServer server;
         server.SetListing({LineDatedFromNow("a.txt", c.hours / 24)});
-        LinesOutput output;
+        testing::CollectingOutput output;
         TDateTime drift = 0;
         FtpStorageDevice device(&output,
                                 FtpDeviceSettings{.port = server.Port(),
@@ -855,7 +819,7 @@ TEST_F(FtpStorageDeviceTest, AnOffsetReadFromAWholeMinuteNeverDatesCopiesLate)
     }
     ScriptedFtpServer server;
     server.SetListing({LineDatedFromNow("a.txt", 0)});
-    LinesOutput output;
+    testing::CollectingOutput output;
     TDateTime drift = 0;
     FtpStorageDevice device(
         &output,
@@ -1125,7 +1089,7 @@ TEST_F(FtpStorageDeviceTest, TheVerboseLogListsEveryEntryUnderItsFolder)
         server.SetListingFor(".htaccess", {"-rw-r--r-- 1 u g 14 Mar 04 2003 .htaccess"});
         TDotFileState dots;
         dots.Treatment = c.treatment;
-        LinesOutput output;
+        testing::CollectingOutput output;
         FtpStorageDevice device(
             &output,
             FtpDeviceSettings{.port = server.Port(),
@@ -1133,9 +1097,9 @@ TEST_F(FtpStorageDeviceTest, TheVerboseLogListsEveryEntryUnderItsFolder)
                               .dot_file_state = &dots,
                               .flags = c.verbose ? FtpStorageDevice::kFlagVerbose : uint8_t{0}});
         ASSERT_TRUE(device.Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << c.name;
-        output.lines.clear();
+        output.Clear();
         device.ListDirectory("ftp:\\\\127.0.0.1\\base", c.mask, false);
-        EXPECT_EQ(c.expected, output.lines) << c.name;
+        EXPECT_EQ(c.expected, output.Messages()) << c.name;
     }
 }
 
@@ -1196,7 +1160,7 @@ protected:
     }
 
     TFtpPersistentInformation info_;
-    LinesOutput output_;
+    testing::CollectingOutput output_;
 };
 
 constexpr char kModemQuestion[] =
@@ -1263,7 +1227,7 @@ TEST_F(FtpStorageDeviceOnlineTest, AConnectionSwitchedOfflineGoesOnlineOnlyOnYes
 {
     testing::ScriptedConnectivity connectivity;
     for (const int32_t answer : {platform::kIdYes, platform::kIdNo, platform::kIdCancel}) {
-        LinesOutput output;
+        testing::CollectingOutput output;
         FtpStorageDevice device(
             &output,
             FtpDeviceSettings{.port = 21, .general_timeout = 5, .connection_state = &info_});
@@ -1280,7 +1244,7 @@ TEST_F(FtpStorageDeviceOnlineTest, AConnectionSwitchedOfflineGoesOnlineOnlyOnYes
         if (yes) {
             expected.emplace_back(21, "Windows Internet switched online");
         }
-        EXPECT_EQ(expected, output.lines) << answer;
+        EXPECT_EQ(expected, output.Messages()) << answer;
         const std::vector<testing::ShownMessageBox> shown = boxes.Shown();
         ASSERT_EQ(1u, shown.size()) << answer;
         EXPECT_EQ(kGoOnlineQuestion, shown[0].text);
@@ -1393,7 +1357,7 @@ TEST_F(FtpStorageDeviceOnlineTest, AConnectRefusedAsOfflineAsksToGoOnlineAndTrie
 {
     for (const bool yes : {true, false}) {
         testing::ScriptedFtpServer server;
-        LinesOutput output;
+        testing::CollectingOutput output;
         FtpStorageDevice device(
             &output, FtpDeviceSettings{
                          .port = server.Port(), .general_timeout = 5, .connection_state = &info_});
@@ -1407,7 +1371,7 @@ TEST_F(FtpStorageDeviceOnlineTest, AConnectRefusedAsOfflineAsksToGoOnlineAndTrie
             EXPECT_EQ(platform::kErrorInternetDisconnected, device.GetLastError());
             EXPECT_TRUE(server.Commands().empty());
         }
-        EXPECT_EQ(expected, output.lines) << yes;
+        EXPECT_EQ(expected, output.Messages()) << yes;
         ASSERT_EQ(1u, boxes.Shown().size()) << yes;
         EXPECT_EQ(kGoOnlineQuestion, boxes.Shown()[0].text);
         EXPECT_EQ(!yes, SwitchedOffline()) << yes;
@@ -1424,7 +1388,7 @@ TEST(FtpServerFtpStorageDeviceTest, HiddenDotFilesComeThroughNlstOnVsftpd)
     }
     testing::TestSandbox local;
     local.WriteFile(".htaccess", "deny from all\n");
-    LinesOutput output;
+    testing::CollectingOutput output;
     TDotFileState dots;
     FtpStorageDevice device(&output, FtpDeviceSettings{.port = server->Port(),
                                                        .general_timeout = 5,
@@ -1455,7 +1419,7 @@ TEST(FtpServerFtpStorageDeviceTest, FilesAndFoldersRoundTripOnPyftpdlib)
     testing::TestSandbox local;
     testing::ScopedEnv runtime_folder("XDG_RUNTIME_DIR", local.Path());
     local.WriteFile("up.txt", "line one\nline two\n");
-    LinesOutput output;
+    testing::CollectingOutput output;
     TDotFileState dots;
     FtpStorageDevice device(&output, FtpDeviceSettings{.port = server.Port(),
                                                        .general_timeout = 5,
@@ -1537,7 +1501,7 @@ TEST(FtpStorageDeviceHostileTest, EachListingFailsWithinItsBound)
         if (!c.reply.empty()) {
             server.SetReply(c.verb, c.reply);
         }
-        LinesOutput output;
+        testing::CollectingOutput output;
         FtpStorageDevice device(&output, FtpDeviceSettings{.port = server.Port(),
                                                            .general_timeout = c.timeout,
                                                            .connection_timeout = 1});
@@ -1553,7 +1517,7 @@ TEST(FtpStorageDeviceHostileTest, EachListingFailsWithinItsBound)
 
     ScriptedFtpServer dripping;
     dripping.DripGreeting();
-    LinesOutput output;
+    testing::CollectingOutput output;
     FtpStorageDevice device(
         &output,
         FtpDeviceSettings{.port = dripping.Port(), .general_timeout = 3, .connection_timeout = 3});

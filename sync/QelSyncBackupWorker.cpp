@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string_view>
 
 #include "foundation/QelStringFunctions.h"
@@ -16,9 +17,6 @@ namespace vantrel {
 namespace {
 
 constexpr uint32_t kFoldersListedAtMost = 2000;
-// Deeper than any real tree: ends the walk above the source root should ".." never reach the
-// file system root.
-constexpr int kSourceLevelsAtMost = 4096;
 
 // Entries of one listing by ASCII-folded name, each bucket in listing order, so that pairing a
 // folder of thousands of entries takes linear time. Renames during a pass change only letter
@@ -524,32 +522,32 @@ bool QelSyncBackupWorker::LinksBackIntoItsPath(const QelDirectoryEntry& s) const
 void QelSyncBackupWorker::FindSourceAncestors()
 {
     source_ancestor_ids_.clear();
-    const auto identity = [this](const std::string& path) {
+    const auto identity =
+        [this](const std::string& path) -> std::optional<platform::FolderIdentity> {
         const auto list = SourceDevice->ListDirectory(path, ".", false);
         const QelDirectoryEntry* self = list != nullptr ? list->Find(".", true) : nullptr;
-        return self != nullptr && self->FileId != 0
-                   ? std::pair<uint64_t, uint64_t>{self->VolumeId, self->FileId}
-                   : std::pair<uint64_t, uint64_t>{0, 0};
+        if (self == nullptr || self->FileId == 0) {
+            return std::nullopt;
+        }
+        return platform::FolderIdentity{self->VolumeId, self->FileId};
     };
     // The folders above the root as the user named it, through its links...
     for (std::string path = SourceRoot;
          path.rfind('\\') != std::string::npos && path.rfind('\\') > 0;) {
         path.resize(path.rfind('\\'));
-        if (const auto id = identity(path); id.second != 0) {
-            source_ancestor_ids_.push_back(id);
+        if (const auto id = identity(path)) {
+            source_ancestor_ids_.push_back(*id);
         }
     }
-    // ...and as they lie on disk, up to the file system root, which is its own parent.
-    std::pair<uint64_t, uint64_t> previous = identity(SourceRoot);
-    std::string path = SourceRoot;
-    for (int level = 0; level < kSourceLevelsAtMost && previous.second != 0; ++level) {
-        path += "\\..";
-        const auto id = identity(path);
-        if (id == previous || id.second == 0) {
-            break;
-        }
-        source_ancestor_ids_.push_back(id);
-        previous = id;
+    // ...and as they lie on disk, up to the file system root, each reached through the source
+    // device, whatever device that is.
+    if (const auto root = identity(SourceRoot)) {
+        std::string path = SourceRoot;
+        const std::vector<platform::FolderIdentity> chain = platform::FoldersUpToRoot(*root, [&] {
+            path += "\\..";
+            return identity(path);
+        });
+        source_ancestor_ids_.insert(source_ancestor_ids_.end(), chain.begin() + 1, chain.end());
     }
 }
 

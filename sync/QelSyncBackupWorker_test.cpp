@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/MemoryStorageDevice.h"
+#include "tests/support/RecordingOutput.h"
 #include "tests/support/TestSandbox.h"
 
 namespace vantrel {
@@ -14,23 +15,6 @@ namespace {
 
 using testing::EventLog;
 using testing::MemoryStorageDevice;
-
-// Logs every message as "msg <type> <formatted line>" into the shared event log.
-class LoggingSink : public QelSyncBaseOutput
-{
-public:
-    explicit LoggingSink(EventLog* log)
-        : log_(log)
-    {}
-    void Write(QelSyncMessageType type, const std::string& text) override
-    {
-        log_->push_back("msg " + std::to_string(type) + " " + FormatMessage(type, text));
-    }
-    void Finished(const QelSyncStatus&) override { log_->push_back("finished"); }
-
-private:
-    EventLog* log_;
-};
 
 class QelSyncBackupWorkerTest : public ::testing::Test
 {
@@ -102,7 +86,7 @@ protected:
     int Count(const std::string& prefix) const { return static_cast<int>(Lines(prefix).size()); }
 
     EventLog log_;
-    LoggingSink sink_{&log_};
+    testing::EventLogOutput sink_{&log_};
     std::unique_ptr<QelStorageDevice> source_holder_;
     std::unique_ptr<QelStorageDevice> destination_holder_;
     MemoryStorageDevice* src_;

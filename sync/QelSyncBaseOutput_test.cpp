@@ -5,44 +5,32 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/RecordingOutput.h"
+
 namespace vantrel {
 namespace {
 
-// Records every call that reaches the overridable steps of the base sink.
-class RecordingOutput : public QelSyncBaseOutput
-{
-public:
-    void UpdateStatus(const QelSyncStatus& status) override
-    {
-        calls.push_back("status " + std::to_string(status.FilesCopied));
-    }
-    void Write(QelSyncMessageType type, const std::string& text) override
-    {
-        calls.push_back("write " + std::to_string(type) + " " + text);
-    }
-    bool Accepts(QelSyncMessageType type) override { return type != rejected; }
-
-    std::vector<std::string> calls;
-    QelSyncMessageType rejected = static_cast<QelSyncMessageType>(0);
-};
+using Log = std::vector<std::string>;
 
 TEST(QelSyncBaseOutputTest, ReportUpdatesTheStatusBeforeWritingOnce)
 {
-    RecordingOutput out;
+    testing::RecordingLog log;
+    const auto out = log.Sink("out");
     QelSyncStatus status;
     status.FilesCopied = 3;
-    out.Report(status, kMsgCopyingFile, "a.htm");
-    EXPECT_EQ((std::vector<std::string>{"status 3", "write 14 a.htm"}), out.calls);
+    out->Report(status, kMsgCopyingFile, "a.htm");
+    EXPECT_EQ((Log{"out accepts 14", "out status 3", "out write 14 a.htm"}), log.Take());
 }
 
 TEST(QelSyncBaseOutputTest, ATypeTheSinkDoesNotAcceptIsNeitherStatusNorText)
 {
-    RecordingOutput out;
-    out.rejected = kMsgNoCopyNeeded;
-    out.Report(QelSyncStatus{}, kMsgNoCopyNeeded, "a.htm");
-    EXPECT_TRUE(out.calls.empty());
-    out.WriteEvent(kMsgConnectionEstablished);
-    EXPECT_EQ((std::vector<std::string>{"write 13 "}), out.calls);
+    testing::RecordingLog log;
+    const auto out = log.Sink("out");
+    out->refused = {kMsgNoCopyNeeded};
+    out->Report(QelSyncStatus{}, kMsgNoCopyNeeded, "a.htm");
+    EXPECT_EQ((Log{"out accepts 5"}), log.Take());
+    out->WriteEvent(kMsgConnectionEstablished);
+    EXPECT_EQ((Log{"out write 13 "}), log.Take());
 }
 
 TEST(QelSyncBaseOutputTest, TheBaseSinkAcceptsEveryType)

@@ -18,6 +18,7 @@
 
 #include "platform/Threads.h"
 #include "platform/Ui.h"
+#include "platform/Version.h"
 
 namespace vantrel::platform {
 namespace {
@@ -146,7 +147,7 @@ int32_t ShowOnGuiThread(const std::string& text, const std::string& caption, uin
         parent = QApplication::activeWindow();
     }
     TypedMessageBox box(parent, escape_id != 0, (type & kMbSetForeground) != 0);
-    box.setWindowTitle(caption.empty() ? QString::fromLatin1(kDefaultMessageBoxCaption)
+    box.setWindowTitle(caption.empty() ? QString::fromLatin1(kApplicationTitle)
                                        : QString::fromStdString(caption));
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));

@@ -9,9 +9,6 @@ class QMessageBox;
 // Message boxes of the platform layer (platform/Ui.h) shown as QMessageBox.
 namespace vantrel::platform {
 
-// The caption a box without one shows.
-inline constexpr char kDefaultMessageBoxCaption[] = "Vantrel";
-
 // Box type bit that raises and activates the box.
 inline constexpr uint32_t kMbSetForeground = 0x10000;
 

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <condition_variable>
+#include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <utility>
@@ -33,18 +36,85 @@ private:
     std::vector<std::string>* log_;
 };
 
-// Keeps every message of a run as the log file would format it.
+// Keeps every message written to it: its line as the log file would format it, its type and its
+// text as written.
 class CollectingOutput : public QelSyncBaseOutput
 {
 public:
-    void Write(QelSyncMessageType type, const std::string& text) override
-    {
-        lines.push_back(FormatMessage(type, text));
-        types.push_back(type);
-    }
+    void Write(QelSyncMessageType type, const std::string& text) override;
+    void Clear();
+
+    // Every message as its type and its text as written.
+    std::vector<std::pair<int, std::string>> Messages() const;
+    // The texts written with one of the types, in order.
+    std::vector<std::string> TextsOf(std::initializer_list<QelSyncMessageType> kinds) const;
+    int Count(int type, const std::string& text) const;
+    // The first text of that type that starts with `start`; empty when none.
+    std::string Find(int type, const std::string& start) const;
+    // Every message on a line of its own: its type, a blank and its text.
+    std::string All() const;
+
     std::vector<std::string> lines;
     // The type of each line.
     std::vector<QelSyncMessageType> types;
+    // The text of each line as written.
+    std::vector<std::string> texts;
+};
+
+// Notes every message as "msg <type> <line as the log file would format it>" and the end of a run
+// as "finished" in a log that storage devices may share, so that a test sees a run's messages and
+// its device calls in one order.
+class EventLogOutput : public QelSyncBaseOutput
+{
+public:
+    explicit EventLogOutput(std::vector<std::string>* log);
+    void Write(QelSyncMessageType type, const std::string& text) override;
+    void Finished(const QelSyncStatus& status) override;
+
+private:
+    std::vector<std::string>* log_;
+};
+
+// Notes every call as it comes, from whichever thread, so that a test can replay them
+// afterwards; and can hold a run in Finished until the test releases it.
+class TapOutput : public QelSyncBaseOutput
+{
+public:
+    enum class What
+    {
+        kStatus,
+        kText,
+        kFinished,
+        kReport,
+    };
+    struct Call
+    {
+        What what;
+        QelSyncStatus status;
+        QelSyncMessageType type;
+        std::string text;
+    };
+
+    void UpdateStatus(const QelSyncStatus& status) override;
+    void Report(const QelSyncStatus& status,
+                QelSyncMessageType type,
+                const std::string& text) override;
+    void Write(QelSyncMessageType type, const std::string& text) override;
+    // Waits, when held, until released (at most kPatience, failing the test).
+    void Finished(const QelSyncStatus& status) override;
+
+    void HoldNextFinish();
+    void Release();
+    std::vector<Call> Calls();
+
+private:
+    void Note(const Call& call);
+
+    std::mutex lock_;
+    std::condition_variable released_cv_;
+    std::vector<Call> calls_;        // Guarded by lock_.
+    bool hold_next_finish_ = false;  // Guarded by lock_.
+    bool released_ = false;          // Guarded by lock_.
 };
 
 // The log that a test's recording sinks share.
