@@ -11,8 +11,9 @@ namespace {
 // The attempt whose thread this is, while it runs.
 thread_local InternetConnectThread* current_attempt = nullptr;
 
-std::mutex running_lock;
-std::condition_variable running_changed;
+// Never destroyed: an abandoned attempt's thread may still end while the program exits.
+std::mutex& running_lock = *new std::mutex;
+std::condition_variable& running_changed = *new std::condition_variable;
 int running = 0;  // Guarded by running_lock.
 
 }  // namespace
