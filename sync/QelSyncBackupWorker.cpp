@@ -519,6 +519,23 @@ bool QelSyncBackupWorker::LinksBackIntoItsPath(const QelDirectoryEntry& s) const
                source_ancestor_ids_.end();
 }
 
+bool QelSyncBackupWorker::ListedOutsideItsParent(const QelDirectoryList& listing) const
+{
+    const QelDirectoryEntry* parent = listing.Find("..", true);
+    if (parent == nullptr || parent->FileId == 0 || source_path_ids_.empty()) {
+        return false;
+    }
+    // A real folder's ".." is the folder the walk came from (also below a mount point); any
+    // other folder is only judged when it holds the site, so that numbers a file system does
+    // not keep from one look to the next refuse nothing.
+    const std::pair<uint64_t, uint64_t> id{parent->VolumeId, parent->FileId};
+    return id != source_path_ids_.back() &&
+           (std::find(source_path_ids_.begin(), source_path_ids_.end(), id) !=
+                source_path_ids_.end() ||
+            std::find(source_ancestor_ids_.begin(), source_ancestor_ids_.end(), id) !=
+                source_ancestor_ids_.end());
+}
+
 void QelSyncBackupWorker::FindSourceAncestors()
 {
     source_ancestor_ids_.clear();
@@ -632,7 +649,7 @@ bool QelSyncBackupWorker::MustEnd()
     return must_end_;
 }
 
-SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
+SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool listed_as_link)
 {
     UpdateStatus();
     Report(kMsgScanFolder, folder);
@@ -648,7 +665,7 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder)
     // swapped for a link since.
     if (folder.empty()) {
         source_root_id_ = source_id;
-    } else if (LinksBackIntoItsPath(*self)) {
+    } else if (LinksBackIntoItsPath(*self) || (!listed_as_link && ListedOutsideItsParent(*src))) {
         Report(kMsgWarning, "Folder " + SourceRoot + folder +
                                 " links back to a folder that holds it; it is not published.");
         return SyncOk;
@@ -881,7 +898,7 @@ SyncResult QelSyncBackupWorker::HandleSourceFolder(const std::string& folder,
     } else {
         FixNameCase(folder, s, *d, dst);
     }
-    return SyncFolder(path);
+    return SyncFolder(path, s.IsLink());
 }
 
 SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,

@@ -38,7 +38,8 @@ public:
                      QelSyncFlags& options);
 
     // One folder pass, recursive; folder is a relative path ("" for the root, "\sub" below).
-    SyncResult SyncFolder(const std::string& folder);
+    // `listed_as_link`: its parent's listing showed the folder as a link.
+    SyncResult SyncFolder(const std::string& folder, bool listed_as_link = false);
 
     bool FileIncluded(const std::string& path) const;
     bool FolderIncluded(const std::string& path) const;
@@ -135,6 +136,10 @@ private:
     // folder on the path being passed: following it would publish without end, or publish what
     // lies around the site.
     bool LinksBackIntoItsPath(const QelDirectoryEntry& s) const;
+    // A folder listed as a folder of its own whose listing's ".." is a folder above it on the
+    // walk's path or above the root: a folder on the way was swapped for a link since its
+    // parent was listed, and the path now leads around the site.
+    bool ListedOutsideItsParent(const QelDirectoryList& listing) const;
     void FindSourceAncestors();
     // Whether the folders being passed are one folder with the other tree's root, or the
     // destination one holds the source root: a bind mount or a share mounted twice hides that

@@ -479,5 +479,26 @@ TEST_F(PublishLocalTest, ASourceFolderSwappedForALinkUpwardsBeforeItsListingIsNo
     EXPECT_EQ((std::map<std::string, std::string>{{"sub", "<folder>"}}), TreeOf("dst"));
 }
 
+TEST_F(PublishLocalTest, ASourceRootSwappedForALinkUpwardsDuringTheWalkPublishesNothingAroundIt)
+{
+    sandbox_.WriteFile("site/src/sub/page.html", "x", kOld);
+    sandbox_.WriteFile("site/sub/secret.key", "never published", kOld);
+    sandbox_.WriteFile("dst/sub/page.html", "x", kOld);
+    auto source = std::make_unique<InterferedDiskDevice>(&output_);
+    // After the root's listing, before that of "sub": the root's path now leads to its parent.
+    source->Before = [&](const std::string& operation, const std::string& folder) {
+        if (operation == "ListDirectory" && folder == sandbox_.SystemPath("site/src/sub")) {
+            fs::rename(sandbox_.Path("site/src"), sandbox_.Path("site/src.real"));
+            fs::create_directory_symlink(".", sandbox_.Path("site/src"));
+        }
+    };
+    Publish(1, 0, "site/src", "dst", nullptr, std::move(source));
+    EXPECT_EQ(1, CountStarting("Folder " + sandbox_.Path("site/src") +
+                               "/sub links back to a folder that holds it; it is not published."))
+        << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ((std::map<std::string, std::string>{{"sub", "<folder>"}, {"sub/page.html", "x"}}),
+              TreeOf("dst"));
+}
+
 }  // namespace
 }  // namespace vantrel
