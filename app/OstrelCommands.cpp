@@ -23,6 +23,8 @@ TOstrelCommands::TOstrelCommands(TOstrel& window)
     auto add_button = [this](const char* name, const char* text, QStyle::StandardPixmap icon,
                              const char* hint, void (TOstrel::*handler)()) {
         QAction* action = ToolBar->addAction(window_.style()->standardIcon(icon), text);
+        // The icon text derived from the text loses a trailing "...", which the buttons show.
+        action->setIconText(text);
         action->setObjectName(name);
         action->setToolTip(hint);
         QObject::connect(action, &QAction::triggered, &window_,
