@@ -149,6 +149,22 @@ void SetTextColour(QWidget* widget, const QColor& colour)
     widget->setPalette(palette);
 }
 
+// A bold warning in the failure colour whose room is kept while it is hidden, so that the page
+// does not jump when it shows.
+QLabel* MakeWarningLabel(QWidget* page, const char* object_name, const QString& text = {})
+{
+    auto* label = new QLabel(text, page);
+    label->setObjectName(QString::fromLatin1(object_name));
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    SetTextColour(label, kFailedColour);
+    QSizePolicy keep = label->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    label->setSizePolicy(keep);
+    return label;
+}
+
 }  // namespace
 
 TPublisherWizard::TPublisherWizard(QWidget* parent)
@@ -249,16 +265,8 @@ void TPublisherWizard::BuildPages()
         PublicationName->setObjectName(QStringLiteral("PublicationName"));
         layout->addWidget(PublicationName);
         // Says why "Next >" stays greyed out for a name that is taken.
-        lblNameTaken = new QLabel(page);
-        lblNameTaken->setObjectName(QStringLiteral("lblNameTaken"));
+        lblNameTaken = MakeWarningLabel(page, "lblNameTaken");
         lblNameTaken->setWordWrap(true);
-        QFont bold = lblNameTaken->font();
-        bold.setBold(true);
-        lblNameTaken->setFont(bold);
-        SetTextColour(lblNameTaken, kFailedColour);
-        QSizePolicy keep = lblNameTaken->sizePolicy();
-        keep.setRetainSizeWhenHidden(true);
-        lblNameTaken->setSizePolicy(keep);
         lblNameTaken->hide();
         layout->addWidget(lblNameTaken);
         AddText(page, layout,
@@ -361,16 +369,8 @@ void TPublisherWizard::BuildPages()
         retype->addWidget(edt_password2, 1, Qt::AlignVCenter);
         layout->addLayout(retype);
         lbl_password_error =
-            new QLabel(QStringLiteral("Retyped password differs. Please reenter."), page);
-        lbl_password_error->setObjectName(QStringLiteral("lbl_password_error"));
-        QFont bold = lbl_password_error->font();
-        bold.setBold(true);
-        lbl_password_error->setFont(bold);
-        SetTextColour(lbl_password_error, kFailedColour);
-        // Its room is kept while hidden, so the page does not jump when it shows.
-        QSizePolicy keep = lbl_password_error->sizePolicy();
-        keep.setRetainSizeWhenHidden(true);
-        lbl_password_error->setSizePolicy(keep);
+            MakeWarningLabel(page, "lbl_password_error",
+                             QStringLiteral("Retyped password differs. Please reenter."));
         layout->addWidget(lbl_password_error, 0, Qt::AlignRight);
         AuthenticationNextButton = AddButton(page, "AuthenticationNextButton", kNext);
         plain_next(AuthenticationNextButton);
