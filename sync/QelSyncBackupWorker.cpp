@@ -507,16 +507,22 @@ std::unique_ptr<QelDirectoryList> QelSyncBackupWorker::TurboDestination(
     return dst;
 }
 
-bool QelSyncBackupWorker::LinksBackIntoItsPath(const QelDirectoryEntry& s) const
+bool QelSyncBackupWorker::AboveSourceRoot(const std::pair<uint64_t, uint64_t>& id) const
 {
-    if (s.FileId == 0) {
-        return false;
-    }
-    const std::pair<uint64_t, uint64_t> id{s.VolumeId, s.FileId};
+    return std::find(source_ancestor_ids_.begin(), source_ancestor_ids_.end(), id) !=
+           source_ancestor_ids_.end();
+}
+
+bool QelSyncBackupWorker::HoldsFolderBeingPassed(const std::pair<uint64_t, uint64_t>& id) const
+{
     return std::find(source_path_ids_.begin(), source_path_ids_.end(), id) !=
                source_path_ids_.end() ||
-           std::find(source_ancestor_ids_.begin(), source_ancestor_ids_.end(), id) !=
-               source_ancestor_ids_.end();
+           AboveSourceRoot(id);
+}
+
+bool QelSyncBackupWorker::LinksBackIntoItsPath(const QelDirectoryEntry& s) const
+{
+    return s.FileId != 0 && HoldsFolderBeingPassed({s.VolumeId, s.FileId});
 }
 
 bool QelSyncBackupWorker::ListedOutsideItsParent(const QelDirectoryList& listing) const
@@ -529,11 +535,7 @@ bool QelSyncBackupWorker::ListedOutsideItsParent(const QelDirectoryList& listing
     // other folder is only judged when it holds the site, so that numbers a file system does
     // not keep from one look to the next refuse nothing.
     const std::pair<uint64_t, uint64_t> id{parent->VolumeId, parent->FileId};
-    return id != source_path_ids_.back() &&
-           (std::find(source_path_ids_.begin(), source_path_ids_.end(), id) !=
-                source_path_ids_.end() ||
-            std::find(source_ancestor_ids_.begin(), source_ancestor_ids_.end(), id) !=
-                source_ancestor_ids_.end());
+    return id != source_path_ids_.back() && HoldsFolderBeingPassed(id);
 }
 
 void QelSyncBackupWorker::FindSourceAncestors()
@@ -601,9 +603,7 @@ bool QelSyncBackupWorker::MeetsOtherRoot(const std::string& folder,
     } else if (destination.second != 0 && destination == source_root_id_) {
         relation = folder.empty() ? platform::FolderRelation::kSame
                                   : platform::FolderRelation::kFirstInsideSecond;
-    } else if (destination.second != 0 &&
-               std::find(source_ancestor_ids_.begin(), source_ancestor_ids_.end(), destination) !=
-                   source_ancestor_ids_.end()) {
+    } else if (destination.second != 0 && AboveSourceRoot(destination)) {
         relation = platform::FolderRelation::kFirstInsideSecond;
     }
     if (relation == platform::FolderRelation::kApart) {
@@ -623,9 +623,7 @@ bool QelSyncBackupWorker::HoldsSourceRoot(const std::string& folder,
         const QelDirectoryEntry& d = *dst.Items(i);
         const std::pair<uint64_t, uint64_t> id{d.VolumeId, d.FileId};
         if (id.second == 0 || !d.IsDirectory() || d.IsLink() || d.IsDotEntry() ||
-            (id != source_root_id_ &&
-             std::find(source_ancestor_ids_.begin(), source_ancestor_ids_.end(), id) ==
-                 source_ancestor_ids_.end())) {
+            (id != source_root_id_ && !AboveSourceRoot(id))) {
             continue;
         }
         // A folder the run never enters nor deletes is no danger.

@@ -136,6 +136,10 @@ private:
     // folder on the path being passed: following it would publish without end, or publish what
     // lies around the site.
     bool LinksBackIntoItsPath(const QelDirectoryEntry& s) const;
+    // The folder (by identity) lies above the source root, the file system root included.
+    bool AboveSourceRoot(const std::pair<uint64_t, uint64_t>& id) const;
+    // The folder is one the walk is passing through, or lies above the source root.
+    bool HoldsFolderBeingPassed(const std::pair<uint64_t, uint64_t>& id) const;
     // A folder listed as a folder of its own whose listing's ".." is a folder above it on the
     // walk's path or above the root: a folder on the way was swapped for a link since its
     // parent was listed, and the path now leads around the site.
