@@ -937,9 +937,9 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
         // but only at a size a whole transfer gives: the source's own (a server that stores
         // what travels), one LF for each CR LF (a server that converts), no CR at all (a server
         // that strips every CR, a lone one too), or one CR LF for each bare LF (our text upload,
-        // stored as sent). Any other size is a changed or broken
-        // copy, one cut short included. Equal sizes need no reading of the file; one that
-        // cannot be read is only known wrong when larger.
+        // stored as sent). Any other size is a changed or broken copy, one cut short included.
+        // Equal sizes need no reading of the file; one that cannot be read is only known wrong
+        // when larger.
         if (SizeKnown(s) && SizeKnown(*d) && Size(*d) != Size(s)) {
             const LineEnds ends = SourceLineEnds(folder, s.Name);
             const bool larger = Size(*d) > Size(s) + ends.bare_lf;
