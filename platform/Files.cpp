@@ -74,6 +74,10 @@ uint32_t AttributesOf(mode_t mode, const std::string& name, bool is_link)
     } else if ((mode & S_IWUSR) == 0) {
         attributes |= kFileAttributeReadOnly;
     }
+    // A dangling link (what it points to is unknown) lists as itself, a file that cannot be read.
+    if (!S_ISDIR(mode) && !S_ISREG(mode) && !S_ISLNK(mode)) {
+        attributes |= kFileAttributeDevice;
+    }
     if (name != "." && name != ".." && !name.empty() && name[0] == '.') {
         attributes |= kFileAttributeHidden;
     }
@@ -790,24 +794,79 @@ bool DirectoryExists(const std::string& path, const Within& within)
     return true;
 }
 
-bool CopyFile(const std::string& existing_path, const std::string& new_path, const Within& within)
+int OpenFileToRead(const std::string& path)
 {
-    std::string source, target;
-    if (!ResolvePath(existing_path, &source) || !ResolvePath(new_path, &target)) {
+    std::string posix;
+    if (!ResolvePath(path, &posix)) {
+        return -1;
+    }
+    // Looked at first, so that a device is not even opened: opening some has effects of its own.
+    struct stat st = {};
+    if (stat(posix.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        Fail(kErrorAccessDenied);
+        return -1;
+    }
+    // O_NONBLOCK: a pipe put in its place since must not wait for a writer.
+    const int fd = open(posix.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        FailMissingAware(errno, posix);
+        return -1;
+    }
+    const bool looked = fstat(fd, &st) == 0;
+    const int error = errno;
+    if (!looked || !S_ISREG(st.st_mode)) {
+        close(fd);
+        if (looked) {
+            Fail(kErrorAccessDenied);
+        } else {
+            FailWithErrno(error);
+        }
+        return -1;
+    }
+    return fd;
+}
+
+bool ReadToEnd(int fd, const std::function<void(std::string_view)>& take)
+{
+    std::vector<char> buffer(65536);
+    for (;;) {
+        const ssize_t got = read(fd, buffer.data(), buffer.size());
+        if (got == 0) {
+            return true;
+        }
+        if (got < 0 && errno != EINTR) {
+            return FailWithErrno(errno);
+        }
+        if (got > 0) {
+            take(std::string_view(buffer.data(), static_cast<size_t>(got)));
+        }
+    }
+}
+
+bool ReadWholeFile(const std::string& path, const std::function<void(std::string_view)>& take)
+{
+    const int fd = OpenFileToRead(path);
+    if (fd < 0) {
         return false;
     }
-    // O_NONBLOCK: opening a pipe must not wait for a writer; only regular files are copied.
-    const int in = open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    FdCloser closer(fd);
+    return ReadToEnd(fd, take);
+}
+
+bool CopyFile(const std::string& existing_path, const std::string& new_path, const Within& within)
+{
+    std::string target;
+    if (!ResolvePath(new_path, &target)) {
+        return false;
+    }
+    const int in = OpenFileToRead(existing_path);
     if (in < 0) {
-        return FailMissingAware(errno, source);
+        return false;
     }
     FdCloser in_closer(in);
     struct stat source_st = {};
     if (fstat(in, &source_st) != 0) {
         return FailWithErrno(errno);
-    }
-    if (!S_ISREG(source_st.st_mode)) {
-        return Fail(kErrorAccessDenied);
     }
 
     if (SplitParent(target).second.empty()) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -32,6 +33,9 @@ namespace vantrel::platform {
 inline constexpr uint32_t kFileAttributeReadOnly = 0x1;
 inline constexpr uint32_t kFileAttributeHidden = 0x2;
 inline constexpr uint32_t kFileAttributeDirectory = 0x10;
+// Neither a regular file nor a folder: a pipe, a socket or a device, itself or behind a link.
+// Reading one may wait for ever or never end, so nothing of the system opens it.
+inline constexpr uint32_t kFileAttributeDevice = 0x40;
 // A symbolic link: listed with the attributes of what it points to, plus this bit.
 inline constexpr uint32_t kFileAttributeReparsePoint = 0x400;
 
@@ -39,7 +43,7 @@ inline constexpr uint32_t kFileAttributeReparsePoint = 0x400;
 struct FindData
 {
     // 0x1 read-only (the owner may not write), 0x2 hidden (name begins with "."), 0x10 folder,
-    // 0x400 symbolic link.
+    // 0x40 pipe, socket or device, 0x400 symbolic link.
     uint32_t attributes = 0;
     FileTime creation_time;
     FileTime last_write_time;
@@ -194,12 +198,24 @@ bool MaskMatches(const std::string& name, const std::string& mask);
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path, const Within& within = {});
 
-// CopyFile with fail-if-exists off: copies a regular file to new_path, replacing a file of that
-// name, and keeps the source's last-write time and read-only bit. Fails with 5 when new_path is a
-// read-only file (also for root) or a folder. The copy is written under a temporary name in the
-// destination folder and renamed over new_path only when complete, so a broken copy never leaves
-// a half-written file under that name, and a symbolic link there is replaced, never written
-// through. `within` applies to new_path.
+// Opens a regular file to read, links followed, and gives its descriptor, which the caller
+// closes. Anything else (a folder, a pipe, a socket, a device) fails with 5 and is not opened when
+// it is one already when looked at, so a pipe without a writer or an endless device never holds up
+// the caller; -1 on failure, with the last error set.
+int OpenFileToRead(const std::string& path);
+// Reads an open file from where it stands to its end, handing each piece read to `take` in order;
+// false with the last error set when a read failed.
+bool ReadToEnd(int fd, const std::function<void(std::string_view)>& take);
+// Opens a file as OpenFileToRead does and reads it whole; false when it could not be opened or
+// read, with the last error set.
+bool ReadWholeFile(const std::string& path, const std::function<void(std::string_view)>& take);
+
+// CopyFile with fail-if-exists off: copies a regular file (opened as OpenFileToRead does) to
+// new_path, replacing a file of that name, and keeps the source's last-write time and read-only
+// bit. Fails with 5 when new_path is a read-only file (also for root) or a folder. The copy is
+// written under a temporary name in the destination folder and renamed over new_path only when
+// complete, so a broken copy never leaves a half-written file under that name, and a symbolic link
+// there is replaced, never written through. `within` applies to new_path.
 bool CopyFile(const std::string& existing_path,
               const std::string& new_path,
               const Within& within = {});

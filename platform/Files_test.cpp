@@ -3,6 +3,7 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -148,6 +149,38 @@ TEST_F(FilesTest, LinksListAsWhatTheyPointToAndDanglingOnesAsThemselves)
     EXPECT_EQ(target[0].file_id, records[2].file_id);
     EXPECT_EQ(target[0].volume_id, records[2].volume_id);
     EXPECT_NE(records[0].file_id, records[2].file_id);
+}
+
+TEST_F(FilesTest, PipesAndDevicesListAsSuchAndAreNeverRead)
+{
+    sandbox_.WriteFile("site/page.htm", "page");
+    ASSERT_EQ(0, mkfifo(sandbox_.Path("site/fifo").c_str(), 0644));
+    std::filesystem::create_symlink("/dev/zero", sandbox_.Path("site/zero"));
+    std::filesystem::create_symlink(sandbox_.Path("site/fifo"), sandbox_.Path("site/to-fifo"));
+    std::filesystem::create_symlink(sandbox_.Path("nowhere"), sandbox_.Path("site/gone"));
+    std::map<std::string, uint32_t> special;
+    for (const FindData& record : List("site/*")) {
+        special[record.file_name] = record.attributes & kFileAttributeDevice;
+    }
+    EXPECT_EQ((std::map<std::string, uint32_t>{{".", 0},
+                                               {"..", 0},
+                                               {"fifo", kFileAttributeDevice},
+                                               {"gone", 0},
+                                               {"page.htm", 0},
+                                               {"to-fifo", kFileAttributeDevice},
+                                               {"zero", kFileAttributeDevice}}),
+              special);
+
+    // A pipe without a writer would hold a read for ever, /dev/zero never end it.
+    for (const char* name : {"site/fifo", "site/to-fifo", "site/zero"}) {
+        EXPECT_EQ(-1, OpenFileToRead(sandbox_.SystemPath(name))) << name;
+        EXPECT_EQ(kErrorAccessDenied, GetLastError()) << name;
+        EXPECT_FALSE(CopyFile(sandbox_.SystemPath(name), sandbox_.SystemPath("copy"))) << name;
+    }
+    std::string read;
+    EXPECT_TRUE(ReadWholeFile(sandbox_.SystemPath("site/page.htm"),
+                              [&](std::string_view piece) { read += piece; }));
+    EXPECT_EQ("page", read);
 }
 
 TEST_F(FilesTest, ExistenceChecksTellFilesFromFolders)

@@ -1211,18 +1211,10 @@ bool FtpPutFile(InternetHandle connection,
                 uintptr_t context)
 {
     return OnConnection(connection, {remote_file}, &context, [&](Call& call, const auto&) {
-        std::string posix;
-        if (!ResolvePath(local_file, &posix)) {
-            return GetLastError();
-        }
-        const int fd = ::open(posix.c_str(), O_RDONLY | O_CLOEXEC);
+        // A pipe would hold the upload for ever, a device never end it: only files are sent.
+        const int fd = OpenFileToRead(local_file);
         if (fd < 0) {
-            return ErrnoCode(errno);
-        }
-        struct stat st = {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
-            return kErrorAccessDenied;
+            return GetLastError();
         }
         const bool text = flags == kFtpTransferTypeAscii;
         DataChannel channel(call);

@@ -179,7 +179,9 @@ int32_t TPublicationStatusHound::ScanFolder(const std::string& path, const std::
         // case counts), so that the check counts exactly the files a run records.
         const std::string entry_path = relative + "\\" + e.Name;
         if (!e.IsDirectory()) {
-            if (!QelSyncBackupWorker::FileIncludedBy(Current->Patterns, entry_path, false)) {
+            // A pipe, socket or device is never published, and its date is no page's.
+            if (e.IsSpecialFile() ||
+                !QelSyncBackupWorker::FileIncludedBy(Current->Patterns, entry_path, false)) {
                 continue;
             }
             Newest = std::max(Newest, e.Date);

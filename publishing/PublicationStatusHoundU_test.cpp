@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "foundation/QelRegistryU.h"
 #include "platform/Threads.h"
@@ -303,6 +304,19 @@ TEST_F(TPublicationStatusHoundTest, FolderLinksBackUpTheTreeAreNeitherCountedNor
     const QelPublication& p = *list_.FindByName("looped");
     EXPECT_EQ(3, p.SrcFileCount);
     EXPECT_EQ(2, p.SrcDirsCount);
+    EXPECT_EQ(StatusPublished, p.Status);
+}
+
+TEST_F(TPublicationStatusHoundTest, PipesAndDevicesAreNeitherCountedNorDated)
+{
+    AddSite("special", StatusPublished, 1);
+    sources_.WriteFile("special/index.htm", "x", kOld);
+    ASSERT_EQ(0, mkfifo(sources_.Path("special/pipe.htm").c_str(), 0644));
+    std::filesystem::create_symlink("/dev/zero", sources_.Path("special/zero.htm"));
+    RunCheck();
+    const QelPublication& p = *list_.FindByName("special");
+    EXPECT_EQ(1, p.SrcFileCount);
+    EXPECT_EQ(1, p.SrcPageCount);
     EXPECT_EQ(StatusPublished, p.Status);
 }
 

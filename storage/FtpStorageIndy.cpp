@@ -7,6 +7,7 @@
 #include <istream>
 #include <ostream>
 #include <type_traits>
+#include <unistd.h>
 #include <utility>
 
 #include <Poco/Exception.h>
@@ -938,17 +939,19 @@ bool FtpIndyStorageDevice::PutFile(const std::string& local_path,
     if (name.empty() || !IsSafeName(name) || !ChangeWorkingFolder(folder)) {
         return false;
     }
-    std::string posix_path;
-    std::ifstream input;
-    if (platform::ResolvePath(local_path, &posix_path)) {
-        input.open(posix_path, std::ios::binary);
-    }
-    if (!input) {
+    // Only a regular file is sent: a pipe would hold the upload for ever, a device never end it.
+    const int input = platform::OpenFileToRead(local_path);
+    if (input < 0) {
         last_error_ = 2;
         Write(kMsgWarning, "Mishap copying file " + local_path + " to " + folder +
                                "\r\nCode: 2\r\nDescription: " + GetLastErrorText());
         return false;
     }
+    struct InputCloser
+    {
+        int fd;
+        ~InputCloser() { close(fd); }
+    } input_closer{input};
     try {
         UseFileType(binary ? Poco::Net::FTPClientSession::TYPE_BINARY
                            : Poco::Net::FTPClientSession::TYPE_TEXT);
@@ -956,7 +959,12 @@ bool FtpIndyStorageDevice::PutFile(const std::string& local_path,
         std::ostream& upload = client_->beginUpload(name);
         // A failed write (a time-out among them) fails the upload at once, not as a short file.
         upload.exceptions(std::ios::badbit);
-        Poco::StreamCopier::copyStream(input, upload);
+        if (!platform::ReadToEnd(input, [&](std::string_view piece) {
+                upload.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+            })) {
+            // A file that cannot be read to its end must not stand at the server as whole.
+            throw Poco::IOException("Cannot read " + local_path);
+        }
         client_->endUpload();
         DoStatus(kStatusReady, "Transfer complete.");
     } catch (const Poco::Exception& failure) {

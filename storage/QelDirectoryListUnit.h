@@ -30,6 +30,8 @@ public:
     bool IsHidden() const { return (Attributes & platform::kFileAttributeHidden) != 0; }
     bool IsDotEntry() const { return Name == "." || Name == ".."; }
     bool IsLink() const { return (Attributes & platform::kFileAttributeReparsePoint) != 0; }
+    // A pipe, socket or device (see platform::kFileAttributeDevice): never read, never published.
+    bool IsSpecialFile() const { return (Attributes & platform::kFileAttributeDevice) != 0; }
 
     void SetDirectory(bool on) { SetBit(platform::kFileAttributeDirectory, on); }
     void SetReadOnly(bool on) { SetBit(platform::kFileAttributeReadOnly, on); }

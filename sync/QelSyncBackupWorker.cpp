@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <optional>
 #include <string_view>
 
@@ -252,21 +251,17 @@ QelSyncBackupWorker::LineEnds QelSyncBackupWorker::SourceLineEnds(const std::str
     LineEnds ends;
     const std::string local = SourceDevice->GetFile(SourceRoot + folder, name);
     if (!local.empty()) {
-        std::ifstream in(platform::ToPosixPath(local), std::ios::binary);
-        ends.read = static_cast<bool>(in);
         char previous = 0;
-        char buffer[65536];
-        while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-            for (std::streamsize i = 0; i < in.gcount(); ++i) {
-                if (buffer[i] == '\n') {
+        ends.read = platform::ReadWholeFile(local, [&](std::string_view piece) {
+            for (const char c : piece) {
+                if (c == '\n') {
                     ++(previous == '\r' ? ends.crlf : ends.bare_lf);
-                } else if (buffer[i] == '\r') {
+                } else if (c == '\r') {
                     ++ends.cr;
                 }
-                previous = buffer[i];
+                previous = c;
             }
-        }
-        ends.read = ends.read && in.eof() && !in.bad();
+        });
         SourceDevice->ReleaseFile(local);
     }
     line_ends_ = ends;
@@ -721,7 +716,8 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool liste
             }
         } else {
             ++status_.FilesTotal;
-            status_.SourceFiles += FileIncluded(folder + "\\" + s.Name) ? 1 : 0;
+            status_.SourceFiles +=
+                !s.IsSpecialFile() && FileIncluded(folder + "\\" + s.Name) ? 1 : 0;
         }
     }
 
@@ -905,6 +901,16 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
                                                  const QelDirectoryList& dst)
 {
     const std::string path = folder + "\\" + s.Name;
+    if (s.IsSpecialFile()) {
+        // Reading a pipe waits for a writer and a device may never end: neither is opened.
+        if (FileIncluded(path)) {
+            Report(kMsgWarning, "File " + SourceRoot + Printable(path) +
+                                    " is not a regular file (it is a pipe, socket or device); "
+                                    "it is not published.");
+        }
+        ++status_.FilesProcessed;
+        return SyncOk;
+    }
     line_ends_of_.clear();
     bool included = true;
     bool copy = false;
@@ -929,15 +935,17 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
     } else if (DestinationDevice->SupportsTransferModes() && IsTextFile(s.Name)) {
         // A text upload may change line ends, so a copy of another size can still be whole,
         // but only at a size a whole transfer gives: the source's own (a server that stores
-        // what travels), one LF for each CR LF (a server that converts), or one CR LF for each
-        // bare LF (our text upload, stored as sent). Any other size is a changed or broken
-        // copy, one cut short included. Equal sizes need no reading of the file; one that
-        // cannot be read is only known wrong when larger.
+        // what travels), one LF for each CR LF (a server that converts), no CR at all (a server
+        // that strips every CR, a lone one too), or one CR LF for each bare LF (our text upload,
+        // stored as sent). Any other size is a changed or broken copy, one cut short included.
+        // Equal sizes need no reading of the file; one that cannot be read is only known wrong
+        // when larger.
         if (SizeKnown(s) && SizeKnown(*d) && Size(*d) != Size(s)) {
             const LineEnds ends = SourceLineEnds(folder, s.Name);
             const bool larger = Size(*d) > Size(s) + ends.bare_lf;
-            const bool whole_size =
-                Size(*d) + ends.crlf == Size(s) || Size(*d) == Size(s) + ends.bare_lf;
+            const bool whole_size = Size(*d) + ends.crlf == Size(s) ||
+                                    Size(*d) + ends.cr == Size(s) ||
+                                    Size(*d) == Size(s) + ends.bare_lf;
             copy = SendsAsBinary(ends) || larger || (ends.read && !whole_size);
             if (copy && Flags->ExplainCopy) {
                 Report(kMsgInformation,
@@ -1252,7 +1260,6 @@ SyncResult QelSyncBackupWorker::DeleteMarkedFiles()
         }
         if (MatchesIgnoreFiles(path)) {
             ++kept;
-            ++status_.FilesDeleted;
         } else {
             Report(kMsgDeletingFile, path);
             if (DeleteRemoteFile(DestinationRoot, r, true)) {

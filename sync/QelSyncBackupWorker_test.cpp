@@ -1071,7 +1071,7 @@ private:
 TEST_F(QelSyncBackupWorkerTest, ATextCopyIsWholeOnlyAtASizeAWholeTransferGives)
 {
     // "a\r\nb\r\nc\nd\r": 10 bytes, two CR LF, one bare LF, a lone CR; whole copies hold 10
-    // (stored as sent), 8 (CR LF made LF) or 11 (bare LF made CR LF).
+    // (stored as sent), 8 (CR LF made LF), 7 (every CR removed) or 11 (bare LF made CR LF).
     const char* const kMixed = "a\r\nb\r\nc\nd\r";
     const struct
     {
@@ -1086,8 +1086,9 @@ TEST_F(QelSyncBackupWorkerTest, ATextCopyIsWholeOnlyAtASizeAWholeTransferGives)
         {"a\r\nb\r\n", 7, true},   // no bare LF: any larger copy is a change
         {"a\r\nb\r\n", 4, false},  // every CR LF became LF
         {"a\r\nb\r\n", 5, true},   // cut by less than its CR LF pairs
-        {kMixed, 8, false},       {kMixed, 11, false}, {kMixed, 9, true},
-        {kMixed, 7, true},        {kMixed, 12, true},
+        {"a\rb\n", 3, false},      // the lone CR removed
+        {kMixed, 8, false},       {kMixed, 11, false}, {kMixed, 7, false},
+        {kMixed, 9, true},        {kMixed, 6, true},   {kMixed, 12, true},
     };
     for (const auto& c : kCases) {
         testing::TestSandbox sandbox;

@@ -5,12 +5,14 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -535,6 +537,39 @@ TEST_P(FtpServerPublishTest, TextFilesArriveWholeAndACopyCutShortIsSentAgain)
     EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
 }
 
+TEST_P(FtpServerPublishTest, PipesAndDevicesInTheSourceAreSkippedNeverRead)
+{
+    sandbox_.WriteFile("src/index.html", "home\n", kOld);
+    const std::string fifo = sandbox_.Path("src/x.html");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    fs::create_symlink("/dev/zero", sandbox_.Path("src/zero.bin"));
+    // Were either read, the run would never end: far beyond what this run takes, the guard
+    // stops it and gives the pipe a writer.
+    std::atomic<bool> done{false};
+    std::thread guard([&] {
+        for (int i = 0; i < 600 && !done; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (!done) {
+            flags_.StopRequested = true;
+            const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    });
+    Publish();
+    done = true;
+    guard.join();
+    EXPECT_FALSE(flags_.StopRequested) << "the run did not end by itself";
+    EXPECT_EQ(1, worker_.Status().FilesCopied);
+    EXPECT_EQ(2, Complaints()) << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ(2, std::count_if(output_.lines.begin(), output_.lines.end(), [](const auto& line) {
+                  return line.find(" is not a regular file ") != std::string::npos;
+              }));
+    EXPECT_SAME_TREE((Tree{{"index.html", "home\n"}}), Server());
+}
+
 TEST_P(FtpServerPublishTest, LinksOnTheServerAreRemovedNeverFollowed)
 {
     GenerateSite();
@@ -667,6 +702,20 @@ TEST_P(FtpServerPublishTest, ALineBreakOrNulInASettingSendsNothing)
     EXPECT_EQ(std::vector<std::string>{}, pyftpdlib->Commands());
 }
 
+// A server that stores a text upload with every CR removed, a lone one too.
+using CrStrippingFtpServerPublishTest = FtpServerPublishTest;
+
+TEST_P(CrStrippingFtpServerPublishTest, APageWithALoneCrIsSentOnce)
+{
+    sandbox_.WriteFile("src/page.html", "one\r\ntwo\rthree\nfour\r\n", kOld);
+    sandbox_.WriteFile("src/plain.html", "a\nb\n", kOld);
+    Publish();
+    EXPECT_EQ(2, worker_.Status().FilesCopied);
+    EXPECT_EQ("one\ntwothree\nfour\n", ReadAll(server_->SiteLocalPath("page.html")));
+    Publish();
+    EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers,
                          FtpServerPublishTest,
                          ::testing::Values(PublishTarget{"pyftpdlib", false},
@@ -675,6 +724,15 @@ INSTANTIATE_TEST_SUITE_P(Servers,
                                            PublishTarget{"pyftpdlib", true},
                                            PublishTarget{"vsftpd", true},
                                            PublishTarget{"pyftpdlib_hiding", true}),
+                         [](const auto& info) {
+                             return info.param.server +
+                                    (info.param.client_library ? "_client_library" : "");
+                         });
+
+INSTANTIATE_TEST_SUITE_P(CrStripping,
+                         CrStrippingFtpServerPublishTest,
+                         ::testing::Values(PublishTarget{"pyftpdlib_stripping_cr", false},
+                                           PublishTarget{"pyftpdlib_stripping_cr", true}),
                          [](const auto& info) {
                              return info.param.server +
                                     (info.param.client_library ? "_client_library" : "");

@@ -123,6 +123,9 @@ protected:
         site.LastPublished = turbo_folder_date;
         FillSyncFlags(site, turbo_folder_date != 0, &flags_);
         flags_.ContinueAfterErrors = continue_after_errors_;
+        if (!ignore_files_.empty()) {
+            flags_.IgnoreFiles = ignore_files_;
+        }
         if (source == nullptr) {
             source = std::make_unique<DiskStorageDevice>(&output_);
         }
@@ -180,6 +183,8 @@ protected:
     testing::CollectingOutput output_;
     QelSyncFlags flags_;
     bool continue_after_errors_ = false;
+    // In place of the web site's own, when not empty.
+    std::vector<std::string> ignore_files_;
     QelSyncBackupWorker worker_{&output_};
 };
 
@@ -245,6 +250,47 @@ TEST_F(PublishLocalTest, ChangesArePublishedAndObsoleteFilesFollowTheDeletionCho
     EXPECT_EQ(TreeOf("src"), TreeOf("dst"));
     EXPECT_EQ(76, worker_.Status().FilesDeleted);
     EXPECT_EQ(6, worker_.Status().FoldersDeleted);
+}
+
+TEST_F(PublishLocalTest, TheDeletionCountTakesOnlyTheFilesThisRunDeleted)
+{
+    ignore_files_ = {"*.gif"};
+    sandbox_.WriteFile("src/index.html", "home", kOld);
+    for (const char* name :
+         {"oldfolder/a.html", "oldfolder/b.gif", "oldfolder/c.txt", "stray.gif", "stray.html"}) {
+        sandbox_.WriteFile(std::string("dst/") + name, "old", kOld);
+    }
+    for (const int deleted : {3, 0}) {
+        Publish(1);
+        EXPECT_FALSE(flags_.Failed) << ::testing::PrintToString(output_.lines);
+        EXPECT_EQ(deleted, worker_.Status().FilesDeleted);
+        EXPECT_EQ((std::map<std::string, std::string>{{"index.html", "home"},
+                                                      {"oldfolder", "<folder>"},
+                                                      {"oldfolder/b.gif", "old"},
+                                                      {"stray.gif", "old"}}),
+                  TreeOf("dst"));
+    }
+}
+
+TEST_F(PublishLocalTest, PipesAndDevicesInTheSourceAreSkippedWithAWarningNeverRead)
+{
+    sandbox_.WriteFile("src/index.html", "home", kOld);
+    ASSERT_EQ(0, mkfifo(sandbox_.Path("src/x.html").c_str(), 0644));
+    fs::create_symlink("/dev/zero", sandbox_.Path("src/zero.bin"));
+    sandbox_.WriteFile("dst/x.html", "published before", kOld);
+    Publish(1);
+    EXPECT_FALSE(flags_.Failed) << ::testing::PrintToString(output_.lines);
+    EXPECT_EQ(1, worker_.Status().FilesCopied);
+    EXPECT_EQ(1, worker_.Status().SourceFiles);
+    for (const char* name : {"x.html", "zero.bin"}) {
+        EXPECT_TRUE(Said("File " + sandbox_.Path("src") + "/" + name +
+                         " is not a regular file (it is a pipe, socket or device); it is not "
+                         "published."))
+            << ::testing::PrintToString(output_.lines);
+    }
+    EXPECT_EQ((std::map<std::string, std::string>{{"index.html", "home"},
+                                                  {"x.html", "published before"}}),
+              TreeOf("dst"));
 }
 
 TEST_F(PublishLocalTest, TurboListsOnlyFoldersChangedSinceTheLastPublish)

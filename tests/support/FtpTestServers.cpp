@@ -272,6 +272,9 @@ bool PyftpdlibServer::Run(const std::vector<std::string>& extra, std::string* wh
     if (max_upload_rate_ != 0) {
         argv.insert(argv.end(), {"--max-upload-rate", std::to_string(max_upload_rate_)});
     }
+    if (strips_carriage_returns_) {
+        argv.push_back("--strip-cr");
+    }
     return Spawn(argv, 0, ready, why);
 }
 
@@ -415,9 +418,11 @@ uint16_t UnusedLoopbackPort()
 
 std::unique_ptr<FtpTestServer> StartFtpTestServer(const std::string& family, std::string* why)
 {
-    if (family == "pyftpdlib" || family == "pyftpdlib_hiding") {
+    if (family == "pyftpdlib" || family == "pyftpdlib_hiding" ||
+        family == "pyftpdlib_stripping_cr") {
         auto server = std::make_unique<PyftpdlibServer>();
         server->SetHidesDotFiles(family == "pyftpdlib_hiding");
+        server->SetStripsCarriageReturns(family == "pyftpdlib_stripping_cr");
         return server->Start(why) ? std::move(server) : nullptr;
     }
     if (family == "vsftpd") {

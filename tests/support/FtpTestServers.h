@@ -96,12 +96,15 @@ public:
     // From the next start on, the most bytes a second that each upload moves; 0 for no limit.
     // Not with TLS.
     void SetMaxUploadRate(uint32_t bytes_per_second) { max_upload_rate_ = bytes_per_second; }
+    // From the next start on, a text upload is stored with every CR removed, a lone one too.
+    void SetStripsCarriageReturns(bool strips) { strips_carriage_returns_ = strips; }
 
 private:
     bool Run(const std::vector<std::string>& extra, std::string* why);
 
     bool hides_dot_files_ = false;
     uint32_t max_upload_rate_ = 0;
+    bool strips_carriage_returns_ = false;
 };
 
 // vsftpd with a configuration of its own in the sandbox, anonymous log-in with write rights.
@@ -126,8 +129,9 @@ public:
 // A loopback port where nothing listens (it was free a moment ago).
 uint16_t UnusedLoopbackPort();
 
-// The family by name ("pyftpdlib", "vsftpd", or "pyftpdlib_hiding": pyftpdlib hiding dot
-// files), started; null with the reason when it cannot run here.
+// The family by name ("pyftpdlib", "vsftpd", "pyftpdlib_hiding": pyftpdlib hiding dot files, or
+// "pyftpdlib_stripping_cr": pyftpdlib storing text uploads without CRs), started; null with the
+// reason when it cannot run here.
 std::unique_ptr<FtpTestServer> StartFtpTestServer(const std::string& family, std::string* why);
 
 }  // namespace vantrel::testing

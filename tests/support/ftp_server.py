@@ -4,7 +4,7 @@
     ftp_server.py --root DIR --user U --password P --ready-file FILE
                   [--host 127.0.0.1] [--command-log FILE]
                   [--tls-cert CERT --tls-key KEY [--reset plain|all]] [--hide-dot-files]
-                  [--max-upload-rate BYTES]
+                  [--max-upload-rate BYTES] [--strip-cr]
 
 Binds a free port on the host, writes the port number to the ready file once it listens
 (written whole: under another name first, then renamed), and serves until SIGTERM or until
@@ -20,6 +20,9 @@ names that begin with a dot, "LIST -a" shows them, and NLST of a pattern or of a
 is refused with "550 Can't check for file existence".
 
 With --max-upload-rate every upload moves at most that many bytes a second (plain FTP only).
+
+With --strip-cr a text (TYPE A) upload is stored with every CR removed, a lone one too, as some
+servers store text.
 """
 import argparse
 import os
@@ -95,6 +98,7 @@ def main():
     ap.add_argument("--reset", choices=["plain", "all"])
     ap.add_argument("--hide-dot-files", action="store_true")
     ap.add_argument("--max-upload-rate", type=int)
+    ap.add_argument("--strip-cr", action="store_true")
     a = ap.parse_args()
 
     authorizer = DummyAuthorizer()
@@ -115,6 +119,12 @@ def main():
             read_limit = a.max_upload_rate
 
         handler.dtp_handler = ThrottledUploads
+    if a.strip_cr:
+        class CrStrippingUploads(handler.dtp_handler):
+            def _posix_ascii_data_wrapper(self, chunk):
+                return chunk.replace(b"\r", b"")
+
+        handler.dtp_handler = CrStrippingUploads
     handler.authorizer = authorizer
     handler.banner = "vantrel test pyftpdlib ready"
     # No pause after a refused log-in: the tests refuse on purpose.
