@@ -279,6 +279,7 @@ public:
     // The reply to "SYST" named UNIX.
     bool StoresTextWithLineFeeds() override;
     // From the server's modification time (MDTM); false once the server refused the command.
+    TDateTime ListedTimeError() override;
     bool GetExactFileDate(const std::string& folder,
                           const QelDirectoryEntry& listed,
                           TDateTime* date) override;

@@ -361,6 +361,43 @@ TEST_P(FtpServerPublishTest, AnEditInsideTheListedMinuteIsPublishedOnlyWhenMadeA
     EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
 }
 
+TEST_P(FtpServerPublishTest, AnEditInTheSecondOfItsUploadIsPublishedOnEitherSideOfIt)
+{
+    // Copies written in a minute an hour ago, at `uploaded_ms` into it; the offset stored is the
+    // one an upload whose reply came 0.45 s into its second gives: the server's clock is ours.
+    const std::time_t minute = (std::time(nullptr) - 3600) / 60 * 60;
+    const struct
+    {
+        const char* name;
+        int uploaded_ms;
+        int edited_ms;
+        bool copied;
+    } kCases[] = {
+        {"after.bin", 30'300, 30'500, true},
+        // Before the upload by less than the offset's own error: the order is unknown.
+        {"before.bin", 30'300, 30'100, true},
+        {"long-before.bin", 30'300, 20'500, false},
+        // Listed as the minute: the listing alone would put the copy after the edit.
+        {"after-at-the-minute.bin", 200, 400, true},
+    };
+    for (const auto& c : kCases) {
+        sandbox_.WriteFile(std::string("src/") + c.name, "old", minute - 60);
+    }
+    Publish();
+    ASSERT_EQ(4, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+    const auto at = [&](int ms) { return ToFileTime(minute) + std::chrono::milliseconds(ms); };
+    for (const auto& c : kCases) {
+        fs::last_write_time(server_->SiteLocalPath(c.name), at(c.uploaded_ms));
+        sandbox_.WriteFile(std::string("src/") + c.name, "new");
+        fs::last_write_time(sandbox_.Path(std::string("src/") + c.name), at(c.edited_ms));
+    }
+    drift_ = (-static_cast<double>(platform::LocalOffsetSecondsNow()) - 0.45) / 86400;
+    Publish();
+    for (const auto& c : kCases) {
+        EXPECT_EQ(c.copied ? "new" : "old", ReadAll(server_->SiteLocalPath(c.name))) << c.name;
+    }
+}
+
 TEST_P(FtpServerPublishTest, ChangesAndDeletionsFollowEachChoice)
 {
     GenerateSite();
