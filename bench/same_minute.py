@@ -5,7 +5,7 @@ A listing that gives times to the minute cannot tell such a file's server copy f
 made after its upload; the runner then asks the server for the copy's exact time (MDTM). This
 counts those questions and times the runs, next to rclone, against pyftpdlib with a round trip
 of 20 ms (the peer harness's network namespace, ../shared/peerbench; run as root, after its
-setup.sh).
+setup.sh; PEERBENCH names its folder when it is not ../shared/peerbench).
 
     bench/same_minute.py [--build build] [--files 2000] [--runs 3] [--delay-ms 10]
 """
@@ -19,7 +19,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-PEERBENCH = os.path.join(HERE, "..", "..", "shared", "peerbench")
+PEERBENCH = os.environ.get("PEERBENCH", os.path.join(HERE, "..", "..", "shared", "peerbench"))
 
 
 def main():
