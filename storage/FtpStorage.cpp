@@ -1013,10 +1013,9 @@ void FtpStorageDevice::MeasureTimeOffset(const std::string& folder,
                                          bool report)
 {
     // Some servers refuse MDTM; the listing alone then gives the time, to the minute.
-    std::string reply;
     TDateTime modified = 0;
-    const bool modified_known = SendQuietCommand("MDTM " + name, folder, &reply) &&
-                                ParseModificationTimeReply(reply, &modified);
+    bool milliseconds = false;
+    const bool modified_known = AskModificationTime(folder, name, &modified, &milliseconds);
     const std::unique_ptr<QelDirectoryList> list = ListDirectory(folder, name, false);
     if (list->Count() != 1) {
         return;
@@ -1056,49 +1055,58 @@ bool FtpStorageDevice::GetExactFileDate(const std::string& folder,
                                         const QelDirectoryEntry& listed,
                                         TDateTime* date)
 {
-    if (mdtm_refused_ || StopRequested()) {
-        return false;
-    }
-    std::string reply;
     TDateTime modified = 0;
     TDateTime exact = 0;
-    if (!SendQuietCommand("MDTM " + listed.Name, folder, &reply) ||
-        !ParseModificationTimeReply(reply, &modified)) {
-        if (StopRequested()) {
-            return false;
-        }
-        const bool answered =
-            reply.size() >= 3 && std::isdigit(static_cast<unsigned char>(reply[0]));
-        // A file that is gone (550) says nothing of the other files.
-        if (answered && (ReplyHasCode("550", reply) || ReplyHasCode("450", reply))) {
-            return false;
-        }
-        // A command the server does not know, a reply of another form, or none within the
-        // general time-out (which each further question would cost again) says the same for
-        // every file: the listed minute decides for the rest of the run.
-        mdtm_refused_ = true;
-        Write(kMsgInformation,
-              std::string(answered ? "The server refused MDTM"
-                                   : "The server did not answer MDTM within the time-out") +
-                  ": files whose source time falls within their listed minute are published "
-                  "without asking again.");
-        if (!answered) {
-            // The late reply would be read as the answer to the next command.
-            Connect(passive_ != 0, "");
-        }
-        return false;
-    }
-    if (!ListedTimeToTheSecond(listed.Date2, modified, &exact)) {
+    bool milliseconds = false;
+    if (!AskModificationTime(folder, listed.Name, &modified, &milliseconds) ||
+        !ListedTimeToTheSecond(listed.Date2, modified, &exact)) {
         return false;
     }
     // The reply gives the start of the second (or millisecond) the copy was written in, by the
     // server's clock. The offset was read the same way from an upload, against our clock once
     // its reply had come: the server's clock may stand ahead of it by up to that precision and
     // the reply's journey back.
-    const bool milliseconds = reply.size() > 18 && reply[18] == '.';
     const double offset_error = (milliseconds ? 0.001 : 1.0) + kReplyJourneySeconds;
     *date = exact - (time_drift_ != nullptr ? *time_drift_ : 0.0) - offset_error / kSecondsPerDay;
     return true;
+}
+
+bool FtpStorageDevice::AskModificationTime(const std::string& folder,
+                                           const std::string& name,
+                                           TDateTime* utc,
+                                           bool* milliseconds)
+{
+    if (mdtm_refused_ || StopRequested()) {
+        return false;
+    }
+    std::string reply;
+    if (SendQuietCommand("MDTM " + name, folder, &reply) &&
+        ParseModificationTimeReply(reply, utc)) {
+        *milliseconds = reply.size() > 18 && reply[18] == '.';
+        return true;
+    }
+    if (StopRequested()) {
+        return false;
+    }
+    const bool answered = reply.size() >= 3 && std::isdigit(static_cast<unsigned char>(reply[0]));
+    // A file that is gone (550) says nothing of the other files.
+    if (answered && (ReplyHasCode("550", reply) || ReplyHasCode("450", reply))) {
+        return false;
+    }
+    // A command the server does not know, a reply of another form, or none within the general
+    // time-out (which each further question would cost again) says the same for every file:
+    // the listed minute decides for the rest of the run.
+    mdtm_refused_ = true;
+    Write(kMsgInformation,
+          std::string(answered ? "The server refused MDTM"
+                               : "The server did not answer MDTM within the time-out") +
+              ": files whose source time falls within their listed minute are published "
+              "without asking again.");
+    if (!answered) {
+        // The late reply would be read as the answer to the next command.
+        Connect(passive_ != 0, "");
+    }
+    return false;
 }
 
 bool FtpStorageDevice::SendQuietCommand(const std::string& command,

@@ -27,6 +27,7 @@
 #include "tests/support/FtpTestServers.h"
 #include "tests/support/PlatformFakes.h"
 #include "tests/support/RecordingOutput.h"
+#include "tests/support/ScriptedFtpServer.h"
 #include "tests/support/TestSandbox.h"
 
 namespace vantrel {
@@ -716,6 +717,63 @@ INSTANTIATE_TEST_SUITE_P(Servers,
                              return info.param.server +
                                     (info.param.client_library ? "_client_library" : "");
                          });
+
+// A server whose MDTM stalls, or refuses it, for files saved in the minute their copies are
+// listed in, with the same size.
+TEST(ExactDateTest, AQuestionThatGetsNoAnswerPublishesTheFilesAndTheRunGoesOn)
+{
+    while (std::fmod(NowDateTime() * 86400, 60.0) > 55) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    platform::SystemTime now;
+    platform::DecodeDateTime(NowDateTime(), &now);
+    static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char listed[100];
+    std::snprintf(listed, sizeof(listed), "-rw-r--r-- 1 u g 5 %s %2d %.2d:%.2d ",
+                  kMonths[now.month - 1], now.day, now.hour, now.minute);
+    for (const bool stalls : {true, false}) {
+        for (const bool client_library : {false, true}) {
+            SCOPED_TRACE(std::string(stalls ? "stalls" : "refused") +
+                         (client_library ? " client library" : ""));
+            testing::TestSandbox sandbox;
+            sandbox.WriteFile("src/a.bin", "12345");
+            sandbox.WriteFile("src/b.bin", "54321");
+            testing::ScriptedFtpServer server;
+            server.SetListing({listed + std::string("a.bin"), listed + std::string("b.bin")});
+            if (stalls) {
+                server.SetFault("MDTM", testing::ScriptedFtpServer::Fault::kHang);
+            } else {
+                server.SetReply("MDTM", "500 Unknown command.");
+            }
+            testing::CollectingOutput output;
+            TDateTime drift = 0;
+            const FtpDeviceSettings settings{.port = server.Port(),
+                                             .general_timeout = 1,
+                                             .connection_timeout = 5,
+                                             .time_drift = &drift};
+            std::unique_ptr<FtpStorageDevice> ftp =
+                client_library ? std::make_unique<FtpIndyStorageDevice>(&output, settings)
+                               : std::make_unique<FtpStorageDevice>(&output, settings);
+            ASSERT_TRUE(ftp->Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << output.All();
+            std::unique_ptr<QelStorageDevice> destination = std::move(ftp);
+            std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output);
+            QelPublication site;
+            QelSyncFlags flags;
+            FillSyncFlags(site, false, &flags);
+            QelSyncBackupWorker worker(&output);
+            worker.Synchronise(sandbox.SystemPath("src"), source, "ftp:\\\\127.0.0.1\\base",
+                               destination, flags);
+            EXPECT_FALSE(flags.Failed.load()) << output.All();
+            EXPECT_EQ(2, worker.Status().FilesCopied) << output.All();
+            const std::vector<std::string> commands = server.Commands();
+            EXPECT_EQ(1, std::count_if(commands.begin(), commands.end(),
+                                       [](const auto& c) { return c.rfind("MDTM", 0) == 0; }));
+            EXPECT_EQ(std::string::npos, output.All().find("completed successfully"));
+            server.Release();
+        }
+    }
+}
 
 }  // namespace
 }  // namespace vantrel
