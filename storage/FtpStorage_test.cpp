@@ -1,6 +1,5 @@
 #include "storage/FtpStorage.h"
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -893,69 +892,6 @@ TEST_F(FtpStorageDeviceTest, BothDevicesReadTheOffsetFromTheModificationTimeInTh
     EXPECT_EQ(0u, boxes_.Shown().size());
     EXPECT_EQ("", output_.Find(kMsgWarning, "")) << output_.All();
     EXPECT_EQ("", output_.Find(kMsgError, "")) << output_.All();
-}
-
-TEST_F(FtpStorageDeviceTest, AnExactDateThatDoesNotComeLeavesTheConnectionWorking)
-{
-    enum class Mdtm
-    {
-        kStalls,
-        kRefused,
-        kFileGone,
-    };
-    const struct
-    {
-        Mdtm mdtm;
-        // MDTM commands for two files, and the lines that say the run goes on without them.
-        int asked;
-        int told;
-    } kCases[] = {{Mdtm::kStalls, 1, 1}, {Mdtm::kRefused, 1, 1}, {Mdtm::kFileGone, 2, 0}};
-    for (const auto& c : kCases) {
-        for (const bool client_library : {false, true}) {
-            SCOPED_TRACE(std::to_string(static_cast<int>(c.mdtm)) +
-                         (client_library ? " client library" : ""));
-            ScriptedFtpServer server;
-            server.SetListing({LineDatedFromNow("a.txt", 0), LineDatedFromNow("b.txt", 0)});
-            if (c.mdtm == Mdtm::kStalls) {
-                server.SetFault("MDTM", ScriptedFtpServer::Fault::kHang);
-            } else {
-                server.SetReply("MDTM", c.mdtm == Mdtm::kRefused ? "502 Command not implemented."
-                                                                 : "550 No such file.");
-            }
-            testing::CollectingOutput output;
-            const FtpDeviceSettings settings{
-                .port = server.Port(), .general_timeout = 1, .connection_timeout = 5};
-            std::unique_ptr<FtpStorageDevice> device =
-                client_library ? std::make_unique<FtpIndyStorageDevice>(&output, settings)
-                               : std::make_unique<FtpStorageDevice>(&output, settings);
-            ASSERT_TRUE(device->Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << output.All();
-            const auto list = device->ListDirectory("ftp:\\\\127.0.0.1\\base", "*.*", false);
-            ASSERT_EQ(2, list->Count());
-            for (int i = 1; i <= 2; ++i) {
-                TDateTime date = 0;
-                EXPECT_FALSE(
-                    device->GetExactFileDate("ftp:\\\\127.0.0.1\\base", *list->Items(i), &date));
-            }
-            EXPECT_EQ(c.asked, CountCommands(server.Commands(), "MDTM"));
-            const auto messages = output.Messages();
-            EXPECT_EQ(c.told,
-                      std::count_if(messages.begin(), messages.end(),
-                                    [](const auto& m) {
-                                        return m.first == kMsgInformation &&
-                                               m.second.find("within their listed minute") !=
-                                                   std::string::npos;
-                                    }))
-                << output.All();
-            // The run goes on over the same device.
-            EXPECT_EQ(2, device->ListDirectory("ftp:\\\\127.0.0.1\\base", "*.*", false)->Count());
-            EXPECT_TRUE(device->PutFile(Local("a.txt"), "ftp:\\\\127.0.0.1\\base", "a.txt", true));
-            EXPECT_EQ("", output.Find(kMsgError, "")) << output.All();
-            EXPECT_EQ("", output.Find(kMsgWarning, "")) << output.All();
-            EXPECT_EQ(std::string::npos, output.All().find("completed successfully"));
-            server.Release();
-        }
-    }
-    EXPECT_TRUE(boxes_.Shown().empty());
 }
 
 TEST_F(FtpStorageDeviceTest, ARefusedChmodMakesPermissionsUnsupported)
