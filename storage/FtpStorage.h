@@ -278,8 +278,9 @@ public:
     bool TakeListingFailure() override;
     // The reply to "SYST" named UNIX.
     bool StoresTextWithLineFeeds() override;
-    // From the server's modification time (MDTM); false once the server refused the command.
     TDateTime ListedTimeError() override;
+    // From the server's modification time (MDTM); false once the server refused the command or
+    // left it unanswered.
     bool GetExactFileDate(const std::string& folder,
                           const QelDirectoryEntry& listed,
                           TDateTime* date) override;
