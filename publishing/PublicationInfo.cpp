@@ -547,8 +547,13 @@ void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags)
     flags->TurboFolderDate = 0;
     flags->TurboEntryDate = 0;
     // A last publish later than now (a clock that was set wrong, a damaged or edited value) would
-    // hide every edit from every run, as each run stores its own start: the run lists in full.
-    if (turbo && site.LastPublished <= NowDateTime()) {
+    // hide every edit from every run, as each run stores its own start: the run lists in full
+    // and judges every file afresh.
+    if (site.LastPublished > NowDateTime()) {
+        return;
+    }
+    flags->LastPublishStart = site.LastPublished;
+    if (turbo) {
         // A site published since (or only found changed since) compares folder times; any
         // other compares every entry too.
         if (site.Status == StatusPublished || site.Status == StatusNeedsPublishing) {

@@ -115,6 +115,8 @@ TEST(FillSyncFlagsTest, TheRunOptionsFollowTheDefinitionAndTurboByStatus)
     EXPECT_TRUE(flags.IncludeFiles.empty());
     EXPECT_EQ(0, flags.DateFloor);
     EXPECT_EQ(0, flags.TurboFolderDate + flags.TurboEntryDate);
+    // Without Turbo too: a file dated before it needs no exact time from the server.
+    EXPECT_EQ(45000, flags.LastPublishStart);
     for (const auto status : {StatusNeverPublished, StatusFailed, StatusPublished,
                               StatusNeedsPublishing, StatusInterrupted}) {
         site.Status = status;
@@ -130,6 +132,7 @@ TEST(FillSyncFlagsTest, TheRunOptionsFollowTheDefinitionAndTurboByStatus)
             site.Status = status;
             FillSyncFlags(site, true, &flags);
             EXPECT_EQ(0, flags.TurboFolderDate + flags.TurboEntryDate) << future;
+            EXPECT_EQ(0, flags.LastPublishStart) << future;
         }
     }
     site.LastPublished = NowDateTime() - 1.0 / 24;

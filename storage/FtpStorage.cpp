@@ -52,6 +52,9 @@ bool IsVmsHeader(const QelDirectoryEntry& entry)
 }
 
 constexpr double kSecondsPerDay = 24.0 * 60 * 60;
+// How long after the server wrote the last of an upload its reply may reach us, bounding how
+// much later our clock reads the end of the upload than the server dated it.
+constexpr double kReplyJourneySeconds = 0.5;
 
 // "213 YYYYMMDDHHMMSS[.sss]": a file's modification time in UTC, to the second or finer.
 bool ParseModificationTimeReply(const std::string& reply, TDateTime* utc)
@@ -1010,10 +1013,9 @@ void FtpStorageDevice::MeasureTimeOffset(const std::string& folder,
                                          bool report)
 {
     // Some servers refuse MDTM; the listing alone then gives the time, to the minute.
-    std::string reply;
     TDateTime modified = 0;
-    const bool modified_known = SendQuietCommand("MDTM " + name, folder, &reply) &&
-                                ParseModificationTimeReply(reply, &modified);
+    bool milliseconds = false;
+    const bool modified_known = AskModificationTime(folder, name, &modified, &milliseconds);
     const std::unique_ptr<QelDirectoryList> list = ListDirectory(folder, name, false);
     if (list->Count() != 1) {
         return;
@@ -1041,29 +1043,70 @@ void FtpStorageDevice::MeasureTimeOffset(const std::string& folder,
     }
 }
 
+TDateTime FtpStorageDevice::ListedTimeError()
+{
+    // The offset comes from an upload's time on the server, in whole seconds at best (a listed
+    // minute when the server gives no more, read as its end), against our clock once the
+    // upload's reply had come.
+    return time_drift_ != nullptr ? (1.0 + kReplyJourneySeconds) / kSecondsPerDay : 0.0;
+}
+
 bool FtpStorageDevice::GetExactFileDate(const std::string& folder,
                                         const QelDirectoryEntry& listed,
                                         TDateTime* date)
 {
-    if (mdtm_refused_) {
+    TDateTime modified = 0;
+    TDateTime exact = 0;
+    bool milliseconds = false;
+    if (!AskModificationTime(folder, listed.Name, &modified, &milliseconds) ||
+        !ListedTimeToTheSecond(listed.Date2, modified, &exact)) {
+        return false;
+    }
+    // The reply gives the start of the second (or millisecond) the copy was written in, by the
+    // server's clock. The offset was read the same way from an upload, against our clock once
+    // its reply had come: the server's clock may stand ahead of it by up to that precision and
+    // the reply's journey back.
+    const double offset_error = (milliseconds ? 0.001 : 1.0) + kReplyJourneySeconds;
+    *date = exact - (time_drift_ != nullptr ? *time_drift_ : 0.0) - offset_error / kSecondsPerDay;
+    return true;
+}
+
+bool FtpStorageDevice::AskModificationTime(const std::string& folder,
+                                           const std::string& name,
+                                           TDateTime* utc,
+                                           bool* milliseconds)
+{
+    if (mdtm_refused_ || StopRequested()) {
         return false;
     }
     std::string reply;
-    TDateTime modified = 0;
-    TDateTime exact = 0;
-    if (!SendQuietCommand("MDTM " + listed.Name, folder, &reply) ||
-        !ParseModificationTimeReply(reply, &modified)) {
-        // A file that is gone (550) says nothing of the other files; a command the server does
-        // not know, or a reply of another form, says the same for all of them.
-        mdtm_refused_ =
-            !reply.empty() && !ReplyHasCode("550", reply) && !ReplyHasCode("450", reply);
+    if (SendQuietCommand("MDTM " + name, folder, &reply) &&
+        ParseModificationTimeReply(reply, utc)) {
+        *milliseconds = reply.size() > 18 && reply[18] == '.';
+        return true;
+    }
+    if (StopRequested()) {
         return false;
     }
-    if (!ListedTimeToTheSecond(listed.Date2, modified, &exact)) {
+    const bool answered = reply.size() >= 3 && std::isdigit(static_cast<unsigned char>(reply[0]));
+    // A file that is gone (550) says nothing of the other files.
+    if (answered && (ReplyHasCode("550", reply) || ReplyHasCode("450", reply))) {
         return false;
     }
-    *date = exact - (time_drift_ != nullptr ? *time_drift_ : 0.0);
-    return true;
+    // A command the server does not know, a reply of another form, or none within the general
+    // time-out (which each further question would cost again) says the same for every file:
+    // the listed minute decides for the rest of the run.
+    mdtm_refused_ = true;
+    Write(kMsgInformation,
+          std::string(answered ? "The server refused MDTM"
+                               : "The server did not answer MDTM within the time-out") +
+              ": files whose source time falls within their listed minute are published "
+              "without asking again.");
+    if (!answered) {
+        // The late reply would be read as the answer to the next command.
+        Connect(passive_ != 0, "");
+    }
+    return false;
 }
 
 bool FtpStorageDevice::SendQuietCommand(const std::string& command,
@@ -1074,6 +1117,8 @@ bool FtpStorageDevice::SendQuietCommand(const std::string& command,
         ChangeWorkingFolder(folder);
     }
     platform::InternetHandle data;
+    // A command that gets no reply must not leave the previous command's as its own.
+    platform::InternetSetLastResponseInfo("");
     Watch();
     const bool sent = platform::FtpCommand(connection_, false, platform::kFtpTransferTypeAscii,
                                            command, kContextCommand, &data);

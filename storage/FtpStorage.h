@@ -278,7 +278,9 @@ public:
     bool TakeListingFailure() override;
     // The reply to "SYST" named UNIX.
     bool StoresTextWithLineFeeds() override;
-    // From the server's modification time (MDTM); false once the server refused the command.
+    TDateTime ListedTimeError() override;
+    // From the server's modification time (MDTM); false once the server refused the command or
+    // left it unanswered.
     bool GetExactFileDate(const std::string& folder,
                           const QelDirectoryEntry& listed,
                           TDateTime* date) override;
@@ -345,6 +347,12 @@ protected:
                            const std::string& name,
                            TDateTime uploaded_at,
                            bool report);
+    // The time MDTM gives for a file, in UTC, and whether it holds milliseconds. False when it
+    // gives none; a server that refuses MDTM, or does not answer it in time, is not asked again.
+    bool AskModificationTime(const std::string& folder,
+                             const std::string& name,
+                             TDateTime* utc,
+                             bool* milliseconds);
     // A command answered on the control connection, for what the device can do without: false
     // when it fails or the server refuses it, with nothing written or shown. *reply holds what
     // the server said.

@@ -36,6 +36,11 @@ bool QelStorageDevice::RootReplaced()
     return false;
 }
 
+TDateTime QelStorageDevice::ListedTimeError()
+{
+    return 0;
+}
+
 bool QelStorageDevice::GetExactFileDate(const std::string& /*folder*/,
                                         const QelDirectoryEntry& /*listed*/,
                                         TDateTime* /*date*/)

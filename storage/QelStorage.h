@@ -89,9 +89,15 @@ public:
     // The root given to KeepWithin is no longer the folder it was then: the device has refused
     // every operation on it since, and the run must end. False unless a kind holds its root.
     virtual bool RootReplaced();
-    // The time of the file that `listed`, an entry of this device's listing of folder, names,
-    // to the second where the listing gives less, as a compare time like the entry's Date.
-    // False when the device cannot tell, which unless a kind knows better it cannot.
+    // How much earlier than its compare time a file listed by this device may have been
+    // written: the compare time is corrected by a clock offset that was itself read only so
+    // closely. 0 unless a kind knows better.
+    virtual TDateTime ListedTimeError();
+    // The earliest time at which the file that `listed`, an entry of this device's listing of
+    // folder, names can have been written, read more exactly than the listing gives it, as a
+    // compare time like the entry's Date: the precision of the reading and the error of the
+    // clock offset are taken off. False when the device cannot tell, which unless a kind knows
+    // better it cannot.
     virtual bool GetExactFileDate(const std::string& folder,
                                   const QelDirectoryEntry& listed,
                                   TDateTime* date);

@@ -1020,14 +1020,20 @@ bool QelSyncBackupWorker::NewerThanServerCopy(const std::string& folder,
                                               const QelDirectoryEntry& d)
 {
     constexpr double kMinute = 1.0 / (24 * 60);
-    if (s.Date <= d.Date) {
-        return false;
-    }
-    const double seconds = std::fmod(d.Date2 * 24 * 60 * 60, 60.0);
-    const bool whole_minute = seconds < 0.001 || seconds > 59.999;
     // Turbo's stand-in for a folder it did not list carries the source's own times: there is
     // no server copy to ask about.
-    if (!whole_minute || s.Date >= d.Date + kMinute || d.Date2 == s.Date2) {
+    const bool stand_in = d.Date2 == s.Date2;
+    if (s.Date <= d.Date - (stand_in ? 0 : DestinationDevice->ListedTimeError())) {
+        return false;
+    }
+    if (stand_in) {
+        return s.Date > d.Date;
+    }
+    // Within the error of the listed time, or inside its minute, the order of the edit and the
+    // upload is not known yet.
+    const double seconds = std::fmod(d.Date2 * 24 * 60 * 60, 60.0);
+    const bool whole_minute = seconds < 0.001 || seconds > 59.999;
+    if (s.Date > d.Date && (!whole_minute || s.Date >= d.Date + kMinute)) {
         return true;
     }
     const bool sizes_differ = SizeKnown(s) && SizeKnown(d) && Size(s) != Size(d);
@@ -1035,9 +1041,27 @@ bool QelSyncBackupWorker::NewerThanServerCopy(const std::string& folder,
         !(DestinationDevice->SupportsTransferModes() && IsTextFile(s.Name))) {
         return true;
     }
-    TDateTime exact = 0;
-    return !DestinationDevice->GetExactFileDate(DestinationRoot + folder, d, &exact) ||
-           s.Date > exact;
+    if (!ChangedSinceLastPublish(s)) {
+        return false;
+    }
+    // The earliest the server copy can have been written: a source time at or after it may be
+    // an edit made after the upload.
+    TDateTime earliest = 0;
+    return !DestinationDevice->GetExactFileDate(DestinationRoot + folder, d, &earliest) ||
+           s.Date >= earliest;
+}
+
+bool QelSyncBackupWorker::ChangedSinceLastPublish(const QelDirectoryEntry& s) const
+{
+    constexpr double kSecondsPerDay = 24 * 60 * 60;
+    if (Flags->LastPublishStart == 0) {
+        return true;
+    }
+    // A file's time comes from a clock that may run a few milliseconds behind the one that
+    // dated the run; a time in whole seconds may come from a file system that keeps two.
+    const double fraction = std::fmod(s.Date * kSecondsPerDay, 1.0);
+    const double slack = fraction < 0.0005 || fraction > 0.9995 ? 2.0 : 0.05;
+    return s.Date + slack / kSecondsPerDay >= Flags->LastPublishStart;
 }
 
 bool QelSyncBackupWorker::CopyFile(const std::string& folder,

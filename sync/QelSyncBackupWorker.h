@@ -125,10 +125,13 @@ private:
     // The source file is newer than the server's copy d. A listing that gives its times to the
     // minute puts a copy uploaded in that minute at its start: a source time inside the listed
     // minute is newer only by the copy's exact time, where the device gives one and the sizes
-    // do not tell the copy apart anyway.
+    // do not tell the copy apart anyway; a source file unchanged since the last successful run
+    // began was judged by that run, and the server is not asked about it again.
     bool NewerThanServerCopy(const std::string& folder,
                              const QelDirectoryEntry& s,
                              const QelDirectoryEntry& d);
+    // The source file may have been written since the last successful run began.
+    bool ChangedSinceLastPublish(const QelDirectoryEntry& s) const;
     void ObsoletePass(const std::string& folder,
                       const QelDirectoryList& src,
                       const QelDirectoryList& dst);

@@ -286,6 +286,44 @@ TEST_F(QelSyncBackupWorkerTest, ASourceTimeInsideTheListedMinuteIsNewerOnlyByThe
     }
 }
 
+TEST_F(QelSyncBackupWorkerTest, OnlyAFileChangedSinceTheLastPublishBeganIsAskedAbout)
+{
+    DestinationIsAServer();
+    // Listed at the start of their minute; each answer would say "written after the source".
+    constexpr TDateTime kSecond = 1.0 / 86400;
+    const TDateTime minute = 45000 + 600.0 / 1440;
+    flags_.LastPublishStart = minute + 40.5 * kSecond;
+    const struct
+    {
+        const char* name;
+        TDateTime source_date;
+        bool asked;
+    } kCases[] = {
+        {"before-the-start.bin", minute + 30.25 * kSecond, false},
+        {"just-before-the-start.bin", minute + 40.49 * kSecond, true},
+        // Whole seconds: a file system that keeps two may have dated a later write so.
+        {"whole-second-before.bin", minute + 39 * kSecond, true},
+        {"whole-seconds-long-before.bin", minute + 30 * kSecond, false},
+        {"after-the-start.bin", minute + 45.25 * kSecond, true},
+    };
+    for (const auto& c : kCases) {
+        src_->AddFile(std::string("\\src\\") + c.name, "ab", c.source_date);
+        dst_->AddFile(std::string("\\dst\\") + c.name, "ab", minute);
+        dst_->Node(std::string("\\dst\\") + c.name)->exact_date = minute + 59 * kSecond;
+    }
+    Run();
+    for (const auto& c : kCases) {
+        EXPECT_EQ(c.asked, Logged(std::string("dst.GetExactFileDate(\\dst, ") + c.name + ")"))
+            << c.name;
+    }
+    EXPECT_EQ(0, worker_.Status().FilesCopied);
+    // A site never published successfully: every one is asked about.
+    flags_.LastPublishStart = 0;
+    Run();
+    EXPECT_EQ(5, Count("dst.GetExactFileDate("));
+    EXPECT_EQ(0, worker_.Status().FilesCopied);
+}
+
 TEST_F(QelSyncBackupWorkerTest, ExplainCopyGivesTheReason)
 {
     DestinationIsAServer();

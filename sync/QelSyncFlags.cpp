@@ -35,6 +35,7 @@ void QelSyncFlags::Reset()
     FreeOutput = false;
     TurboFolderDate = 0;
     TurboEntryDate = 0;
+    LastPublishStart = 0;
     TempNameTag.clear();
 }
 

@@ -53,6 +53,9 @@ public:
     bool FreeOutput;
     TDateTime TurboFolderDate;
     TDateTime TurboEntryDate;
+    // When the last run that ended in success began (0: none is known). A source file dated
+    // before it was compared with its server copy by that run, as it is now.
+    TDateTime LastPublishStart;
     std::string TempNameTag;
 };
 

@@ -29,6 +29,7 @@
 #include "tests/support/FtpTestServers.h"
 #include "tests/support/PlatformFakes.h"
 #include "tests/support/RecordingOutput.h"
+#include "tests/support/ScriptedFtpServer.h"
 #include "tests/support/TestSandbox.h"
 
 namespace vantrel {
@@ -361,6 +362,43 @@ TEST_P(FtpServerPublishTest, AnEditInsideTheListedMinuteIsPublishedOnlyWhenMadeA
     EXPECT_EQ("AFTER", ReadAll(server_->SiteLocalPath("after.bin")));
     Publish();
     EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+}
+
+TEST_P(FtpServerPublishTest, AnEditInTheSecondOfItsUploadIsPublishedOnEitherSideOfIt)
+{
+    // Copies written in a minute an hour ago, at `uploaded_ms` into it; the offset stored is the
+    // one an upload whose reply came 0.45 s into its second gives: the server's clock is ours.
+    const std::time_t minute = (std::time(nullptr) - 3600) / 60 * 60;
+    const struct
+    {
+        const char* name;
+        int uploaded_ms;
+        int edited_ms;
+        bool copied;
+    } kCases[] = {
+        {"after.bin", 30'300, 30'500, true},
+        // Before the upload by less than the offset's own error: the order is unknown.
+        {"before.bin", 30'300, 30'100, true},
+        {"long-before.bin", 30'300, 20'500, false},
+        // Listed as the minute: the listing alone would put the copy after the edit.
+        {"after-at-the-minute.bin", 200, 400, true},
+    };
+    for (const auto& c : kCases) {
+        sandbox_.WriteFile(std::string("src/") + c.name, "old", minute - 60);
+    }
+    Publish();
+    ASSERT_EQ(4, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+    const auto at = [&](int ms) { return ToFileTime(minute) + std::chrono::milliseconds(ms); };
+    for (const auto& c : kCases) {
+        fs::last_write_time(server_->SiteLocalPath(c.name), at(c.uploaded_ms));
+        sandbox_.WriteFile(std::string("src/") + c.name, "new");
+        fs::last_write_time(sandbox_.Path(std::string("src/") + c.name), at(c.edited_ms));
+    }
+    drift_ = (-static_cast<double>(platform::LocalOffsetSecondsNow()) - 0.45) / 86400;
+    Publish();
+    for (const auto& c : kCases) {
+        EXPECT_EQ(c.copied ? "new" : "old", ReadAll(server_->SiteLocalPath(c.name))) << c.name;
+    }
 }
 
 TEST_P(FtpServerPublishTest, ChangesAndDeletionsFollowEachChoice)
@@ -737,6 +775,87 @@ INSTANTIATE_TEST_SUITE_P(CrStripping,
                              return info.param.server +
                                     (info.param.client_library ? "_client_library" : "");
                          });
+
+// A server whose MDTM stalls, refuses it, or finds no file, asked about files saved in the
+// minute their copies are listed in, with the same size: the run ends by itself and publishes
+// them, and says once when it stops asking.
+TEST(ExactDateTest, AQuestionThatGetsNoAnswerPublishesTheFilesAndTheRunGoesOn)
+{
+    while (std::fmod(NowDateTime() * 86400, 60.0) > 55) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    platform::SystemTime now;
+    platform::DecodeDateTime(NowDateTime(), &now);
+    static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char listed[100];
+    std::snprintf(listed, sizeof(listed), "-rw-r--r-- 1 u g 5 %s %2d %.2d:%.2d ",
+                  kMonths[now.month - 1], now.day, now.hour, now.minute);
+    const struct
+    {
+        const char* mdtm;  // nullptr: no reply
+        // MDTM commands, and the lines that say the run stops asking. A missing file says
+        // nothing of the others: each file is asked about, and the offset after an upload.
+        int asked;
+        int told;
+    } kCases[] = {{nullptr, 1, 1}, {"500 Unknown command.", 1, 1}, {"550 No such file.", 3, 0}};
+    for (const auto& c : kCases) {
+        for (const bool client_library : {false, true}) {
+            SCOPED_TRACE(std::string(c.mdtm != nullptr ? c.mdtm : "no reply") +
+                         (client_library ? " client library" : ""));
+            testing::TestSandbox sandbox;
+            sandbox.WriteFile("src/a.bin", "12345");
+            sandbox.WriteFile("src/b.bin", "54321");
+            testing::ScriptedFtpServer server;
+            server.SetListing({listed + std::string("a.bin"), listed + std::string("b.bin")});
+            if (c.mdtm == nullptr) {
+                server.SetFault("MDTM", testing::ScriptedFtpServer::Fault::kHang);
+            } else {
+                server.SetReply("MDTM", c.mdtm);
+            }
+            testing::CollectingOutput output;
+            TDateTime drift = 0;
+            const FtpDeviceSettings settings{.port = server.Port(),
+                                             .general_timeout = 1,
+                                             .connection_timeout = 5,
+                                             .time_drift = &drift};
+            std::unique_ptr<FtpStorageDevice> ftp =
+                client_library ? std::make_unique<FtpIndyStorageDevice>(&output, settings)
+                               : std::make_unique<FtpStorageDevice>(&output, settings);
+            ASSERT_TRUE(ftp->Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << output.All();
+            std::unique_ptr<QelStorageDevice> destination = std::move(ftp);
+            std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output);
+            QelPublication site;
+            QelSyncFlags flags;
+            FillSyncFlags(site, false, &flags);
+            QelSyncBackupWorker worker(&output);
+            worker.Synchronise(sandbox.SystemPath("src"), source, "ftp:\\\\127.0.0.1\\base",
+                               destination, flags);
+            EXPECT_FALSE(flags.Failed.load()) << output.All();
+            EXPECT_EQ(2, worker.Status().FilesCopied) << output.All();
+            const auto count = [](const auto& items, const auto& matches) {
+                return std::count_if(items.begin(), items.end(), matches);
+            };
+            const auto asked = count(server.Commands(), [](const std::string& command) {
+                return command.rfind("MDTM", 0) == 0;
+            });
+            if (c.told == 0) {
+                EXPECT_LE(c.asked, asked);
+            } else {
+                EXPECT_EQ(c.asked, asked);
+            }
+            EXPECT_EQ(c.told, count(output.Messages(),
+                                    [](const auto& message) {
+                                        return message.first == kMsgInformation &&
+                                               message.second.find("within their listed minute") !=
+                                                   std::string::npos;
+                                    }))
+                << output.All();
+            EXPECT_EQ(std::string::npos, output.All().find("completed successfully"));
+            server.Release();
+        }
+    }
+}
 
 }  // namespace
 }  // namespace vantrel
