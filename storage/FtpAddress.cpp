@@ -80,10 +80,22 @@ size_t SchemeLength(std::string_view text)
     return text.substr(i, 3) == "://" ? i : 0;
 }
 
+bool IsControl(char c)
+{
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
 FtpAddress Refused(std::string_view typed, const std::string& reason)
 {
+    // Quoted on one line, as every log line is one.
+    std::string shown(typed);
+    for (char& c : shown) {
+        c = IsControl(c) ? '?' : c;
+    }
     FtpAddress refused;
-    refused.problem = "The FTP address \"" + std::string(typed) + "\" cannot be read: " + reason +
+    refused.problem = "The FTP address \"" + shown + "\" cannot be read" +
+                      (std::isupper(static_cast<unsigned char>(reason[0])) != 0 ? ". " : ": ") +
+                      reason +
                       ". Write it as ftp://host/folder, or ftp://host:port/folder for a server "
                       "that does not listen on port 21.";
     return refused;
@@ -118,6 +130,13 @@ FtpAddress ReadFtpAddress(std::string_view typed)
     std::string_view port_text;
     bool has_port = false;
     bool ipv6 = false;
+    for (const char c : host_and_port) {
+        if (IsControl(c)) {
+            return Refused(typed,
+                           "The host name holds a line break, NUL or other control "
+                           "character");
+        }
+    }
     if (host_and_port.find('@') != std::string_view::npos) {
         return Refused(typed,
                        "the user name and password go in their own settings, not in the address");

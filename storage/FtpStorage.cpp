@@ -472,6 +472,8 @@ bool FtpStorageDevice::Open(const std::string& address,
     if (!read.valid) {
         // Never a guess: a host taken wrongly reaches another server, a folder taken wrongly
         // publishes (and deletes) in another folder.
+        host_.clear();
+        base_folder_.clear();
         last_error_ = static_cast<int32_t>(platform::kErrorInvalidParameter);
         platform::SetLastError(platform::kErrorInvalidParameter);
         Write(kMsgError, read.problem);
@@ -612,6 +614,11 @@ bool FtpStorageDevice::Connect(bool passive, const std::string& connection_name)
 
 std::string FtpStorageDevice::ProbeServer()
 {
+    // An address that could not be read left no server to probe.
+    if (host_.empty()) {
+        last_error_ = static_cast<int32_t>(platform::kErrorInvalidParameter);
+        return "The server was not probed: the FTP address names no server that can be read.";
+    }
     // The probe writes the user name and password into its dialogue as they stand.
     const std::string unsafe("\r\n\0", 3);
     if (host_.find_first_of(unsafe) != std::string::npos ||
