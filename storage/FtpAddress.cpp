@@ -106,6 +106,11 @@ FtpAddress Refused(std::string_view typed, const std::string& reason)
 FtpAddress ReadFtpAddress(std::string_view typed)
 {
     std::string_view text = typed;
+    // Blanks before the address come with a paste (the wizard cuts them while typing); those at
+    // the end of a folder may belong to its name and stay.
+    while (!text.empty() && (text[0] == ' ' || text[0] == '\t')) {
+        text.remove_prefix(1);
+    }
     if (text.size() >= 4 && (text[0] == 'f' || text[0] == 'F') &&
         (text[1] == 't' || text[1] == 'T') && (text[2] == 'p' || text[2] == 'P') &&
         text[3] == ':') {
@@ -125,7 +130,12 @@ FtpAddress ReadFtpAddress(std::string_view typed)
     while (host_end < text.size() && !IsSeparator(text[host_end])) {
         ++host_end;
     }
-    const std::string_view host_and_port = text.substr(0, host_end);
+    // Nor does a blank after the server name or port, which no server's name holds.
+    std::string_view host_and_port = text.substr(0, host_end);
+    while (!host_and_port.empty() &&
+           (host_and_port.back() == ' ' || host_and_port.back() == '\t')) {
+        host_and_port.remove_suffix(1);
+    }
     std::string_view host = host_and_port;
     std::string_view port_text;
     bool has_port = false;

@@ -38,6 +38,8 @@ TEST(FtpAddressTest, EveryFormGivesHostPortAndFolder)
         {"[fe80::1%eth0]/site", "fe80::1%eth0", 0, "site", "ftp:\\\\[fe80::1%eth0]\\site"},
         {"ftp:\\\\[::1]", "::1", 0, "", "ftp:\\\\[::1]"},
         {"ftp:\\\\host\\sp ace\\x", "host", 0, "sp ace\\x", "ftp:\\\\host\\sp ace\\x"},
+        {" \tftp://host/site ", "host", 0, "site ", "ftp:\\\\host\\site "},
+        {"host:2121 ", "host", 2121, "", "ftp:\\\\host"},
     };
     for (const auto& c : kCases) {
         const FtpAddress read = ReadFtpAddress(c.typed);
