@@ -130,7 +130,7 @@ FtpAddress ReadFtpAddress(std::string_view typed)
     while (host_end < text.size() && !IsSeparator(text[host_end])) {
         ++host_end;
     }
-    // Nor does a blank after the server name or port, which no server's name holds.
+    // A blank after the server name or the port is part of neither.
     std::string_view host_and_port = text.substr(0, host_end);
     while (!host_and_port.empty() &&
            (host_and_port.back() == ' ' || host_and_port.back() == '\t')) {
