@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -457,6 +458,68 @@ private slots:
         std::string content;
         std::getline(published, content);
         QCOMPARE(content, std::string("b"));
+    }
+
+    // Whatever form the server was typed in, the pages land in its folder and deletion works
+    // there alone: the login folder's own file stays, and the two folders' pages stay apart.
+    // %h stands for the host, %p for the port; without %p the port setting carries it.
+    void AnAddressInAnyFormPublishesIntoItsFolderOnly_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<bool>("client_library");
+        QTest::newRow("ftp:host/folder") << "ftp:%h/site" << false;
+        QTest::newRow("ftp:host:port/folder") << "ftp:%h:%p/site" << false;
+        QTest::newRow("ftp:\\\\host:port\\folder") << "ftp:\\\\%h:%p\\site" << false;
+        QTest::newRow("host:port/folder, client library") << "%h:%p/site" << true;
+        QTest::newRow("ftp:host/folder, client library") << "ftp:%h/site" << true;
+    }
+    void AnAddressInAnyFormPublishesIntoItsFolderOnly()
+    {
+        QFETCH(QString, server);
+        QFETCH(bool, client_library);
+        testing::PyftpdlibServer ftp;
+        std::string why;
+        if (!ftp.Start(&why)) {
+            QSKIP(why.c_str());
+        }
+        const std::string login = ftp.Sandbox().Path("root");
+        ftp.Sandbox().WriteFile("root/notes.txt", "the login folder's own");
+        ftp.Sandbox().WriteFile("root/site/old.txt", "obsolete");
+        files_->WriteFile("src/a/index.html", "a");
+        files_->WriteFile("src/b/index.html", "b");
+        const bool port_in_address = server.contains("%p");
+        const std::string typed = server.replace("%h", QString::fromStdString(ftp.Host()))
+                                      .replace("%p", QString::number(ftp.Port()))
+                                      .toStdString();
+        AddSite("Forms", files_->SystemPath("src"), typed, [&](QelPublication& d) {
+            d.Username = ftp.User();
+            d.Password = ftp.Password();
+            d.FtpPort = port_in_address ? 0 : ftp.Port();
+            d.FtpUseIndy = client_library;
+            d.DeleteOldFiles = 1;
+            d.ConnectionTimeout = 10;
+            d.GeneralTimeout = 10;
+        });
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.Options().DisplayCompletedMessage = false;
+        w.tbnPublishClick();
+        QVERIFY(WaitIdle(w));
+        const auto errors = BoxesCaptioned(boxes, "");
+        QVERIFY2(errors.empty(), errors.empty() ? "" : errors[0].text.c_str());
+        QCOMPARE(Grid(w)->Cell(1, 1), QString("Published"));
+        const auto content = [](const std::string& path) {
+            std::ifstream in(path);
+            std::string text;
+            std::getline(in, text);
+            return text;
+        };
+        QCOMPARE(content(ftp.SiteLocalPath("a/index.html")), std::string("a"));
+        QCOMPARE(content(ftp.SiteLocalPath("b/index.html")), std::string("b"));
+        QVERIFY(!std::filesystem::exists(ftp.SiteLocalPath("old.txt")));
+        QCOMPARE(content(login + "/notes.txt"), std::string("the login folder's own"));
+        QVERIFY(!std::filesystem::exists(login + "/index.html"));
+        QVERIFY(!std::filesystem::exists(login + "/a"));
     }
 
     void StopDuringARunIsInterruptedAndAlwaysTold()

@@ -7,17 +7,19 @@
 //           [--user U] [--password P] [--port N] [--active] [--client-library]
 //           [--general-timeout S] [--connection-timeout S] [--state FILE [--no-turbo]]
 //
-// T is in seconds since 1970. A DESTINATION of "ftp:host/folder" publishes to an FTP server
-// (passive unless --active) and prints the commands sent, by verb; --client-library publishes
-// through the FTP client library's device instead of the internet library's (its commands are not
-// counted). With --state the runner keeps
-// what a web site keeps across runs in FILE (the start and status of the last run, the server
-// time offset and the dot-file treatment) and sets the Turbo thresholds from them as the main
-// window does with Turbo on (--no-turbo: as with Turbo off). The time-outs are a web site's, in
-// seconds (60 and 30 unless given). SIGINT or SIGTERM stops the run as the Stop button does: the
-// run ends on its own, with its counters, also when it is stopped while the destination opens.
-// The exit status is 0 when the run published, 1 when it failed (or the source or destination
-// did not open), 2 for a wrong usage and 3 when it was stopped.
+// T is in seconds since 1970. A DESTINATION that starts with "ftp:" publishes to an FTP server
+// (passive unless --active) and prints the commands sent, by verb. It is read as the window reads
+// a web site's server, in any form the window takes (ftp:host/folder, ftp://host:2121/folder,
+// ftp:\\host\folder); a port written in it is the port, --port the port of one without;
+// --client-library publishes through the FTP client library's device instead of the internet
+// library's (its commands are not counted). With --state the runner keeps what a web site keeps
+// across runs in FILE (the start and status of the last run, the server time offset and the
+// dot-file treatment) and sets the Turbo thresholds from them as the main window does with Turbo on
+// (--no-turbo: as with Turbo off). The time-outs are a web site's, in seconds (60 and 30 unless
+// given). SIGINT or SIGTERM stops the run as the Stop button does: the run ends on its own, with
+// its counters, also when it is stopped while the destination opens. The exit status is 0 when the
+// run published, 1 when it failed (or the source or destination did not open), 2 for a wrong usage
+// and 3 when it was stopped.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -353,12 +355,12 @@ int Main(int argc, char** argv)
     }
     Destination made = MakeDestinationDevice(site, output, options);
     std::unique_ptr<QelStorageDevice> destination = std::move(made.device);
-    std::string destination_root = made.address;
+    // The root as the window's run has it, not one rebuilt here: the runner publishes wherever
+    // the window would.
+    const std::string destination_root = made.address;
     opened = opened && destination->Open(made.address, user_name, password, "");
     if (made.ftp != nullptr) {
         FtpStorageDevice* device = made.ftp;
-        destination_root = "ftp:\\\\" + device->Host() +
-                           (device->BaseFolder().empty() ? "" : "\\" + device->BaseFolder());
         // A state kept for a remote copy that has since been emptied would make Turbo skip
         // everything: an empty destination root is published in full. Entering a folder the
         // source has costs one command where a listing of the root costs four; a missing folder

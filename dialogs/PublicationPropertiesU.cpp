@@ -28,6 +28,7 @@
 #include "platform/DateTime.h"
 #include "platform/Ui.h"
 #include "publishing/PublicationInfo.h"
+#include "publishing/PublishSession.h"
 #include "storage/DUN.h"
 #include "storage/DiskStorage.h"
 
@@ -1045,6 +1046,19 @@ void TPublicationProperties::SaveButtonClick()
     if (!beyond_bounds.empty()) {
         platform::MessageBox(BeyondBoundsText(beyond_bounds), kBeyondBoundsCaption,
                              kMbExclamationOk);
+        return;
+    }
+    // Every publish would fail on an address it cannot read, or publish somewhere else. A port
+    // written in the address outweighs the port buttons.
+    const std::string unreadable = SettleServerAddress(site);
+    if (!unreadable.empty()) {
+        platform::MessageBox(unreadable, "FTP address", kMbExclamationOk);
+        for (int i = 0; i < PropertiesControl->count(); ++i) {
+            if (PropertiesControl->widget(i)->isAncestorOf(EditFTP)) {
+                PropertiesControl->setCurrentIndex(i);
+            }
+        }
+        EditFTP->setFocus();
         return;
     }
     DeferFreeControl(nullptr);

@@ -545,6 +545,55 @@ private slots:
         }
     }
 
+    // The stored port is 2200; a port written in the address takes its place at Save, and an
+    // address that cannot be read keeps the dialog open with a message that quotes it.
+    void SaveReadsTheAddressAndTakesItsPort_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("saved");       // the port saved; -1: refused
+        QTest::addColumn<QString>("reason");  // in the refusal
+        QTest::newRow("no port") << "ftp:host/site" << 2200 << "";
+        QTest::newRow("a port") << "ftp://host:2121/site" << 2121 << "";
+        QTest::newRow("port 21") << "host:21\\site" << 0 << "";
+        QTest::newRow("port 0") << "ftp://host:0/site" << -1 << "must be a number from 1 to 65535";
+        QTest::newRow("a user in it") << "ftp://me@host/site" << -1 << "user name and password";
+        QTest::newRow("another protocol") << "sftp://host/site" << -1 << "not sftp";
+    }
+    void SaveReadsTheAddressAndTakesItsPort()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, saved);
+        QFETCH(QString, reason);
+        testing::FakeMessageBoxes boxes;
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        site.FtpPort = 2200;
+        bool open_after_save = false;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                Find<QLineEdit>(w, "EditFTP")->setText(typed);
+                Click(w, "SaveButton");
+                open_after_save = w->isVisible();
+                if (open_after_save) {
+                    Click(w, "CancelButton");
+                }
+            },
+            [&] { copy = dialog.Execute(site); });
+        QCOMPARE(open_after_save, saved < 0);
+        if (saved >= 0) {
+            QVERIFY(boxes.Shown().empty());
+            QCOMPARE(copy->Server, typed.toStdString());
+            QCOMPARE(int(copy->FtpPort), saved);
+            return;
+        }
+        QCOMPARE(boxes.Shown().size(), size_t(1));
+        const std::string text = boxes.LastText();
+        QVERIFY2(text.find("\"" + typed.toStdString() + "\"") != std::string::npos, text.c_str());
+        QVERIFY2(text.find(reason.toStdString()) != std::string::npos, text.c_str());
+    }
+
     void SaveRefusesSettingsBeyondTheirBounds_data()
     {
         QTest::addColumn<int>("patterns");      // in the definition's ExcludeFiles

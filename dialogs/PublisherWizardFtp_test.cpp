@@ -38,25 +38,33 @@ private slots:
     void TheTestLogsInWithTheEnteredCredentials_data()
     {
         QTest::addColumn<bool>("right_password");
-        QTest::newRow("right password") << true;
-        QTest::newRow("wrong password") << false;
+        // The wizard's own device, the port written in the address.
+        QTest::addColumn<bool>("port_in_address");
+        QTest::newRow("right password") << true << false;
+        QTest::newRow("wrong password") << false << false;
+        QTest::newRow("the port in the address") << true << true;
     }
 
     void TheTestLogsInWithTheEnteredCredentials()
     {
         QFETCH(bool, right_password);
+        QFETCH(bool, port_in_address);
         testing::ScopedConfigHome config;
         QelPublicationList list;
         testing::FakeMessageBoxes boxes;
         TPublisherWizard wizard;
         // The wizard's device knocks on the standard port; this one on the server's.
         const uint16_t port = server_->Port();
-        wizard.SetDeviceFactory(
-            [port](const ConnectionTestDevice& device, QelSyncBaseOutput& output) {
-                auto ftp = std::make_unique<FtpStorageDevice>(
-                    &output, FtpDeviceSettings{.port = port, .flags = device.ftp_flags});
-                return std::unique_ptr<QelStorageDevice>(std::move(ftp));
-            });
+        if (!port_in_address) {
+            wizard.SetDeviceFactory(
+                [port](const ConnectionTestDevice& device, QelSyncBaseOutput& output) {
+                    auto ftp = std::make_unique<FtpStorageDevice>(
+                        &output, FtpDeviceSettings{.port = port, .flags = device.ftp_flags});
+                    return std::unique_ptr<QelStorageDevice>(std::move(ftp));
+                });
+        }
+        const QString server = port_in_address ? QStringLiteral("ftp://127.0.0.1:%1/site").arg(port)
+                                               : QStringLiteral("ftp://127.0.0.1/site");
         const QString password =
             QString::fromStdString(right_password ? server_->Password() : "not-the-password");
         bool done = false;
@@ -67,7 +75,7 @@ private slots:
                     return wizard.findChild<QLineEdit*>(QString::fromLatin1(name));
                 };
                 edit("PublicationName")->setText(QStringLiteral("Site"));
-                edit("FtpServer")->setText(QStringLiteral("ftp://127.0.0.1/site"));
+                edit("FtpServer")->setText(server);
                 edit("Username")->setText(QString::fromStdString(server_->User()));
                 edit("edt_password")->setText(password);
                 edit("edt_password2")->setText(password);

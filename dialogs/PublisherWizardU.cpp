@@ -831,6 +831,7 @@ void TPublisherWizard::FinishButtonClick()
     }
     const ConnectionChoice connection = Connection();
     const std::string name = Text(PublicationName);
+    uint16_t port = 0;
     {
         QelPublication entered;
         entered.SetName(name);
@@ -845,9 +846,20 @@ void TPublisherWizard::FinishButtonClick()
                                  platform::kMbIconExclamation | platform::kMbOk);
             return;
         }
+        // Every publish would fail on an address it cannot read, or publish somewhere else.
+        const std::string unreadable = SettleServerAddress(entered);
+        if (!unreadable.empty()) {
+            platform::MessageBox(unreadable, "FTP address",
+                                 platform::kMbIconExclamation | platform::kMbOk);
+            PageWizard->setCurrentIndex(kPageServer);
+            FtpServer->setFocus();
+            return;
+        }
+        port = entered.FtpPort;
     }
     if (!list_->AddNew(name, source, server, Text(Username), Text(edt_password), connection.name,
-                       connection.type, rdoDeleteYes->isChecked(), rdoDeleteList->isChecked())) {
+                       connection.type, rdoDeleteYes->isChecked(), rdoDeleteList->isChecked(),
+                       port)) {
         // The name was free, so the store refused a write. The web site may be listed with its
         // settings half stored: it goes again, and the wizard stays open with everything typed
         // so that Finish can be tried once more.

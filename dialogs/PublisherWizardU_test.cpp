@@ -301,6 +301,44 @@ private slots:
         }
     }
 
+    // Finish reads the FTP address as a publish will: a port in it becomes the web site's port,
+    // and one it cannot read is refused on the server's page with a message that quotes it.
+    void FinishReadsTheFtpAddress_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<int>("port");  // saved; -1: refused
+        QTest::newRow("no port") << "ftp:example.org/www" << 0;
+        QTest::newRow("a port") << "ftp://example.org:2121/www" << 2121;
+        QTest::newRow("a port beyond 65535") << "example.org:70000/www" << -1;
+    }
+    void FinishReadsTheFtpAddress()
+    {
+        QFETCH(QString, server);
+        QFETCH(int, port);
+        Fixture f;
+        int page = -1;
+        const auto run = f.Run([&] {
+            f.Paste("PublicationName", "Remote");
+            f.Paste("SourceDirectory", "/tmp/src");
+            f.Paste("FtpServer", server);
+            f.ClickTab(TPublisherWizard::kPageCompleted);
+            QTest::mouseClick(f.Button("FinishButton"), Qt::LeftButton);
+            page = f.pages->currentIndex();
+        });
+        QCOMPARE(run.left_open, port < 0);
+        if (port >= 0) {
+            QVERIFY(f.boxes.Shown().empty());
+            QCOMPARE(int(f.list->FindByName("Remote")->FtpPort), port);
+            return;
+        }
+        QCOMPARE(f.list->Count(), 0);
+        QCOMPARE(page, int(TPublisherWizard::kPageServer));
+        QCOMPARE(f.boxes.Shown().size(), size_t{1});
+        const std::string text = f.boxes.Shown()[0].text;
+        QVERIFY2(text.find("\"" + server.toStdString() + "\" cannot be read") != std::string::npos,
+                 text.c_str());
+    }
+
     void LeadingBlanksAreCutWhileTypingAndTheCaretStays_data()
     {
         QTest::addColumn<QString>("edit");

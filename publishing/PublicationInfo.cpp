@@ -811,7 +811,8 @@ bool QelPublicationList::AddNew(const std::string& name,
                                 const std::string& connection,
                                 uint8_t connection_type,
                                 bool delete_old,
-                                bool list_only)
+                                bool list_only,
+                                uint16_t ftp_port)
 {
     auto definition = std::make_unique<QelPublication>();
     // Every value at its default, but the wizard's web site ignores no files and uploads updated
@@ -829,6 +830,7 @@ bool QelPublicationList::AddNew(const std::string& name,
     definition->Connection = connection;
     definition->ConnectionType = connection_type;
     definition->DeleteOldFiles = list_only ? 2 : delete_old ? 1 : 0;
+    definition->FtpPort = ftp_port;
     return Add(definition);
 }
 

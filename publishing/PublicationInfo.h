@@ -543,7 +543,8 @@ public:
                 const std::string& connection,
                 uint8_t connection_type,
                 bool delete_old,
-                bool list_only);
+                bool list_only,
+                uint16_t ftp_port = 0);
     // Copies the edited settings into the listed definition of `old_name` and saves it; a new
     // name moves it to a new sub-key, written whole before the old one is deleted (a rename that
     // cannot be written is undone). Nothing happens for an unknown old name or a new name that

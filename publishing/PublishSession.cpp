@@ -13,6 +13,7 @@
 #include "publishing/PublicationInfo.h"
 #include "publishing/PublisherThreadU.h"
 #include "storage/DiskStorage.h"
+#include "storage/FtpAddress.h"
 #include "storage/FtpStorage.h"
 #include "storage/FtpStorageIndy.h"
 #include "sync/QelSyncBackupWorker.h"
@@ -115,8 +116,10 @@ Destination MakeDestinationDevice(QelPublication& d,
         dots = &options.findings->dot_files;
         drift = &options.findings->time_drift;
     }
+    // Read once, as the devices read it; a port written in the address is the port.
+    const FtpAddress address = ReadFtpAddress(d.Server);
     const FtpDeviceSettings settings{
-        .port = d.FtpPort,
+        .port = address.port != 0 ? address.port : d.FtpPort,
         .general_timeout = d.GeneralTimeout,
         .connection_timeout = d.ConnectionTimeout,
         .connection_state = options.connection_state,
@@ -136,9 +139,26 @@ Destination MakeDestinationDevice(QelPublication& d,
     }
     destination.ftp = ftp.get();
     destination.device = std::move(ftp);
-    // A server typed with its "ftp:" prefix already is taken as it is.
-    destination.address = StartsWith(d.Server, "ftp:", true) ? d.Server : "ftp:\\\\" + d.Server;
+    // Every path of the run starts with this root, and the devices find the folder in it: it is
+    // given in the one form they read alike. An address that cannot be read goes as typed, for
+    // Open to refuse with its message.
+    destination.address = address.valid ? FtpDeviceAddress(address) : d.Server;
     return destination;
+}
+
+std::string SettleServerAddress(QelPublication& definition)
+{
+    if (definition.Server.empty() || DiskStorageDevice::IsDiskPath(definition.Server)) {
+        return "";
+    }
+    const FtpAddress address = ReadFtpAddress(definition.Server);
+    if (!address.valid) {
+        return address.problem;
+    }
+    if (address.port != 0) {
+        definition.FtpPort = address.port == kStandardFtpPort ? 0 : address.port;
+    }
+    return "";
 }
 
 RunOutcome OutcomeOf(const QelSyncFlags& flags)

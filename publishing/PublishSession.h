@@ -82,6 +82,12 @@ Destination MakeDestinationDevice(QelPublication& definition,
                                   QelSyncBaseOutput& output,
                                   const DestinationOptions& options);
 
+// Where a server is entered (the configuration dialog's Save, the wizard's Finish, the import):
+// an FTP address that cannot be read gives the message that names it, and nothing is stored. Any
+// other gives "", and a port written in the address becomes the definition's port setting, so
+// that the two never disagree. A disk path, and an empty server, are left as they are.
+std::string SettleServerAddress(QelPublication& definition);
+
 enum class RunOutcome
 {
     kPublished,

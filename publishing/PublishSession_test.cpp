@@ -304,6 +304,10 @@ TEST(MakeDestinationDeviceTest, TheServerChoosesTheDeviceAndItsAddress)
         {"\\srv\\www", true, "\\srv\\www"},
         {"example.org", false, "ftp:\\\\example.org"},
         {"ftp:\\\\example.org\\www", false, "ftp:\\\\example.org\\www"},
+        // The root's folder is found alike by both devices, whatever form it was typed in.
+        {"ftp:example.org/www", false, "ftp:\\\\example.org\\www"},
+        {"Ftp://example.org:2121/www/", false, "ftp:\\\\example.org\\www"},
+        {"[::1]:2121\\www", false, "ftp:\\\\[::1]\\www"},
     };
     QelSyncBaseOutput output;
     for (const auto& c : kCases) {

@@ -11,6 +11,7 @@
 #include "platform/Profile.h"
 #include "platform/Ui.h"
 #include "publishing/PublicationInfo.h"
+#include "publishing/PublishSession.h"
 #include "storage/DUN.h"
 
 namespace vantrel {
@@ -178,6 +179,12 @@ bool ImportSettingsFile(QelPublicationList& list,
         }
         told = "The web site settings in " + shown_file + " hold values far larger than any web " +
                "site needs (" + names + "; " + BoundsText() + "), so nothing was imported.";
+        return false;
+    }
+    // An address no publish could read, or one that would publish elsewhere, is not taken in.
+    const std::string unreadable = SettleServerAddress(*definition);
+    if (!unreadable.empty()) {
+        told = "The web site settings in " + shown_file + " were not imported. " + unreadable;
         return false;
     }
     // The listed web site stays as it was, and the user learns why nothing came in.

@@ -62,6 +62,19 @@ TEST(MakeSafeFileNameTest, JoinsTheWordsOfTheNameWithUnderscores)
     }
 }
 
+// A port written in the imported address becomes the web site's port, as Save makes it.
+TEST_F(QvrFunctionsTest, APortInTheAddressBecomesThePortSetting)
+{
+    home_.Sandbox().WriteFile("site.qvr",
+                              "[Vantrel]\r\nName=site\r\nServer=ftp:host:2121/www\r\n"
+                              "FtpPort=2200\r\n");
+    QelPublicationList list;
+    std::string problem;
+    ASSERT_TRUE(ImportSettingsFile(list, File(), &problem)) << problem;
+    EXPECT_EQ(2121, list.FindByName("site")->FtpPort);
+    EXPECT_EQ(2121, QelPublicationList().FindByName("site")->FtpPort);
+}
+
 // Every number the table checks imports at either end of its range and loads as it was given;
 // just beyond its range it is refused, by its name: the import and the loading share the bounds.
 TEST_F(QvrFunctionsTest, NumbersImportAtTheEndsOfTheirRangesAndAreRefusedBeyond)
@@ -243,6 +256,8 @@ TEST_F(QvrFunctionsTest, FilesWithoutAUsableDefinitionAddNothingAndSayWhy)
          "far larger than any web site needs (AsciiFiles;"},
         {"huge.qvr", "[Vantrel]\r\nName=site\r\nIgnoreFiles=" + std::string(1 << 20, 'x'),
          "far more than the settings of a web site"},
+        {"address.qvr", "[Vantrel]\r\nName=site\r\nServer=ftp://me@host:2121/www\r\n",
+         "\"ftp://me@host:2121/www\" cannot be read"},
     };
     QelPublicationList list;
     ASSERT_TRUE(list.Store()->WriteRootInteger("TurboOn", 1));

@@ -1,5 +1,7 @@
 #include "storage/DiskStorage.h"
 
+#include <cctype>
+
 #include "foundation/QelStringFunctions.h"
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
@@ -31,7 +33,10 @@ bool DiskStorageDevice::IsDiskPath(const std::string& path)
     // A leading "\\" is a UNC path; a single leading "\" (or "/", as a user may type it) is an
     // absolute local path on this platform. Drive letters never resolve here but stay disk paths,
     // so a web site defined with one reports its folder missing instead of being tried as FTP.
-    return path.size() > 1 && (path[1] == ':' || path[0] == '\\' || path[0] == '/');
+    // Only a letter makes a drive: "[::1]/site" is an FTP server's IPv6 address.
+    const bool drive =
+        path.size() > 1 && std::isalpha(static_cast<unsigned char>(path[0])) != 0 && path[1] == ':';
+    return drive || (path.size() > 1 && (path[0] == '\\' || path[0] == '/'));
 }
 
 std::string DiskStorageDevice::OverlapError(const std::string& source,

@@ -65,6 +65,7 @@ TEST_F(DiskStorageDeviceTest, DiskPathsAreDriveLettersUncPathsAndAbsoluteLocalPa
         {"/home/me/site", true},
         {"ftp:\\\\host\\www", false},
         {"www", false},
+        {"[::1]/www", false},
         {"C", false},
         {"\\", false},
         {"", false},

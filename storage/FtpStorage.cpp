@@ -12,6 +12,7 @@
 #include "platform/FtpListing.h"
 #include "platform/Ui.h"
 #include "platform/Version.h"
+#include "storage/FtpAddress.h"
 #include "storage/SimplePortIO.h"
 #include "storage/WinInetAddOns.h"
 #include "sync/QelSyncBaseOutput.h"
@@ -470,13 +471,23 @@ bool FtpStorageDevice::Open(const std::string& address,
 {
     user_name_ = user_name;
     password_ = password;
-    std::string text = StartsWith(address, "ftp:", true) ? address.substr(4) : address;
-    const size_t start = text.find_first_not_of(":/\\");
-    text = start == std::string::npos ? "" : text.substr(start);
-    text = SlashesToBackslashes(text);
-    const size_t separator = text.find('\\');
-    host_ = text.substr(0, separator);
-    base_folder_ = separator == std::string::npos ? "" : text.substr(separator + 1);
+    const FtpAddress read = ReadFtpAddress(address);
+    if (!read.valid) {
+        // Never a guess: a host taken wrongly reaches another server, a folder taken wrongly
+        // publishes (and deletes) in another folder.
+        host_.clear();
+        base_folder_.clear();
+        last_error_ = static_cast<int32_t>(platform::kErrorInvalidParameter);
+        platform::SetLastError(platform::kErrorInvalidParameter);
+        Write(kMsgError, read.problem);
+        return false;
+    }
+    host_ = read.host;
+    base_folder_ = read.folder;
+    // A port written in the address is the port; the setting serves an address without one.
+    if (read.port != 0) {
+        port_ = read.port;
+    }
     retry_state_ = kRetryRenegotiating;
     return Connect(passive_ != 0, connection_name);
 }
@@ -606,6 +617,11 @@ bool FtpStorageDevice::Connect(bool passive, const std::string& connection_name)
 
 std::string FtpStorageDevice::ProbeServer()
 {
+    // An address that could not be read left no server to probe.
+    if (host_.empty()) {
+        last_error_ = static_cast<int32_t>(platform::kErrorInvalidParameter);
+        return "The server was not probed: the FTP address names no server that can be read.";
+    }
     // The probe writes the user name and password into its dialogue as they stand.
     const std::string unsafe("\r\n\0", 3);
     if (host_.find_first_of(unsafe) != std::string::npos ||
@@ -762,7 +778,11 @@ std::string FtpStorageDevice::RemotePathOf(const std::string& path)
     if (!StartsWith(path, "ftp:", true)) {
         return path;
     }
-    return After(After(After(path, ":"), "\\\\"), "\\");
+    // Read as Open read the address, whatever form the path's root was typed in. A path that
+    // cannot be read stays whole, so that the server refuses it rather than the login folder
+    // standing in for it.
+    const FtpAddress read = ReadFtpAddress(path);
+    return read.valid ? read.folder : path;
 }
 
 std::string FtpStorageDevice::SlashesToBackslashes(const std::string& path)

@@ -226,8 +226,8 @@ public:
     void StoreLastError(int32_t code);
     virtual std::string GetLastResponse();
 
-    // address: "ftp:" (any case), any run of ":", "/" and "\", the host, then "\" and the base
-    // folder ("/" may stand for "\").
+    // address: any form ReadFtpAddress reads; one it cannot read is refused with its message.
+    // A port written in it takes the place of the settings' port.
     bool Open(const std::string& address,
               const std::string& user_name,
               const std::string& password,

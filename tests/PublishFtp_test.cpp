@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <spawn.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include "foundation/QelDateFunctions.h"
 #include "platform/DateTime.h"
@@ -752,6 +754,72 @@ TEST_P(CrStrippingFtpServerPublishTest, APageWithALoneCrIsSentOnce)
     EXPECT_EQ("one\ntwothree\nfour\n", ReadAll(server_->SiteLocalPath("page.html")));
     Publish();
     EXPECT_EQ(0, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+}
+
+// The headless runner takes the destination as the window stores it, reads it as the window's
+// run does, and publishes into that folder alone: the login folder's own file survives deletion.
+TEST(FtpServerRunnerTest, AnAddressAsTheWindowStoresItPublishesIntoItsFolderOnly)
+{
+    const struct
+    {
+        const char* destination;  // %h the host, %p the port
+        bool port_option;
+        bool client_library;
+    } kCases[] = {
+        {"ftp:%h:%p/site", false, false},
+        {"ftp:%h/site", true, false},
+        {"ftp:%h:%p/site", false, true},
+        {"ftp://%h/site/", true, true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.destination);
+        testing::PyftpdlibServer server;
+        std::string why;
+        if (!server.Start(&why)) {
+            GTEST_SKIP() << why;
+        }
+        testing::TestSandbox files;
+        files.WriteFile("src/a/index.html", "a");
+        files.WriteFile("src/b/index.html", "b");
+        server.Sandbox().WriteFile("root/notes.txt", "the login folder's own");
+        server.Sandbox().WriteFile("root/site/old.txt", "obsolete");
+        std::string destination = c.destination;
+        destination.replace(destination.find("%h"), 2, server.Host());
+        if (const size_t port = destination.find("%p"); port != std::string::npos) {
+            destination.replace(port, 2, std::to_string(server.Port()));
+        }
+        std::vector<std::string> args = {
+            VANTREL_PUBLISH_RUNNER, files.Path("src"), destination,      "--delete", "1", "--user",
+            server.User(),          "--password",      server.Password()};
+        if (c.port_option) {
+            args.insert(args.end(), {"--port", std::to_string(server.Port())});
+        }
+        if (c.client_library) {
+            args.push_back("--client-library");
+        }
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        const std::string printed = files.Path("printed.txt");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, printed.c_str(), O_WRONLY | O_CREAT, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        pid_t pid = 0;
+        ASSERT_EQ(0, posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ));
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        ASSERT_EQ(pid, waitpid(pid, &status, 0));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadAll(printed);
+        EXPECT_EQ("a", ReadAll(server.SiteLocalPath("a/index.html")));
+        EXPECT_EQ("b", ReadAll(server.SiteLocalPath("b/index.html")));
+        EXPECT_FALSE(fs::exists(server.SiteLocalPath("old.txt")));
+        EXPECT_EQ("the login folder's own", ReadAll(server.Sandbox().Path("root/notes.txt")));
+        EXPECT_FALSE(fs::exists(server.Sandbox().Path("root/a")));
+        EXPECT_FALSE(fs::exists(server.Sandbox().Path("root/index.html")));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers,
