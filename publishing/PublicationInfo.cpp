@@ -550,6 +550,11 @@ std::string QelPublication::ScramblePassword(const std::string& text, bool encod
     return encode ? Scramble(text) : Unscramble(text);
 }
 
+bool QelPublication::IsDamagedScrambledPassword(const std::string& stored)
+{
+    return stored.starts_with(kScrambleMarker) && Unscramble(stored) == stored;
+}
+
 void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags)
 {
     flags->Reset();

@@ -96,6 +96,9 @@ public:
     // The reversible scrambling of the stored password. A stored value that is not in the
     // scrambled form is a plain password of an older version and unscrambles to itself.
     static std::string ScramblePassword(const std::string& text, bool encode);
+    // Whether a stored password begins as a scrambled one but is none: cut short or damaged.
+    // (Reading takes it for a plain password of an older version.)
+    static bool IsDamagedScrambledPassword(const std::string& stored);
 
     TDateTime LastPublished = 0;
     TDateTime LastSuccessfullyPublished = 0;
