@@ -168,6 +168,20 @@ bool TQelRegistry::QueryValue(const std::string& section,
     if (!MayRead()) {
         return false;
     }
+    if (read_pass_) {
+        const SectionValues* read = PassSection(section);
+        if (read == nullptr) {
+            return false;
+        }
+        const auto found = std::find_if(read->values.begin(), read->values.end(),
+                                        [&](const auto& value) { return value.name == name; });
+        if (found == read->values.end()) {
+            return false;
+        }
+        *type = found->type;
+        *data = found->data;
+        return true;
+    }
     platform::RegistryKey* key = OpenKey(section, false);
     if (key == nullptr || !key->QueryValue(name, type, data)) {
         ReadFailed();
@@ -185,15 +199,33 @@ void TQelRegistry::ReadFailed()
     }
 }
 
+const TQelRegistry::SectionValues* TQelRegistry::PassSection(const std::string& section)
+{
+    if (pass_section_.has_value() && pass_section_->section == section) {
+        return &*pass_section_;
+    }
+    pass_section_.reset();
+    SectionValues read;
+    read.section = section;
+    read.exists = platform::ReadRegistryKeyValues(root_, KeyPath(section), &read.values);
+    if (!read.exists && platform::GetLastError() != platform::kErrorFileNotFound) {
+        ReadFailed();
+        return nullptr;
+    }
+    return &pass_section_.emplace(std::move(read));
+}
+
 void TQelRegistry::BeginReadPass()
 {
     read_pass_ = true;
     read_error_ = 0;
+    ForgetPassSection();
 }
 
 uint32_t TQelRegistry::EndReadPass()
 {
     read_pass_ = false;
+    ForgetPassSection();
     return std::exchange(read_error_, 0);
 }
 
@@ -202,6 +234,7 @@ bool TQelRegistry::SetValue(const std::string& section,
                             uint32_t type,
                             const std::string& data)
 {
+    ForgetPassSection();
     platform::RegistryKey* key = OpenKey(section, true);
     if (key == nullptr || !key->SetValue(name, type, data)) {
         return WriteFailed("Failed to set data for '" + name + "'");
@@ -221,6 +254,10 @@ bool TQelRegistry::SectionExists(const std::string& section)
     if (!MayRead()) {
         return false;
     }
+    if (read_pass_) {
+        const SectionValues* read = PassSection(section);
+        return read != nullptr && read->exists;
+    }
     if (OpenKey(section, false) == nullptr) {
         ReadFailed();
         return false;
@@ -237,6 +274,7 @@ bool TQelRegistry::ValueExists(const std::string& section, const std::string& na
 
 void TQelRegistry::DeleteValue(const std::string& section, const std::string& name)
 {
+    ForgetPassSection();
     if (platform::RegistryKey* key = OpenKey(section, false); key != nullptr) {
         key->DeleteValue(name);
     }
@@ -363,6 +401,7 @@ bool TQelRegistry::DeleteKey(const std::string& section)
         platform::SetLastError(platform::kErrorInvalidParameter);
         return false;
     }
+    ForgetPassSection();
     return platform::DeleteRegistryTree(root_, KeyPath(section));
 }
 
@@ -372,6 +411,7 @@ bool TQelRegistry::MoveKey(const std::string& old_section, const std::string& ne
         platform::SetLastError(platform::kErrorInvalidParameter);
         return false;
     }
+    ForgetPassSection();
     return platform::MoveRegistryTree(root_, KeyPath(old_section), KeyPath(new_section));
 }
 

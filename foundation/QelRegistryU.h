@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,7 +85,9 @@ public:
     // every web site). While it lasts, the first read that fails for another reason than a
     // missing key or value is remembered, and every later read of the registry finds nothing at
     // once instead of waiting on a locked file again. EndReadPass returns that read's error, 0
-    // when every read could ask.
+    // when every read could ask. The first read of a section in the pass reads all its values
+    // in one step; the pass's further reads of that section are answered from them, until a
+    // read of another section or a write or deletion through this store.
     void BeginReadPass();
     uint32_t EndReadPass();
 
@@ -106,6 +109,18 @@ private:
                   uint32_t type,
                   const std::string& data);
 
+    // The values of the section the read pass read last.
+    struct SectionValues
+    {
+        std::string section;
+        bool exists = false;
+        std::vector<platform::RegistryValue> values;
+    };
+    // The section's values for a read of the pass, read whole when it is not the last one read;
+    // null when they could not be read.
+    const SectionValues* PassSection(const std::string& section);
+    void ForgetPassSection() { pass_section_.reset(); }
+
     platform::RegistryRoot root_;
     std::string base_path_;
     std::string open_key_path_;
@@ -119,6 +134,7 @@ private:
     uint32_t last_error_ = 0;
     bool read_pass_ = false;
     uint32_t read_error_ = 0;
+    std::optional<SectionValues> pass_section_;
 };
 
 // The same typed operations over an INI-style settings file: every value is a text (integers in

@@ -1,5 +1,7 @@
 #include "foundation/QelRegistryU.h"
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "platform/DateTime.h"
@@ -123,6 +125,52 @@ TEST_F(QelRegistryUTest, OperationsInARowOnOneSectionOpenItsKeyOnce)
     EXPECT_EQ("", registry_.ReadString("Absent", "Name"));
     EXPECT_EQ(3, registry_.ReadInteger("Site", "Count", 0));
     EXPECT_EQ(before + 1, platform::RegistryKeyOpenCount());
+}
+
+// A load reads each section whole at its first read; what this store writes, deletes or moves
+// meanwhile is never answered from what was read before.
+TEST_F(QelRegistryUTest, AReadPassAnswersFromTheSectionReadWholeAndSeesTheStoresOwnChanges)
+{
+    ASSERT_TRUE(registry_.WriteString("Site", "Name", "a"));
+    ASSERT_TRUE(registry_.WriteInteger("Site", "Count", 3));
+    ASSERT_TRUE(registry_.WriteString("Other", "Name", "b"));
+    registry_.BeginReadPass();
+    EXPECT_TRUE(registry_.SectionExists("Site"));
+    EXPECT_EQ("a", registry_.ReadString("Site", "Name"));
+    EXPECT_EQ(3, registry_.ReadInteger("Site", "Count", 7));
+    EXPECT_EQ(7, registry_.ReadInteger("Site", "Name", 7));
+    EXPECT_FALSE(registry_.ValueExists("Site", "name"));
+    EXPECT_FALSE(registry_.SectionExists("Absent"));
+    EXPECT_EQ(0, registry_.ReadInteger("Absent", "Count", 7));
+
+    struct Change
+    {
+        const char* what;
+        std::function<void()> change;
+        const char* read_before;
+        // What the sections hold after it: Site's name and count, whether Site and Other exist.
+        std::string name;
+        int32_t count;
+        bool site;
+        bool other;
+    };
+    const Change kChanges[] = {
+        {"write", [&] { ASSERT_TRUE(registry_.WriteString("Site", "Name", "changed")); }, "Site",
+         "changed", 3, true, true},
+        {"delete value", [&] { registry_.DeleteValue("Site", "Count"); }, "Site", "changed", 0,
+         true, true},
+        {"delete key", [&] { registry_.DeleteKey("Other"); }, "Other", "changed", 0, true, false},
+        {"move key", [&] { registry_.MoveKey("Site", "Moved"); }, "Site", "", 0, false, false},
+    };
+    for (const auto& c : kChanges) {
+        EXPECT_TRUE(registry_.SectionExists(c.read_before)) << c.what;
+        c.change();
+        EXPECT_EQ(c.name, registry_.ReadString("Site", "Name")) << c.what;
+        EXPECT_EQ(c.count, registry_.ReadInteger("Site", "Count", 7)) << c.what;
+        EXPECT_EQ(c.site, registry_.SectionExists("Site")) << c.what;
+        EXPECT_EQ(c.other, registry_.SectionExists("Other")) << c.what;
+    }
+    EXPECT_EQ(0u, registry_.EndReadPass());
 }
 
 TEST_F(QelRegistryUTest, MoveKeyCopiesTheWholeTreeOnlyIntoAFreeSection)

@@ -265,6 +265,28 @@ bool ReadProfileSection(const std::string& file_name,
     return true;
 }
 
+bool FindStrayProfileLine(const std::string& file_name, size_t* number, std::string* text)
+{
+    *number = 0;
+    text->clear();
+    std::vector<Line> lines;
+    if (!ReadLines(file_name, &lines)) {
+        return false;
+    }
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view t = Trimmed(lines[i].text);
+        const bool section = t.size() >= 2 && t.front() == '[' && t.back() == ']';
+        const auto name = lines[i].Name();
+        if (t.empty() || t.front() == ';' || section || (name.has_value() && !name->empty())) {
+            continue;
+        }
+        *number = i + 1;
+        *text = lines[i].text;
+        break;
+    }
+    return true;
+}
+
 bool WriteProfileString(const std::string& file_name,
                         std::string_view section,
                         std::string_view name,

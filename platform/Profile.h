@@ -25,6 +25,13 @@ bool ReadProfileSection(const std::string& file_name,
                         std::string_view section,
                         std::vector<std::string>* names);
 
+// Finds the first line that no profile file holds: neither a "[section]" line (nothing after the
+// "]"), a ";" comment, a blank line nor a "name=value" line with a name, as a damaged or cut file
+// has. The readers above pass over such lines; a caller that must not take a damaged file for a
+// whole one asks here. `number` (1-based) is 0 and `text` empty when every line is one of those.
+// False when the file cannot be read.
+bool FindStrayProfileLine(const std::string& file_name, size_t* number, std::string* text);
+
 // Sets the value, adding the section (at the end of the file) and the name (after the section's
 // last value) when they are missing; the file is made when it does not exist. A line break or
 // NUL anywhere, "]" in the section or "=" in the name (or an empty name) would corrupt the file

@@ -134,6 +134,38 @@ TEST_F(ProfileTest, BinaryGarbageAroundASectionDoesNoHarm)
     EXPECT_EQ("kept", Read("Vantrel", "Name"));
 }
 
+TEST_F(ProfileTest, AStrayLineIsFoundByItsNumberAndTheReadersStillPassItOver)
+{
+    const struct
+    {
+        std::string content;
+        size_t number;
+        const char* line;
+    } kCases[] = {
+        {"; note\r\n\r\n [Vantrel] \r\n\t Name = a \r\nEmpty=\r\n[]\r\n", 0, ""},
+        {"[Vantrel]\nName=a\ngarbage\nSource=b\n", 3, "garbage"},
+        {"[Vantrel] tail\nName=a\n", 1, "[Vantrel] tail"},
+        {"[Vantrel\nName=a\n", 1, "[Vantrel"},
+        {"[Vantrel]\r\n = x\r\n", 2, " = x"},
+        {"[Vantrel]\nName=a\nPass", 3, "Pass"},
+        {"[Vantrel]\nName=a\x01\n\x01\x02\n", 3, "\x01\x02"},
+    };
+    for (const auto& c : kCases) {
+        Plant(c.content);
+        size_t number = 99;
+        std::string line = "stale";
+        ASSERT_TRUE(FindStrayProfileLine(File(), &number, &line)) << c.content;
+        EXPECT_EQ(c.number, number) << c.content;
+        EXPECT_EQ(c.line, line) << c.content;
+    }
+    Plant("[Vantrel]\nName=a\ngarbage\nSource=b\n");
+    EXPECT_EQ("b", Read("Vantrel", "Source"));
+    size_t number = 0;
+    std::string line;
+    EXPECT_FALSE(FindStrayProfileLine(File("absent.qvr"), &number, &line));
+    EXPECT_EQ(kErrorFileNotFound, GetLastError());
+}
+
 TEST_F(ProfileTest, WhatWouldBreakTheFileIsRefusedAndChangesNothing)
 {
     Plant("[Vantrel]\r\nName=site\r\n");

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <sqlite3.h>
 #include <unistd.h>
+#include <unordered_map>
 
 #include <sys/stat.h>
 
@@ -130,15 +131,65 @@ uint32_t ErrorFromSqlite(int rc)
     }
 }
 
-// One prepared statement with positional binding; finalised when it goes.
+// The statements a connection keeps prepared for its life, by the address of their text (each a
+// literal of this file), so that a call that runs many of them compiles none.
+class PreparedStatements
+{
+public:
+    PreparedStatements() = default;
+    ~PreparedStatements() { Clear(); }
+    PreparedStatements(const PreparedStatements&) = delete;
+    PreparedStatements& operator=(const PreparedStatements&) = delete;
+
+    // The statement, prepared on its first use; null with the error in `rc`.
+    sqlite3_stmt* Get(sqlite3* db, const char* sql, int* rc)
+    {
+        *rc = SQLITE_OK;
+        sqlite3_stmt*& stmt = statements_[sql];
+        if (stmt == nullptr) {
+            *rc = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+        }
+        return stmt;
+    }
+    // Finalises every statement: before the connection closes.
+    void Clear()
+    {
+        for (auto& [sql, stmt] : statements_) {
+            sqlite3_finalize(stmt);
+        }
+        statements_.clear();
+    }
+
+private:
+    std::unordered_map<const char*, sqlite3_stmt*> statements_;
+};
+
+// One prepared statement with positional binding: one of its own, finalised when it goes, or
+// one of the connection's kept statements, reset and unbound when it goes. No two of one kept
+// statement may be alive at once.
 class Statement
 {
 public:
     Statement(sqlite3* db, const char* sql)
+        : owned_(true)
     {
         rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
     }
-    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(PreparedStatements& kept, sqlite3* db, const char* sql)
+        : owned_(false)
+    {
+        stmt_ = kept.Get(db, sql, &rc_);
+    }
+    ~Statement()
+    {
+        if (owned_) {
+            sqlite3_finalize(stmt_);
+        } else if (stmt_ != nullptr) {
+            // A statement left stepping would hold its read lock.
+            sqlite3_reset(stmt_);
+            sqlite3_clear_bindings(stmt_);
+        }
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -192,6 +243,7 @@ private:
     }
 
     sqlite3_stmt* stmt_ = nullptr;
+    const bool owned_;
     int rc_ = SQLITE_OK;
     int index_ = 0;
 };
@@ -246,7 +298,11 @@ public:
         std::lock_guard lock(mutex_);
         OpenFile();
     }
-    ~RegistryDatabase() { sqlite3_close_v2(db_); }
+    ~RegistryDatabase()
+    {
+        prepared_.Clear();
+        sqlite3_close_v2(db_);
+    }
     RegistryDatabase(const RegistryDatabase&) = delete;
     RegistryDatabase& operator=(const RegistryDatabase&) = delete;
 
@@ -301,7 +357,8 @@ public:
         if (!Usable()) {
             return false;
         }
-        Statement select(db_, "SELECT type, data FROM key_values WHERE key = ? AND name = ?");
+        Statement select(prepared_, db_,
+                         "SELECT type, data FROM key_values WHERE key = ? AND name = ?");
         select.Bind(id).BindText(name);
         const int rc = select.Step();
         if (rc == SQLITE_ROW) {
@@ -315,13 +372,49 @@ public:
         return MissingIn(id);
     }
 
+    // The key's path is walked and its values read inside one read transaction, so what is
+    // read is the key as one moment of the file holds it, for the cost of one lock.
+    bool ReadKeyValues(std::string_view path, std::vector<RegistryValue>* values)
+    {
+        std::lock_guard lock(mutex_);
+        values->clear();
+        if (!Usable()) {
+            return false;
+        }
+        int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            return Fail(rc);
+        }
+        const KeyPath components = SplitKeyPath(path);
+        int64_t id = 0;
+        bool ok = Walk(components, components.size(), false, &id);
+        if (ok) {
+            Statement select(prepared_, db_,
+                             "SELECT name, type, data FROM key_values WHERE key = ?");
+            select.Bind(id);
+            while ((rc = select.Step()) == SQLITE_ROW) {
+                values->push_back(
+                    {select.Bytes(0), static_cast<uint32_t>(select.Int(1)), select.Bytes(2)});
+            }
+            ok = rc == SQLITE_DONE || Fail(rc);
+        }
+        const uint32_t error = GetLastError();
+        // A read has nothing to keep: ending it cannot lose anything.
+        Rollback();
+        if (!ok) {
+            values->clear();
+            SetLastError(error);
+        }
+        return ok;
+    }
+
     bool SetValue(int64_t id, std::string_view name, uint32_t type, std::string_view data)
     {
         std::lock_guard lock(mutex_);
         if (!Usable()) {
             return false;
         }
-        Statement upsert(db_,
+        Statement upsert(prepared_, db_,
                          "INSERT INTO key_values(key, name, type, data) VALUES(?, ?, ?, ?)"
                          " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type,"
                          " data = excluded.data");
@@ -335,7 +428,7 @@ public:
         if (!Usable()) {
             return false;
         }
-        Statement erase(db_, "DELETE FROM key_values WHERE key = ? AND name = ?");
+        Statement erase(prepared_, db_, "DELETE FROM key_values WHERE key = ? AND name = ?");
         erase.Bind(id).BindText(name);
         if (!erase.Run()) {
             return Fail(erase.rc());
@@ -355,7 +448,8 @@ public:
         }
         // NOCASE folds the ASCII letters only, as the listing order wants.
         Statement select(
-            db_, "SELECT name FROM keys WHERE parent = ? ORDER BY name COLLATE NOCASE, name");
+            prepared_, db_,
+            "SELECT name FROM keys WHERE parent = ? ORDER BY name COLLATE NOCASE, name");
         select.Bind(id);
         int rc;
         while ((rc = select.Step()) == SQLITE_ROW) {
@@ -380,7 +474,7 @@ public:
             return false;
         }
         // The foreign keys cascade through every sub-key and value in this one statement.
-        Statement erase(db_, "DELETE FROM keys WHERE id = ?");
+        Statement erase(prepared_, db_, "DELETE FROM keys WHERE id = ?");
         erase.Bind(id);
         return erase.Run() || Fail(erase.rc());
     }
@@ -514,6 +608,8 @@ private:
         fault_code_ = code;
         fault_ =
             "The settings file " + path_ + " " + what + " (" + detail + "). " + FaultAdvice(code);
+        // The kept statements stay until the database goes: one may be running now. Closed with
+        // them, the connection lingers unusable until they are finalised.
         sqlite3_close_v2(db_);
         db_ = nullptr;
     }
@@ -540,7 +636,7 @@ private:
 
     bool KeyRowExists(int64_t id)
     {
-        Statement select(db_, "SELECT 1 FROM keys WHERE id = ?");
+        Statement select(prepared_, db_, "SELECT 1 FROM keys WHERE id = ?");
         select.Bind(id);
         const int rc = select.Step();
         if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
@@ -566,7 +662,7 @@ private:
     {
         int64_t current = kCurrentUserRootId;
         for (size_t i = 0; i < count; ++i) {
-            Statement select(db_, "SELECT id FROM keys WHERE parent = ? AND name = ?");
+            Statement select(prepared_, db_, "SELECT id FROM keys WHERE parent = ? AND name = ?");
             select.Bind(current).BindText(components[i]);
             const int rc = select.Step();
             if (rc == SQLITE_ROW) {
@@ -580,7 +676,7 @@ private:
                 SetLastError(kErrorFileNotFound);
                 return false;
             }
-            Statement insert(db_, "INSERT INTO keys(parent, name) VALUES(?, ?)");
+            Statement insert(prepared_, db_, "INSERT INTO keys(parent, name) VALUES(?, ?)");
             insert.Bind(current).BindText(components[i]);
             if (!insert.Run()) {
                 return Fail(insert.rc());
@@ -615,7 +711,7 @@ private:
         if (!Walk(target, target.size() - 1, true, &parent_id)) {
             return false;
         }
-        Statement move(db_, "UPDATE keys SET parent = ?, name = ? WHERE id = ?");
+        Statement move(prepared_, db_, "UPDATE keys SET parent = ?, name = ? WHERE id = ?");
         move.Bind(parent_id).BindText(target.back()).Bind(source_id);
         return move.Run() || Fail(move.rc());
     }
@@ -638,7 +734,8 @@ private:
     }
 
     std::mutex mutex_;
-    sqlite3* db_ = nullptr;  // Guarded by mutex_.
+    sqlite3* db_ = nullptr;        // Guarded by mutex_.
+    PreparedStatements prepared_;  // Guarded by mutex_.
     const std::string path_;
     std::string fault_;        // Guarded by mutex_.
     uint32_t fault_code_ = 0;  // Guarded by mutex_.
@@ -707,6 +804,11 @@ std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot, std::string_view path
 std::unique_ptr<RegistryKey> CreateRegistryKey(RegistryRoot, std::string_view path)
 {
     return CurrentDatabase()->Open(path, true);
+}
+
+bool ReadRegistryKeyValues(RegistryRoot, std::string_view path, std::vector<RegistryValue>* values)
+{
+    return CurrentDatabase()->ReadKeyValues(path, values);
 }
 
 bool DeleteRegistryTree(RegistryRoot, std::string_view path)

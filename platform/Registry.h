@@ -67,6 +67,19 @@ std::unique_ptr<RegistryKey> OpenRegistryKey(RegistryRoot root, std::string_view
 // Opens the key, creating it and any missing parents in one transaction.
 std::unique_ptr<RegistryKey> CreateRegistryKey(RegistryRoot root, std::string_view path);
 
+struct RegistryValue
+{
+    std::string name;
+    uint32_t type = kRegNone;
+    std::string data;
+};
+
+// Every value of the key, in no particular order, read in one step: the key as one moment of
+// the file holds it. False with last error 2 when the key does not exist.
+bool ReadRegistryKeyValues(RegistryRoot root,
+                           std::string_view path,
+                           std::vector<RegistryValue>* values);
+
 // Deletes a key with every sub-key and value below it. The hive's root is refused (87); a
 // missing key fails with 2.
 bool DeleteRegistryTree(RegistryRoot root, std::string_view path);

@@ -1,5 +1,6 @@
 #include "platform/Registry.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -325,6 +326,49 @@ TEST_F(RegistryTest, ALockIsWaitedForAndOneThatOutlastsTheWaitIsNamedAsSuch)
     SetRegistryLockWait(wait);
     CloseRegistryDatabase();
     EXPECT_NE(nullptr, OpenRegistryKey(kRoot, "Site"));
+}
+
+TEST_F(RegistryTest, AKeysValuesAreReadWholeAndAReadWaitsForALockAndLeavesNoneBehind)
+{
+    Put("Site", "Name", "site");
+    Put("Site", "Port", "21");
+    Put("Site\\Sub", "Deeper", "not the key's");
+    std::vector<RegistryValue> values;
+    ASSERT_TRUE(ReadRegistryKeyValues(kRoot, "Site", &values));
+    std::vector<std::pair<std::string, std::string>> read;
+    for (const auto& value : values) {
+        EXPECT_EQ(kRegSz, value.type) << value.name;
+        read.emplace_back(value.name, value.data);
+    }
+    std::sort(read.begin(), read.end());
+    EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{"Name", "site"}, {"Port", "21"}}),
+              read);
+    EXPECT_FALSE(ReadRegistryKeyValues(kRoot, "Site\\Missing", &values));
+    EXPECT_EQ(kErrorFileNotFound, GetLastError());
+    EXPECT_TRUE(values.empty());
+
+    // A read, whole or given up, keeps no lock: another program takes the file at once (the
+    // lock fails the test when it cannot).
+    const auto taken_at_once = [&] { testing::HeldDatabaseLock other(home_.DatabasePath(), {}); };
+    taken_at_once();
+    const auto wait = SetRegistryLockWait(std::chrono::milliseconds(1000));
+    // The wait holds from the next opening of the file, which no lock may hinder.
+    CloseRegistryDatabase();
+    ASSERT_TRUE(ReadRegistryKeyValues(kRoot, "Site", &values));
+    for (const auto held : {std::chrono::milliseconds(150), std::chrono::milliseconds(3000)}) {
+        {
+            testing::HeldDatabaseLock lock(home_.DatabasePath(), held);
+            const bool read_whole = ReadRegistryKeyValues(kRoot, "Site", &values);
+            EXPECT_EQ(held.count() < 1000, read_whole) << held.count();
+            EXPECT_EQ(read_whole ? 2u : 0u, values.size()) << held.count();
+            if (!read_whole) {
+                EXPECT_EQ(kErrorSharingViolation, GetLastError());
+            }
+        }
+        taken_at_once();
+    }
+    SetRegistryLockWait(wait);
+    CloseRegistryDatabase();
 }
 
 TEST_F(RegistryTest, ADatabaseThatCannotBeOpenedIsNamedAndReadsFindNothing)

@@ -323,6 +323,36 @@ bool SameFolded(const std::string& a, const std::string& b)
 
 constexpr char kInvalidSettingsCaption[] = "Invalid Web Site Settings";
 
+// The text cut to at most that many bytes, never inside a UTF-8 character.
+std::string CutToBytes(const std::string& text, size_t bytes)
+{
+    if (text.size() <= bytes) {
+        return text;
+    }
+    size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return text.substr(0, end);
+}
+
+// A stored name as a message shows it: a NUL as "\0", and a name longer than a line by its
+// beginning and its end.
+std::string ShownName(const std::string& name)
+{
+    constexpr size_t kHeadBytes = 60;
+    constexpr size_t kTailBytes = 16;
+    std::string shown = name;
+    if (name.size() > kHeadBytes + kTailBytes + 3) {
+        size_t tail = name.size() - kTailBytes;
+        while (tail < name.size() && (static_cast<unsigned char>(name[tail]) & 0xC0) == 0x80) {
+            ++tail;
+        }
+        shown = CutToBytes(name, kHeadBytes) + "..." + name.substr(tail);
+    }
+    return ReplaceAll(shown, std::string(1, '\0'), "\\0");
+}
+
 std::string KeyNameOf(const std::string& name)
 {
     std::string key_name;
@@ -520,6 +550,11 @@ std::string QelPublication::ScramblePassword(const std::string& text, bool encod
     return encode ? Scramble(text) : Unscramble(text);
 }
 
+bool QelPublication::IsDamagedScrambledPassword(const std::string& stored)
+{
+    return stored.starts_with(kScrambleMarker) && Unscramble(stored) == stored;
+}
+
 void FillSyncFlags(const QelPublication& site, bool turbo, QelSyncFlags* flags)
 {
     flags->Reset();
@@ -651,7 +686,7 @@ void QelPublicationList::Load()
     std::vector<std::pair<std::string, std::string>> stored_names;
     store_->BeginReadPass();
     for (const std::string& key_name : store_->GetRootKeyNames()) {
-        if (LoadPublication(key_name) != nullptr) {
+        if (LoadPublication(key_name) != nullptr || LoadRenamedOutside(key_name) != nullptr) {
             stored_names.emplace_back(key_name, store_->ReadString(key_name, kNameValue));
         }
     }
@@ -673,8 +708,9 @@ void QelPublicationList::Load()
     for (size_t i = 0; i < items_.size(); ++i) {
         QelPublication& definition = *items_[i];
         const auto& [stored_key, stored_name] = stored_names[i];
-        if (stored_name != definition.GetName()) {
-            MendNulInName(definition, stored_key, stored_name);
+        if (stored_name != definition.GetName() || definition.KeyName() != stored_key ||
+            !IsUsablePublicationName(stored_name) || stored_name.size() > kSettingTextBytesAtMost) {
+            MendStoredName(definition, stored_key, stored_name);
         }
         const std::string missing_entry = MissingDialUpEntryText(definition, entry_names);
         if (!missing_entry.empty()) {
@@ -684,40 +720,91 @@ void QelPublicationList::Load()
     }
 }
 
-void QelPublicationList::MendNulInName(QelPublication& definition,
-                                       const std::string& stored_key,
-                                       const std::string& stored_name)
+QelPublication* QelPublicationList::LoadRenamedOutside(const std::string& key_name)
 {
-    if (definition.KeyName() != stored_key) {
-        // The key was made from the stored name whole: the web site moves to the key of the
-        // name it now bears, or of the first such name that no other web site holds.
-        const std::string cut = definition.GetName();
-        const auto taken = [&](const std::string& name) {
-            return !IsUsablePublicationName(name) || store_->SectionExists(KeyNameOf(name)) ||
-                   std::any_of(items_.begin(), items_.end(), [&](const auto& item) {
-                       return item.get() != &definition && item->GetName() == name;
-                   });
-        };
-        const std::string base = IsUsablePublicationName(cut) ? cut : "Web site";
-        std::string name = base;
-        for (int n = 2; taken(name); ++n) {
-            name = base + " (" + std::to_string(n) + ")";
-        }
-        definition.SetName(name);
-        if (!Stored(store_->MoveKey(stored_key, definition.KeyName()))) {
-            TellStoreFailure(definition);
-            return;
-        }
+    // A sub-key without a name is none of the program's; one whose name was changed outside it
+    // (or that was copied under another key) still holds a web site's settings.
+    if (store_->ReadString(key_name, kNameValue).empty()) {
+        return nullptr;
     }
-    if (!Stored(store_->WriteString(definition.KeyName(), kNameValue, definition.GetName()))) {
+    auto definition = std::make_unique<QelPublication>();
+    if (!definition->LoadFrom(key_name, *store_, true)) {
+        return nullptr;
+    }
+    items_.push_back(std::move(definition));
+    return items_.back().get();
+}
+
+void QelPublicationList::MendStoredName(QelPublication& definition,
+                                        const std::string& stored_key,
+                                        const std::string& stored_name)
+{
+    // A name ends at a NUL, as a stored text does wherever the system reads one.
+    std::string cut = stored_name.substr(0, stored_name.find('\0'));
+    const bool holds_nul = cut.size() != stored_name.size();
+    const size_t cut_bytes = cut.size();
+    const bool too_long = cut_bytes > kSettingTextBytesAtMost;
+    // The key of a name that was cut is that of the name whole or of what is left of it.
+    const bool renamed_outside =
+        KeyNameOf(stored_name) != stored_key && KeyNameOf(cut) != stored_key;
+    if (too_long) {
+        cut = CutToBytes(cut, kSettingTextBytesAtMost);
+    }
+    const bool blank = !IsUsablePublicationName(cut);
+    const std::string base = blank ? "Web site" : cut;
+    // A name is taken by another web site, or by a key that is not this web site's.
+    const auto taken = [&](const std::string& name) {
+        const std::string key = KeyNameOf(name);
+        return (key != stored_key && store_->SectionExists(key)) ||
+               std::any_of(items_.begin(), items_.end(), [&](const auto& item) {
+                   return item.get() != &definition && item->GetName() == name;
+               });
+    };
+    std::string name = base;
+    for (int n = 2; taken(name); ++n) {
+        const std::string number = " (" + std::to_string(n) + ")";
+        name = CutToBytes(base, kSettingTextBytesAtMost - number.size()) + number;
+    }
+    definition.SetName(name);
+
+    std::string told;
+    const std::string of_the_web_site =
+        "The name of the web site \"" + ShownName(stored_name) + "\"";
+    if (holds_nul) {
+        told += of_the_web_site +
+                " holds a NUL character, which no name may hold; it has been cut before that "
+                "character.\r\n";
+    }
+    if (too_long) {
+        told += of_the_web_site + " has " + std::to_string(cut_bytes) + " bytes, more than the " +
+                std::to_string(kSettingTextBytesAtMost) +
+                " a name may have; it has been cut to that length.\r\n";
+    }
+    if (blank) {
+        told += of_the_web_site + " is blank, which no name may be.\r\n";
+    }
+    if (renamed_outside) {
+        told += "The web site \"" + ShownName(stored_name) + "\" was stored under the key \"" +
+                ShownName(stored_key) +
+                "\", which is not that name's key: the name was changed outside Vantrel.\r\n";
+    }
+    if (name != base) {
+        told += "Another web site is called \"" + ShownName(base) +
+                "\", and no two web sites may share a name.\r\n";
+    }
+    told += "The web site is now called \"" + ShownName(name) + "\".";
+
+    // Stored under the key of the name it now bears, with that name, so that the next start
+    // finds nothing to mend.
+    if (definition.KeyName() != stored_key &&
+        !Stored(store_->MoveKey(stored_key, definition.KeyName()))) {
+        TellStoreFailure(definition);
+    } else if (!Stored(
+                   store_->WriteString(definition.KeyName(), kNameValue, definition.GetName()))) {
         TellStoreFailure(definition);
     }
-    platform::MessageBox("The name of the web site \"" +
-                             ReplaceAll(stored_name, std::string(1, '\0'), "\\0") +
-                             "\" holds a NUL character, which no name may hold.\r\nIt has been "
-                             "cut before that character: the web site is now called \"" +
-                             definition.GetName() + "\".",
-                         kInvalidSettingsCaption, platform::kMbOk | platform::kMbIconExclamation);
+    platform::MessageBox(told, kInvalidSettingsCaption,
+                         platform::kMbOk | platform::kMbIconExclamation);
 }
 
 void QelPublicationList::SaveReset(QelPublication& definition,

@@ -96,6 +96,9 @@ public:
     // The reversible scrambling of the stored password. A stored value that is not in the
     // scrambled form is a plain password of an older version and unscrambles to itself.
     static std::string ScramblePassword(const std::string& text, bool encode);
+    // Whether a stored password begins as a scrambled one but is none: cut short or damaged.
+    // (Reading takes it for a plain password of an older version.)
+    static bool IsDamagedScrambledPassword(const std::string& stored);
 
     TDateTime LastPublished = 0;
     TDateTime LastSuccessfullyPublished = 0;
@@ -496,8 +499,10 @@ class QelPublicationList
 public:
     // Moves the older key "Ostrel" to "Vantrel" when only it exists, then loads every
     // definition. A definition whose dial-up entry the system does not list is told to the user,
-    // reset to any connection and saved; so is one whose stored name holds a NUL, which keeps the
-    // name before it (numbered when another web site bears that name) under that name's key.
+    // reset to any connection and saved. So is one whose stored name no web site may bear, or
+    // that is not its sub-key's: it is listed under the name cut before a NUL and to the text
+    // bound ("Web site" for a blank one), numbered when another web site bears that name or its
+    // key, and stored under that name's key.
     // When the settings file cannot be read the list stays empty and LoadProblem() says why.
     QelPublicationList();
     ~QelPublicationList();
@@ -566,11 +571,15 @@ private:
     void Load();
     // Passes `ok` on; a store that succeeded ends a run of failures.
     bool Stored(bool ok);
-    // Gives a definition whose stored name holds a NUL the name that the load cut from it, under
+    // Loads a sub-key whose stored name is not its key's (changed outside the program, or the
+    // key copied) and appends it; null when the sub-key holds no name.
+    QelPublication* LoadRenamedOutside(const std::string& key_name);
+    // Gives a definition whose stored name no web site may bear (a NUL in it, beyond the text
+    // bound, blank, another web site's, or not its key's) the name the load made of it, under
     // that name's key, and tells the user.
-    void MendNulInName(QelPublication& definition,
-                       const std::string& stored_key,
-                       const std::string& stored_name);
+    void MendStoredName(QelPublication& definition,
+                        const std::string& stored_key,
+                        const std::string& stored_name);
     // Tells of a definition's reset values and saves it.
     void SaveReset(QelPublication& definition, const std::string& text, const char* caption);
 

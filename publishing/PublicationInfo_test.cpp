@@ -584,7 +584,6 @@ TEST_F(QelPublicationListTest, LoadsEveryDefinitionInRegistryOrderSkippingForeig
     WriteSite("site");
     WriteSite("Site");
     WriteSite("a/b");
-    ASSERT_TRUE(store_.WriteString("edited", "Name", "edited by hand"));
     ASSERT_TRUE(store_.WriteString("NoName", "Source", "x"));
     QelPublicationList list;
     ASSERT_EQ(3, list.Count());
@@ -596,7 +595,6 @@ TEST_F(QelPublicationListTest, LoadsEveryDefinitionInRegistryOrderSkippingForeig
     EXPECT_EQ(3, list.IndexOfName("site"));
     EXPECT_EQ(0, list.IndexOfName("SITE"));
     EXPECT_EQ(list.Items(2), list.FindByName("Site"));
-    EXPECT_FALSE(list.Exists("edited by hand"));
     EXPECT_TRUE(boxes_.Shown().empty());
 }
 
@@ -897,6 +895,59 @@ TEST_F(QelPublicationListTest, ANameHoldingANulIsCutToldAndKeptUnderTheKeyOfItsN
     QelPublicationList again;
     EXPECT_EQ(5, again.Count());
     EXPECT_EQ(4u, boxes_.Shown().size());
+}
+
+// A web site whose stored name is not its key's, is another's or is beyond the text bound stays
+// listed under a name it may bear, is told, and is stored so under that name's key.
+TEST_F(QelPublicationListTest, AStoredNameNoWebSiteMayBearIsToldAndTheSiteStaysListed)
+{
+    WriteSite("a");
+    const std::string long_n(100 * 1024, 'n');
+    const std::string long_m(100 * 1024, 'm');
+    const std::string cut_m(kSettingTextBytesAtMost, 'm');
+    const struct
+    {
+        const char* key;  // null: the key made from the stored name
+        std::string stored;
+        std::string name;
+        const char* told;
+    } kCases[] = {
+        {"b", "a", "a (2)", "Another web site is called \"a\""},
+        {"edited", "edited by hand", "edited by hand", "stored under the key \"edited\""},
+        {nullptr, long_n, std::string(kSettingTextBytesAtMost, 'n'), "has 102400 bytes"},
+        // Cut to the bound, it is the name of the web site before it.
+        {"long", long_m, cut_m, "stored under the key \"long\""},
+        {"m", long_m, cut_m.substr(4) + " (2)", "Another web site is called \"mmm"},
+        {"blank", "  ", "Web site", "is blank"},
+    };
+    for (const auto& c : kCases) {
+        QelPublication naming;
+        naming.SetName(c.stored);
+        const std::string key = c.key != nullptr ? c.key : naming.KeyName();
+        ASSERT_TRUE(store_.WriteString(key, "Name", c.stored));
+        ASSERT_TRUE(store_.WriteString(key, "Source", "\\" + std::string(c.key ? c.key : "n")));
+    }
+    for (int start = 1; start <= 2; ++start) {
+        QelPublicationList list;
+        ASSERT_EQ(7, list.Count()) << start;
+        EXPECT_EQ("a", store_.ReadString("a", "Name"));
+        // Mended at the first start, the second finds nothing to tell.
+        const auto shown = boxes_.Shown();
+        ASSERT_EQ(6u, shown.size()) << start;
+        for (const auto& c : kCases) {
+            const QelPublication* site = list.FindByName(c.name);
+            ASSERT_NE(nullptr, site) << c.name.substr(0, 20);
+            EXPECT_EQ("\\" + std::string(c.key ? c.key : "n"), site->Source);
+            EXPECT_EQ(c.name, store_.ReadString(site->KeyName(), "Name"));
+            const auto told = std::count_if(shown.begin(), shown.end(), [&](const auto& box) {
+                return box.caption == "Invalid Web Site Settings" &&
+                       box.text.find(c.told) != std::string::npos &&
+                       box.text.find("now called \"" + c.name.substr(0, 20)) != std::string::npos;
+            });
+            EXPECT_EQ(1, told) << c.told;
+        }
+    }
+    EXPECT_EQ(7u, SiteKeys().size());
 }
 
 TEST_F(QelPublicationListTest, SettingsThatCannotBeReadGiveNoListButAProblemThatNamesTheFile)

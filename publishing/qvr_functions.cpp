@@ -108,6 +108,54 @@ std::string NulProblem(QelIniReg& file)
     return "";
 }
 
+// A line of the file as a message shows it: printable ASCII as it is, any other byte as "\xNN"
+// (a NUL as "\0"), a long line by its beginning.
+std::string ShownLine(const std::string& line)
+{
+    constexpr size_t kShownBytes = 80;
+    constexpr char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    for (size_t i = 0; i < line.size() && i < kShownBytes; ++i) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        if (c == 0) {
+            shown += "\\0";
+        } else if (c < 0x20 || c >= 0x7F) {
+            shown += std::string("\\x") + kHex[c >> 4] + kHex[c & 0xF];
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return line.size() > kShownBytes ? shown + "..." : shown;
+}
+
+// Why the file is no whole settings file: a line that none holds, as a file cut short and run
+// into other data has. The values before such a line may be whole and those after it lost, so
+// nothing of it is taken. Empty when every line is one a settings file holds.
+std::string StrayLineProblem(const std::string& file_name)
+{
+    size_t number = 0;
+    std::string line;
+    if (!platform::FindStrayProfileLine(file_name, &number, &line) || number == 0) {
+        return "";
+    }
+    return "The settings file " + platform::ToPosixPath(file_name) + " is damaged: its line " +
+           std::to_string(number) + ", \"" + ShownLine(line) +
+           "\", is neither a [section] line, a ; comment, a blank line nor a name=value line, "
+           "so nothing was imported.";
+}
+
+// A password cut inside its scrambled form would come in as the scrambled text, and the user
+// would learn of it only when the server refuses it.
+std::string PasswordProblem(QelIniReg& file)
+{
+    const std::string stored = file.ReadString(kSettingsFileSection, "Password");
+    if (!QelPublication::IsDamagedScrambledPassword(stored)) {
+        return "";
+    }
+    return "The web site settings in " + platform::ToPosixPath(file.FileName()) +
+           " give a password that is cut short or damaged, so nothing was imported.";
+}
+
 }  // namespace
 
 std::string MakeSafeFileName(const std::string& name)
@@ -164,7 +212,13 @@ bool ImportSettingsFile(QelPublicationList& list,
     }
     // What the dialogs would never let through is refused, not mended: the file is not what it
     // claims to be, or not the whole of it.
-    told = NulProblem(file);
+    told = StrayLineProblem(file_name);
+    if (told.empty()) {
+        told = NulProblem(file);
+    }
+    if (told.empty()) {
+        told = PasswordProblem(file);
+    }
     if (told.empty()) {
         told = RangeProblem(file);
     }

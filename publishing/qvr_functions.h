@@ -19,10 +19,12 @@ std::string MakeSafeFileName(const std::string& name);
 // a definition was read from the file and added; a dial-up entry the system does not list is
 // then reset to any connection, and a save that fails is told, each in a box. False when
 // cancelled, when the file holds no definition or one without a name, when it is too large or
-// holds values the dialogs would never give (a number out of its range or no number, a server
-// time offset of a day or more, a NUL byte in any value, a text or list beyond its bound), or when
-// the list already holds its name (the listed web site then stays as it was); then `problem`, when
-// given, receives a text that says why, for the caller to show.
+// damaged (a line that is neither a section, a comment, a blank line nor a name=value pair, or a
+// scrambled password cut short), when it holds values the dialogs would never give (a number
+// out of its range or no number, a server time offset of a day or more, a NUL byte in any value,
+// a text or list beyond its bound), or when the list already holds its name (the listed web site
+// then stays as it was); then `problem`, when given, receives a text that says why, for the
+// caller to show.
 bool ImportSettingsFile(QelPublicationList& list,
                         const std::string& file_name,
                         std::string* problem = nullptr);

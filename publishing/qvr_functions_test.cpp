@@ -1,5 +1,7 @@
 #include "publishing/qvr_functions.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -202,6 +204,53 @@ TEST_F(QvrFunctionsTest, ImportingTheSameFileTwiceAddsTheWebSiteOnceAndSaysSo)
     EXPECT_EQ(0u, problem.find("There is already a web site called \"site\"")) << problem;
     EXPECT_EQ(2, list.Count());
     EXPECT_EQ("\\edited", list.FindByName("site")->Source);
+}
+
+// An export cut short and run into other bytes is refused, naming what is damaged: the values
+// before the cut may read well, but those after it would come in as their defaults.
+TEST_F(QvrFunctionsTest, ADamagedSettingsFileIsRefusedNamingTheLineAndAddsNothing)
+{
+    auto exported = testing::EveryValueAwayFromDefault("site");
+    Export(*exported);
+    const std::string whole = home_.Sandbox().ReadFile("site.qvr");
+    const size_t password = whole.find("\r\nPassword=~qv1~");
+    ASSERT_NE(std::string::npos, password);
+    const size_t cut = password + 20;
+    // The number of the line after the password's.
+    const size_t next_line =
+        static_cast<size_t>(std::count(whole.begin(), whole.begin() + cut, '\n')) + 2;
+    struct Case
+    {
+        const char* what;
+        std::string content;
+        std::string told;
+    };
+    const Case kCases[] = {
+        {"cut in the password, bytes with a line break after",
+         whole.substr(0, cut) + "\x93\xA7=\x10\n\xFF\xFE\x01\x7F no pair",
+         "is damaged: its line " + std::to_string(next_line) +
+             ", \"\\xFF\\xFE\\x01\\x7F no pair\", is neither"},
+        {"cut in the password, bytes without a line break after",
+         whole.substr(0, cut) + "\x93\xA7\x10zz", "give a password that is cut short or damaged"},
+        {"a line that is no pair among whole ones",
+         "[Vantrel]\r\nName=site\r\n[Vantrel] more\r\nSource=\\src\r\n",
+         "its line 3, \"[Vantrel] more\", is neither"},
+        {"a pair without a name", "[Vantrel]\r\nName=site\r\n=x\r\n", "its line 3, \"=x\""},
+    };
+    QelPublicationList list;
+    for (const auto& c : kCases) {
+        home_.Sandbox().WriteFile("site.qvr", c.content);
+        std::string problem;
+        EXPECT_FALSE(ImportSettingsFile(list, File(), &problem)) << c.what;
+        EXPECT_NE(std::string::npos, problem.find(c.told)) << c.what << ": " << problem;
+        EXPECT_NE(std::string::npos, problem.find(home_.Sandbox().Path("site.qvr"))) << problem;
+    }
+    EXPECT_EQ(0, list.Count());
+    EXPECT_TRUE(list.Store()->GetRootKeyNames().empty());
+    // Blank lines, comments and blanks around a pair are whole lines.
+    home_.Sandbox().WriteFile("site.qvr", "; exported\r\n\r\n [Vantrel] \r\n\tName = site \r\n");
+    EXPECT_TRUE(ImportSettingsFile(list, File()));
+    EXPECT_EQ(1, list.Count());
 }
 
 TEST_F(QvrFunctionsTest, FilesWithoutAUsableDefinitionAddNothingAndSayWhy)
