@@ -334,6 +334,7 @@ void TOstrel::tbnPublishClick()
     }
     publishing_all_ = false;
     publications_->ClearMarks();
+    session_->BeginErrorLog();
     DisableControls();
     StartPublishing();
 }
@@ -365,7 +366,55 @@ void TOstrel::tbnPublishAllClick()
     if (!SessionListening()) {
         return;
     }
+    // Turbo leaves out the web sites published when the status was last checked; what changed in
+    // their sources since then is looked for first, as the status check does.
+    std::vector<std::string> published;
+    if (commands_->tbnTurbo->isChecked()) {
+        for (int32_t i = 1; i <= publications_->Count(); ++i) {
+            const QelPublication& d = *publications_->Items(i);
+            if (d.Status == StatusPublished && !d.Disabled) {
+                published.push_back(d.GetName());
+            }
+        }
+    }
+    if (published.empty()) {
+        ChoosePublishAll();
+        return;
+    }
+    DisableControls();
+    // Behind the look's last synchronised call, so that its thread is not kept waiting by the
+    // runs and boxes that follow.
+    const auto looked = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { PublishAllLooked(); }, Qt::QueuedConnection);
+    };
+    if (TPublicationStatusHound::Look(*this, *publications_, std::move(published), looked)) {
+        looking_ = true;
+        return;
+    }
+    const std::string text =
+        "Publishing could not start: " + platform::ErrorMessageText(platform::GetLastError());
+    AppendLog(text);
+    EnableControls();
+    platform::MessageBox(text, "", platform::kMbIconExclamation | platform::kMbOk);
+}
+
+void TOstrel::PublishAllLooked()
+{
+    looking_ = false;
+    if (commands_->tbnStop->isChecked()) {
+        EnableControls();
+        platform::MessageBox("Publish All - Stopped", "Publishing Interrupted",
+                             platform::kMbIconInformation | platform::kMbOk);
+        return;
+    }
+    ChoosePublishAll();
+}
+
+void TOstrel::ChoosePublishAll()
+{
     if (!publications_->MarkAll(commands_->tbnTurbo->isChecked())) {
+        EnableControls();
         platform::MessageBox(
             publications_->Count() == 1
                 ? "Your website does not need publishing, because it is already up to "
@@ -378,12 +427,17 @@ void TOstrel::tbnPublishAllClick()
         return;
     }
     publishing_all_ = publications_->CountMarked() > 1;
+    publish_all_failures_.clear();
+    session_->BeginErrorLog();
     DisableControls();
     PublishNext();
 }
 
 void TOstrel::tbnStopClick()
 {
+    if (looking_) {
+        TPublicationStatusHound::CancelLooks(*this);
+    }
     session_->Stop();
     commands_->tbnStop->setEnabled(false);
     commands_->tbnStop->setChecked(true);
@@ -412,7 +466,22 @@ void TOstrel::StartNextMarked()
         StartPublishing();
         return;
     }
-    if (options_.DisplayCompletedMessage) {
+    if (!publish_all_failures_.empty()) {
+        // Told whatever the options say, as a single run's failure is, and never closing by
+        // itself: nobody may have been there to see the web sites fail.
+        std::string text =
+            "Publish All - Completed with errors.\r\n\r\nAn error was encountered while "
+            "publishing:";
+        for (const std::string& failure : publish_all_failures_) {
+            text += "\r\n" + failure;
+        }
+        uint32_t type = platform::kMbIconExclamation | platform::kMbOk;
+        if (options_.CompletedMessageGrabsAttention) {
+            QApplication::alert(this);
+            type |= platform::kMbSetForeground;
+        }
+        ShowCompletionBox(text, type, 0);
+    } else if (options_.DisplayCompletedMessage) {
         uint32_t type = platform::kMbIconInformation | platform::kMbOk;
         if (options_.CompletedMessageGrabsAttention) {
             QApplication::alert(this);
@@ -440,9 +509,27 @@ void TOstrel::StartPublishing()
             break;
         case PublishSession::StartResult::kSourceFailed:
             RefreshPublicationsGrid();
-            EnableControls();
+            GoOnAfterFailure(*d);
             break;
     }
+}
+
+void TOstrel::GoOnAfterFailure(const QelPublication& d)
+{
+    if (!publishing_all_) {
+        EnableControls();
+        return;
+    }
+    NoteFailure(d);
+    PublishNext();
+}
+
+void TOstrel::NoteFailure(const QelPublication& d)
+{
+    // The first line of the error: enough to tell the web sites' failures apart.
+    const std::string& error = d.LastErrorText;
+    const std::string reason = error.substr(0, error.find_first_of("\r\n"));
+    publish_all_failures_.push_back(reason.empty() ? d.GetName() : d.GetName() + ": " + reason);
 }
 
 void TOstrel::RunStarting(QelPublication& d)
@@ -492,7 +579,7 @@ void TOstrel::ConnectFailed(QelPublication& d)
     SetStatusPanel(0, "Failed to connect.");
     // Nothing is being published any more.
     SetStatusPanel(1, "Idle.");
-    EnableControls();
+    GoOnAfterFailure(d);
 }
 
 void TOstrel::Connected(QelPublication& d)
@@ -504,12 +591,12 @@ void TOstrel::Connected(QelPublication& d)
     DisableControls();
 }
 
-void TOstrel::PublisherStarted(QelPublication&, bool started)
+void TOstrel::PublisherStarted(QelPublication& d, bool started)
 {
     if (!started) {
         AppendLog("Publishing failed.");
         RefreshPublicationsGrid();
-        EnableControls();
+        GoOnAfterFailure(d);
         return;
     }
     RefreshPublicationsGrid();
@@ -544,7 +631,8 @@ void TOstrel::HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQu
             const std::string text = queue.ReadError();
             AppendLog("Error: " + text);
             SetStatusPanel(0, Q(text));
-            if (!first_error_shown_ && !closing_) {
+            // A Publish All goes on unattended: its last box names the web sites that failed.
+            if (!first_error_shown_ && !closing_ && !publishing_all_) {
                 first_error_shown_ = true;
                 platform::MessageBox(text, "", platform::kMbIconExclamation | platform::kMbOk);
             }
@@ -629,6 +717,9 @@ void TOstrel::RunFinished(QelPublication& d, const QelSyncStatus& st, RunOutcome
         return;
     }
     if (publishing_all_) {
+        if (failed) {
+            NoteFailure(d);
+        }
         PublishNext();
     } else {
         bool show = options_.DisplayCompletedMessage;

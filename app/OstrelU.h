@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "publishing/PublicationStatusHoundU.h"
 #include "publishing/PublishSession.h"
@@ -120,6 +121,14 @@ private:
     void SetStatusPanel(int panel, const QString& text);
     void SetPercentTitle(const QString& percent);
     void StartNextMarked();
+    // Publish All once its look at the published web sites is over.
+    void PublishAllLooked();
+    // Marks the web sites to publish and starts with the first, or says none needs it.
+    void ChoosePublishAll();
+    // A run that failed before its publisher thread ran: a Publish All goes on with the next.
+    void GoOnAfterFailure(const QelPublication& d);
+    // Keeps a failed web site of a Publish All for its last box.
+    void NoteFailure(const QelPublication& d);
     void ForceExitIfStillRunning();
     std::string SummaryLine(int32_t count, const char* noun, const char* verb) const;
     int ShowCompletionBox(const std::string& text, uint32_t type, int seconds);
@@ -139,6 +148,10 @@ private:
     bool closing_ = false;
     QelPublication* current_publication_ = nullptr;
     bool publishing_all_ = false;
+    // A Turbo Publish All looks at the published web sites before it chooses.
+    bool looking_ = false;
+    // The web sites of this Publish All that failed, each with the first line of its error.
+    std::vector<std::string> publish_all_failures_;
     QString last_percent_text_;
     uint8_t hang_up_mode_ = 0;
     bool first_error_shown_ = false;

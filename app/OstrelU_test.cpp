@@ -584,6 +584,7 @@ private slots:
         TOstrel w;
         Action(w, "tbnTurbo")->setChecked(true);
         w.tbnPublishAllClick();
+        QVERIFY(WaitIdle(w));
         QCOMPARE(boxes.Shown().size(), size_t(1));
         QCOMPARE(boxes.Shown()[0].caption, std::string("No websites need publishing"));
         QVERIFY(QString::fromStdString(boxes.Shown()[0].text).startsWith(opening));
@@ -742,6 +743,131 @@ private slots:
         QVERIFY(WaitIdle(w));
         QCOMPARE(Grid(w)->Cell(1, 2), QString("Published"));
         QCOMPARE(ErrorLogText(), std::string());
+    }
+
+    // Turbo leaves out the web sites found published at the start, but first looks again at
+    // their sources: an edit or a deletion made since is published; with nothing changed the
+    // box says so.
+    void TurboPublishAllPublishesWhatChangedSinceTheStart_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("sites");
+        QTest::newRow("an edit, one site") << "edit" << 1;
+        QTest::newRow("a deletion, two sites") << "delete" << 2;
+        QTest::newRow("nothing, two sites") << "none" << 2;
+    }
+    void TurboPublishAllPublishesWhatChangedSinceTheStart()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, sites);
+        const std::time_t old = std::time(nullptr) - 3 * 86400;
+        files_->WriteFile("src/a.txt", "a", old);
+        files_->WriteFile("src/b.txt", "b", old);
+        files_->SetFolderTimes("src", old);
+        for (int i = 0; i < sites; ++i) {
+            AddSite("S" + std::to_string(i), files_->SystemPath("src"),
+                    files_->SystemPath("dst" + std::to_string(i)),
+                    [](QelPublication& d) { d.DeleteOldFiles = 1; });
+        }
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.Options().DisplayCompletedMessage = false;
+        w.tbnPublishAllClick();
+        QVERIFY(WaitIdle(w));
+        QCOMPARE(StoredStatus("S0"), int(StatusPublished));
+        if (change == "edit") {
+            files_->WriteFile("src/a.txt", "edited", std::time(nullptr) + 5);
+        } else if (change == "delete") {
+            QVERIFY(QFile::remove(QString::fromStdString(files_->Path("src/b.txt"))));
+        }
+        Action(w, "tbnTurbo")->setChecked(true);
+        w.tbnPublishAllClick();
+        QVERIFY(WaitIdle(w));
+        for (int i = 0; i < sites; ++i) {
+            const std::string dst = "dst" + std::to_string(i);
+            QCOMPARE(files_->ReadFile(dst + "/a.txt"),
+                     std::string(change == "edit" ? "edited" : "a"));
+            QCOMPARE(QFile::exists(QString::fromStdString(files_->Path(dst + "/b.txt"))),
+                     change != "delete");
+            QCOMPARE(Grid(w)->Cell(1, i + 1), QString("Published"));
+        }
+        QCOMPARE(BoxesCaptioned(boxes, "No websites need publishing").size(),
+                 size_t(change == "none" ? 1 : 0));
+    }
+
+    // Stop while Turbo's Publish All looks at the published web sites ends it before any run.
+    void StopEndsTheLookOfATurboPublishAll()
+    {
+        files_->WriteFile("src/a.txt", "a");
+        for (const char* name : {"A", "B"}) {
+            AddSite(name, files_->SystemPath("src"), files_->SystemPath(std::string("dst") + name),
+                    [](QelPublication& d) {
+                        d.Status = StatusPublished;
+                        d.LastPublished = 1;
+                    });
+        }
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        Action(w, "tbnTurbo")->setChecked(true);
+        w.tbnPublishAllClick();
+        // The look's end comes through the event loop, which has not run yet.
+        QVERIFY(Action(w, "tbnStop")->isEnabled());
+        w.tbnStopClick();
+        QVERIFY(WaitIdle(w));
+        const auto stopped = BoxesCaptioned(boxes, "Publishing Interrupted");
+        QCOMPARE(stopped.size(), size_t(1));
+        QCOMPARE(stopped[0].text, std::string("Publish All - Stopped"));
+        QVERIFY(!QDir(QString::fromStdString(files_->Path("dstA"))).exists());
+        for (int row = 1; row <= 2; ++row) {
+            QVERIFY(Grid(w)->Cell(1, row) != "Checking");
+        }
+    }
+
+    // A web site that fails, before its run or in it, does not end the Publish All: the next one
+    // is published, and the grid, the last box (shown whatever the options say) and the error
+    // log, which keeps every site's lines under its name, say which failed.
+    void PublishAllGoesOnPastAFailedSite_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("cannot connect") << "connect";
+        QTest::newRow("source cannot be opened") << "source";
+        QTest::newRow("the run fails") << "run";
+    }
+    void PublishAllGoesOnPastAFailedSite()
+    {
+        QFETCH(QString, failure);
+        files_->WriteFile("src/a.txt", "a");
+        files_->WriteFile("blocker", "not a folder");
+        const uint16_t refused = testing::UnusedLoopbackPort();
+        AddSite("A", failure == "source" ? "\\\\nowhere\\share" : files_->SystemPath("src"),
+                failure == "connect" ? "127.0.0.1" : files_->SystemPath("blocker/dst"),
+                [&](QelPublication& d) { d.FtpPort = refused; });
+        AddSite("B", files_->SystemPath("src"), files_->SystemPath("dstB"));
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.Options().DisplayCompletedMessage = false;
+        w.tbnPublishAllClick();
+        QVERIFY(WaitIdle(w));
+        QCOMPARE(Grid(w)->Cell(1, 1), QString("Failed!"));
+        QCOMPARE(Grid(w)->Cell(1, 2), QString("Published"));
+        QCOMPARE(files_->ReadFile("dstB/a.txt"), std::string("a"));
+        QVERIFY(BoxesCaptioned(boxes, "").empty());
+        const auto done = BoxesCaptioned(boxes, "Publishing Completed");
+        QCOMPARE(done.size(), size_t(1));
+        QCOMPARE(done[0].type & 0xFFFF, 48u);
+        const std::string reason = w.Publications().FindByName("A")->LastErrorText;
+        QVERIFY(!reason.empty());
+        QVERIFY2(done[0].text.starts_with("Publish All - Completed with errors.\r\n") &&
+                     done[0].text.find("\r\nA: " + reason.substr(0, reason.find('\r'))) !=
+                         std::string::npos &&
+                     done[0].text.find("\r\nB") == std::string::npos,
+                 done[0].text.c_str());
+        const std::string log = ErrorLogText();
+        const size_t b = log.find("Publishing B\r\n");
+        QVERIFY2(log.starts_with("Publishing A\r\n") && log.find("\n!! Error: ") < b &&
+                     b != std::string::npos &&
+                     log.find("Copying file a.txt", b) != std::string::npos,
+                 log.c_str());
     }
 
     void StatusBarShowsEachMessageOnOneLineWithItsLinesApart_data()

@@ -66,6 +66,43 @@ bool TPublicationStatusHound::Create(IStatusHoundOwner& owner, QelPublicationLis
     return false;
 }
 
+bool TPublicationStatusHound::Look(IStatusHoundOwner& owner,
+                                   QelPublicationList& list,
+                                   std::vector<std::string> names,
+                                   std::function<void()> done)
+{
+    auto* look = new TPublicationStatusHound(owner, list);
+    look->look_names_ = std::move(names);
+    look->look_done_ = std::move(done);
+    const auto mark = [look](bool checking) {
+        for (const std::string& name : look->look_names_) {
+            if (QelPublication* p = look->list_.FindByName(name)) {
+                p->Checking = checking;
+            }
+        }
+    };
+    mark(true);
+    // The user waits for it: not below the run's own priority.
+    if (look->Start(platform::kThreadPriorityNormal, true)) {
+        owner.RefreshPublicationsGrid();
+        return true;
+    }
+    mark(false);
+    delete look;
+    return false;
+}
+
+void TPublicationStatusHound::CancelLooks(IStatusHoundOwner& owner)
+{
+    Hounds& live = Live();
+    std::lock_guard<std::mutex> lock(live.lock);
+    for (TPublicationStatusHound* hound : live.running) {
+        if (&hound->owner_ == &owner && hound->look_done_) {
+            hound->cancelled_ = true;
+        }
+    }
+}
+
 void TPublicationStatusHound::Stop(IStatusHoundOwner& owner)
 {
     Hounds& live = Live();
@@ -102,6 +139,10 @@ TPublicationStatusHound::~TPublicationStatusHound()
 
 void TPublicationStatusHound::Execute()
 {
+    if (look_done_) {
+        ExecuteLook();
+        return;
+    }
     // Every web site is marked, disabled ones and those of any status included, so that the
     // grid shows at once which results are still to come.
     platform::Synchronize([this] {
@@ -121,15 +162,7 @@ void TPublicationStatusHound::Execute()
         if (!Current || stopped_) {
             break;
         }
-        FileCount = 0;
-        DirCount = 0;
-        PageCount = 0;
-        Newest = 0;
-        // An empty source would list the root of the file system.
-        if (!Current->Source.empty()) {
-            path_ids_.clear();
-            FileCount = ScanFolder(Current->Source, "");
-        }
+        ScanCurrent();
         platform::Synchronize([this] { ApplyResult(); });
     }
     platform::Synchronize([this] {
@@ -137,6 +170,56 @@ void TPublicationStatusHound::Execute()
             owner_.StatusHoundFinished();
         }
     });
+}
+
+void TPublicationStatusHound::ExecuteLook()
+{
+    for (const std::string& name : look_names_) {
+        Current.reset();
+        platform::Synchronize([this, &name] {
+            const QelPublication* p = Halted() ? nullptr : list_.FindByName(name);
+            if (p != nullptr) {
+                Current.emplace(*p);
+            }
+        });
+        if (Halted()) {
+            break;
+        }
+        if (!Current) {
+            continue;
+        }
+        ScanCurrent();
+        if (Halted()) {
+            break;
+        }
+        platform::Synchronize([this] { ApplyResult(); });
+    }
+    platform::Synchronize([this] {
+        if (stopped_) {
+            return;
+        }
+        // A cancelled look leaves the rest as they were.
+        for (const std::string& name : look_names_) {
+            if (QelPublication* p = list_.FindByName(name)) {
+                p->Checking = false;
+            }
+        }
+        owner_.RefreshPublicationsGrid();
+        look_done_();
+    });
+}
+
+void TPublicationStatusHound::ScanCurrent()
+{
+    FileCount = 0;
+    DirCount = 0;
+    PageCount = 0;
+    Newest = 0;
+    // An empty source would list the root of the file system.
+    if (!Current->Source.empty()) {
+        path_ids_.clear();
+        FileCount = ScanFolder(Current->Source, "");
+    }
 }
 
 QelPublication* TPublicationStatusHound::NextPublication()
@@ -173,7 +256,7 @@ int32_t TPublicationStatusHound::ScanFolder(const std::string& path, const std::
     }
     path_ids_.emplace_back(self->VolumeId, self->FileId);
     int32_t files = 0;
-    for (int32_t i = list->Count(); i >= 1 && !stopped_; --i) {
+    for (int32_t i = list->Count(); i >= 1 && !Halted(); --i) {
         const QelDirectoryEntry& e = *list->Items(i);
         // The run's own rule, on the path relative to the source root (a local source: letter
         // case counts), so that the check counts exactly the files a run records.
@@ -214,8 +297,8 @@ void TPublicationStatusHound::ApplyResult()
     QelPublication* p = list_.FindByName(Current->Name);
     // Only the web site that was marked for this check gets the result, and only while it still
     // has the source and patterns that were scanned; an edited one stays marked and is picked
-    // again.
-    if (p != nullptr && p->Checking && Current->ScannedAsDefined(*p)) {
+    // again. A look's result stands whoever cleared the mark: its count is the latest.
+    if (p != nullptr && (p->Checking || look_done_) && Current->ScannedAsDefined(*p)) {
         p->Checking = false;
         p->SrcFileCount = FileCount;
         p->SrcDirsCount = DirCount;

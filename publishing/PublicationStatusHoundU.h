@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -54,7 +55,21 @@ public:
     // even StatusHoundFinished), no longer touch the list and end soon by themselves.
     static void Stop(IStatusHoundOwner& owner);
 
-    // Checks whose thread has not yet released itself.
+    // Main thread. Looks again at the named web sites, one after the other on a thread of its
+    // own, as the check does, for a Publish All that would leave out the published ones: each is
+    // marked Checking until its result is in and gets its counts and status. Then `done` runs on
+    // the main thread, also after CancelLooks, which leaves a web site not yet looked at as it
+    // was; Stop ends a look without its `done`. Borrows as Create does. False, with the last
+    // error, when no thread can be made: nothing is then marked or called.
+    static bool Look(IStatusHoundOwner& owner,
+                     QelPublicationList& list,
+                     std::vector<std::string> names,
+                     std::function<void()> done);
+    // Main thread: the owner's looks end at the web site being looked at, whose part-counted
+    // source gives no result.
+    static void CancelLooks(IStatusHoundOwner& owner);
+
+    // Checks and looks whose thread has not yet released itself.
     static int Running();
 
 private:
@@ -80,6 +95,10 @@ private:
     ~TPublicationStatusHound() override;
 
     void Execute() override;
+    void ExecuteLook();
+    bool Halted() const { return stopped_ || cancelled_; }
+    // Thread: the counts of Current's source.
+    void ScanCurrent();
 
     // Main thread: the definition at NextIndex, moving NextIndex on; null past the list's end.
     QelPublication* NextPublication();
@@ -95,6 +114,11 @@ private:
     QelPublicationList& list_;
     // Set on the main thread by Stop; also read by the thread to end a scan early.
     std::atomic<bool> stopped_{false};
+    // A look: the web sites to look at, and what runs once it ends. Empty for the check.
+    std::vector<std::string> look_names_;
+    std::function<void()> look_done_;
+    // Set on the main thread by CancelLooks; read as stopped_ is.
+    std::atomic<bool> cancelled_{false};
 
     // Written in synchronised calls and read on the thread between them.
     std::optional<TScanJob> Current;

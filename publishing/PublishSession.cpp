@@ -345,6 +345,14 @@ void PublishSession::FlushErrorLog()
     core_->error_log->Flush();
 }
 
+// Emptied now, not at the first line: after a publish that wrote nothing, the file holds nothing
+// of an earlier one.
+void PublishSession::BeginErrorLog()
+{
+    core_->error_log->StartRun();
+    core_->error_log->EnsureOpen();
+}
+
 PublishSession::StartResult PublishSession::Start(QelPublication& d,
                                                   bool publishing_all,
                                                   bool turbo)
@@ -375,10 +383,7 @@ PublishSession::StartResult PublishSession::Start(QelPublication& d,
     }
 
     FillSyncFlags(d, turbo, &c.flags);
-    // The file holds this run's warnings and errors alone, also when the run has none: it is
-    // emptied now, not at the run's first line.
-    c.error_log->StartRun();
-    c.error_log->EnsureOpen();
+    c.error_log->StartSection("Publishing " + d.GetName());
     c.errors->Clear();
     current_ = &d;
     d.Status = StatusPublishing;
@@ -391,7 +396,6 @@ PublishSession::StartResult PublishSession::Start(QelPublication& d,
         c.output->Write(kMsgError, "Failed to connect to source " + d.Source + ".");
         d.Status = StatusFailed;
         d.LastErrorText = c.errors->LastError().value_or(d.LastErrorText);
-        // The error log holds the last run alone: the next run starts it afresh.
         AbandonRun(true);
         return StartResult::kSourceFailed;
     }

@@ -211,8 +211,11 @@ public:
     std::string DialName() const;
     bool DialConnectionUp() const;
     void HangUp();
-    // The error log holds what the last run wrote once it is flushed.
+    // The error log holds what the runs wrote once it is flushed.
     void FlushErrorLog();
+    // A Publish or a Publish All begins: the error log is emptied, and holds from now on what its
+    // runs write, each run's lines after a line naming its web site.
+    void BeginErrorLog();
 
 private:
     struct Core;

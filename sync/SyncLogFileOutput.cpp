@@ -25,18 +25,25 @@ QelSyncLogFileOutput::~QelSyncLogFileOutput()
     Close();
 }
 
+// The devices freed after the run write their last lines to the same file.
 void QelSyncLogFileOutput::Finished(const QelSyncStatus&)
 {
     std::lock_guard<std::mutex> lock(lock_);
     CloseLocked();
-    // The devices freed after the run write their last lines to the same run's file.
-    resume_ = true;
 }
 
 void QelSyncLogFileOutput::StartRun()
 {
     std::lock_guard<std::mutex> lock(lock_);
     CloseLocked();
+    fresh_ = true;
+    heading_.clear();
+}
+
+void QelSyncLogFileOutput::StartSection(std::string heading)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    heading_ = std::move(heading);
 }
 
 bool QelSyncLogFileOutput::EnsureOpen()
@@ -52,11 +59,11 @@ bool QelSyncLogFileOutput::EnsureOpenLocked()
     if (file_ != nullptr) {
         return true;
     }
-    const bool append = (options_ & kAppend) != 0 || resume_;
+    const bool append = (options_ & kAppend) != 0 || !fresh_;
     // Appending creates a missing file, so no second attempt is needed.
     file_ = std::fopen(platform::ToPosixPath(file_name_).c_str(), append ? "ab" : "wb");
     if (file_ != nullptr) {
-        resume_ = false;
+        fresh_ = false;
     }
     return file_ != nullptr;
 }
@@ -78,15 +85,28 @@ void QelSyncLogFileOutput::Write(QelSyncMessageType type, const std::string& tex
     if (!EnsureOpenLocked()) {
         return;
     }
+    if (!heading_.empty()) {
+        if (!WriteLineLocked(heading_)) {
+            return;
+        }
+        heading_.clear();
+    }
+    WriteLineLocked(FormatLine(type, text));
+}
+
+bool QelSyncLogFileOutput::WriteLineLocked(const std::string& text)
+{
     std::string line;
     if ((options_ & kTimeStamps) != 0) {
         line = TimeStamp();
     }
-    line.append(FormatLine(type, text));
+    line.append(text);
     line.append("\r\n");
     if (std::fwrite(line.data(), 1, line.size(), file_) != line.size()) {
         Abandon();
+        return false;
     }
+    return true;
 }
 
 void QelSyncLogFileOutput::Flush()
@@ -110,14 +130,12 @@ void QelSyncLogFileOutput::CloseLocked()
         std::fclose(file_);
         file_ = nullptr;
     }
-    resume_ = false;
 }
 
 void QelSyncLogFileOutput::Abandon()
 {
     std::fclose(file_);
     file_ = nullptr;
-    resume_ = true;
 }
 
 }  // namespace vantrel

@@ -11,12 +11,13 @@
 namespace vantrel {
 
 // Writes each message as one line ending in CR LF, warnings and errors marked, optionally behind
-// a time stamp. The file opens at the first Write after creation, Close or StartRun and, without
-// kAppend, is emptied then, so it holds the lines of the last run that wrote to it; what comes
-// after a run's Finished (a device that says goodbye as it is freed) still belongs to that run
-// and is added to its lines. Every type is accepted. The publisher thread writes during a run, the
-// main thread while the source opens and for Flush, and the thread that opens the destination
-// while it opens; a lock keeps one call at a time.
+// a time stamp. The file opens at the first Write after creation, Close, Finished or StartRun;
+// without kAppend, the first opening after creation or StartRun empties it, and every other
+// opening adds to it, so the file holds what was written since the last StartRun: the runs of a
+// Publish All, each after its heading (StartSection), and what comes after a run's Finished (a
+// device that says goodbye as it is freed). Every type is accepted. The publisher thread writes
+// during a run, the main thread while the source opens and for Flush, and the thread that opens the
+// destination while it opens; a lock keeps one call at a time.
 //
 // A file that cannot be opened or written means no log, never a failed run: lines are dropped
 // without a word, and the next Write tries to open the file again. A write failure (a full disk)
@@ -45,6 +46,10 @@ public:
     void Close();
     // A new run begins: its first line empties the file (without kAppend).
     void StartRun();
+    // The lines that follow belong to another part of the run (a web site of a Publish All): the
+    // first of them comes after the heading, a line of its own; a part that writes nothing
+    // leaves no heading.
+    void StartSection(std::string heading);
 
     const std::string& FileName() const { return file_name_; }
     uint8_t Options() const { return options_; }
@@ -55,19 +60,22 @@ public:
     }
 
 private:
-    // After a write failure: close without ending the file's run.
+    // After a write failure: close, keeping the file's lines.
     void Abandon();
     bool EnsureOpenLocked();
     void CloseLocked();
+    // False when the file could not take the whole line.
+    bool WriteLineLocked(const std::string& text);
 
     const std::string file_name_;
     const uint8_t options_;
     mutable std::mutex lock_;
     // Guarded by lock_.
     std::FILE* file_ = nullptr;
-    // Set when a write failure or the run's Finished closed the file; cleared by Close and
-    // StartRun, which end the run's file.
-    bool resume_ = false;
+    // The next opening empties the file (without kAppend): set at creation and by StartRun.
+    bool fresh_ = true;
+    // Written before the next line, then cleared.
+    std::string heading_;
 };
 
 }  // namespace vantrel

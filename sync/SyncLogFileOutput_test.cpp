@@ -205,5 +205,33 @@ TEST_F(QelSyncLogFileOutputTest, LinesAfterTheRunsEndJoinItsLines)
     EXPECT_EQ("!! Error: the next run\r\n", Read());
 }
 
+// A Publish All as the session writes it: one file from its start, each web site's lines after
+// its heading, a site that wrote nothing without one; a site that failed before its run (the
+// file closed) does not empty it for the next.
+TEST_F(QelSyncLogFileOutputTest, SectionsShareTheFileEachAfterItsHeading)
+{
+    sandbox_.WriteFile("v.log", "an older publish\r\n");
+    auto log = Log(0);
+    log->StartRun();
+    log->StartSection("Publishing A");
+    log->Write(kMsgError, "refused");
+    log->Close();
+    log->StartSection("Publishing B");
+    log->StartSection("Publishing C");
+    log->Report(QelSyncStatus{}, kMsgCopyingFile, "c.htm");
+    log->Finished(QelSyncStatus{});
+    log->Write(kMsgInformation, "Disconnected.");
+    log->Flush();
+    EXPECT_EQ(
+        "Publishing A\r\n"
+        "!! Error: refused\r\n"
+        "Publishing C\r\n"
+        "Copying file c.htm\r\n"
+        "Disconnected.\r\n",
+        Read());
+    Run(log.get(), {"next publish"});
+    EXPECT_EQ("!! Error: next publish\r\n", Read());
+}
+
 }  // namespace
 }  // namespace vantrel
