@@ -785,12 +785,17 @@ private slots:
     {
         AddSite("Alpha", "/srv/a", "/dst");
         AddSite("Beta", "/srv/b", "/dst");
+        // Save takes only a source folder that is there.
+        testing::TestSandbox files;
+        files.WriteFile("g/index.html", "x");
+        const std::string source = files.SystemPath("g");
         TOstrel w;
         SelectGridRow(*Grid(w), 2);
         const testing::ModalRun run = testing::RunModal(
-            [](QWidget* dialog) {
+            [&](QWidget* dialog) {
                 dialog->findChild<QLineEdit*>("EditName")->setText("Gamma");
-                dialog->findChild<QLineEdit*>("edt_source_directory")->setText("/srv/g");
+                dialog->findChild<QLineEdit*>("edt_source_directory")
+                    ->setText(QString::fromStdString(source));
                 dialog->findChild<QPushButton*>("SaveButton")->click();
             },
             [&] { Action(w, "tbnProperties")->trigger(); });
@@ -800,7 +805,7 @@ private slots:
         QelPublicationList stored;
         QVERIFY(!stored.Exists("Beta"));
         QVERIFY(stored.Exists("Alpha"));
-        QCOMPARE(stored.FindByName("Gamma")->Source, std::string("/srv/g"));
+        QCOMPARE(stored.FindByName("Gamma")->Source, source);
     }
 
     // The web site the wizard made is selected, wherever it lands in the list.
