@@ -108,6 +108,32 @@ void FitOnScreen(QWidget& window)
     window.resize(wanted);
 }
 
+void KeepInsideScreen(QWidget& window)
+{
+    QScreen* screen = window.screen();
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    QRect outer = window.frameGeometry();
+    if (outer.right() > available.right()) {
+        outer.moveRight(available.right());
+    }
+    if (outer.bottom() > available.bottom()) {
+        outer.moveBottom(available.bottom());
+    }
+    // Left and top last: the title bar stays on the screen.
+    if (outer.left() < available.left()) {
+        outer.moveLeft(available.left());
+    }
+    if (outer.top() < available.top()) {
+        outer.moveTop(available.top());
+    }
+    if (outer.topLeft() != window.frameGeometry().topLeft()) {
+        window.move(outer.topLeft());
+    }
+}
+
 QScrollArea* ScrollingPage(QWidget* page)
 {
     auto* area = new PageScrollArea;
@@ -163,6 +189,7 @@ void VDialog::setVisible(bool visible)
     }
     QDialog::setVisible(visible);
     if (visible) {
+        KeepInsideScreen(*this);
         // Showing lets a button box mark its accept button as default again.
         SettleDefaultButtons();
     }

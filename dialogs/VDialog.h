@@ -59,6 +59,8 @@ QRect WindowRoom(const QWidget& window);
 // Gives a top-level window whose layout lets it shrink its natural size (or the size the user
 // gave it), but no more than its room on the screen.
 void FitOnScreen(QWidget& window);
+// Moves a shown top-level window inside the available area of its screen, its title bar last.
+void KeepInsideScreen(QWidget& window);
 // Wraps a dialog's page: it asks for its whole size, and scrolls where the screen is too small
 // to give it.
 QScrollArea* ScrollingPage(QWidget* page);
