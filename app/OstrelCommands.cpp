@@ -62,6 +62,7 @@ TOstrelCommands::TOstrelCommands(TOstrel& window)
 
 void TOstrelCommands::BuildMenus()
 {
+    // Each menu and entry has an Alt mnemonic, underlined, as on every desktop.
     auto item = [this](QMenu* menu, const char* name, const char* text, QKeySequence key,
                        const char* hint, std::function<void()> handler) {
         QAction* action = menu->addAction(text);
@@ -75,49 +76,49 @@ void TOstrelCommands::BuildMenus()
         QObject::connect(action, &QAction::triggered, &window_, std::move(handler));
         return action;
     };
-    mnuPublishHighlighted = window_.menuBar()->addMenu("File");
+    mnuPublishHighlighted = window_.menuBar()->addMenu("&File");
     mnuPublishHighlighted->setObjectName("mnuPublishHighlighted");
     mnuPublishHighlighted->setToolTipsVisible(true);
     QMenu* file = mnuPublishHighlighted;
-    item(file, "mnuExportToFile", "Export to file ...", QKeySequence("Ctrl+E"),
+    item(file, "mnuExportToFile", "&Export to file ...", QKeySequence("Ctrl+E"),
          "Export web site settings to a file.", [this] { window_.mnuExportToFileClick(); });
-    item(file, "mnuImportFromFile", "Import from file ...", QKeySequence("Ctrl+I"),
+    item(file, "mnuImportFromFile", "&Import from file ...", QKeySequence("Ctrl+I"),
          "Import web site settings from a file.", [this] { window_.mnuImportFromFileClick(); });
-    item(file, "mnuNewWebSite", "New Web Site...", QKeySequence("Ctrl+N"), "Create a new web site.",
-         [this] { window_.tbnNewClick(); });
-    mnu_Properties = item(file, "mnu_Properties", "Site Configuration...", QKeySequence("F9"),
+    item(file, "mnuNewWebSite", "&New Web Site...", QKeySequence("Ctrl+N"),
+         "Create a new web site.", [this] { window_.tbnNewClick(); });
+    mnu_Properties = item(file, "mnu_Properties", "Site &Configuration...", QKeySequence("F9"),
                           nullptr, [this] { window_.tbnPropertiesClick(); });
     file->addSeparator();
-    mnuRecheckStatus = item(file, "mnuRecheckStatus", "Recheck Status", QKeySequence("F8"),
+    mnuRecheckStatus = item(file, "mnuRecheckStatus", "&Recheck Status", QKeySequence("F8"),
                             "Check whether any web sites have been changed and need to be "
                             "published. Use this if you have made a change since starting and "
                             "the status is listed as published.",
                             [this] { window_.mnuRecheckStatusClick(); });
     file->addSeparator();
-    item(file, "mnu_PublishHighlighted", "Publish Highlighted Site", QKeySequence("F4"), nullptr,
+    item(file, "mnu_PublishHighlighted", "&Publish Highlighted Site", QKeySequence("F4"), nullptr,
          [this] {
              if (tbnPublish->isEnabled()) {
                  window_.tbnPublishClick();
              }
          });
-    mnu_PublishAll = item(file, "mnu_PublishAll", "Publish All", QKeySequence("F5"), nullptr,
+    mnu_PublishAll = item(file, "mnu_PublishAll", "Publish &All", QKeySequence("F5"), nullptr,
                           [this] { window_.tbnPublishAllClick(); });
     file->addSeparator();
-    item(file, "MenuExit", "Exit", QKeySequence(), nullptr, [this] { window_.close(); });
+    item(file, "MenuExit", "E&xit", QKeySequence(), nullptr, [this] { window_.close(); });
 
-    QMenu* tools = window_.menuBar()->addMenu("Tools");
-    item(tools, "mnuOptions", "Options", QKeySequence(), nullptr,
+    QMenu* tools = window_.menuBar()->addMenu("&Tools");
+    item(tools, "mnuOptions", "&Options", QKeySequence(), nullptr,
          [this] { window_.mnuOptionsClick(); });
 
-    QMenu* help = window_.menuBar()->addMenu("Help");
-    QMenu* online = help->addMenu("Online Help");
-    item(online, "FrequentlyAskedQuestions1", "Frequently Asked Questions ", QKeySequence(),
+    QMenu* help = window_.menuBar()->addMenu("&Help");
+    QMenu* online = help->addMenu("&Online Help");
+    item(online, "FrequentlyAskedQuestions1", "&Frequently Asked Questions ", QKeySequence(),
          nullptr, [] { OpenHelpPage("faq.html"); });
-    item(online, "mnuGiveYourSupport1", "Your Support", QKeySequence(), nullptr,
+    item(online, "mnuGiveYourSupport1", "&Your Support", QKeySequence(), nullptr,
          [] { OpenHelpPage("support.html"); });
-    item(online, "mnuTroubleshooting", "Troubleshooting", QKeySequence(), nullptr,
+    item(online, "mnuTroubleshooting", "&Troubleshooting", QKeySequence(), nullptr,
          [] { OpenHelpPage("troubleshooting.html"); });
-    item(help, "About2", "About", QKeySequence("F1"), nullptr, [this] { window_.About2Click(); });
+    item(help, "About2", "&About", QKeySequence("F1"), nullptr, [this] { window_.About2Click(); });
 }
 
 void TOstrelCommands::Disable()

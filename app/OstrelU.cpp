@@ -137,6 +137,9 @@ void TOstrel::BuildWindow()
     PublicationsGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     PublicationsGrid->setSelectionMode(QAbstractItemView::SingleSelection);
     PublicationsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab moves on to the window's next control; only the arrow keys and the mouse choose the
+    // web site that Publish and the other commands act on.
+    PublicationsGrid->setTabKeyNavigation(false);
     PublicationsGrid->verticalHeader()->hide();
     PublicationsGrid->horizontalHeader()->setStretchLastSection(true);
     connect(PublicationsGrid, &QTableWidget::currentCellChanged, this,

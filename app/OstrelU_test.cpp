@@ -974,12 +974,17 @@ private slots:
     {
         AddSite("Alpha", "/srv/a", "/dst");
         AddSite("Beta", "/srv/b", "/dst");
+        // Save takes only a source folder that is there.
+        testing::TestSandbox files;
+        files.WriteFile("g/index.html", "x");
+        const std::string source = files.SystemPath("g");
         TOstrel w;
         SelectGridRow(*Grid(w), 2);
         const testing::ModalRun run = testing::RunModal(
-            [](QWidget* dialog) {
+            [&](QWidget* dialog) {
                 dialog->findChild<QLineEdit*>("EditName")->setText("Gamma");
-                dialog->findChild<QLineEdit*>("edt_source_directory")->setText("/srv/g");
+                dialog->findChild<QLineEdit*>("edt_source_directory")
+                    ->setText(QString::fromStdString(source));
                 dialog->findChild<QPushButton*>("SaveButton")->click();
             },
             [&] { Action(w, "tbnProperties")->trigger(); });
@@ -989,7 +994,7 @@ private slots:
         QelPublicationList stored;
         QVERIFY(!stored.Exists("Beta"));
         QVERIFY(stored.Exists("Alpha"));
-        QCOMPARE(stored.FindByName("Gamma")->Source, std::string("/srv/g"));
+        QCOMPARE(stored.FindByName("Gamma")->Source, source);
     }
 
     // The web site the wizard made is selected, wherever it lands in the list.
@@ -1046,6 +1051,9 @@ private slots:
         QTest::newRow("inside") << QRect(30, 40, 500, 400) << true;
         QTest::newRow("off the top left") << QRect(-300, -200, 500, 400) << true;
         QTest::newRow("off the bottom right") << QRect(5000, 4000, 500, 400) << true;
+        // Saved on a larger screen, or at a smaller scale.
+        QTest::newRow("larger than the screen") << QRect(101, 80, 3000, 2400) << true;
+        QTest::newRow("larger and off the top left") << QRect(-2000, -1500, 3000, 2400) << true;
     }
     void RestoreWindowPosition()
     {
@@ -1065,12 +1073,39 @@ private slots:
             QCOMPARE(w.size(), before);
             return;
         }
-        QCOMPARE(w.frameGeometry().size(), stored.size());
-        const QRect desktop = QGuiApplication::primaryScreen()->geometry();
+        const QRect desktop = QGuiApplication::primaryScreen()->availableGeometry();
+        QCOMPARE(w.frameGeometry().size(), stored.size().boundedTo(desktop.size()));
         QVERIFY2(desktop.contains(w.frameGeometry()), "kept inside the desktop");
         if (desktop.contains(stored)) {
             QCOMPARE(w.frameGeometry().topLeft(), stored.topLeft());
         }
+    }
+
+    // Tab leaves the site list for the window's next control: the site that Publish and the
+    // other commands act on stays the one chosen, which the arrow keys change.
+    void TabNeverChangesTheChosenSite()
+    {
+        AddSite("A ro", "/srv/a", "/dst");
+        AddSite("B ok", "/srv/b", "/dst");
+        AddSite("C new", "/srv/c", "/dst");
+        testing::FakeMessageBoxes boxes;
+        TOstrel w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        SelectGridRow(*Grid(w), 2);
+        Grid(w)->setFocus();
+        QStringList chosen;
+        for (int tab = 0; tab < 3; ++tab) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            chosen << QString::fromStdString(w.SelectedPublication()->GetName());
+        }
+        QVERIFY(QApplication::focusWidget() != Grid(w));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        chosen << QString::fromStdString(w.SelectedPublication()->GetName());
+        Grid(w)->setFocus();
+        QTest::keyClick(Grid(w), Qt::Key_Down);
+        chosen << QString::fromStdString(w.SelectedPublication()->GetName());
+        QCOMPARE(chosen, (QStringList{"B ok", "B ok", "B ok", "B ok", "C new"}));
     }
 
     void GeometryHoldsOverRestarts()

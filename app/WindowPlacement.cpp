@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <algorithm>
 
+#include "dialogs/VDialog.h"
 #include "foundation/QelRegistryU.h"
 #include "publishing/PublicationInfo.h"
 
@@ -48,28 +49,45 @@ std::optional<WindowPlacement> LoadWindowPlacement(TQelRegistry& store)
     return WindowPlacement{QRect(left, top, width, height), panel_height};
 }
 
-QRect KeepOnDesktop(QRect outer)
+QRect KeepOnScreen(QRect outer, const QRect& available)
 {
-    QRect desktop;
-    for (QScreen* screen : QGuiApplication::screens()) {
-        desktop = desktop.united(screen->geometry());
-    }
-    if (desktop.isEmpty()) {
+    if (available.isEmpty()) {
         return outer;
     }
-    if (outer.left() < desktop.left()) {
-        outer.moveLeft(desktop.left());
+    outer.setSize(outer.size().boundedTo(available.size()));
+    if (outer.right() > available.right()) {
+        outer.moveRight(available.right());
     }
-    if (outer.top() < desktop.top()) {
-        outer.moveTop(desktop.top());
+    if (outer.bottom() > available.bottom()) {
+        outer.moveBottom(available.bottom());
     }
-    if (outer.right() > desktop.right()) {
-        outer.moveRight(desktop.right());
+    // Left and top last: the title bar and the menus stay on the screen.
+    if (outer.left() < available.left()) {
+        outer.moveLeft(available.left());
     }
-    if (outer.bottom() > desktop.bottom()) {
-        outer.moveBottom(desktop.bottom());
+    if (outer.top() < available.top()) {
+        outer.moveTop(available.top());
     }
     return outer;
+}
+
+QRect ScreenRoomFor(const QRect& outer)
+{
+    QScreen* best = QGuiApplication::screenAt(outer.center());
+    int best_area = 0;
+    if (best == nullptr) {
+        for (QScreen* screen : QGuiApplication::screens()) {
+            const QRect common = screen->geometry().intersected(outer);
+            if (common.width() * common.height() > best_area) {
+                best = screen;
+                best_area = common.width() * common.height();
+            }
+        }
+    }
+    if (best == nullptr) {
+        best = QGuiApplication::primaryScreen();
+    }
+    return best != nullptr ? best->availableGeometry() : QRect();
 }
 
 namespace {
@@ -146,12 +164,20 @@ QWidget& TWindowPlacement::LogFrame() const
 void TWindowPlacement::Restore()
 {
     if (const auto placement = LoadWindowPlacement(*publications_.Store())) {
-        const QRect outer = KeepOnDesktop(placement->outer);
+        // Saved on another screen, or at another scale: the window comes up whole on the
+        // screen it opens on.
+        const QRect outer = KeepOnScreen(placement->outer, ScreenRoomFor(placement->outer));
         PlaceWindow(window_, outer);
         if (window_.frameGeometry() == window_.geometry()) {
             pending_outer_ = outer;
         }
         panel_height_ = placement->panel_height;
+    } else {
+        // The layout's size, where the screen has room for it and its frame.
+        const QRect room = WindowRoom(window_);
+        if (!room.isEmpty()) {
+            window_.resize(window_.size().boundedTo(room.size()));
+        }
     }
     restored_ = true;
 }

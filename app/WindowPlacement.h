@@ -31,9 +31,12 @@ struct WindowPlacement
 // The saved placement, when it has a size worth restoring: both sides beyond 100 pixels.
 std::optional<WindowPlacement> LoadWindowPlacement(TQelRegistry& store);
 
-// The outer bounds moved inside the desktop (every screen together), right and bottom last, so
-// that a window larger than the desktop lies against its right and bottom edges.
-QRect KeepOnDesktop(QRect outer);
+// The outer bounds made no larger than the available area of a screen and moved inside it, left
+// and top last, so that the title bar and the menus are always on the screen.
+QRect KeepOnScreen(QRect outer, const QRect& available);
+// The available area (without the desktop's panels) of the screen that holds the centre of the
+// outer bounds, else the most of them, else of the primary screen.
+QRect ScreenRoomFor(const QRect& outer);
 // Gives the top-level window the outer bounds. Before the window manager has framed the window
 // its frame is not known: the window then takes the whole outer size, and its corner is given as
 // the frame's (the window manager puts the frame there); `FitFrame` takes the frame's share off

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QTabBar>
@@ -26,9 +27,11 @@
 #include "dialogs/StringGridUtils.h"
 #include "dialogs/VSpinEdit.h"
 #include "platform/DateTime.h"
+#include "platform/Files.h"
 #include "platform/Ui.h"
 #include "publishing/PublicationInfo.h"
 #include "publishing/PublishSession.h"
+#include "publishing/qvr_functions.h"
 #include "storage/DUN.h"
 #include "storage/DiskStorage.h"
 
@@ -41,7 +44,7 @@ const QString kLanOnly = QStringLiteral("LAN only");
 constexpr const PublicationSetting& kConnectionTimeout =
     PublicationSettingNamed("ConnectionTimeout");
 constexpr const PublicationSetting& kGeneralTimeout = PublicationSettingNamed("GeneralTimeout");
-constexpr int32_t kHighestPort = PublicationSettingNamed("FtpPort").bounds.max;
+constexpr const PublicationSetting& kFtpPort = PublicationSettingNamed("FtpPort");
 
 QString Q(const std::string& text)
 {
@@ -251,17 +254,15 @@ TPublicationProperties::TPublicationProperties(QWidget* parent)
     // One row of tabs, all of them in view: the dialog grows to the tab bar's width.
     PropertiesControl->setUsesScrollButtons(false);
     PropertiesControl->tabBar()->setElideMode(Qt::ElideNone);
-    PropertiesControl->addTab(BuildGeneralPage(), QStringLiteral("General"));
-    PropertiesControl->addTab(BuildInformationPage(), QStringLiteral("Information"));
-    PropertiesControl->addTab(BuildFtpPage(), QStringLiteral("FTP parameters"));
-    PropertiesControl->addTab(BuildBehaviourPage(), QStringLiteral("Behaviour"));
-    PropertiesControl->addTab(BuildAdvancedPage(), QStringLiteral("Advanced"));
-    PropertiesControl->addTab(BuildFilesPage(), QStringLiteral("Files"));
-    PropertiesControl->addTab(BuildFoldersPage(), QStringLiteral("Folders"));
-
-    // The tab widget would take the height its current page asks for its width, so that the
-    // dialog changed size from page to page; it keeps the height of the tallest page instead.
-    PropertiesControl->setMinimumHeight(PropertiesControl->sizeHint().height());
+    // Each page scrolls where the screen is too small for the dialog; the tab widget asks for
+    // the tallest page, so the dialog keeps one size from page to page.
+    PropertiesControl->addTab(ScrollingPage(BuildGeneralPage()), QStringLiteral("General"));
+    PropertiesControl->addTab(ScrollingPage(BuildInformationPage()), QStringLiteral("Information"));
+    PropertiesControl->addTab(ScrollingPage(BuildFtpPage()), QStringLiteral("FTP parameters"));
+    PropertiesControl->addTab(ScrollingPage(BuildBehaviourPage()), QStringLiteral("Behaviour"));
+    PropertiesControl->addTab(ScrollingPage(BuildAdvancedPage()), QStringLiteral("Advanced"));
+    PropertiesControl->addTab(ScrollingPage(BuildFilesPage()), QStringLiteral("Files"));
+    PropertiesControl->addTab(ScrollingPage(BuildFoldersPage()), QStringLiteral("Folders"));
 
     SaveButton = Named(new QPushButton(QStringLiteral("Save"), this), "SaveButton");
     CancelButton = Named(new QPushButton(QStringLiteral("Cancel"), this), "CancelButton");
@@ -270,15 +271,10 @@ TPublicationProperties::TPublicationProperties(QWidget* parent)
     buttons->addWidget(SaveButton);
     buttons->addWidget(CancelButton);
 
-    auto* client = new QWidget(this);
-    client->setMinimumSize(378, 393);
-    auto* layout = new QVBoxLayout(client);
+    auto* layout = new QVBoxLayout(this);
     layout->addWidget(PropertiesControl, 1);
     layout->addLayout(buttons);
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSizeConstraint(QLayout::SetFixedSize);
-    outer->addWidget(client);
+    SetDefaultButton(SaveButton);
 
     connect(SaveButton, &QPushButton::clicked, this, [this] { SaveButtonClick(); });
     connect(CancelButton, &QPushButton::clicked, this, [this] { CancelButtonClick(); });
@@ -429,8 +425,9 @@ QWidget* TPublicationProperties::BuildFtpPage()
     auto* timeouts = Named(new QGroupBox(QStringLiteral("Timeout Settings")), "grpTimeouts");
     edt_ConnectionTimeout = Named(new VSpinEdit, "edt_ConnectionTimeout");
     edt_GeneralTimeout = Named(new VSpinEdit, "edt_GeneralTimeout");
-    edt_ConnectionTimeout->setRange(kConnectionTimeout.bounds.min, kConnectionTimeout.bounds.max);
-    edt_GeneralTimeout->setRange(kGeneralTimeout.bounds.min, kGeneralTimeout.bounds.max);
+    edt_ConnectionTimeout->KeepTypedValue(kConnectionTimeout.bounds.min,
+                                          kConnectionTimeout.bounds.max);
+    edt_GeneralTimeout->KeepTypedValue(kGeneralTimeout.bounds.min, kGeneralTimeout.bounds.max);
     btn_DefaultConnectionTimeout =
         Named(new QPushButton(QStringLiteral("Default")), "btn_DefaultConnectionTimeout");
     btn_DefaultTimeouts = Named(new QPushButton(QStringLiteral("Default")), "btn_DefaultTimeouts");
@@ -911,26 +908,16 @@ void TPublicationProperties::EditPortNumber_OnChange()
         }
         return;
     }
-    // A number above the highest port loses its leading digits: mod 100000, then if need be mod
-    // 10000. Only the last five digits decide either, so a number of any length is read safely.
-    bool ok = false;
-    qulonglong v = digits.size() <= 18 ? digits.toULongLong(&ok) : 0;
-    if (!ok || v > kHighestPort) {
-        v = digits.right(5).toULongLong() % 100000;
-        if (v > kHighestPort) {
-            v %= 10000;
-        }
-    }
-    const QString result = QString::number(v);
-    if (result == text) {
+    // A number beyond the highest port stays as typed: Save refuses it and says why.
+    if (digits == text) {
         return;
     }
     const int caret = EditPortNumber->cursorPosition();
     adjusting_port_ = true;
-    EditPortNumber->setText(result);
+    EditPortNumber->setText(digits);
     adjusting_port_ = false;
     EditPortNumber->setCursorPosition(
-        std::min(caret > 1 ? caret - 1 : caret, static_cast<int>(result.size())));
+        std::min(caret > 1 ? caret - 1 : caret, static_cast<int>(digits.size())));
 }
 
 void TPublicationProperties::btn_browse_sourceClick()
@@ -999,9 +986,16 @@ void TPublicationProperties::SaveButtonClick()
         }
     }
 
+    // A typed number beyond its bounds is refused as the import refuses it, never brought
+    // within them behind the user's back.
+    const std::string source = edt_source_directory->text().toStdString();
+    if (!RefuseNumbersBeyondBounds()) {
+        return;
+    }
+
     QelPublication& site = *copy_;
     site.SetName(name);
-    site.Source = edt_source_directory->text().toStdString();
+    site.Source = source;
     site.Server = server;
     site.Username = EditUsername->text().toStdString();
     site.Password = edt_password->text().toStdString();
@@ -1019,8 +1013,6 @@ void TPublicationProperties::SaveButtonClick()
     site.Connection = dial_up ? connection.toStdString() : std::string();
     site.ConnectionType = connection == kLanOnly ? 1 : 0;
 
-    edt_ConnectionTimeout->interpretText();
-    edt_GeneralTimeout->interpretText();
     site.ConnectionTimeout = edt_ConnectionTimeout->value();
     site.GeneralTimeout = edt_GeneralTimeout->value();
 
@@ -1061,8 +1053,72 @@ void TPublicationProperties::SaveButtonClick()
         EditFTP->setFocus();
         return;
     }
+    if (!RefuseMissingSource(source)) {
+        return;
+    }
     DeferFreeControl(nullptr);
     accept();
+}
+
+void TPublicationProperties::ShowControl(QWidget* control)
+{
+    for (int i = 0; i < PropertiesControl->count(); ++i) {
+        if (PropertiesControl->widget(i)->isAncestorOf(control)) {
+            PropertiesControl->setCurrentIndex(i);
+        }
+    }
+    control->setFocus();
+}
+
+bool TPublicationProperties::RefuseNumbersBeyondBounds()
+{
+    struct Typed
+    {
+        const PublicationSetting* setting;
+        QWidget* control;
+        QString text;
+    };
+    edt_ConnectionTimeout->interpretText();
+    edt_GeneralTimeout->interpretText();
+    std::vector<Typed> typed{
+        {&kConnectionTimeout, edt_ConnectionTimeout, edt_ConnectionTimeout->cleanText().trimmed()},
+        {&kGeneralTimeout, edt_GeneralTimeout, edt_GeneralTimeout->cleanText().trimmed()}};
+    if (rdoCustomFtpPort->isChecked() && !EditPortNumber->text().isEmpty()) {
+        typed.insert(typed.begin(), {&kFtpPort, EditPortNumber, EditPortNumber->text()});
+    }
+    for (const Typed& value : typed) {
+        const std::string problem = NumberValueProblem(*value.setting, value.text.toStdString());
+        if (!problem.empty()) {
+            platform::MessageBox("The web site settings give " + problem +
+                                     ", so they were not saved. Please enter a value within "
+                                     "its range.",
+                                 "Value out of range", kMbExclamationOk);
+            ShowControl(value.control);
+            return false;
+        }
+    }
+    // A time-out of 0 stands for its default.
+    if (edt_ConnectionTimeout->value() == 0) {
+        edt_ConnectionTimeout->setValue(kConnectionTimeout.bounds.default_value);
+    }
+    if (edt_GeneralTimeout->value() == 0) {
+        edt_GeneralTimeout->setValue(kGeneralTimeout.bounds.default_value);
+    }
+    return true;
+}
+
+bool TPublicationProperties::RefuseMissingSource(const std::string& source)
+{
+    // A source that has gone since it was chosen (a drive not mounted now) does not hold up
+    // the other changes; a newly typed one must be there.
+    if ((given_ != nullptr && source == given_->Source) || platform::DirectoryExists(source)) {
+        return true;
+    }
+    platform::MessageBox("The source directory " + platform::ToPosixPath(source) +
+                             " does not exist or is inaccessible. Please check and reenter.",
+                         "Directory does not exist", kMbExclamationOk);
+    ShowControl(edt_source_directory);
+    return false;
 }
 
 void TPublicationProperties::CancelButtonClick()

@@ -72,6 +72,10 @@ private:
     void UpdateDeleteTimes();
 
     void SaveButtonClick();
+    // Each false after telling the user and showing the control at fault.
+    bool RefuseNumbersBeyondBounds();
+    bool RefuseMissingSource(const std::string& source);
+    void ShowControl(QWidget* control);
     void CancelButtonClick();
     void btn_browse_sourceClick();
     void combo_connectionChange();

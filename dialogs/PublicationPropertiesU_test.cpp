@@ -1,5 +1,6 @@
 #include "dialogs/PublicationPropertiesU.h"
 
+#include <QAbstractSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -198,57 +199,210 @@ private slots:
         QCOMPARE(copy->GetName(), std::string("Site one"));
     }
 
-    void PortRules_data()
+    // A typed number beyond its bounds is refused at Save and the dialog stays open; nothing
+    // is brought within the bounds behind the user's back.
+    void TypedNumbersAtSave_data()
     {
+        QTest::addColumn<QString>("field");
         QTest::addColumn<int>("stored");
         QTest::addColumn<QString>("typed");  // Null: nothing typed.
         QTest::addColumn<QString>("shown");
-        QTest::addColumn<int>("saved");
+        QTest::addColumn<int>("saved");  // -1: refused
+        QTest::addColumn<QString>("told");
 
-        QTest::newRow("21 is the default") << 21 << QString() << "21" << 0;
-        QTest::newRow("0 is the default") << 0 << QString() << "21" << 0;
-        QTest::newRow("custom kept") << 2121 << QString() << "2121" << 2121;
-        QTest::newRow("70000 leaves 0") << 2121 << "70000"
-                                        << "0" << 0;
-        QTest::newRow("65536 gives 5536") << 2121 << "65536"
-                                          << "5536" << 5536;
-        QTest::newRow("123456 gives 23456") << 2121 << "123456"
-                                            << "23456" << 23456;
-        QTest::newRow("letters dropped") << 2121 << "2a1b"
-                                         << "21" << 0;
-        QTest::newRow("empty stores 0") << 2121 << ""
-                                        << "" << 0;
+        const QString port = "EditPortNumber";
+        const QString connection = "edt_ConnectionTimeout";
+        const QString general = "edt_GeneralTimeout";
+        QTest::newRow("21 is the default") << port << 21 << QString() << "21" << 0 << "";
+        QTest::newRow("0 is the default") << port << 0 << QString() << "21" << 0 << "";
+        QTest::newRow("custom kept") << port << 2121 << QString() << "2121" << 2121 << "";
+        QTest::newRow("port 70000 refused")
+            << port << 2121 << "70000"
+            << "70000" << -1 << "the FTP port 70000, which is not a port (1 to 65535)";
+        QTest::newRow("port 65536 refused")
+            << port << 2121 << "65536"
+            << "65536" << -1 << "the FTP port 65536, which is not a port (1 to 65535)";
+        QTest::newRow("port 65535 kept") << port << 2121 << "65535"
+                                         << "65535" << 65535 << "";
+        QTest::newRow("letters dropped") << port << 2121 << "2a1b"
+                                         << "21" << 0 << "";
+        QTest::newRow("empty port is the default") << port << 2121 << ""
+                                                   << "" << 0 << "";
+        QTest::newRow("connection 5 refused")
+            << connection << 30 << "5"
+            << "5" << -1 << "ConnectionTimeout the value 5, outside its range of 10 to 60";
+        QTest::newRow("connection 61 refused")
+            << connection << 30 << "61"
+            << "61" << -1 << "ConnectionTimeout the value 61, outside its range of 10 to 60";
+        QTest::newRow("connection 60 kept") << connection << 30 << "60"
+                                            << "60" << 60 << "";
+        QTest::newRow("general 9 refused")
+            << general << 20 << "9"
+            << "9" << -1 << "GeneralTimeout the value 9, outside its range of 10 to 60";
+        QTest::newRow("general 0 is the default") << general << 45 << "0"
+                                                  << "0" << 20 << "";
     }
 
-    void PortRules()
+    void TypedNumbersAtSave()
     {
+        QFETCH(QString, field);
         QFETCH(int, stored);
         QFETCH(QString, typed);
         QFETCH(QString, shown);
         QFETCH(int, saved);
+        QFETCH(QString, told);
+        testing::FakeMessageBoxes boxes;
         TPublicationProperties dialog;
         QelPublication site;
         site.SetName("s");
-        site.FtpPort = static_cast<uint16_t>(stored);
+        const bool port = field == "EditPortNumber";
+        auto value_of = [&](const QelPublication& d) {
+            return port                               ? int(d.FtpPort)
+                   : field == "edt_ConnectionTimeout" ? d.ConnectionTimeout
+                                                      : d.GeneralTimeout;
+        };
+        if (port) {
+            site.FtpPort = static_cast<uint16_t>(stored);
+        } else if (field == "edt_ConnectionTimeout") {
+            site.ConnectionTimeout = stored;
+        } else {
+            site.GeneralTimeout = stored;
+        }
         QString seen;
         bool default_checked = false;
+        bool open_after_save = false;
         std::unique_ptr<QelPublication> copy;
         testing::RunModal(
             [&](QWidget* w) {
-                auto* edit = Find<QLineEdit>(w, "EditPortNumber");
+                auto* control = Find<QWidget>(w, qPrintable(field));
                 default_checked = Find<QRadioButton>(w, "rdoFtpPortDefault")->isChecked();
+                auto* edit = port
+                                 ? static_cast<QLineEdit*>(control)
+                                 : static_cast<QAbstractSpinBox*>(control)->findChild<QLineEdit*>();
                 if (!typed.isNull()) {
+                    if (port) {
+                        Find<QRadioButton>(w, "rdoCustomFtpPort")->setChecked(true);
+                    }
+                    control->setFocus();
                     edit->selectAll();
                     QTest::keyClick(edit, Qt::Key_Delete);
                     QTest::keyClicks(edit, typed);
                 }
+                // The focus leaves the field as a click on Save takes it.
+                Find<QPushButton>(w, "SaveButton")->setFocus();
                 seen = edit->text();
                 Click(w, "SaveButton");
+                open_after_save = w->isVisible();
+                if (open_after_save) {
+                    Click(w, "CancelButton");
+                }
             },
             [&] { copy = dialog.Execute(site); });
-        QCOMPARE(seen, shown);
-        QCOMPARE(default_checked, stored == 0 || stored == 21);
-        QCOMPARE(int(copy->FtpPort), saved);
+        if (port) {
+            QCOMPARE(seen, shown);
+            QCOMPARE(default_checked, stored == 0 || stored == 21);
+        }
+        QCOMPARE(open_after_save, saved < 0);
+        if (saved >= 0) {
+            QVERIFY(boxes.Shown().empty());
+            QCOMPARE(value_of(*copy), saved);
+            return;
+        }
+        QCOMPARE(boxes.Shown().size(), size_t(1));
+        QVERIFY2(boxes.LastText().find(told.toStdString()) != std::string::npos,
+                 boxes.LastText().c_str());
+        QCOMPARE(value_of(*copy), stored);
+    }
+
+    // A source folder typed in must be there; one that has gone since it was chosen does not
+    // hold up the other changes.
+    void SaveRefusesATypedSourceFolderThatIsMissing_data()
+    {
+        QTest::addColumn<QString>("stored");  // in the sandbox
+        QTest::addColumn<QString>("typed");   // Null: nothing typed.
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("typed and there") << "gone"
+                                         << "site" << true;
+        QTest::newRow("typed and missing") << "site"
+                                           << "missing" << false;
+        QTest::newRow("stored, gone since") << "gone" << QString() << true;
+    }
+    void SaveRefusesATypedSourceFolderThatIsMissing()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, typed);
+        QFETCH(bool, saved);
+        testing::FakeMessageBoxes boxes;
+        testing::TestSandbox files;
+        files.WriteFile("site/index.html", "x");
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        site.Source = files.SystemPath(stored.toStdString());
+        site.Disabled = false;
+        bool open_after_save = false;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                if (!typed.isNull()) {
+                    Find<QLineEdit>(w, "edt_source_directory")
+                        ->setText(QString::fromStdString(files.SystemPath(typed.toStdString())));
+                }
+                Find<QCheckBox>(w, "chkDisable")->setChecked(true);
+                Click(w, "SaveButton");
+                open_after_save = w->isVisible();
+                if (open_after_save) {
+                    Click(w, "CancelButton");
+                }
+            },
+            [&] { copy = dialog.Execute(site); });
+        QCOMPARE(open_after_save, !saved);
+        QCOMPARE(copy->Disabled, saved);
+        if (!saved) {
+            QCOMPARE(boxes.Shown().size(), size_t(1));
+            QVERIFY2(boxes.LastText().find(files.Path("missing")) != std::string::npos,
+                     boxes.LastText().c_str());
+        }
+    }
+
+    // Enter presses Save wherever the focus is, but in a grid cell being edited, where it ends
+    // the edit.
+    void EnterSavesUnlessACellIsBeingEdited_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("name") << "EditName" << true;
+        QTest::newRow("connection list") << "combo_connection" << true;
+        QTest::newRow("time-out") << "edt_GeneralTimeout" << true;
+        QTest::newRow("grid cell being edited") << "FilesGrid" << false;
+    }
+    void EnterSavesUnlessACellIsBeingEdited()
+    {
+        QFETCH(QString, focus);
+        QFETCH(bool, saved);
+        TPublicationProperties dialog;
+        QelPublication site;
+        site.SetName("s");
+        bool open_after_enter = false;
+        std::unique_ptr<QelPublication> copy;
+        testing::RunModal(
+            [&](QWidget* w) {
+                QWidget* target = Find<QWidget>(w, qPrintable(focus));
+                if (auto* grid = qobject_cast<VStringGrid*>(target)) {
+                    Play(w, grid, {"click 0,1"});
+                    target = w->focusWidget();
+                } else {
+                    target->setFocus();
+                }
+                QTest::keyClick(target, Qt::Key_Return);
+                QCoreApplication::processEvents();
+                open_after_enter = w->isVisible();
+                if (open_after_enter) {
+                    Click(w, "CancelButton");
+                }
+            },
+            [&] { copy = dialog.Execute(site); });
+        QCOMPARE(open_after_enter, !saved);
     }
 
     void ConnectionShownAndSaved_data()
@@ -348,7 +502,11 @@ private slots:
 
     void BrowseDefaultsAndDefaultPermission()
     {
-        testing::FakeFolderChooser folders({QString("/srv/new"), std::nullopt});
+        // Save takes only a chosen source folder that is there.
+        testing::TestSandbox files;
+        files.WriteFile("new/index.html", "x");
+        const QString chosen = QString::fromStdString(files.Path("new"));
+        testing::FakeFolderChooser folders({chosen, std::nullopt});
         TPublicationProperties dialog;
         QelPublication site;
         site.SetName("s");
@@ -372,11 +530,11 @@ private slots:
                 Click(w, "SaveButton");
             },
             [&] { copy = dialog.Execute(site); });
-        QCOMPARE(sources, (QStringList{"/srv/new", "/srv/new"}));
+        QCOMPARE(sources, (QStringList{chosen, chosen}));
         QCOMPARE(folders.Requests().size(), size_t(2));
         QCOMPARE(folders.Requests()[0].title, QString("Select source directory for Named"));
         QCOMPARE(folders.Requests()[0].initial_folder, QString("/srv/old"));
-        QCOMPARE(copy->Source, std::string("/srv/new"));
+        QCOMPARE(copy->Source, chosen.toStdString());
         QCOMPARE(copy->ConnectionTimeout, 30);
         QCOMPARE(copy->GeneralTimeout, 20);
         QCOMPARE(copy->DefaultFilePermission, std::string());
@@ -621,7 +779,10 @@ private slots:
         std::unique_ptr<QelPublication> copy;
         testing::RunModal(
             [&](QWidget* w) {
-                Find<QLineEdit>(w, "edt_source_directory")->setText(QString(source_bytes, 's'));
+                // Only the row about the source types one: a short one would be no folder.
+                if (source_bytes > int(kSettingTextBytesAtMost)) {
+                    Find<QLineEdit>(w, "edt_source_directory")->setText(QString(source_bytes, 's'));
+                }
                 Click(w, "SaveButton");
                 open_after_save = w->isVisible();
                 if (open_after_save) {

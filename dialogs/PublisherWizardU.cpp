@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
@@ -175,8 +176,11 @@ TPublisherWizard::TPublisherWizard(QWidget* parent)
     BuildPages();
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(PageWizard);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-    setMinimumSize(401, 209);
+    // Enter in these edits has a handler of its own: the next field, or the next page.
+    for (QWidget* edit :
+         {PublicationName, SourceDirectory, FtpServer, Username, edt_password, edt_password2}) {
+        KeepEnter(edit);
+    }
     connect(PageWizard, &QTabWidget::currentChanged, this, &TPublisherWizard::PageWizardChange);
 }
 
@@ -188,7 +192,8 @@ QWidget* TPublisherWizard::AddPage(const char* name, const QString& caption)
     page->setObjectName(QString::fromLatin1(name));
     auto* layout = new QVBoxLayout(page);
     layout->setAlignment(Qt::AlignTop);
-    PageWizard->addTab(page, caption);
+    // A page taller than the screen scrolls.
+    PageWizard->addTab(ScrollingPage(page), caption);
     return page;
 }
 
@@ -407,9 +412,9 @@ void TPublisherWizard::BuildPages()
         AddText(page, layout,
                 QStringLiteral("If you have dial-up connections but can only publish your web site "
                                "via your LAN then select 'LAN only'."));
-        QPushButton* next = AddButton(page, "Button3", kNext);
-        plain_next(next);
-        navigation(page, AddButton(page, "Button7", kPrevious), next);
+        ConnectionNextButton = AddButton(page, "Button3", kNext);
+        plain_next(ConnectionNextButton);
+        navigation(page, AddButton(page, "Button7", kPrevious), ConnectionNextButton);
     }
 
     // 6: Test Connection.
@@ -486,9 +491,9 @@ void TPublisherWizard::BuildPages()
         layout->addWidget(rdoDeleteYes);
         layout->addWidget(rdoDeleteList);
         layout->addWidget(rdoDeleteNo);
-        QPushButton* next = AddButton(page, "Button4", kNext);
-        plain_next(next);
-        navigation(page, AddButton(page, "Button2", kPrevious), next);
+        BehaviourNextButton = AddButton(page, "Button4", kNext);
+        plain_next(BehaviourNextButton);
+        navigation(page, AddButton(page, "Button2", kPrevious), BehaviourNextButton);
     }
 
     // 8: Completed.
@@ -511,9 +516,24 @@ void TPublisherWizard::BuildPages()
         connect(FinishButton, &QPushButton::clicked, this, &TPublisherWizard::FinishButtonClick);
     }
 
-    // Every page's caption stays in view, and the longest texts wrap into a few lines.
-    PageWizard->setMinimumWidth(std::max(fontMetrics().averageCharWidth() * 80,
-                                         PageWizard->tabBar()->sizeHint().width() + 8));
+    // Where the screen has room every page's caption stays in view; on a narrow one the tab
+    // bar scrolls (setVisible).
+    PageWizard->setUsesScrollButtons(true);
+    PageWizard->tabBar()->setElideMode(Qt::ElideNone);
+}
+
+void TPublisherWizard::setVisible(bool visible)
+{
+    if (visible) {
+        // The longest texts wrap into a few lines, every caption in view: no wider than the
+        // screen, whose narrowest gets the tab bar's scroll buttons instead.
+        const int wanted = std::max(fontMetrics().averageCharWidth() * 80,
+                                    PageWizard->tabBar()->sizeHint().width() + 8);
+        const QMargins margins = layout()->contentsMargins();
+        const int room = WindowRoom(*this).width() - margins.left() - margins.right();
+        PageWizard->setMinimumWidth(room > 0 ? std::min(wanted, room) : wanted);
+    }
+    VDialog::setVisible(visible);
 }
 
 void TPublisherWizard::Execute(QelPublicationList& list, bool show_import)
@@ -549,6 +569,8 @@ void TPublisherWizard::Execute(QelPublicationList& list, bool show_import)
     ImportPanel->setVisible(show_import);
     PageWizard->setCurrentIndex(kPageWelcome);
     previous_page_ = kPageWelcome;
+    SetDefaultButton(WelcomeNextButton);
+    UpdateCredentials();
     first_activation_ = true;
     exec();
 }
@@ -593,6 +615,21 @@ void TPublisherWizard::PageWizardChange(int index)
     }
     previous_page_ = PageWizard->currentIndex();
     FocusFirstControl();
+    SetDefaultButton(PageDefaultButton());
+}
+
+QPushButton* TPublisherWizard::PageDefaultButton() const
+{
+    // Enter on a page presses its way on: "Next >", or Finish on the last page.
+    const QWidget* page = PageWizard->currentWidget();
+    for (QPushButton* button : {WelcomeNextButton, NameNextButton, SourceNextButton,
+                                ServerNextButton, AuthenticationNextButton, ConnectionNextButton,
+                                Button10, BehaviourNextButton, FinishButton}) {
+        if (page != nullptr && page->isAncestorOf(button)) {
+            return button;
+        }
+    }
+    return nullptr;
 }
 
 void TPublisherWizard::FocusFirstControl()
@@ -612,10 +649,14 @@ void TPublisherWizard::FocusFirstControl()
             first = FtpServer;
             break;
         case kPageAuthentication:
-            first = Username;
+            first = LocalDestination() ? static_cast<QWidget*>(AuthenticationNextButton) : Username;
             break;
         case kPageConnection:
             first = ConnectionCombo;
+            break;
+        case kPageTestConnection:
+            // Enter moves on; the test is a Shift+Tab away.
+            first = Button10;
             break;
         case kPageBehaviour:
             first = rdoDeleteNo;
@@ -737,9 +778,25 @@ void TPublisherWizard::FtpServerChange()
     }
     const bool given = !FtpServer->text().isEmpty();
     ServerNextButton->setEnabled(given);
+    UpdateCredentials();
     if (given) {
         Reach(kPageAuthentication);
     }
+}
+
+bool TPublisherWizard::LocalDestination() const
+{
+    return DiskStorageDevice::IsDiskPath(Text(FtpServer));
+}
+
+void TPublisherWizard::UpdateCredentials()
+{
+    // A local or network folder is opened without a user name or password.
+    const bool ftp = !LocalDestination();
+    for (QWidget* field : {Username, edt_password, edt_password2}) {
+        field->setEnabled(ftp);
+    }
+    CheckCredentials(false);
 }
 
 void TPublisherWizard::UsernameChange()
@@ -747,17 +804,14 @@ void TPublisherWizard::UsernameChange()
     if (TrimLeft(Username)) {
         return;
     }
-    if (Username->text().isEmpty()) {
-        AuthenticationNextButton->setEnabled(false);
-        return;
-    }
     CheckCredentials(false);
 }
 
 bool TPublisherWizard::CheckCredentials(bool show_mismatch)
 {
-    const bool same = edt_password->text() == edt_password2->text();
-    AuthenticationNextButton->setEnabled(!Username->text().isEmpty() && same);
+    const bool ftp = !LocalDestination();
+    const bool same = !ftp || edt_password->text() == edt_password2->text();
+    AuthenticationNextButton->setEnabled(same && (!ftp || !Username->text().isEmpty()));
     if (same) {
         lbl_password_error->hide();
     } else if (show_mismatch) {
@@ -832,13 +886,16 @@ void TPublisherWizard::FinishButtonClick()
     const ConnectionChoice connection = Connection();
     const std::string name = Text(PublicationName);
     uint16_t port = 0;
+    const bool ftp = !LocalDestination();
+    const std::string user = ftp ? Text(Username) : std::string();
+    const std::string password = ftp ? Text(edt_password) : std::string();
     {
         QelPublication entered;
         entered.SetName(name);
         entered.Source = source;
         entered.Server = server;
-        entered.Username = Text(Username);
-        entered.Password = Text(edt_password);
+        entered.Username = user;
+        entered.Password = password;
         entered.Connection = connection.name;
         const std::vector<std::string> beyond_bounds = ValuesBeyondBounds(entered);
         if (!beyond_bounds.empty()) {
@@ -857,9 +914,8 @@ void TPublisherWizard::FinishButtonClick()
         }
         port = entered.FtpPort;
     }
-    if (!list_->AddNew(name, source, server, Text(Username), Text(edt_password), connection.name,
-                       connection.type, rdoDeleteYes->isChecked(), rdoDeleteList->isChecked(),
-                       port)) {
+    if (!list_->AddNew(name, source, server, user, password, connection.name, connection.type,
+                       rdoDeleteYes->isChecked(), rdoDeleteList->isChecked(), port)) {
         // The name was free, so the store refused a write. The web site may be listed with its
         // settings half stored: it goes again, and the wizard stays open with everything typed
         // so that Finish can be tried once more.

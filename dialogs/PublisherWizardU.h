@@ -75,6 +75,9 @@ public:
     // only with show_import. A definition is added by Finish or a successful import only.
     void Execute(QelPublicationList& list, bool show_import);
 
+    // Before showing: no wider than the screen allows.
+    void setVisible(bool visible) override;
+
     // The listener's delivery of the connection test's messages: errors and log texts become
     // lines of memoTestLog; counters are read and dropped.
     void HandleQueueMessage(TPublisherMessageKind kind, TPublisherMessageQueue& queue) override;
@@ -114,6 +117,8 @@ private:
     QPushButton* AddButton(QWidget* page, const char* name, const QString& text);
 
     void PageWizardChange(int index);
+    // The button Enter presses on the page shown.
+    QPushButton* PageDefaultButton() const;
     void FocusFirstControl();
     void SelectNextPage();
     void SelectPreviousPage();
@@ -128,6 +133,9 @@ private:
     void SourceNextButtonClick();
     void BrowseButtonClick();
     void FtpServerChange();
+    // Whether the destination is a local or network folder, which asks for no credentials.
+    bool LocalDestination() const;
+    void UpdateCredentials();
     void UsernameChange();
     bool CheckCredentials(bool show_mismatch);
     void EdtPassword2Return();
@@ -171,6 +179,7 @@ private:
     QLabel* lbl_password_error;
     QPushButton* AuthenticationNextButton;
     QComboBox* ConnectionCombo;
+    QPushButton* ConnectionNextButton;
     QPushButton* btnTestConnection;
     QLabel* lblTestStatus;
     QPlainTextEdit* memoTestLog;
@@ -180,6 +189,7 @@ private:
     QRadioButton* rdoDeleteYes;
     QRadioButton* rdoDeleteList;
     QRadioButton* rdoDeleteNo;
+    QPushButton* BehaviourNextButton;
     QPushButton* FinishButton;
 
     ConnectionTestDeviceFactory device_factory_;

@@ -25,6 +25,7 @@
 #include "tests/support/PublicationSamples.h"
 #include "tests/support/ScriptedFtpServer.h"
 #include "tests/support/SettingsSandbox.h"
+#include "tests/support/TestSandbox.h"
 #include "tests/support/qt/DialogDriver.h"
 #include "tests/support/qt/GuiFakes.h"
 #include "tests/support/qt/GuiTestMain.h"
@@ -204,6 +205,62 @@ private slots:
         QCOMPARE(shown.size(), size_t{2});
         QCOMPARE(shown[0].caption, std::string("Directory does not exist"));
         QCOMPARE(shown[0].type, 48u);
+    }
+
+    // Enter alone goes from the first page to Finish; a user name is asked only for an FTP
+    // destination.
+    void EnterMovesOnFromEveryPage_data()
+    {
+        QTest::addColumn<bool>("ftp");
+        QTest::newRow("local folder") << false;
+        QTest::newRow("FTP server") << true;
+    }
+    void EnterMovesOnFromEveryPage()
+    {
+        QFETCH(bool, ftp);
+        Fixture f;
+        testing::TestSandbox files;
+        files.WriteFile("site/index.html", "x");
+        const QString destination =
+            ftp ? QStringLiteral("ftp.example.com") : QString::fromStdString(files.Path("out"));
+        std::vector<int> pages;
+        bool user_asked = false;
+        auto enter = [&] {
+            QTest::keyClick(f.wizard.focusWidget(), Qt::Key_Return);
+            pages.push_back(f.pages->currentIndex());
+        };
+        const auto run = f.Run([&] {
+            enter();
+            f.Type("PublicationName", "Site");
+            enter();
+            f.Type("SourceDirectory", QString::fromStdString(files.Path("site")));
+            enter();
+            f.Type("FtpServer", destination);
+            enter();
+            user_asked = f.Edit("Username")->isEnabled() &&
+                         !f.Button("AuthenticationNextButton")->isEnabled();
+            if (ftp) {
+                f.Type("Username", "user");
+                enter();  // to the password
+                enter();  // to its retyping
+            }
+            enter();
+            for (int page = TPublisherWizard::kPageConnection;
+                 page <= TPublisherWizard::kPageCompleted; ++page) {
+                enter();
+            }
+        });
+        QVERIFY(run.script_ran);
+        QVERIFY(!run.left_open);
+        const std::vector<int> through_credentials =
+            ftp ? std::vector<int>{1, 2, 3, 4, 4, 4, 5} : std::vector<int>{1, 2, 3, 4, 5};
+        std::vector<int> expected = through_credentials;
+        expected.insert(expected.end(), {6, 7, 8, 8});
+        QCOMPARE(pages, expected);
+        QCOMPARE(user_asked, ftp);
+        QelPublicationList stored;
+        QVERIFY(stored.Exists("Site"));
+        QCOMPARE(stored.FindByName("Site")->Username, ftp ? std::string("user") : std::string());
     }
 
     void NameCheck_data()

@@ -3,6 +3,9 @@
 #include <QDialog>
 #include <QPointer>
 #include <QPushButton>
+#include <QRect>
+
+class QScrollArea;
 
 namespace vantrel {
 
@@ -11,8 +14,10 @@ namespace vantrel {
 // already run; here no button is auto-default, and Enter presses the focused push button when it
 // is enabled, else the dialog's documented default button when it is visible and enabled, else
 // nothing. Esc rejects, unless the dialog swallows it (a dialog without Cancel); the title bar's
-// close still rejects. Derived dialogs never override reject(). A dialog is made once and reused.
-// GUI thread only.
+// close still rejects. Derived dialogs never override reject(). A control may keep Enter for
+// itself (KeepEnter). Each time it is shown the dialog takes its natural size where the screen it
+// opens on has room for it, and no more than that room where it has not (FitOnScreen). A dialog
+// is made once and reused. GUI thread only.
 class VDialog : public QDialog
 {
     Q_OBJECT
@@ -28,10 +33,15 @@ public:
     void SetSwallowEscape(bool swallow) { swallow_escape_ = swallow; }
     bool SwallowEscape() const { return swallow_escape_; }
 
+    // Enter in `control` is the control's own: its handler runs (an edit's Enter that moves on
+    // to the next field or page) and the default button is not pressed after it.
+    void KeepEnter(QWidget* control);
+
     void setVisible(bool visible) override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // No button may become the default behind the dialog's back (Qt's auto-default rule, or a
@@ -41,6 +51,19 @@ private:
     QPointer<QPushButton> default_button_;
     bool swallow_escape_ = false;
 };
+
+// The room a top-level window has on the screen it opens on (its parent's, else its own, else
+// the primary screen): the screen's area without the desktop's panels, less the frame the window
+// manager adds (the window's own once it has one, else an allowance).
+QRect WindowRoom(const QWidget& window);
+// Gives a top-level window whose layout lets it shrink its natural size (or the size the user
+// gave it), but no more than its room on the screen.
+void FitOnScreen(QWidget& window);
+// Moves a shown top-level window inside the available area of its screen, its title bar last.
+void KeepInsideScreen(QWidget& window);
+// Wraps a dialog's page: it asks for its whole size, and scrolls where the screen is too small
+// to give it.
+QScrollArea* ScrollingPage(QWidget* page);
 
 // Gives a control its documented name, so tests and screenshots find it, and returns it.
 template <typename T>

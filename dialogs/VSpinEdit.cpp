@@ -24,6 +24,40 @@ VSpinEdit::VSpinEdit(QWidget* parent)
     : QSpinBox(parent)
 {}
 
+void VSpinEdit::KeepTypedValue(int lowest, int highest)
+{
+    keeps_typed_ = true;
+    lowest_ = lowest;
+    highest_ = highest;
+    setRange(0, 999999999);
+}
+
+void VSpinEdit::stepBy(int steps)
+{
+    if (!keeps_typed_) {
+        QSpinBox::stepBy(steps);
+        return;
+    }
+    const qlonglong next = static_cast<qlonglong>(value()) + qlonglong{steps} * singleStep();
+    setValue(static_cast<int>(std::clamp<qlonglong>(next, lowest_, highest_)));
+    selectAll();
+}
+
+QAbstractSpinBox::StepEnabled VSpinEdit::stepEnabled() const
+{
+    if (!keeps_typed_) {
+        return QSpinBox::stepEnabled();
+    }
+    StepEnabled enabled = StepNone;
+    if (value() < highest_) {
+        enabled |= StepUpEnabled;
+    }
+    if (value() > lowest_) {
+        enabled |= StepDownEnabled;
+    }
+    return enabled;
+}
+
 QValidator::State VSpinEdit::validate(QString& text, int& /*pos*/) const
 {
     const QString digits = TypedDigits(*this, text);

@@ -16,9 +16,21 @@ class VSpinEdit : public QSpinBox
 public:
     explicit VSpinEdit(QWidget* parent = nullptr);
 
+    // The arrows keep within lowest to highest, but a typed number stays as typed (up to nine
+    // digits; none reads as 0), for the caller to refuse and say why.
+    void KeepTypedValue(int lowest, int highest);
+
+    void stepBy(int steps) override;
+
 protected:
+    StepEnabled stepEnabled() const override;
     QValidator::State validate(QString& text, int& pos) const override;
     int valueFromText(const QString& text) const override;
+
+private:
+    bool keeps_typed_ = false;
+    int lowest_ = 0;
+    int highest_ = 0;
 };
 
 }  // namespace vantrel

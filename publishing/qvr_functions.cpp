@@ -25,6 +25,32 @@ bool IsNumber(const PublicationSetting& setting)
            setting.kind != SettingKind::kDate;
 }
 
+}  // namespace
+
+std::string NumberValueProblem(const PublicationSetting& setting, const std::string& text)
+{
+    const NumberBounds& b = setting.bounds;
+    int32_t value = 0;
+    const bool number = ParseSettingsFileInteger(text, &value);
+    // A time-out of 0 stands for its default, as a missing one does.
+    const bool in_range =
+        (value >= b.min && value <= b.max) || (setting.kind == SettingKind::kClamped && value == 0);
+    if (setting.kind == SettingKind::kPort && (!number || !in_range)) {
+        return "the FTP port " + text + ", which is not a port (1 to " + std::to_string(b.max) +
+               ")";
+    }
+    if (!number) {
+        return setting.name + std::string(" the value \"") + text + "\", which is not a number";
+    }
+    if (!in_range) {
+        return setting.name + std::string(" the value ") + text + ", outside its range of " +
+               std::to_string(b.min) + " to " + std::to_string(b.max);
+    }
+    return "";
+}
+
+namespace {
+
 // Why the file's numbers and dates cannot be a web site's settings; empty when they can. Only
 // the values kChecked are looked at; an empty or missing one reads as the default.
 std::string RangeProblem(QelIniReg& file)
@@ -37,25 +63,8 @@ std::string RangeProblem(QelIniReg& file)
         if (text.empty()) {
             return "";
         }
-        const NumberBounds& b = setting.bounds;
-        int32_t value = 0;
-        const bool number = ParseSettingsFileInteger(text, &value);
-        // A time-out of 0 stands for its default, as a missing one does.
-        const bool in_range = (value >= b.min && value <= b.max) ||
-                              (setting.kind == SettingKind::kClamped && value == 0);
-        if (setting.kind == SettingKind::kPort && (!number || !in_range)) {
-            return settings + "the FTP port " + text + ", which is not a port (1 to " +
-                   std::to_string(b.max) + ")" + refused;
-        }
-        if (!number) {
-            return settings + setting.name + " the value \"" + text + "\", which is not a number" +
-                   refused;
-        }
-        if (!in_range) {
-            return settings + setting.name + " the value " + text + ", outside its range of " +
-                   std::to_string(b.min) + " to " + std::to_string(b.max) + refused;
-        }
-        return "";
+        const std::string problem = NumberValueProblem(setting, text);
+        return problem.empty() ? "" : settings + problem + refused;
     };
     // An offset no measurement keeps would shift every listed time by days, and hide every
     // same-size edit.

@@ -9,10 +9,16 @@
 namespace vantrel {
 
 class QelPublicationList;
+struct PublicationSetting;
 
 // The file name an export proposes: the name's ASCII letters and digits, each run of other
 // characters between two of them as one "_", none at either end.
 std::string MakeSafeFileName(const std::string& name);
+
+// Why a number given for a value of a definition cannot be taken, in the words of the import:
+// "the FTP port 70000, which is not a port (1 to 65535)", "ConnectionTimeout the value 5,
+// outside its range of 10 to 60"; empty when it can. A time-out of 0 stands for its default.
+std::string NumberValueProblem(const PublicationSetting& setting, const std::string& text);
 
 // Adds the definition of the settings file to the list, which saves it under its own key.
 // `file_name` is the file the user chose (system form), empty when the user cancelled. True when

@@ -6,6 +6,7 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QWidget>
@@ -27,9 +28,9 @@ QString PageName(QString title)
 
 }  // namespace
 
-bool RegisterWindowShot(const char* name, WindowMaker maker)
+bool RegisterWindowShot(const char* name, WindowMaker maker, bool scaled)
 {
-    Registry().push_back({name, std::move(maker)});
+    Registry().push_back({name, std::move(maker), scaled});
     return true;
 }
 
@@ -70,6 +71,30 @@ void ShotSession::Grab(QWidget* window, const QString& file_name)
     } else {
         failed_ << path;
     }
+}
+
+void ShotSession::Expect(bool holds, const QString& what)
+{
+    if (!holds) {
+        failed_ << what;
+    }
+}
+
+void ShotSession::ExpectInsideScreen(QWidget* window, const QString& name)
+{
+    QApplication::processEvents();
+    QScreen* screen = window->screen();
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
+    const QRect outer = window->frameGeometry();
+    Expect(available.contains(outer),
+           QStringLiteral("%1: the window (%2,%3 %4x%5) lies outside the screen (%6x%7)")
+               .arg(name)
+               .arg(outer.x())
+               .arg(outer.y())
+               .arg(outer.width())
+               .arg(outer.height())
+               .arg(available.width())
+               .arg(available.height()));
 }
 
 void ShotSession::Save(QWidget* window, const QString& name)

@@ -37,6 +37,11 @@ public:
     void SavePages(QWidget* window, QTabWidget* pages, const QString& name);
     void SavePages(QWidget* window, QStackedWidget* pages, const QString& name);
 
+    // A failure of the run, told with the pictures that could not be saved.
+    void Expect(bool holds, const QString& what);
+    // The window, frame and all, lies inside the available area of its screen.
+    void ExpectInsideScreen(QWidget* window, const QString& name);
+
     const QStringList& Written() const { return written_; }
     const QStringList& Failed() const { return failed_; }
 
@@ -51,13 +56,15 @@ private:
 using WindowMaker = std::function<void(ShotSession&)>;
 
 // Adds a maker to the list the tool runs, in the order of registration; the macro does it while
-// the program starts.
-bool RegisterWindowShot(const char* name, WindowMaker maker);
+// the program starts. A scaled maker runs only in the tool's second pass, at 200 % on a
+// 1280 x 800 screen.
+bool RegisterWindowShot(const char* name, WindowMaker maker, bool scaled = false);
 
 struct RegisteredShot
 {
     const char* name;
     WindowMaker maker;
+    bool scaled = false;
 };
 const std::vector<RegisteredShot>& RegisteredWindowShots();
 
@@ -66,3 +73,6 @@ const std::vector<RegisteredShot>& RegisteredWindowShots();
 #define VANTREL_WINDOW_SHOT(function)                          \
     [[maybe_unused]] static const bool function##_registered = \
         vantrel::bench::RegisterWindowShot(#function, function);
+#define VANTREL_SCALED_WINDOW_SHOT(function)                   \
+    [[maybe_unused]] static const bool function##_registered = \
+        vantrel::bench::RegisterWindowShot(#function, function, true);
