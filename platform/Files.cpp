@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include "platform/Errors.h"
 #include "platform/NetShare.h"
@@ -181,6 +182,39 @@ std::vector<FolderIdentity> FoldersUpToRoot(
 
 namespace {
 
+// The folder open at `fd` (closed here) and every folder above it, by identity; each parent is
+// opened through the handle of the folder below it, never by a path that a link or a swapped
+// folder could lead elsewhere.
+bool ChainFrom(int fd, std::vector<FolderIdentity>* chain)
+{
+    struct stat st = {};
+    if (fstat(fd, &st) != 0) {
+        const int error = errno;
+        close(fd);
+        return FailWithErrno(error);
+    }
+    int failure = 0;
+    bool missing_is_path = false;
+    *chain = FoldersUpToRoot({st.st_dev, st.st_ino}, [&]() -> std::optional<FolderIdentity> {
+        const int parent = openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (parent < 0) {
+            failure = errno;
+            missing_is_path = true;
+            return std::nullopt;
+        }
+        close(fd);
+        fd = parent;
+        struct stat above = {};
+        if (fstat(fd, &above) != 0) {
+            failure = errno;
+            return std::nullopt;
+        }
+        return FolderIdentity{above.st_dev, above.st_ino};
+    });
+    close(fd);
+    return failure == 0 || FailWithErrno(failure, missing_is_path);
+}
+
 // The folder a path names (or, for a path that does not exist yet, its nearest existing parent)
 // and every folder above it, by identity; *whole tells whether the path itself exists.
 bool FolderChain(const std::string& system_path, std::vector<FolderIdentity>* chain, bool* whole)
@@ -204,46 +238,14 @@ bool FolderChain(const std::string& system_path, std::vector<FolderIdentity>* ch
         posix = slash == std::string::npos ? "." : slash == 0 ? "/" : posix.substr(0, slash);
         *whole = false;
     }
-    struct stat st = {};
-    if (fstat(fd, &st) != 0) {
-        const int error = errno;
-        close(fd);
-        return FailWithErrno(error);
-    }
-    // Each parent is opened through the handle of the folder below it, never by a path that a
-    // link or a swapped folder could lead elsewhere.
-    int failure = 0;
-    bool missing_is_path = false;
-    *chain = FoldersUpToRoot({st.st_dev, st.st_ino}, [&]() -> std::optional<FolderIdentity> {
-        const int parent = openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (parent < 0) {
-            failure = errno;
-            missing_is_path = true;
-            return std::nullopt;
-        }
-        close(fd);
-        fd = parent;
-        struct stat above = {};
-        if (fstat(fd, &above) != 0) {
-            failure = errno;
-            return std::nullopt;
-        }
-        return FolderIdentity{above.st_dev, above.st_ino};
-    });
-    close(fd);
-    return failure == 0 || FailWithErrno(failure, missing_is_path);
+    return ChainFrom(fd, chain);
 }
 
-}  // namespace
-
-FolderRelation RelationOfFolders(const std::string& first, const std::string& second)
+FolderRelation RelationOfChains(const std::vector<FolderIdentity>& first_chain,
+                                bool first_whole,
+                                const std::vector<FolderIdentity>& second_chain,
+                                bool second_whole)
 {
-    std::vector<FolderIdentity> first_chain, second_chain;
-    bool first_whole = false, second_whole = false;
-    if (!FolderChain(first, &first_chain, &first_whole) ||
-        !FolderChain(second, &second_chain, &second_whole)) {
-        return FolderRelation::kApart;
-    }
     const auto holds = [](const std::vector<FolderIdentity>& chain, const FolderIdentity& id) {
         return std::find(chain.begin(), chain.end(), id) != chain.end();
     };
@@ -258,6 +260,32 @@ FolderRelation RelationOfFolders(const std::string& first, const std::string& se
         return FolderRelation::kSecondInsideFirst;
     }
     return FolderRelation::kApart;
+}
+
+}  // namespace
+
+FolderRelation RelationOfFolders(const std::string& first, const std::string& second)
+{
+    std::vector<FolderIdentity> first_chain, second_chain;
+    bool first_whole = false, second_whole = false;
+    if (!FolderChain(first, &first_chain, &first_whole) ||
+        !FolderChain(second, &second_chain, &second_whole)) {
+        return FolderRelation::kApart;
+    }
+    return RelationOfChains(first_chain, first_whole, second_chain, second_whole);
+}
+
+FolderRelation RelationOfFolders(const std::string& first, const HeldFolder& second)
+{
+    std::vector<FolderIdentity> first_chain, second_chain;
+    bool first_whole = false;
+    const int fd =
+        second.Fd() < 0 ? -1 : openat(second.Fd(), ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || !ChainFrom(fd, &second_chain) ||
+        !FolderChain(first, &first_chain, &first_whole)) {
+        return FolderRelation::kApart;
+    }
+    return RelationOfChains(first_chain, first_whole, second_chain, true);
 }
 
 namespace {
@@ -641,6 +669,113 @@ bool HeldFolder::StillInPlace() const
     struct stat st = {};
     replaced_ = stat(posix_path_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_;
     return !replaced_;
+}
+
+void HeldFolder::Release()
+{
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+    path_.clear();
+    posix_path_.clear();
+    replaced_ = false;
+}
+
+namespace {
+
+// Deeper than any real site; a tree deeper still is gathered down to here.
+constexpr int kGatherLevelsAtMost = 256;
+
+// The identity as a listing gives it (see MakeRecord).
+FolderIdentity IdentityOf(const struct stat& st)
+{
+    return {(uint64_t{major(st.st_dev)} << 32) | minor(st.st_dev), st.st_ino};
+}
+
+// Opens a folder below `dir_fd` to be gathered: for reading where it may be read, else for its
+// identity alone.
+int OpenToGather(int dir_fd, const char* name, int flags)
+{
+    const int fd = openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | flags);
+    return fd >= 0 || errno != EACCES
+               ? fd
+               : openat(dir_fd, name, O_PATH | O_DIRECTORY | O_CLOEXEC | flags);
+}
+
+// Adds the folder open at `fd` (owned) and, unless met before, the folders it holds.
+void GatherFrom(int fd,
+                const std::string& relative,
+                int level,
+                const std::function<bool(const std::string&, const FolderIdentity&)>& follow_link,
+                FolderTree* folders)
+{
+    struct stat st = {};
+    if (fstat(fd, &st) != 0 || !folders->emplace(IdentityOf(st), relative).second ||
+        level >= kGatherLevelsAtMost) {
+        close(fd);
+        return;
+    }
+    DIR* dir = fdopendir(fd);
+    if (dir == nullptr) {
+        // Held or opened for its identity alone: read through "." where that may be read.
+        const int list_fd = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        dir = list_fd < 0 ? nullptr : fdopendir(list_fd);
+        if (dir == nullptr) {
+            if (list_fd >= 0) {
+                close(list_fd);
+            }
+            return;
+        }
+    }
+    DirCloser dir_closer(dir);
+    std::vector<std::pair<std::string, unsigned char>> entries;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != ".." && name.find('\\') == std::string::npos &&
+            (entry->d_type == DT_DIR || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN)) {
+            entries.emplace_back(name, entry->d_type);
+        }
+    }
+    const int dir_fd = dirfd(dir);
+    for (const auto& [name, type] : entries) {
+        const std::string path = relative + "\\" + name;
+        int child = OpenToGather(dir_fd, name.c_str(), O_NOFOLLOW);
+        if (child < 0 && (errno == ELOOP || errno == ENOTDIR) && type != DT_DIR) {
+            // A link, or a name the listing could not type: entered only as the caller says.
+            struct stat target = {};
+            if (follow_link && fstatat(dir_fd, name.c_str(), &target, 0) == 0 &&
+                S_ISDIR(target.st_mode) && follow_link(path, IdentityOf(target))) {
+                child = OpenToGather(dir_fd, name.c_str(), 0);
+            }
+        }
+        if (child >= 0) {
+            GatherFrom(child, path, level + 1, follow_link, folders);
+        }
+    }
+}
+
+}  // namespace
+
+bool GatherFolders(
+    const std::string& path,
+    const Within& within,
+    const std::function<bool(const std::string&, const FolderIdentity&)>& follow_link,
+    FolderTree* folders)
+{
+    folders->clear();
+    ParentFolder parent;
+    if (!parent.Open(path, within)) {
+        return false;
+    }
+    const int fd =
+        OpenToGather(parent.Fd(), parent.Name().c_str(), parent.Confined() ? O_NOFOLLOW : 0);
+    if (fd < 0) {
+        return FailWithErrno(errno, true);
+    }
+    GatherFrom(fd, "", 0, follow_link, folders);
+    return true;
 }
 
 std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern,

@@ -122,6 +122,19 @@ private:
     // delete: most likely a share that is not mounted, which must not empty the published site.
     bool EmptySourceWouldEmptyDestination(const QelDirectoryList& src,
                                           const QelDirectoryList& dst) const;
+    // Fails the run for a source that publishes no file while the destination holds what the
+    // run would delete; nothing is deleted.
+    void ReportEmptySource();
+    // A source folder met with a file to publish: deletions held back so far may go now.
+    void PublishesAFile();
+    // Whether the source and the destination root (as held) are one folder, or one holds the
+    // other; refused, the run ends with the overlap error. Local roots only.
+    bool RefusesOverlap(const std::string& source_root, const std::string& destination_root);
+    // Whether a folder of the destination tree is one of the source tree's, wherever each lies
+    // (a bind mount, a share mounted twice): writing into it, emptying or deleting it would
+    // change the master copy, and listing it as source would publish the published copy.
+    // Refused, the run ends with the overlap error before anything changes. Local roots only.
+    bool RefusesSharedFolder();
     // The source file is newer than the server's copy d. A listing that gives its times to the
     // minute puts a copy uploaded in that minute at its start: a source time inside the listed
     // minute is newer only by the copy's exact time, where the device gives one and the sizes
@@ -210,6 +223,10 @@ private:
     std::pair<uint64_t, uint64_t> source_root_id_;
     std::pair<uint64_t, uint64_t> destination_root_id_;
     bool must_end_ = false;
+    // The run has met a source file it publishes. Until then no deletion runs: a source that
+    // publishes nothing (only an empty folder, ignored or unreadable entries, an unmounted share
+    // with a stray file) must not empty the site.
+    bool publishes_a_file_ = false;
 };
 
 }  // namespace vantrel
