@@ -10,12 +10,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <string_view>
 #include <unistd.h>
 #include <utility>
 #include <vector>
 
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include "platform/Errors.h"
 #include "platform/NetShare.h"
@@ -688,9 +688,9 @@ namespace {
 constexpr int kGatherLevelsAtMost = 256;
 
 // The identity as a listing gives it (see MakeRecord).
-FolderIdentity IdentityOf(const struct stat& st)
+FolderIdentity IdentityOf(const struct statx& sx)
 {
-    return {(uint64_t{major(st.st_dev)} << 32) | minor(st.st_dev), st.st_ino};
+    return {(uint64_t{sx.stx_dev_major} << 32) | sx.stx_dev_minor, sx.stx_ino};
 }
 
 // Opens a folder below `dir_fd` to be gathered: for reading where it may be read, else for its
@@ -703,58 +703,95 @@ int OpenToGather(int dir_fd, const char* name, int flags)
                : openat(dir_fd, name, O_PATH | O_DIRECTORY | O_CLOEXEC | flags);
 }
 
-// Adds the folder open at `fd` (owned) and, unless met before, the folders it holds.
-void GatherFrom(int fd,
-                const std::string& relative,
-                int level,
-                const std::function<bool(const std::string&, const FolderIdentity&)>& follow_link,
-                FolderTree* folders)
+// One gathering: a few system calls per folder and none per file, since a run pays for it
+// before it publishes anything.
+class Gatherer
 {
-    struct stat st = {};
-    if (fstat(fd, &st) != 0 || !folders->emplace(IdentityOf(st), relative).second ||
-        level >= kGatherLevelsAtMost) {
-        close(fd);
-        return;
-    }
-    DIR* dir = fdopendir(fd);
-    if (dir == nullptr) {
-        // Held or opened for its identity alone: read through "." where that may be read.
-        const int list_fd = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        close(fd);
-        dir = list_fd < 0 ? nullptr : fdopendir(list_fd);
-        if (dir == nullptr) {
-            if (list_fd >= 0) {
-                close(list_fd);
-            }
+public:
+    Gatherer(const std::function<bool(const std::string&, const FolderIdentity&)>& follow_link,
+             FolderTree* folders)
+        : follow_link_(follow_link)
+        , folders_(folders)
+        , buffer_(1 << 16)
+    {}
+
+    // Adds the folder open at `fd` (owned) and, unless met before, the folders it holds.
+    void From(int fd, const std::string& relative, int level)
+    {
+        FdCloser closer(fd);
+        struct statx sx = {};
+        if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_INO | STATX_MNT_ID, &sx) !=
+                0 ||
+            !folders_->emplace(IdentityOf(sx), relative).second || level >= kGatherLevelsAtMost) {
             return;
         }
-    }
-    DirCloser dir_closer(dir);
-    std::vector<std::pair<std::string, unsigned char>> entries;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != ".." && name.find('\\') == std::string::npos &&
-            (entry->d_type == DT_DIR || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN)) {
-            entries.emplace_back(name, entry->d_type);
+        if ((sx.stx_mask & STATX_MNT_ID) == 0) {
+            crossed_ = true;
+        } else if (level == 0) {
+            mount_ = sx.stx_mnt_id;
+        } else if (sx.stx_mnt_id != mount_) {
+            crossed_ = true;
         }
-    }
-    const int dir_fd = dirfd(dir);
-    for (const auto& [name, type] : entries) {
-        const std::string path = relative + "\\" + name;
-        int child = OpenToGather(dir_fd, name.c_str(), O_NOFOLLOW);
-        if (child < 0 && (errno == ELOOP || errno == ENOTDIR) && type != DT_DIR) {
-            // A link, or a name the listing could not type: entered only as the caller says.
-            struct stat target = {};
-            if (follow_link && fstatat(dir_fd, name.c_str(), &target, 0) == 0 &&
-                S_ISDIR(target.st_mode) && follow_link(path, IdentityOf(target))) {
-                child = OpenToGather(dir_fd, name.c_str(), 0);
+        std::vector<std::pair<std::string, unsigned char>> entries;
+        if (!ReadFolders(fd, &entries)) {
+            // Held or opened for its identity alone: read through "." where that may be read.
+            const int list_fd = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (list_fd < 0) {
+                return;
+            }
+            FdCloser list_closer(list_fd);
+            ReadFolders(list_fd, &entries);
+        }
+        for (const auto& [name, type] : entries) {
+            const std::string path = relative + "\\" + name;
+            int child = OpenToGather(fd, name.c_str(), O_NOFOLLOW);
+            if (child < 0 && (errno == ELOOP || errno == ENOTDIR) && type != DT_DIR) {
+                // A link, or a name the listing could not type: entered only as the caller says.
+                struct statx target = {};
+                if (follow_link_ &&
+                    statx(fd, name.c_str(), AT_STATX_SYNC_AS_STAT, STATX_TYPE | STATX_INO,
+                          &target) == 0 &&
+                    S_ISDIR(target.stx_mode) && follow_link_(path, IdentityOf(target))) {
+                    child = OpenToGather(fd, name.c_str(), 0);
+                    crossed_ = crossed_ || child >= 0;
+                }
+            }
+            if (child >= 0) {
+                From(child, path, level + 1);
             }
         }
-        if (child >= 0) {
-            GatherFrom(child, path, level + 1, follow_link, folders);
+    }
+
+    bool Crossed() const { return crossed_; }
+
+private:
+    // The names of the entries that may be folders; false when the folder cannot be read.
+    bool ReadFolders(int fd, std::vector<std::pair<std::string, unsigned char>>* entries)
+    {
+        for (;;) {
+            const ssize_t got = getdents64(fd, buffer_.data(), buffer_.size());
+            if (got <= 0) {
+                return got == 0;
+            }
+            for (ssize_t at = 0; at < got;) {
+                const auto* entry = reinterpret_cast<const dirent64*>(buffer_.data() + at);
+                at += entry->d_reclen;
+                const std::string_view name = entry->d_name;
+                if ((entry->d_type == DT_DIR || entry->d_type == DT_LNK ||
+                     entry->d_type == DT_UNKNOWN) &&
+                    name != "." && name != ".." && name.find('\\') == std::string_view::npos) {
+                    entries->emplace_back(name, entry->d_type);
+                }
+            }
         }
     }
-}
+
+    const std::function<bool(const std::string&, const FolderIdentity&)>& follow_link_;
+    FolderTree* folders_;
+    std::vector<char> buffer_;
+    uint64_t mount_ = 0;
+    bool crossed_ = false;
+};
 
 }  // namespace
 
@@ -762,7 +799,8 @@ bool GatherFolders(
     const std::string& path,
     const Within& within,
     const std::function<bool(const std::string&, const FolderIdentity&)>& follow_link,
-    FolderTree* folders)
+    FolderTree* folders,
+    bool* crossed)
 {
     folders->clear();
     ParentFolder parent;
@@ -774,7 +812,11 @@ bool GatherFolders(
     if (fd < 0) {
         return FailWithErrno(errno, true);
     }
-    GatherFrom(fd, "", 0, follow_link, folders);
+    Gatherer gatherer(follow_link, folders);
+    gatherer.From(fd, "", 0);
+    if (crossed != nullptr) {
+        *crossed = gatherer.Crossed();
+    }
     return true;
 }
 

@@ -171,12 +171,16 @@ using FolderTree = std::map<FolderIdentity, std::string>;
 // to folders are entered only where `follow_link` (the link's path below the root, the identity
 // it leads to) says so, and never without one. A folder met again (through a second link, or
 // mounted twice) is kept once, under the path first met, and not entered again; one that cannot
-// be read adds only itself. False with the last error set when the root cannot be opened.
+// be read adds only itself. `crossed`, when given, tells whether some folder was reached through a
+// link or lies on another mount than the root (or the system cannot tell mounts apart): only
+// then can a folder of another tree be among them without that tree's root being one of them or
+// holding them. False with the last error set when the root cannot be opened.
 bool GatherFolders(
     const std::string& path,
     const Within& within,
     const std::function<bool(const std::string&, const FolderIdentity&)>& follow_link,
-    FolderTree* folders);
+    FolderTree* folders,
+    bool* crossed = nullptr);
 
 // An open listing: the records of one FindFirstFile, handed out in order by FindNextFile.
 class FindSearch

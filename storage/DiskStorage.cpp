@@ -232,9 +232,10 @@ platform::FolderRelation DiskStorageDevice::RelationToRoot(const std::string& fo
 bool DiskStorageDevice::GatherFolders(
     const std::string& folder,
     const std::function<bool(const std::string&, const platform::FolderIdentity&)>& follow_link,
-    platform::FolderTree* folders)
+    platform::FolderTree* folders,
+    bool* crossed)
 {
-    return Checked(platform::GatherFolders(folder, root_, follow_link, folders));
+    return Checked(platform::GatherFolders(folder, root_, follow_link, folders, crossed));
 }
 
 bool DiskStorageDevice::RootReplaced()

@@ -99,7 +99,8 @@ public:
     bool GatherFolders(
         const std::string& folder,
         const std::function<bool(const std::string&, const platform::FolderIdentity&)>& follow_link,
-        platform::FolderTree* folders);
+        platform::FolderTree* folders,
+        bool* crossed);
 
 private:
     void WriteError(const std::string& text);

@@ -425,6 +425,7 @@ bool QelSyncBackupWorker::RefusesOverlap(const std::string& source_root,
 
 bool QelSyncBackupWorker::RefusesSharedFolder()
 {
+    source_folders_.clear();
     auto* source = dynamic_cast<DiskStorageDevice*>(SourceDevice);
     auto* destination = dynamic_cast<DiskStorageDevice*>(DestinationDevice);
     if (source == nullptr || destination == nullptr) {
@@ -432,20 +433,32 @@ bool QelSyncBackupWorker::RefusesSharedFolder()
     }
     // The source's folders are those of its tree and those its links lead to where the walk
     // follows them; the destination's links are never followed.
-    platform::FolderTree source_folders, destination_folders;
     const auto followed = [this](const std::string& path, const platform::FolderIdentity& id) {
         return Flags->Recurse && FolderIncluded(path) && !AboveSourceRoot(id);
     };
-    if (!source->GatherFolders(SourceRoot, followed, &source_folders) ||
-        !destination->GatherFolders(DestinationRoot, nullptr, &destination_folders)) {
+    bool crossed = false;
+    if (!source->GatherFolders(SourceRoot, followed, &source_folders_, &crossed)) {
         // The walk reports a root it cannot read.
+        source_folders_.clear();
+        return false;
+    }
+    if (!crossed) {
+        // All of the source lies below its root, on one mount: a folder the destination shares
+        // with it is a source folder the walk meets at the destination, where it is refused
+        // before anything in it changes (MeetsOtherRoot).
+        return false;
+    }
+    // Through a link or a mount the source may list a folder of the destination, which the walk
+    // could meet as source before it meets it as destination, or never at the destination.
+    platform::FolderTree destination_folders;
+    if (!destination->GatherFolders(DestinationRoot, nullptr, &destination_folders, nullptr)) {
         return false;
     }
     // Of the folders both trees hold, the one nearest the roots is named: the others lie in it.
     std::optional<std::tuple<size_t, std::string, std::string>> nearest;
     for (const auto& [id, destination_path] : destination_folders) {
-        const auto shared = source_folders.find(id);
-        if (shared == source_folders.end()) {
+        const auto shared = source_folders_.find(id);
+        if (shared == source_folders_.end()) {
             continue;
         }
         const auto depth =
@@ -459,20 +472,24 @@ bool QelSyncBackupWorker::RefusesSharedFolder()
     if (!nearest) {
         return false;
     }
-    const auto& [depth, source_path, destination_path] = *nearest;
-    // The roots are named as given; a folder below them by its place in its tree.
-    const auto relation = source_path.empty() && !destination_path.empty()
-                              ? platform::FolderRelation::kFirstInsideSecond
-                          : destination_path.empty() && !source_path.empty()
-                              ? platform::FolderRelation::kSecondInsideFirst
-                              : platform::FolderRelation::kSame;
-    const bool roots = relation != platform::FolderRelation::kSame || source_path.empty();
-    Report(kMsgError,
-           DiskStorageDevice::OverlapText(relation, SourceRoot + (roots ? "" : source_path),
-                                          DestinationRoot + (roots ? "" : destination_path)));
+    Report(kMsgError, SharedFolderText(std::get<1>(*nearest), std::get<2>(*nearest)));
     Flags->Failed = true;
     Finish();
     return true;
+}
+
+std::string QelSyncBackupWorker::SharedFolderText(const std::string& source_path,
+                                                  const std::string& destination_path) const
+{
+    // A root is named as given; a folder below the roots by its place in its tree.
+    if (source_path.empty() || destination_path.empty()) {
+        const auto relation = source_path == destination_path ? platform::FolderRelation::kSame
+                              : source_path.empty() ? platform::FolderRelation::kFirstInsideSecond
+                                                    : platform::FolderRelation::kSecondInsideFirst;
+        return DiskStorageDevice::OverlapText(relation, SourceRoot, DestinationRoot);
+    }
+    return DiskStorageDevice::OverlapText(platform::FolderRelation::kSame, SourceRoot + source_path,
+                                          DestinationRoot + destination_path);
 }
 
 void QelSyncBackupWorker::ReportEmptySource()
@@ -698,10 +715,14 @@ bool QelSyncBackupWorker::MeetsOtherRoot(const std::string& folder,
     } else if (destination.second != 0 && AboveSourceRoot(destination)) {
         relation = platform::FolderRelation::kFirstInsideSecond;
     }
-    if (relation == platform::FolderRelation::kApart) {
+    const auto shared =
+        destination.second != 0 ? source_folders_.find(destination) : source_folders_.end();
+    if (relation == platform::FolderRelation::kApart && shared == source_folders_.end()) {
         return false;
     }
-    Report(kMsgError, DiskStorageDevice::OverlapText(relation, SourceRoot, DestinationRoot));
+    Report(kMsgError, relation != platform::FolderRelation::kApart
+                          ? DiskStorageDevice::OverlapText(relation, SourceRoot, DestinationRoot)
+                          : SharedFolderText(shared->second, folder));
     must_end_ = true;
     status_.ErrorOccurred = true;
     return true;
