@@ -742,6 +742,12 @@ public:
             FdCloser list_closer(list_fd);
             ReadFolders(list_fd, &entries);
         }
+        // Folders of their own before links, each by name, so that a folder met twice is kept
+        // under a path of its own where it has one.
+        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+            return std::make_pair(a.second != DT_DIR, a.first) <
+                   std::make_pair(b.second != DT_DIR, b.first);
+        });
         for (const auto& [name, type] : entries) {
             const std::string path = relative + "\\" + name;
             int child = OpenToGather(fd, name.c_str(), O_NOFOLLOW);

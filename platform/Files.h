@@ -170,11 +170,12 @@ using FolderTree = std::map<FolderIdentity, std::string>;
 // folder above it, never by a path, and whatever is mounted on it is entered as it stands. Links
 // to folders are entered only where `follow_link` (the link's path below the root, the identity
 // it leads to) says so, and never without one. A folder met again (through a second link, or
-// mounted twice) is kept once, under the path first met, and not entered again; one that cannot
-// be read adds only itself. `crossed`, when given, tells whether some folder was reached through a
-// link or lies on another mount than the root (or the system cannot tell mounts apart): only
-// then can a folder of another tree be among them without that tree's root being one of them or
-// holding them. False with the last error set when the root cannot be opened.
+// mounted twice) is kept once, under the path first met (each folder's own folders go first, by
+// name, then its links), and not entered again; one that cannot be read adds only itself.
+// `crossed`, when given, tells whether some folder was reached through a link or lies on another
+// mount than the root (or the system cannot tell mounts apart): only then can a folder of
+// another tree be among them without that tree's root being one of them or holding them. False
+// with the last error set when the root cannot be opened.
 bool GatherFolders(
     const std::string& path,
     const Within& within,
