@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <string_view>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -185,6 +186,39 @@ std::vector<FolderIdentity> FoldersUpToRoot(
 
 namespace {
 
+// The folder open at `fd` (closed here) and every folder above it, by identity; each parent is
+// opened through the handle of the folder below it, never by a path that a link or a swapped
+// folder could lead elsewhere.
+bool ChainFrom(int fd, std::vector<FolderIdentity>* chain)
+{
+    struct stat st = {};
+    if (fstat(fd, &st) != 0) {
+        const int error = errno;
+        close(fd);
+        return FailWithErrno(error);
+    }
+    int failure = 0;
+    bool missing_is_path = false;
+    *chain = FoldersUpToRoot({st.st_dev, st.st_ino}, [&]() -> std::optional<FolderIdentity> {
+        const int parent = openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (parent < 0) {
+            failure = errno;
+            missing_is_path = true;
+            return std::nullopt;
+        }
+        close(fd);
+        fd = parent;
+        struct stat above = {};
+        if (fstat(fd, &above) != 0) {
+            failure = errno;
+            return std::nullopt;
+        }
+        return FolderIdentity{above.st_dev, above.st_ino};
+    });
+    close(fd);
+    return failure == 0 || FailWithErrno(failure, missing_is_path);
+}
+
 // The folder a path names (or, for a path that does not exist yet, its nearest existing parent)
 // and every folder above it, by identity; *whole tells whether the path itself exists.
 bool FolderChain(const std::string& system_path, std::vector<FolderIdentity>* chain, bool* whole)
@@ -208,46 +242,14 @@ bool FolderChain(const std::string& system_path, std::vector<FolderIdentity>* ch
         posix = slash == std::string::npos ? "." : slash == 0 ? "/" : posix.substr(0, slash);
         *whole = false;
     }
-    struct stat st = {};
-    if (fstat(fd, &st) != 0) {
-        const int error = errno;
-        close(fd);
-        return FailWithErrno(error);
-    }
-    // Each parent is opened through the handle of the folder below it, never by a path that a
-    // link or a swapped folder could lead elsewhere.
-    int failure = 0;
-    bool missing_is_path = false;
-    *chain = FoldersUpToRoot({st.st_dev, st.st_ino}, [&]() -> std::optional<FolderIdentity> {
-        const int parent = openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (parent < 0) {
-            failure = errno;
-            missing_is_path = true;
-            return std::nullopt;
-        }
-        close(fd);
-        fd = parent;
-        struct stat above = {};
-        if (fstat(fd, &above) != 0) {
-            failure = errno;
-            return std::nullopt;
-        }
-        return FolderIdentity{above.st_dev, above.st_ino};
-    });
-    close(fd);
-    return failure == 0 || FailWithErrno(failure, missing_is_path);
+    return ChainFrom(fd, chain);
 }
 
-}  // namespace
-
-FolderRelation RelationOfFolders(const std::string& first, const std::string& second)
+FolderRelation RelationOfChains(const std::vector<FolderIdentity>& first_chain,
+                                bool first_whole,
+                                const std::vector<FolderIdentity>& second_chain,
+                                bool second_whole)
 {
-    std::vector<FolderIdentity> first_chain, second_chain;
-    bool first_whole = false, second_whole = false;
-    if (!FolderChain(first, &first_chain, &first_whole) ||
-        !FolderChain(second, &second_chain, &second_whole)) {
-        return FolderRelation::kApart;
-    }
     const auto holds = [](const std::vector<FolderIdentity>& chain, const FolderIdentity& id) {
         return std::find(chain.begin(), chain.end(), id) != chain.end();
     };
@@ -262,6 +264,32 @@ FolderRelation RelationOfFolders(const std::string& first, const std::string& se
         return FolderRelation::kSecondInsideFirst;
     }
     return FolderRelation::kApart;
+}
+
+}  // namespace
+
+FolderRelation RelationOfFolders(const std::string& first, const std::string& second)
+{
+    std::vector<FolderIdentity> first_chain, second_chain;
+    bool first_whole = false, second_whole = false;
+    if (!FolderChain(first, &first_chain, &first_whole) ||
+        !FolderChain(second, &second_chain, &second_whole)) {
+        return FolderRelation::kApart;
+    }
+    return RelationOfChains(first_chain, first_whole, second_chain, second_whole);
+}
+
+FolderRelation RelationOfFolders(const std::string& first, const HeldFolder& second)
+{
+    std::vector<FolderIdentity> first_chain, second_chain;
+    bool first_whole = false;
+    const int fd =
+        second.Fd() < 0 ? -1 : openat(second.Fd(), ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || !ChainFrom(fd, &second_chain) ||
+        !FolderChain(first, &first_chain, &first_whole)) {
+        return FolderRelation::kApart;
+    }
+    return RelationOfChains(first_chain, first_whole, second_chain, true);
 }
 
 namespace {
@@ -645,6 +673,161 @@ bool HeldFolder::StillInPlace() const
     struct stat st = {};
     replaced_ = stat(posix_path_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_;
     return !replaced_;
+}
+
+void HeldFolder::Release()
+{
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+    path_.clear();
+    posix_path_.clear();
+    replaced_ = false;
+}
+
+namespace {
+
+// Deeper than any real site; a tree deeper still is gathered down to here.
+constexpr int kGatherLevelsAtMost = 256;
+
+// The identity as a listing gives it (see MakeRecord).
+FolderIdentity IdentityOf(const struct statx& sx)
+{
+    return {(uint64_t{sx.stx_dev_major} << 32) | sx.stx_dev_minor, sx.stx_ino};
+}
+
+// Opens a folder below `dir_fd` to be gathered: for reading where it may be read, else for its
+// identity alone.
+int OpenToGather(int dir_fd, const char* name, int flags)
+{
+    const int fd = openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | flags);
+    return fd >= 0 || errno != EACCES
+               ? fd
+               : openat(dir_fd, name, O_PATH | O_DIRECTORY | O_CLOEXEC | flags);
+}
+
+// One gathering: a few system calls per folder and none per file, since a run pays for it
+// before it publishes anything.
+class Gatherer
+{
+public:
+    Gatherer(const std::function<bool(const std::string&, const FolderIdentity&)>& follow_link,
+             FolderTree* folders)
+        : follow_link_(follow_link)
+        , folders_(folders)
+        , buffer_(1 << 16)
+    {}
+
+    // Adds the folder open at `fd` (owned) and, unless met before, the folders it holds.
+    void From(int fd, const std::string& relative, int level)
+    {
+        FdCloser closer(fd);
+        struct statx sx = {};
+        if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_INO | STATX_MNT_ID, &sx) !=
+                0 ||
+            !folders_->emplace(IdentityOf(sx), relative).second || level >= kGatherLevelsAtMost) {
+            return;
+        }
+        if ((sx.stx_mask & STATX_MNT_ID) == 0) {
+            crossed_ = true;
+        } else if (level == 0) {
+            mount_ = sx.stx_mnt_id;
+        } else if (sx.stx_mnt_id != mount_) {
+            crossed_ = true;
+        }
+        std::vector<std::pair<std::string, unsigned char>> entries;
+        if (!ReadFolders(fd, &entries)) {
+            // Held or opened for its identity alone: read through "." where that may be read.
+            const int list_fd = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (list_fd < 0) {
+                return;
+            }
+            FdCloser list_closer(list_fd);
+            ReadFolders(list_fd, &entries);
+        }
+        // Folders of their own before links, each by name, so that a folder met twice is kept
+        // under a path of its own where it has one.
+        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+            return std::make_pair(a.second != DT_DIR, a.first) <
+                   std::make_pair(b.second != DT_DIR, b.first);
+        });
+        for (const auto& [name, type] : entries) {
+            const std::string path = relative + "\\" + name;
+            int child = OpenToGather(fd, name.c_str(), O_NOFOLLOW);
+            if (child < 0 && (errno == ELOOP || errno == ENOTDIR) && type != DT_DIR) {
+                // A link, or a name the listing could not type: entered only as the caller says.
+                struct statx target = {};
+                if (follow_link_ &&
+                    statx(fd, name.c_str(), AT_STATX_SYNC_AS_STAT, STATX_TYPE | STATX_INO,
+                          &target) == 0 &&
+                    S_ISDIR(target.stx_mode) && follow_link_(path, IdentityOf(target))) {
+                    child = OpenToGather(fd, name.c_str(), 0);
+                    crossed_ = crossed_ || child >= 0;
+                }
+            }
+            if (child >= 0) {
+                From(child, path, level + 1);
+            }
+        }
+    }
+
+    bool Crossed() const { return crossed_; }
+
+private:
+    // The names of the entries that may be folders; false when the folder cannot be read.
+    bool ReadFolders(int fd, std::vector<std::pair<std::string, unsigned char>>* entries)
+    {
+        for (;;) {
+            const ssize_t got = getdents64(fd, buffer_.data(), buffer_.size());
+            if (got <= 0) {
+                return got == 0;
+            }
+            for (ssize_t at = 0; at < got;) {
+                const auto* entry = reinterpret_cast<const dirent64*>(buffer_.data() + at);
+                at += entry->d_reclen;
+                const std::string_view name = entry->d_name;
+                if ((entry->d_type == DT_DIR || entry->d_type == DT_LNK ||
+                     entry->d_type == DT_UNKNOWN) &&
+                    name != "." && name != ".." && name.find('\\') == std::string_view::npos) {
+                    entries->emplace_back(name, entry->d_type);
+                }
+            }
+        }
+    }
+
+    const std::function<bool(const std::string&, const FolderIdentity&)>& follow_link_;
+    FolderTree* folders_;
+    std::vector<char> buffer_;
+    uint64_t mount_ = 0;
+    bool crossed_ = false;
+};
+
+}  // namespace
+
+bool GatherFolders(
+    const std::string& path,
+    const Within& within,
+    const std::function<bool(const std::string&, const FolderIdentity&)>& follow_link,
+    FolderTree* folders,
+    bool* crossed)
+{
+    folders->clear();
+    ParentFolder parent;
+    if (!parent.Open(path, within)) {
+        return false;
+    }
+    const int fd =
+        OpenToGather(parent.Fd(), parent.Name().c_str(), parent.Confined() ? O_NOFOLLOW : 0);
+    if (fd < 0) {
+        return FailWithErrno(errno, true);
+    }
+    Gatherer gatherer(follow_link, folders);
+    gatherer.From(fd, "", 0);
+    if (crossed != nullptr) {
+        *crossed = gatherer.Crossed();
+    }
+    return true;
 }
 
 std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern,

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -95,6 +96,9 @@ enum class FolderRelation
     kSecondInsideFirst,
 };
 FolderRelation RelationOfFolders(const std::string& first, const std::string& second);
+class HeldFolder;
+// The same, with the second folder the one held, however its path reads now.
+FolderRelation RelationOfFolders(const std::string& first, const HeldFolder& second);
 
 // A folder opened once and kept open with the identity it had then, to keep the `within` calls
 // inside it. Each call that acts at or below it first looks whether its path (links followed)
@@ -112,6 +116,8 @@ public:
     // Holds the folder a system path names now; links in the path are followed (they are the
     // user's choice). False with the last error set when it names no folder.
     bool Hold(const std::string& system_path);
+    // Lets the folder go: nothing is held, and calls kept within it act as without `within`.
+    void Release();
     // Hold was called: calls kept within this folder are confined or refused, never free.
     bool Holding() const { return !path_.empty(); }
     // The folder's path no longer names the held folder, or it could not be held.
@@ -159,6 +165,27 @@ private:
     const std::string* path_ = nullptr;
     const HeldFolder* folder_ = nullptr;
 };
+
+// Every folder of a tree by identity (the numbers a listing gives as volume_id and file_id), with
+// its path below the tree's root: "" for the root itself, else "\a\b".
+using FolderTree = std::map<FolderIdentity, std::string>;
+
+// Gathers the folders of the tree at `path`, itself first. Each folder is entered through the
+// folder above it, never by a path, and whatever is mounted on it is entered as it stands. Links
+// to folders are entered only where `follow_link` (the link's path below the root, the identity
+// it leads to) says so, and never without one. A folder met again (through a second link, or
+// mounted twice) is kept once, under the path first met (each folder's own folders go first, by
+// name, then its links), and not entered again; one that cannot be read adds only itself.
+// `crossed`, when given, tells whether some folder was reached through a link or lies on another
+// mount than the root (or the system cannot tell mounts apart): only then can a folder of
+// another tree be among them without that tree's root being one of them or holding them. False
+// with the last error set when the root cannot be opened.
+bool GatherFolders(
+    const std::string& path,
+    const Within& within,
+    const std::function<bool(const std::string&, const FolderIdentity&)>& follow_link,
+    FolderTree* folders,
+    bool* crossed = nullptr);
 
 // An open listing: the records of one FindFirstFile, handed out in order by FindNextFile.
 class FindSearch

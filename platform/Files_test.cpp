@@ -1,5 +1,6 @@
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -394,6 +395,45 @@ TEST_F(FileOperationsTest, AHeldFolderIsReachedThroughItsHandleUntilItsPathNames
     EXPECT_EQ((std::vector<std::string>{".", "..", "made", "new.htm"}), Names("site/sub/*"));
     // Outside the held folder every call acts as it always does.
     EXPECT_TRUE(CopyFile(P("src/new.htm"), P("other/new.htm"), site));
+}
+
+TEST_F(FileOperationsTest, GatheringFindsEveryFolderOnceAndFollowsOnlyTheLinksItIsGiven)
+{
+    sandbox_.WriteFile("tree/a/b/page.html", "x");
+    sandbox_.MakeFolder("tree/c");
+    sandbox_.WriteFile("beside/d/page.html", "x");
+    Link("beside", "tree/out");
+    Link("tree/a", "tree/again");
+    std::filesystem::create_symlink("page.html", sandbox_.Path("tree/a/b/file-link"));
+    std::vector<std::string> asked;
+    const auto gather = [&](bool follow, bool* crossed) {
+        FolderTree folders;
+        EXPECT_TRUE(GatherFolders(
+            P("tree"), {},
+            [&](const std::string& path, const FolderIdentity&) {
+                asked.push_back(path);
+                return follow;
+            },
+            &folders, crossed));
+        std::vector<std::string> paths;
+        for (const auto& [id, path] : folders) {
+            // The identity a listing gives the folder.
+            const FindData self = List("tree" + ToPosixPath(path) + "/.").at(0);
+            EXPECT_EQ(id, std::make_pair(self.volume_id, self.file_id)) << path;
+            paths.push_back(path);
+        }
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    };
+    bool crossed = true;
+    EXPECT_EQ((std::vector<std::string>{"", "\\a", "\\a\\b", "\\c"}), gather(false, &crossed));
+    EXPECT_FALSE(crossed);
+    // Asked for the links to folders alone; the second way to \a adds nothing.
+    EXPECT_EQ((std::vector<std::string>{"\\again", "\\out"}),
+              (std::sort(asked.begin(), asked.end()), asked));
+    EXPECT_EQ((std::vector<std::string>{"", "\\a", "\\a\\b", "\\c", "\\out", "\\out\\d"}),
+              gather(true, &crossed));
+    EXPECT_TRUE(crossed);
 }
 
 TEST_F(FileOperationsTest, AttributesReadAsTheListingGivesThem)

@@ -214,10 +214,33 @@ bool DiskStorageDevice::SetFileDate(const std::string& folder,
 
 void DiskStorageDevice::KeepWithin(const std::string& root)
 {
-    // A root that cannot be held (it went since the worker checked it) refuses every operation,
-    // and the first one reports it.
-    root_.Hold(root);
+    if (root_.Holding() && root == kept_root_) {
+        return;
+    }
+    const bool again = root == kept_root_;
+    kept_root_ = root;
     replacement_reported_ = false;
+    // Held before the worker checks it, a root that is no folder yet is left to its check (and
+    // made); one that cannot be held once made refuses every operation, and the first one
+    // reports it.
+    if (!root_.Hold(root) && !again) {
+        root_.Release();
+    }
+}
+
+platform::FolderRelation DiskStorageDevice::RelationToRoot(const std::string& folder) const
+{
+    return root_.Holding() ? platform::RelationOfFolders(folder, root_)
+                           : platform::RelationOfFolders(folder, kept_root_);
+}
+
+bool DiskStorageDevice::GatherFolders(
+    const std::string& folder,
+    const std::function<bool(const std::string&, const platform::FolderIdentity&)>& follow_link,
+    platform::FolderTree* folders,
+    bool* crossed)
+{
+    return Checked(platform::GatherFolders(folder, root_, follow_link, folders, crossed));
 }
 
 bool DiskStorageDevice::RootReplaced()

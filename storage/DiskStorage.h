@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -78,15 +79,28 @@ public:
     // Sets the last-write time at the two-second resolution of the packed file date; false
     // outside years 1980 to 2107.
     bool SetFileDate(const std::string& folder, const std::string& name, TDateTime date) override;
-    // root: the destination root, a system path without a trailing "\", checked to be a folder.
-    // It is held open from now on (platform::HeldFolder), and every operation but GetFile acts at
+    // root: the destination root, a system path without a trailing "\". It is held open from now
+    // on (platform::HeldFolder), and every operation but GetFile acts at
     // or below it through that handle, as platform/Files.h describes for `within`: a link (or
     // "..") in place of a folder on the way fails with 3 (path not found); a listing of a folder
     // that is now a link is empty, without even "."; RemoveDirectory of it removes the link.
     // Should root's path come to name another folder, or a link, the device writes one error line
     // naming it, and from then on every operation at or below it fails without touching anything.
+    // A root that names no folder yet is not held until KeepWithin is called again (once the
+    // worker made it); a root held already stays the folder it is, its path not read again.
     void KeepWithin(const std::string& root) override;
     bool RootReplaced() override;
+
+    // How a local folder lies to the root held (KeepWithin), judged on the held folder itself;
+    // with none held yet, on the root's path as a folder to be made.
+    platform::FolderRelation RelationToRoot(const std::string& folder) const;
+    // The folders of the tree at `folder` by identity (platform::GatherFolders), within the root
+    // held; false when the folder cannot be opened.
+    bool GatherFolders(
+        const std::string& folder,
+        const std::function<bool(const std::string&, const platform::FolderIdentity&)>& follow_link,
+        platform::FolderTree* folders,
+        bool* crossed);
 
 private:
     void WriteError(const std::string& text);
@@ -96,6 +110,8 @@ private:
     QelSyncBaseOutput* output_;
     // Holds nothing until KeepWithin.
     platform::HeldFolder root_;
+    // What KeepWithin was given.
+    std::string kept_root_;
     bool replacement_reported_ = false;
 };
 

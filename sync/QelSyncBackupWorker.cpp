@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <string_view>
+#include <tuple>
 
 #include "foundation/QelStringFunctions.h"
 #include "foundation/StringMatches.h"
@@ -313,6 +314,7 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
     source_root_id_ = {};
     destination_root_id_ = {};
     must_end_ = false;
+    publishes_a_file_ = false;
     Flags = &options;
     Flags->StopRequested = false;
     Flags->Failed = false;
@@ -336,6 +338,9 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
     }
     // With a local source the patterns compare letter case, as its file names do.
     ignore_case_ = SourceDevice->GetDeviceType() != kDeviceLocalDisk;
+    // Held before anything else: every check below judges the folder the run writes into, should
+    // its path be swapped meanwhile.
+    DestinationDevice->KeepWithin(DestinationRoot);
 
     if (!SourceDevice->ChangeDirectory(SourceRoot)) {
         Report(kMsgError, "Source directory " + source_root + " does not exist");
@@ -346,19 +351,19 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
     // A source link to the root or to a folder above it would publish the root's surroundings
     // (a home folder, the whole file system): such links are never followed.
     FindSourceAncestors();
-    if (SourceDevice->GetDeviceType() == kDeviceLocalDisk &&
-        DestinationDevice->GetDeviceType() == kDeviceLocalDisk) {
-        // Checked before the destination is made or listed: a run into its own source would
-        // copy the site into itself without end, or delete the master copy as obsolete.
-        const std::string overlap = DiskStorageDevice::OverlapError(source_root, destination_root);
-        if (!overlap.empty()) {
-            Report(kMsgError, overlap);
-            Flags->Failed = true;
-            Finish();
-            return;
-        }
+    const bool root_exists = DestinationDevice->ChangeDirectory(DestinationRoot);
+    if (DestinationDevice->RootReplaced()) {
+        // Swapped since it was held: the device has said so, and nothing is made in its place.
+        Flags->Failed = true;
+        Finish();
+        return;
     }
-    if (!DestinationDevice->ChangeDirectory(DestinationRoot)) {
+    // Checked before the destination is made or listed: a run into its own source would copy the
+    // site into itself without end, or delete the master copy as obsolete.
+    if (RefusesOverlap(source_root, destination_root)) {
+        return;
+    }
+    if (!root_exists) {
         if (!Flags->CreateDestinationRoot) {
             Report(kMsgError, "Destination directory " + destination_root + " does not exist");
             Flags->Failed = true;
@@ -372,17 +377,121 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
             Finish();
             return;
         }
+        DestinationDevice->KeepWithin(DestinationRoot);
+        if (RefusesOverlap(source_root, destination_root)) {
+            return;
+        }
     }
-    DestinationDevice->KeepWithin(DestinationRoot);
+    if (RefusesSharedFolder()) {
+        return;
+    }
 
     const SyncResult r = SyncFolder("");
     if (r == SyncOk && Flags->DeleteObsolete &&
         (!status_.ErrorOccurred || Flags->DeleteAfterFailure)) {
-        DeleteMarked();
+        if (!publishes_a_file_ && (!FilesToDelete.empty() || !FoldersToDelete.empty())) {
+            ReportEmptySource();
+        } else {
+            DeleteMarked();
+        }
     }
     MustEnd();
     Flags->Failed = status_.ErrorOccurred || status_.DeleteErrorOccurred;
     Finish();
+}
+
+bool QelSyncBackupWorker::RefusesOverlap(const std::string& source_root,
+                                         const std::string& destination_root)
+{
+    const auto* destination = dynamic_cast<const DiskStorageDevice*>(DestinationDevice);
+    if (destination == nullptr || SourceDevice->GetDeviceType() != kDeviceLocalDisk) {
+        return false;
+    }
+    const std::string overlap = DiskStorageDevice::OverlapText(
+        destination->RelationToRoot(SourceRoot), source_root, destination_root);
+    if (overlap.empty()) {
+        return false;
+    }
+    Report(kMsgError, overlap);
+    Flags->Failed = true;
+    Finish();
+    return true;
+}
+
+bool QelSyncBackupWorker::RefusesSharedFolder()
+{
+    source_folders_.clear();
+    auto* source = dynamic_cast<DiskStorageDevice*>(SourceDevice);
+    auto* destination = dynamic_cast<DiskStorageDevice*>(DestinationDevice);
+    if (source == nullptr || destination == nullptr) {
+        return false;
+    }
+    // The source's folders are those of its tree and those its links lead to where the walk
+    // follows them; the destination's links are never followed.
+    const auto followed = [this](const std::string& path, const platform::FolderIdentity& id) {
+        return Flags->Recurse && FolderIncluded(path) && !AboveSourceRoot(id);
+    };
+    bool crossed = false;
+    if (!source->GatherFolders(SourceRoot, followed, &source_folders_, &crossed)) {
+        // The walk reports a root it cannot read.
+        source_folders_.clear();
+        return false;
+    }
+    if (!crossed) {
+        // All of the source lies below its root, on one mount: a folder the destination shares
+        // with it is a source folder the walk meets at the destination, where it is refused
+        // before anything in it changes (MeetsOtherRoot).
+        return false;
+    }
+    // Through a link or a mount the source may list a folder of the destination, which the walk
+    // could meet as source before it meets it as destination, or never at the destination.
+    platform::FolderTree destination_folders;
+    if (!destination->GatherFolders(DestinationRoot, nullptr, &destination_folders, nullptr)) {
+        return false;
+    }
+    // Of the folders both trees hold, the one nearest the roots is named: the others lie in it.
+    std::optional<std::tuple<size_t, std::string, std::string>> nearest;
+    for (const auto& [id, destination_path] : destination_folders) {
+        const auto shared = source_folders_.find(id);
+        if (shared == source_folders_.end()) {
+            continue;
+        }
+        const auto depth =
+            static_cast<size_t>(std::count(shared->second.begin(), shared->second.end(), '\\') +
+                                std::count(destination_path.begin(), destination_path.end(), '\\'));
+        auto found = std::make_tuple(depth, shared->second, destination_path);
+        if (!nearest || found < *nearest) {
+            nearest = std::move(found);
+        }
+    }
+    if (!nearest) {
+        return false;
+    }
+    Report(kMsgError, SharedFolderText(std::get<1>(*nearest), std::get<2>(*nearest)));
+    Flags->Failed = true;
+    Finish();
+    return true;
+}
+
+std::string QelSyncBackupWorker::SharedFolderText(const std::string& source_path,
+                                                  const std::string& destination_path) const
+{
+    // A root is named as given; a folder below the roots by its place in its tree.
+    if (source_path.empty() || destination_path.empty()) {
+        const auto relation = source_path == destination_path ? platform::FolderRelation::kSame
+                              : source_path.empty() ? platform::FolderRelation::kFirstInsideSecond
+                                                    : platform::FolderRelation::kSecondInsideFirst;
+        return DiskStorageDevice::OverlapText(relation, SourceRoot, DestinationRoot);
+    }
+    return DiskStorageDevice::OverlapText(platform::FolderRelation::kSame, SourceRoot + source_path,
+                                          DestinationRoot + destination_path);
+}
+
+void QelSyncBackupWorker::ReportEmptySource()
+{
+    status_.ErrorOccurred = true;
+    Report(kMsgError,
+           "Source directory " + SourceRoot + " is empty; nothing is deleted at the destination.");
 }
 
 void QelSyncBackupWorker::Finish()
@@ -601,10 +710,14 @@ bool QelSyncBackupWorker::MeetsOtherRoot(const std::string& folder,
     } else if (destination.second != 0 && AboveSourceRoot(destination)) {
         relation = platform::FolderRelation::kFirstInsideSecond;
     }
-    if (relation == platform::FolderRelation::kApart) {
+    const auto shared =
+        destination.second != 0 ? source_folders_.find(destination) : source_folders_.end();
+    if (relation == platform::FolderRelation::kApart && shared == source_folders_.end()) {
         return false;
     }
-    Report(kMsgError, DiskStorageDevice::OverlapText(relation, SourceRoot, DestinationRoot));
+    Report(kMsgError, relation != platform::FolderRelation::kApart
+                          ? DiskStorageDevice::OverlapText(relation, SourceRoot, DestinationRoot)
+                          : SharedFolderText(shared->second, folder));
     must_end_ = true;
     status_.ErrorOccurred = true;
     return true;
@@ -752,9 +865,7 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool liste
         return SyncCopyFailed;
     }
     if (folder.empty() && EmptySourceWouldEmptyDestination(*src, *dst)) {
-        status_.ErrorOccurred = true;
-        Report(kMsgError, "Source directory " + SourceRoot +
-                              " is empty; nothing is deleted at the destination.");
+        ReportEmptySource();
         return SyncCopyFailed;
     }
     if (Flags->DeleteObsolete || Flags->ListObsoleteOnly) {
@@ -987,6 +1098,7 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
         Report(kMsgCopyingFile, s.Name);
         if (!link_stands && CopyFile(folder, s, DestinationRoot, d, dst)) {
             ++status_.FilesCopied;
+            PublishesAFile();
             if (d != nullptr && d->Name != s.Name) {
                 d->Name = s.Name;
             }
@@ -1010,6 +1122,9 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
             FixNameCase(folder, s, *d, dst);
         }
         Report(kMsgNoCopyNeeded, s.Name);
+        if (included) {
+            PublishesAFile();
+        }
     }
     ++status_.FilesProcessed;
     return SyncOk;
@@ -1249,9 +1364,21 @@ void QelSyncBackupWorker::ObsoletePass(const std::string& folder,
                 FilesToDelete.push_back(path);
             }
         }
-        if (Flags->DeleteImmediately && Flags->DeleteObsolete) {
+        if (Flags->DeleteImmediately && Flags->DeleteObsolete && publishes_a_file_) {
             DeleteMarked();
         }
+    }
+}
+
+void QelSyncBackupWorker::PublishesAFile()
+{
+    if (publishes_a_file_) {
+        return;
+    }
+    publishes_a_file_ = true;
+    if (Flags->DeleteImmediately && Flags->DeleteObsolete &&
+        (!FilesToDelete.empty() || !FoldersToDelete.empty())) {
+        DeleteMarked();
     }
 }
 

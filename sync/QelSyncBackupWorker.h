@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -122,6 +123,25 @@ private:
     // delete: most likely a share that is not mounted, which must not empty the published site.
     bool EmptySourceWouldEmptyDestination(const QelDirectoryList& src,
                                           const QelDirectoryList& dst) const;
+    // Fails the run for a source that publishes no file while the destination holds what the
+    // run would delete; nothing is deleted.
+    void ReportEmptySource();
+    // A source folder met with a file to publish: deletions held back so far may go now.
+    void PublishesAFile();
+    // Whether the source and the destination root (as held) are one folder, or one holds the
+    // other; refused, the run ends with the overlap error. Local roots only.
+    bool RefusesOverlap(const std::string& source_root, const std::string& destination_root);
+    // A folder of the destination tree that is one of the source tree's, wherever each lies (a
+    // bind mount, a share mounted twice, a source link): writing into it, emptying or deleting
+    // it would change the master copy, and listing it as source would publish the published
+    // copy. Gathers the source's folders for the walk, which refuses such a folder where it
+    // meets it at the destination (MeetsOtherRoot); where the source reaches past its own mount
+    // or through a link, the destination's folders too, and one of both fails the run here,
+    // before anything changes. Local roots only.
+    bool RefusesSharedFolder();
+    // The overlap error for a folder that both trees hold, by its paths below the two roots.
+    std::string SharedFolderText(const std::string& source_path,
+                                 const std::string& destination_path) const;
     // The source file is newer than the server's copy d. A listing that gives its times to the
     // minute puts a copy uploaded in that minute at its start: a source time inside the listed
     // minute is newer only by the copy's exact time, where the device gives one and the sizes
@@ -148,9 +168,10 @@ private:
     // parent was listed, and the path now leads around the site.
     bool ListedOutsideItsParent(const QelDirectoryList& listing) const;
     void FindSourceAncestors();
-    // Whether the folders being passed are one folder with the other tree's root, or the
-    // destination one holds the source root: a bind mount or a share mounted twice hides that
-    // from the check before the run. Met, the run ends with the overlap error. `source` is the
+    // Whether the folders being passed are one folder with the other tree's root, the
+    // destination one holds the source root, or it is one of the source's folders: a bind mount
+    // or a share mounted twice hides that from the check before the run. Met, the run ends with
+    // the overlap error. `source` is the
     // identity of the source folder being passed (or of a source subfolder), `destination` that
     // of the destination folder; either may be unknown (0).
     bool MeetsOtherRoot(const std::string& folder,
@@ -213,6 +234,13 @@ private:
     std::pair<uint64_t, uint64_t> source_root_id_;
     std::pair<uint64_t, uint64_t> destination_root_id_;
     bool must_end_ = false;
+    // Every folder of the source tree by identity, with its path below the root; empty where a
+    // device cannot tell identities.
+    std::map<std::pair<uint64_t, uint64_t>, std::string> source_folders_;
+    // The run has met a source file it publishes. Until then no deletion runs: a source that
+    // publishes nothing (only an empty folder, ignored or unreadable entries, an unmounted share
+    // with a stray file) must not empty the site.
+    bool publishes_a_file_ = false;
 };
 
 }  // namespace vantrel

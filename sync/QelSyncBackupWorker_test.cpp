@@ -813,16 +813,17 @@ TEST_F(QelSyncBackupWorkerTest, IgnoreAndExcludePatternsDecideWhatIsObsolete)
     flags_.DeleteObsolete = true;
     flags_.IgnoreFiles = {"*\\thumbs.db"};
     flags_.ExcludeFiles = {"*.bak"};
+    SourceHoldsAPage();
     src_->AddFile("\\src\\page.bak", "x", 10);
     dst_->AddFile("\\dst\\page.bak", "x", 10);
     dst_->AddFile("\\dst\\thumbs.db", "x", 10);
     Run();
-    EXPECT_EQ((std::vector<std::string>{"thumbs.db"}), dst_->Tree("\\dst"));
+    EXPECT_EQ((std::vector<std::string>{"index.htm", "thumbs.db"}), dst_->Tree("\\dst"));
 
     // The bare name does not match the relative path \thumbs.db.
     flags_.IgnoreFiles = {"thumbs.db"};
     Run();
-    EXPECT_EQ(std::vector<std::string>{}, dst_->Tree("\\dst"));
+    EXPECT_EQ(std::vector<std::string>{"index.htm"}, dst_->Tree("\\dst"));
 }
 
 TEST_F(QelSyncBackupWorkerTest, WithoutRecursionAnObsoleteFolderIsOnlyIgnored)
@@ -981,15 +982,82 @@ TEST_F(QelSyncBackupWorkerTest, AnEmptySourceRootEmptiesNoDestination)
     }
     EXPECT_EQ((std::vector<std::string>{"a.htm", "sub\\", "sub\\b.htm"}), dst_->Tree("\\dst"));
 
-    // One entry at the source, even one the run leaves out, is no empty source.
+    // One file the run publishes is no empty source, beside one it leaves out.
     src_->AddFile("\\src\\notes.bak", "x", 10);
+    src_->AddFile("\\src\\page.htm", "x", 10);
     flags_.ExcludeFiles = {"*.bak"};
     flags_.DeleteObsolete = true;
     flags_.DeleteImmediately = flags_.ListObsoleteOnly = false;
     flags_.TurboFolderDate = 0;
     Run();
     EXPECT_FALSE(flags_.Failed);
-    EXPECT_EQ(std::vector<std::string>{}, dst_->Tree("\\dst"));
+    EXPECT_EQ(std::vector<std::string>{"page.htm"}, dst_->Tree("\\dst"));
+}
+
+TEST_F(QelSyncBackupWorkerTest, ASourceWithNoFileToPublishDeletesNothing)
+{
+    flags_.DeleteObsolete = true;
+    flags_.ContinueAfterErrors = flags_.DeleteAfterFailure = true;
+    flags_.IgnoreFiles = {"*\\thumbs.db"};
+    flags_.ExcludeFiles = {"*.bak"};
+    flags_.DateFloor = 50;
+    const struct
+    {
+        const char* form;
+        std::vector<const char*> files;  // below \src; a name ending in "\\" is a folder
+        bool a_unreadable;
+        bool refused;
+    } kCases[] = {
+        {"an empty folder", {"a\\"}, false, true},
+        {"an ignored file", {"thumbs.db"}, false, true},
+        {"an excluded file", {"notes.bak"}, false, true},
+        {"a file older than the floor", {"old.htm"}, false, true},
+        {"a folder that cannot be read", {"a\\", "a\\page.htm"}, true, true},
+        {"a page after an empty folder", {"a\\", "b\\", "b\\page.htm"}, false, false},
+        {"a page", {"page.htm"}, false, false},
+    };
+    const std::vector<std::string> published = {"a\\", "a\\stale.htm", "gone\\", "gone\\x.htm",
+                                                "old.htm"};
+    const auto place = [](MemoryStorageDevice* device, const std::string& path, TDateTime date) {
+        if (path.back() == '\\') {
+            device->AddFolder(path.substr(0, path.size() - 1), date);
+        } else {
+            device->AddFile(path, "x", date);
+        }
+    };
+    for (const bool immediately : {false, true}) {
+        for (const auto& c : kCases) {
+            SCOPED_TRACE(std::string(c.form) + (immediately ? ", deleting at once" : ""));
+            source_holder_ = std::make_unique<MemoryStorageDevice>("src", &log_);
+            destination_holder_ = std::make_unique<MemoryStorageDevice>("dst", &log_);
+            src_ = static_cast<MemoryStorageDevice*>(source_holder_.get());
+            dst_ = static_cast<MemoryStorageDevice*>(destination_holder_.get());
+            src_->AddFolder("\\src", 100);
+            dst_->AddFolder("\\dst", 100);
+            for (const std::string file : c.files) {
+                place(src_, "\\src\\" + file, file == "old.htm" ? 10 : 100);
+            }
+            src_->fail_when = [&c](const std::string& call) {
+                return c.a_unreadable && call == "src.ListDirectory(\\src\\a, , fresh)";
+            };
+            for (const std::string& entry : published) {
+                place(dst_, "\\dst\\" + entry, 10);
+            }
+            flags_.DeleteImmediately = immediately;
+            Run();
+            EXPECT_EQ(c.refused, Logged("msg 27 Source directory /src is empty; nothing is deleted "
+                                        "at the destination."));
+            EXPECT_TRUE(flags_.Failed || !c.refused);
+            if (c.refused) {
+                EXPECT_EQ(0, Count("dst.DeleteFile") + Count("dst.RemoveDirectory"));
+                EXPECT_EQ(published, dst_->Tree("\\dst"));
+            } else {
+                EXPECT_FALSE(dst_->Exists("\\dst\\old.htm"));
+                EXPECT_FALSE(dst_->Exists("\\dst\\a\\stale.htm"));
+                EXPECT_FALSE(dst_->Exists("\\dst\\gone"));
+            }
+        }
+    }
 }
 
 TEST_F(QelSyncBackupWorkerTest, AnUnreadableSourceFolderIsAFailureNotAnEmptyFolder)

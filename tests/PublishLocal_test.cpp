@@ -51,6 +51,12 @@ public:
         return DiskStorageDevice::ListDirectory(folder, mask, cache_allowed);
     }
 
+    bool ChangeDirectory(const std::string& path) override
+    {
+        Before("ChangeDirectory", path);
+        return DiskStorageDevice::ChangeDirectory(path);
+    }
+
     // Called with the operation's name (a listing's followed by its mask) and folder.
     std::function<void(const std::string& operation, const std::string& folder)> Before =
         [](const std::string&, const std::string&) {};
@@ -463,6 +469,38 @@ TEST_F(PublishLocalTest, ADestinationRootSwappedForALinkDuringTheRunEndsItAndNot
     }
 }
 
+TEST_F(PublishLocalTest, ADestinationRootSwappedBeforeTheRunChecksItTakesNothing)
+{
+    // At the first step of the run on either side, another user of the folder above puts a
+    // link in place of the destination, to a folder outside the site.
+    sandbox_.WriteFile("src/page.html", "x", kOld);
+    sandbox_.WriteFile("dst/old.html", "obsolete", kOld);
+    sandbox_.WriteFile("outside/precious.html", "precious", kOld);
+    for (const bool at_source : {true, false}) {
+        SCOPED_TRACE(at_source ? "source" : "destination");
+        auto source = std::make_unique<InterferedDiskDevice>(&output_);
+        auto destination = std::make_unique<InterferedDiskDevice>(&output_);
+        (at_source ? source : destination)->Before = [&](const std::string& operation,
+                                                         const std::string&) {
+            if (operation == "ChangeDirectory" && !fs::is_symlink(sandbox_.Path("dst"))) {
+                fs::rename(sandbox_.Path("dst"), sandbox_.Path("dst.moved"));
+                fs::create_directory_symlink(sandbox_.Path("outside"), sandbox_.Path("dst"));
+            }
+        };
+        Publish(1, 0, "src", "dst", std::move(destination), std::move(source));
+        EXPECT_TRUE(flags_.Failed);
+        EXPECT_EQ(1, CountStarting("Destination directory " + sandbox_.Path("dst") +
+                                   " is no longer the folder this run started with"))
+            << ::testing::PrintToString(output_.lines);
+        EXPECT_EQ((std::map<std::string, std::string>{{"precious.html", "precious"}}),
+                  TreeOf("outside"));
+        EXPECT_EQ((std::map<std::string, std::string>{{"old.html", "obsolete"}}),
+                  TreeOf("dst.moved"));
+        fs::remove(sandbox_.Path("dst"));
+        fs::rename(sandbox_.Path("dst.moved"), sandbox_.Path("dst"));
+    }
+}
+
 TEST_F(PublishLocalTest, ABindMountOfOneRootInsideTheOtherFailsTheRunWhenMet)
 {
     // The check before the run walks up from each root, and above a bind mount's root lies the
@@ -503,6 +541,66 @@ TEST_F(PublishLocalTest, ABindMountOfOneRootInsideTheOtherFailsTheRunWhenMet)
         EXPECT_EQ(0, code) << "1: the run did not fail, 2: no overlap error";
         // Met before anything was copied or deleted.
         EXPECT_EQ(before, TreeOf("outer"));
+    }
+}
+
+TEST_F(PublishLocalTest, AFolderThatIsInBothTreesFailsTheRunBeforeAnythingInItChanges)
+{
+    // A folder of one tree shown inside the other, by a bind mount (root only) or by a source
+    // link, wherever it lies and in whichever order the walk would meet it.
+    sandbox_.WriteFile("src/docs/manual.html", "master", kOld);
+    sandbox_.WriteFile("src/a/mirror/page.html", "master", kOld);
+    sandbox_.WriteFile("src/index.html", "master", kOld);
+    sandbox_.WriteFile("dst/docs/manual.html", "published", kOld);
+    sandbox_.WriteFile("dst/old/page.html", "obsolete", kOld);
+    sandbox_.MakeFolder("dst/mirror");
+    sandbox_.MakeFolder("dst/a/mirror");
+    sandbox_.MakeFolder("src/pub");
+    struct Case
+    {
+        const char* bound;  // shown at `at` by a bind mount, or by a link when `link`
+        const char* at;
+        bool link;
+        const char* shared_source;  // the shared folder as each tree names it
+        const char* shared_destination;
+    } kCases[] = {
+        {"dst/old", "src/pub", true, "/pub", "/old"},               // listed through a link
+        {"src/docs", "dst/mirror", false, "/docs", "/mirror"},      // obsolete: deleted
+        {"src/docs", "dst/a/mirror", false, "/docs", "/a/mirror"},  // written into
+        {"dst/docs", "src/pub", false, "/pub", "/docs"},            // listed as source
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.bound) + " at " + c.at);
+        const auto master = TreeOf("src");
+        const auto shared = TreeOf(c.bound);
+        const std::string error = "Source directory " + sandbox_.Path("src") + c.shared_source +
+                                  " and destination directory " + sandbox_.Path("dst") +
+                                  c.shared_destination + " are the same folder";
+        const auto run = [&] {
+            Publish(1);
+            return (flags_.Failed ? 0 : 1) | (Said(error) ? 0 : 2);
+        };
+        int code;
+        if (c.link) {
+            fs::remove(sandbox_.Path(c.at));
+            fs::create_directory_symlink(sandbox_.Path(c.bound), sandbox_.Path(c.at));
+            code = run();
+            fs::remove(sandbox_.Path(c.at));
+            sandbox_.MakeFolder(c.at);
+        } else {
+            code = InPrivateMountNamespace([&] {
+                return mount(sandbox_.Path(c.bound).c_str(), sandbox_.Path(c.at).c_str(), nullptr,
+                             MS_BIND, nullptr) == 0
+                           ? run()
+                           : kNoMountNamespace;
+            });
+            if (code == kNoMountNamespace) {
+                GTEST_SKIP() << "a bind mount needs root and a mount namespace of our own";
+            }
+        }
+        EXPECT_EQ(0, code) << "1: the run did not fail, 2: no overlap error";
+        EXPECT_EQ(master, TreeOf("src"));
+        EXPECT_EQ(shared, TreeOf(c.bound));
     }
 }
 
