@@ -10,9 +10,9 @@ namespace vantrel {
 class TOstrel;
 
 // The main window's commands: the tool bar's buttons and the main menu's items by their
-// documented names, with their texts, shortcuts and hints, each calling the window's handler.
-// The tool bar is made with the object, the menu by BuildMenus. The window owns them through
-// Qt's parents and must outlive this object; GUI thread only.
+// control names (tbnPublish, mnuExportToFile, ...), with their texts, shortcuts and hints, each
+// calling the window's handler. The tool bar is made with the object, the menu by BuildMenus. The
+// window owns them through Qt's parents and must outlive this object; GUI thread only.
 class TOstrelCommands
 {
 public:

@@ -139,8 +139,8 @@ TWindowPlacement::TWindowPlacement(QWidget& window,
     , grid_(grid)
     , publications_(publications)
 {
-    // Linux fonts need more room than the documented least height of the list's pane: it keeps
-    // its header and three rows in view beside its texts.
+    // A least height in pixels would cut the list's pane short with Linux fonts: it keeps its
+    // header and three rows in view beside its texts, whatever the font.
     grid_.setMinimumHeight(GridHeightForRows(kLeastRows));
     Panel().setMinimumHeight(std::max(Panel().minimumHeight(), Panel().minimumSizeHint().height()));
     connect(&splitter_, &QSplitter::splitterMoved, this, [this] { ScheduleSave(); });

@@ -41,7 +41,7 @@ private slots:
     void initTestCase() { form_ = std::make_unique<TChmodForm>(); }
     void cleanupTestCase() { form_.reset(); }
 
-    void TypingClickingAndClosingGiveTheDocumentedResult_data()
+    void TypingClickingAndClosingGiveTheModeAndTextTheyStandFor_data()
     {
         QTest::addColumn<QString>("given");
         QTest::addColumn<QString>("typed");
@@ -138,7 +138,7 @@ private slots:
                                                    << "";
     }
 
-    void TypingClickingAndClosingGiveTheDocumentedResult()
+    void TypingClickingAndClosingGiveTheModeAndTextTheyStandFor()
     {
         QFETCH(QString, given);
         QFETCH(QString, typed);

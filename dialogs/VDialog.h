@@ -12,9 +12,9 @@ namespace vantrel {
 // The base of every dialog: Enter and Esc as in the system's dialogs. Qt would press the first
 // auto-default button on Enter in a line edit, after the edit's own returnPressed handler has
 // already run; here no button is auto-default, and Enter presses the focused push button when it
-// is enabled, else the dialog's documented default button when it is visible and enabled, else
-// nothing. Esc rejects, unless the dialog swallows it (a dialog without Cancel); the title bar's
-// close still rejects. Derived dialogs never override reject(). A control may keep Enter for
+// is enabled, else the dialog's default button (SetDefaultButton) when it is visible and enabled,
+// else nothing. Esc rejects, unless the dialog swallows it (a dialog without Cancel); the title
+// bar's close still rejects. Derived dialogs never override reject(). A control may keep Enter for
 // itself (KeepEnter). Each time it is shown the dialog takes its natural size where the screen it
 // opens on has room for it, and no more than that room where it has not (FitOnScreen). A dialog
 // is made once and reused. GUI thread only.
@@ -45,7 +45,8 @@ protected:
 
 private:
     // No button may become the default behind the dialog's back (Qt's auto-default rule, or a
-    // button box marking its accept button); only the documented one is drawn as default.
+    // button box marking its accept button); only the one given to SetDefaultButton is drawn as
+    // default.
     void SettleDefaultButtons();
 
     QPointer<QPushButton> default_button_;
@@ -65,7 +66,8 @@ void KeepInsideScreen(QWidget& window);
 // to give it.
 QScrollArea* ScrollingPage(QWidget* page);
 
-// Gives a control its documented name, so tests and screenshots find it, and returns it.
+// Gives a control its control name (tbnPublish, edtChmod, ...) as object name, so tests and
+// screenshots find it, and returns it.
 template <typename T>
 T* Named(T* widget, const char* name)
 {

@@ -50,7 +50,7 @@ class VDialogTest : public QObject
     Q_OBJECT
 
 private slots:
-    void EnterPressesTheFocusedButtonElseTheDocumentedDefault_data()
+    void EnterPressesTheFocusedButtonElseTheDefaultButton_data()
     {
         QTest::addColumn<QString>("focus");
         QTest::addColumn<bool>("ok_is_default");
@@ -66,7 +66,7 @@ private slots:
         QTest::newRow("focused OK without default") << "ok" << false << true << 1 << 0 << 0;
     }
 
-    void EnterPressesTheFocusedButtonElseTheDocumentedDefault()
+    void EnterPressesTheFocusedButtonElseTheDefaultButton()
     {
         QFETCH(QString, focus);
         QFETCH(bool, ok_is_default);

@@ -28,8 +28,6 @@ using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 using testing::ScriptedFtpServer;
 
-constexpr auto kWait = milliseconds(5000);
-
 class CountingAlive : public IFtpAliveInterface
 {
 public:
