@@ -5,9 +5,9 @@ A listing that gives times to the minute cannot tell such a file's server copy f
 made after its upload; the runner then asks the server for the copy's exact time (MDTM). This
 counts those questions and times the runs, next to rclone, against pyftpdlib with a round trip
 of 20 ms (the peer harness's network namespace, ../shared/peerbench; run as root, after its
-setup.sh; PEERBENCH names its folder when it is not ../shared/peerbench).
+setup.sh; --peerbench DIR, else PEERBENCH, names its folder when it is not ../shared/peerbench).
 
-    bench/same_minute.py [--build build] [--files 2000] [--runs 3] [--delay-ms 10]
+    bench/same_minute.py [--peerbench DIR] [--build build] [--files 2000] [--runs 3] [--delay-ms 10]
 """
 import argparse
 import datetime
@@ -24,13 +24,14 @@ PEERBENCH = os.environ.get("PEERBENCH", os.path.join(HERE, "..", "..", "shared",
 
 def main():
     parser = argparse.ArgumentParser()
+    parser.add_argument("--peerbench", default=PEERBENCH)
     parser.add_argument("--build", default=os.path.join(HERE, "..", "build"))
     parser.add_argument("--files", type=int, default=2000)
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--delay-ms", type=float, default=10.0, help="each way")
     parser.add_argument("--client-library", action="store_true")
     args = parser.parse_args()
-    sys.path.insert(0, PEERBENCH)
+    sys.path.insert(0, os.path.abspath(args.peerbench))
     import bench  # noqa: E402  (the peer harness)
     import servers  # noqa: E402
     from netns import LatencyNetns  # noqa: E402
