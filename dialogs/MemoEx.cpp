@@ -141,14 +141,15 @@ void TMemoEx::Append(const QStringList& texts)
         added.push_back(std::move(line));
     }
 
+    QTextCursor edit(document());
+    edit.beginEditBlock();
     if (dropped_old > 0) {
-        QTextCursor top(document());
         if (old_lines > 0) {
-            top.setPosition(oldest.position(), QTextCursor::KeepAnchor);
+            edit.setPosition(oldest.position(), QTextCursor::KeepAnchor);
         } else {
-            top.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+            edit.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
         }
-        top.removeSelectedText();
+        edit.removeSelectedText();
     }
     if (!lines.empty()) {
         QString bottom;
@@ -163,9 +164,11 @@ void TMemoEx::Append(const QStringList& texts)
             }
             bottom.append(QStringView(added[piece.text]).mid(piece.start, piece.size));
         }
-        QTextCursor end(document());
-        end.movePosition(QTextCursor::End);
-        end.insertText(bottom);
+        edit.movePosition(QTextCursor::End);
+        edit.insertText(bottom);
+    }
+    edit.endEditBlock();
+    if (!lines.empty()) {
         // The caret at the end shows the newest line.
         moveCursor(QTextCursor::End);
     }
