@@ -141,6 +141,11 @@ void TMemoEx::Append(const QStringList& texts)
         added.push_back(std::move(line));
     }
 
+    // Both in one edit of the document. A document without undo history copies its whole text
+    // to reclaim what was removed once enough has gathered, and then has to grow again for the
+    // next addition: checked after the removal alone, a full pane of a million characters paid
+    // both copies on nearly every append; checked once at the end of the edit, it pays them
+    // rarely.
     QTextCursor edit(document());
     edit.beginEditBlock();
     if (dropped_old > 0) {

@@ -2,6 +2,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 
 #include "tests/support/qt/GuiTestMain.h"
 
@@ -77,6 +78,7 @@ private slots:
         }
         memo.SetCapacity(memo.toPlainText().size());
         QSignalSpy spy(&memo, &TMemoEx::OnErrSpace);
+        QSignalSpy edits(memo.document(), &QTextDocument::contentsChange);
 
         if (texts.size() == 1) {
             memo.Append(texts.first());
@@ -85,6 +87,9 @@ private slots:
         }
 
         QCOMPARE(spy.count(), 1);
+        // Dropping and adding are one edit of the document: two would cost a full pane a copy
+        // of its whole text on most appends.
+        QCOMPARE(edits.count(), 1);
         QCOMPARE(memo.OutOfSpace(), left_out);
         QCOMPARE(memo.toPlainText(), (old.mid(first_old_kept) + new_kept).join('\n'));
         QCOMPARE(memo.LineCount(), 50 - first_old_kept + new_kept.size());
