@@ -87,9 +87,10 @@ private slots:
         }
 
         QCOMPARE(spy.count(), 1);
-        // Dropping and adding are one edit of the document: two would cost a full pane a copy
-        // of its whole text on most appends.
-        QCOMPARE(edits.count(), 1);
+        // The new lines go in before the old ones go: the other way round a full pane copied
+        // its whole text on most appends.
+        QVERIFY(!edits.isEmpty());
+        QCOMPARE(edits.first().at(0).toInt() > 0, !new_kept.isEmpty());
         QCOMPARE(memo.OutOfSpace(), left_out);
         QCOMPARE(memo.toPlainText(), (old.mid(first_old_kept) + new_kept).join('\n'));
         QCOMPARE(memo.LineCount(), 50 - first_old_kept + new_kept.size());
