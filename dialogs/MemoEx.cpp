@@ -147,7 +147,8 @@ void TMemoEx::Append(const QStringList& texts)
     // nearly full, and a store copied to its size has to grow again for the next addition.
     // Removing first, a full pane of a million characters paid both copies on nearly every
     // append; adding first lets the store grow out of that range and the copies become rare.
-    // (One edit for both would do the same, but would lay out the whole document afresh.)
+    // (One edit for both would do the same, but would mark every line of the document as
+    // changed, to be laid out again.)
     const qsizetype kept_from = old_lines > 0 ? oldest.position() : Length() + 1;
     if (!lines.empty()) {
         QString bottom;
