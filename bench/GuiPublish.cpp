@@ -14,11 +14,13 @@
 // defined, and the status check of 10 web sites of 10,000 files each after a first check warmed
 // the file system cache. The trees, the destinations and the settings are kept on a memory file
 // system (/dev/shm) where there is one, else in the temporary folder.
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
@@ -46,6 +48,8 @@ namespace vantrel {
 namespace {
 
 constexpr int kRunTimeoutMs = 600000;
+// How often a wait asks its condition while no event comes.
+constexpr int kPollMs = 5;
 constexpr const char* kMemoryFolder = "/dev/shm";
 
 // The main window, counting the queue messages it handles.
@@ -148,16 +152,34 @@ double RunProgram(const QString& program, const QStringList& arguments)
     return wall.nsecsElapsed() / 1e9;
 }
 
-// Serves the event loop until the condition holds.
+// Serves the event loop until the condition holds, as the program's own loop does: asleep while
+// nothing comes. The condition is asked whenever the loop has run out of events, and every few
+// milliseconds besides, for what changes without an event (a thread that has ended).
 void WaitFor(const std::function<bool()>& done, const char* what)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (!done()) {
-        if (waited.elapsed() > kRunTimeoutMs) {
-            Fail(std::string("timed out waiting for ") + what);
+    if (done()) {
+        return;
+    }
+    QEventLoop loop;
+    const auto check = [&] {
+        if (done()) {
+            loop.quit();
         }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    };
+    QTimer poll;
+    poll.setInterval(kPollMs);
+    QObject::connect(&poll, &QTimer::timeout, &loop, check);
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     &loop, check);
+    bool timed_out = false;
+    QTimer::singleShot(kRunTimeoutMs, &loop, [&] {
+        timed_out = true;
+        loop.quit();
+    });
+    poll.start();
+    loop.exec();
+    if (timed_out && !done()) {
+        Fail(std::string("timed out waiting for ") + what);
     }
 }
 

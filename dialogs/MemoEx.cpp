@@ -77,8 +77,8 @@ void TMemoEx::Append(const QString& text)
 void TMemoEx::Append(const QStringList& texts)
 {
     // First the outcome is worked out on the lines' lengths alone: which of the old lines go,
-    // and which lines of the new texts are still there at the end. Then one removal at the top
-    // and one addition at the bottom; the cost follows what is added and dropped, never the
+    // and which lines of the new texts are still there at the end. Then one addition at the
+    // bottom and one removal at the top; the cost follows what is added and dropped, never the
     // size of what stays.
     struct Piece
     {
@@ -90,6 +90,7 @@ void TMemoEx::Append(const QStringList& texts)
     std::deque<Piece> lines;  // the new lines that are in, oldest first
     QTextBlock oldest = document()->begin();
     int old_lines = LineCount();
+    const bool had_lines = old_lines > 0;
     int dropped_old = 0;
     qsizetype length = Length();
     int count = old_lines;
@@ -141,24 +142,23 @@ void TMemoEx::Append(const QStringList& texts)
         added.push_back(std::move(line));
     }
 
-    if (dropped_old > 0) {
-        QTextCursor top(document());
-        if (old_lines > 0) {
-            top.setPosition(oldest.position(), QTextCursor::KeepAnchor);
-        } else {
-            top.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-        }
-        top.removeSelectedText();
-    }
+    // The addition goes in before the removal. A document without undo history copies its
+    // whole text to reclaim what was removed once enough has gathered, when its text store is
+    // nearly full, and a store copied to its size has to grow again for the next addition.
+    // Removing first, a full pane of a million characters paid both copies on nearly every
+    // append; adding first lets the store grow out of that range and the copies become rare.
+    // (One edit for both would do the same, but would mark every line of the document as
+    // changed, to be laid out again.)
+    const qsizetype kept_from = old_lines > 0 ? oldest.position() : Length() + 1;
     if (!lines.empty()) {
         QString bottom;
-        qsizetype size = old_lines > 0 ? 1 : 0;
+        qsizetype size = had_lines ? 1 : 0;
         for (const Piece& piece : lines) {
             size += piece.size + 1;
         }
         bottom.reserve(size);
         for (const Piece& piece : lines) {
-            if (old_lines > 0 || &piece != &lines.front()) {
+            if (had_lines || &piece != &lines.front()) {
                 bottom.append(QLatin1Char('\n'));
             }
             bottom.append(QStringView(added[piece.text]).mid(piece.start, piece.size));
@@ -166,6 +166,18 @@ void TMemoEx::Append(const QStringList& texts)
         QTextCursor end(document());
         end.movePosition(QTextCursor::End);
         end.insertText(bottom);
+    }
+    if (dropped_old > 0) {
+        // The dropped old lines and the line break after the last of them.
+        QTextCursor top(document());
+        if (lines.empty() && old_lines == 0) {
+            top.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        } else {
+            top.setPosition(static_cast<int>(kept_from), QTextCursor::KeepAnchor);
+        }
+        top.removeSelectedText();
+    }
+    if (!lines.empty()) {
         // The caret at the end shows the newest line.
         moveCursor(QTextCursor::End);
     }

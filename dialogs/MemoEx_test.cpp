@@ -2,6 +2,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 
 #include "tests/support/qt/GuiTestMain.h"
 
@@ -77,6 +78,7 @@ private slots:
         }
         memo.SetCapacity(memo.toPlainText().size());
         QSignalSpy spy(&memo, &TMemoEx::OnErrSpace);
+        QSignalSpy edits(memo.document(), &QTextDocument::contentsChange);
 
         if (texts.size() == 1) {
             memo.Append(texts.first());
@@ -85,6 +87,10 @@ private slots:
         }
 
         QCOMPARE(spy.count(), 1);
+        // The new lines go in before the old ones go: the other way round a full pane copied
+        // its whole text on most appends.
+        QVERIFY(!edits.isEmpty());
+        QCOMPARE(edits.first().at(0).toInt() > 0, !new_kept.isEmpty());
         QCOMPARE(memo.OutOfSpace(), left_out);
         QCOMPARE(memo.toPlainText(), (old.mid(first_old_kept) + new_kept).join('\n'));
         QCOMPARE(memo.LineCount(), 50 - first_old_kept + new_kept.size());

@@ -15,7 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
 #include "platform/Errors.h"
 #include "platform/NetShare.h"
@@ -138,7 +140,14 @@ public:
     explicit FdCloser(int fd)
         : fd_(fd)
     {}
-    ~FdCloser() { close(fd_); }
+    ~FdCloser()
+    {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    // Someone else closes the fd from now on.
+    void Release() { fd_ = -1; }
     FdCloser(const FdCloser&) = delete;
     FdCloser& operator=(const FdCloser&) = delete;
 
@@ -397,12 +406,27 @@ public:
         return ResolvePath(path, &posix) && OpenResolved(posix, within);
     }
 
-    bool OpenResolved(const std::string& posix_path, const Within& within)
+    // `entering`: below a held folder, the folder is the one the held folder keeps entered (see
+    // HeldFolder::Entered), reached and checked only when it is another than last time.
+    bool OpenResolved(const std::string& posix_path, const Within& within, bool entering = false)
     {
         const std::string path = WithoutTrailingSlashes(posix_path);
         std::vector<std::string> names;
         if (const HeldFolder* held = within.Held()) {
             const Placement placement = PlaceBelow(path, held->PosixPath(), &names);
+            std::vector<std::string> folders;
+            if (entering && placement == Placement::kBelow &&
+                std::find(names.begin(), names.end(), "..") == names.end()) {
+                folders.assign(names.begin(), names.end() - 1);
+                if (const int fd = held->Entered(folders); fd >= 0) {
+                    confined_ = true;
+                    fd_ = fd;
+                    name_ = names.back();
+                    return true;
+                }
+            } else {
+                entering = false;
+            }
             if (placement != Placement::kOutside) {
                 if (!held->StillInPlace()) {
                     return Fail(kErrorFileInvalid);
@@ -414,7 +438,14 @@ public:
                     name_ = ".";
                     return true;
                 }
-                return OpenBelow(held->Fd(), false, names);
+                if (!OpenBelow(held->Fd(), false, names)) {
+                    return false;
+                }
+                if (entering) {
+                    held->Enter(std::move(folders), fd_);
+                    owns_fd_ = false;
+                }
+                return true;
             }
         } else if (!within.Path().empty()) {
             std::string root;
@@ -457,6 +488,34 @@ private:
             }
             return Fail(kErrorPathNotFound);
         }
+        if (names.size() > 1) {
+            // The whole way in one call where the system offers it: no link on it, and nothing
+            // outside the confining folder, as the walk below makes sure one folder at a time.
+            std::string way = names[0];
+            for (size_t i = 1; i + 1 < names.size(); ++i) {
+                way += "/" + names[i];
+            }
+            open_how how = {};
+            how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+            how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_BENEATH;
+            const int next =
+                static_cast<int>(syscall(SYS_openat2, fd, way.c_str(), &how, sizeof how));
+            const int error = errno;
+            // Older kernels, and sandboxes that refuse calls they do not know, walk instead.
+            if (next >= 0 ||
+                (error != ENOSYS && error != EPERM && error != EINVAL && error != EAGAIN)) {
+                if (owned) {
+                    close(fd);
+                }
+                if (next < 0) {
+                    return FailOnTheWay(error == EXDEV ? ELOOP : error);
+                }
+                fd_ = next;
+                owns_fd_ = true;
+                name_ = names.back();
+                return true;
+            }
+        }
         for (size_t i = 0; i + 1 < names.size(); ++i) {
             const int next =
                 openat(fd, names[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -484,10 +543,13 @@ private:
 
 // Whether a copy may take `name` in the open folder. Root could overwrite a read-only file; the
 // system relies on the refusal, which makes the worker clear the bit first or report the file.
-bool MayReplace(int dir_fd, const std::string& name)
+bool MayReplace(int dir_fd, const std::string& name, bool* exists = nullptr)
 {
     struct stat st = {};
     if (fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (exists != nullptr) {
+            *exists = errno != ENOENT;
+        }
         return errno == ENOENT || FailWithErrno(errno, true);
     }
     if (S_ISDIR(st.st_mode) || IsReadOnlyFile(st)) {
@@ -503,10 +565,13 @@ bool MayReplace(int dir_fd, const std::string& name)
 int CreateTemporaryFile(int dir_fd, mode_t mode, const std::string& target, std::string* name)
 {
     static std::atomic<uint64_t> counter{0};
+    // Asked once: every copy would ask the system again. A forked child that copies still makes
+    // names of its own by the counter and the time, and O_EXCL settles any clash.
+    static const pid_t pid = getpid();
     for (int attempt = 0; attempt < 100; ++attempt) {
         timespec now{};
         clock_gettime(CLOCK_REALTIME, &now);
-        *name = std::string(kTemporaryCopyPrefix) + std::to_string(getpid()) + "-" +
+        *name = std::string(kTemporaryCopyPrefix) + std::to_string(pid) + "-" +
                 std::to_string(counter++) + "-" + std::to_string(now.tv_nsec) + ".tmp";
         if (name->size() + 1 + target.size() <= NAME_MAX) {
             *name += "-" + target;
@@ -520,11 +585,14 @@ int CreateTemporaryFile(int dir_fd, mode_t mode, const std::string& target, std:
     return -1;
 }
 
-// Copies the rest of `in` to `out`; false with errno on failure.
-bool CopyContent(int in, int out)
+// Copies the rest of `in`, a regular file of `size` bytes when it was opened, to `out`; false
+// with errno on failure. A read that fills less than the buffer once the size is reached is at
+// the end: no further read is made to be told so.
+bool CopyContent(int in, int out, off_t size)
 {
     std::vector<char> buffer(1 << 17);
-    for (;;) {
+    off_t total = 0;
+    for (bool at_end = false; !at_end;) {
         const ssize_t got = read(in, buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) {
             continue;
@@ -532,6 +600,8 @@ bool CopyContent(int in, int out)
         if (got <= 0) {
             return got == 0;
         }
+        total += got;
+        at_end = static_cast<size_t>(got) < buffer.size() && total >= size;
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = write(out, buffer.data() + done, static_cast<size_t>(got - done));
             if (put < 0 && errno == EINTR) {
@@ -543,6 +613,7 @@ bool CopyContent(int in, int out)
             done += put;
         }
     }
+    return true;
 }
 
 // 1 January 1601 to 1 January 1970, in FILETIME ticks.
@@ -633,6 +704,7 @@ bool ResolvePath(const std::string& system_path, std::string* posix_path)
 
 HeldFolder::~HeldFolder()
 {
+    Leave();
     if (fd_ >= 0) {
         close(fd_);
     }
@@ -640,6 +712,7 @@ HeldFolder::~HeldFolder()
 
 bool HeldFolder::Hold(const std::string& system_path)
 {
+    Leave();
     if (fd_ >= 0) {
         close(fd_);
         fd_ = -1;
@@ -677,6 +750,7 @@ bool HeldFolder::StillInPlace() const
 
 void HeldFolder::Release()
 {
+    Leave();
     if (fd_ >= 0) {
         close(fd_);
         fd_ = -1;
@@ -830,6 +904,27 @@ bool GatherFolders(
     return true;
 }
 
+int HeldFolder::Entered(const std::vector<std::string>& names) const
+{
+    return !replaced_ && entered_fd_ >= 0 && names == entered_names_ ? entered_fd_ : -1;
+}
+
+void HeldFolder::Enter(std::vector<std::string> names, int fd) const
+{
+    Leave();
+    entered_names_ = std::move(names);
+    entered_fd_ = fd;
+}
+
+void HeldFolder::Leave() const
+{
+    if (entered_fd_ >= 0 && entered_fd_ != fd_) {
+        close(entered_fd_);
+    }
+    entered_fd_ = -1;
+    entered_names_.clear();
+}
+
 std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern,
                                           FindData* data,
                                           const Within& within)
@@ -869,20 +964,18 @@ std::unique_ptr<FindSearch> FindFirstFile(const std::string& pattern,
 
     std::vector<std::string> names;
     std::vector<std::string> unlisted;
+    // Holds the folder's fd, when listing it, until the records are made.
+    std::unique_ptr<DirCloser> dir_closer;
     if (!HasWildcard(mask)) {
         names.push_back(mask);
     } else {
-        const int list_fd = dup(dir_fd);
-        DIR* dir = list_fd < 0 ? nullptr : fdopendir(list_fd);
+        DIR* dir = fdopendir(dir_fd);
         if (dir == nullptr) {
-            const int error = errno;
-            if (list_fd >= 0) {
-                close(list_fd);
-            }
-            FailWithErrno(error, true);
+            FailWithErrno(errno, true);
             return nullptr;
         }
-        DirCloser dir_closer(dir);
+        dir_fd_closer.Release();
+        dir_closer = std::make_unique<DirCloser>(dir);
         for (const char* dot : {".", ".."}) {
             if (MaskMatches(dot, mask)) {
                 names.push_back(dot);
@@ -1056,13 +1149,14 @@ bool CopyFile(const std::string& existing_path, const std::string& new_path, con
         return Fail(kErrorPathNotFound);
     }
     ParentFolder parent;
-    if (!parent.OpenResolved(target, within)) {
+    if (!parent.OpenResolved(target, within, true)) {
         return false;
     }
     const int dir_fd = parent.Fd();
     const std::string& name = parent.Name();
     // Checked before the copy too, so a refused file costs no transfer.
-    if (!MayReplace(dir_fd, name)) {
+    bool exists = true;
+    if (!MayReplace(dir_fd, name, &exists)) {
         return false;
     }
 
@@ -1072,12 +1166,18 @@ bool CopyFile(const std::string& existing_path, const std::string& new_path, con
         return FailWithErrno(errno, true);
     }
     const timespec times[2] = {{0, UTIME_OMIT}, source_st.st_mtim};
-    bool written = CopyContent(in, out) && futimens(out, times) == 0;
+    bool written = CopyContent(in, out, source_st.st_size) && futimens(out, times) == 0;
     int error = errno;
     // A network file system may report a failed write only when the file is closed.
     if (close(out) != 0 && written) {
         written = false;
         error = errno;
+    }
+    // A name that was free before the copy is taken only while it still is: nothing can have
+    // come there that the check below would refuse.
+    if (written && !exists &&
+        renameat2(dir_fd, temp_name.c_str(), dir_fd, name.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
     }
     if (written && MayReplace(dir_fd, name)) {
         if (renameat(dir_fd, temp_name.c_str(), dir_fd, name.c_str()) == 0) {
@@ -1094,6 +1194,9 @@ bool CopyFile(const std::string& existing_path, const std::string& new_path, con
 
 bool MoveFile(const std::string& existing_path, const std::string& new_path, const Within& within)
 {
+    if (const HeldFolder* held = within.Held()) {
+        held->Leave();
+    }
     ParentFolder from, to;
     if (!from.Open(existing_path, within)) {
         return false;
@@ -1145,6 +1248,9 @@ bool CreateDirectory(const std::string& path, const Within& within)
 
 bool RemoveDirectory(const std::string& path, const Within& within)
 {
+    if (const HeldFolder* held = within.Held()) {
+        held->Leave();
+    }
     ParentFolder parent;
     struct stat st = {};
     if (!parent.Open(path, within) || !parent.Lstat(&st)) {

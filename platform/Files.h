@@ -28,7 +28,11 @@
 //
 // `within` may also be a HeldFolder: the folder is then reached through the handle it was held
 // by, never again through its path, and so is a path equal to it. Before each such call the
-// folder's path must still name that very folder; see HeldFolder.
+// folder's path must still name that very folder; see HeldFolder. CopyFile alone keeps the folder
+// it copied into open for the copies that follow into the same folder: the way there is walked,
+// and the held folder's path looked at, once for each folder entered, not for every file. A copy
+// so never leaves the held tree, but a change above the copied-to folder made while copies go
+// into it is seen when the next folder is entered.
 namespace vantrel::platform {
 
 inline constexpr uint32_t kFileAttributeReadOnly = 0x1;
@@ -129,6 +133,14 @@ public:
     int Fd() const { return fd_; }
     bool StillInPlace() const;
 
+    // For this layer's copies: the folder copies last went into, by its names below this one
+    // (none for this folder itself). Entered gives its handle when `names` are those, else -1;
+    // Enter keeps `fd` for them (closing it when done, unless it is Fd()); Leave forgets it, as
+    // whatever removes or renames an entry below this folder must.
+    int Entered(const std::vector<std::string>& names) const;
+    void Enter(std::vector<std::string> names, int fd) const;
+    void Leave() const;
+
 private:
     std::string path_;
     std::string posix_path_;
@@ -136,6 +148,8 @@ private:
     uint64_t device_ = 0;
     uint64_t inode_ = 0;
     mutable bool replaced_ = false;
+    mutable std::vector<std::string> entered_names_;
+    mutable int entered_fd_ = -1;
 };
 
 // What a `within` call is kept inside: nothing, the folder a path names (opened by its path at

@@ -436,6 +436,43 @@ TEST_F(FileOperationsTest, GatheringFindsEveryFolderOnceAndFollowsOnlyTheLinksIt
     EXPECT_TRUE(crossed);
 }
 
+TEST_F(FileOperationsTest, CopiesIntoAnEnteredFolderNeverLeaveTheHeldTree)
+{
+    sandbox_.WriteFile("src/new.htm", "new");
+    sandbox_.MakeFolder("site/a");
+    sandbox_.MakeFolder("site/b");
+    sandbox_.MakeFolder("other/a");
+    sandbox_.MakeFolder("other/b");
+    HeldFolder site;
+    ASSERT_TRUE(site.Hold(P("site")));
+    const auto copy = [&](const char* to) { return CopyFile(P("src/new.htm"), P(to), site); };
+    const std::vector<std::string> kEmpty = {".", ".."};
+
+    // A folder renamed or removed through the held folder is entered anew.
+    ASSERT_TRUE(copy("site/a/1.htm"));
+    ASSERT_TRUE(MoveFile(P("site/a"), P("site/c"), site));
+    sandbox_.MakeFolder("site/a");
+    ASSERT_TRUE(copy("site/a/2.htm"));
+    EXPECT_EQ((std::vector<std::string>{".", "..", "2.htm"}), Names("site/a/*"));
+    ASSERT_TRUE(DeleteFile(P("site/a/2.htm"), site));
+    ASSERT_TRUE(RemoveDirectory(P("site/a"), site));
+    sandbox_.MakeFolder("site/a");
+    EXPECT_TRUE(copy("site/a/3.htm"));
+    ASSERT_TRUE(DeleteFile(P("site/a/3.htm"), site));
+
+    // The root swapped for a link to a tree of the same shape while copies go into a folder.
+    ASSERT_TRUE(copy("site/a/1.htm"));
+    std::filesystem::rename(sandbox_.Path("site"), sandbox_.Path("held"));
+    std::filesystem::create_directory_symlink(sandbox_.Path("other"), sandbox_.Path("site"));
+    copy("site/a/2.htm");
+    EXPECT_FALSE(copy("site/b/1.htm"));
+    EXPECT_EQ(kErrorFileInvalid, GetLastError());
+    EXPECT_FALSE(copy("site/a/3.htm"));
+    EXPECT_EQ(kEmpty, Names("other/a/*"));
+    EXPECT_EQ(kEmpty, Names("other/b/*"));
+    EXPECT_EQ(kEmpty, Names("held/b/*"));
+}
+
 TEST_F(FileOperationsTest, AttributesReadAsTheListingGivesThem)
 {
     sandbox_.WriteFile("site/plain", "");

@@ -143,17 +143,32 @@ void TListenOnQueue::NotifyListener()
     }
 }
 
-TOutputToPipe::TOutputToPipe(TPublisherMessageQueue& queue)
+TOutputToPipe::TOutputToPipe(TPublisherMessageQueue& queue,
+                             std::chrono::milliseconds progress_interval)
     : queue_(queue)
+    , progress_interval_(progress_interval)
 {}
 
 void TOutputToPipe::UpdateStatus(const QelSyncStatus& status)
 {
+    if (progress_interval_.count() > 0) {
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard<std::mutex> hold(progress_lock_);
+        if (progress_sent_ && now - *progress_sent_ < progress_interval_) {
+            return;
+        }
+        progress_sent_ = now;
+    }
     queue_.SendProgress(status);
 }
 
 void TOutputToPipe::Finished(const QelSyncStatus& status)
 {
+    {
+        // The next run's first counters go out at once.
+        std::lock_guard<std::mutex> hold(progress_lock_);
+        progress_sent_.reset();
+    }
     queue_.SendFinalStatus(status);
 }
 

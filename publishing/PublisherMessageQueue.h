@@ -1,7 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/Threads.h"
@@ -106,7 +109,14 @@ private:
 class TOutputToPipe : public QelSyncBaseOutput
 {
 public:
-    explicit TOutputToPipe(TPublisherMessageQueue& queue);
+    // The window repaints its progress no more often than this: counters sent closer together
+    // would only cost the run and the window their time.
+    static constexpr std::chrono::milliseconds kProgressInterval{30};
+
+    // Progress goes out at most once every `progress_interval`; the counters in between are
+    // dropped, and the final counters always go. Zero sends every update.
+    explicit TOutputToPipe(TPublisherMessageQueue& queue,
+                           std::chrono::milliseconds progress_interval = kProgressInterval);
 
     void UpdateStatus(const QelSyncStatus& status) override;
     void Finished(const QelSyncStatus& status) override;
@@ -118,6 +128,10 @@ public:
 
 private:
     TPublisherMessageQueue& queue_;
+    const std::chrono::steady_clock::duration progress_interval_;
+    std::mutex progress_lock_;
+    // When progress last went out in this run; none before its first.
+    std::optional<std::chrono::steady_clock::time_point> progress_sent_;
 };
 
 }  // namespace vantrel

@@ -5,6 +5,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -356,6 +357,60 @@ TEST(PublisherMessageQueueTest, ThePipeOutputSendsEachTypeByItsRules)
         std::vector<std::string> reported = {"2 42"};
         reported.insert(reported.end(), written.begin(), written.end());
         EXPECT_EQ(reported, sent(queue)) << "Report, type " << c.type;
+    }
+}
+
+TEST(PublisherMessageQueueTest, ThePipeOutputThinsProgressButSendsEveryTextAndTheFinalCounters)
+{
+    constexpr int kReports = 10;
+    struct Case
+    {
+        std::chrono::milliseconds interval;
+        // Between two reports of a run.
+        std::chrono::milliseconds pause;
+        // Progress messages of each of the two runs.
+        int progress;
+    };
+    const Case kCases[] = {
+        {0ms, 0ms, kReports},
+        {1h, 0ms, 1},
+        {1ms, 5ms, kReports},
+    };
+    for (const auto& c : kCases) {
+        const std::string label = "interval " + std::to_string(c.interval.count()) + " ms";
+        TPublisherMessageQueue queue;
+        TOutputToPipe output(queue, c.interval);
+        for (int run = 0; run < 2; ++run) {
+            for (int i = 1; i <= kReports; ++i) {
+                output.Report(StatusOf(i), kMsgCopyingFile, std::to_string(i));
+                std::this_thread::sleep_for(c.pause);
+            }
+            output.Finished(StatusOf(1000 + run));
+        }
+        // Each run: its texts in order, the first counters at once, the final counters last.
+        for (int run = 0; run < 2; ++run) {
+            int progress = 0;
+            int texts = 0;
+            for (;;) {
+                const TPublisherMessageKind kind = queue.ReadKind();
+                const Message m = ReadPayload(kind, queue);
+                if (kind == kQueueFinalStatus) {
+                    EXPECT_EQ(Counters(StatusOf(1000 + run)), Counters(m.status)) << label;
+                    break;
+                }
+                if (kind == kQueueProgress) {
+                    // Sent right before its own report's text.
+                    EXPECT_EQ(texts + 1, m.status.FilesTotal) << label;
+                    ++progress;
+                } else {
+                    ASSERT_EQ(kQueueLogText, kind) << label;
+                    EXPECT_EQ("Copying file " + std::to_string(++texts), m.text) << label;
+                }
+            }
+            EXPECT_EQ(kReports, texts) << label << ", run " << run;
+            EXPECT_EQ(c.progress, progress) << label << ", run " << run;
+        }
+        EXPECT_EQ(0u, queue.BytesAvailable()) << label;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "publishing/PublisherThreadU.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -29,6 +30,7 @@ using testing::MemoryStorageDevice;
 using namespace std::chrono_literals;
 
 constexpr uint32_t kDropNoCopyNeeded = 1u << kMsgNoCopyNeeded;
+constexpr std::chrono::milliseconds kEveryUpdate{0};
 // Far more pages than the pipe holds messages for.
 constexpr int kFiles = 300;
 
@@ -160,10 +162,11 @@ protected:
         auto tap = std::make_unique<testing::TapOutput>();
         tap_ = tap.get();
         // As the main window builds it, with the tap where the error log would be, but behind
-        // the pipe output so that a held Finished comes after the final status.
+        // the pipe output so that a held Finished comes after the final status. Every progress
+        // update goes out, so that what the window gets can be matched against the run's calls.
         chain_ = std::make_unique<QelSyncDualOutput>(
-            std::make_unique<TQelSyncFilterOutputByType>(std::make_unique<TOutputToPipe>(queue_),
-                                                         kDropNoCopyNeeded),
+            std::make_unique<TQelSyncFilterOutputByType>(
+                std::make_unique<TOutputToPipe>(queue_, kEveryUpdate), kDropNoCopyNeeded),
             std::move(tap));
         worker_ = std::make_unique<QelSyncBackupWorker>(chain_.get());
     }
@@ -244,7 +247,7 @@ protected:
     std::vector<Message> Replayed()
     {
         TPublisherMessageQueue mirror;
-        TQelSyncFilterOutputByType output(std::make_unique<TOutputToPipe>(mirror),
+        TQelSyncFilterOutputByType output(std::make_unique<TOutputToPipe>(mirror, kEveryUpdate),
                                           kDropNoCopyNeeded);
         for (const auto& call : tap_->Calls()) {
             if (call.what == testing::TapOutput::What::kStatus) {
