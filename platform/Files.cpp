@@ -1070,34 +1070,34 @@ bool DirectoryExists(const std::string& path, const Within& within)
     return true;
 }
 
-int OpenFileToRead(const std::string& path)
+int OpenFileToRead(const std::string& path, struct stat* looked)
 {
     std::string posix;
     if (!ResolvePath(path, &posix)) {
         return -1;
     }
-    // Looked at first, so that a device is not even opened: opening some has effects of its own.
+    // O_NONBLOCK: a pipe put in its place since it was listed must not wait for a writer;
+    // O_NOCTTY: a terminal never becomes ours. Nothing is read before fstat has seen a regular
+    // file.
     struct stat st = {};
-    if (stat(posix.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        Fail(kErrorAccessDenied);
-        return -1;
-    }
-    // O_NONBLOCK: a pipe put in its place since must not wait for a writer.
     const int fd = open(posix.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         FailMissingAware(errno, posix);
         return -1;
     }
-    const bool looked = fstat(fd, &st) == 0;
+    const bool seen = fstat(fd, &st) == 0;
     const int error = errno;
-    if (!looked || !S_ISREG(st.st_mode)) {
+    if (!seen || !S_ISREG(st.st_mode)) {
         close(fd);
-        if (looked) {
+        if (seen) {
             Fail(kErrorAccessDenied);
         } else {
             FailWithErrno(error);
         }
         return -1;
+    }
+    if (looked != nullptr) {
+        *looked = st;
     }
     return fd;
 }
@@ -1135,15 +1135,12 @@ bool CopyFile(const std::string& existing_path, const std::string& new_path, con
     if (!ResolvePath(new_path, &target)) {
         return false;
     }
-    const int in = OpenFileToRead(existing_path);
+    struct stat source_st = {};
+    const int in = OpenFileToRead(existing_path, &source_st);
     if (in < 0) {
         return false;
     }
     FdCloser in_closer(in);
-    struct stat source_st = {};
-    if (fstat(in, &source_st) != 0) {
-        return FailWithErrno(errno);
-    }
 
     if (SplitParent(target).second.empty()) {
         return Fail(kErrorPathNotFound);

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "platform/DateTime.h"
 
 // Files and folders as the system sees them. Paths inside the system use "\" separators; this
@@ -240,10 +242,11 @@ bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path, const Within& within = {});
 
 // Opens a regular file to read, links followed, and gives its descriptor, which the caller
-// closes. Anything else (a folder, a pipe, a socket, a device) fails with 5 and is not opened when
-// it is one already when looked at, so a pipe without a writer or an endless device never holds up
-// the caller; -1 on failure, with the last error set.
-int OpenFileToRead(const std::string& path);
+// closes, and what fstat says of it in `looked` when given. Anything else (a folder, a pipe, a
+// socket, a device) fails with 5 before a byte is read, so a pipe without a writer or an endless
+// device never holds up the caller; -1 on failure, with the last error set. Listings mark such
+// entries, so a walk never asks for one: this is the guard for a file replaced since it was listed.
+int OpenFileToRead(const std::string& path, struct ::stat* looked = nullptr);
 // Reads an open file from where it stands to its end, handing each piece read to `take` in order;
 // false with the last error set when a read failed.
 bool ReadToEnd(int fd, const std::function<void(std::string_view)>& take);
