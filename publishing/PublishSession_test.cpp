@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -237,6 +238,37 @@ TEST_F(PublishSessionTest, AFailedRunRecordsTheLastErrorItReported)
     ASSERT_FALSE(observer_.errors.empty());
     EXPECT_EQ(observer_.errors.back(), d.LastErrorText);
     EXPECT_EQ(observer_.errors.back(), Stored("One")->LastErrorText);
+}
+
+// In a Publish All, a run that fails having written no error (a file it cannot read, passed over
+// with a warning) keeps its own last error, never the error of the web site before it.
+TEST_F(PublishSessionTest, ARunThatFailsWithoutAnErrorKeepsItsOwnLastError)
+{
+    sandbox_.MakeFolder("unreadable");
+    std::filesystem::create_symlink(sandbox_.Path("nowhere"), sandbox_.Path("unreadable/gone"));
+    QelPublication& first = AddSite("A");
+    QelPublication& second = AddSite("B");
+    first.Source = second.Source = sandbox_.SystemPath("unreadable");
+    second.LastErrorText = "Lost the line";
+    observer_.on_finished = [&] {
+        if (observer_.outcomes.size() == 1) {
+            session_.AfterRun([&] {
+                ASSERT_EQ(PublishSession::StartResult::kOpening,
+                          session_.Start(second, true, false));
+                // Read by the publisher thread, which starts once the destination is open.
+                session_.Flags().ContinueAfterErrors = true;
+            });
+        }
+    };
+    ASSERT_EQ(PublishSession::StartResult::kOpening, session_.Start(first, true, false));
+    ASSERT_TRUE(ServeUntil([&] { return observer_.outcomes.size() == 2 && Idle(); }));
+
+    EXPECT_EQ((std::vector<RunOutcome>{RunOutcome::kFailed, RunOutcome::kFailed}),
+              observer_.outcomes);
+    ASSERT_EQ(1u, observer_.errors.size());
+    EXPECT_EQ(observer_.errors.back(), first.LastErrorText);
+    EXPECT_EQ("Lost the line", second.LastErrorText);
+    EXPECT_EQ("Lost the line", Stored("B")->LastErrorText);
 }
 
 // A dot file uploaded to a UNIX server, which may hide it from its listings: the publisher
