@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/DateTime.h"
 #include "platform/Threads.h"
 #include "publishing/PublicationInfo.h"
 #include "storage/FtpStorage.h"
@@ -237,6 +240,37 @@ TEST_F(PublishSessionTest, AFailedRunRecordsTheLastErrorItReported)
     EXPECT_EQ(observer_.errors.back(), Stored("One")->LastErrorText);
 }
 
+// In a Publish All, a run that fails having written no error (a file it cannot read, passed over
+// with a warning) keeps its own last error, never the error of the web site before it.
+TEST_F(PublishSessionTest, ARunThatFailsWithoutAnErrorKeepsItsOwnLastError)
+{
+    sandbox_.MakeFolder("unreadable");
+    std::filesystem::create_symlink(sandbox_.Path("nowhere"), sandbox_.Path("unreadable/gone"));
+    QelPublication& first = AddSite("A");
+    QelPublication& second = AddSite("B");
+    first.Source = second.Source = sandbox_.SystemPath("unreadable");
+    second.LastErrorText = "Lost the line";
+    observer_.on_finished = [&] {
+        if (observer_.outcomes.size() == 1) {
+            session_.AfterRun([&] {
+                ASSERT_EQ(PublishSession::StartResult::kOpening,
+                          session_.Start(second, true, false));
+                // Read by the publisher thread, which starts once the destination is open.
+                session_.Flags().ContinueAfterErrors = true;
+            });
+        }
+    };
+    ASSERT_EQ(PublishSession::StartResult::kOpening, session_.Start(first, true, false));
+    ASSERT_TRUE(ServeUntil([&] { return observer_.outcomes.size() == 2 && Idle(); }));
+
+    EXPECT_EQ((std::vector<RunOutcome>{RunOutcome::kFailed, RunOutcome::kFailed}),
+              observer_.outcomes);
+    ASSERT_EQ(1u, observer_.errors.size());
+    EXPECT_EQ(observer_.errors.back(), first.LastErrorText);
+    EXPECT_EQ("Lost the line", second.LastErrorText);
+    EXPECT_EQ("Lost the line", Stored("B")->LastErrorText);
+}
+
 // A dot file uploaded to a UNIX server, which may hide it from its listings: the publisher
 // thread's device notes it, and the definition keeps it once that thread has gone.
 TEST_F(PublishSessionTest, WhatTheDeviceFindsOutAboutTheServerIsStoredWithTheDefinition)
@@ -255,6 +289,30 @@ TEST_F(PublishSessionTest, WhatTheDeviceFindsOutAboutTheServerIsStoredWithTheDef
     EXPECT_EQ(kDotFilesUploaded, list_.FindByName("One")->DotFileState.Treatment);
     EXPECT_EQ(1, list_.FindByName("One")->DotFileState.DotFilesFound);
     EXPECT_EQ(kDotFilesUploaded, Stored("One")->DotFileState.Treatment);
+}
+
+// The server's open finds it lists dot files; a stop that arrives before the session hears of
+// the open ends the run, and what the open found is kept all the same.
+TEST_F(PublishSessionTest, AStopRightAfterTheOpenKeepsWhatTheOpenFound)
+{
+    testing::ScriptedFtpServer server;
+    server.SetReply("SYST", "215 Windows_NT");
+    QelPublication& d = AddSite("One");
+    d.Server = "127.0.0.1";
+    d.FtpPort = server.Port();
+    d.ServerTimeDrift = 1.0 / 24;
+    ASSERT_EQ(PublishSession::StartResult::kOpening, session_.Start(d, false, false));
+    // The open's end waits in the queue until the main thread serves it.
+    ASSERT_TRUE(server.WaitForCommand("SYST", kPatience));
+    session_.Stop();
+    ASSERT_TRUE(ServeUntil([&] { return !observer_.outcomes.empty() && Idle(); }));
+
+    EXPECT_EQ(std::vector<RunOutcome>{RunOutcome::kInterrupted}, observer_.outcomes);
+    EXPECT_FALSE(observer_.Saw("thread"));
+    for (const QelPublication* kept : {list_.FindByName("One"), Stored("One").get()}) {
+        EXPECT_EQ(kDotFilesListed, kept->DotFileState.Treatment);
+        EXPECT_EQ(1.0 / 24, kept->ServerTimeDrift);
+    }
 }
 
 TEST(RecordRunResultTest, EachOutcomeLeavesItsRecord)
@@ -321,6 +379,43 @@ TEST(MakeDestinationDeviceTest, TheServerChoosesTheDeviceAndItsAddress)
         // A run finds the dot files afresh.
         EXPECT_EQ(c.disk ? 3 : 0, d.DotFileState.DotFilesFound) << c.server;
     }
+}
+
+// The offset stored with the definition dates what the device lists; the first upload measures
+// it again (here the server's clock is two hours ahead), and the definition takes the new one.
+TEST_F(PublishSessionTest, TheServerTimeOffsetGoesFromTheDefinitionToTheDeviceAndBack)
+{
+    testing::ScriptedFtpServer server;
+    const TDateTime server_now = NowDateTime() + 2.0 / 24;
+    platform::SystemTime at;
+    platform::DecodeDateTime(server_now, &at);
+    static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char line[100];
+    std::snprintf(line, sizeof(line), "-rw-r--r-- 1 u g 5 %s %2d %.2d:%.2d a.txt",
+                  kMonths[at.month - 1], at.day, at.hour, at.minute);
+    server.SetListing({line});
+    sandbox_.WriteFile("a.txt", "hello");
+    QelPublication d;
+    d.Server = "127.0.0.1";
+    d.FtpPort = server.Port();
+    d.GeneralTimeout = 5;
+    d.ServerTimeDrift = 1.0 / 24;
+    QelSyncBaseOutput output;
+    ServerFindings findings;
+    DestinationOptions options;
+    options.findings = &findings;
+    const Destination destination = MakeDestinationDevice(d, output, options);
+    ASSERT_NE(nullptr, destination.ftp);
+    ASSERT_TRUE(destination.device->Open(destination.address, "u", "p", ""));
+
+    const auto list = destination.device->ListDirectory(destination.address, "a.txt", false);
+    ASSERT_EQ(1, list->Count());
+    EXPECT_NEAR(1.0 / 24, list->Items(1)->Date2 - list->Items(1)->Date, 1.0 / 86400);
+    ASSERT_TRUE(destination.device->PutFile(sandbox_.SystemPath("a.txt"), destination.address,
+                                            "a.txt", true));
+    RecordServerFindings(d, findings, true);
+    EXPECT_NEAR(2.0 / 24, d.ServerTimeDrift, 70.0 / 86400);
 }
 
 // Tells what a connection test reports, in order.
