@@ -86,7 +86,7 @@ public:
     // sub-key, which must exist already (a removed definition is not brought back). The values
     // go in the order of kPublicationSettings; one at its default is deleted where its entry says
     // so. False when the store refused a write; the store's LastErrorText() says why.
-    [[nodiscard]] bool SaveTo(TQelRegistry& store, bool as_export);
+    [[nodiscard]] bool SaveTo(TQelRegistry& store, bool as_export) const;
     // Copies every stored value of `other` (those kCopied) and the dot files it found; the
     // run-time marks stay.
     void Assign(const QelPublication& other);
@@ -201,7 +201,8 @@ enum PublicationSettingFlag : uint16_t
     kExportOnly = 1 << 5,
     // Stored scrambled by ScramblePassword.
     kScrambled = 1 << 6,
-    // Sorted in place (SortPatterns) before it is compared with its default and written.
+    // Written sorted (SortPatterns); the sorted list is what is compared with its default. The
+    // definition keeps the order it holds.
     kSortedOnSave = 1 << 7,
 };
 // The record of the web site's runs and of its source: kept with it, never compared.

@@ -319,14 +319,18 @@ TEST_F(PublicationInfoTest, TextFilePatternsAreSortedOnSavingAndTheDefaultIsNotS
     auto p = Load("site");
     const std::vector<std::string> defaults = CommaTextItems(kDefaultAsciiFiles);
     EXPECT_EQ(defaults, p->AsciiFiles);
-    p->AsciiFiles.assign(defaults.rbegin(), defaults.rend());
+    // The sorting is the stored form's: the definition keeps the order it was given.
+    const std::vector<std::string> reversed(defaults.rbegin(), defaults.rend());
+    p->AsciiFiles = reversed;
     ASSERT_TRUE(p->SaveTo(store_, false));
-    EXPECT_EQ(defaults, p->AsciiFiles);
+    EXPECT_EQ(reversed, p->AsciiFiles);
     EXPECT_FALSE(store_.ValueExists("site", "AsciiFiles"));
+    EXPECT_EQ(defaults, Load("site")->AsciiFiles);
 
     p->AsciiFiles = {"*.txt", "*.HTM", "*.htm", "*.asp"};
     ASSERT_TRUE(p->SaveTo(store_, false));
     EXPECT_EQ("*.asp,*.HTM,*.htm,*.txt", store_.ReadString("site", "AsciiFiles"));
+    EXPECT_EQ((std::vector<std::string>{"*.txt", "*.HTM", "*.htm", "*.asp"}), p->AsciiFiles);
 }
 
 TEST_F(PublicationInfoTest, TheStandardFtpPortIsNotStoredButLoadsAsStored)
