@@ -17,6 +17,33 @@
 namespace vantrel {
 namespace {
 
+// A value of any type, to count the members of an aggregate by how many initialisers it takes.
+struct AnyValue
+{
+    template <typename T>
+    operator T() const;  // NOLINT(google-explicit-constructor): converts to every member's type
+};
+
+template <typename Aggregate, typename... Initialisers>
+consteval size_t MemberCount()
+{
+    if constexpr (requires { Aggregate{Initialisers{}..., AnyValue{}}; }) {
+        return MemberCount<Aggregate, Initialisers..., AnyValue>();
+    } else {
+        return sizeof...(Initialisers);
+    }
+}
+
+// Every member of the values but the two run-time marks (Marked, Checking) is stored, each
+// through one entry of the table (DotFileState through its treatment); the name, which
+// QelPublication holds beside them, has an entry too. A member added without an entry stops the
+// build here: give it an entry, or count it as a run-time mark when nothing stores it. (That
+// no two entries reach the same member is the table's test's to see.)
+constexpr size_t kRunTimeMarks = 2;
+static_assert(MemberCount<PublicationValues>() ==
+                  std::size(kPublicationSettings) - 1 + kRunTimeMarks,
+              "a member of PublicationValues has no entry in kPublicationSettings");
+
 constexpr char kBasePath[] = "\\SOFTWARE\\Velko\\Vantrel";
 constexpr char kVendorPath[] = "\\SOFTWARE\\Velko";
 constexpr char kOlderKey[] = "Ostrel";

@@ -296,6 +296,25 @@ TEST_F(PublicationInfoTest, EveryValueOfTheTableTravelsAsItsEntrySays)
     }
 }
 
+// With the build's count of members against entries, this makes every stored member one
+// entry's: two entries reaching the same member would leave another member without one.
+TEST_F(PublicationInfoTest, EachEntryReachesAValueOfItsOwn)
+{
+    WriteSite("site");
+    const auto defaults = Load("site");
+    for (const PublicationSetting& setting : kPublicationSettings) {
+        QelPublication changed;
+        changed.Assign(*defaults);
+        SetAwayFromDefault(setting, changed);
+        for (const PublicationSetting& other : kPublicationSettings) {
+            if (&other != &setting) {
+                EXPECT_EQ(ValueText(other, *defaults), ValueText(other, changed))
+                    << setting.name << " changes " << other.name;
+            }
+        }
+    }
+}
+
 TEST_F(PublicationInfoTest, OnlyAMissingIgnoreListBringsBackThumbsDb)
 {
     WriteSite("site");
