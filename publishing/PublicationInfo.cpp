@@ -21,7 +21,7 @@ namespace {
 struct AnyValue
 {
     template <typename T>
-    operator T() const;  // NOLINT(google-explicit-constructor): converts to every member's type
+    operator T() const;  // to every member's type, never called
 };
 
 template <typename Aggregate, typename... Initialisers>
