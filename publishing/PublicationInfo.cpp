@@ -17,6 +17,33 @@
 namespace vantrel {
 namespace {
 
+// A value of any type, to count the members of an aggregate by how many initialisers it takes.
+struct AnyValue
+{
+    template <typename T>
+    operator T() const;  // to every member's type, never called
+};
+
+template <typename Aggregate, typename... Initialisers>
+consteval size_t MemberCount()
+{
+    if constexpr (requires { Aggregate{Initialisers{}..., AnyValue{}}; }) {
+        return MemberCount<Aggregate, Initialisers..., AnyValue>();
+    } else {
+        return sizeof...(Initialisers);
+    }
+}
+
+// Every member of the values but the two run-time marks (Marked, Checking) is stored, each
+// through one entry of the table (DotFileState through its treatment); the name, which
+// QelPublication holds beside them, has an entry too. A member added without an entry stops the
+// build here: give it an entry, or count it as a run-time mark when nothing stores it. (That
+// no two entries reach the same member is the table's test's to see.)
+constexpr size_t kRunTimeMarks = 2;
+static_assert(MemberCount<PublicationValues>() ==
+                  std::size(kPublicationSettings) - 1 + kRunTimeMarks,
+              "a member of PublicationValues has no entry in kPublicationSettings");
+
 constexpr char kBasePath[] = "\\SOFTWARE\\Velko\\Vantrel";
 constexpr char kVendorPath[] = "\\SOFTWARE\\Velko";
 constexpr char kOlderKey[] = "Ostrel";
@@ -235,13 +262,29 @@ bool IsAtDefault(const PublicationSetting& setting, const QelPublication& p)
     }
 }
 
-void SaveSetting(const PublicationSetting& setting, QelPublication& p, SectionWriter& w)
+// A list's stored form: its comma text, sorted first when its entry says so. The sorting works
+// on a copy, so saving leaves the definition's order as the user gave it.
+std::string StoredListText(const PublicationSetting& setting, const QelPublication& p)
+{
+    if (!(setting.flags & kSortedOnSave)) {
+        return CommaText(setting.list.get(p));
+    }
+    std::vector<std::string> items = setting.list.get(p);
+    SortPatterns(&items);
+    return CommaText(items);
+}
+
+void SaveSetting(const PublicationSetting& setting, const QelPublication& p, SectionWriter& w)
 {
     const char* name = setting.name;
-    if (setting.flags & kSortedOnSave) {
-        std::vector<std::string> items = setting.list.get(p);
-        SortPatterns(&items);
-        setting.list.set(p, std::move(items));
+    if (setting.kind == SettingKind::kList) {
+        const std::string text = StoredListText(setting, p);
+        if ((setting.flags & kRemovedAtDefault) && text == setting.default_text) {
+            w.Delete(name);
+        } else {
+            w.String(name, text);
+        }
+        return;
     }
     if ((setting.flags & kRemovedAtDefault) && IsAtDefault(setting, p)) {
         w.Delete(name);
@@ -252,9 +295,6 @@ void SaveSetting(const PublicationSetting& setting, QelPublication& p, SectionWr
             w.String(name, setting.flags & kScrambled
                                ? QelPublication::ScramblePassword(setting.text.get(p), true)
                                : setting.text.get(p));
-            return;
-        case SettingKind::kList:
-            w.String(name, CommaText(setting.list.get(p)));
             return;
         case SettingKind::kDate:
             w.DateTime(name, setting.date.get(p));
@@ -501,7 +541,7 @@ bool QelPublication::LoadFrom(const std::string& section, TQelRegistry& store, b
     return true;
 }
 
-bool QelPublication::SaveTo(TQelRegistry& store, bool as_export)
+bool QelPublication::SaveTo(TQelRegistry& store, bool as_export) const
 {
     if (!as_export) {
         // The empty key name is the base key itself: never write a definition among the

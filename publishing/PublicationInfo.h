@@ -57,49 +57,12 @@ std::string CommaText(const std::vector<std::string>& items);
 // its closing quote.
 std::vector<std::string> CommaTextItems(std::string_view text);
 
-// One web site definition: plain values, read and written on the main thread, which owns the
-// definitions of the list. No other thread touches one: a run's FTP device keeps what it finds
-// out about the server (ServerTimeDrift, DotFileState) in its session's record, which the session
-// copies in once the device's thread is done with it; the status check works on copies of what
-// it scans and sets Checking in synchronised calls.
-class QelPublication
+// The values of a web site definition, as QelPublication holds them (it adds its name). Every
+// member but the run-time marks is stored, through its entry of kPublicationSettings; it is an
+// aggregate so that the program can count its members and refuse to build when one has no
+// entry (see PublicationInfo.cpp).
+struct PublicationValues
 {
-public:
-    QelPublication() = default;
-    QelPublication(const QelPublication&) = delete;
-    QelPublication& operator=(const QelPublication&) = delete;
-
-    void SetName(const std::string& name);
-    const std::string& GetName() const { return name_; }
-    // The registry sub-key name: "_" as "__", "/" as "_f", "\" as "_b", so that two names never
-    // share a key and no key name holds a backslash.
-    const std::string& KeyName() const { return key_name_; }
-
-    // Reads the definition from a section; false when the section is missing or, unless
-    // importing, when its stored name does not escape to the section's own name. Unless
-    // importing, a stored name ends at a NUL; the part before it may escape to the section too.
-    // Every other value reads as its entry of kPublicationSettings says: numbers out of their
-    // range load as their defaults; texts and lists load as stored. A last error text is cut to
-    // its bound.
-    bool LoadFrom(const std::string& section, TQelRegistry& store, bool importing);
-    // Writes the definition: into the section "Vantrel" when exporting, else into its own
-    // sub-key, which must exist already (a removed definition is not brought back). The values
-    // go in the order of kPublicationSettings; one at its default is deleted where its entry says
-    // so. False when the store refused a write; the store's LastErrorText() says why.
-    [[nodiscard]] bool SaveTo(TQelRegistry& store, bool as_export);
-    // Copies every stored value of `other` (those kCopied) and the dot files it found; the
-    // run-time marks stay.
-    void Assign(const QelPublication& other);
-    // Whether two definitions hold the same user settings (the values kCompared: not status,
-    // dates, counts, last error or server time drift); texts and list order compare exactly.
-    static bool SameSettings(const QelPublication& a, const QelPublication& b);
-    // The reversible scrambling of the stored password. A stored value that is not in the
-    // scrambled form is a plain password of an older version and unscrambles to itself.
-    static std::string ScramblePassword(const std::string& text, bool encode);
-    // Whether a stored password begins as a scrambled one but is none: cut short or damaged.
-    // (Reading takes it for a plain password of an older version.)
-    static bool IsDamagedScrambledPassword(const std::string& stored);
-
     TDateTime LastPublished = 0;
     TDateTime LastSuccessfullyPublished = 0;
     std::string Source;
@@ -140,6 +103,51 @@ public:
     bool LogExplainCopy = false;
     bool LogListFiles = false;
     bool UploadViaIntermediary = false;
+};
+
+// One web site definition: plain values, read and written on the main thread, which owns the
+// definitions of the list. No other thread touches one: a run's FTP device keeps what it finds
+// out about the server (ServerTimeDrift, DotFileState) in its session's record, which the session
+// copies in once the device's thread is done with it; the status check works on copies of what
+// it scans and sets Checking in synchronised calls. Its values are those of PublicationValues;
+// it adds only its name.
+class QelPublication : public PublicationValues
+{
+public:
+    QelPublication() = default;
+    QelPublication(const QelPublication&) = delete;
+    QelPublication& operator=(const QelPublication&) = delete;
+
+    void SetName(const std::string& name);
+    const std::string& GetName() const { return name_; }
+    // The registry sub-key name: "_" as "__", "/" as "_f", "\" as "_b", so that two names never
+    // share a key and no key name holds a backslash.
+    const std::string& KeyName() const { return key_name_; }
+
+    // Reads the definition from a section; false when the section is missing or, unless
+    // importing, when its stored name does not escape to the section's own name. Unless
+    // importing, a stored name ends at a NUL; the part before it may escape to the section too.
+    // Every other value reads as its entry of kPublicationSettings says: numbers out of their
+    // range load as their defaults; texts and lists load as stored. A last error text is cut to
+    // its bound.
+    bool LoadFrom(const std::string& section, TQelRegistry& store, bool importing);
+    // Writes the definition: into the section "Vantrel" when exporting, else into its own
+    // sub-key, which must exist already (a removed definition is not brought back). The values
+    // go in the order of kPublicationSettings; one at its default is deleted where its entry says
+    // so. False when the store refused a write; the store's LastErrorText() says why.
+    [[nodiscard]] bool SaveTo(TQelRegistry& store, bool as_export) const;
+    // Copies every stored value of `other` (those kCopied) and the dot files it found; the
+    // run-time marks stay.
+    void Assign(const QelPublication& other);
+    // Whether two definitions hold the same user settings (the values kCompared: not status,
+    // dates, counts, last error or server time drift); texts and list order compare exactly.
+    static bool SameSettings(const QelPublication& a, const QelPublication& b);
+    // The reversible scrambling of the stored password. A stored value that is not in the
+    // scrambled form is a plain password of an older version and unscrambles to itself.
+    static std::string ScramblePassword(const std::string& text, bool encode);
+    // Whether a stored password begins as a scrambled one but is none: cut short or damaged.
+    // (Reading takes it for a plain password of an older version.)
+    static bool IsDamagedScrambledPassword(const std::string& stored);
 
 private:
     std::string name_;
@@ -201,7 +209,8 @@ enum PublicationSettingFlag : uint16_t
     kExportOnly = 1 << 5,
     // Stored scrambled by ScramblePassword.
     kScrambled = 1 << 6,
-    // Sorted in place (SortPatterns) before it is compared with its default and written.
+    // Written sorted (SortPatterns); the sorted list is what is compared with its default. The
+    // definition keeps the order it holds.
     kSortedOnSave = 1 << 7,
 };
 // The record of the web site's runs and of its source: kept with it, never compared.

@@ -296,6 +296,25 @@ TEST_F(PublicationInfoTest, EveryValueOfTheTableTravelsAsItsEntrySays)
     }
 }
 
+// With the build's count of members against entries, this makes every stored member one
+// entry's: two entries reaching the same member would leave another member without one.
+TEST_F(PublicationInfoTest, EachEntryReachesAValueOfItsOwn)
+{
+    WriteSite("site");
+    const auto defaults = Load("site");
+    for (const PublicationSetting& setting : kPublicationSettings) {
+        QelPublication changed;
+        changed.Assign(*defaults);
+        SetAwayFromDefault(setting, changed);
+        for (const PublicationSetting& other : kPublicationSettings) {
+            if (&other != &setting) {
+                EXPECT_EQ(ValueText(other, *defaults), ValueText(other, changed))
+                    << setting.name << " changes " << other.name;
+            }
+        }
+    }
+}
+
 TEST_F(PublicationInfoTest, OnlyAMissingIgnoreListBringsBackThumbsDb)
 {
     WriteSite("site");
@@ -319,14 +338,18 @@ TEST_F(PublicationInfoTest, TextFilePatternsAreSortedOnSavingAndTheDefaultIsNotS
     auto p = Load("site");
     const std::vector<std::string> defaults = CommaTextItems(kDefaultAsciiFiles);
     EXPECT_EQ(defaults, p->AsciiFiles);
-    p->AsciiFiles.assign(defaults.rbegin(), defaults.rend());
+    // The sorting is the stored form's: the definition keeps the order it was given.
+    const std::vector<std::string> reversed(defaults.rbegin(), defaults.rend());
+    p->AsciiFiles = reversed;
     ASSERT_TRUE(p->SaveTo(store_, false));
-    EXPECT_EQ(defaults, p->AsciiFiles);
+    EXPECT_EQ(reversed, p->AsciiFiles);
     EXPECT_FALSE(store_.ValueExists("site", "AsciiFiles"));
+    EXPECT_EQ(defaults, Load("site")->AsciiFiles);
 
     p->AsciiFiles = {"*.txt", "*.HTM", "*.htm", "*.asp"};
     ASSERT_TRUE(p->SaveTo(store_, false));
     EXPECT_EQ("*.asp,*.HTM,*.htm,*.txt", store_.ReadString("site", "AsciiFiles"));
+    EXPECT_EQ((std::vector<std::string>{"*.txt", "*.HTM", "*.htm", "*.asp"}), p->AsciiFiles);
 }
 
 TEST_F(PublicationInfoTest, TheStandardFtpPortIsNotStoredButLoadsAsStored)
