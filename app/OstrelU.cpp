@@ -185,7 +185,7 @@ void TOstrel::BuildWindow()
     LogSplitter->setStretchFactor(0, 0);
     LogSplitter->setStretchFactor(1, 1);
     placement_ =
-        std::make_unique<TWindowPlacement>(*this, *LogSplitter, *PublicationsGrid, *publications_);
+        std::make_unique<MainWindowLayout>(*this, *LogSplitter, *PublicationsGrid, *publications_);
     setCentralWidget(LogSplitter);
 
     status_panels_ = std::make_unique<TStatusPanels>(*statusBar());

@@ -31,7 +31,7 @@ class TPublicationProperties;
 class TPublisherWizard;
 class TQVRPropertiesForm;
 class TStatusPanels;
-class TWindowPlacement;
+class MainWindowLayout;
 class VStringGrid;
 
 // The program's main window: the web site grid, publishing one or all web sites, the log pane
@@ -173,7 +173,7 @@ private:
     TMemoEx* memoLog = nullptr;
     std::unique_ptr<TLogWriter> log_;
     // Borrows the list and the widgets above.
-    std::unique_ptr<TWindowPlacement> placement_;
+    std::unique_ptr<MainWindowLayout> placement_;
     std::unique_ptr<TStatusPanels> status_panels_;
     TActivityPanel* activity_panel_ = nullptr;
 };

@@ -130,7 +130,7 @@ bool WriteTurboOn(TQelRegistry& store, bool on)
     return store.WriteRootBool("TurboOn", on);
 }
 
-TWindowPlacement::TWindowPlacement(QWidget& window,
+MainWindowLayout::MainWindowLayout(QWidget& window,
                                    QSplitter& splitter,
                                    QTableWidget& grid,
                                    QelPublicationList& publications)
@@ -151,17 +151,17 @@ TWindowPlacement::TWindowPlacement(QWidget& window,
     connect(save_timer_, &QTimer::timeout, this, [this] { Save(); });
 }
 
-QWidget& TWindowPlacement::Panel() const
+QWidget& MainWindowLayout::Panel() const
 {
     return *splitter_.widget(0);
 }
 
-QWidget& TWindowPlacement::LogFrame() const
+QWidget& MainWindowLayout::LogFrame() const
 {
     return *splitter_.widget(1);
 }
 
-void TWindowPlacement::Restore()
+void MainWindowLayout::Restore()
 {
     if (const auto placement = LoadWindowPlacement(*publications_.Store())) {
         // Saved on another screen, or at another scale: the window comes up whole on the
@@ -182,7 +182,7 @@ void TWindowPlacement::Restore()
     restored_ = true;
 }
 
-void TWindowPlacement::Save()
+void MainWindowLayout::Save()
 {
     if (pending_outer_) {
         return;
@@ -197,7 +197,7 @@ void TWindowPlacement::Save()
     }
 }
 
-void TWindowPlacement::GeometryChanged()
+void MainWindowLayout::GeometryChanged()
 {
     if (pending_outer_) {
         // Framed at last: the saved outer bounds are met once the frame's share comes off.
@@ -209,14 +209,14 @@ void TWindowPlacement::GeometryChanged()
     ScheduleSave();
 }
 
-void TWindowPlacement::ScheduleSave()
+void MainWindowLayout::ScheduleSave()
 {
     if (restored_) {
         save_timer_->start();
     }
 }
 
-void TWindowPlacement::SaveNow()
+void MainWindowLayout::SaveNow()
 {
     if (save_timer_->isActive()) {
         save_timer_->stop();
@@ -224,7 +224,7 @@ void TWindowPlacement::SaveNow()
     }
 }
 
-void TWindowPlacement::FirstShown()
+void MainWindowLayout::FirstShown()
 {
     if (pending_outer_) {
         // A window manager that never frames the window: its outer bounds are its own.
@@ -243,7 +243,7 @@ void TWindowPlacement::FirstShown()
     }
 }
 
-void TWindowPlacement::ShowLog(bool shown)
+void MainWindowLayout::ShowLog(bool shown)
 {
     if (!shown) {
         LogFrame().hide();
@@ -260,7 +260,7 @@ void TWindowPlacement::ShowLog(bool shown)
     ShowEveryRow();
 }
 
-void TWindowPlacement::ShowEveryRow()
+void MainWindowLayout::ShowEveryRow()
 {
     const int total = splitter_.height();
     const int room =
@@ -268,26 +268,26 @@ void TWindowPlacement::ShowEveryRow()
     SetPanelHeight(std::min(room, PanelHeightForRows(grid_.rowCount())));
 }
 
-int TWindowPlacement::ListRowHeight() const
+int MainWindowLayout::ListRowHeight() const
 {
     // As the rows are fitted to their texts.
     return QFontMetrics(grid_.font()).height() + 4;
 }
 
-int TWindowPlacement::GridHeightForRows(int rows) const
+int MainWindowLayout::GridHeightForRows(int rows) const
 {
     return grid_.horizontalHeader()->sizeHint().height() + rows * ListRowHeight() +
            2 * grid_.frameWidth();
 }
 
-int TWindowPlacement::PanelHeightForRows(int rows) const
+int MainWindowLayout::PanelHeightForRows(int rows) const
 {
     // The grid's least height holds its header and three rows; the rest of the pane is its texts.
     const int others = Panel().minimumSizeHint().height() - grid_.minimumHeight();
     return others + GridHeightForRows(std::max(rows, kLeastRows));
 }
 
-void TWindowPlacement::SetPanelHeight(int height)
+void MainWindowLayout::SetPanelHeight(int height)
 {
     // Whole rows only, so no row of the list is cut in half, and never below the least height.
     const int rows =

@@ -12,7 +12,7 @@ class QWidget;
 // The main window's own values in the settings store, beside the web sites: its outer bounds and
 // the height of its web site list ("Top", "Left", "Width", "Height", "PHeight"), and the Turbo
 // button ("TurboOn"); placing a window at saved outer bounds; keeping the main window where the
-// user left it (TWindowPlacement).
+// user left it (MainWindowLayout).
 namespace vantrel {
 
 class QelPublicationList;
@@ -56,10 +56,10 @@ bool ReadTurboOn(TQelRegistry& store);
 // site list's pane above the log's frame; the list's pane shows whole rows of its grid, at least
 // its header and three rows. GUI thread only; the window, its widgets and the web site list (for
 // its settings store) are borrowed and must outlive the placement.
-class TWindowPlacement : public QObject
+class MainWindowLayout : public QObject
 {
 public:
-    TWindowPlacement(QWidget& window,
+    MainWindowLayout(QWidget& window,
                      QSplitter& splitter,
                      QTableWidget& grid,
                      QelPublicationList& publications);

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QThread>
 
 #include "platform/Threads.h"
 #include "platform/Ui.h"
@@ -54,7 +53,7 @@ int32_t ShowTimedMessageBox(const std::string& text,
     if (seconds <= 0 || app == nullptr) {
         return platform::MessageBox(text, caption, type);
     }
-    if (QThread::currentThread() != app->thread()) {
+    if (!platform::IsMainThread()) {
         int32_t result = platform::DefaultMessageBoxButton(type);
         platform::Synchronize(
             [&] { result = ShowTimedMessageBox(text, caption, seconds, type, tick); });

@@ -27,11 +27,9 @@ public:
 
     // The button Enter presses when no push button has the focus; null for none.
     void SetDefaultButton(QPushButton* button);
-    QPushButton* DefaultButton() const { return default_button_; }
 
     // Whether Esc is swallowed instead of rejecting the dialog.
     void SetSwallowEscape(bool swallow) { swallow_escape_ = swallow; }
-    bool SwallowEscape() const { return swallow_escape_; }
 
     // Enter in `control` is the control's own: its handler runs (an edit's Enter that moves on
     // to the next field or page) and the default button is not pressed after it.

@@ -117,11 +117,6 @@ int VStringGrid::ClientWidth() const
     return viewport()->width();
 }
 
-int VStringGrid::ClientHeight() const
-{
-    return viewport()->height();
-}
-
 int VStringGrid::TopRow() const
 {
     const int table_row = rowAt(0);

@@ -62,7 +62,6 @@ public:
     // Qt draws grid lines inside the cells, so they add no width of their own to a row.
     int GridLineWidth() const { return 0; }
     int ClientWidth() const;
-    int ClientHeight() const;
 
     // The first data row in view (1 when the grid has none) and how many data rows are wholly
     // in view.

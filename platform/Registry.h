@@ -42,8 +42,6 @@ public:
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
 
-    // The key's path as it was opened, without the leading "\".
-    const std::string& Path() const { return path_; }
     // Whether the key is still in the registry under the path it was opened by (false, 1018,
     // once it was deleted or moved away).
     bool Exists() const;

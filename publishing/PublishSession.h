@@ -186,7 +186,6 @@ public:
 
     // Whether the listener thread runs (false when the system gave no thread).
     bool Listening() const { return listener_ != nullptr; }
-    const TListenOnQueue* Listener() const { return listener_.get(); }
 
     // Starts a run of the definition, which must outlive the run's final counters; later the
     // session looks it up in the list by name. Nothing starts once Shutdown began.

@@ -313,7 +313,6 @@ public:
     const std::string& Host() const { return host_; }
     const std::string& BaseFolder() const { return base_folder_; }
     const std::string& LoginRoot() const { return login_root_; }
-    const std::string& CurrentFolder() const { return current_folder_; }
 
 protected:
     // Once the run is stopped, warnings and errors are left out: the stop ended the waits, and

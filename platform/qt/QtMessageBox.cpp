@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSpacerItem>
-#include <QThread>
 #include <QWidget>
 #include <algorithm>
 #include <cstdio>
@@ -222,7 +221,7 @@ int32_t ShowQtMessageBox(const std::string& text, const std::string& caption, ui
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         return result;
     }
-    if (QThread::currentThread() == QCoreApplication::instance()->thread()) {
+    if (IsMainThread()) {
         if (!SynchronizeShutdownBegun()) {
             result = ShowOnGuiThread(text, caption, type);
         }

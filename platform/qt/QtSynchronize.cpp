@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
-#include <QThread>
 #include <cstdio>
 #include <mutex>
 
@@ -31,8 +30,7 @@ struct QtSynchronizeDispatcher::Target
 QtSynchronizeDispatcher::QtSynchronizeDispatcher()
     : target_(std::make_shared<Target>())
 {
-    if (!IsMainThread() || QCoreApplication::instance() == nullptr ||
-        QCoreApplication::instance()->thread() != QThread::currentThread()) {
+    if (!IsMainThread() || QCoreApplication::instance() == nullptr) {
         // Synchronised calls run on the thread that started the program: the event loop that
         // serves them must be that thread's.
         std::fprintf(stderr, "The synchronised-call dispatcher must be made on the GUI thread\n");
