@@ -403,6 +403,48 @@ TEST_P(FtpServerPublishTest, AnEditInTheSecondOfItsUploadIsPublishedOnEitherSide
     }
 }
 
+TEST_P(FtpServerPublishTest, SameMinuteFilesAreDatedByOneMachineListingOfEachFolder)
+{
+    // Copies written 30 s into a minute an hour ago, from sources saved 20 s before; then one
+    // source edited to the same size 20 s after.
+    const std::time_t minute = (std::time(nullptr) - 3600) / 60 * 60;
+    const std::vector<std::string> names = {"a.bin",       "b.bin",       "c.bin",
+                                            "pages/a.bin", "pages/b.bin", "pages/c.bin"};
+    for (const std::string& name : names) {
+        sandbox_.WriteFile("src/" + name, "old", minute + 10);
+    }
+    Publish();
+    ASSERT_EQ(6, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+    for (const std::string& name : names) {
+        fs::last_write_time(server_->SiteLocalPath(name), ToFileTime(minute + 30));
+    }
+    const auto sent = [](const char* verb) {
+        const auto counts = platform::SentFtpCommandCounts();
+        const auto it = counts.find(verb);
+        return static_cast<int>(it == counts.end() ? 0 : it->second);
+    };
+    const bool machine_listings = server_->Family() == "pyftpdlib" && !GetParam().client_library;
+    for (const char* edited : {static_cast<const char*>(nullptr), "pages/b.bin"}) {
+        SCOPED_TRACE(edited != nullptr ? edited : "no edit");
+        if (edited != nullptr) {
+            sandbox_.WriteFile(std::string("src/") + edited, "new", minute + 50);
+        }
+        const int mdtm_before = sent("MDTM"), mlsd_before = sent("MLSD");
+        Publish();
+        const int copied = edited != nullptr ? 1 : 0;
+        EXPECT_EQ(copied, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+        if (edited != nullptr) {
+            EXPECT_EQ("new", ReadAll(server_->SiteLocalPath(edited)));
+        }
+        if (GetParam().client_library) {
+            continue;
+        }
+        // An upload asks once more, for the server's clock.
+        EXPECT_EQ(machine_listings ? copied : 6 + copied, sent("MDTM") - mdtm_before);
+        EXPECT_EQ(machine_listings ? 2 : 0, sent("MLSD") - mlsd_before);
+    }
+}
+
 TEST_P(FtpServerPublishTest, ChangesAndDeletionsFollowEachChoice)
 {
     GenerateSite();
