@@ -967,5 +967,98 @@ TEST(ExactDateTest, AQuestionThatGetsNoAnswerPublishesTheFilesAndTheRunGoesOn)
     }
 }
 
+// Two files saved in the minute their copies are listed in, with the same size, where MDTM
+// finds no file: a copy dated by the machine listing as written after its source stays, one it
+// does not date is published. A listing cut short dates no file by a line cut off in its name.
+TEST(ExactDateTest, AMachineListingDatesOnlyTheFilesItListsWhole)
+{
+    while (std::fmod(NowDateTime() * 86400, 60.0) > 55) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    const TDateTime now = NowDateTime();
+    platform::SystemTime local;
+    platform::DecodeDateTime(now, &local);
+    static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char listed[100];
+    std::snprintf(listed, sizeof(listed), "-rw-r--r-- 1 u g 5 %s %2d %.2d:%.2d ",
+                  kMonths[local.month - 1], local.day, local.hour, local.minute);
+    // Written at the end of the listed minute, after both sources.
+    const double utc = now - static_cast<double>(platform::LocalOffsetSecondsNow()) / 86400;
+    const std::string modify = platform::FormatDateTime(
+        "yyyymmddhhnnss", utc + (59.2 - std::fmod(utc * 86400, 60.0)) / 86400);
+    const auto listing = [&](const std::string& b) {
+        return "type=cdir;modify=" + modify + "; .\r\ntype=file;size=5;modify=" + modify +
+               "; a.bin\r\ntype=file;size=5;modify=" + modify + "; " + b + "\r\n";
+    };
+    const std::string features = "211-Features:\r\n MDTM\r\n MLST type*;size*;modify*;\r\n211 End";
+    const struct
+    {
+        const char* name;
+        bool offered;
+        // The name of b.bin's line; null: the server does not know MLSD.
+        const char* listed_b;
+        bool cut;
+        int copied;
+        // MDTM: each file not dated by the listing, and one for the clock after an upload.
+        int mdtm;
+        int mlsd;
+    } kCases[] = {
+        {"not offered", false, "b.bin", false, 2, 3, 0},
+        {"listed", true, "b.bin", false, 0, 0, 1},
+        // Cut where the four bytes "XY" and the line end are lost.
+        {"cut short", true, "b.binXY", true, 1, 2, 1},
+        {"refused", true, nullptr, false, 2, 3, 1},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        testing::TestSandbox sandbox;
+        sandbox.WriteFile("src/a.bin", "12345");
+        sandbox.WriteFile("src/b.bin", "54321");
+        testing::ScriptedFtpServer server;
+        server.SetListing({listed + std::string("a.bin"), listed + std::string("b.bin")});
+        server.SetReply("MDTM", "550 No such file.");
+        if (c.offered) {
+            server.SetReply("FEAT", features);
+        }
+        if (c.listed_b != nullptr) {
+            server.SetMachineListing(listing(c.listed_b));
+        }
+        if (c.cut) {
+            server.SetFault("MLSD", testing::ScriptedFtpServer::Fault::kCutData);
+        }
+        testing::CollectingOutput output;
+        TDateTime drift = 0;
+        const FtpDeviceSettings settings{.port = server.Port(),
+                                         .general_timeout = 5,
+                                         .connection_timeout = 5,
+                                         .time_drift = &drift};
+        auto ftp = std::make_unique<FtpStorageDevice>(&output, settings);
+        ASSERT_TRUE(ftp->Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << output.All();
+        std::unique_ptr<QelStorageDevice> destination = std::move(ftp);
+        std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output);
+        QelPublication site;
+        QelSyncFlags flags;
+        FillSyncFlags(site, false, &flags);
+        QelSyncBackupWorker worker(&output);
+        worker.Synchronise(sandbox.SystemPath("src"), source, "ftp:\\\\127.0.0.1\\base",
+                           destination, flags);
+        EXPECT_FALSE(flags.Failed.load()) << output.All();
+        EXPECT_EQ(c.copied, worker.Status().FilesCopied) << output.All();
+        const std::vector<std::string> commands = server.Commands();
+        const auto sent = [&](const char* verb) {
+            return std::count_if(commands.begin(), commands.end(), [&](const std::string& command) {
+                return command.rfind(verb, 0) == 0;
+            });
+        };
+        EXPECT_EQ(c.mdtm, sent("MDTM"));
+        EXPECT_EQ(c.mlsd, sent("MLSD"));
+        if (c.copied == 1) {
+            EXPECT_EQ(1, sent("STOR b.bin")) << "the file the listing did not date";
+        }
+        server.Release();
+    }
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -273,7 +273,8 @@ private:
         if (fault == Fault::kCutData) {
             data.SendAll(content.substr(0, content.size() - std::min<size_t>(content.size(), 4)),
                          kDataConnectMs, &server_.stop_);
-            data.Abort();
+            // Closed rather than reset: a reset may discard what the client has not read yet.
+            data.Close();
             Send("426 Connection closed; transfer aborted.");
             return;
         }

@@ -49,8 +49,8 @@ public:
         kDripData,
         // The first two lines of a multi-line reply, then the end of the control connection.
         kCutReply,
-        // Transfers: all of the content but its last four bytes, then reset the data connection
-        // and reply 426.
+        // Transfers: all of the content but its last four bytes, then the end of the data
+        // connection and 426.
         kCutData,
     };
 
