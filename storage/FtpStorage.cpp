@@ -1229,15 +1229,18 @@ bool FtpStorageDevice::ReadMachineListing(const std::string& folder, std::string
                                            "MLSD", kContextListing, &data);
     Disarm();
     if (!sent || !data) {
-        const std::string reply = GetLastResponse();
+        const uint32_t code = platform::GetLastError();
         if (StopRequested()) {
             return false;
         }
-        if (reply.size() >= 3 && reply[0] == '5') {
-            // Refused here, refused everywhere: the files are asked about one by one.
+        if (code != platform::kErrorInternetExtendedError) {
+            // No reply, or the connection went: the files are asked about one by one, on a
+            // fresh connection.
             machine_listings_ = 2;
-        } else if (reply.empty()) {
             Connect(passive_ != 0, "");
+        } else if (StartsWith(GetLastResponse(), "5", false)) {
+            // Refused here, refused everywhere.
+            machine_listings_ = 2;
         }
         return false;
     }

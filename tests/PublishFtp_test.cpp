@@ -991,6 +991,7 @@ TEST(ExactDateTest, AMachineListingDatesOnlyTheFilesItListsWhole)
         return "type=cdir;modify=" + modify + "; .\r\ntype=file;size=5;modify=" + modify +
                "; a.bin\r\ntype=file;size=5;modify=" + modify + "; " + b + "\r\n";
     };
+    using Fault = testing::ScriptedFtpServer::Fault;
     const std::string features = "211-Features:\r\n MDTM\r\n MLST type*;size*;modify*;\r\n211 End";
     const struct
     {
@@ -998,17 +999,19 @@ TEST(ExactDateTest, AMachineListingDatesOnlyTheFilesItListsWhole)
         bool offered;
         // The name of b.bin's line; null: the server does not know MLSD.
         const char* listed_b;
-        bool cut;
+        testing::ScriptedFtpServer::Fault fault;
         int copied;
         // MDTM: each file not dated by the listing, and one for the clock after an upload.
         int mdtm;
         int mlsd;
     } kCases[] = {
-        {"not offered", false, "b.bin", false, 2, 3, 0},
-        {"listed", true, "b.bin", false, 0, 0, 1},
+        {"not offered", false, "b.bin", Fault::kNone, 2, 3, 0},
+        {"listed", true, "b.bin", Fault::kNone, 0, 0, 1},
         // Cut where the four bytes "XY" and the line end are lost.
-        {"cut short", true, "b.binXY", true, 1, 2, 1},
-        {"refused", true, nullptr, false, 2, 3, 1},
+        {"cut short", true, "b.binXY", Fault::kCutData, 1, 2, 1},
+        {"refused", true, nullptr, Fault::kNone, 2, 3, 1},
+        // The questions go on over a new connection.
+        {"session ended", true, "b.bin", Fault::kReply421, 2, 3, 1},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -1024,9 +1027,7 @@ TEST(ExactDateTest, AMachineListingDatesOnlyTheFilesItListsWhole)
         if (c.listed_b != nullptr) {
             server.SetMachineListing(listing(c.listed_b));
         }
-        if (c.cut) {
-            server.SetFault("MLSD", testing::ScriptedFtpServer::Fault::kCutData);
-        }
+        server.SetFault("MLSD", c.fault);
         testing::CollectingOutput output;
         TDateTime drift = 0;
         const FtpDeviceSettings settings{.port = server.Port(),
