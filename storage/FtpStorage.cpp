@@ -57,39 +57,105 @@ constexpr double kSecondsPerDay = 24.0 * 60 * 60;
 // much later our clock reads the end of the upload than the server dated it.
 constexpr double kReplyJourneySeconds = 0.5;
 
-// "213 YYYYMMDDHHMMSS[.sss]": a file's modification time in UTC, to the second or finer.
-bool ParseModificationTimeReply(const std::string& reply, TDateTime* utc)
+// "YYYYMMDDHHMMSS[.sss]" from `at` to the end of the text (spaces and line ends aside): a file's
+// modification time in UTC, to the second or finer, as MDTM replies and MLSD facts give it.
+bool ParseModificationTime(const std::string& text, size_t at, TDateTime* utc)
 {
-    if (!StartsWith(reply, "213 ", false)) {
-        return false;
-    }
-    size_t at = 4;
     // The next `digits` digits as a number; -1 when one of them is not a digit.
     const auto number = [&](size_t digits) {
         int value = 0;
         for (const size_t end = at + digits; at < end; ++at) {
-            if (at >= reply.size() || reply[at] < '0' || reply[at] > '9') {
+            if (at >= text.size() || text[at] < '0' || text[at] > '9') {
                 return -1;
             }
-            value = value * 10 + (reply[at] - '0');
+            value = value * 10 + (text[at] - '0');
         }
         return value;
     };
     const int year = number(4), month = number(2), day = number(2);
     const int hour = number(2), minute = number(2), second = number(2);
     int milliseconds = 0;
-    if (at < reply.size() && reply[at] == '.') {
+    if (at < text.size() && text[at] == '.') {
         const size_t first = ++at;
-        for (int scale = 100; at < reply.size() && reply[at] >= '0' && reply[at] <= '9';
+        for (int scale = 100; at < text.size() && text[at] >= '0' && text[at] <= '9';
              ++at, scale /= 10) {
-            milliseconds += (reply[at] - '0') * scale;
+            milliseconds += (text[at] - '0') * scale;
         }
         if (at == first) {
             return false;
         }
     }
-    return reply.find_first_not_of(" \r\n", at) == std::string::npos &&
+    return text.find_first_not_of(" \r\n", at) == std::string::npos &&
            platform::TryEncodeDateTime(year, month, day, hour, minute, second, milliseconds, utc);
+}
+
+// "213 YYYYMMDDHHMMSS[.sss]": the reply to MDTM.
+bool ParseModificationTimeReply(const std::string& reply, TDateTime* utc)
+{
+    return StartsWith(reply, "213 ", false) && ParseModificationTime(reply, 4, utc);
+}
+
+// The "modify" facts of the files of a machine listing (MLSD), by name: each line is facts
+// ("type=file;size=5;modify=20260101120000;"), one space and the name. Only lines that end are
+// read, so a listing cut short never gives a file the time of a line cut off in its name.
+std::map<std::string, std::string> ModifyFactsOfFiles(const std::string& content)
+{
+    std::map<std::string, std::string> facts_of;
+    size_t start = 0;
+    for (size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = content.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const size_t space = line.find(' ');
+        if (space == std::string::npos || space + 1 == line.size()) {
+            continue;
+        }
+        std::string type, modify;
+        const std::string facts = line.substr(0, space);
+        size_t at = 0;
+        for (size_t semicolon; (semicolon = facts.find(';', at)) != std::string::npos;
+             at = semicolon + 1) {
+            const std::string fact = facts.substr(at, semicolon - at);
+            const size_t equals = fact.find('=');
+            if (equals == std::string::npos) {
+                continue;
+            }
+            const std::string fact_name = AsciiLowerCase(fact.substr(0, equals));
+            if (fact_name == "type") {
+                type = AsciiLowerCase(fact.substr(equals + 1));
+            } else if (fact_name == "modify") {
+                modify = fact.substr(equals + 1);
+            }
+        }
+        if (type == "file" && !modify.empty()) {
+            facts_of[line.substr(space + 1)] = modify;
+        }
+    }
+    return facts_of;
+}
+
+// The reply to FEAT offers MLSD with modification times: a line " MLST" whose facts name
+// "modify".
+bool FeaturesOfferModifyFacts(const std::string& reply)
+{
+    size_t start = 0;
+    while (start < reply.size()) {
+        size_t end = reply.find('\n', start);
+        if (end == std::string::npos) {
+            end = reply.size();
+        }
+        std::string line = reply.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        line = AsciiLowerCase(Trimmed(line));
+        if (StartsWith(line, "mlst", false) && line.find("modify") != std::string::npos) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
 }
 
 // The listed time to the second: the modification time moved into the listing's zone (the
@@ -918,6 +984,7 @@ bool FtpStorageDevice::PutFile(const std::string& local_path,
                                const std::string& name,
                                bool binary)
 {
+    ForgetMachineListedTime(name);
     std::string local_folder, local_name;
     if (!SplitFolderAndName(local_path, &local_folder, &local_name) ||
         !ChangeWorkingFolder(folder)) {
@@ -1078,8 +1145,12 @@ bool FtpStorageDevice::GetExactFileDate(const std::string& folder,
     TDateTime modified = 0;
     TDateTime exact = 0;
     bool milliseconds = false;
-    if (!AskModificationTime(folder, listed.Name, &modified, &milliseconds) ||
-        !ListedTimeToTheSecond(listed.Date2, modified, &exact)) {
+    // A listed time that does not fit the listed minute (the file was written again since the
+    // folder was listed) is asked about on its own.
+    const bool machine_listed = MachineListedTime(folder, listed.Name, &modified, &milliseconds) &&
+                                ListedTimeToTheSecond(listed.Date2, modified, &exact);
+    if (!machine_listed && (!AskModificationTime(folder, listed.Name, &modified, &milliseconds) ||
+                            !ListedTimeToTheSecond(listed.Date2, modified, &exact))) {
         return false;
     }
     // The reply gives the start of the second (or millisecond) the copy was written in, by the
@@ -1089,6 +1160,124 @@ bool FtpStorageDevice::GetExactFileDate(const std::string& folder,
     const double offset_error = (milliseconds ? 0.001 : 1.0) + kReplyJourneySeconds;
     *date = exact - (time_drift_ != nullptr ? *time_drift_ : 0.0) - offset_error / kSecondsPerDay;
     return true;
+}
+
+bool FtpStorageDevice::MachineListedTime(const std::string& folder,
+                                         const std::string& name,
+                                         TDateTime* utc,
+                                         bool* milliseconds)
+{
+    if (machine_listings_ == 0) {
+        machine_listings_ = OffersMachineListings() ? 1 : 2;
+    }
+    if (machine_listings_ != 1 || StopRequested()) {
+        return false;
+    }
+    if (!machine_listing_read_ || machine_listed_folder_ != folder) {
+        machine_listed_times_.clear();
+        machine_listed_folder_ = folder;
+        machine_listing_read_ = true;
+        std::string content;
+        if (!ReadMachineListing(folder, &content) && content.empty()) {
+            return false;
+        }
+        for (const auto& [file, modify] : ModifyFactsOfFiles(content)) {
+            ListedTime time;
+            if (ParseModificationTime(modify, 0, &time.utc)) {
+                time.milliseconds = modify.size() > 14 && modify[14] == '.';
+                machine_listed_times_[file] = time;
+            }
+        }
+    }
+    const auto it = machine_listed_times_.find(name);
+    if (it == machine_listed_times_.end()) {
+        return false;
+    }
+    *utc = it->second.utc;
+    *milliseconds = it->second.milliseconds;
+    return true;
+}
+
+void FtpStorageDevice::ForgetMachineListedTime(const std::string& name)
+{
+    machine_listed_times_.erase(name);
+}
+
+bool FtpStorageDevice::OffersMachineListings()
+{
+    std::string reply;
+    if (SendQuietCommand("FEAT", "", &reply)) {
+        return FeaturesOfferModifyFacts(reply);
+    }
+    if (!StopRequested() &&
+        !(reply.size() >= 3 && std::isdigit(static_cast<unsigned char>(reply[0])))) {
+        // The late reply would be read as the answer to the next command.
+        Connect(passive_ != 0, "");
+    }
+    return false;
+}
+
+bool FtpStorageDevice::ReadMachineListing(const std::string& folder, std::string* content)
+{
+    if (!ChangeWorkingFolder(folder, false)) {
+        return false;
+    }
+    platform::InternetHandle data;
+    platform::InternetSetLastResponseInfo("");
+    Watch();
+    const bool sent = platform::FtpCommand(connection_, true, platform::kFtpTransferTypeAscii,
+                                           "MLSD", kContextListing, &data);
+    Disarm();
+    if (!sent || !data) {
+        const uint32_t code = platform::GetLastError();
+        if (StopRequested()) {
+            return false;
+        }
+        if (code != platform::kErrorInternetExtendedError) {
+            // No reply, or the connection went: the files are asked about one by one, on a
+            // fresh connection.
+            machine_listings_ = 2;
+            Connect(passive_ != 0, "");
+        } else if (StartsWith(GetLastResponse(), "5", false)) {
+            // Refused here, refused everywhere.
+            machine_listings_ = 2;
+        }
+        return false;
+    }
+    const auto watchdog = Watchdog();
+    Watch();
+    if (watchdog != nullptr) {
+        watchdog->SetDataHandle(data);
+    }
+    std::string& buffer = state_->Buffer;
+    buffer.resize(state_->BufferSize);
+    uint32_t read = 0;
+    bool complete = false;
+    uint32_t failure = 0;
+    while (content->size() < platform::kFtpListingBytesAtMost) {
+        if (!platform::InternetReadFile(data, buffer.data(), state_->BufferSize, &read)) {
+            failure = platform::GetLastError();
+            break;
+        }
+        if (read == 0) {
+            complete = true;
+            break;
+        }
+        content->append(buffer.data(), read);
+    }
+    buffer.clear();
+    Disarm();
+    if (watchdog != nullptr) {
+        watchdog->SetDataHandle(platform::InternetHandle{});
+    }
+    platform::InternetCloseHandle(data);
+    if (!complete && failure != platform::kErrorInternetExtendedError && !StopRequested()) {
+        // Cut off by a broken connection or a silent server rather than a refusal: the rest of
+        // the files are asked about one by one, on a fresh connection.
+        machine_listings_ = 2;
+        Connect(passive_ != 0, "");
+    }
+    return complete;
 }
 
 bool FtpStorageDevice::AskModificationTime(const std::string& folder,
@@ -1151,6 +1340,7 @@ bool FtpStorageDevice::DeleteFile(const std::string& folder,
                                   const std::string& name,
                                   bool report_errors)
 {
+    ForgetMachineListedTime(name);
     const std::string path = JoinWithSeparator(folder, "\\", name);
     std::string path_folder, path_name;
     if (!SplitFolderAndName(path, &path_folder, &path_name) || !ChangeWorkingFolder(path_folder)) {
@@ -1224,6 +1414,8 @@ bool FtpStorageDevice::RenameFile(const std::string& folder,
                                   const std::string& old_name,
                                   const std::string& new_name)
 {
+    ForgetMachineListedTime(old_name);
+    ForgetMachineListedTime(new_name);
     if (!ChangeWorkingFolder(folder)) {
         return false;
     }

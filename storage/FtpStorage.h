@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -352,6 +353,21 @@ protected:
                              const std::string& name,
                              TDateTime* utc,
                              bool* milliseconds);
+    // The time the server's machine listing (MLSD) of the folder gives for a file, in UTC, and
+    // whether it holds milliseconds. The folder is listed once while its files are asked about;
+    // only whole lines are read. False when the server offers no such listing or it holds no
+    // complete line for the file: MDTM is asked then.
+    bool MachineListedTime(const std::string& folder,
+                           const std::string& name,
+                           TDateTime* utc,
+                           bool* milliseconds);
+    // Whether the server's features (FEAT) include machine listings with modification times.
+    virtual bool OffersMachineListings();
+    // The folder's machine listing as it came, up to where it stopped; false when the server
+    // refused it or gave nothing.
+    virtual bool ReadMachineListing(const std::string& folder, std::string* content);
+    // A file written, renamed or removed: its listed time no longer holds.
+    void ForgetMachineListedTime(const std::string& name);
     // A command answered on the control connection, for what the device can do without: false
     // when it fails or the server refuses it, with nothing written or shown. *reply holds what
     // the server said.
@@ -431,6 +447,18 @@ protected:
     bool list_all_refused_ = false;
     // The server does not know MDTM, or answers it in another form: it is not asked again.
     bool mdtm_refused_ = false;
+    // Whether the server lists modification times by MLSD: 0 not yet asked, 1 it does, 2 it does
+    // not (or refused the listing).
+    uint8_t machine_listings_ = 0;
+    struct ListedTime
+    {
+        TDateTime utc = 0;
+        bool milliseconds = false;
+    };
+    // The times of the last folder whose machine listing was read, by file name.
+    bool machine_listing_read_ = false;
+    std::string machine_listed_folder_;
+    std::map<std::string, ListedTime> machine_listed_times_;
     // Set by a listing that could not read its whole folder, cleared by TakeListingFailure.
     bool listing_failed_ = false;
 };

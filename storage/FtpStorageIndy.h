@@ -133,6 +133,8 @@ protected:
     bool SendQuietCommand(const std::string& command,
                           const std::string& folder,
                           std::string* reply) override;
+    // Exact times come from MDTM alone on this device.
+    bool OffersMachineListings() override { return false; }
     // The read-only bit from the owner's write permission of the line; Date2 is the listed time
     // as ListedFileTimeToDateTime reads it.
     std::unique_ptr<QelDirectoryEntry> ListedEntryOf(const platform::FindData& data,

@@ -403,6 +403,48 @@ TEST_P(FtpServerPublishTest, AnEditInTheSecondOfItsUploadIsPublishedOnEitherSide
     }
 }
 
+TEST_P(FtpServerPublishTest, SameMinuteFilesAreDatedByOneMachineListingOfEachFolder)
+{
+    // Copies written 30 s into a minute an hour ago, from sources saved 20 s before; then one
+    // source edited to the same size 20 s after.
+    const std::time_t minute = (std::time(nullptr) - 3600) / 60 * 60;
+    const std::vector<std::string> names = {"a.bin",       "b.bin",       "c.bin",
+                                            "pages/a.bin", "pages/b.bin", "pages/c.bin"};
+    for (const std::string& name : names) {
+        sandbox_.WriteFile("src/" + name, "old", minute + 10);
+    }
+    Publish();
+    ASSERT_EQ(6, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+    for (const std::string& name : names) {
+        fs::last_write_time(server_->SiteLocalPath(name), ToFileTime(minute + 30));
+    }
+    const auto sent = [](const char* verb) {
+        const auto counts = platform::SentFtpCommandCounts();
+        const auto it = counts.find(verb);
+        return static_cast<int>(it == counts.end() ? 0 : it->second);
+    };
+    const bool machine_listings = server_->Family() == "pyftpdlib" && !GetParam().client_library;
+    for (const char* edited : {static_cast<const char*>(nullptr), "pages/b.bin"}) {
+        SCOPED_TRACE(edited != nullptr ? edited : "no edit");
+        if (edited != nullptr) {
+            sandbox_.WriteFile(std::string("src/") + edited, "new", minute + 50);
+        }
+        const int mdtm_before = sent("MDTM"), mlsd_before = sent("MLSD");
+        Publish();
+        const int copied = edited != nullptr ? 1 : 0;
+        EXPECT_EQ(copied, worker_.Status().FilesCopied) << ::testing::PrintToString(output_.lines);
+        if (edited != nullptr) {
+            EXPECT_EQ("new", ReadAll(server_->SiteLocalPath(edited)));
+        }
+        if (GetParam().client_library) {
+            continue;
+        }
+        // An upload asks once more, for the server's clock.
+        EXPECT_EQ(machine_listings ? copied : 6 + copied, sent("MDTM") - mdtm_before);
+        EXPECT_EQ(machine_listings ? 2 : 0, sent("MLSD") - mlsd_before);
+    }
+}
+
 TEST_P(FtpServerPublishTest, ChangesAndDeletionsFollowEachChoice)
 {
     GenerateSite();
@@ -922,6 +964,100 @@ TEST(ExactDateTest, AQuestionThatGetsNoAnswerPublishesTheFilesAndTheRunGoesOn)
             EXPECT_EQ(std::string::npos, output.All().find("completed successfully"));
             server.Release();
         }
+    }
+}
+
+// Two files saved in the minute their copies are listed in, with the same size, where MDTM
+// finds no file: a copy dated by the machine listing as written after its source stays, one it
+// does not date is published. A listing cut short dates no file by a line cut off in its name.
+TEST(ExactDateTest, AMachineListingDatesOnlyTheFilesItListsWhole)
+{
+    while (std::fmod(NowDateTime() * 86400, 60.0) > 55) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    const TDateTime now = NowDateTime();
+    platform::SystemTime local;
+    platform::DecodeDateTime(now, &local);
+    static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char listed[100];
+    std::snprintf(listed, sizeof(listed), "-rw-r--r-- 1 u g 5 %s %2d %.2d:%.2d ",
+                  kMonths[local.month - 1], local.day, local.hour, local.minute);
+    // Written at the end of the listed minute, after both sources.
+    const double utc = now - static_cast<double>(platform::LocalOffsetSecondsNow()) / 86400;
+    const std::string modify = platform::FormatDateTime(
+        "yyyymmddhhnnss", utc + (59.2 - std::fmod(utc * 86400, 60.0)) / 86400);
+    const auto listing = [&](const std::string& b) {
+        return "type=cdir;modify=" + modify + "; .\r\ntype=file;size=5;modify=" + modify +
+               "; a.bin\r\ntype=file;size=5;modify=" + modify + "; " + b + "\r\n";
+    };
+    using Fault = testing::ScriptedFtpServer::Fault;
+    const std::string features = "211-Features:\r\n MDTM\r\n MLST type*;size*;modify*;\r\n211 End";
+    const struct
+    {
+        const char* name;
+        bool offered;
+        // The name of b.bin's line; null: the server does not know MLSD.
+        const char* listed_b;
+        testing::ScriptedFtpServer::Fault fault;
+        int copied;
+        // MDTM: each file not dated by the listing, and one for the clock after an upload.
+        int mdtm;
+        int mlsd;
+    } kCases[] = {
+        {"not offered", false, "b.bin", Fault::kNone, 2, 3, 0},
+        {"listed", true, "b.bin", Fault::kNone, 0, 0, 1},
+        // Cut where the four bytes "XY" and the line end are lost.
+        {"cut short", true, "b.binXY", Fault::kCutData, 1, 2, 1},
+        {"refused", true, nullptr, Fault::kNone, 2, 3, 1},
+        // The questions go on over a new connection.
+        {"session ended", true, "b.bin", Fault::kReply421, 2, 3, 1},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        testing::TestSandbox sandbox;
+        sandbox.WriteFile("src/a.bin", "12345");
+        sandbox.WriteFile("src/b.bin", "54321");
+        testing::ScriptedFtpServer server;
+        server.SetListing({listed + std::string("a.bin"), listed + std::string("b.bin")});
+        server.SetReply("MDTM", "550 No such file.");
+        if (c.offered) {
+            server.SetReply("FEAT", features);
+        }
+        if (c.listed_b != nullptr) {
+            server.SetMachineListing(listing(c.listed_b));
+        }
+        server.SetFault("MLSD", c.fault);
+        testing::CollectingOutput output;
+        TDateTime drift = 0;
+        const FtpDeviceSettings settings{.port = server.Port(),
+                                         .general_timeout = 5,
+                                         .connection_timeout = 5,
+                                         .time_drift = &drift};
+        auto ftp = std::make_unique<FtpStorageDevice>(&output, settings);
+        ASSERT_TRUE(ftp->Open("ftp:\\\\127.0.0.1\\base", "u", "p", "")) << output.All();
+        std::unique_ptr<QelStorageDevice> destination = std::move(ftp);
+        std::unique_ptr<QelStorageDevice> source = std::make_unique<DiskStorageDevice>(&output);
+        QelPublication site;
+        QelSyncFlags flags;
+        FillSyncFlags(site, false, &flags);
+        QelSyncBackupWorker worker(&output);
+        worker.Synchronise(sandbox.SystemPath("src"), source, "ftp:\\\\127.0.0.1\\base",
+                           destination, flags);
+        EXPECT_FALSE(flags.Failed.load()) << output.All();
+        EXPECT_EQ(c.copied, worker.Status().FilesCopied) << output.All();
+        const std::vector<std::string> commands = server.Commands();
+        const auto sent = [&](const char* verb) {
+            return std::count_if(commands.begin(), commands.end(), [&](const std::string& command) {
+                return command.rfind(verb, 0) == 0;
+            });
+        };
+        EXPECT_EQ(c.mdtm, sent("MDTM"));
+        EXPECT_EQ(c.mlsd, sent("MLSD"));
+        if (c.copied == 1) {
+            EXPECT_EQ(1, sent("STOR b.bin")) << "the file the listing did not date";
+        }
+        server.Release();
     }
 }
 

@@ -177,7 +177,8 @@ private:
         } else if (verb == "PORT") {
             have_active_ = ParsePortArgument(argument, &active_);
             Send(have_active_ ? "200 PORT command successful." : "501 Bad PORT.");
-        } else if (verb == "LIST" || verb == "NLST" || verb == "RETR" || verb == "STOR") {
+        } else if (verb == "LIST" || verb == "NLST" || verb == "RETR" || verb == "STOR" ||
+                   (verb == "MLSD" && HasMachineListing())) {
             Transfer(verb, argument, fault);
         } else if (verb == "QUIT") {
             Send("221 Goodbye.");
@@ -186,6 +187,12 @@ private:
             Send("502 Command not implemented.");
         }
         return true;
+    }
+
+    bool HasMachineListing() const
+    {
+        std::lock_guard<std::mutex> lock(server_.lock_);
+        return !server_.machine_listing_.empty();
     }
 
     void Transfer(const std::string& verb, const std::string& argument, Fault fault)
@@ -230,6 +237,8 @@ private:
             std::lock_guard<std::mutex> lock(server_.lock_);
             if (verb == "RETR") {
                 content = server_.file_content_;
+            } else if (verb == "MLSD") {
+                content = server_.machine_listing_;
             } else {
                 const bool names = verb == "NLST" && !server_.name_list_.empty();
                 const auto own = server_.listings_for_.find(argument);
@@ -260,6 +269,14 @@ private:
                 data.SendAll(content.substr(at, piece), kDataConnectMs, &server_.stop_);
             }
             content.clear();
+        }
+        if (fault == Fault::kCutData) {
+            data.SendAll(content.substr(0, content.size() - std::min<size_t>(content.size(), 4)),
+                         kDataConnectMs, &server_.stop_);
+            // Closed rather than reset: a reset may discard what the client has not read yet.
+            data.Close();
+            Send("426 Connection closed; transfer aborted.");
+            return;
         }
         if (fault == Fault::kResetData) {
             data.SendAll(content.substr(0, std::min<size_t>(content.size(), 8)), kDataConnectMs,
@@ -477,6 +494,12 @@ void ScriptedFtpServer::SetFileContent(const std::string& content)
 {
     std::lock_guard<std::mutex> lock(lock_);
     file_content_ = content;
+}
+
+void ScriptedFtpServer::SetMachineListing(const std::string& content)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    machine_listing_ = content;
 }
 
 void ScriptedFtpServer::SetPassiveHost(const std::string& address)

@@ -49,6 +49,9 @@ public:
         kDripData,
         // The first two lines of a multi-line reply, then the end of the control connection.
         kCutReply,
+        // Transfers: all of the content but its last four bytes, then the end of the data
+        // connection and 426.
+        kCutData,
     };
 
     ScriptedFtpServer();
@@ -75,6 +78,8 @@ public:
     // What LIST sends when its argument is exactly `argument` (a name listed on its own).
     void SetListingFor(const std::string& argument, const std::vector<std::string>& lines);
     void SetFileContent(const std::string& content);
+    // What MLSD sends, as it is (no line end added); without it MLSD is not known.
+    void SetMachineListing(const std::string& content);
     // What NLST sends in place of the listing (each name followed by CR LF).
     void SetNameList(const std::vector<std::string>& names);
     // The address that replies to PASV name ("h1,h2,h3,h4"); the data connection is still
@@ -119,6 +124,7 @@ private:
     std::map<std::string, std::vector<std::string>> listings_for_;
     std::vector<std::string> name_list_;
     std::string file_content_;
+    std::string machine_listing_;
     std::string passive_host_ = "127,0,0,1";
     std::string uploaded_;
     std::vector<std::string> commands_;
