@@ -309,7 +309,8 @@ TEST_F(PublishSessionTest, AStopRightAfterTheOpenKeepsWhatTheOpenFound)
 
     EXPECT_EQ(std::vector<RunOutcome>{RunOutcome::kInterrupted}, observer_.outcomes);
     EXPECT_FALSE(observer_.Saw("thread"));
-    for (const QelPublication* kept : {list_.FindByName("One"), Stored("One").get()}) {
+    const auto stored = Stored("One");
+    for (const QelPublication* kept : {list_.FindByName("One"), stored.get()}) {
         EXPECT_EQ(kDotFilesListed, kept->DotFileState.Treatment);
         EXPECT_EQ(1.0 / 24, kept->ServerTimeDrift);
     }
