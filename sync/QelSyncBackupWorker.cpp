@@ -611,13 +611,13 @@ std::unique_ptr<QelDirectoryList> QelSyncBackupWorker::TurboDestination(
     return dst;
 }
 
-bool QelSyncBackupWorker::AboveSourceRoot(const std::pair<uint64_t, uint64_t>& id) const
+bool QelSyncBackupWorker::AboveSourceRoot(const platform::FolderIdentity& id) const
 {
     return std::find(source_ancestor_ids_.begin(), source_ancestor_ids_.end(), id) !=
            source_ancestor_ids_.end();
 }
 
-bool QelSyncBackupWorker::HoldsFolderBeingPassed(const std::pair<uint64_t, uint64_t>& id) const
+bool QelSyncBackupWorker::HoldsFolderBeingPassed(const platform::FolderIdentity& id) const
 {
     return std::find(source_path_ids_.begin(), source_path_ids_.end(), id) !=
                source_path_ids_.end() ||
@@ -638,7 +638,7 @@ bool QelSyncBackupWorker::ListedOutsideItsParent(const QelDirectoryList& listing
     // A real folder's ".." is the folder the walk came from (also below a mount point); any
     // other folder is only judged when it holds the site, so that numbers a file system does
     // not keep from one look to the next refuse nothing.
-    const std::pair<uint64_t, uint64_t> id{parent->VolumeId, parent->FileId};
+    const platform::FolderIdentity id{parent->VolumeId, parent->FileId};
     return id != source_path_ids_.back() && HoldsFolderBeingPassed(id);
 }
 
@@ -674,8 +674,8 @@ void QelSyncBackupWorker::FindSourceAncestors()
     }
 }
 
-std::pair<uint64_t, uint64_t> QelSyncBackupWorker::DestinationIdentity(
-    const std::string& path, const QelDirectoryList* listing)
+platform::FolderIdentity QelSyncBackupWorker::DestinationIdentity(const std::string& path,
+                                                                  const QelDirectoryList* listing)
 {
     std::unique_ptr<QelDirectoryList> own;
     if (listing == nullptr) {
@@ -689,13 +689,13 @@ std::pair<uint64_t, uint64_t> QelSyncBackupWorker::DestinationIdentity(
         listing = own.get();
     }
     const QelDirectoryEntry* self = listing != nullptr ? listing->Find(".", true) : nullptr;
-    return self != nullptr ? std::pair<uint64_t, uint64_t>{self->VolumeId, self->FileId}
-                           : std::pair<uint64_t, uint64_t>{};
+    return self != nullptr ? platform::FolderIdentity{self->VolumeId, self->FileId}
+                           : platform::FolderIdentity{};
 }
 
 bool QelSyncBackupWorker::MeetsOtherRoot(const std::string& folder,
-                                         const std::pair<uint64_t, uint64_t>& source,
-                                         const std::pair<uint64_t, uint64_t>& destination)
+                                         const platform::FolderIdentity& source,
+                                         const platform::FolderIdentity& destination)
 {
     if (folder.empty() && destination.second != 0) {
         destination_root_id_ = destination;
@@ -729,7 +729,7 @@ bool QelSyncBackupWorker::HoldsSourceRoot(const std::string& folder,
 {
     for (int32_t i = 1; i <= dst.Count(); ++i) {
         const QelDirectoryEntry& d = *dst.Items(i);
-        const std::pair<uint64_t, uint64_t> id{d.VolumeId, d.FileId};
+        const platform::FolderIdentity id{d.VolumeId, d.FileId};
         if (id.second == 0 || !d.IsDirectory() || d.IsLink() || d.IsDotEntry() ||
             (id != source_root_id_ && !AboveSourceRoot(id))) {
             continue;
@@ -766,7 +766,7 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool liste
         return Flags->ContinueAfterErrors ? SyncOk : SyncCopyFailed;
     }
     const QelDirectoryEntry* self = src->Find(".", true);
-    const std::pair<uint64_t, uint64_t> source_id{self->VolumeId, self->FileId};
+    const platform::FolderIdentity source_id{self->VolumeId, self->FileId};
     // The folder listed is judged, not the entry its parent listed: the path may have been
     // swapped for a link since.
     if (folder.empty()) {
@@ -779,7 +779,7 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool liste
     source_path_ids_.push_back(source_id);
     struct PathGuard
     {
-        std::vector<std::pair<uint64_t, uint64_t>>& ids;
+        std::vector<platform::FolderIdentity>& ids;
         ~PathGuard() { ids.pop_back(); }
     } path_guard{source_path_ids_};
 

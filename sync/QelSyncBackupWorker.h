@@ -2,14 +2,12 @@
 
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
-#include <utility>
 #include <vector>
 
+#include "platform/Files.h"
 #include "storage/QelDirectoryListUnit.h"
 #include "storage/QelStorage.h"
 #include "sync/QelSyncBaseOutput.h"
@@ -160,9 +158,9 @@ private:
     // lies around the site.
     bool LinksBackIntoItsPath(const QelDirectoryEntry& s) const;
     // The folder (by identity) lies above the source root, the file system root included.
-    bool AboveSourceRoot(const std::pair<uint64_t, uint64_t>& id) const;
+    bool AboveSourceRoot(const platform::FolderIdentity& id) const;
     // The folder is one the walk is passing through, or lies above the source root.
-    bool HoldsFolderBeingPassed(const std::pair<uint64_t, uint64_t>& id) const;
+    bool HoldsFolderBeingPassed(const platform::FolderIdentity& id) const;
     // A folder listed as a folder of its own whose listing's ".." is a folder above it on the
     // walk's path or above the root: a folder on the way was swapped for a link since its
     // parent was listed, and the path now leads around the site.
@@ -175,15 +173,15 @@ private:
     // identity of the source folder being passed (or of a source subfolder), `destination` that
     // of the destination folder; either may be unknown (0).
     bool MeetsOtherRoot(const std::string& folder,
-                        const std::pair<uint64_t, uint64_t>& source,
-                        const std::pair<uint64_t, uint64_t>& destination);
+                        const platform::FolderIdentity& source,
+                        const platform::FolderIdentity& destination);
     // Whether a folder of a destination listing is the source root or holds it, where the run
     // could enter or delete it (`deleting`: a folder tree being deleted); met, as above.
     bool HoldsSourceRoot(const std::string& folder, const QelDirectoryList& dst, bool deleting);
     // The identity a destination folder lists for itself; unknown (0) where the device cannot
     // tell. `listing` is the folder's own listing, or null when Turbo did not list it.
-    std::pair<uint64_t, uint64_t> DestinationIdentity(const std::string& path,
-                                                      const QelDirectoryList* listing);
+    platform::FolderIdentity DestinationIdentity(const std::string& path,
+                                                 const QelDirectoryList* listing);
     // The run met a state in which no further step is safe (the destination root replaced, or
     // the two trees overlapping): it fails, and ends at the next step.
     bool MustEnd();
@@ -221,22 +219,22 @@ private:
     bool ignore_case_ = false;
     // Source folders from the root down to the one being passed, by volume and file number, so a
     // link back into its own path is never entered.
-    std::vector<std::pair<uint64_t, uint64_t>> source_path_ids_;
+    std::vector<platform::FolderIdentity> source_path_ids_;
     // The line ends of the source file being handled, once read for its size test, so that
     // its upload need not read them again.
     LineEnds line_ends_;
     std::string line_ends_of_;
     // The folders above the source root, as named and as they lie on disk.
-    std::vector<std::pair<uint64_t, uint64_t>> source_ancestor_ids_;
+    std::vector<platform::FolderIdentity> source_ancestor_ids_;
     // Queued destination folders that are links: removed as links, never listed through.
     std::unordered_set<std::string> linked_folders_;
     // The two roots as their listings identify them; 0 where a device cannot tell.
-    std::pair<uint64_t, uint64_t> source_root_id_;
-    std::pair<uint64_t, uint64_t> destination_root_id_;
+    platform::FolderIdentity source_root_id_;
+    platform::FolderIdentity destination_root_id_;
     bool must_end_ = false;
     // Every folder of the source tree by identity, with its path below the root; empty where a
     // device cannot tell identities.
-    std::map<std::pair<uint64_t, uint64_t>, std::string> source_folders_;
+    platform::FolderTree source_folders_;
     // The run has met a source file it publishes. Until then no deletion runs: a source that
     // publishes nothing (only an empty folder, ignored or unreadable entries, an unmounted share
     // with a stray file) must not empty the site.
