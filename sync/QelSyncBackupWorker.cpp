@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <optional>
 #include <string_view>
-#include <tuple>
 
 #include "foundation/QelStringFunctions.h"
 #include "foundation/StringMatches.h"
@@ -310,11 +309,7 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
     FoldersToDelete.clear();
     FilesToDelete.clear();
     linked_folders_.clear();
-    source_path_ids_.clear();
-    source_root_id_ = {};
-    destination_root_id_ = {};
-    must_end_ = false;
-    publishes_a_file_ = false;
+    guards_.Reset();
     Flags = &options;
     Flags->StopRequested = false;
     Flags->Failed = false;
@@ -350,7 +345,16 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
     }
     // A source link to the root or to a folder above it would publish the root's surroundings
     // (a home folder, the whole file system): such links are never followed.
-    FindSourceAncestors();
+    guards_.FindSourceAncestors(
+        SourceRoot, [this](const std::string& path) -> std::optional<platform::FolderIdentity> {
+            // Each reached through the source device, whatever device that is.
+            const auto list = SourceDevice->ListDirectory(path, ".", false);
+            const QelDirectoryEntry* self = list != nullptr ? list->Find(".", true) : nullptr;
+            if (self == nullptr || self->FileId == 0) {
+                return std::nullopt;
+            }
+            return platform::FolderIdentity{self->VolumeId, self->FileId};
+        });
     const bool root_exists = DestinationDevice->ChangeDirectory(DestinationRoot);
     if (DestinationDevice->RootReplaced()) {
         // Swapped since it was held: the device has said so, and nothing is made in its place.
@@ -389,7 +393,7 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
     const SyncResult r = SyncFolder("");
     if (r == SyncOk && Flags->DeleteObsolete &&
         (!status_.ErrorOccurred || Flags->DeleteAfterFailure)) {
-        if (!publishes_a_file_ && (!FilesToDelete.empty() || !FoldersToDelete.empty())) {
+        if (!guards_.PublishedAFile() && (!FilesToDelete.empty() || !FoldersToDelete.empty())) {
             ReportEmptySource();
         } else {
             DeleteMarked();
@@ -420,7 +424,7 @@ bool QelSyncBackupWorker::RefusesOverlap(const std::string& source_root,
 
 bool QelSyncBackupWorker::RefusesSharedFolder()
 {
-    source_folders_.clear();
+    guards_.KeepSourceFolders({});
     auto* source = dynamic_cast<DiskStorageDevice*>(SourceDevice);
     auto* destination = dynamic_cast<DiskStorageDevice*>(DestinationDevice);
     if (source == nullptr || destination == nullptr) {
@@ -429,14 +433,15 @@ bool QelSyncBackupWorker::RefusesSharedFolder()
     // The source's folders are those of its tree and those its links lead to where the walk
     // follows them; the destination's links are never followed.
     const auto followed = [this](const std::string& path, const platform::FolderIdentity& id) {
-        return Flags->Recurse && FolderIncluded(path) && !AboveSourceRoot(id);
+        return Flags->Recurse && FolderIncluded(path) && !guards_.AboveSourceRoot(id);
     };
     bool crossed = false;
-    if (!source->GatherFolders(SourceRoot, followed, &source_folders_, &crossed)) {
+    platform::FolderTree source_folders;
+    if (!source->GatherFolders(SourceRoot, followed, &source_folders, &crossed)) {
         // The walk reports a root it cannot read.
-        source_folders_.clear();
         return false;
     }
+    guards_.KeepSourceFolders(std::move(source_folders));
     if (!crossed) {
         // All of the source lies below its root, on one mount: a folder the destination shares
         // with it is a source folder the walk meets at the destination, where it is refused
@@ -450,32 +455,23 @@ bool QelSyncBackupWorker::RefusesSharedFolder()
         return false;
     }
     // Of the folders both trees hold, the one nearest the roots is named: the others lie in it.
-    std::optional<std::tuple<size_t, std::string, std::string>> nearest;
-    for (const auto& [id, destination_path] : destination_folders) {
-        const auto shared = source_folders_.find(id);
-        if (shared == source_folders_.end()) {
-            continue;
-        }
-        const auto depth =
-            static_cast<size_t>(std::count(shared->second.begin(), shared->second.end(), '\\') +
-                                std::count(destination_path.begin(), destination_path.end(), '\\'));
-        auto found = std::make_tuple(depth, shared->second, destination_path);
-        if (!nearest || found < *nearest) {
-            nearest = std::move(found);
-        }
-    }
+    const std::optional<TreeOverlap> nearest = guards_.NearestSharedFolder(destination_folders);
     if (!nearest) {
         return false;
     }
-    Report(kMsgError, SharedFolderText(std::get<1>(*nearest), std::get<2>(*nearest)));
+    Report(kMsgError, OverlapError(*nearest));
     Flags->Failed = true;
     Finish();
     return true;
 }
 
-std::string QelSyncBackupWorker::SharedFolderText(const std::string& source_path,
-                                                  const std::string& destination_path) const
+std::string QelSyncBackupWorker::OverlapError(const TreeOverlap& overlap) const
 {
+    if (overlap.roots != platform::FolderRelation::kApart) {
+        return DiskStorageDevice::OverlapText(overlap.roots, SourceRoot, DestinationRoot);
+    }
+    const std::string& source_path = overlap.source_path;
+    const std::string& destination_path = overlap.destination_path;
     // A root is named as given; a folder below the roots by its place in its tree.
     if (source_path.empty() || destination_path.empty()) {
         const auto relation = source_path == destination_path ? platform::FolderRelation::kSame
@@ -611,69 +607,6 @@ std::unique_ptr<QelDirectoryList> QelSyncBackupWorker::TurboDestination(
     return dst;
 }
 
-bool QelSyncBackupWorker::AboveSourceRoot(const platform::FolderIdentity& id) const
-{
-    return std::find(source_ancestor_ids_.begin(), source_ancestor_ids_.end(), id) !=
-           source_ancestor_ids_.end();
-}
-
-bool QelSyncBackupWorker::HoldsFolderBeingPassed(const platform::FolderIdentity& id) const
-{
-    return std::find(source_path_ids_.begin(), source_path_ids_.end(), id) !=
-               source_path_ids_.end() ||
-           AboveSourceRoot(id);
-}
-
-bool QelSyncBackupWorker::LinksBackIntoItsPath(const QelDirectoryEntry& s) const
-{
-    return s.FileId != 0 && HoldsFolderBeingPassed({s.VolumeId, s.FileId});
-}
-
-bool QelSyncBackupWorker::ListedOutsideItsParent(const QelDirectoryList& listing) const
-{
-    const QelDirectoryEntry* parent = listing.Find("..", true);
-    if (parent == nullptr || parent->FileId == 0 || source_path_ids_.empty()) {
-        return false;
-    }
-    // A real folder's ".." is the folder the walk came from (also below a mount point); any
-    // other folder is only judged when it holds the site, so that numbers a file system does
-    // not keep from one look to the next refuse nothing.
-    const platform::FolderIdentity id{parent->VolumeId, parent->FileId};
-    return id != source_path_ids_.back() && HoldsFolderBeingPassed(id);
-}
-
-void QelSyncBackupWorker::FindSourceAncestors()
-{
-    source_ancestor_ids_.clear();
-    const auto identity =
-        [this](const std::string& path) -> std::optional<platform::FolderIdentity> {
-        const auto list = SourceDevice->ListDirectory(path, ".", false);
-        const QelDirectoryEntry* self = list != nullptr ? list->Find(".", true) : nullptr;
-        if (self == nullptr || self->FileId == 0) {
-            return std::nullopt;
-        }
-        return platform::FolderIdentity{self->VolumeId, self->FileId};
-    };
-    // The folders above the root as the user named it, through its links...
-    for (std::string path = SourceRoot;
-         path.rfind('\\') != std::string::npos && path.rfind('\\') > 0;) {
-        path.resize(path.rfind('\\'));
-        if (const auto id = identity(path)) {
-            source_ancestor_ids_.push_back(*id);
-        }
-    }
-    // ...and as they lie on disk, up to the file system root, each reached through the source
-    // device, whatever device that is.
-    if (const auto root = identity(SourceRoot)) {
-        std::string path = SourceRoot;
-        const std::vector<platform::FolderIdentity> chain = platform::FoldersUpToRoot(*root, [&] {
-            path += "\\..";
-            return identity(path);
-        });
-        source_ancestor_ids_.insert(source_ancestor_ids_.end(), chain.begin() + 1, chain.end());
-    }
-}
-
 platform::FolderIdentity QelSyncBackupWorker::DestinationIdentity(const std::string& path,
                                                                   const QelDirectoryList* listing)
 {
@@ -688,37 +621,19 @@ platform::FolderIdentity QelSyncBackupWorker::DestinationIdentity(const std::str
         own = DestinationDevice->ListDirectory(path, ".", false);
         listing = own.get();
     }
-    const QelDirectoryEntry* self = listing != nullptr ? listing->Find(".", true) : nullptr;
-    return self != nullptr ? platform::FolderIdentity{self->VolumeId, self->FileId}
-                           : platform::FolderIdentity{};
+    return WalkGuards::OwnIdentity(listing);
 }
 
 bool QelSyncBackupWorker::MeetsOtherRoot(const std::string& folder,
                                          const platform::FolderIdentity& source,
                                          const platform::FolderIdentity& destination)
 {
-    if (folder.empty() && destination.second != 0) {
-        destination_root_id_ = destination;
-    }
-    platform::FolderRelation relation = platform::FolderRelation::kApart;
-    if (source.second != 0 && source == destination_root_id_) {
-        relation = folder.empty() ? platform::FolderRelation::kSame
-                                  : platform::FolderRelation::kSecondInsideFirst;
-    } else if (destination.second != 0 && destination == source_root_id_) {
-        relation = folder.empty() ? platform::FolderRelation::kSame
-                                  : platform::FolderRelation::kFirstInsideSecond;
-    } else if (destination.second != 0 && AboveSourceRoot(destination)) {
-        relation = platform::FolderRelation::kFirstInsideSecond;
-    }
-    const auto shared =
-        destination.second != 0 ? source_folders_.find(destination) : source_folders_.end();
-    if (relation == platform::FolderRelation::kApart && shared == source_folders_.end()) {
+    const std::optional<TreeOverlap> overlap = guards_.MeetsOtherRoot(folder, source, destination);
+    if (!overlap) {
         return false;
     }
-    Report(kMsgError, relation != platform::FolderRelation::kApart
-                          ? DiskStorageDevice::OverlapText(relation, SourceRoot, DestinationRoot)
-                          : SharedFolderText(shared->second, folder));
-    must_end_ = true;
+    Report(kMsgError, OverlapError(*overlap));
+    guards_.End();
     status_.ErrorOccurred = true;
     return true;
 }
@@ -729,15 +644,13 @@ bool QelSyncBackupWorker::HoldsSourceRoot(const std::string& folder,
 {
     for (int32_t i = 1; i <= dst.Count(); ++i) {
         const QelDirectoryEntry& d = *dst.Items(i);
-        const platform::FolderIdentity id{d.VolumeId, d.FileId};
-        if (id.second == 0 || !d.IsDirectory() || d.IsLink() || d.IsDotEntry() ||
-            (id != source_root_id_ && !AboveSourceRoot(id))) {
+        if (!guards_.HoldsSourceRoot(d)) {
             continue;
         }
         // A folder the run never enters nor deletes is no danger.
         const std::string path = folder + "\\" + d.Name;
         if ((deleting || (Flags->Recurse && !MatchesIgnoreFolders(path))) &&
-            MeetsOtherRoot(path, {}, id)) {
+            MeetsOtherRoot(path, {}, {d.VolumeId, d.FileId})) {
             return true;
         }
     }
@@ -746,13 +659,11 @@ bool QelSyncBackupWorker::HoldsSourceRoot(const std::string& folder,
 
 bool QelSyncBackupWorker::MustEnd()
 {
-    if (!must_end_ && DestinationDevice->RootReplaced()) {
-        must_end_ = true;
+    if (!guards_.MustEnd([this] { return DestinationDevice->RootReplaced(); })) {
+        return false;
     }
-    if (must_end_) {
-        status_.ErrorOccurred = true;
-    }
-    return must_end_;
+    status_.ErrorOccurred = true;
+    return true;
 }
 
 SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool listed_as_link)
@@ -765,23 +676,17 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool liste
     if (!ListSourceFolder(folder, &src)) {
         return Flags->ContinueAfterErrors ? SyncOk : SyncCopyFailed;
     }
-    const QelDirectoryEntry* self = src->Find(".", true);
-    const platform::FolderIdentity source_id{self->VolumeId, self->FileId};
-    // The folder listed is judged, not the entry its parent listed: the path may have been
-    // swapped for a link since.
-    if (folder.empty()) {
-        source_root_id_ = source_id;
-    } else if (LinksBackIntoItsPath(*self) || (!listed_as_link && ListedOutsideItsParent(*src))) {
+    if (!guards_.Enter(folder, *src, listed_as_link)) {
         Report(kMsgWarning, "Folder " + SourceRoot + folder +
                                 " links back to a folder that holds it; it is not published.");
         return SyncOk;
     }
-    source_path_ids_.push_back(source_id);
     struct PathGuard
     {
-        std::vector<platform::FolderIdentity>& ids;
-        ~PathGuard() { ids.pop_back(); }
-    } path_guard{source_path_ids_};
+        WalkGuards& guards;
+        ~PathGuard() { guards.Leave(); }
+    } path_guard{guards_};
+    const platform::FolderIdentity source_id = guards_.Passing();
 
     for (const std::string& name : src->Unlisted) {
         ReportUntravelled(folder + "\\" + name);
@@ -953,7 +858,7 @@ SyncResult QelSyncBackupWorker::HandleSourceFolder(const std::string& folder,
     if (s.IsDotEntry() || !FolderIncluded(path) || !Flags->Recurse) {
         return SyncOk;
     }
-    if (LinksBackIntoItsPath(s)) {
+    if (guards_.LinksBackIntoItsPath(s)) {
         Report(kMsgWarning, "Folder " + SourceRoot + path +
                                 " links back to a folder that holds it; it is not published.");
         return SyncOk;
@@ -1292,25 +1197,14 @@ bool QelSyncBackupWorker::CreateRemoteFolder(const std::string& folder_path,
 bool QelSyncBackupWorker::EmptySourceWouldEmptyDestination(const QelDirectoryList& src,
                                                            const QelDirectoryList& dst) const
 {
-    if (!Flags->DeleteObsolete || !src.Unlisted.empty()) {
-        return false;
-    }
-    for (int32_t i = 1; i <= src.Count(); ++i) {
-        if (!src.Items(i)->IsDotEntry()) {
-            return false;
-        }
-    }
     // Against an empty source every destination entry is obsolete, unless a pattern protects
     // it or, for a folder, the run does not recurse.
-    for (int32_t i = 1; i <= dst.Count(); ++i) {
-        const QelDirectoryEntry& d = *dst.Items(i);
-        const std::string path = "\\" + d.Name;
-        if (!d.IsDotEntry() && (d.IsDirectory() ? Flags->Recurse && !MatchesIgnoreFolders(path)
-                                                : !MatchesIgnoreFiles(path))) {
-            return true;
-        }
-    }
-    return false;
+    return Flags->DeleteObsolete &&
+           WalkGuards::EmptySourceWouldEmpty(src, dst, [this](const QelDirectoryEntry& d) {
+               const std::string path = "\\" + d.Name;
+               return d.IsDirectory() ? Flags->Recurse && !MatchesIgnoreFolders(path)
+                                      : !MatchesIgnoreFiles(path);
+           });
 }
 
 void QelSyncBackupWorker::ObsoletePass(const std::string& folder,
@@ -1364,7 +1258,7 @@ void QelSyncBackupWorker::ObsoletePass(const std::string& folder,
                 FilesToDelete.push_back(path);
             }
         }
-        if (Flags->DeleteImmediately && Flags->DeleteObsolete && publishes_a_file_) {
+        if (Flags->DeleteImmediately && Flags->DeleteObsolete && guards_.PublishedAFile()) {
             DeleteMarked();
         }
     }
@@ -1372,11 +1266,7 @@ void QelSyncBackupWorker::ObsoletePass(const std::string& folder,
 
 void QelSyncBackupWorker::PublishesAFile()
 {
-    if (publishes_a_file_) {
-        return;
-    }
-    publishes_a_file_ = true;
-    if (Flags->DeleteImmediately && Flags->DeleteObsolete &&
+    if (guards_.NotePublishedFile() && Flags->DeleteImmediately && Flags->DeleteObsolete &&
         (!FilesToDelete.empty() || !FoldersToDelete.empty())) {
         DeleteMarked();
     }

@@ -12,6 +12,7 @@
 #include "storage/QelStorage.h"
 #include "sync/QelSyncBaseOutput.h"
 #include "sync/QelSyncFlags.h"
+#include "sync/WalkGuards.h"
 
 namespace vantrel {
 
@@ -137,9 +138,8 @@ private:
     // or through a link, the destination's folders too, and one of both fails the run here,
     // before anything changes. Local roots only.
     bool RefusesSharedFolder();
-    // The overlap error for a folder that both trees hold, by its paths below the two roots.
-    std::string SharedFolderText(const std::string& source_path,
-                                 const std::string& destination_path) const;
+    // The overlap error for where the two trees meet.
+    std::string OverlapError(const TreeOverlap& overlap) const;
     // The source file is newer than the server's copy d. A listing that gives its times to the
     // minute puts a copy uploaded in that minute at its start: a source time inside the listed
     // minute is newer only by the copy's exact time, where the device gives one and the sizes
@@ -153,19 +153,6 @@ private:
     void ObsoletePass(const std::string& folder,
                       const QelDirectoryList& src,
                       const QelDirectoryList& dst);
-    // A source folder that is the root, a folder above it (the file system root included) or a
-    // folder on the path being passed: following it would publish without end, or publish what
-    // lies around the site.
-    bool LinksBackIntoItsPath(const QelDirectoryEntry& s) const;
-    // The folder (by identity) lies above the source root, the file system root included.
-    bool AboveSourceRoot(const platform::FolderIdentity& id) const;
-    // The folder is one the walk is passing through, or lies above the source root.
-    bool HoldsFolderBeingPassed(const platform::FolderIdentity& id) const;
-    // A folder listed as a folder of its own whose listing's ".." is a folder above it on the
-    // walk's path or above the root: a folder on the way was swapped for a link since its
-    // parent was listed, and the path now leads around the site.
-    bool ListedOutsideItsParent(const QelDirectoryList& listing) const;
-    void FindSourceAncestors();
     // Whether the folders being passed are one folder with the other tree's root, the
     // destination one holds the source root, or it is one of the source's folders: a bind mount
     // or a share mounted twice hides that from the check before the run. Met, the run ends with
@@ -217,28 +204,19 @@ private:
     std::unique_ptr<QelStorageDevice>* source_var_ = nullptr;
     std::unique_ptr<QelStorageDevice>* destination_var_ = nullptr;
     bool ignore_case_ = false;
-    // Source folders from the root down to the one being passed, by volume and file number, so a
-    // link back into its own path is never entered.
-    std::vector<platform::FolderIdentity> source_path_ids_;
     // The line ends of the source file being handled, once read for its size test, so that
     // its upload need not read them again.
     LineEnds line_ends_;
     std::string line_ends_of_;
-    // The folders above the source root, as named and as they lie on disk.
-    std::vector<platform::FolderIdentity> source_ancestor_ids_;
     // Queued destination folders that are links: removed as links, never listed through.
     std::unordered_set<std::string> linked_folders_;
-    // The two roots as their listings identify them; 0 where a device cannot tell.
-    platform::FolderIdentity source_root_id_;
-    platform::FolderIdentity destination_root_id_;
-    bool must_end_ = false;
-    // Every folder of the source tree by identity, with its path below the root; empty where a
-    // device cannot tell identities.
-    platform::FolderTree source_folders_;
-    // The run has met a source file it publishes. Until then no deletion runs: a source that
-    // publishes nothing (only an empty folder, ignored or unreadable entries, an unmounted share
-    // with a stray file) must not empty the site.
-    bool publishes_a_file_ = false;
+    // The roots, the walk's path and the source's folders by identity, so that the walk never
+    // leaves the site nor writes into the master copy. A source folder met through a link back
+    // into its own path is never entered. The run has met a source file it publishes once
+    // guards_.PublishedAFile(): until then no deletion runs, as a source that publishes nothing
+    // (only an empty folder, ignored or unreadable entries, an unmounted share with a stray
+    // file) must not empty the site.
+    WalkGuards guards_;
 };
 
 }  // namespace vantrel
