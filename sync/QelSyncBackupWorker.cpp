@@ -666,6 +666,93 @@ bool QelSyncBackupWorker::MustEnd()
     return true;
 }
 
+std::optional<SyncResult> QelSyncBackupWorker::ReadDestination(
+    const std::string& folder, const QelDirectoryList& src, std::unique_ptr<QelDirectoryList>* dst)
+{
+    const platform::FolderIdentity source_id = guards_.Passing();
+    if (ScanDestination(src)) {
+        Report(kMsgScanTargetFolder, DestinationRoot + folder);
+        if (!ListDestinationFolder(DestinationRoot + folder, dst, false)) {
+            // What the folder holds is unknown: uploading into it blind could never find its
+            // obsolete entries, and the run must not end as a success.
+            return Flags->StopRequested         ? SyncStopped
+                   : Flags->ContinueAfterErrors ? SyncOk
+                                                : SyncCopyFailed;
+        }
+        if (MeetsOtherRoot(folder, source_id,
+                           DestinationIdentity(DestinationRoot + folder, dst->get())) ||
+            HoldsSourceRoot(folder, **dst, false) || MustEnd()) {
+            return SyncCopyFailed;
+        }
+        RemoveLeftovers(folder, src, dst->get());
+        if ((*dst)->Count() == static_cast<int32_t>(kFoldersListedAtMost) &&
+            src.Count() > static_cast<int32_t>(kFoldersListedAtMost) + 2) {
+            Report(kMsgWarning,
+                   "FTP server may not be listing all files. Recommend reducing the number of "
+                   "files in this folder to less than 2000.");
+        }
+    } else {
+        if (MeetsOtherRoot(folder, source_id,
+                           DestinationIdentity(DestinationRoot + folder, nullptr))) {
+            return SyncCopyFailed;
+        }
+        *dst = TurboDestination(folder, src);
+    }
+    return std::nullopt;
+}
+
+void QelSyncBackupWorker::CountSource(const std::string& folder, const QelDirectoryList& src)
+{
+    for (int32_t i = 1; i <= src.Count(); ++i) {
+        const QelDirectoryEntry& s = *src.Items(i);
+        // The source counts (what the web site records) take only what the run publishes, as
+        // the status check counts.
+        if (s.IsDirectory()) {
+            if (!s.IsDotEntry()) {
+                ++status_.FoldersTotal;
+                status_.SourceFolders += FolderIncluded(folder + "\\" + s.Name) ? 1 : 0;
+            }
+        } else {
+            ++status_.FilesTotal;
+            status_.SourceFiles +=
+                !s.IsSpecialFile() && FileIncluded(folder + "\\" + s.Name) ? 1 : 0;
+        }
+    }
+}
+
+SyncResult QelSyncBackupWorker::SyncEntries(const std::string& folder,
+                                            const QelDirectoryList& src,
+                                            const QelDirectoryList& dst)
+{
+    const int32_t count = src.Count();
+    const NameIndex src_index(src);
+    const NameIndex dst_index(dst);
+    for (int32_t i = 1; i <= count; ++i) {
+        if (MustEnd()) {
+            return SyncCopyFailed;
+        }
+        if (Flags->StopRequested) {
+            Report(kMsgWarning, "Stopped");
+            return SyncStopped;
+        }
+        const QelDirectoryEntry& s = *src.Items(i);
+        if (!s.IsDotEntry() && !NameCanTravel(s.Name)) {
+            ReportUntravelled(folder + "\\" + s.Name);
+            if (!s.IsDirectory()) {
+                ++status_.FilesProcessed;
+            }
+            continue;
+        }
+        QelDirectoryEntry* d = PairFor(s, dst_index, src_index);
+        const SyncResult r = s.IsDirectory() ? HandleSourceFolder(folder, s, d, dst)
+                                             : HandleSourceFile(folder, s, d, dst);
+        if (r != SyncOk) {
+            return r;
+        }
+    }
+    return SyncOk;
+}
+
 SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool listed_as_link)
 {
     UpdateStatus();
@@ -686,85 +773,19 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool liste
         WalkGuards& guards;
         ~PathGuard() { guards.Leave(); }
     } path_guard{guards_};
-    const platform::FolderIdentity source_id = guards_.Passing();
 
     for (const std::string& name : src->Unlisted) {
         ReportUntravelled(folder + "\\" + name);
     }
 
     std::unique_ptr<QelDirectoryList> dst;
-    if (ScanDestination(*src)) {
-        Report(kMsgScanTargetFolder, DestinationRoot + folder);
-        if (!ListDestinationFolder(DestinationRoot + folder, &dst, false)) {
-            // What the folder holds is unknown: uploading into it blind could never find its
-            // obsolete entries, and the run must not end as a success.
-            return Flags->StopRequested         ? SyncStopped
-                   : Flags->ContinueAfterErrors ? SyncOk
-                                                : SyncCopyFailed;
-        }
-        if (MeetsOtherRoot(folder, source_id,
-                           DestinationIdentity(DestinationRoot + folder, dst.get())) ||
-            HoldsSourceRoot(folder, *dst, false) || MustEnd()) {
-            return SyncCopyFailed;
-        }
-        RemoveLeftovers(folder, *src, dst.get());
-        if (dst->Count() == static_cast<int32_t>(kFoldersListedAtMost) &&
-            src->Count() > static_cast<int32_t>(kFoldersListedAtMost) + 2) {
-            Report(kMsgWarning,
-                   "FTP server may not be listing all files. Recommend reducing the number of "
-                   "files in this folder to less than 2000.");
-        }
-    } else {
-        if (MeetsOtherRoot(folder, source_id,
-                           DestinationIdentity(DestinationRoot + folder, nullptr))) {
-            return SyncCopyFailed;
-        }
-        dst = TurboDestination(folder, *src);
+    if (const std::optional<SyncResult> ended = ReadDestination(folder, *src, &dst)) {
+        return *ended;
     }
-
-    const int32_t count = src->Count();
-    for (int32_t i = 1; i <= count; ++i) {
-        const QelDirectoryEntry& s = *src->Items(i);
-        // The source counts (what the web site records) take only what the run publishes, as
-        // the status check counts.
-        if (s.IsDirectory()) {
-            if (!s.IsDotEntry()) {
-                ++status_.FoldersTotal;
-                status_.SourceFolders += FolderIncluded(folder + "\\" + s.Name) ? 1 : 0;
-            }
-        } else {
-            ++status_.FilesTotal;
-            status_.SourceFiles +=
-                !s.IsSpecialFile() && FileIncluded(folder + "\\" + s.Name) ? 1 : 0;
-        }
+    CountSource(folder, *src);
+    if (const SyncResult r = SyncEntries(folder, *src, *dst); r != SyncOk) {
+        return r;
     }
-
-    const NameIndex src_index(*src);
-    const NameIndex dst_index(*dst);
-    for (int32_t i = 1; i <= count; ++i) {
-        if (MustEnd()) {
-            return SyncCopyFailed;
-        }
-        if (Flags->StopRequested) {
-            Report(kMsgWarning, "Stopped");
-            return SyncStopped;
-        }
-        const QelDirectoryEntry& s = *src->Items(i);
-        if (!s.IsDotEntry() && !NameCanTravel(s.Name)) {
-            ReportUntravelled(folder + "\\" + s.Name);
-            if (!s.IsDirectory()) {
-                ++status_.FilesProcessed;
-            }
-            continue;
-        }
-        QelDirectoryEntry* d = PairFor(s, dst_index, src_index);
-        const SyncResult r = s.IsDirectory() ? HandleSourceFolder(folder, s, d, *dst)
-                                             : HandleSourceFile(folder, s, d, *dst);
-        if (r != SyncOk) {
-            return r;
-        }
-    }
-
     UpdateStatus();
     if (MustEnd()) {
         return SyncCopyFailed;

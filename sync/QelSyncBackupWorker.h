@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -110,6 +111,18 @@ private:
     bool ScanDestination(const QelDirectoryList& src) const;
     std::unique_ptr<QelDirectoryList> TurboDestination(const std::string& folder,
                                                        const QelDirectoryList& src) const;
+    // Lists the destination folder for the source folder being passed (Turbo: stands in for it
+    // by the source listing) and checks it is no folder of the source; a result where the
+    // folder's pass ends there.
+    std::optional<SyncResult> ReadDestination(const std::string& folder,
+                                              const QelDirectoryList& src,
+                                              std::unique_ptr<QelDirectoryList>* dst);
+    // Counts the source entries, and those the run publishes, into the status.
+    void CountSource(const std::string& folder, const QelDirectoryList& src);
+    // Publishes each entry of the source folder, paired with its destination entry.
+    SyncResult SyncEntries(const std::string& folder,
+                           const QelDirectoryList& src,
+                           const QelDirectoryList& dst);
     SyncResult HandleSourceFolder(const std::string& folder,
                                   const QelDirectoryEntry& s,
                                   QelDirectoryEntry* d,
