@@ -1342,26 +1342,80 @@ SyncResult QelSyncBackupWorker::DeleteMarkedFiles()
     return kept > 0 ? SyncKept : SyncOk;
 }
 
+SyncResult QelSyncBackupWorker::DeleteLinkedFolder(const std::string& r)
+{
+    const std::string path = DestinationRoot + r;
+    // A link is removed as itself: what it points to is not part of the published copy.
+    Report(kMsgDeletingFolder, path);
+    SyncResult result;
+    if (RemoveLink(r)) {
+        ++status_.FoldersDeleted;
+        result = SyncOk;
+    } else {
+        Report(kMsgError, "Failed to delete directory: " + path);
+        status_.DeleteErrorOccurred = true;
+        result = SyncDeleteFailed;
+    }
+    UpdateStatus();
+    return result;
+}
+
+SyncResult QelSyncBackupWorker::QueueTreeContent(const std::string& r, int* kept)
+{
+    const std::string path = DestinationRoot + r;
+    Report(kMsgScanFolderBeforeDelete, path);
+    std::unique_ptr<QelDirectoryList> list;
+    if (!ListDestinationFolder(path, &list, true)) {
+        return SyncDeleteFailed;
+    }
+    // Nothing of the master copy goes, whatever mount put it inside the published copy.
+    if (MeetsOtherRoot(r, {}, DestinationIdentity(path, list.get())) ||
+        HoldsSourceRoot(r, *list, true) || MustEnd()) {
+        return SyncDeleteFailed;
+    }
+    for (int32_t i = 1; i <= list->Count(); ++i) {
+        if (MustEnd()) {
+            return SyncDeleteFailed;
+        }
+        if (Flags->StopRequested) {
+            Report(kMsgWarning, "Stopped");
+            return SyncStopped;
+        }
+        const QelDirectoryEntry& e = *list->Items(i);
+        if (e.IsDotEntry()) {
+            // nothing to delete
+        } else if (e.IsDirectory()) {
+            ++status_.FoldersTotal;
+            const std::string sub = r + "\\" + e.Name;
+            if (e.IsLink()) {
+                linked_folders_.insert(sub);
+            }
+            const SyncResult c = DeleteFolderTree(sub);
+            if (c == SyncKept) {
+                ++*kept;
+            } else if (c != SyncOk) {
+                if (!Flags->ContinueAfterErrors) {
+                    return c;
+                }
+                status_.DeleteErrorOccurred = true;
+            }
+        } else {
+            ++status_.FilesTotal;
+            FilesToDelete.push_back(r + "\\" + e.Name);
+        }
+        UpdateStatus();
+    }
+    return SyncOk;
+}
+
 SyncResult QelSyncBackupWorker::DeleteFolderTree(const std::string& r)
 {
     const std::string path = DestinationRoot + r;
     if (MustEnd()) {
         return SyncDeleteFailed;
     }
-    SyncResult result;
     if (linked_folders_.count(r) != 0) {
-        // A link is removed as itself: what it points to is not part of the published copy.
-        Report(kMsgDeletingFolder, path);
-        if (RemoveLink(r)) {
-            ++status_.FoldersDeleted;
-            result = SyncOk;
-        } else {
-            Report(kMsgError, "Failed to delete directory: " + path);
-            status_.DeleteErrorOccurred = true;
-            result = SyncDeleteFailed;
-        }
-        UpdateStatus();
-        return result;
+        return DeleteLinkedFolder(r);
     }
 
     // Files queued before this tree wait: deleting one folder tree must not run the rest of the
@@ -1380,51 +1434,10 @@ SyncResult QelSyncBackupWorker::DeleteFolderTree(const std::string& r)
     } queue_guard{FilesToDelete, waiting};
 
     int kept = 0;
-    Report(kMsgScanFolderBeforeDelete, path);
-    {
-        std::unique_ptr<QelDirectoryList> list;
-        if (!ListDestinationFolder(path, &list, true)) {
-            return SyncDeleteFailed;
-        }
-        // Nothing of the master copy goes, whatever mount put it inside the published copy.
-        if (MeetsOtherRoot(r, {}, DestinationIdentity(path, list.get())) ||
-            HoldsSourceRoot(r, *list, true) || MustEnd()) {
-            return SyncDeleteFailed;
-        }
-        for (int32_t i = 1; i <= list->Count(); ++i) {
-            if (MustEnd()) {
-                return SyncDeleteFailed;
-            }
-            if (Flags->StopRequested) {
-                Report(kMsgWarning, "Stopped");
-                return SyncStopped;
-            }
-            const QelDirectoryEntry& e = *list->Items(i);
-            if (e.IsDotEntry()) {
-                // nothing to delete
-            } else if (e.IsDirectory()) {
-                ++status_.FoldersTotal;
-                const std::string sub = r + "\\" + e.Name;
-                if (e.IsLink()) {
-                    linked_folders_.insert(sub);
-                }
-                const SyncResult c = DeleteFolderTree(sub);
-                if (c == SyncKept) {
-                    ++kept;
-                } else if (c != SyncOk) {
-                    if (!Flags->ContinueAfterErrors) {
-                        return c;
-                    }
-                    status_.DeleteErrorOccurred = true;
-                }
-            } else {
-                ++status_.FilesTotal;
-                FilesToDelete.push_back(r + "\\" + e.Name);
-            }
-            UpdateStatus();
-        }
+    if (const SyncResult c = QueueTreeContent(r, &kept); c != SyncOk) {
+        return c;
     }
-
+    SyncResult result;
     const SyncResult c = DeleteMarkedFiles();
     if (c == SyncKept) {
         result = SyncKept;

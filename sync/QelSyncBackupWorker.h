@@ -199,6 +199,12 @@ private:
     void RemoveLeftovers(const std::string& folder,
                          const QelDirectoryList& src,
                          QelDirectoryList* dst);
+    // Removes a queued destination link to a folder as itself.
+    SyncResult DeleteLinkedFolder(const std::string& r);
+    // Lists the destination folder r being deleted: its folders are deleted, its files queued
+    // for deletion, and each folder tree that kept a protected file counted in `kept`. SyncOk
+    // where the deletion of r goes on.
+    SyncResult QueueTreeContent(const std::string& r, int* kept);
     // Removes a destination folder whose content has gone (or a link to a folder).
     SyncResult RemoveEmptiedFolder(const std::string& path);
     // Removes a destination link as itself (r: relative path of the link).
