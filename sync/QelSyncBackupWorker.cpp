@@ -932,28 +932,12 @@ SyncResult QelSyncBackupWorker::HandleSourceFolder(const std::string& folder,
     return SyncFolder(path, s.IsLink());
 }
 
-SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
-                                                 const QelDirectoryEntry& s,
-                                                 QelDirectoryEntry* d,
-                                                 const QelDirectoryList& dst)
+bool QelSyncBackupWorker::NeedsCopy(const std::string& folder,
+                                    const QelDirectoryEntry& s,
+                                    const QelDirectoryEntry* d)
 {
-    const std::string path = folder + "\\" + s.Name;
-    if (s.IsSpecialFile()) {
-        // Reading a pipe waits for a writer and a device may never end: neither is opened.
-        if (FileIncluded(path)) {
-            Report(kMsgWarning, "File " + SourceRoot + Printable(path) +
-                                    " is not a regular file (it is a pipe, socket or device); "
-                                    "it is not published.");
-        }
-        ++status_.FilesProcessed;
-        return SyncOk;
-    }
-    line_ends_of_.clear();
-    bool included = true;
     bool copy = false;
-    if (s.Date < Flags->DateFloor || !FileIncluded(path)) {
-        included = false;
-    } else if (d == nullptr || d->IsDirectory() || d->IsLink()) {
+    if (d == nullptr || d->IsDirectory() || d->IsLink()) {
         // A folder of the file's name is never a copy of it, whatever its date and size; nor is
         // a link, which lists its own date and size.
         copy = true;
@@ -999,49 +983,88 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
                    SizeText("File size (0x%x%.8x) different to server size (0x%x%.8x)", s, *d));
         }
     }
+    return copy;
+}
+
+SyncResult QelSyncBackupWorker::UploadFile(const std::string& folder,
+                                           const QelDirectoryEntry& s,
+                                           QelDirectoryEntry* d,
+                                           const QelDirectoryList& dst)
+{
+    const std::string path = folder + "\\" + s.Name;
+    // An upload over a link would write into what it points to: the link goes first, and
+    // while it stands nothing is uploaded.
+    bool link_stands = false;
+    if (d != nullptr && d->IsLink() && !d->IsDirectory()) {
+        Report(kMsgDeletingFile, DestinationRoot + folder + "\\" + d->Name);
+        link_stands = !RemoveLink(folder + "\\" + d->Name);
+        if (!link_stands) {
+            d = nullptr;
+        }
+    }
+    if (d != nullptr && d->IsDirectory()) {
+        // Only this folder's tree goes now; the rest of the deletion queue waits for its turn.
+        const std::string blocking = folder + "\\" + d->Name;
+        Report(kMsgMarkFolderForDeletion, blocking);
+        if (d->IsLink()) {
+            linked_folders_.insert(blocking);
+        }
+        DeleteFolderTree(blocking);
+        d->SetDirectory(false);
+    }
+    Report(kMsgCopyingFile, s.Name);
+    if (!link_stands && CopyFile(folder, s, DestinationRoot, d, dst)) {
+        ++status_.FilesCopied;
+        PublishesAFile();
+        if (d != nullptr && d->Name != s.Name) {
+            d->Name = s.Name;
+        }
+    } else if (Flags->StopRequested) {
+        // The stop ended the upload (the device gives up its waits at once): a stop, not a
+        // failure.
+        Report(kMsgWarning, "Stopped");
+        return SyncStopped;
+    } else {
+        status_.ErrorOccurred = true;
+        const std::string text = "Failed to copy file " + SourceRoot + path + ". " +
+                                 DestinationDevice->GetLastErrorText();
+        if (!Flags->ContinueAfterErrors) {
+            Report(kMsgError, text + " Stopping");
+            return SyncCopyFailed;
+        }
+        Report(kMsgWarning, text + " Continuing");
+    }
+    return SyncOk;
+}
+
+SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
+                                                 const QelDirectoryEntry& s,
+                                                 QelDirectoryEntry* d,
+                                                 const QelDirectoryList& dst)
+{
+    const std::string path = folder + "\\" + s.Name;
+    if (s.IsSpecialFile()) {
+        // Reading a pipe waits for a writer and a device may never end: neither is opened.
+        if (FileIncluded(path)) {
+            Report(kMsgWarning, "File " + SourceRoot + Printable(path) +
+                                    " is not a regular file (it is a pipe, socket or device); "
+                                    "it is not published.");
+        }
+        ++status_.FilesProcessed;
+        return SyncOk;
+    }
+    line_ends_of_.clear();
+    bool included = true;
+    bool copy = false;
+    if (s.Date < Flags->DateFloor || !FileIncluded(path)) {
+        included = false;
+    } else {
+        copy = NeedsCopy(folder, s, d);
+    }
 
     if (copy) {
-        // An upload over a link would write into what it points to: the link goes first, and
-        // while it stands nothing is uploaded.
-        bool link_stands = false;
-        if (d != nullptr && d->IsLink() && !d->IsDirectory()) {
-            Report(kMsgDeletingFile, DestinationRoot + folder + "\\" + d->Name);
-            link_stands = !RemoveLink(folder + "\\" + d->Name);
-            if (!link_stands) {
-                d = nullptr;
-            }
-        }
-        if (d != nullptr && d->IsDirectory()) {
-            // Only this folder's tree goes now; the rest of the deletion queue waits for its turn.
-            const std::string blocking = folder + "\\" + d->Name;
-            Report(kMsgMarkFolderForDeletion, blocking);
-            if (d->IsLink()) {
-                linked_folders_.insert(blocking);
-            }
-            DeleteFolderTree(blocking);
-            d->SetDirectory(false);
-        }
-        Report(kMsgCopyingFile, s.Name);
-        if (!link_stands && CopyFile(folder, s, DestinationRoot, d, dst)) {
-            ++status_.FilesCopied;
-            PublishesAFile();
-            if (d != nullptr && d->Name != s.Name) {
-                d->Name = s.Name;
-            }
-        } else if (Flags->StopRequested) {
-            // The stop ended the upload (the device gives up its waits at once): a stop, not a
-            // failure.
-            Report(kMsgWarning, "Stopped");
-            return SyncStopped;
-        } else {
-            status_.ErrorOccurred = true;
-            const std::string text = "Failed to copy file " + SourceRoot + path + ". " +
-                                     DestinationDevice->GetLastErrorText();
-            if (!Flags->ContinueAfterErrors) {
-                Report(kMsgError, text + " Stopping");
-                return SyncCopyFailed;
-            }
-            Report(kMsgWarning, text + " Continuing");
+        if (const SyncResult r = UploadFile(folder, s, d, dst); r != SyncOk) {
+            return r;
         }
     } else {
         if (included && d != nullptr) {

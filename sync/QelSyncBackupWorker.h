@@ -131,6 +131,17 @@ private:
                                 const QelDirectoryEntry& s,
                                 QelDirectoryEntry* d,
                                 const QelDirectoryList& dst);
+    // Whether the source file s, which the run publishes, differs from its destination entry d
+    // (none when null) so that it must be uploaded; says why where the options ask.
+    bool NeedsCopy(const std::string& folder,
+                   const QelDirectoryEntry& s,
+                   const QelDirectoryEntry* d);
+    // Uploads the source file s over its destination entry d, removing a link or a folder that
+    // stands in its place first; a failure the run goes on after is SyncOk.
+    SyncResult UploadFile(const std::string& folder,
+                          const QelDirectoryEntry& s,
+                          QelDirectoryEntry* d,
+                          const QelDirectoryList& dst);
     // A source root that holds nothing beside a destination that holds what the run would
     // delete: most likely a share that is not mounted, which must not empty the published site.
     bool EmptySourceWouldEmptyDestination(const QelDirectoryList& src,
