@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <optional>
 #include <string_view>
-#include <tuple>
 
 #include "foundation/QelStringFunctions.h"
 #include "foundation/StringMatches.h"
@@ -310,11 +309,7 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
     FoldersToDelete.clear();
     FilesToDelete.clear();
     linked_folders_.clear();
-    source_path_ids_.clear();
-    source_root_id_ = {};
-    destination_root_id_ = {};
-    must_end_ = false;
-    publishes_a_file_ = false;
+    guards_.Reset();
     Flags = &options;
     Flags->StopRequested = false;
     Flags->Failed = false;
@@ -350,7 +345,16 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
     }
     // A source link to the root or to a folder above it would publish the root's surroundings
     // (a home folder, the whole file system): such links are never followed.
-    FindSourceAncestors();
+    guards_.FindSourceAncestors(
+        SourceRoot, [this](const std::string& path) -> std::optional<platform::FolderIdentity> {
+            // Each reached through the source device, whatever device that is.
+            const auto list = SourceDevice->ListDirectory(path, ".", false);
+            const QelDirectoryEntry* self = list != nullptr ? list->Find(".", true) : nullptr;
+            if (self == nullptr || self->FileId == 0) {
+                return std::nullopt;
+            }
+            return platform::FolderIdentity{self->VolumeId, self->FileId};
+        });
     const bool root_exists = DestinationDevice->ChangeDirectory(DestinationRoot);
     if (DestinationDevice->RootReplaced()) {
         // Swapped since it was held: the device has said so, and nothing is made in its place.
@@ -389,7 +393,7 @@ void QelSyncBackupWorker::Synchronise(const std::string& source_root,
     const SyncResult r = SyncFolder("");
     if (r == SyncOk && Flags->DeleteObsolete &&
         (!status_.ErrorOccurred || Flags->DeleteAfterFailure)) {
-        if (!publishes_a_file_ && (!FilesToDelete.empty() || !FoldersToDelete.empty())) {
+        if (!guards_.PublishedAFile() && (!FilesToDelete.empty() || !FoldersToDelete.empty())) {
             ReportEmptySource();
         } else {
             DeleteMarked();
@@ -420,7 +424,7 @@ bool QelSyncBackupWorker::RefusesOverlap(const std::string& source_root,
 
 bool QelSyncBackupWorker::RefusesSharedFolder()
 {
-    source_folders_.clear();
+    guards_.KeepSourceFolders({});
     auto* source = dynamic_cast<DiskStorageDevice*>(SourceDevice);
     auto* destination = dynamic_cast<DiskStorageDevice*>(DestinationDevice);
     if (source == nullptr || destination == nullptr) {
@@ -429,14 +433,15 @@ bool QelSyncBackupWorker::RefusesSharedFolder()
     // The source's folders are those of its tree and those its links lead to where the walk
     // follows them; the destination's links are never followed.
     const auto followed = [this](const std::string& path, const platform::FolderIdentity& id) {
-        return Flags->Recurse && FolderIncluded(path) && !AboveSourceRoot(id);
+        return Flags->Recurse && FolderIncluded(path) && !guards_.AboveSourceRoot(id);
     };
     bool crossed = false;
-    if (!source->GatherFolders(SourceRoot, followed, &source_folders_, &crossed)) {
+    platform::FolderTree source_folders;
+    if (!source->GatherFolders(SourceRoot, followed, &source_folders, &crossed)) {
         // The walk reports a root it cannot read.
-        source_folders_.clear();
         return false;
     }
+    guards_.KeepSourceFolders(std::move(source_folders));
     if (!crossed) {
         // All of the source lies below its root, on one mount: a folder the destination shares
         // with it is a source folder the walk meets at the destination, where it is refused
@@ -450,32 +455,23 @@ bool QelSyncBackupWorker::RefusesSharedFolder()
         return false;
     }
     // Of the folders both trees hold, the one nearest the roots is named: the others lie in it.
-    std::optional<std::tuple<size_t, std::string, std::string>> nearest;
-    for (const auto& [id, destination_path] : destination_folders) {
-        const auto shared = source_folders_.find(id);
-        if (shared == source_folders_.end()) {
-            continue;
-        }
-        const auto depth =
-            static_cast<size_t>(std::count(shared->second.begin(), shared->second.end(), '\\') +
-                                std::count(destination_path.begin(), destination_path.end(), '\\'));
-        auto found = std::make_tuple(depth, shared->second, destination_path);
-        if (!nearest || found < *nearest) {
-            nearest = std::move(found);
-        }
-    }
+    const std::optional<TreeOverlap> nearest = guards_.NearestSharedFolder(destination_folders);
     if (!nearest) {
         return false;
     }
-    Report(kMsgError, SharedFolderText(std::get<1>(*nearest), std::get<2>(*nearest)));
+    Report(kMsgError, OverlapError(*nearest));
     Flags->Failed = true;
     Finish();
     return true;
 }
 
-std::string QelSyncBackupWorker::SharedFolderText(const std::string& source_path,
-                                                  const std::string& destination_path) const
+std::string QelSyncBackupWorker::OverlapError(const TreeOverlap& overlap) const
 {
+    if (overlap.roots != platform::FolderRelation::kApart) {
+        return DiskStorageDevice::OverlapText(overlap.roots, SourceRoot, DestinationRoot);
+    }
+    const std::string& source_path = overlap.source_path;
+    const std::string& destination_path = overlap.destination_path;
     // A root is named as given; a folder below the roots by its place in its tree.
     if (source_path.empty() || destination_path.empty()) {
         const auto relation = source_path == destination_path ? platform::FolderRelation::kSame
@@ -611,71 +607,8 @@ std::unique_ptr<QelDirectoryList> QelSyncBackupWorker::TurboDestination(
     return dst;
 }
 
-bool QelSyncBackupWorker::AboveSourceRoot(const std::pair<uint64_t, uint64_t>& id) const
-{
-    return std::find(source_ancestor_ids_.begin(), source_ancestor_ids_.end(), id) !=
-           source_ancestor_ids_.end();
-}
-
-bool QelSyncBackupWorker::HoldsFolderBeingPassed(const std::pair<uint64_t, uint64_t>& id) const
-{
-    return std::find(source_path_ids_.begin(), source_path_ids_.end(), id) !=
-               source_path_ids_.end() ||
-           AboveSourceRoot(id);
-}
-
-bool QelSyncBackupWorker::LinksBackIntoItsPath(const QelDirectoryEntry& s) const
-{
-    return s.FileId != 0 && HoldsFolderBeingPassed({s.VolumeId, s.FileId});
-}
-
-bool QelSyncBackupWorker::ListedOutsideItsParent(const QelDirectoryList& listing) const
-{
-    const QelDirectoryEntry* parent = listing.Find("..", true);
-    if (parent == nullptr || parent->FileId == 0 || source_path_ids_.empty()) {
-        return false;
-    }
-    // A real folder's ".." is the folder the walk came from (also below a mount point); any
-    // other folder is only judged when it holds the site, so that numbers a file system does
-    // not keep from one look to the next refuse nothing.
-    const std::pair<uint64_t, uint64_t> id{parent->VolumeId, parent->FileId};
-    return id != source_path_ids_.back() && HoldsFolderBeingPassed(id);
-}
-
-void QelSyncBackupWorker::FindSourceAncestors()
-{
-    source_ancestor_ids_.clear();
-    const auto identity =
-        [this](const std::string& path) -> std::optional<platform::FolderIdentity> {
-        const auto list = SourceDevice->ListDirectory(path, ".", false);
-        const QelDirectoryEntry* self = list != nullptr ? list->Find(".", true) : nullptr;
-        if (self == nullptr || self->FileId == 0) {
-            return std::nullopt;
-        }
-        return platform::FolderIdentity{self->VolumeId, self->FileId};
-    };
-    // The folders above the root as the user named it, through its links...
-    for (std::string path = SourceRoot;
-         path.rfind('\\') != std::string::npos && path.rfind('\\') > 0;) {
-        path.resize(path.rfind('\\'));
-        if (const auto id = identity(path)) {
-            source_ancestor_ids_.push_back(*id);
-        }
-    }
-    // ...and as they lie on disk, up to the file system root, each reached through the source
-    // device, whatever device that is.
-    if (const auto root = identity(SourceRoot)) {
-        std::string path = SourceRoot;
-        const std::vector<platform::FolderIdentity> chain = platform::FoldersUpToRoot(*root, [&] {
-            path += "\\..";
-            return identity(path);
-        });
-        source_ancestor_ids_.insert(source_ancestor_ids_.end(), chain.begin() + 1, chain.end());
-    }
-}
-
-std::pair<uint64_t, uint64_t> QelSyncBackupWorker::DestinationIdentity(
-    const std::string& path, const QelDirectoryList* listing)
+platform::FolderIdentity QelSyncBackupWorker::DestinationIdentity(const std::string& path,
+                                                                  const QelDirectoryList* listing)
 {
     std::unique_ptr<QelDirectoryList> own;
     if (listing == nullptr) {
@@ -688,37 +621,19 @@ std::pair<uint64_t, uint64_t> QelSyncBackupWorker::DestinationIdentity(
         own = DestinationDevice->ListDirectory(path, ".", false);
         listing = own.get();
     }
-    const QelDirectoryEntry* self = listing != nullptr ? listing->Find(".", true) : nullptr;
-    return self != nullptr ? std::pair<uint64_t, uint64_t>{self->VolumeId, self->FileId}
-                           : std::pair<uint64_t, uint64_t>{};
+    return WalkGuards::OwnIdentity(listing);
 }
 
 bool QelSyncBackupWorker::MeetsOtherRoot(const std::string& folder,
-                                         const std::pair<uint64_t, uint64_t>& source,
-                                         const std::pair<uint64_t, uint64_t>& destination)
+                                         const platform::FolderIdentity& source,
+                                         const platform::FolderIdentity& destination)
 {
-    if (folder.empty() && destination.second != 0) {
-        destination_root_id_ = destination;
-    }
-    platform::FolderRelation relation = platform::FolderRelation::kApart;
-    if (source.second != 0 && source == destination_root_id_) {
-        relation = folder.empty() ? platform::FolderRelation::kSame
-                                  : platform::FolderRelation::kSecondInsideFirst;
-    } else if (destination.second != 0 && destination == source_root_id_) {
-        relation = folder.empty() ? platform::FolderRelation::kSame
-                                  : platform::FolderRelation::kFirstInsideSecond;
-    } else if (destination.second != 0 && AboveSourceRoot(destination)) {
-        relation = platform::FolderRelation::kFirstInsideSecond;
-    }
-    const auto shared =
-        destination.second != 0 ? source_folders_.find(destination) : source_folders_.end();
-    if (relation == platform::FolderRelation::kApart && shared == source_folders_.end()) {
+    const std::optional<TreeOverlap> overlap = guards_.MeetsOtherRoot(folder, source, destination);
+    if (!overlap) {
         return false;
     }
-    Report(kMsgError, relation != platform::FolderRelation::kApart
-                          ? DiskStorageDevice::OverlapText(relation, SourceRoot, DestinationRoot)
-                          : SharedFolderText(shared->second, folder));
-    must_end_ = true;
+    Report(kMsgError, OverlapError(*overlap));
+    guards_.End();
     status_.ErrorOccurred = true;
     return true;
 }
@@ -729,15 +644,13 @@ bool QelSyncBackupWorker::HoldsSourceRoot(const std::string& folder,
 {
     for (int32_t i = 1; i <= dst.Count(); ++i) {
         const QelDirectoryEntry& d = *dst.Items(i);
-        const std::pair<uint64_t, uint64_t> id{d.VolumeId, d.FileId};
-        if (id.second == 0 || !d.IsDirectory() || d.IsLink() || d.IsDotEntry() ||
-            (id != source_root_id_ && !AboveSourceRoot(id))) {
+        if (!guards_.HoldsSourceRoot(d)) {
             continue;
         }
         // A folder the run never enters nor deletes is no danger.
         const std::string path = folder + "\\" + d.Name;
         if ((deleting || (Flags->Recurse && !MatchesIgnoreFolders(path))) &&
-            MeetsOtherRoot(path, {}, id)) {
+            MeetsOtherRoot(path, {}, {d.VolumeId, d.FileId})) {
             return true;
         }
     }
@@ -746,51 +659,20 @@ bool QelSyncBackupWorker::HoldsSourceRoot(const std::string& folder,
 
 bool QelSyncBackupWorker::MustEnd()
 {
-    if (!must_end_ && DestinationDevice->RootReplaced()) {
-        must_end_ = true;
+    if (!guards_.MustEnd([this] { return DestinationDevice->RootReplaced(); })) {
+        return false;
     }
-    if (must_end_) {
-        status_.ErrorOccurred = true;
-    }
-    return must_end_;
+    status_.ErrorOccurred = true;
+    return true;
 }
 
-SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool listed_as_link)
+std::optional<SyncResult> QelSyncBackupWorker::ReadDestination(
+    const std::string& folder, const QelDirectoryList& src, std::unique_ptr<QelDirectoryList>* dst)
 {
-    UpdateStatus();
-    Report(kMsgScanFolder, folder);
-    Report(kMsgScanSourceFolder, SourceRoot + folder);
-
-    std::unique_ptr<QelDirectoryList> src;
-    if (!ListSourceFolder(folder, &src)) {
-        return Flags->ContinueAfterErrors ? SyncOk : SyncCopyFailed;
-    }
-    const QelDirectoryEntry* self = src->Find(".", true);
-    const std::pair<uint64_t, uint64_t> source_id{self->VolumeId, self->FileId};
-    // The folder listed is judged, not the entry its parent listed: the path may have been
-    // swapped for a link since.
-    if (folder.empty()) {
-        source_root_id_ = source_id;
-    } else if (LinksBackIntoItsPath(*self) || (!listed_as_link && ListedOutsideItsParent(*src))) {
-        Report(kMsgWarning, "Folder " + SourceRoot + folder +
-                                " links back to a folder that holds it; it is not published.");
-        return SyncOk;
-    }
-    source_path_ids_.push_back(source_id);
-    struct PathGuard
-    {
-        std::vector<std::pair<uint64_t, uint64_t>>& ids;
-        ~PathGuard() { ids.pop_back(); }
-    } path_guard{source_path_ids_};
-
-    for (const std::string& name : src->Unlisted) {
-        ReportUntravelled(folder + "\\" + name);
-    }
-
-    std::unique_ptr<QelDirectoryList> dst;
-    if (ScanDestination(*src)) {
+    const platform::FolderIdentity source_id = guards_.Passing();
+    if (ScanDestination(src)) {
         Report(kMsgScanTargetFolder, DestinationRoot + folder);
-        if (!ListDestinationFolder(DestinationRoot + folder, &dst, false)) {
+        if (!ListDestinationFolder(DestinationRoot + folder, dst, false)) {
             // What the folder holds is unknown: uploading into it blind could never find its
             // obsolete entries, and the run must not end as a success.
             return Flags->StopRequested         ? SyncStopped
@@ -798,13 +680,13 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool liste
                                                 : SyncCopyFailed;
         }
         if (MeetsOtherRoot(folder, source_id,
-                           DestinationIdentity(DestinationRoot + folder, dst.get())) ||
-            HoldsSourceRoot(folder, *dst, false) || MustEnd()) {
+                           DestinationIdentity(DestinationRoot + folder, dst->get())) ||
+            HoldsSourceRoot(folder, **dst, false) || MustEnd()) {
             return SyncCopyFailed;
         }
-        RemoveLeftovers(folder, *src, dst.get());
-        if (dst->Count() == static_cast<int32_t>(kFoldersListedAtMost) &&
-            src->Count() > static_cast<int32_t>(kFoldersListedAtMost) + 2) {
+        RemoveLeftovers(folder, src, dst->get());
+        if ((*dst)->Count() == static_cast<int32_t>(kFoldersListedAtMost) &&
+            src.Count() > static_cast<int32_t>(kFoldersListedAtMost) + 2) {
             Report(kMsgWarning,
                    "FTP server may not be listing all files. Recommend reducing the number of "
                    "files in this folder to less than 2000.");
@@ -814,12 +696,15 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool liste
                            DestinationIdentity(DestinationRoot + folder, nullptr))) {
             return SyncCopyFailed;
         }
-        dst = TurboDestination(folder, *src);
+        *dst = TurboDestination(folder, src);
     }
+    return std::nullopt;
+}
 
-    const int32_t count = src->Count();
-    for (int32_t i = 1; i <= count; ++i) {
-        const QelDirectoryEntry& s = *src->Items(i);
+void QelSyncBackupWorker::CountSource(const std::string& folder, const QelDirectoryList& src)
+{
+    for (int32_t i = 1; i <= src.Count(); ++i) {
+        const QelDirectoryEntry& s = *src.Items(i);
         // The source counts (what the web site records) take only what the run publishes, as
         // the status check counts.
         if (s.IsDirectory()) {
@@ -833,9 +718,15 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool liste
                 !s.IsSpecialFile() && FileIncluded(folder + "\\" + s.Name) ? 1 : 0;
         }
     }
+}
 
-    const NameIndex src_index(*src);
-    const NameIndex dst_index(*dst);
+SyncResult QelSyncBackupWorker::SyncEntries(const std::string& folder,
+                                            const QelDirectoryList& src,
+                                            const QelDirectoryList& dst)
+{
+    const int32_t count = src.Count();
+    const NameIndex src_index(src);
+    const NameIndex dst_index(dst);
     for (int32_t i = 1; i <= count; ++i) {
         if (MustEnd()) {
             return SyncCopyFailed;
@@ -844,7 +735,7 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool liste
             Report(kMsgWarning, "Stopped");
             return SyncStopped;
         }
-        const QelDirectoryEntry& s = *src->Items(i);
+        const QelDirectoryEntry& s = *src.Items(i);
         if (!s.IsDotEntry() && !NameCanTravel(s.Name)) {
             ReportUntravelled(folder + "\\" + s.Name);
             if (!s.IsDirectory()) {
@@ -853,13 +744,48 @@ SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool liste
             continue;
         }
         QelDirectoryEntry* d = PairFor(s, dst_index, src_index);
-        const SyncResult r = s.IsDirectory() ? HandleSourceFolder(folder, s, d, *dst)
-                                             : HandleSourceFile(folder, s, d, *dst);
+        const SyncResult r = s.IsDirectory() ? HandleSourceFolder(folder, s, d, dst)
+                                             : HandleSourceFile(folder, s, d, dst);
         if (r != SyncOk) {
             return r;
         }
     }
+    return SyncOk;
+}
 
+SyncResult QelSyncBackupWorker::SyncFolder(const std::string& folder, bool listed_as_link)
+{
+    UpdateStatus();
+    Report(kMsgScanFolder, folder);
+    Report(kMsgScanSourceFolder, SourceRoot + folder);
+
+    std::unique_ptr<QelDirectoryList> src;
+    if (!ListSourceFolder(folder, &src)) {
+        return Flags->ContinueAfterErrors ? SyncOk : SyncCopyFailed;
+    }
+    if (!guards_.Enter(folder, *src, listed_as_link)) {
+        Report(kMsgWarning, "Folder " + SourceRoot + folder +
+                                " links back to a folder that holds it; it is not published.");
+        return SyncOk;
+    }
+    struct PathGuard
+    {
+        WalkGuards& guards;
+        ~PathGuard() { guards.Leave(); }
+    } path_guard{guards_};
+
+    for (const std::string& name : src->Unlisted) {
+        ReportUntravelled(folder + "\\" + name);
+    }
+
+    std::unique_ptr<QelDirectoryList> dst;
+    if (const std::optional<SyncResult> ended = ReadDestination(folder, *src, &dst)) {
+        return *ended;
+    }
+    CountSource(folder, *src);
+    if (const SyncResult r = SyncEntries(folder, *src, *dst); r != SyncOk) {
+        return r;
+    }
     UpdateStatus();
     if (MustEnd()) {
         return SyncCopyFailed;
@@ -953,7 +879,7 @@ SyncResult QelSyncBackupWorker::HandleSourceFolder(const std::string& folder,
     if (s.IsDotEntry() || !FolderIncluded(path) || !Flags->Recurse) {
         return SyncOk;
     }
-    if (LinksBackIntoItsPath(s)) {
+    if (guards_.LinksBackIntoItsPath(s)) {
         Report(kMsgWarning, "Folder " + SourceRoot + path +
                                 " links back to a folder that holds it; it is not published.");
         return SyncOk;
@@ -1006,28 +932,12 @@ SyncResult QelSyncBackupWorker::HandleSourceFolder(const std::string& folder,
     return SyncFolder(path, s.IsLink());
 }
 
-SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
-                                                 const QelDirectoryEntry& s,
-                                                 QelDirectoryEntry* d,
-                                                 const QelDirectoryList& dst)
+bool QelSyncBackupWorker::NeedsCopy(const std::string& folder,
+                                    const QelDirectoryEntry& s,
+                                    const QelDirectoryEntry* d)
 {
-    const std::string path = folder + "\\" + s.Name;
-    if (s.IsSpecialFile()) {
-        // Reading a pipe waits for a writer and a device may never end: neither is opened.
-        if (FileIncluded(path)) {
-            Report(kMsgWarning, "File " + SourceRoot + Printable(path) +
-                                    " is not a regular file (it is a pipe, socket or device); "
-                                    "it is not published.");
-        }
-        ++status_.FilesProcessed;
-        return SyncOk;
-    }
-    line_ends_of_.clear();
-    bool included = true;
     bool copy = false;
-    if (s.Date < Flags->DateFloor || !FileIncluded(path)) {
-        included = false;
-    } else if (d == nullptr || d->IsDirectory() || d->IsLink()) {
+    if (d == nullptr || d->IsDirectory() || d->IsLink()) {
         // A folder of the file's name is never a copy of it, whatever its date and size; nor is
         // a link, which lists its own date and size.
         copy = true;
@@ -1073,49 +983,88 @@ SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
                    SizeText("File size (0x%x%.8x) different to server size (0x%x%.8x)", s, *d));
         }
     }
+    return copy;
+}
+
+SyncResult QelSyncBackupWorker::UploadFile(const std::string& folder,
+                                           const QelDirectoryEntry& s,
+                                           QelDirectoryEntry* d,
+                                           const QelDirectoryList& dst)
+{
+    const std::string path = folder + "\\" + s.Name;
+    // An upload over a link would write into what it points to: the link goes first, and
+    // while it stands nothing is uploaded.
+    bool link_stands = false;
+    if (d != nullptr && d->IsLink() && !d->IsDirectory()) {
+        Report(kMsgDeletingFile, DestinationRoot + folder + "\\" + d->Name);
+        link_stands = !RemoveLink(folder + "\\" + d->Name);
+        if (!link_stands) {
+            d = nullptr;
+        }
+    }
+    if (d != nullptr && d->IsDirectory()) {
+        // Only this folder's tree goes now; the rest of the deletion queue waits for its turn.
+        const std::string blocking = folder + "\\" + d->Name;
+        Report(kMsgMarkFolderForDeletion, blocking);
+        if (d->IsLink()) {
+            linked_folders_.insert(blocking);
+        }
+        DeleteFolderTree(blocking);
+        d->SetDirectory(false);
+    }
+    Report(kMsgCopyingFile, s.Name);
+    if (!link_stands && CopyFile(folder, s, DestinationRoot, d, dst)) {
+        ++status_.FilesCopied;
+        PublishesAFile();
+        if (d != nullptr && d->Name != s.Name) {
+            d->Name = s.Name;
+        }
+    } else if (Flags->StopRequested) {
+        // The stop ended the upload (the device gives up its waits at once): a stop, not a
+        // failure.
+        Report(kMsgWarning, "Stopped");
+        return SyncStopped;
+    } else {
+        status_.ErrorOccurred = true;
+        const std::string text = "Failed to copy file " + SourceRoot + path + ". " +
+                                 DestinationDevice->GetLastErrorText();
+        if (!Flags->ContinueAfterErrors) {
+            Report(kMsgError, text + " Stopping");
+            return SyncCopyFailed;
+        }
+        Report(kMsgWarning, text + " Continuing");
+    }
+    return SyncOk;
+}
+
+SyncResult QelSyncBackupWorker::HandleSourceFile(const std::string& folder,
+                                                 const QelDirectoryEntry& s,
+                                                 QelDirectoryEntry* d,
+                                                 const QelDirectoryList& dst)
+{
+    const std::string path = folder + "\\" + s.Name;
+    if (s.IsSpecialFile()) {
+        // Reading a pipe waits for a writer and a device may never end: neither is opened.
+        if (FileIncluded(path)) {
+            Report(kMsgWarning, "File " + SourceRoot + Printable(path) +
+                                    " is not a regular file (it is a pipe, socket or device); "
+                                    "it is not published.");
+        }
+        ++status_.FilesProcessed;
+        return SyncOk;
+    }
+    line_ends_of_.clear();
+    bool included = true;
+    bool copy = false;
+    if (s.Date < Flags->DateFloor || !FileIncluded(path)) {
+        included = false;
+    } else {
+        copy = NeedsCopy(folder, s, d);
+    }
 
     if (copy) {
-        // An upload over a link would write into what it points to: the link goes first, and
-        // while it stands nothing is uploaded.
-        bool link_stands = false;
-        if (d != nullptr && d->IsLink() && !d->IsDirectory()) {
-            Report(kMsgDeletingFile, DestinationRoot + folder + "\\" + d->Name);
-            link_stands = !RemoveLink(folder + "\\" + d->Name);
-            if (!link_stands) {
-                d = nullptr;
-            }
-        }
-        if (d != nullptr && d->IsDirectory()) {
-            // Only this folder's tree goes now; the rest of the deletion queue waits for its turn.
-            const std::string blocking = folder + "\\" + d->Name;
-            Report(kMsgMarkFolderForDeletion, blocking);
-            if (d->IsLink()) {
-                linked_folders_.insert(blocking);
-            }
-            DeleteFolderTree(blocking);
-            d->SetDirectory(false);
-        }
-        Report(kMsgCopyingFile, s.Name);
-        if (!link_stands && CopyFile(folder, s, DestinationRoot, d, dst)) {
-            ++status_.FilesCopied;
-            PublishesAFile();
-            if (d != nullptr && d->Name != s.Name) {
-                d->Name = s.Name;
-            }
-        } else if (Flags->StopRequested) {
-            // The stop ended the upload (the device gives up its waits at once): a stop, not a
-            // failure.
-            Report(kMsgWarning, "Stopped");
-            return SyncStopped;
-        } else {
-            status_.ErrorOccurred = true;
-            const std::string text = "Failed to copy file " + SourceRoot + path + ". " +
-                                     DestinationDevice->GetLastErrorText();
-            if (!Flags->ContinueAfterErrors) {
-                Report(kMsgError, text + " Stopping");
-                return SyncCopyFailed;
-            }
-            Report(kMsgWarning, text + " Continuing");
+        if (const SyncResult r = UploadFile(folder, s, d, dst); r != SyncOk) {
+            return r;
         }
     } else {
         if (included && d != nullptr) {
@@ -1292,25 +1241,14 @@ bool QelSyncBackupWorker::CreateRemoteFolder(const std::string& folder_path,
 bool QelSyncBackupWorker::EmptySourceWouldEmptyDestination(const QelDirectoryList& src,
                                                            const QelDirectoryList& dst) const
 {
-    if (!Flags->DeleteObsolete || !src.Unlisted.empty()) {
-        return false;
-    }
-    for (int32_t i = 1; i <= src.Count(); ++i) {
-        if (!src.Items(i)->IsDotEntry()) {
-            return false;
-        }
-    }
     // Against an empty source every destination entry is obsolete, unless a pattern protects
     // it or, for a folder, the run does not recurse.
-    for (int32_t i = 1; i <= dst.Count(); ++i) {
-        const QelDirectoryEntry& d = *dst.Items(i);
-        const std::string path = "\\" + d.Name;
-        if (!d.IsDotEntry() && (d.IsDirectory() ? Flags->Recurse && !MatchesIgnoreFolders(path)
-                                                : !MatchesIgnoreFiles(path))) {
-            return true;
-        }
-    }
-    return false;
+    return Flags->DeleteObsolete &&
+           WalkGuards::EmptySourceWouldEmpty(src, dst, [this](const QelDirectoryEntry& d) {
+               const std::string path = "\\" + d.Name;
+               return d.IsDirectory() ? Flags->Recurse && !MatchesIgnoreFolders(path)
+                                      : !MatchesIgnoreFiles(path);
+           });
 }
 
 void QelSyncBackupWorker::ObsoletePass(const std::string& folder,
@@ -1364,7 +1302,7 @@ void QelSyncBackupWorker::ObsoletePass(const std::string& folder,
                 FilesToDelete.push_back(path);
             }
         }
-        if (Flags->DeleteImmediately && Flags->DeleteObsolete && publishes_a_file_) {
+        if (Flags->DeleteImmediately && Flags->DeleteObsolete && guards_.PublishedAFile()) {
             DeleteMarked();
         }
     }
@@ -1372,11 +1310,7 @@ void QelSyncBackupWorker::ObsoletePass(const std::string& folder,
 
 void QelSyncBackupWorker::PublishesAFile()
 {
-    if (publishes_a_file_) {
-        return;
-    }
-    publishes_a_file_ = true;
-    if (Flags->DeleteImmediately && Flags->DeleteObsolete &&
+    if (guards_.NotePublishedFile() && Flags->DeleteImmediately && Flags->DeleteObsolete &&
         (!FilesToDelete.empty() || !FoldersToDelete.empty())) {
         DeleteMarked();
     }
@@ -1431,26 +1365,80 @@ SyncResult QelSyncBackupWorker::DeleteMarkedFiles()
     return kept > 0 ? SyncKept : SyncOk;
 }
 
+SyncResult QelSyncBackupWorker::DeleteLinkedFolder(const std::string& r)
+{
+    const std::string path = DestinationRoot + r;
+    // A link is removed as itself: what it points to is not part of the published copy.
+    Report(kMsgDeletingFolder, path);
+    SyncResult result;
+    if (RemoveLink(r)) {
+        ++status_.FoldersDeleted;
+        result = SyncOk;
+    } else {
+        Report(kMsgError, "Failed to delete directory: " + path);
+        status_.DeleteErrorOccurred = true;
+        result = SyncDeleteFailed;
+    }
+    UpdateStatus();
+    return result;
+}
+
+SyncResult QelSyncBackupWorker::QueueTreeContent(const std::string& r, int* kept)
+{
+    const std::string path = DestinationRoot + r;
+    Report(kMsgScanFolderBeforeDelete, path);
+    std::unique_ptr<QelDirectoryList> list;
+    if (!ListDestinationFolder(path, &list, true)) {
+        return SyncDeleteFailed;
+    }
+    // Nothing of the master copy goes, whatever mount put it inside the published copy.
+    if (MeetsOtherRoot(r, {}, DestinationIdentity(path, list.get())) ||
+        HoldsSourceRoot(r, *list, true) || MustEnd()) {
+        return SyncDeleteFailed;
+    }
+    for (int32_t i = 1; i <= list->Count(); ++i) {
+        if (MustEnd()) {
+            return SyncDeleteFailed;
+        }
+        if (Flags->StopRequested) {
+            Report(kMsgWarning, "Stopped");
+            return SyncStopped;
+        }
+        const QelDirectoryEntry& e = *list->Items(i);
+        if (e.IsDotEntry()) {
+            // nothing to delete
+        } else if (e.IsDirectory()) {
+            ++status_.FoldersTotal;
+            const std::string sub = r + "\\" + e.Name;
+            if (e.IsLink()) {
+                linked_folders_.insert(sub);
+            }
+            const SyncResult c = DeleteFolderTree(sub);
+            if (c == SyncKept) {
+                ++*kept;
+            } else if (c != SyncOk) {
+                if (!Flags->ContinueAfterErrors) {
+                    return c;
+                }
+                status_.DeleteErrorOccurred = true;
+            }
+        } else {
+            ++status_.FilesTotal;
+            FilesToDelete.push_back(r + "\\" + e.Name);
+        }
+        UpdateStatus();
+    }
+    return SyncOk;
+}
+
 SyncResult QelSyncBackupWorker::DeleteFolderTree(const std::string& r)
 {
     const std::string path = DestinationRoot + r;
     if (MustEnd()) {
         return SyncDeleteFailed;
     }
-    SyncResult result;
     if (linked_folders_.count(r) != 0) {
-        // A link is removed as itself: what it points to is not part of the published copy.
-        Report(kMsgDeletingFolder, path);
-        if (RemoveLink(r)) {
-            ++status_.FoldersDeleted;
-            result = SyncOk;
-        } else {
-            Report(kMsgError, "Failed to delete directory: " + path);
-            status_.DeleteErrorOccurred = true;
-            result = SyncDeleteFailed;
-        }
-        UpdateStatus();
-        return result;
+        return DeleteLinkedFolder(r);
     }
 
     // Files queued before this tree wait: deleting one folder tree must not run the rest of the
@@ -1469,51 +1457,10 @@ SyncResult QelSyncBackupWorker::DeleteFolderTree(const std::string& r)
     } queue_guard{FilesToDelete, waiting};
 
     int kept = 0;
-    Report(kMsgScanFolderBeforeDelete, path);
-    {
-        std::unique_ptr<QelDirectoryList> list;
-        if (!ListDestinationFolder(path, &list, true)) {
-            return SyncDeleteFailed;
-        }
-        // Nothing of the master copy goes, whatever mount put it inside the published copy.
-        if (MeetsOtherRoot(r, {}, DestinationIdentity(path, list.get())) ||
-            HoldsSourceRoot(r, *list, true) || MustEnd()) {
-            return SyncDeleteFailed;
-        }
-        for (int32_t i = 1; i <= list->Count(); ++i) {
-            if (MustEnd()) {
-                return SyncDeleteFailed;
-            }
-            if (Flags->StopRequested) {
-                Report(kMsgWarning, "Stopped");
-                return SyncStopped;
-            }
-            const QelDirectoryEntry& e = *list->Items(i);
-            if (e.IsDotEntry()) {
-                // nothing to delete
-            } else if (e.IsDirectory()) {
-                ++status_.FoldersTotal;
-                const std::string sub = r + "\\" + e.Name;
-                if (e.IsLink()) {
-                    linked_folders_.insert(sub);
-                }
-                const SyncResult c = DeleteFolderTree(sub);
-                if (c == SyncKept) {
-                    ++kept;
-                } else if (c != SyncOk) {
-                    if (!Flags->ContinueAfterErrors) {
-                        return c;
-                    }
-                    status_.DeleteErrorOccurred = true;
-                }
-            } else {
-                ++status_.FilesTotal;
-                FilesToDelete.push_back(r + "\\" + e.Name);
-            }
-            UpdateStatus();
-        }
+    if (const SyncResult c = QueueTreeContent(r, &kept); c != SyncOk) {
+        return c;
     }
-
+    SyncResult result;
     const SyncResult c = DeleteMarkedFiles();
     if (c == SyncKept) {
         result = SyncKept;

@@ -2,18 +2,18 @@
 
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <memory>
+#include <optional>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
-#include <utility>
 #include <vector>
 
+#include "platform/Files.h"
 #include "storage/QelDirectoryListUnit.h"
 #include "storage/QelStorage.h"
 #include "sync/QelSyncBaseOutput.h"
 #include "sync/QelSyncFlags.h"
+#include "sync/WalkGuards.h"
 
 namespace vantrel {
 
@@ -111,6 +111,18 @@ private:
     bool ScanDestination(const QelDirectoryList& src) const;
     std::unique_ptr<QelDirectoryList> TurboDestination(const std::string& folder,
                                                        const QelDirectoryList& src) const;
+    // Lists the destination folder for the source folder being passed (Turbo: stands in for it
+    // by the source listing) and checks it is no folder of the source; a result where the
+    // folder's pass ends there.
+    std::optional<SyncResult> ReadDestination(const std::string& folder,
+                                              const QelDirectoryList& src,
+                                              std::unique_ptr<QelDirectoryList>* dst);
+    // Counts the source entries, and those the run publishes, into the status.
+    void CountSource(const std::string& folder, const QelDirectoryList& src);
+    // Publishes each entry of the source folder, paired with its destination entry.
+    SyncResult SyncEntries(const std::string& folder,
+                           const QelDirectoryList& src,
+                           const QelDirectoryList& dst);
     SyncResult HandleSourceFolder(const std::string& folder,
                                   const QelDirectoryEntry& s,
                                   QelDirectoryEntry* d,
@@ -119,6 +131,17 @@ private:
                                 const QelDirectoryEntry& s,
                                 QelDirectoryEntry* d,
                                 const QelDirectoryList& dst);
+    // Whether the source file s, which the run publishes, differs from its destination entry d
+    // (none when null) so that it must be uploaded; says why where the options ask.
+    bool NeedsCopy(const std::string& folder,
+                   const QelDirectoryEntry& s,
+                   const QelDirectoryEntry* d);
+    // Uploads the source file s over its destination entry d, removing a link or a folder that
+    // stands in its place first; a failure the run goes on after is SyncOk.
+    SyncResult UploadFile(const std::string& folder,
+                          const QelDirectoryEntry& s,
+                          QelDirectoryEntry* d,
+                          const QelDirectoryList& dst);
     // A source root that holds nothing beside a destination that holds what the run would
     // delete: most likely a share that is not mounted, which must not empty the published site.
     bool EmptySourceWouldEmptyDestination(const QelDirectoryList& src,
@@ -139,9 +162,8 @@ private:
     // or through a link, the destination's folders too, and one of both fails the run here,
     // before anything changes. Local roots only.
     bool RefusesSharedFolder();
-    // The overlap error for a folder that both trees hold, by its paths below the two roots.
-    std::string SharedFolderText(const std::string& source_path,
-                                 const std::string& destination_path) const;
+    // The overlap error for where the two trees meet.
+    std::string OverlapError(const TreeOverlap& overlap) const;
     // The source file is newer than the server's copy d. A listing that gives its times to the
     // minute puts a copy uploaded in that minute at its start: a source time inside the listed
     // minute is newer only by the copy's exact time, where the device gives one and the sizes
@@ -155,19 +177,6 @@ private:
     void ObsoletePass(const std::string& folder,
                       const QelDirectoryList& src,
                       const QelDirectoryList& dst);
-    // A source folder that is the root, a folder above it (the file system root included) or a
-    // folder on the path being passed: following it would publish without end, or publish what
-    // lies around the site.
-    bool LinksBackIntoItsPath(const QelDirectoryEntry& s) const;
-    // The folder (by identity) lies above the source root, the file system root included.
-    bool AboveSourceRoot(const std::pair<uint64_t, uint64_t>& id) const;
-    // The folder is one the walk is passing through, or lies above the source root.
-    bool HoldsFolderBeingPassed(const std::pair<uint64_t, uint64_t>& id) const;
-    // A folder listed as a folder of its own whose listing's ".." is a folder above it on the
-    // walk's path or above the root: a folder on the way was swapped for a link since its
-    // parent was listed, and the path now leads around the site.
-    bool ListedOutsideItsParent(const QelDirectoryList& listing) const;
-    void FindSourceAncestors();
     // Whether the folders being passed are one folder with the other tree's root, the
     // destination one holds the source root, or it is one of the source's folders: a bind mount
     // or a share mounted twice hides that from the check before the run. Met, the run ends with
@@ -175,15 +184,15 @@ private:
     // identity of the source folder being passed (or of a source subfolder), `destination` that
     // of the destination folder; either may be unknown (0).
     bool MeetsOtherRoot(const std::string& folder,
-                        const std::pair<uint64_t, uint64_t>& source,
-                        const std::pair<uint64_t, uint64_t>& destination);
+                        const platform::FolderIdentity& source,
+                        const platform::FolderIdentity& destination);
     // Whether a folder of a destination listing is the source root or holds it, where the run
     // could enter or delete it (`deleting`: a folder tree being deleted); met, as above.
     bool HoldsSourceRoot(const std::string& folder, const QelDirectoryList& dst, bool deleting);
     // The identity a destination folder lists for itself; unknown (0) where the device cannot
     // tell. `listing` is the folder's own listing, or null when Turbo did not list it.
-    std::pair<uint64_t, uint64_t> DestinationIdentity(const std::string& path,
-                                                      const QelDirectoryList* listing);
+    platform::FolderIdentity DestinationIdentity(const std::string& path,
+                                                 const QelDirectoryList* listing);
     // The run met a state in which no further step is safe (the destination root replaced, or
     // the two trees overlapping): it fails, and ends at the next step.
     bool MustEnd();
@@ -201,6 +210,12 @@ private:
     void RemoveLeftovers(const std::string& folder,
                          const QelDirectoryList& src,
                          QelDirectoryList* dst);
+    // Removes a queued destination link to a folder as itself.
+    SyncResult DeleteLinkedFolder(const std::string& r);
+    // Lists the destination folder r being deleted: its folders are deleted, its files queued
+    // for deletion, and each folder tree that kept a protected file counted in `kept`. SyncOk
+    // where the deletion of r goes on.
+    SyncResult QueueTreeContent(const std::string& r, int* kept);
     // Removes a destination folder whose content has gone (or a link to a folder).
     SyncResult RemoveEmptiedFolder(const std::string& path);
     // Removes a destination link as itself (r: relative path of the link).
@@ -219,28 +234,19 @@ private:
     std::unique_ptr<QelStorageDevice>* source_var_ = nullptr;
     std::unique_ptr<QelStorageDevice>* destination_var_ = nullptr;
     bool ignore_case_ = false;
-    // Source folders from the root down to the one being passed, by volume and file number, so a
-    // link back into its own path is never entered.
-    std::vector<std::pair<uint64_t, uint64_t>> source_path_ids_;
     // The line ends of the source file being handled, once read for its size test, so that
     // its upload need not read them again.
     LineEnds line_ends_;
     std::string line_ends_of_;
-    // The folders above the source root, as named and as they lie on disk.
-    std::vector<std::pair<uint64_t, uint64_t>> source_ancestor_ids_;
     // Queued destination folders that are links: removed as links, never listed through.
     std::unordered_set<std::string> linked_folders_;
-    // The two roots as their listings identify them; 0 where a device cannot tell.
-    std::pair<uint64_t, uint64_t> source_root_id_;
-    std::pair<uint64_t, uint64_t> destination_root_id_;
-    bool must_end_ = false;
-    // Every folder of the source tree by identity, with its path below the root; empty where a
-    // device cannot tell identities.
-    std::map<std::pair<uint64_t, uint64_t>, std::string> source_folders_;
-    // The run has met a source file it publishes. Until then no deletion runs: a source that
-    // publishes nothing (only an empty folder, ignored or unreadable entries, an unmounted share
-    // with a stray file) must not empty the site.
-    bool publishes_a_file_ = false;
+    // The roots, the walk's path and the source's folders by identity, so that the walk never
+    // leaves the site nor writes into the master copy. A source folder met through a link back
+    // into its own path is never entered. The run has met a source file it publishes once
+    // guards_.PublishedAFile(): until then no deletion runs, as a source that publishes nothing
+    // (only an empty folder, ignored or unreadable entries, an unmounted share with a stray
+    // file) must not empty the site.
+    WalkGuards guards_;
 };
 
 }  // namespace vantrel
