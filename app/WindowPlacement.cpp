@@ -49,28 +49,6 @@ std::optional<WindowPlacement> LoadWindowPlacement(TQelRegistry& store)
     return WindowPlacement{QRect(left, top, width, height), panel_height};
 }
 
-QRect KeepOnScreen(QRect outer, const QRect& available)
-{
-    if (available.isEmpty()) {
-        return outer;
-    }
-    outer.setSize(outer.size().boundedTo(available.size()));
-    if (outer.right() > available.right()) {
-        outer.moveRight(available.right());
-    }
-    if (outer.bottom() > available.bottom()) {
-        outer.moveBottom(available.bottom());
-    }
-    // Left and top last: the title bar and the menus stay on the screen.
-    if (outer.left() < available.left()) {
-        outer.moveLeft(available.left());
-    }
-    if (outer.top() < available.top()) {
-        outer.moveTop(available.top());
-    }
-    return outer;
-}
-
 QRect ScreenRoomFor(const QRect& outer)
 {
     QScreen* best = QGuiApplication::screenAt(outer.center());

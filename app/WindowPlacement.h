@@ -31,9 +31,6 @@ struct WindowPlacement
 // The saved placement, when it has a size worth restoring: both sides beyond 100 pixels.
 std::optional<WindowPlacement> LoadWindowPlacement(TQelRegistry& store);
 
-// The outer bounds made no larger than the available area of a screen and moved inside it, left
-// and top last, so that the title bar and the menus are always on the screen.
-QRect KeepOnScreen(QRect outer, const QRect& available);
 // The available area (without the desktop's panels) of the screen that holds the centre of the
 // outer bounds, else the most of them, else of the primary screen.
 QRect ScreenRoomFor(const QRect& outer);

@@ -108,29 +108,39 @@ void FitOnScreen(QWidget& window)
     window.resize(wanted);
 }
 
-void KeepInsideScreen(QWidget& window)
+QRect KeepOnScreen(QRect outer, const QRect& available)
 {
-    QScreen* screen = window.screen();
-    if (screen == nullptr) {
-        return;
+    if (available.isEmpty()) {
+        return outer;
     }
-    const QRect available = screen->availableGeometry();
-    QRect outer = window.frameGeometry();
+    outer.setSize(outer.size().boundedTo(available.size()));
     if (outer.right() > available.right()) {
         outer.moveRight(available.right());
     }
     if (outer.bottom() > available.bottom()) {
         outer.moveBottom(available.bottom());
     }
-    // Left and top last: the title bar stays on the screen.
+    // Left and top last: the title bar and the menus stay on the screen.
     if (outer.left() < available.left()) {
         outer.moveLeft(available.left());
     }
     if (outer.top() < available.top()) {
         outer.moveTop(available.top());
     }
-    if (outer.topLeft() != window.frameGeometry().topLeft()) {
-        window.move(outer.topLeft());
+    return outer;
+}
+
+void KeepInsideScreen(QWidget& window)
+{
+    QScreen* screen = window.screen();
+    if (screen == nullptr) {
+        return;
+    }
+    // Only moved: the window's size is its layout's business.
+    const QRect outer = window.frameGeometry();
+    const QPoint inside = KeepOnScreen(outer, screen->availableGeometry()).topLeft();
+    if (inside != outer.topLeft()) {
+        window.move(inside);
     }
 }
 

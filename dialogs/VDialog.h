@@ -58,6 +58,9 @@ QRect WindowRoom(const QWidget& window);
 // Gives a top-level window whose layout lets it shrink its natural size (or the size the user
 // gave it), but no more than its room on the screen.
 void FitOnScreen(QWidget& window);
+// The outer bounds made no larger than the available area of a screen and moved inside it, left
+// and top last, so that the title bar and the menus are always on the screen.
+QRect KeepOnScreen(QRect outer, const QRect& available);
 // Moves a shown top-level window inside the available area of its screen, its title bar last.
 void KeepInsideScreen(QWidget& window);
 // Wraps a dialog's page: it asks for its whole size, and scrolls where the screen is too small
