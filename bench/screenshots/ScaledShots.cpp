@@ -2,6 +2,7 @@
 // window from a size saved at 100 % and from none, the configuration dialog and the first-start
 // wizard. Each must lie inside the screen; one that does not is reported as a failure.
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
@@ -71,13 +72,12 @@ void ShootScaledPublicationProperties(ShotSession& session)
 void ShootScaledFirstStartWizard(ShotSession& session)
 {
     vantrel::testing::ScopedConfigHome home;
+    vantrel::testing::TestSandbox sandbox;
+    sandbox.MakeFolder("src");
     vantrel::QelPublicationList list;
     vantrel::TPublisherWizard wizard;
     vantrel::testing::RunModal(
         [&](QWidget*) {
-            auto* pages = wizard.findChild<QTabWidget*>(QStringLiteral("PageWizard"));
-            session.SavePages(&wizard, pages, QStringLiteral("TPublisherWizard-200"));
-            session.ExpectInsideScreen(&wizard, QStringLiteral("TPublisherWizard-200"));
             for (const char* name : {"WelcomeNextButton", "btnImport"}) {
                 auto* button = wizard.findChild<QPushButton*>(QString::fromLatin1(name));
                 const QRect shown(button->mapToGlobal(QPoint(0, 0)), button->size());
@@ -85,6 +85,19 @@ void ShootScaledFirstStartWizard(ShotSession& session)
                     button->screen()->availableGeometry().contains(shown),
                     QStringLiteral("TPublisherWizard-200: %1 lies outside the screen").arg(name));
             }
+            // Each page may be entered only once those before it are filled in.
+            auto edit = [&](const char* name) {
+                return wizard.findChild<QLineEdit*>(QString::fromLatin1(name));
+            };
+            edit("PublicationName")->setText(QStringLiteral("www.example.com"));
+            edit("SourceDirectory")->setText(QString::fromStdString(sandbox.SystemPath("src")));
+            edit("FtpServer")->setText(QStringLiteral("ftp://ftp.example.com/public_html"));
+            edit("Username")->setText(QStringLiteral("webmaster"));
+            edit("edt_password")->setText(QStringLiteral("secret"));
+            edit("edt_password2")->setText(QStringLiteral("secret"));
+            auto* pages = wizard.findChild<QTabWidget*>(QStringLiteral("PageWizard"));
+            session.SavePages(&wizard, pages, QStringLiteral("TPublisherWizard-200"));
+            session.ExpectInsideScreen(&wizard, QStringLiteral("TPublisherWizard-200"));
             wizard.reject();
         },
         [&] { wizard.Execute(list, true); });
